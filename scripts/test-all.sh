@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test suite: the debug build, then the address/undefined-
+# behaviour sanitizer build, then the thread sanitizer build (the suites without the window).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+
+jobs=$(nproc)
+for preset in debug asan tsan; do
+  echo "=== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "=== $preset: test"
+  ctest --preset "$preset" -j "$jobs"
+done

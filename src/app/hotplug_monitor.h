@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct udev;
+struct udev_monitor;
+
+namespace ZELKUtil {
+
+// Tells the window whenever the system's set of USB or hidraw devices changes. It listens to udev's
+// processed events where systemd-udevd runs (so that the device's udev record exists by then) and
+// to the kernel's own otherwise. Every pending event is read before the handler runs: the notifier
+// is level-triggered, and an unread event would fire again and again while a poll waits.
+class HotplugMonitor final : public QObject {
+  public:
+    // udevRunDir tells whether udevd runs (its control socket lives there): "/run/udev".
+    explicit HotplugMonitor(std::function<void()> onChange,
+                            const std::string& udevRunDir = "/run/udev", QObject* parent = nullptr);
+    ~HotplugMonitor() override;
+    HotplugMonitor(const HotplugMonitor&) = delete;
+    HotplugMonitor& operator=(const HotplugMonitor&) = delete;
+
+    // False, with the reason in Error(), when no monitor could be set up; the program then relies
+    // on its timer alone.
+    bool Active() const { return notifier_ != nullptr; }
+    const std::string& Error() const { return error_; }
+    // "udev" or "kernel".
+    const std::string& Source() const { return source_; }
+
+  private:
+    void Drain();
+
+    std::function<void()> onChange_;
+    udev* udev_ = nullptr;
+    udev_monitor* monitor_ = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::string error_;
+    std::string source_;
+};
+
+}  // namespace ZELKUtil

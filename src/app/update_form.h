@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSize>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <optional>
+
+#include "controller/view.h"
+
+namespace ZELKUtil {
+
+// The keys the operator's shortcuts use, by key code: Shift and Caps Lock change nothing.
+enum class Key { M, S, Backspace, Other };
+
+// The utility's one window. It shows what the controller tells it through the View operations and
+// passes the operator's actions and the timer's ticks on through the handlers the program installs.
+class UpdateForm final : public QWidget, public View {
+  public:
+    struct Handlers {
+        std::function<void()> timerTick;
+        std::function<void()> diagClick;
+        std::function<void()> restartClick;
+        std::function<void()> forceClick;
+        std::function<void()> autoRingsClick;
+        std::function<void(Key key, bool control)> keyDown;
+        std::function<void()> dispose;
+    };
+
+    // scale: pixels per design pixel; by default taken from the window font against the design
+    // font cell of 6 x 13.
+    explicit UpdateForm(std::optional<QSizeF> scale = std::nullopt, QWidget* parent = nullptr);
+    ~UpdateForm() override;
+    UpdateForm(const UpdateForm&) = delete;
+    UpdateForm& operator=(const UpdateForm&) = delete;
+
+    void SetHandlers(Handlers handlers) { handlers_ = std::move(handlers); }
+
+    // View.
+    void AppendText(const std::string& text) override;
+    void Clear() override;
+    void Refresh() override;
+    int LogHeight() const override;
+    void SetLogHeight(int pixels) override;
+    void SetText(Control label, const std::string& text) override;
+    std::string Text(Control label) const override;
+    bool Checked(Control box) const override;
+    void SetChecked(Control box, bool checked) override;
+    bool Enabled(Control box) const override;
+    void SetEnabled(Control box, bool enabled) override;
+    bool Shown(Control control) const override;
+    void SetShown(Control control, bool shown) override;
+    bool AddComboItem(const std::optional<std::string>& text, std::string* error) override;
+    std::string ComboSelectedItem() const override;
+    int ComboSelectedIndex() const override;
+    void SetComboSelectedIndex(int index) override;
+    int ComboFindString(const std::string& text) const override;
+    void SetComboSelectionHandler(std::function<void()> handler) override;
+    void StopTimer() override;
+    void StartTimer() override;
+
+    // The control's widget, for tests and for the demo's side panel.
+    QWidget* Widget(Control control) const;
+    QTimer* Timer() const { return TimerCheck; }
+    // The log exactly as appended, CR LF pairs and all.
+    const std::string& LogText() const { return log_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    enum Anchor : unsigned { kTop = 1, kBottom = 2, kLeft = 4, kRight = 8 };
+    // Where a control stands, and the window size it stood there for: anchoring keeps the
+    // distances to the anchored edges of that moment.
+    struct Placement {
+        QWidget* widget = nullptr;
+        unsigned anchors = 0;
+        QRect rect;
+        QSize windowSize;
+    };
+
+    void InitializeComponent();
+    void Place(QWidget* widget, int x, int y, int w, int h, unsigned anchors);
+    void Rebase(QWidget* widget);
+    void ApplyAnchors();
+    void FitLabel(QLabel* label);
+    QLabel* LabelFor(Control label) const;
+    QCheckBox* BoxFor(Control box) const;
+
+    QSizeF scale_;
+    Handlers handlers_;
+    std::function<void()> comboHandler_;
+    std::map<QWidget*, Placement> placements_;
+    std::string log_;
+    bool pendingCr_ = false;
+    bool layingOut_ = false;
+
+    QLabel* DeviceLabel = nullptr;
+    QPlainTextEdit* TextOutput = nullptr;
+    QLabel* TextUpgradeVersion = nullptr;
+    QTimer* TimerCheck = nullptr;
+    QCheckBox* CheckProgramArm = nullptr;
+    QCheckBox* CheckProgramFPGA = nullptr;
+    QPushButton* ButtonDiag = nullptr;
+    QPushButton* buttonRestart = nullptr;
+    QComboBox* ComboZelkType = nullptr;
+    QLabel* LabelMode = nullptr;
+    QPushButton* ButtonForce = nullptr;
+    QPushButton* ButtonAutoRings = nullptr;
+    QLabel* LabelEye = nullptr;
+};
+
+}  // namespace ZELKUtil

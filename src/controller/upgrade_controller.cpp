@@ -1,0 +1,153 @@
+#include "controller/upgrade_controller.h"
+
+#include "package/package_files.h"
+#include "package/profile_file.h"
+#include "package/version_file.h"
+#include "platform/files.h"
+
+namespace ZELKUtil {
+
+UpgradeController::UpgradeController(View& view, Clock& clock, std::string packageFolder)
+    : view_(view), clock_(clock), packageFolder_(std::move(packageFolder)) {
+    view_.SetComboSelectionHandler([this] { ComboZelkType_SelectedIndexChanged(); });
+}
+
+std::string UpgradeController::PackagePath(const std::string& relative) const {
+    return Files::Join(packageFolder_, relative);
+}
+
+void UpgradeController::InitializeApplication() {
+    // Package version: held nowhere but in the label's text, which the poll compares against.
+    if (const auto line = ReadFirstLine(PackagePath(PackageFiles::kVersionFile))) {
+        view_.SetText(Control::TextUpgradeVersion, "Upgrade Version: " + *line);
+    } else {
+        view_.SetText(Control::TextUpgradeVersion, "Can't find upgrade version");
+    }
+
+    // Profiles: the list exists from here on, even when the file cannot be read.
+    state_.profiles.emplace();
+    ProfileFileResult file = ReadProfileFile(PackagePath(PackageFiles::kProfileFile));
+    if (file.loaded) {
+        *state_.profiles = std::move(file.profiles);
+    } else {
+        view_.AppendText("\r\n");
+        view_.AppendText("\r\nError loading config file");
+        view_.AppendText(file.error);
+        view_.AppendText("\r\n");
+    }
+
+    // Image check. A profile is usable when every image it names can be opened; images counted
+    // before a missing one stay counted.
+    state_.armImagePresent = 0;
+    state_.fpgaImagePresent = 0;
+    int usable = 0;
+    for (const ZelkProfile& profile : *state_.profiles) {
+        const auto opens = [this](const std::string& name) {
+            return Files::CanOpenForReading(PackagePath(name));
+        };
+        if (!profile.LPC3131.empty()) {
+            if (!opens(profile.LPC3131)) {
+                continue;
+            }
+            ++state_.armImagePresent;
+        }
+        if (!profile.A3P060.empty()) {
+            if (!opens(profile.A3P060)) {
+                continue;
+            }
+            ++state_.fpgaImagePresent;
+        }
+        if (!profile.A3PN060.empty()) {
+            if (!opens(profile.A3PN060)) {
+                continue;
+            }
+            ++state_.fpgaImagePresent;
+        }
+        ++usable;
+        view_.SetText(Control::LabelMode, profile.id);
+        state_.current_profile = profile;
+        // A profile without a display name is usable and current but cannot be listed.
+        std::string refused;
+        (void)view_.AddComboItem(profile.type, &refused);
+    }
+
+    if (usable > 1) {
+        view_.SetText(Control::LabelMode, "ZELK");
+        view_.SetShown(Control::ComboZelkType, true);
+    }
+
+    // Upgrade mode and check boxes by the images found. Without any image the boxes stay as the
+    // window built them.
+    const bool arm = state_.armImagePresent > 0;
+    const bool fpga = state_.fpgaImagePresent > 0;
+    if (arm && fpga) {
+        view_.SetShown(Control::CheckProgramArm, true);
+        view_.SetChecked(Control::CheckProgramArm, false);
+        view_.SetEnabled(Control::CheckProgramArm, true);
+        view_.SetShown(Control::CheckProgramFPGA, true);
+        view_.SetChecked(Control::CheckProgramFPGA, false);
+        view_.SetEnabled(Control::CheckProgramFPGA, true);
+        view_.SetShown(Control::buttonRestart, true);
+        view_.SetShown(Control::ButtonDiag, true);
+        state_.upgradeMode = manual_upgrade;
+    } else if (fpga) {
+        view_.SetShown(Control::CheckProgramArm, false);
+        view_.SetChecked(Control::CheckProgramArm, false);
+        view_.SetEnabled(Control::CheckProgramArm, false);
+        view_.SetShown(Control::CheckProgramFPGA, true);
+        view_.SetChecked(Control::CheckProgramFPGA, false);
+        view_.SetEnabled(Control::CheckProgramFPGA, true);
+    } else if (arm) {
+        view_.SetShown(Control::CheckProgramArm, false);
+        view_.SetChecked(Control::CheckProgramArm, false);
+        view_.SetEnabled(Control::CheckProgramArm, true);
+        view_.SetShown(Control::CheckProgramFPGA, false);
+        view_.SetChecked(Control::CheckProgramFPGA, false);
+        view_.SetEnabled(Control::CheckProgramFPGA, false);
+    }
+
+    // Download tool.
+    if (Files::Exists(PackagePath(PackageFiles::kDfuUtil))) {
+        state_.useDfuUtil = 1;
+    } else if (!Files::Exists(PackagePath(PackageFiles::kDfuApp))) {
+        view_.AppendText("\r\nDamaged upgrade package. Please obtain new copy from Orvanta");
+    }
+}
+
+void UpgradeController::TimerCheck_Tick() {
+    view_.StopTimer();
+    CheckForZELK();
+    view_.StartTimer();
+}
+
+void UpgradeController::Main_OnDeviceChange() {
+    CheckForZELK();
+}
+
+void UpgradeController::CheckForZELK() {
+    // Guard: a poll requested while one runs (a device change during a wait) does nothing at all.
+    if (state_.checking_currently != 0 || state_.currently_programming_fpga != 0) {
+        return;
+    }
+    if (state_.error_occurred != 0) {
+        view_.SetText(Control::DeviceLabel, "Error occurred, please restart.");
+        return;
+    }
+    state_.checking_currently = 1;
+    state_.checking_currently = 0;
+}
+
+void UpgradeController::ComboZelkType_SelectedIndexChanged() {
+    if (view_.ComboSelectedIndex() < 0 || !state_.profiles) {
+        return;
+    }
+    const std::string chosen = view_.ComboSelectedItem();
+    for (const ZelkProfile& profile : *state_.profiles) {
+        if (profile.type == chosen) {
+            state_.current_profile = profile;
+            return;
+        }
+    }
+}
+
+}  // namespace ZELKUtil

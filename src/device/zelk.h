@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hid/device_probe.h"
+#include "hid/hid_transport.h"
+#include "platform/clock.h"
+
+// Which read path works with this box's firmware, decided once for the whole process and shared by
+// every ZELK object: each flag only ever goes from 0 to 1. The product keeps one instance for the
+// process; tests create a fresh one each.
+struct ReadPathModes {
+    std::int32_t requestWorks = 0;
+    std::int32_t tryIntFirst = 0;
+};
+
+// The host's handle on one box: opens its HID interface in normal mode, exchanges the framed
+// messages with it and probes for its bootloader and FPGA-programmer modes. Every operation
+// blocks until done and reports failure through its result, never by a message.
+class ZELK {
+  public:
+    ZELK(HidTransport& transport, DeviceTreeProbe& probe, Clock& clock, ReadPathModes& modes);
+    ~ZELK();
+    ZELK(const ZELK&) = delete;
+    ZELK& operator=(const ZELK&) = delete;
+
+    std::int32_t Open();
+    std::int32_t Close();
+    std::int16_t getVid() const { return vid; }
+    std::int16_t getPid() const { return pid; }
+    void setVid(std::int16_t v) { vid = v; }
+    void setPid(std::int16_t p) { pid = p; }
+
+    std::string GetManufacturer();
+    std::string GetVersion();
+    std::string GetSerial();
+    std::string GetDiag();
+    std::string CheckEvent();
+    std::string GetEye();
+    std::int32_t EnableQ750AutoRing();
+    std::int32_t CheckForBootloader();
+    std::int32_t StartBootloader();
+    std::int32_t CheckForFpgaProg();
+    std::int32_t SetUSBIDs(std::int16_t v, std::int16_t p, const char* serial);
+
+    bool IsOpen() const { return ZELK_handle != nullptr; }
+
+  private:
+    int read_packet(unsigned char* data, std::uint32_t timeout = 400);
+
+    HidTransport& transport_;
+    DeviceTreeProbe& probe_;
+    Clock& clock_;
+    ReadPathModes& modes_;
+
+    hid_device* ZELK_handle = nullptr;
+    std::int16_t vid = 0x14E3;
+    std::int16_t pid = 0x0706;
+};

@@ -1,0 +1,71 @@
+#include "package/version_file.h"
+
+#include "platform/files.h"
+
+namespace ZELKUtil {
+namespace {
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string Utf16ToUtf8(const std::string& bytes, std::size_t start, bool bigEndian) {
+    std::string out;
+    for (std::size_t i = start; i + 1 < bytes.size(); i += 2) {
+        const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
+        const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
+        char32_t unit = (static_cast<char32_t>(hi) << 8U) | lo;
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
+            const auto lo2 = static_cast<unsigned char>(bytes[bigEndian ? i + 3 : i + 2]);
+            const auto hi2 = static_cast<unsigned char>(bytes[bigEndian ? i + 2 : i + 3]);
+            const char32_t next = (static_cast<char32_t>(hi2) << 8U) | lo2;
+            if (next >= 0xDC00 && next < 0xE000) {
+                unit = 0x10000 + ((unit - 0xD800) << 10U) + (next - 0xDC00);
+                i += 2;
+            }
+        }
+        AppendUtf8(out, unit);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFirstLine(const std::string& path) {
+    // Only the first line matters; a bounded read keeps a huge file from slowing start-up.
+    constexpr std::size_t kMaxBytes = 64 * 1024;
+    std::optional<std::string> head = Files::ReadHead(path, kMaxBytes);
+    if (!head) {
+        return std::nullopt;
+    }
+    std::string& bytes = *head;
+    std::string text;
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+        text = Utf16ToUtf8(bytes, 2, false);
+    } else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
+        text = Utf16ToUtf8(bytes, 2, true);
+    } else if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        text = bytes.substr(3);
+    } else {
+        text = std::move(bytes);
+    }
+    // A line ends at CR, LF or CR LF, as a text reader would take it.
+    const std::size_t end = text.find_first_of("\r\n");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+}  // namespace ZELKUtil

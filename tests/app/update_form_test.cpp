@@ -1,0 +1,208 @@
+#include "app/update_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace ZELKUtil {
+namespace {
+
+QRect Design(int x, int y, int w, int h) {
+    return {x, y, w, h};
+}
+
+TEST(UpdateForm, BuildsEveryControlAtTheDesignScale) {
+    UpdateForm form(QSizeF(1.0, 1.0));
+    EXPECT_EQ(form.windowTitle(), "Orvanta Upgrade");
+    EXPECT_EQ(form.size(), QSize(317, 355));
+
+    struct Expected {
+        Control control;
+        QRect rect;
+        const char* text;
+        bool shown;
+    };
+    const Expected controls[] = {
+        {Control::DeviceLabel, Design(12, 31, 86, 13), "No device found", true},
+        {Control::TextOutput, Design(15, 86, 290, 239), "", true},
+        {Control::TextUpgradeVersion, Design(12, 9, 86, 13), "Upgrade Version", true},
+        {Control::CheckProgramArm, Design(63, 331, 92, 17), "Program ARM", false},
+        {Control::CheckProgramFPGA, Design(161, 331, 96, 17), "Program FPGA", false},
+        {Control::ButtonDiag, Design(15, 54, 60, 21), "Get Stats", true},
+        {Control::buttonRestart, Design(245, 54, 60, 21), "Start", true},
+        {Control::ComboZelkType, Design(93, 54, 134, 21), "", false},
+        {Control::LabelMode, Design(15, 332, 0, 13), "", true},
+        {Control::ButtonForce, Design(245, 23, 60, 21), "Boot", false},
+        {Control::ButtonAutoRings, Design(15, 304, 84, 21), "Enable Rings", false},
+        {Control::LabelEye, Design(105, 308, 25, 13), "      ", false},
+    };
+    for (const Expected& e : controls) {
+        QWidget* w = form.Widget(e.control);
+        ASSERT_NE(w, nullptr);
+        SCOPED_TRACE(w->objectName().toStdString());
+        EXPECT_EQ(w->geometry(), e.rect);
+        EXPECT_EQ(form.Shown(e.control), e.shown);
+        QString text;
+        if (auto* l = qobject_cast<QLabel*>(w)) {
+            text = l->text();
+        } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            text = b->text();
+        } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+            text = c->currentText();
+            EXPECT_EQ(c->count(), 0);
+        } else if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
+            text = t->toPlainText();
+        }
+        EXPECT_EQ(text.toStdString(), e.text);
+    }
+    EXPECT_TRUE(form.Checked(Control::CheckProgramArm));
+    EXPECT_FALSE(form.Checked(Control::CheckProgramFPGA));
+    EXPECT_TRUE(form.Timer()->isActive());
+    EXPECT_EQ(form.Timer()->interval(), 1000);
+
+    // Tab order from the log on.
+    QWidget* expectedOrder[] = {
+        form.Widget(Control::CheckProgramArm), form.Widget(Control::CheckProgramFPGA),
+        form.Widget(Control::ButtonDiag),      form.Widget(Control::buttonRestart),
+        form.Widget(Control::ComboZelkType),   form.Widget(Control::ButtonForce),
+        form.Widget(Control::ButtonAutoRings)};
+    QWidget* w = form.Widget(Control::TextOutput);
+    for (QWidget* next : expectedOrder) {
+        w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus || w->parentWidget() != &form) {
+            w = w->nextInFocusChain();
+        }
+        EXPECT_EQ(w, next) << w->objectName().toStdString();
+    }
+}
+
+TEST(UpdateForm, AnchoringWhenResized) {
+    UpdateForm form(QSizeF(1.0, 1.0));
+    form.show();
+    // The log shortened by service mode keeps its new bottom distance.
+    form.SetLogHeight(form.LogHeight() - 21);
+    form.resize(317 + 100, 355 + 60);
+    EXPECT_EQ(form.Widget(Control::TextOutput)->geometry(), QRect(15, 86, 390, 278));
+    EXPECT_EQ(form.Widget(Control::buttonRestart)->geometry(), QRect(345, 54, 60, 21));
+    EXPECT_EQ(form.Widget(Control::ButtonForce)->geometry(), QRect(345, 23, 60, 21));
+    EXPECT_EQ(form.Widget(Control::ButtonDiag)->geometry(), QRect(15, 54, 60, 21));
+    EXPECT_EQ(form.Widget(Control::ButtonAutoRings)->geometry(), QRect(15, 364, 84, 21));
+    EXPECT_EQ(form.Widget(Control::LabelEye)->geometry(), QRect(105, 368, 25, 13));
+    EXPECT_EQ(form.Widget(Control::CheckProgramArm)->geometry(), QRect(113, 391, 92, 17));
+    EXPECT_EQ(form.Widget(Control::CheckProgramFPGA)->geometry(), QRect(211, 391, 96, 17));
+    EXPECT_EQ(form.Widget(Control::DeviceLabel)->geometry().topLeft(), QPoint(12, 31));
+    EXPECT_EQ(form.Widget(Control::LabelMode)->geometry().topLeft(), QPoint(15, 392));
+    // Back to the design size, everything where it started.
+    form.resize(317, 355);
+    EXPECT_EQ(form.Widget(Control::TextOutput)->geometry(), QRect(15, 86, 290, 218));
+    EXPECT_EQ(form.Widget(Control::CheckProgramArm)->geometry(), QRect(63, 331, 92, 17));
+}
+
+TEST(UpdateForm, LogAppendsExactlyAtTheEndAndCannotBeEdited) {
+    UpdateForm form(QSizeF(1.0, 1.0));
+    form.show();
+    auto* log = qobject_cast<QPlainTextEdit*>(form.Widget(Control::TextOutput));
+    form.AppendText("\r\nStarting the upgrade in: 5..");
+    form.AppendText("4..");
+    form.AppendText("\r\nDownloading\r");
+    form.AppendText("\n#");
+    form.AppendText("#");
+    EXPECT_EQ(log->toPlainText().toStdString(),
+              "\nStarting the upgrade in: 5..4..\nDownloading\n##");
+    EXPECT_EQ(form.LogText(), "\r\nStarting the upgrade in: 5..4..\r\nDownloading\r\n##");
+
+    // Typing does nothing, selecting and copying works.
+    log->setFocus();
+    QTest::keyClicks(log, "typed");
+    QTest::keyClick(log, Qt::Key_Backspace);
+    EXPECT_EQ(log->toPlainText().toStdString(),
+              "\nStarting the upgrade in: 5..4..\nDownloading\n##");
+    EXPECT_TRUE(log->isReadOnly());
+    EXPECT_TRUE(log->textInteractionFlags() & Qt::TextSelectableByMouse);
+
+    // A long log scrolls to its end.
+    for (int i = 0; i < 200; ++i) {
+        form.AppendText("\r\nline");
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(log->textCursor().position(), log->document()->characterCount() - 1);
+
+    form.Clear();
+    EXPECT_EQ(log->toPlainText().toStdString(), "");
+    EXPECT_EQ(form.LogText(), "");
+}
+
+TEST(UpdateForm, ComboKeepsTypedTextOutOfItsListAndSelectsThroughTheHandler) {
+    UpdateForm form(QSizeF(1.0, 1.0));
+    int handled = 0;
+    form.SetComboSelectionHandler([&] { ++handled; });
+    std::string error;
+    EXPECT_TRUE(form.AddComboItem(std::string("ZELK"), &error));
+    EXPECT_TRUE(form.AddComboItem(std::string("ZELK Q750"), &error));
+    EXPECT_FALSE(form.AddComboItem(std::nullopt, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(form.ComboSelectedIndex(), -1);
+    EXPECT_EQ(handled, 0);
+
+    EXPECT_EQ(form.ComboFindString("zelk q"), 1);
+    EXPECT_EQ(form.ComboFindString("ZELK"), 0);
+    EXPECT_EQ(form.ComboFindString("Q750"), -1);
+
+    form.SetComboSelectedIndex(1);
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(form.ComboSelectedItem(), "ZELK Q750");
+    form.SetComboSelectedIndex(1);
+    EXPECT_EQ(handled, 1);  // the same index raises nothing
+    form.SetComboSelectedIndex(-1);
+    EXPECT_EQ(handled, 2);
+    EXPECT_EQ(form.ComboSelectedItem(), "");
+
+    auto* combo = qobject_cast<QComboBox*>(form.Widget(Control::ComboZelkType));
+    form.show();
+    combo->setFocus();
+    QTest::keyClicks(combo, "Typed");
+    QTest::keyClick(combo, Qt::Key_Return);
+    EXPECT_EQ(combo->count(), 2);
+}
+
+TEST(UpdateForm, LabelsKeepTheirTextAndSizeToIt) {
+    UpdateForm form(QSizeF(1.0, 1.0));
+    form.SetText(Control::DeviceLabel, "\r\nWaiting for response...");
+    EXPECT_EQ(form.Text(Control::DeviceLabel), "\r\nWaiting for response...");
+    form.SetText(Control::LabelMode, "Q750");
+    QWidget* mode = form.Widget(Control::LabelMode);
+    EXPECT_GT(mode->width(), 0);
+    EXPECT_EQ(mode->pos(), QPoint(15, 332));
+}
+
+TEST(UpdateForm, KeyPreviewSeesKeysBeforeTheFocusedControlAndLetsThemThrough) {
+    UpdateForm form(QSizeF(1.0, 1.0));
+    std::vector<std::pair<Key, bool>> seen;
+    UpdateForm::Handlers handlers;
+    handlers.keyDown = [&](Key key, bool control) { seen.emplace_back(key, control); };
+    form.SetHandlers(handlers);
+    form.SetShown(Control::ComboZelkType, true);
+    form.show();
+    QApplication::setActiveWindow(&form);
+    auto* combo = qobject_cast<QComboBox*>(form.Widget(Control::ComboZelkType));
+    combo->setFocus();
+    QTest::keyClicks(combo, "ab");
+    QTest::keyClick(combo, Qt::Key_Backspace);
+    QTest::keyClick(combo, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(combo, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(combo->currentText(), "a");  // the control still got the backspace
+    // Letters and the modifier keys' own presses come through as other keys.
+    std::erase_if(seen, [](const auto& k) { return k.first == Key::Other; });
+    const std::vector<std::pair<Key, bool>> expected = {
+        {Key::Backspace, false}, {Key::M, true}, {Key::S, true}};
+    EXPECT_EQ(seen, expected);
+}
+
+}  // namespace
+}  // namespace ZELKUtil

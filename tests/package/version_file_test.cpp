@@ -1,0 +1,45 @@
+#include "package/version_file.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_package.h"
+
+namespace ZELKUtil {
+namespace {
+
+TEST(VersionFile, FirstLineOnlyWithByteOrderMarksHonoured) {
+    Testing::TempPackage pkg;
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"1.23\r\nsecond line\r\n", "1.23"},
+        {"1.23 (Q750)\nx", "1.23 (Q750)"},
+        {"1.23", "1.23"},
+        {"\r\n1.23", ""},
+        {"", ""},
+        {"\xEF\xBB\xBF"
+         "2.0\n",
+         "2.0"},
+        {std::string("\xFF\xFE"
+                     "3\0.\0"
+                     "1\0\r\0\n\0x\0",
+                     14),
+         "3.1"},
+        {std::string("\xFE\xFF\0"
+                     "4\0.\0"
+                     "2\0\n",
+                     10),
+         "4.2"},
+        {"caf\xC3\xA9\n", "caf\xC3\xA9"},
+    };
+    int i = 0;
+    for (const auto& [content, expected] : cases) {
+        const std::string name = "v" + std::to_string(i++) + ".txt";
+        pkg.Write(name, content);
+        EXPECT_EQ(ReadFirstLine(pkg.Path(name)), expected) << name;
+    }
+    EXPECT_EQ(ReadFirstLine(pkg.Path("missing.txt")), std::nullopt);
+    pkg.MakeFolder("folder.txt");
+    EXPECT_EQ(ReadFirstLine(pkg.Path("folder.txt")), std::nullopt);
+}
+
+}  // namespace
+}  // namespace ZELKUtil
