@@ -430,6 +430,16 @@ int UpdateForm::ComboFindString(const std::string& text) const {
     return -1;
 }
 
+int UpdateForm::ComboFindExact(const std::string& text) const {
+    const QString wanted = ToQt(text);
+    for (int i = 0; i < ComboZelkType->count(); ++i) {
+        if (ComboZelkType->itemText(i) == wanted) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 void UpdateForm::SetComboSelectionHandler(std::function<void()> handler) {
     comboHandler_ = std::move(handler);
 }

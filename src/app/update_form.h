@@ -61,6 +61,7 @@ class UpdateForm final : public QWidget, public View {
     int ComboSelectedIndex() const override;
     void SetComboSelectedIndex(int index) override;
     int ComboFindString(const std::string& text) const override;
+    int ComboFindExact(const std::string& text) const override;
     void SetComboSelectionHandler(std::function<void()> handler) override;
     void StopTimer() override;
     void StartTimer() override;

@@ -40,6 +40,9 @@ class ChildProcess {
     // has ended. Call at most once, instead of ReadLine/ReadChar.
     virtual void DeliverLines(std::function<void(const std::string&)> onLine,
                               std::function<void()> onEnd) = 0;
+    // Whether ReadLine or ReadChar would answer at once: output is waiting or has ended. Lets a
+    // caller wait in slices that keep the window alive instead of blocking in a read.
+    virtual bool OutputReady() = 0;
     // Answers at once.
     virtual bool HasExited() = 0;
     // Blocks without a time limit.

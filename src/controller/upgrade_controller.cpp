@@ -1,5 +1,6 @@
 #include "controller/upgrade_controller.h"
 
+#include "device/zelk.h"
 #include "package/package_files.h"
 #include "package/profile_file.h"
 #include "package/version_file.h"
@@ -7,8 +8,13 @@
 
 namespace ZELKUtil {
 
-UpgradeController::UpgradeController(View& view, Clock& clock, std::string packageFolder)
-    : view_(view), clock_(clock), packageFolder_(std::move(packageFolder)) {
+UpgradeController::UpgradeController(ControllerSeams seams)
+    : view_(seams.view),
+      clock_(seams.clock),
+      device_(seams.device),
+      processes_(seams.processes),
+      packageFolder_(std::move(seams.packageFolder)),
+      nativeMachine_(std::move(seams.nativeMachine)) {
     view_.SetComboSelectionHandler([this] { ComboZelkType_SelectedIndexChanged(); });
 }
 
@@ -114,34 +120,12 @@ void UpgradeController::InitializeApplication() {
     }
 }
 
-void UpgradeController::TimerCheck_Tick() {
-    view_.StopTimer();
-    CheckForZELK();
-    view_.StartTimer();
-}
-
-void UpgradeController::Main_OnDeviceChange() {
-    CheckForZELK();
-}
-
-void UpgradeController::CheckForZELK() {
-    // Guard: a poll requested while one runs (a device change during a wait) does nothing at all.
-    if (state_.checking_currently != 0 || state_.currently_programming_fpga != 0) {
-        return;
-    }
-    if (state_.error_occurred != 0) {
-        view_.SetText(Control::DeviceLabel, "Error occurred, please restart.");
-        return;
-    }
-    state_.checking_currently = 1;
-    state_.checking_currently = 0;
-}
-
 void UpgradeController::ComboZelkType_SelectedIndexChanged() {
     if (view_.ComboSelectedIndex() < 0 || !state_.profiles) {
         return;
     }
     const std::string chosen = view_.ComboSelectedItem();
+    // The first profile of that display name, usable or not, in file order.
     for (const ZelkProfile& profile : *state_.profiles) {
         if (profile.type == chosen) {
             state_.current_profile = profile;
@@ -149,5 +133,7 @@ void UpgradeController::ComboZelkType_SelectedIndexChanged() {
         }
     }
 }
+
+void UpgradeController::Dispose() { device_.Close(); }
 
 }  // namespace ZELKUtil

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,20 @@ namespace ZELKUtil {
 enum upgradeMode_ : std::int32_t {
     auto_upgrade = 0,    // a run starts by itself after a countdown
     manual_upgrade = 1,  // the operator ticks what to program
+};
+
+// The fields the FPGA tool's output reader writes on its own thread, under one lock.
+struct StaplHandover {
+    std::mutex lock;
+    // Progress text gathered since the last poll took it.
+    std::string STAPL_Player_Output;
+    std::int32_t fpga_just_programmed = 0;
+    // The last output line that held "Exit code".
+    std::string error;
+    // The previous non-empty output line, across runs.
+    std::string prevStaplLine;
+    // The reader has seen the end of the tool's output: every line has been handled.
+    bool outputEnded = false;
 };
 
 // Everything an upgrade carries from one poll to the next. One instance lives as long as the
@@ -35,16 +50,13 @@ struct UpgradeState {
     std::int32_t error_occurred = 0;
     std::int32_t currently_programming_fpga = 0;
     std::int32_t fpga_erase_first = 0;
-    std::int32_t fpga_just_programmed = 0;
-    std::int32_t driversInstalling = 0;
+    // Also cleared by the installer's exit notification, which may run on another thread.
+    std::atomic<std::int32_t> driversInstalling{0};
     std::int32_t driversInstalled = 0;
     std::int32_t fpga_usb_quick = 1;
-    std::string prevStaplLine;
     std::optional<ZelkProfile> current_profile;
     upgradeMode_ upgradeMode = auto_upgrade;
     std::unique_ptr<ChildProcess> STAPL_Player;
-    std::string error;
-    std::string STAPL_Player_Output;
     std::unique_ptr<ChildProcess> driversProc;
     std::int32_t useDfuUtil = 0;
     std::int32_t diagOutput = 0;
@@ -52,13 +64,14 @@ struct UpgradeState {
 
     // Values the poll keeps for the program's life.
     // The echo toggle of the DFUAPP download, carried from one download to the next.
-    std::int32_t skip = 0;
+    std::int32_t skip = 1;
     // driversInstalling as the first service-mode poll saw it; never updated afterwards.
     std::optional<std::int32_t> lastDriversInstalling;
 
-    // Guards what the FPGA tool's output reader hands to the window's thread:
-    // STAPL_Player_Output, fpga_just_programmed, error and prevStaplLine.
-    std::mutex staplLock;
+    // What the FPGA tool's output reader hands to the window's thread. Shared, so that a reader
+    // thread that outlives the controller (children outlive the utility) never writes into freed
+    // memory.
+    std::shared_ptr<StaplHandover> stapl = std::make_shared<StaplHandover>();
 };
 
 }  // namespace ZELKUtil

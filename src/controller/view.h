@@ -66,6 +66,9 @@ class View {
     // Index of the first item that begins with the text, letters compared ignoring case; -1 if
     // none.
     virtual int ComboFindString(const std::string& text) const = 0;
+    // Index of the first item whose text equals the text exactly, letter case significant; -1 if
+    // none.
+    virtual int ComboFindExact(const std::string& text) const = 0;
     // The handler that runs whenever the selected item changes.
     virtual void SetComboSelectionHandler(std::function<void()> handler) = 0;
 

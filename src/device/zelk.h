@@ -20,7 +20,8 @@ struct ReadPathModes {
 // blocks until done and reports failure through its result, never by a message.
 class ZELK {
   public:
-    ZELK(HidTransport& transport, DeviceTreeProbe& probe, Clock& clock, ReadPathModes& modes);
+    ZELK(HidTransport& transport, DeviceTreeProbe& probe, ZELKUtil::Clock& clock,
+         ReadPathModes& modes);
     ~ZELK();
     ZELK(const ZELK&) = delete;
     ZELK& operator=(const ZELK&) = delete;
@@ -51,7 +52,7 @@ class ZELK {
 
     HidTransport& transport_;
     DeviceTreeProbe& probe_;
-    Clock& clock_;
+    ZELKUtil::Clock& clock_;
     ReadPathModes& modes_;
 
     hid_device* ZELK_handle = nullptr;

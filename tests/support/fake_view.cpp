@@ -89,6 +89,11 @@ int FakeView::ComboFindString(const std::string& text) const {
     return -1;
 }
 
+int FakeView::ComboFindExact(const std::string& text) const {
+    const auto it = std::find(comboItems.begin(), comboItems.end(), text);
+    return it == comboItems.end() ? -1 : static_cast<int>(it - comboItems.begin());
+}
+
 void FakeView::StopTimer() {
     timerRunning = false;
     timerEvents.emplace_back("stop");

@@ -33,6 +33,7 @@ class FakeView final : public View {
     int ComboSelectedIndex() const override { return selected_; }
     void SetComboSelectedIndex(int index) override;
     int ComboFindString(const std::string& text) const override;
+    int ComboFindExact(const std::string& text) const override;
     void SetComboSelectionHandler(std::function<void()> handler) override {
         handler_ = std::move(handler);
     }

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "controller/process_service.h"
+#include "emulated_box.h"
+#include "timeline.h"
+
+namespace ZELKSim {
+
+// How each emulated package tool behaves. They print what the real tools print and act on the
+// emulated box as the real ones act on a box.
+enum class DfuUtilBehaviour {
+    Works,            // the older tool's output: a '#' bar ending in "finished!"
+    WorksCurrent,     // current dfu-util: a redrawn "Download\t[===  ]" bar and "Download done."
+    FinishedMissing,  // the '#' bar ends without "finished": the download failed
+    OnlyOpening,      // stops right after "Opening DFU capable USB device..."
+    NoDeviceCurrent,  // current dfu-util finding no device: its banner only on standard output
+};
+enum class DfuAppBehaviour { Works, Fails };
+enum class StaplBehaviour {
+    Works,
+    NoIdcode,         // DEVICE_INFO reads no IDCODE
+    GarbageIdcode,    // DEVICE_INFO prints an IDCODE that is no number
+    GarbageChecksum,  // DEVICE_INFO prints a checksum that is no number
+    Fails,            // ERASE and PROGRAM end with a failing exit line
+    FailsSilently,    // ERASE and PROGRAM end without any exit line
+};
+
+struct ToolSettings {
+    DfuUtilBehaviour dfuUtil = DfuUtilBehaviour::Works;
+    // Passes that only get as far as opening the device before the tool works, whatever the box.
+    int dfuUtilOpeningPasses = 0;
+    int dfuUtilBarLength = 10;  // '#' marks (or '=' steps) in the progress bar
+    DfuAppBehaviour dfuApp = DfuAppBehaviour::Works;
+    int dfuAppBlocks = 6;  // block lines in DFUAPP's log
+    // The firmware version a successful download gives the box; "" means the package's version.
+    std::string newVersion;
+    StaplBehaviour stapl = StaplBehaviour::Works;
+    // DEVICE_INFO runs that read no IDCODE before it is read.
+    int staplMissedIdcodes = 0;
+    int staplPercentLines = 4;
+    std::uint16_t programmedChecksum = 0x1234;
+    // Programs (package-relative, e.g. "Tools/dfu-util") that exist but cannot be started.
+    std::vector<std::string> unstartable;
+    // How long a tool runs, per step of its output.
+    std::int64_t stepMs = 100;
+    std::int64_t installerMs = 1500;
+};
+
+// One start of a tool, as the service saw it.
+struct ToolStart {
+    std::int64_t atMs = 0;
+    std::string program;
+    std::vector<std::string> arguments;
+    std::string workingDirectory;
+    ZELKUtil::StartMode mode = ZELKUtil::StartMode::Direct;
+};
+
+// The process service of the emulated world: it starts the package's tools as emulations that run
+// on the timeline, print their output over time and act on the box. A program that is not in the
+// package folder cannot be started, as with real processes.
+class EmulatedProcessService final : public ZELKUtil::ProcessService {
+public:
+    EmulatedProcessService(Timeline& timeline, EmulatedBox& box, std::string packageFolder);
+    ~EmulatedProcessService() override;
+    EmulatedProcessService(const EmulatedProcessService&) = delete;
+    EmulatedProcessService& operator=(const EmulatedProcessService&) = delete;
+
+    ToolSettings& Settings() { return settings_; }
+    std::vector<ToolStart> Starts() const;
+
+    std::unique_ptr<ZELKUtil::ChildProcess> Start(const ZELKUtil::StartRequest& request,
+                                                  std::string* error) override;
+
+    struct Child;
+
+private:
+    struct Step;
+    std::vector<Step> Script(const ZELKUtil::StartRequest& request);
+    std::vector<Step> DfuUtilScript(const ZELKUtil::StartRequest& request);
+    std::vector<Step> DfuAppScript(const ZELKUtil::StartRequest& request);
+    std::vector<Step> StaplScript(const ZELKUtil::StartRequest& request);
+    std::vector<Step> InstallerScript(const ZELKUtil::StartRequest& request);
+    std::string NewVersion() const;
+
+    Timeline& timeline_;
+    EmulatedBox& box_;
+    std::string packageFolder_;
+    ToolSettings settings_;
+    mutable std::mutex mutex_;
+    std::vector<ToolStart> starts_;
+    std::vector<std::shared_ptr<Child>> children_;
+    int dfuUtilPasses_ = 0;
+    int deviceInfoRuns_ = 0;
+};
+
+}  // namespace ZELKSim

@@ -1,0 +1,92 @@
+#include "platform/log_follower.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace ZELKUtil {
+
+LogFollower::~LogFollower() { Close(); }
+
+bool LogFollower::Start(const std::string& path, std::string* error) {
+    Close();
+    const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (created < 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    ::close(created);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    buffer_.clear();
+    afterCr_ = false;
+    return true;
+}
+
+bool LogFollower::Fill(std::string* error) {
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+        if (n > 0) {
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n == 0) {
+            return true;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        *error = std::strerror(errno);
+        return false;
+    }
+}
+
+std::optional<std::string> LogFollower::NextLine(bool rest, std::string* error) {
+    if (fd_ < 0) {
+        *error = std::strerror(EBADF);
+        return std::nullopt;
+    }
+    if (!Fill(error)) {
+        return std::nullopt;
+    }
+    if (afterCr_ && !buffer_.empty()) {
+        afterCr_ = false;
+        if (buffer_.front() == '\n') {
+            buffer_.erase(0, 1);
+        }
+    }
+    const std::size_t end = buffer_.find_first_of("\r\n");
+    if (end == std::string::npos) {
+        if (!rest || buffer_.empty()) {
+            return std::nullopt;
+        }
+        std::string line = std::move(buffer_);
+        buffer_.clear();
+        return line;
+    }
+    std::string line = buffer_.substr(0, end);
+    const bool cr = buffer_[end] == '\r';
+    std::size_t used = end + 1;
+    if (cr && used < buffer_.size() && buffer_[used] == '\n') {
+        ++used;
+    } else if (cr && used == buffer_.size()) {
+        afterCr_ = true;
+    }
+    buffer_.erase(0, used);
+    return line;
+}
+
+void LogFollower::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+}  // namespace ZELKUtil

@@ -1,0 +1,324 @@
+// The poll against an emulated box, emulated tools and virtual time. The expected logs are written
+// from the operator texts, never taken from a run.
+#include <gtest/gtest.h>
+
+#include "support/controller_rig.h"
+
+namespace ZELKUtil {
+namespace {
+
+using Testing::ControllerRig;
+using Testing::Detail;
+
+ZELKSim::BoxIdentity Q750Box(const std::string& product = "ZELK Q750") {
+    ZELKSim::BoxIdentity identity;
+    identity.product = std::wstring(product.begin(), product.end());
+    return identity;
+}
+
+// A package with one Q750 profile and an ARM image, so it runs automatically.
+struct AutoRig : ControllerRig {
+    explicit AutoRig(const std::string& packageVersion = "2.04",
+                     const std::string& boxVersion = "2.01",
+                     std::vector<std::string> tools = {"Tools/dfu-util"})
+        : ControllerRig(Q750Box()) {
+        pkg.Write("images/q750.bin", "image");
+        Package(packageVersion, Detail("ZELK Q750", "Q750", "ZELK Q750", "images/q750.bin"),
+                tools);
+        box.SetFirmwareVersion(boxVersion);
+    }
+};
+
+TEST(PollCycle, AutomaticRoadUpToTheBootloaderStart) {
+    AutoRig rig;
+    rig.Start();
+    rig.Tick();
+    EXPECT_EQ(rig.view.log,
+              "\r\nQ750 Version:      2.01"
+              "\r\nInstalling Drivers..."
+              "\r\nStarting the upgrade in: 5..4..");
+    EXPECT_EQ(rig.view.Text(Control::DeviceLabel), "Q750 Version:      2.01");
+    EXPECT_EQ(rig.view.Text(Control::LabelMode), "Q750");
+    EXPECT_EQ(rig.controllerClock.Waits(), (std::vector<std::int64_t>{3000, 1000}));
+    EXPECT_EQ(rig.State().driversInstalled, 1);
+    // The x64 installer of the libusbK folder, the operator sees its pages.
+    const auto starts = rig.tools.Starts();
+    ASSERT_EQ(starts.size(), 1U);
+    EXPECT_EQ(starts[0].program, "Drivers/libusbk/dpinst_x64");
+    EXPECT_EQ(starts[0].arguments, (std::vector<std::string>{"/LM", "/F"}));
+    EXPECT_EQ(starts[0].mode, StartMode::Shell);
+
+    rig.Ticks(3);
+    EXPECT_EQ(rig.box.Mode(), ZELKSim::BoxMode::Normal);
+    EXPECT_FALSE(rig.view.Checked(Control::CheckProgramArm));
+    rig.Tick();
+    EXPECT_EQ(rig.view.log,
+              "\r\nQ750 Version:      2.01"
+              "\r\nInstalling Drivers..."
+              "\r\nStarting the upgrade in: 5..4..3..2..1..0..");
+    EXPECT_TRUE(rig.view.Checked(Control::CheckProgramArm));
+    EXPECT_EQ(rig.State().operation_underway, 1);
+    EXPECT_EQ(rig.controllerClock.Waits(), (std::vector<std::int64_t>{3000, 1000, 3000}));
+    // The box has left for its bootloader.
+    EXPECT_NE(rig.box.Mode(), ZELKSim::BoxMode::Normal);
+    const std::vector<std::uint8_t> requests = rig.box.Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back(), 0x31);
+}
+
+TEST(PollCycle, UnplugDuringTheCountdownCancelsIt) {
+    AutoRig rig;
+    rig.Start();
+    rig.Ticks(2);  // 5..4.. then 3..
+    rig.box.Unplug();
+    rig.Tick();
+    EXPECT_EQ(rig.State().startCountDown, 0);
+    EXPECT_EQ(rig.State().connected, 0);
+    EXPECT_EQ(rig.view.Text(Control::DeviceLabel), "No device found");
+    rig.box.Plug();
+    rig.Tick();
+    // A new connection, drivers already installed: straight to a new countdown.
+    EXPECT_EQ(rig.view.log,
+              "\r\nQ750 Version:      2.01"
+              "\r\nInstalling Drivers..."
+              "\r\nStarting the upgrade in: 5..4..3.."
+              "\r\nQ750 Version:      2.01"
+              "\r\nStarting the upgrade in: 5..4..");
+    EXPECT_FALSE(rig.view.Checked(Control::CheckProgramArm));
+}
+
+TEST(PollCycle, SilentBoxAndUnknownProduct) {
+    AutoRig silent;
+    silent.box.SetAnswerBehaviour(ZELKSim::AnswerBehaviour::Silent());
+    silent.Start();
+    silent.Tick();
+    EXPECT_EQ(silent.view.Text(Control::DeviceLabel), "\r\nWaiting for response...");
+    EXPECT_EQ(silent.view.log, "");
+    EXPECT_EQ(silent.State().connected, 0);
+
+    ControllerRig unknown(Q750Box("Some Other Box"));
+    unknown.pkg.Write("a.bin", "x");
+    unknown.Package("2.04", Detail("ZELK Q750", "Q750", "ZELK Q750", "a.bin"));
+    unknown.box.SetFirmwareVersion("2.01");
+    unknown.Start();
+    unknown.Tick();
+    unknown.Tick();
+    // The connection line names the current profile; nothing starts.
+    EXPECT_EQ(unknown.view.log,
+              "\r\nQ750 Version:      2.01"
+              "\r\nWrong upgrade package. Please contact Orvanta");
+    EXPECT_EQ(unknown.State().connected, 1);
+    EXPECT_EQ(unknown.State().startCountDown, 0);
+    EXPECT_TRUE(unknown.controllerClock.Waits().empty());
+}
+
+TEST(PollCycle, VersionTestCountsWholeVersionsOnly) {
+    AutoRig current("2.04", "2.04");
+    current.Start();
+    current.Ticks(3);
+    EXPECT_EQ(current.view.log, "\r\nQ750 Version:      2.04\r\n\r\nNo Upgrade Required");
+
+    // 1.2 is no longer taken for 1.23: it is upgraded.
+    AutoRig older("1.23", "1.2");
+    older.Start();
+    older.Tick();
+    EXPECT_EQ(older.view.log,
+              "\r\nQ750 Version:      1.2"
+              "\r\nInstalling Drivers..."
+              "\r\nStarting the upgrade in: 5..4..");
+
+    // A version line with more text around the version still counts.
+    AutoRig decorated("1.23 (Q750)", "1.23");
+    decorated.Start();
+    decorated.Tick();
+    EXPECT_EQ(decorated.view.log, "\r\nQ750 Version:      1.23\r\n\r\nNo Upgrade Required");
+
+    // Without a version file no box is up to date.
+    AutoRig noVersion("x", "1.23");
+    std::remove(noVersion.pkg.Path("CurrentVersion.txt").c_str());
+    noVersion.Start();
+    noVersion.Tick();
+    EXPECT_NE(noVersion.view.log.find("Starting the upgrade in: 5.."), std::string::npos);
+}
+
+TEST(PollCycle, ManualModeStartsOnlyWhatIsTicked) {
+    ControllerRig rig(Q750Box());
+    rig.pkg.Write("a.bin", "a");
+    rig.pkg.Write("f.stp", "f");
+    rig.Package("2.04", Detail("ZELK Q750", "Q750", "ZELK Q750", "a.bin", "f.stp"));
+    rig.box.SetFirmwareVersion("2.04");
+    rig.Start();
+    ASSERT_EQ(rig.State().upgradeMode, manual_upgrade);
+    rig.Ticks(3);
+    EXPECT_EQ(rig.view.log, "\r\nQ750 Version:      2.04\r\n\r\nNo Upgrade Required");
+    EXPECT_TRUE(rig.controllerClock.Waits().empty());
+    // A tick restarts even an up-to-date box.
+    rig.view.SetChecked(Control::CheckProgramArm, true);
+    rig.Tick();
+    EXPECT_EQ(rig.State().operation_underway, 1);
+    EXPECT_EQ(rig.controllerClock.Waits(), std::vector<std::int64_t>{3000});
+    EXPECT_EQ(rig.box.Requests().back(), 0x31);
+}
+
+// Each bootloader code, with the package's dfu-util (libusbK driver) and with DFUAPP (NXP driver).
+TEST(PollCycle, BootloaderCodes) {
+    struct Row {
+        bool dfuUtil;
+        int code;
+        const char* log;
+        std::vector<std::int64_t> waits;
+        const char* installer;  // "" when none runs
+    };
+    const Row rows[] = {
+        {true, 0, "\r\nWaiting for Driver...", {3000}, ""},
+        {false, 0, "\r\nWaiting for Driver...", {3000}, ""},
+        {true, 1, "\r\nIncorrect Drivers Loaded, installing new drivers...", {3000},
+         "Drivers/libusbk/dpinst_x64"},
+        {false, 1, "\r\nIncorrect Drivers Loaded, installing new drivers...", {3000},
+         "Drivers/phillips/dpinst_x64"},
+        {true, 2, "\r\nIncorrect Drivers Loaded, installing new drivers...", {3000},
+         "Drivers/libusbk/dpinst_x64"},
+        {false, 2, "\r\nZELK in programming mode", {}, ""},
+        {true, 3, "\r\nZELK in programming mode", {}, ""},
+        {false, 3, "\r\nIncorrect Drivers Loaded, installing new drivers...", {3000},
+         "Drivers/phillips/dpinst_x64"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.dfuUtil ? "dfu-util" : "DFUAPP") + " code " +
+                     std::to_string(row.code));
+        AutoRig rig("2.04", "2.01", {row.dfuUtil ? "Tools/dfu-util" : "Tools/DFUAPP"});
+        rig.Start();
+        rig.box.Plug(ZELKSim::BoxMode::Bootloader);
+        rig.box.SetDriverState(row.code);
+        rig.Tick();
+        EXPECT_EQ(rig.view.log, row.log);
+        EXPECT_EQ(rig.controllerClock.Waits(), row.waits);
+        const auto starts = rig.tools.Starts();
+        if (*row.installer != '\0') {
+            ASSERT_EQ(starts.size(), 1U);
+            EXPECT_EQ(starts[0].program, row.installer);
+        } else {
+            EXPECT_TRUE(starts.empty());
+        }
+    }
+
+    // A wrong driver is installed again on every poll while the code stays wrong.
+    AutoRig wrong;
+    wrong.Start();
+    wrong.box.Plug(ZELKSim::BoxMode::Bootloader);
+    wrong.box.SetDriverState(1);
+    wrong.Tick();
+    wrong.box.SetDriverState(1);
+    wrong.Tick();
+    EXPECT_EQ(wrong.view.log,
+              "\r\nIncorrect Drivers Loaded, installing new drivers..."
+              "\r\nIncorrect Drivers Loaded, installing new drivers...");
+
+    // Code 0 that turns into the right driver during the second look is acted on.
+    AutoRig late;
+    late.Start();
+    late.box.Plug(ZELKSim::BoxMode::Bootloader);
+    late.box.SetDriverState(0);
+    late.clock.ScheduleAfter(1000, [&] { late.box.SetDriverState(3); });
+    late.view.SetChecked(Control::CheckProgramArm, false);
+    late.Tick();
+    EXPECT_EQ(late.view.log, "\r\nZELK in programming mode");
+}
+
+TEST(PollCycle, AbsentBoxAndErrorState) {
+    AutoRig rig;
+    rig.Start();
+    rig.box.Unplug();
+    rig.view.SetText(Control::DeviceLabel, "something");
+    rig.State().operation_underway = 1;
+    rig.Tick();
+    EXPECT_EQ(rig.view.Text(Control::DeviceLabel), "something");
+    rig.State().operation_underway = 0;
+    rig.Tick();
+    EXPECT_EQ(rig.view.Text(Control::DeviceLabel), "No device found");
+    EXPECT_EQ(rig.view.log, "");
+
+    // In the error state no device is opened or probed.
+    rig.box.Plug();
+    rig.State().error_occurred = 1;
+    rig.Ticks(2);
+    EXPECT_EQ(rig.view.Text(Control::DeviceLabel), "Error occurred, please restart.");
+    EXPECT_TRUE(rig.box.Requests().empty());
+    EXPECT_EQ(rig.box.OpenHandles(), 0);
+}
+
+TEST(PollCycle, DeviceChangeDuringAWaitStartsNoSecondDetection) {
+    AutoRig rig;
+    rig.Start();
+    // In the middle of the 3000 ms after the driver installation.
+    int nested = 0;
+    rig.clock.ScheduleAfter(2500, [&] {
+        ++nested;
+        rig.controller->Main_OnDeviceChange();
+        rig.controller->TimerCheck_Tick();
+    });
+    rig.Tick();
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(rig.view.log,
+              "\r\nQ750 Version:      2.01"
+              "\r\nInstalling Drivers..."
+              "\r\nStarting the upgrade in: 5..4..");
+    EXPECT_EQ(rig.controllerClock.Waits(), (std::vector<std::int64_t>{3000, 1000}));
+}
+
+TEST(PollCycle, ComboSelectsTheExactDisplayNameAndKeepsTheMatchedProfile) {
+    ControllerRig rig(Q750Box("ZELK Q750 box"));
+    rig.pkg.Write("plain.bin", "p");
+    rig.pkg.Write("q750.bin", "q");
+    rig.pkg.Write("q750b.bin", "b");
+    // "ZELK" is a prefix of "ZELK Q750"; the Q750 variant's name is shared by two profiles.
+    rig.Package("2.04", Detail("ZELK", "ZELK", "ZELK box", "plain.bin", "", "", "0x0700") +
+                            Detail("ZELK Q750", "Q750", "ZELK Q750 old", "q750.bin") +
+                            Detail("ZELK Q750", "Q750B", "ZELK Q750 box", "q750b.bin"));
+    rig.box.SetFirmwareVersion("2.04");
+    rig.Start();
+    rig.Tick();
+    EXPECT_EQ(rig.view.ComboSelectedIndex(), 1);
+    ASSERT_TRUE(rig.State().current_profile.has_value());
+    EXPECT_EQ(rig.State().current_profile->LPC3131, "q750b.bin");
+    EXPECT_EQ(rig.view.Text(Control::LabelMode), "Q750B");
+
+    ControllerRig plain(Q750Box("ZELK box"));
+    plain.pkg.Write("plain.bin", "p");
+    plain.pkg.Write("q750.bin", "q");
+    plain.Package("2.04", Detail("ZELK Q750", "Q750", "ZELK Q750 box", "q750.bin") +
+                              Detail("ZELK", "ZELK", "ZELK box", "plain.bin"));
+    plain.box.SetFirmwareVersion("2.04");
+    plain.Start();
+    plain.Tick();
+    EXPECT_EQ(plain.view.ComboSelectedIndex(), 1);
+    EXPECT_EQ(plain.State().current_profile->type, "ZELK");
+}
+
+TEST(DriverInstall, InstallerByMachineAndServiceLine) {
+    AutoRig rig("2.04", "2.01", {"Tools/DFUAPP"});
+    rig.machine = "i686";
+    rig.Start();
+    rig.State().diagOutput = 1;
+    rig.controller->InstallDrivers(1, 1);
+    EXPECT_EQ(rig.view.log, "\r\nInstalling Drivers: nxp");
+    const auto starts = rig.tools.Starts();
+    ASSERT_EQ(starts.size(), 1U);
+    EXPECT_EQ(starts[0].program, "Drivers/phillips/dpinst");
+    EXPECT_EQ(starts[0].arguments, (std::vector<std::string>{"/LM", "/F", "/s"}));
+    // The call returns once the installer has ended.
+    EXPECT_GE(rig.clock.NowMs(), rig.tools.Settings().installerMs);
+    EXPECT_EQ(rig.State().driversInstalled, 1);
+    EXPECT_EQ(rig.State().driversInstalling, 0);
+
+    AutoRig missing;
+    missing.Start();
+    std::remove(missing.pkg.Path("Drivers/libusbk/dpinst_x64").c_str());
+    missing.controller->InstallDrivers(1, 0);
+    EXPECT_EQ(missing.view.log, "\r\nError installing drivers. Please do so manually");
+    EXPECT_EQ(missing.State().driversProc, nullptr);
+    EXPECT_EQ(missing.State().driversInstalled, 0);
+}
+
+}  // namespace
+}  // namespace ZELKUtil

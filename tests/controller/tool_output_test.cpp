@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include "controller/dfu_output.h"
+#include "controller/stapl_output.h"
+#include "controller/version_match.h"
+
+namespace ZELKUtil {
+namespace {
+
+TEST(VersionMatch, WholeOccurrencesOnly) {
+    EXPECT_EQ(PackageVersionLine("Upgrade Version: 1.23 (Q750)"), "1.23 (Q750)");
+    EXPECT_EQ(PackageVersionLine("Upgrade Version: "), "");
+    EXPECT_EQ(PackageVersionLine("Can't find upgrade version"), "");
+
+    EXPECT_TRUE(PackageHasVersion("1.23", "1.23"));
+    EXPECT_TRUE(PackageHasVersion("1.23 (Q750)", "1.23"));
+    EXPECT_TRUE(PackageHasVersion("Q750 1.23", "1.23"));
+    EXPECT_TRUE(PackageHasVersion("v1.2-1.23", "1.23"));
+    EXPECT_TRUE(PackageHasVersion("(1.23)", "1.23"));
+    // Found as a whole only at its second occurrence.
+    EXPECT_TRUE(PackageHasVersion("1.234 or 1.23", "1.23"));
+
+    EXPECT_FALSE(PackageHasVersion("1.23", "1.2"));
+    EXPECT_FALSE(PackageHasVersion("11.23", "1.23"));
+    EXPECT_FALSE(PackageHasVersion("1.23a", "1.23"));
+    EXPECT_FALSE(PackageHasVersion("1.23 (Q750)", "3"));
+    EXPECT_FALSE(PackageHasVersion("1.23 (Q750)", "Q"));
+    EXPECT_FALSE(PackageHasVersion("1.23", ""));
+    EXPECT_FALSE(PackageHasVersion("", "1.23"));
+}
+
+// What Debian's dfu-util 0.11 prints on its standard output when it finds no device (its error
+// goes to the error stream), and how it draws its progress.
+TEST(DfuOutput, RecognisesCurrentDfuUtil) {
+    for (const char* line : {"dfu-util 0.11", "", "Copyright 2005-2009 Weston Schmidt, Harald Welte "
+                             "and OpenMoko Inc.",
+                             "Copyright 2010-2021 Tormod Volden and Stefan Schmidt",
+                             "This program is Free Software and has ABSOLUTELY NO WARRANTY",
+                             "Please report bugs to http://sourceforge.net/p/dfu-util/tickets/"}) {
+        EXPECT_TRUE(IsDfuUtilBannerLine(line)) << line;
+    }
+    EXPECT_FALSE(IsDfuUtilBannerLine("Opening DFU capable USB device..."));
+    EXPECT_FALSE(IsDfuUtilBannerLine("Copying data from PC to DFU device"));
+
+    EXPECT_EQ(DfuUtilProgressFill("Download\t[                         ]   0%            0 bytes"),
+              0);
+    EXPECT_EQ(DfuUtilProgressFill("Download\t[==========               ]  40%        20480 bytes"),
+              10);
+    EXPECT_EQ(DfuUtilProgressFill("Download\t[=========================] 100%        51200 bytes"),
+              25);
+    EXPECT_EQ(DfuUtilProgressFill("Starting download: [##########] finished!"), std::nullopt);
+    EXPECT_EQ(DfuUtilProgressFill("Download\t[=== x ]"), std::nullopt);
+    EXPECT_EQ(DfuUtilProgressFill("Download\t[===="), std::nullopt);
+    EXPECT_TRUE(IsDfuUtilDownloadDone("Download done."));
+    EXPECT_FALSE(IsDfuUtilDownloadDone("Download\t[=====     ]  50%"));
+}
+
+TEST(StaplOutput, HexNumbersAndVariants) {
+    EXPECT_EQ(ParseHex32(" 029121CF "), 0x029121CFU);
+    EXPECT_EQ(ParseHex32("ffffffff"), 0xFFFFFFFFU);
+    EXPECT_EQ(ParseHex32("000000001234"), 0x1234U);
+    EXPECT_EQ(ParseHex32("1FFFFFFFF"), std::nullopt);
+    EXPECT_EQ(ParseHex32(""), std::nullopt);
+    EXPECT_EQ(ParseHex32("0x12"), std::nullopt);
+    EXPECT_EQ(ParseHex32("12 34"), std::nullopt);
+    EXPECT_EQ(ParseHex32("G1"), std::nullopt);
+
+    EXPECT_EQ(TextAfterLast("a HEX 1 HEX 2", "HEX "), "2");
+    EXPECT_EQ(TextAfterLast("no marker", "HEX "), std::nullopt);
+
+    EXPECT_EQ(ClassifyIdcode(0x029121CF), FpgaVariant::A3P060_KR);
+    EXPECT_EQ(ClassifyIdcode(0xF29121CF), FpgaVariant::A3P060_KR);  // version field ignored
+    EXPECT_EQ(ClassifyIdcode(0x0B9121CF), FpgaVariant::A3P060_CH);
+    EXPECT_EQ(ClassifyIdcode(0x029521CF), FpgaVariant::A3PN060);
+    EXPECT_EQ(ClassifyIdcode(0x0A9521CF), FpgaVariant::A3PN060);  // bit 27
+    EXPECT_EQ(ClassifyIdcode(0x039521CF), FpgaVariant::A3PN060);  // bit 24
+    EXPECT_EQ(ClassifyIdcode(0x729521CF), FpgaVariant::A3PN060);
+    EXPECT_EQ(ClassifyIdcode(0x069521CF), FpgaVariant::None);  // bit 26 counts
+    EXPECT_EQ(ClassifyIdcode(0x029121CE), FpgaVariant::None);
+    EXPECT_EQ(ClassifyIdcode(std::nullopt), FpgaVariant::None);
+    EXPECT_STREQ(VariantText(FpgaVariant::A3P060_CH), "\r\nA3P060 CH FPGA detected");
+    EXPECT_STREQ(VariantText(FpgaVariant::None), "\r\nNo FPGA detected");
+}
+
+}  // namespace
+}  // namespace ZELKUtil

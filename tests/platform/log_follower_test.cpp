@@ -1,0 +1,39 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/log_follower.h"
+#include "support/temp_package.h"
+
+namespace ZELKUtil {
+namespace {
+
+TEST(LogFollower, ReadsLinesAsTheyAreAppended) {
+    Testing::TempPackage pkg;
+    pkg.Write("Tools/dfulog.txt", "an earlier run's log\r\n");
+    LogFollower log;
+    std::string error;
+    ASSERT_TRUE(log.Start(pkg.Path("Tools/dfulog.txt"), &error)) << error;
+    EXPECT_EQ(log.NextLine(false, &error), std::nullopt);  // emptied
+
+    std::ofstream writer(pkg.Path("Tools/dfulog.txt"), std::ios::app | std::ios::binary);
+    writer << "first\r\nsecond\r" << std::flush;
+    EXPECT_EQ(log.NextLine(false, &error), "first");
+    EXPECT_EQ(log.NextLine(false, &error), "second");
+    EXPECT_EQ(log.NextLine(false, &error), std::nullopt);
+    // The LF of a CR LF split across two writes is no empty line.
+    writer << "\nthird\npart" << std::flush;
+    EXPECT_EQ(log.NextLine(false, &error), "third");
+    EXPECT_EQ(log.NextLine(false, &error), std::nullopt);  // not ended yet
+    writer << "ial" << std::flush;
+    EXPECT_EQ(log.NextLine(true, &error), "partial");  // the rest, once the writer is done
+    EXPECT_EQ(log.NextLine(true, &error), std::nullopt);
+    EXPECT_TRUE(error.empty());
+
+    LogFollower bad;
+    EXPECT_FALSE(bad.Start(pkg.Path("missing/dfulog.txt"), &error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace ZELKUtil
