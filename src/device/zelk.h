@@ -5,6 +5,7 @@
 
 #include "hid/device_probe.h"
 #include "hid/hid_transport.h"
+#include "device/messages.h"
 #include "platform/clock.h"
 
 // Which read path works with this box's firmware, decided once for the whole process and shared by
@@ -20,7 +21,8 @@ struct ReadPathModes {
 // blocks until done and reports failure through its result, never by a message.
 class ZELK {
   public:
-    ZELK(HidTransport& transport, DeviceTreeProbe& probe, Clock& clock, ReadPathModes& modes);
+    ZELK(HidTransport& transport, DeviceTreeProbe& probe, ZELKUtil::Clock& clock,
+         ReadPathModes& modes);
     ~ZELK();
     ZELK(const ZELK&) = delete;
     ZELK& operator=(const ZELK&) = delete;
@@ -46,12 +48,19 @@ class ZELK {
 
     bool IsOpen() const { return ZELK_handle != nullptr; }
 
+    // GetDiag gives up after this many messages with other IDs between request and answer, so
+    // that a box that keeps sending events cannot hold the window's thread for ever.
+    static constexpr int kMaxSkippedDiagMessages = 16;
+
   private:
     int read_packet(unsigned char* data, std::uint32_t timeout = 400);
+    // One request/answer attempt on the open handle: true when the answer carries `awaited`.
+    bool ExchangeOnce(const ReportBuffer& request, ids awaited, ReportBuffer& answer);
+    bool WriteReport(const ReportBuffer& report);
 
     HidTransport& transport_;
     DeviceTreeProbe& probe_;
-    Clock& clock_;
+    ZELKUtil::Clock& clock_;
     ReadPathModes& modes_;
 
     hid_device* ZELK_handle = nullptr;
