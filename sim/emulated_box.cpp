@@ -48,7 +48,9 @@ void CopyText(char (&field)[N], const std::string& text) {
 EmulatedBox::EmulatedBox(Timeline& timeline, BoxIdentity identity)
     : timeline_(timeline), identity_(std::move(identity)) {}
 
-EmulatedBox::~EmulatedBox() { timeline_.CancelAll(this); }
+EmulatedBox::~EmulatedBox() {
+    timeline_.CancelAll(this);
+}
 
 BoxMode EmulatedBox::Mode() const {
     std::lock_guard lock(mutex_);
@@ -517,9 +519,9 @@ int EmulatedBox::UsbProductString(hid_device* device, wchar_t* string, std::size
     if (handle == nullptr || maxlen == 0) {
         return -1;
     }
-    const std::wstring product =
-        handle->pid == kProgrammerPid && mode_ == BoxMode::FpgaProgrammer ? kProgrammerProduct
-                                                                          : identity_.product;
+    const std::wstring product = handle->pid == kProgrammerPid && mode_ == BoxMode::FpgaProgrammer
+                                     ? kProgrammerProduct
+                                     : identity_.product;
     const std::size_t count = std::min(product.size(), maxlen - 1);
     std::copy_n(product.begin(), count, string);
     string[count] = L'\0';

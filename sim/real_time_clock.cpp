@@ -10,7 +10,9 @@ namespace {
 
 using SteadyMs = std::chrono::time_point<std::chrono::steady_clock, std::chrono::milliseconds>;
 
-SteadyMs ToTimePoint(std::int64_t ms) { return SteadyMs(std::chrono::milliseconds(ms)); }
+SteadyMs ToTimePoint(std::int64_t ms) {
+    return SteadyMs(std::chrono::milliseconds(ms));
+}
 
 }  // namespace
 
@@ -81,11 +83,10 @@ void RealTimeClock::Notify() {
 void RealTimeClock::RunActions() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        auto next = std::min_element(pending_.begin(), pending_.end(),
-                                     [](const Pending& a, const Pending& b) {
-                                         return a.atMs != b.atMs ? a.atMs < b.atMs
-                                                                 : a.sequence < b.sequence;
-                                     });
+        auto next = std::min_element(
+            pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
+                return a.atMs != b.atMs ? a.atMs < b.atMs : a.sequence < b.sequence;
+            });
         if (next == pending_.end()) {
             changed_.wait(lock);
             continue;

@@ -28,11 +28,10 @@ bool VirtualClock::RunUntil(std::int64_t targetMs, const std::function<bool()>* 
         return true;
     }
     for (;;) {
-        auto next = std::min_element(pending_.begin(), pending_.end(),
-                                     [](const Pending& a, const Pending& b) {
-                                         return a.atMs != b.atMs ? a.atMs < b.atMs
-                                                                 : a.sequence < b.sequence;
-                                     });
+        auto next = std::min_element(
+            pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
+                return a.atMs != b.atMs ? a.atMs < b.atMs : a.sequence < b.sequence;
+            });
         if (next == pending_.end() || next->atMs > targetMs) {
             break;
         }

@@ -7,10 +7,14 @@
 
 namespace {
 
-const char* YesNo(bool yes) { return yes ? "Yes" : "No"; }
+const char* YesNo(bool yes) {
+    return yes ? "Yes" : "No";
+}
 
 // "No -" for a clear error field, "Yes -" for a set one.
-const char* StatePrefix(int value) { return value == 0 ? "No -" : "Yes -"; }
+const char* StatePrefix(int value) {
+    return value == 0 ? "No -" : "Yes -";
+}
 
 std::string HexDigits(std::uint32_t value, int minDigits) {
     char text[16];
@@ -48,8 +52,8 @@ std::string DecodeDiagnostics(std::span<const unsigned char> answer) {
     std::string text;
     text += "Hardware: " + std::to_string(diag.hardware) + crlf;
     text += std::string("Mains Power: ") + YesNo(diag.mains_power == 1) + crlf;
-    text += std::string("Frontend Comms: ") + YesNo((diag.frontend_flags & kFrontendComms) != 0) +
-            crlf;
+    text +=
+        std::string("Frontend Comms: ") + YesNo((diag.frontend_flags & kFrontendComms) != 0) + crlf;
     if ((diag.frontend_flags & kFrontendGreyscale) != 0) {
         text += "Frontend Format: Greyscale" + crlf;
     } else if ((diag.frontend_flags & kFrontendColour) != 0) {

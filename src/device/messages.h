@@ -150,7 +150,8 @@ static_assert(sizeof(BASIC_MESSAGE) == 8);
 static_assert(sizeof(CMD_WRITE_USB_IDS) == 24);
 static_assert(offsetof(CMD_WRITE_USB_IDS, vid) == 7 && offsetof(CMD_WRITE_USB_IDS, pid) == 9);
 static_assert(offsetof(CMD_WRITE_USB_IDS, serial) == 11 && offsetof(CMD_WRITE_USB_IDS, end) == 23);
-static_assert(sizeof(CMD_LIGHT_RING_SETTING) == 9 && offsetof(CMD_LIGHT_RING_SETTING, setting) == 7);
+static_assert(sizeof(CMD_LIGHT_RING_SETTING) == 9 &&
+              offsetof(CMD_LIGHT_RING_SETTING, setting) == 7);
 static_assert(sizeof(RSP_OK_MESSAGE) == 8);
 static_assert(sizeof(RSP_VERSION_NUMBER_MESSAGE) == 33);
 static_assert(offsetof(RSP_VERSION_NUMBER_MESSAGE, version) == 7);
@@ -165,7 +166,8 @@ static_assert(offsetof(RSP_DIAGNOSTICS_MESSAGE, fpga_vid_width) == 17);
 static_assert(offsetof(RSP_DIAGNOSTICS_MESSAGE, fpga_vid_height) == 19);
 static_assert(offsetof(RSP_DIAGNOSTICS_MESSAGE, rings) == 21);
 static_assert(offsetof(RSP_DIAGNOSTICS_MESSAGE, end) == 27);
-static_assert(sizeof(EVENT_TARGET_EYE_CHANGED) == 10 && offsetof(EVENT_TARGET_EYE_CHANGED, eye) == 8);
+static_assert(sizeof(EVENT_TARGET_EYE_CHANGED) == 10 &&
+              offsetof(EVENT_TARGET_EYE_CHANGED, eye) == 8);
 static_assert(sizeof(EVENT_ERROR) == 10 && offsetof(EVENT_ERROR, error_code) == 8);
 
 // Fills a message's header and end byte as every request carries them: word1 0, byte5 0x14, and

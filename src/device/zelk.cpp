@@ -67,7 +67,9 @@ ZELK::ZELK(HidTransport& transport, DeviceTreeProbe& probe, ZELKUtil::Clock& clo
     : transport_(transport), probe_(probe), clock_(clock), modes_(modes) {}
 
 // The window closes the box on destruction; doing it here as well means no path leaks the handle.
-ZELK::~ZELK() { Close(); }
+ZELK::~ZELK() {
+    Close();
+}
 
 std::int32_t ZELK::Open() {
     if (ZELK_handle == nullptr) {
@@ -235,7 +237,8 @@ std::string ZELK::GetManufacturer() {
 }
 
 std::int32_t ZELK::CheckForFpgaProg() {
-    hid_device* programmer = transport_.hid_open(kFpgaProgrammerVid, kFpgaProgrammerPid, nullptr, 1);
+    hid_device* programmer =
+        transport_.hid_open(kFpgaProgrammerVid, kFpgaProgrammerPid, nullptr, 1);
     transport_.hid_close(programmer);
     return programmer != nullptr ? 1 : 0;
 }

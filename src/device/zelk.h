@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "device/messages.h"
 #include "hid/device_probe.h"
 #include "hid/hid_transport.h"
-#include "device/messages.h"
 #include "platform/clock.h"
 
 // Which read path works with this box's firmware, decided once for the whole process and shared by

@@ -27,12 +27,13 @@ TEST(MessagesTest, RequestsGoOutAsTheFirmwareExpectsThem) {
 TEST(MessagesTest, UsbIdWriteCarriesIdsAndZeroPaddedSerial) {
     const auto report = BuildWriteUsbIdsRequest(0x14E3, 0x0706, "ABC");
     ASSERT_TRUE(report.has_value());
-    EXPECT_EQ(AsVector(*report),
-              WithTrailingZeros({0x00, 0x5E, 0x00, 0x00, 0x11, 0x00, 0x14, 0x04,  // header
-                                 0xE3, 0x14, 0x06, 0x07,                          // vid, pid
-                                 0x41, 0x42, 0x43, 0, 0, 0, 0, 0, 0, 0, 0, 0,     // serial
-                                 0xE5}));
-    EXPECT_TRUE(BuildWriteUsbIdsRequest(1, 2, "ABCDEFGHIJK").has_value());   // 11 + terminator
+    EXPECT_EQ(
+        AsVector(*report),
+        WithTrailingZeros({0x00, 0x5E, 0x00, 0x00, 0x11, 0x00, 0x14, 0x04,              // header
+                           0xE3, 0x14, 0x06, 0x07,                                      // vid, pid
+                           0x41, 0x42, 0x43, 0,    0,    0,    0,    0,    0, 0, 0, 0,  // serial
+                           0xE5}));
+    EXPECT_TRUE(BuildWriteUsbIdsRequest(1, 2, "ABCDEFGHIJK").has_value());    // 11 + terminator
     EXPECT_FALSE(BuildWriteUsbIdsRequest(1, 2, "ABCDEFGHIJKL").has_value());  // no terminator
 }
 

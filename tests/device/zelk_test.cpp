@@ -21,7 +21,9 @@ using ZELKSim::WriteOutcome;
 // ReadPathModes stand for several boxes met by one process.
 struct Rig {
     Rig(ZELKSim::VirtualClock& clock, ReadPathModes& modes, ZELKSim::BoxIdentity identity = {})
-        : box(clock, std::move(identity)), transport(box), probe(box),
+        : box(clock, std::move(identity)),
+          transport(box),
+          probe(box),
           zelk(transport, probe, clock, modes) {}
     EmulatedBox box;
     ZELKSim::EmulatedHidTransport transport;
