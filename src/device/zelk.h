@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "device/messages.h"
 #include "hid/device_probe.h"
 #include "hid/hid_transport.h"
 #include "platform/clock.h"
@@ -47,8 +48,15 @@ class ZELK {
 
     bool IsOpen() const { return ZELK_handle != nullptr; }
 
+    // GetDiag gives up after this many messages with other IDs between request and answer, so
+    // that a box that keeps sending events cannot hold the window's thread for ever.
+    static constexpr int kMaxSkippedDiagMessages = 16;
+
   private:
     int read_packet(unsigned char* data, std::uint32_t timeout = 400);
+    // One request/answer attempt on the open handle: true when the answer carries `awaited`.
+    bool ExchangeOnce(const ReportBuffer& request, ids awaited, ReportBuffer& answer);
+    bool WriteReport(const ReportBuffer& report);
 
     HidTransport& transport_;
     DeviceTreeProbe& probe_;

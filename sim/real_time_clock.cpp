@@ -1,0 +1,111 @@
+#include "real_time_clock.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace ZELKSim {
+
+namespace {
+
+using SteadyMs = std::chrono::time_point<std::chrono::steady_clock, std::chrono::milliseconds>;
+
+SteadyMs ToTimePoint(std::int64_t ms) {
+    return SteadyMs(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+RealTimeClock::RealTimeClock() : worker_([this] { RunActions(); }) {}
+
+RealTimeClock::~RealTimeClock() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+}
+
+std::int64_t RealTimeClock::NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void RealTimeClock::SleepMs(std::int64_t ms) {
+    if (ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}
+
+void RealTimeClock::ScheduleAt(const void* owner, std::int64_t atMs, std::function<void()> action) {
+    {
+        std::lock_guard lock(mutex_);
+        pending_.push_back(Pending{atMs, nextSequence_++, owner, std::move(action)});
+    }
+    changed_.notify_all();
+}
+
+void RealTimeClock::CancelAll(const void* owner) {
+    std::unique_lock lock(mutex_);
+    std::erase_if(pending_, [owner](const Pending& p) { return p.owner == owner; });
+    changed_.wait(lock, [&] { return !running_ || runningOwner_ != owner; });
+}
+
+bool RealTimeClock::WaitUntil(std::int64_t deadlineMs, const std::function<bool()>& ready) {
+    for (;;) {
+        std::uint64_t seen = 0;
+        {
+            std::lock_guard lock(mutex_);
+            seen = generation_;
+        }
+        if (ready()) {
+            return true;
+        }
+        std::unique_lock lock(mutex_);
+        if (NowMs() >= deadlineMs) {
+            lock.unlock();
+            return ready();
+        }
+        changed_.wait_until(lock, ToTimePoint(deadlineMs), [&] { return generation_ != seen; });
+    }
+}
+
+void RealTimeClock::Notify() {
+    {
+        std::lock_guard lock(mutex_);
+        ++generation_;
+    }
+    changed_.notify_all();
+}
+
+void RealTimeClock::RunActions() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        auto next = std::min_element(
+            pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
+                return a.atMs != b.atMs ? a.atMs < b.atMs : a.sequence < b.sequence;
+            });
+        if (next == pending_.end()) {
+            changed_.wait(lock);
+            continue;
+        }
+        if (next->atMs > NowMs()) {
+            changed_.wait_until(lock, ToTimePoint(next->atMs));
+            continue;
+        }
+        Pending due = std::move(*next);
+        pending_.erase(next);
+        running_ = true;
+        runningOwner_ = due.owner;
+        lock.unlock();
+        due.action();
+        lock.lock();
+        running_ = false;
+        ++generation_;
+        changed_.notify_all();
+    }
+}
+
+}  // namespace ZELKSim

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+#include "timeline.h"
+
+namespace ZELKSim {
+
+// Wall-clock time for a live demonstration: sleeps really sleep, waits really wait (on a condition
+// variable, up to their deadline) and scheduled actions run on a worker thread of this clock at
+// their time. Whatever an action touches must therefore be guarded by its owner.
+class RealTimeClock final : public ZELKUtil::Clock, public Timeline {
+  public:
+    RealTimeClock();
+    ~RealTimeClock() override;
+    RealTimeClock(const RealTimeClock&) = delete;
+    RealTimeClock& operator=(const RealTimeClock&) = delete;
+
+    std::int64_t NowMs() override;
+    void SleepMs(std::int64_t ms) override;
+    void ScheduleAt(const void* owner, std::int64_t atMs, std::function<void()> action) override;
+    void CancelAll(const void* owner) override;
+    bool WaitUntil(std::int64_t deadlineMs, const std::function<bool()>& ready) override;
+    void Notify() override;
+
+  private:
+    struct Pending {
+        std::int64_t atMs;
+        std::uint64_t sequence;
+        const void* owner;
+        std::function<void()> action;
+    };
+    void RunActions();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Pending> pending_;
+    std::uint64_t nextSequence_ = 0;
+    std::uint64_t generation_ = 0;  // counts Notify calls, so that no wake-up is missed
+    const void* runningOwner_ = nullptr;
+    bool running_ = false;
+    bool stopping_ = false;
+    std::thread worker_;
+};
+
+}  // namespace ZELKSim

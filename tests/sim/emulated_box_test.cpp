@@ -1,0 +1,127 @@
+#include "emulated_box.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "device/zelk.h"
+#include "emulated_device_probe.h"
+#include "emulated_hid_transport.h"
+#include "real_time_clock.h"
+#include "virtual_clock.h"
+
+namespace {
+
+using ZELKSim::AnswerBehaviour;
+using ZELKSim::BoxMode;
+using ZELKSim::EmulatedBox;
+
+TEST(VirtualClockTest, RunsDueActionsInTimeOrderAndStopsWhenReady) {
+    ZELKSim::VirtualClock clock(1000);
+    std::vector<std::string> ran;
+    clock.ScheduleAfter(30, [&] { ran.push_back("b"); });
+    clock.ScheduleAfter(10, [&] {
+        ran.push_back("a");
+        clock.ScheduleAfter(5, [&] { ran.push_back("a+5"); });  // due within the same sleep
+    });
+    clock.ScheduleAfter(30, [&] { ran.push_back("c"); });  // same time: scheduling order
+    clock.ScheduleAfter(100, [&] { ran.push_back("late"); });
+    clock.SleepMs(50);
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "a+5", "b", "c"}));
+    EXPECT_EQ(clock.NowMs(), 1050);
+
+    EXPECT_TRUE(clock.WaitUntil(2000, [&] { return ran.size() == 5; }));
+    EXPECT_EQ(clock.NowMs(), 1100);  // at the action that made it true, not the deadline
+    EXPECT_FALSE(clock.WaitUntil(1200, [] { return false; }));
+    EXPECT_EQ(clock.NowMs(), 1200);
+
+    int owned = 0;
+    clock.ScheduleAt(&owned, 1210, [&] { ++owned; });
+    clock.CancelAll(&owned);
+    clock.SleepMs(20);
+    EXPECT_EQ(owned, 0);
+}
+
+TEST(EmulatedBoxTest, ModesAndRestartsAsTheProbeAndTransportSeeThem) {
+    ZELKSim::VirtualClock clock;
+    EmulatedBox box(clock);
+    ZELKSim::EmulatedHidTransport transport(box);
+    ZELKSim::EmulatedDeviceProbe probe(box);
+
+    EXPECT_EQ(probe.FindDevice(0x14E3, 0x0706, 0), 1);
+    EXPECT_EQ(probe.FindDevice(0x0471, 0xDF55, 0), -1);
+    box.Restart(BoxMode::Bootloader, 300);
+    clock.SleepMs(299);
+    EXPECT_EQ(box.Mode(), BoxMode::Absent);
+    clock.SleepMs(1);
+    EXPECT_EQ(probe.FindDevice(0x0471, 0xDF55, 0), 3);
+    EXPECT_EQ(transport.hid_open(0x0471, 0xDF55, nullptr, 0), nullptr);  // no HID interface
+
+    // A plug-in meanwhile calls off a pending restart.
+    box.Restart(BoxMode::FpgaProgrammer, 100);
+    box.Plug(BoxMode::Normal);
+    clock.SleepMs(200);
+    EXPECT_EQ(box.Mode(), BoxMode::Normal);
+
+    box.BecomeFpgaProgrammer();
+    clock.SleepMs(EmulatedBox::kDefaultRestartMs);
+    box.SetFpgaIdcode(0x1A57);
+    box.SetFpgaChecksum(0xBEEF);
+    EXPECT_EQ(box.FpgaIdcode(), 0x1A57U);
+    EXPECT_EQ(box.FpgaChecksum(), 0xBEEF);
+    hid_device* programmer = transport.hid_open(0x14E3, 0xF000, nullptr, 1);
+    ASSERT_NE(programmer, nullptr);
+    wchar_t product[64];
+    EXPECT_EQ(transport.hid_get_product_string(programmer, product, 64), 0);
+    EXPECT_EQ(transport.hid_open(0x14E3, 0xF000, nullptr, 0), nullptr);  // held exclusively
+    box.Unplug();
+    unsigned char report[65] = {};
+    EXPECT_EQ(transport.hid_read_int(programmer, report, sizeof report), -1);
+    EXPECT_NE(transport.hid_error(programmer), nullptr);
+    transport.hid_close(programmer);
+    EXPECT_EQ(box.OpenHandles(), 0);
+}
+
+TEST(EmulatedBoxTest, WrittenUsbIdsTakeEffectAtTheNextStart) {
+    ZELKSim::VirtualClock clock;
+    EmulatedBox box(clock);
+    ZELKSim::EmulatedHidTransport transport(box);
+    ZELKSim::EmulatedDeviceProbe probe(box);
+    ReadPathModes modes;
+    ZELK zelk(transport, probe, clock, modes);
+
+    ASSERT_EQ(zelk.SetUSBIDs(0x14E3, 0x0708, "NEW001"), 1);
+    EXPECT_EQ(zelk.GetSerial(), "000001");  // not before the restart
+    box.Restart(BoxMode::Normal, 10);
+    clock.SleepMs(10);
+    EXPECT_EQ(zelk.GetSerial(), "");  // the handle on the old interface is gone
+    EXPECT_EQ(zelk.Open(), 0);        // and nothing answers under the old IDs
+    zelk.setPid(0x0708);
+    EXPECT_EQ(zelk.GetSerial(), "NEW001");
+}
+
+// The live-demo set-up: the box on the wall clock, its late answer delivered by the clock's worker
+// thread to an interrupt read that really waits.
+TEST(EmulatedBoxTest, RunsInRealTime) {
+    ZELKSim::RealTimeClock clock;
+    EmulatedBox box(clock);
+    ZELKSim::EmulatedHidTransport transport(box);
+    ZELKSim::EmulatedDeviceProbe probe(box);
+    ReadPathModes modes{0, 1};  // the interrupt pipe, so that the reads wait on the box
+    ZELK zelk(transport, probe, clock, modes);
+
+    box.SetFirmwareVersion("7.1");
+    box.QueueAnswerBehaviour(AnswerBehaviour::Late(60));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(zelk.GetVersion(), "7.1");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+
+    box.Restart(BoxMode::Bootloader, 30);
+    clock.SleepMs(20);
+    clock.WaitUntil(clock.NowMs() + 5000, [&] { return box.Mode() == BoxMode::Bootloader; });
+    EXPECT_EQ(zelk.CheckForBootloader(), 3);
+}
+
+}  // namespace
