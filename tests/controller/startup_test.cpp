@@ -1,15 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "controller/upgrade_controller.h"
-#include "support/fake_view.h"
-#include "support/manual_clock.h"
-#include "support/temp_package.h"
+#include "support/controller_rig.h"
 
 namespace ZELKUtil {
 namespace {
-
-using Testing::FakeView;
-using Testing::TempPackage;
 
 std::string Detail(const std::string& type, const std::string& id, const std::string& arm,
                    const std::string& a3p, const std::string& a3pn) {
@@ -18,17 +12,8 @@ std::string Detail(const std::string& type, const std::string& id, const std::st
            "\" A3PN060=\"" + a3pn + "\"/>";
 }
 
-struct StartUp {
-    TempPackage pkg;
-    FakeView view;
-    Testing::ManualClock clock;
-    std::unique_ptr<UpgradeController> controller;
-
-    UpgradeController& Run() {
-        controller = std::make_unique<UpgradeController>(view, clock, pkg.Root());
-        controller->InitializeApplication();
-        return *controller;
-    }
+struct StartUp : Testing::ControllerRig {
+    UpgradeController& Run() { return Start(); }
     void Config(const std::string& details) {
         pkg.Write("Tools/zelk.config", "<zelk>" + details + "</zelk>");
     }
