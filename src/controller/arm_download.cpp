@@ -113,12 +113,13 @@ bool UpgradeController::RunArmDownload() {
                 view_.Refresh();
             }
             last = current;
-            const bool exited = pass.tool->HasExited();
+            bool exited = pass.tool->HasExited();
             if (dfuUtil) {
                 current = ReadToolLine(*pass.tool);
                 if (!current && !exited) {
                     // The output has ended; the line before stays the last line of the pass.
                     WaitForExit(*pass.tool);
+                    exited = true;
                     current = ReadToolLine(*pass.tool);
                 }
                 if (current && !IsDfuUtilBannerLine(*current)) {
