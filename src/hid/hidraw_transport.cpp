@@ -66,7 +66,9 @@ struct HidrawDevice : hid_device {
     }
 };
 
-HidrawDevice* AsHidraw(hid_device* device) { return static_cast<HidrawDevice*>(device); }
+HidrawDevice* AsHidraw(hid_device* device) {
+    return static_cast<HidrawDevice*>(device);
+}
 
 struct HidrawNode {
     unsigned minor = 0;
@@ -94,7 +96,8 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysfs_root,
         unsigned major_number = 0;
         unsigned minor_number = 0;
         char tail = 0;
-        if (!dev || std::sscanf(dev->c_str(), "%u:%u%c", &major_number, &minor_number, &tail) != 2) {
+        if (!dev ||
+            std::sscanf(dev->c_str(), "%u:%u%c", &major_number, &minor_number, &tail) != 2) {
             continue;
         }
         const auto hid_uevent = Hid::ReadSmallFile(node_dir + "/device/uevent");
@@ -245,9 +248,8 @@ hid_device* HidrawTransport::hid_open(unsigned short vendor_id, unsigned short p
             continue;
         }
         // Entries carry no serial number, so a serial number asked for matches none.
-        if (serial_number != nullptr &&
-            (info->serial_number == nullptr ||
-             std::wcscmp(serial_number, info->serial_number) != 0)) {
+        if (serial_number != nullptr && (info->serial_number == nullptr ||
+                                         std::wcscmp(serial_number, info->serial_number) != 0)) {
             continue;
         }
         chosen = info;
@@ -291,7 +293,8 @@ hid_device* HidrawTransport::hid_open_path(const char* path, int exclusive) {
 }
 
 int HidrawTransport::hid_set_nonblocking(hid_device* device, int nonblock, int timeout) {
-    AsHidraw(device)->timeout_ms = nonblock != 0 ? static_cast<std::uint32_t>(timeout) : kHidNoTimeout;
+    AsHidraw(device)->timeout_ms =
+        nonblock != 0 ? static_cast<std::uint32_t>(timeout) : kHidNoTimeout;
     return 0;
 }
 
@@ -495,7 +498,9 @@ int HidrawTransport::hid_get_feature_report(hid_device* device, unsigned char* d
     return got;
 }
 
-void HidrawTransport::hid_close(hid_device* device) { delete AsHidraw(device); }
+void HidrawTransport::hid_close(hid_device* device) {
+    delete AsHidraw(device);
+}
 
 const wchar_t* HidrawTransport::hid_error(hid_device* device) {
     if (device == nullptr) {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstddef>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -46,8 +46,8 @@ std::size_t HardwareIdListBytes(const std::vector<std::string>& hardware_ids) {
     return units * 2;
 }
 
-int ClassifyUsbDevices(const std::vector<UsbDeviceRecord>& devices, int vendor_id,
-                       int product_id, int verbose, std::ostream& listing) {
+int ClassifyUsbDevices(const std::vector<UsbDeviceRecord>& devices, int vendor_id, int product_id,
+                       int verbose, std::ostream& listing) {
     const std::string with_underscores = FormatPattern("vid_%04x&pid_%04x", vendor_id, product_id);
     const std::string without_underscores = FormatPattern("vid%04x&pid%04x", vendor_id, product_id);
     int code = 0;

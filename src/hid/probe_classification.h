@@ -34,7 +34,7 @@ std::size_t HardwareIdListBytes(const std::vector<std::string>& hardware_ids);
 // neither known kind, 2 the NXP DFU driver, 3 the package's libusbK driver. verbose 0 stops at
 // the first match; otherwise every device's first hardware ID is listed on listing and the walk
 // goes to the end, carrying one running code and one match-seen flag.
-int ClassifyUsbDevices(const std::vector<UsbDeviceRecord>& devices, int vendor_id,
-                       int product_id, int verbose, std::ostream& listing);
+int ClassifyUsbDevices(const std::vector<UsbDeviceRecord>& devices, int vendor_id, int product_id,
+                       int verbose, std::ostream& listing);
 
 }  // namespace ZELKUtil::Hid

@@ -52,8 +52,8 @@ std::vector<std::string> SynthesiseHardwareIds(unsigned vendor, unsigned product
     std::vector<std::string> ids;
     std::array<char, 64> text{};
     if (revision) {
-        std::snprintf(text.data(), text.size(), "USB\\VID_%04X&PID_%04X&REV_%04X", vendor,
-                      product, *revision);
+        std::snprintf(text.data(), text.size(), "USB\\VID_%04X&PID_%04X&REV_%04X", vendor, product,
+                      *revision);
         ids.emplace_back(text.data());
     }
     std::snprintf(text.data(), text.size(), "USB\\VID_%04X&PID_%04X", vendor, product);

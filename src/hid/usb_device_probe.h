@@ -14,8 +14,8 @@ namespace ZELKUtil {
 // The present USB devices as the probe sees them, read from <sysfs_root>/bus/usb/devices and the
 // udev database in <udev_root>/data, in the order the kernel enumerated them (bus number, then
 // device number). nullopt when the device folder cannot be listed.
-std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(
-    const std::string& sysfs_root, const std::string& udev_root);
+std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfs_root,
+                                                                      const std::string& udev_root);
 
 // FindDevice over sysfs and the udev database. The product passes "/sys" and "/run/udev";
 // listing mode writes to listing.

@@ -32,7 +32,9 @@ struct HidHandlerClass {
 G_DEFINE_TYPE(HidHandler, hid_handler, UMOCKDEV_TYPE_IOCTL_BASE)
 #pragma GCC diagnostic pop
 
-EmulatedHid* HidOf(UMockdevIoctlBase* base) { return reinterpret_cast<HidHandler*>(base)->hid; }
+EmulatedHid* HidOf(UMockdevIoctlBase* base) {
+    return reinterpret_cast<HidHandler*>(base)->hid;
+}
 
 template <typename T>
 void CopyOut(UMockdevIoctlClient* client, const T* source, std::size_t size) {
@@ -68,7 +70,8 @@ gboolean OnIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client) {
         CopyOut(client, &descriptor, sizeof descriptor);
         umockdev_ioctl_client_complete(client, 0, 0);
     } else if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == 0x0A) {  // HIDIOCGINPUT(len)
-        const std::size_t size = std::min<std::size_t>(_IOC_SIZE(request), hid->control_report.size());
+        const std::size_t size =
+            std::min<std::size_t>(_IOC_SIZE(request), hid->control_report.size());
         CopyOut(client, hid->control_report.data(), size);
         umockdev_ioctl_client_complete(client, static_cast<glong>(size), 0);
     } else {
@@ -122,8 +125,8 @@ std::vector<std::uint8_t> Descriptor(bool numbered) {
     if (numbered) {
         d.insert(d.end(), {0x85, 0x01});
     }
-    d.insert(d.end(), {0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x09, 0x01, 0x81,
-                       0x02, 0x95, 0x40, 0x09, 0x01, 0x91, 0x02, 0xC0});
+    d.insert(d.end(), {0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x09,
+                       0x01, 0x81, 0x02, 0x95, 0x40, 0x09, 0x01, 0x91, 0x02, 0xC0});
     return d;
 }
 
@@ -165,7 +168,8 @@ EmulatedHid& HidrawTestbed::Add(unsigned minor, std::uint16_t vendor_id, std::ui
     std::snprintf(pid, sizeof pid, "%04x\n", product_id);
     const std::string n = std::to_string(minor);
     char hid_name[32];
-    std::snprintf(hid_name, sizeof hid_name, "0003:%04X:%04X.%04X", vendor_id, product_id, minor + 1);
+    std::snprintf(hid_name, sizeof hid_name, "0003:%04X:%04X.%04X", vendor_id, product_id,
+                  minor + 1);
     char hid_id[32];
     std::snprintf(hid_id, sizeof hid_id, "0003:%08X:%08X", vendor_id, product_id);
     std::string parent;
@@ -173,18 +177,17 @@ EmulatedHid& HidrawTestbed::Add(unsigned minor, std::uint16_t vendor_id, std::ui
         hid->usb_syspath = Take(umockdev_testbed_add_device(
             testbed_, "usb", ("usb1/1-" + n).c_str(), nullptr, "idVendor", vid, "idProduct", pid,
             "product", (usb_product + "\n").c_str(), nullptr, "DEVTYPE", "usb_device", nullptr));
-        parent = Take(umockdev_testbed_add_device(testbed_, "usb", ("1-" + n + ":1.0").c_str(),
-                                                  hid->usb_syspath.c_str(), "bInterfaceClass",
-                                                  "03\n", nullptr, "DEVTYPE", "usb_interface",
-                                                  nullptr));
+        parent = Take(umockdev_testbed_add_device(
+            testbed_, "usb", ("1-" + n + ":1.0").c_str(), hid->usb_syspath.c_str(),
+            "bInterfaceClass", "03\n", nullptr, "DEVTYPE", "usb_interface", nullptr));
     }
     const std::string hid_dir = Take(umockdev_testbed_add_device(
         testbed_, "hid", hid_name, parent.empty() ? nullptr : parent.c_str(), nullptr, "HID_ID",
         hid_id, "HID_NAME", "Virtual HID", nullptr));
     hid->hidraw_syspath = Take(umockdev_testbed_add_device(
         testbed_, "hidraw", ("hidraw/hidraw" + n).c_str(), hid_dir.c_str(), "dev",
-        ("243:" + n).c_str(), nullptr, "DEVNAME", ("hidraw" + n).c_str(), "MAJOR",
-        "243", "MINOR", n.c_str(), nullptr));
+        ("243:" + n).c_str(), nullptr, "DEVNAME", ("hidraw" + n).c_str(), "MAJOR", "243", "MINOR",
+        n.c_str(), nullptr));
     umockdev_testbed_set_attribute_link(testbed_, hid->hidraw_syspath.c_str(), "device",
                                         ("../../../" + std::string(hid_name)).c_str());
 
