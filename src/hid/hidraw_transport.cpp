@@ -76,6 +76,20 @@ struct HidrawNode {
     Hid::HidIds ids;
 };
 
+// The minor number of a "major:minor" dev attribute.
+std::optional<unsigned> MinorOf(const std::optional<std::string>& dev) {
+    if (!dev) {
+        return std::nullopt;
+    }
+    const std::size_t colon = dev->find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == dev->size() ||
+        dev->size() - colon > 8 ||
+        dev->find_first_not_of("0123456789", colon + 1) != std::string::npos) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(std::stoul(dev->substr(colon + 1)));
+}
+
 // The hidraw nodes that sysfs lists with a readable HID_ID, by minor number. Nodes are found here
 // before anything is opened, so a vanished or foreign node is never tried.
 std::vector<HidrawNode> ListHidrawNodes(const std::string& sysfs_root,
@@ -91,13 +105,10 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysfs_root,
         if (name.empty() || name[0] == '.') {
             continue;
         }
-        const std::string node_dir = class_dir + "/" + name;
-        const auto dev = Hid::ReadAttribute(node_dir, "dev");
-        unsigned major_number = 0;
-        unsigned minor_number = 0;
-        char tail = 0;
-        if (!dev ||
-            std::sscanf(dev->c_str(), "%u:%u%c", &major_number, &minor_number, &tail) != 2) {
+        std::string node_dir = class_dir;
+        node_dir.append("/").append(name);
+        const auto minor_number = MinorOf(Hid::ReadAttribute(node_dir, "dev"));
+        if (!minor_number) {
             continue;
         }
         const auto hid_uevent = Hid::ReadSmallFile(node_dir + "/device/uevent");
@@ -113,7 +124,9 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysfs_root,
         if (const auto node_uevent = Hid::ReadSmallFile(node_dir + "/uevent")) {
             devname = Hid::UeventValue(*node_uevent, "DEVNAME").value_or(name);
         }
-        nodes.push_back(HidrawNode{minor_number, dev_root + "/" + devname, *ids});
+        std::string path = dev_root;
+        path.append("/").append(devname);
+        nodes.push_back(HidrawNode{*minor_number, path, *ids});
     }
     ::closedir(dir);
     std::sort(nodes.begin(), nodes.end(),

@@ -9,7 +9,7 @@
 namespace ZELKUtil::Hid {
 namespace {
 
-constexpr std::size_t kMaxFileBytes = 64 * 1024;
+constexpr std::size_t kMaxFileBytes = std::size_t{64} * 1024;
 
 }  // namespace
 

@@ -129,7 +129,8 @@ std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(
         if (name.empty() || name[0] == '.') {
             continue;
         }
-        const std::string device_dir = devices_dir + "/" + name;
+        std::string device_dir = devices_dir;
+        device_dir.append("/").append(name);
         // Interfaces share the folder; only devices carry idVendor.
         if (!Hid::ReadAttribute(device_dir, "idVendor")) {
             continue;

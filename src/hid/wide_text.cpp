@@ -61,9 +61,8 @@ std::wstring DecodeUtf8(std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         const char32_t c = DecodeOne(text, pos);
-        if constexpr (sizeof(wchar_t) >= 4) {
-            out.push_back(static_cast<wchar_t>(c));
-        } else if (c > 0xFFFF) {
+        // A 16-bit wchar_t holds characters past U+FFFF as surrogate pairs.
+        if (sizeof(wchar_t) < 4 && c > 0xFFFF) {
             const char32_t v = c - 0x10000;
             out.push_back(static_cast<wchar_t>(0xD800 + (v >> 10U)));
             out.push_back(static_cast<wchar_t>(0xDC00 + (v & 0x3FFU)));
