@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev libpugixml-dev libudev-dev
   googletest libgtest-dev libgmock-dev
+  umockdev libumockdev-dev
   xvfb xauth
   "$@"
 )

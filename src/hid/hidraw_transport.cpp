@@ -1,0 +1,526 @@
+#include "hid/hidraw_transport.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "hid/report_descriptor.h"
+#include "hid/report_writer.h"
+#include "hid/sysfs_file.h"
+#include "hid/uevent.h"
+#include "hid/wide_text.h"
+
+namespace ZELKUtil {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The largest buffer size an ioctl request number can carry.
+constexpr std::size_t kMaxIoctlSize = _IOC_SIZEMASK;
+
+struct HidrawDevice : hid_device {
+    int fd = -1;
+    std::uint32_t timeout_ms = kHidNoTimeout;
+    int input_report_length = -1;
+    bool numbered_reports = false;
+    bool has_error = false;
+    std::wstring last_error_text;
+    std::unique_ptr<Hid::ReportWriter> writer;
+
+    HidrawDevice() = default;
+    HidrawDevice(const HidrawDevice&) = delete;
+    HidrawDevice& operator=(const HidrawDevice&) = delete;
+    ~HidrawDevice() override {
+        writer.reset();  // before the fd goes: a write may still be using it
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+
+    // The system's text for the error, cut at its first carriage return.
+    void RecordError(int error_number) {
+        std::string text = std::strerror(error_number);
+        const std::size_t cr = text.find('\r');
+        if (cr != std::string::npos) {
+            text.resize(cr);
+        }
+        last_error_text = Hid::DecodeUtf8(text);
+        has_error = true;
+    }
+};
+
+HidrawDevice* AsHidraw(hid_device* device) {
+    return static_cast<HidrawDevice*>(device);
+}
+
+struct HidrawNode {
+    unsigned minor = 0;
+    std::string path;
+    Hid::HidIds ids;
+};
+
+// The minor number of a "major:minor" dev attribute.
+std::optional<unsigned> MinorOf(const std::optional<std::string>& dev) {
+    if (!dev) {
+        return std::nullopt;
+    }
+    const std::size_t colon = dev->find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == dev->size() ||
+        dev->size() - colon > 8 ||
+        dev->find_first_not_of("0123456789", colon + 1) != std::string::npos) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(std::stoul(dev->substr(colon + 1)));
+}
+
+// The hidraw nodes that sysfs lists with a readable HID_ID, by minor number. Nodes are found here
+// before anything is opened, so a vanished or foreign node is never tried.
+std::vector<HidrawNode> ListHidrawNodes(const std::string& sysfs_root,
+                                        const std::string& dev_root) {
+    std::vector<HidrawNode> nodes;
+    const std::string class_dir = sysfs_root + "/class/hidraw";
+    DIR* dir = ::opendir(class_dir.c_str());
+    if (dir == nullptr) {
+        return nodes;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.empty() || name[0] == '.') {
+            continue;
+        }
+        std::string node_dir = class_dir;
+        node_dir.append("/").append(name);
+        const auto minor_number = MinorOf(Hid::ReadAttribute(node_dir, "dev"));
+        if (!minor_number) {
+            continue;
+        }
+        const auto hid_uevent = Hid::ReadSmallFile(node_dir + "/device/uevent");
+        if (!hid_uevent) {
+            continue;
+        }
+        const auto hid_id = Hid::UeventValue(*hid_uevent, "HID_ID");
+        const auto ids = hid_id ? Hid::ParseHidId(*hid_id) : std::nullopt;
+        if (!ids) {
+            continue;
+        }
+        std::string devname = name;
+        if (const auto node_uevent = Hid::ReadSmallFile(node_dir + "/uevent")) {
+            devname = Hid::UeventValue(*node_uevent, "DEVNAME").value_or(name);
+        }
+        std::string path = dev_root;
+        path.append("/").append(devname);
+        nodes.push_back(HidrawNode{*minor_number, path, *ids});
+    }
+    ::closedir(dir);
+    std::sort(nodes.begin(), nodes.end(),
+              [](const HidrawNode& a, const HidrawNode& b) { return a.minor < b.minor; });
+    return nodes;
+}
+
+int OpenLocked(const char* path, int lock_operation) {
+    const int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return -1;
+    }
+    int locked = 0;
+    do {
+        locked = ::flock(fd, lock_operation | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+std::optional<Clock::time_point> DeadlineFor(std::uint32_t timeout_ms) {
+    if (timeout_ms == kHidNoTimeout) {
+        return std::nullopt;
+    }
+    return Clock::now() + std::chrono::milliseconds(timeout_ms);
+}
+
+// Milliseconds for poll() until the deadline: -1 without one, 0 once it has passed.
+int PollTimeout(const std::optional<Clock::time_point>& deadline) {
+    if (!deadline) {
+        return -1;
+    }
+    const auto left = *deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return 0;
+    }
+    // Rounded up, so that poll() never returns before the deadline.
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+std::string DirName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+char* CopyString(const std::string& text) {
+    auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (copy != nullptr) {
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+    }
+    return copy;
+}
+
+// Removes a zero report-ID byte from the front of what a control request returned.
+int StripReportId(unsigned char* data, int count) {
+    if (count > 0 && data[0] == 0) {
+        std::memmove(data, data + 1, static_cast<std::size_t>(count - 1));
+        return count - 1;
+    }
+    return count;
+}
+
+std::optional<dev_t> CharacterDeviceOf(int fd) {
+    struct stat node {};
+    if (::fstat(fd, &node) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISCHR(node.st_mode)) {
+        errno = ENOTTY;
+        return std::nullopt;
+    }
+    return node.st_rdev;
+}
+
+}  // namespace
+
+HidrawTransport::HidrawTransport(std::string sysfs_root, std::string dev_root,
+                                 NodeNumber node_number)
+    : sysfs_root_(std::move(sysfs_root)),
+      dev_root_(std::move(dev_root)),
+      node_number_(node_number ? std::move(node_number) : NodeNumber(CharacterDeviceOf)) {}
+
+hid_device_info* HidrawTransport::hid_enumerate(unsigned short vendor_id,
+                                                unsigned short product_id) {
+    hid_device_info* head = nullptr;
+    hid_device_info** tail = &head;
+    for (const HidrawNode& node : ListHidrawNodes(sysfs_root_, dev_root_)) {
+        const bool wildcard = vendor_id == 0 && product_id == 0;
+        if (!wildcard && (node.ids.vendor_id != vendor_id || node.ids.product_id != product_id)) {
+            continue;
+        }
+        // Listed only when this program could open it shared now.
+        const int fd = OpenLocked(node.path.c_str(), LOCK_SH);
+        if (fd < 0) {
+            continue;
+        }
+        ::close(fd);
+        auto* info = new hid_device_info;
+        info->path = CopyString(node.path);
+        info->vendor_id = node.ids.vendor_id;
+        info->product_id = node.ids.product_id;
+        *tail = info;
+        tail = &info->next;
+    }
+    return head;
+}
+
+void HidrawTransport::hid_free_enumeration(hid_device_info* devices) {
+    while (devices != nullptr) {
+        hid_device_info* next = devices->next;
+        std::free(devices->path);
+        delete[] devices->serial_number;
+        delete[] devices->manufacturer_string;
+        delete[] devices->product_string;
+        delete devices;
+        devices = next;
+    }
+}
+
+hid_device* HidrawTransport::hid_open(unsigned short vendor_id, unsigned short product_id,
+                                      const wchar_t* serial_number, int exclusive) {
+    hid_device_info* devices = hid_enumerate(vendor_id, product_id);
+    const hid_device_info* chosen = nullptr;
+    for (const hid_device_info* info = devices; info != nullptr; info = info->next) {
+        if (info->vendor_id != vendor_id || info->product_id != product_id) {
+            continue;
+        }
+        // Entries carry no serial number, so a serial number asked for matches none.
+        if (serial_number != nullptr && (info->serial_number == nullptr ||
+                                         std::wcscmp(serial_number, info->serial_number) != 0)) {
+            continue;
+        }
+        chosen = info;
+        break;
+    }
+    hid_device* device = nullptr;
+    if (chosen != nullptr && chosen->path != nullptr) {
+        device = hid_open_path(chosen->path, exclusive);
+    }
+    hid_free_enumeration(devices);
+    return device;
+}
+
+hid_device* HidrawTransport::hid_open_path(const char* path, int exclusive) {
+    if (path == nullptr) {
+        return nullptr;
+    }
+    auto device = std::make_unique<HidrawDevice>();
+    device->fd = OpenLocked(path, exclusive != 0 ? LOCK_EX : LOCK_SH);
+    if (device->fd < 0) {
+        return nullptr;
+    }
+    int descriptor_size = 0;
+    if (::ioctl(device->fd, HIDIOCGRDESCSIZE, &descriptor_size) < 0 || descriptor_size < 0 ||
+        descriptor_size > HID_MAX_DESCRIPTOR_SIZE) {
+        return nullptr;
+    }
+    hidraw_report_descriptor descriptor{};
+    descriptor.size = static_cast<__u32>(descriptor_size);
+    if (::ioctl(device->fd, HIDIOCGRDESC, &descriptor) < 0) {
+        return nullptr;
+    }
+    const auto layout =
+        Hid::ParseReportDescriptor(descriptor.value, static_cast<std::size_t>(descriptor_size));
+    if (!layout) {
+        return nullptr;
+    }
+    device->input_report_length = layout->input_report_length;
+    device->numbered_reports = layout->numbered_reports;
+    return device.release();
+}
+
+int HidrawTransport::hid_set_nonblocking(hid_device* device, int nonblock, int timeout) {
+    AsHidraw(device)->timeout_ms =
+        nonblock != 0 ? static_cast<std::uint32_t>(timeout) : kHidNoTimeout;
+    return 0;
+}
+
+int HidrawTransport::hid_write(hid_device* device, const unsigned char* data, std::size_t length) {
+    HidrawDevice* dev = AsHidraw(device);
+    const auto deadline = DeadlineFor(dev->timeout_ms);
+    if (!dev->writer) {
+        try {
+            dev->writer = std::make_unique<Hid::ReportWriter>(dev->fd);
+        } catch (const std::system_error& error) {
+            dev->RecordError(error.code().value());
+            return -1;
+        }
+    }
+    const auto outcome = dev->writer->Write(data, length, deadline);
+    if (outcome.timed_out) {
+        dev->RecordError(outcome.error_number);
+        return -2;
+    }
+    if (outcome.result < 0) {
+        dev->RecordError(outcome.error_number);
+        return -1;
+    }
+    return static_cast<int>(std::min<ssize_t>(outcome.result, INT_MAX));
+}
+
+int HidrawTransport::hid_write_untimed(hid_device* device, const unsigned char* data,
+                                       std::size_t length) {
+    HidrawDevice* dev = AsHidraw(device);
+    const std::uint32_t timeout = dev->timeout_ms;
+    dev->timeout_ms = kHidNoTimeout;
+    const int result = hid_write(device, data, length);
+    dev->timeout_ms = timeout;
+    return result;
+}
+
+int HidrawTransport::hid_read_int(hid_device* device, unsigned char* data, std::size_t length) {
+    HidrawDevice* dev = AsHidraw(device);
+    const auto deadline = DeadlineFor(dev->timeout_ms);
+    // The transfer counts the report-ID byte. hidraw leaves that byte out for a device without
+    // numbered reports, which is where a HID read would strip it, so one byte less is read.
+    const long long transfer =
+        std::min(static_cast<long long>(std::min<std::size_t>(length, INT_MAX)),
+                 static_cast<long long>(dev->input_report_length));
+    const long long read_size = dev->numbered_reports ? transfer : transfer - 1;
+    if (read_size <= 0) {
+        dev->RecordError(EINVAL);
+        return -1;
+    }
+    for (;;) {
+        pollfd waiting{dev->fd, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, PollTimeout(deadline));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            dev->RecordError(errno);
+            return -1;
+        }
+        if (ready == 0) {
+            if (PollTimeout(deadline) == 0) {
+                return 0;
+            }
+            continue;
+        }
+        if ((waiting.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            dev->RecordError(ENODEV);
+            return -1;
+        }
+        const ssize_t got = ::read(dev->fd, data, static_cast<std::size_t>(read_size));
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            dev->RecordError(errno);
+            return -1;
+        }
+        return static_cast<int>(got);
+    }
+}
+
+int HidrawTransport::hid_read(hid_device* device, unsigned char* data, std::size_t length) {
+    HidrawDevice* dev = AsHidraw(device);
+    const std::size_t size = std::min(length, kMaxIoctlSize);
+    if (size == 0) {
+        dev->RecordError(EINVAL);
+        return -1;
+    }
+    data[0] = 0;  // input report 0
+    int got = -1;
+    do {
+        got = ::ioctl(dev->fd, HIDIOCGINPUT(size), data);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        dev->RecordError(errno);
+        return -1;
+    }
+    return StripReportId(data, std::min(got, static_cast<int>(size)));
+}
+
+int HidrawTransport::GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
+                                  std::size_t maxlen) {
+    HidrawDevice* dev = AsHidraw(device);
+    // The fd itself tells whether the interface is still there: once it is gone the node's
+    // number may already belong to another device.
+    hidraw_devinfo info{};
+    if (::ioctl(dev->fd, HIDIOCGRAWINFO, &info) < 0) {
+        dev->RecordError(errno);
+        return -1;
+    }
+    const auto node = node_number_(dev->fd);
+    if (!node) {
+        dev->RecordError(errno);
+        return -1;
+    }
+    const std::string link = sysfs_root_ + "/dev/char/" + std::to_string(major(*node)) + ":" +
+                             std::to_string(minor(*node));
+    char* resolved = ::realpath(link.c_str(), nullptr);
+    if (resolved == nullptr) {
+        dev->RecordError(errno);
+        return -1;
+    }
+    const std::string hidraw_dir = resolved;
+    std::free(resolved);
+    std::optional<std::string> text;
+    bool usb_parent = false;
+    errno = 0;
+    // The USB device is the nearest ancestor with a vendor ID (interfaces have none).
+    for (std::string dir = DirName(hidraw_dir); dir.size() > sysfs_root_.size();
+         dir = DirName(dir)) {
+        if (Hid::ReadAttribute(dir, "idVendor")) {
+            usb_parent = true;
+            text = Hid::ReadAttribute(dir, attribute);
+            break;
+        }
+    }
+    if (!usb_parent && std::strcmp(attribute, "product") == 0) {
+        if (const auto uevent = Hid::ReadSmallFile(hidraw_dir + "/device/uevent")) {
+            text = Hid::UeventValue(*uevent, "HID_NAME");
+        }
+    }
+    if (!text) {
+        dev->RecordError(errno != 0 ? errno : ENOENT);
+        return -1;
+    }
+    if (!Hid::CopyTerminated(Hid::DecodeUtf8(*text), string, maxlen)) {
+        dev->RecordError(EINVAL);
+        return -1;
+    }
+    return 0;
+}
+
+int HidrawTransport::hid_get_product_string(hid_device* device, wchar_t* string,
+                                            std::size_t maxlen) {
+    return GetUsbString(device, "product", string, maxlen);
+}
+
+int HidrawTransport::hid_get_manufacturer_string(hid_device* device, wchar_t* string,
+                                                 std::size_t maxlen) {
+    return GetUsbString(device, "manufacturer", string, maxlen);
+}
+
+int HidrawTransport::hid_get_serial_number_string(hid_device* device, wchar_t* string,
+                                                  std::size_t maxlen) {
+    return GetUsbString(device, "serial", string, maxlen);
+}
+
+int HidrawTransport::hid_get_indexed_string(hid_device* device, int /*string_index*/,
+                                            wchar_t* /*string*/, std::size_t /*maxlen*/) {
+    // hidraw offers no way to ask a device for a string descriptor by index.
+    AsHidraw(device)->RecordError(EOPNOTSUPP);
+    return -1;
+}
+
+int HidrawTransport::hid_send_feature_report(hid_device* device, const unsigned char* data,
+                                             std::size_t length) {
+    HidrawDevice* dev = AsHidraw(device);
+    if (length == 0 || length > kMaxIoctlSize) {
+        dev->RecordError(EINVAL);
+        return -1;
+    }
+    if (::ioctl(dev->fd, HIDIOCSFEATURE(length), data) < 0) {
+        dev->RecordError(errno);
+        return -1;
+    }
+    return static_cast<int>(length);
+}
+
+int HidrawTransport::hid_get_feature_report(hid_device* device, unsigned char* data,
+                                            std::size_t length) {
+    HidrawDevice* dev = AsHidraw(device);
+    if (length == 0 || length > kMaxIoctlSize) {
+        dev->RecordError(EINVAL);
+        return -1;
+    }
+    const int got = ::ioctl(dev->fd, HIDIOCGFEATURE(length), data);
+    if (got < 0) {
+        dev->RecordError(errno);
+        return -1;
+    }
+    return got;
+}
+
+void HidrawTransport::hid_close(hid_device* device) {
+    delete AsHidraw(device);
+}
+
+const wchar_t* HidrawTransport::hid_error(hid_device* device) {
+    if (device == nullptr) {
+        return nullptr;
+    }
+    HidrawDevice* dev = AsHidraw(device);
+    return dev->has_error ? dev->last_error_text.c_str() : nullptr;
+}
+
+}  // namespace ZELKUtil

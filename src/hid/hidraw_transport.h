@@ -1,0 +1,64 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "hid/hid_transport.h"
+
+namespace ZELKUtil {
+
+// The HID transport over Linux hidraw. Interfaces are found through
+// <sysfs_root>/class/hidraw and opened as <dev_root>/<node>; the product passes "/sys" and
+// "/dev". Share modes are flock locks on the open node: a shared open holds LOCK_SH, an exclusive
+// one LOCK_EX, so exclusive and shared opens of this program exclude each other (other programs
+// are not bound by the advisory lock).
+class HidrawTransport : public HidTransport {
+  public:
+    // The device number of the node an fd has open; nullopt (errno set) when there is none.
+    using NodeNumber = std::function<std::optional<dev_t>(int fd)>;
+
+    // The node number comes from fstat() unless node_number says otherwise (emulated nodes).
+    explicit HidrawTransport(std::string sysfs_root = "/sys", std::string dev_root = "/dev",
+                             NodeNumber node_number = {});
+
+    hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
+                         const wchar_t* serial_number, int exclusive) override;
+    int hid_set_nonblocking(hid_device* device, int nonblock, int timeout) override;
+    int hid_write(hid_device* device, const unsigned char* data, std::size_t length) override;
+    int hid_read_int(hid_device* device, unsigned char* data, std::size_t length) override;
+    int hid_read(hid_device* device, unsigned char* data, std::size_t length) override;
+    int hid_get_product_string(hid_device* device, wchar_t* string, std::size_t maxlen) override;
+    void hid_close(hid_device* device) override;
+    const wchar_t* hid_error(hid_device* device) override;
+
+    // The interfaces with the IDs (0 and 0: all) that can be opened for reading and writing and
+    // are not held exclusively, in hidraw minor-number order; null when none.
+    hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id);
+    void hid_free_enumeration(hid_device_info* devices);
+    hid_device* hid_open_path(const char* path, int exclusive);
+
+    // Siblings that the device class does not use.
+    int hid_get_manufacturer_string(hid_device* device, wchar_t* string, std::size_t maxlen);
+    int hid_get_serial_number_string(hid_device* device, wchar_t* string, std::size_t maxlen);
+    int hid_get_indexed_string(hid_device* device, int string_index, wchar_t* string,
+                               std::size_t maxlen);
+    int hid_send_feature_report(hid_device* device, const unsigned char* data, std::size_t length);
+    int hid_get_feature_report(hid_device* device, unsigned char* data, std::size_t length);
+    int hid_write_untimed(hid_device* device, const unsigned char* data, std::size_t length);
+
+  private:
+    int GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
+                     std::size_t maxlen);
+
+    std::string sysfs_root_;
+    std::string dev_root_;
+    NodeNumber node_number_;
+};
+
+}  // namespace ZELKUtil

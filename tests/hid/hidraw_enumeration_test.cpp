@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hid/hidraw_transport.h"
+#include "sysfs_fixture.h"
+
+namespace ZELKUtil {
+namespace {
+
+class HidrawEnumeration : public ::testing::Test {
+  protected:
+    // A hidraw node as sysfs shows it; with_node false: the /dev node has vanished.
+    void AddNode(unsigned minor, const std::string& hid_id, bool with_node = true) {
+        const std::string name = "hidraw" + std::to_string(minor);
+        const std::string dir = "sys/devices/virtual/hid/" + name;
+        tree.Write(dir + "/dev", "243:" + std::to_string(minor) + "\n");
+        tree.Write(dir + "/uevent",
+                   "MAJOR=243\nMINOR=" + std::to_string(minor) + "\nDEVNAME=" + name + "\n");
+        tree.Write(dir + "/device/uevent", "DRIVER=hid-generic\n" + hid_id + "\nHID_NAME=x\n");
+        tree.Link("sys/class/hidraw/" + name, "../../devices/virtual/hid/" + name);
+        if (with_node) {
+            tree.Write("dev/" + name, "");
+        }
+    }
+
+    std::vector<std::string> Listed(unsigned short vendor_id, unsigned short product_id) {
+        std::vector<std::string> paths;
+        hid_device_info* head = transport.hid_enumerate(vendor_id, product_id);
+        for (const hid_device_info* info = head; info != nullptr; info = info->next) {
+            EXPECT_EQ(info->serial_number, nullptr);
+            paths.push_back(info->path + std::to_string(info->vendor_id) + ":" +
+                            std::to_string(info->product_id));
+        }
+        transport.hid_free_enumeration(head);
+        return paths;
+    }
+
+    SysfsFixture tree;
+    HidrawTransport transport{tree.root() + "/sys", tree.root() + "/dev"};
+};
+
+TEST_F(HidrawEnumeration, ListsInMinorOrderWithTheWildcardRule) {
+    EXPECT_TRUE(Listed(0, 0).empty());
+    AddNode(10, "HID_ID=0003:000014E3:00000706");
+    AddNode(2, "HID_ID=0003:000014E3:00000706");
+    AddNode(3, "HID_ID=0003:00000000:00000706");
+    AddNode(4, "HID_ID=0003:00000000:00000000");
+    AddNode(5, "HID_ID=0003:000014E3:00000706", false);  // vanished before the open
+    AddNode(6, "HID_ID=0003:0014E3");                    // garbage
+    AddNode(7, "HID_IDX=0003:000014E3:00000706");        // no HID_ID
+    const std::string dev = tree.root() + "/dev/";
+
+    EXPECT_EQ(Listed(0x14E3, 0x0706),
+              (std::vector<std::string>{dev + "hidraw25347:1798", dev + "hidraw105347:1798"}));
+    EXPECT_EQ(Listed(0, 0x0706), (std::vector<std::string>{dev + "hidraw30:1798"}));
+    EXPECT_EQ(Listed(0, 0),
+              (std::vector<std::string>{dev + "hidraw25347:1798", dev + "hidraw30:1798",
+                                        dev + "hidraw40:0", dev + "hidraw105347:1798"}));
+    EXPECT_TRUE(Listed(0x14E3, 0xF000).empty());
+    // The first listed node is taken and no other is tried: a plain file is no hidraw node.
+    EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);
+}
+
+}  // namespace
+}  // namespace ZELKUtil

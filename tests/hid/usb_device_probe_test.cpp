@@ -1,0 +1,76 @@
+#include "hid/usb_device_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "sysfs_fixture.h"
+
+namespace ZELKUtil {
+namespace {
+
+class UsbDeviceProbe : public ::testing::Test {
+  protected:
+    // A USB device as sysfs shows it, and its udev record when udev_properties is given.
+    void AddDevice(const std::string& name, const std::string& vendor, const std::string& product,
+                   int devnum, const char* udev_properties = nullptr) {
+        const std::string dir = "sys/devices/pci0000:00/usb1/" + name;
+        tree.Write(dir + "/idVendor", vendor + "\n");
+        tree.Write(dir + "/idProduct", product + "\n");
+        tree.Write(dir + "/bcdDevice", "0100\n");
+        tree.Write(dir + "/busnum", "1\n");
+        tree.Write(dir + "/devnum", std::to_string(devnum) + "\n");
+        tree.Write(dir + "/dev", "189:" + std::to_string(devnum) + "\n");
+        tree.Write(dir + "/" + name + ":1.0/bInterfaceClass", "fe\n");
+        tree.Link("sys/bus/usb/devices/" + name, "../../../devices/pci0000:00/usb1/" + name);
+        tree.Link("sys/bus/usb/devices/" + name + ":1.0",
+                  "../../../devices/pci0000:00/usb1/" + name + "/" + name + ":1.0");
+        if (udev_properties != nullptr) {
+            tree.Write("run/udev/data/c189:" + std::to_string(devnum),
+                       std::string("I:1234\n") + udev_properties);
+        }
+    }
+
+    int Find(int verbose = 0) {
+        SysfsDeviceProbe probe(tree.root() + "/sys", tree.root() + "/run/udev", listing);
+        return probe.FindDevice(0x0471, 0xDF55, verbose);
+    }
+
+    SysfsFixture tree;
+    std::ostringstream listing;
+};
+
+TEST_F(UsbDeviceProbe, ReadsIdsStatusAndDescriptionFromSysfsAndUdev) {
+    EXPECT_EQ(Find(), -1);  // no USB device folder at all
+    AddDevice("1-1", "046d", "c077", 2, "E:ID_MODEL=Mouse\n");
+    tree.Write("sys/bus/usb/devices/.hidden", "");
+    EXPECT_EQ(Find(), -1);
+    AddDevice("1-2", "0471", "DF55", 5);  // upper-case hex, no udev record yet
+    EXPECT_EQ(Find(), 0);
+    tree.Write("run/udev/data/c189:5", "I:1234\nE:DEVTYPE=usb_device\n");
+    EXPECT_EQ(Find(), 1);
+    tree.Write("run/udev/data/c189:5",
+               "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\nE:DEVTYPE=usb_device\n");
+    EXPECT_EQ(Find(), 3);
+
+    EXPECT_EQ(Find(1), 3);
+    EXPECT_EQ(listing.str(),
+              "Path: USB\\VID_046D&PID_C077&REV_0100\n"
+              "Path: USB\\VID_0471&PID_DF55&REV_0100\n");
+}
+
+TEST_F(UsbDeviceProbe, TakesTheFirstDeviceInEnumerationOrderAndSkipsBadIds) {
+    AddDevice("1-9", "0471", "df55", 3,
+              "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
+    AddDevice("1-10", "0471", "df55", 7, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+    AddDevice("1-3", "0x471", "df55", 1, "");  // unreadable vendor ID: no hardware IDs
+    AddDevice("1-4", "", "df55", 2, "");
+    EXPECT_EQ(Find(), 2);  // device number 3 came before 7, whatever the names say
+    EXPECT_EQ(Find(1), 3);
+    EXPECT_EQ(listing.str(),
+              "Path: USB\\VID_0471&PID_DF55&REV_0100\n"
+              "Path: USB\\VID_0471&PID_DF55&REV_0100\n");
+}
+
+}  // namespace
+}  // namespace ZELKUtil
