@@ -16,9 +16,6 @@
 
 namespace ZELKUtil {
 
-// The keys the operator's shortcuts use, by key code: Shift and Caps Lock change nothing.
-enum class Key { M, S, Backspace, Other };
-
 // The utility's one window. It shows what the controller tells it through the View operations and
 // passes the operator's actions and the timer's ticks on through the handlers the program installs.
 class UpdateForm final : public QWidget, public View {

@@ -45,6 +45,15 @@ public:
 
     void ComboZelkType_SelectedIndexChanged();
 
+    // The operator's keys and buttons.
+    void UpdateForm_KeyDown(Key key, bool control);
+    void ButtonDiag_Click();
+    void buttonRestart_Click();
+    void ButtonForce_Click();
+    void ButtonAutoRings_Click();
+    // Appends the box's status report to the log.
+    void print_diagnosis();
+
     // Runs the package's driver installer for the bootloader (wait: block until it has ended;
     // silent: without its own pages).
     void InstallDrivers(std::int32_t wait, std::int32_t silent);

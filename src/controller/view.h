@@ -22,6 +22,9 @@ enum class Control {
     LabelEye,
 };
 
+// The keys the operator's shortcuts use, by key code: Shift and Caps Lock change nothing.
+enum class Key { M, S, Backspace, Other };
+
 // Every operation through which the controller touches the window. The Qt window implements it;
 // tests use a fake with the same semantics, and the emulator a console view. Nothing else of the
 // window is visible to the controller.
