@@ -389,6 +389,7 @@ std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
     std::vector<std::string> argStorage{program};
     argStorage.insert(argStorage.end(), request.arguments.begin(), request.arguments.end());
     std::vector<char*> argv;
+    argv.reserve(argStorage.size() + 1);
     for (std::string& arg : argStorage) {
         argv.push_back(arg.data());
     }

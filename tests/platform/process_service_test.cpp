@@ -24,11 +24,10 @@ using Testing::TempPackage;
 // Set on one thread, awaited on another.
 class Latch {
   public:
+    // Notifies under the lock: the waiter may destroy the latch as soon as it sees it set.
     void Set() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            set_ = true;
-        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        set_ = true;
         changed_.notify_all();
     }
     bool Wait() {
@@ -177,8 +176,10 @@ TEST_F(ProcessServiceTest, ExitIsSeenAndNotifiedAndTheChildIsReaped) {
     EXPECT_TRUE(child->HasExited());
     EXPECT_TRUE(notified.Wait());
     // A zombie would still answer kill().
-    EXPECT_EQ(::kill(pid, 0), -1);
-    EXPECT_EQ(errno, ESRCH);
+    const int result = ::kill(pid, 0);
+    const int err = errno;
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(err, ESRCH);
 }
 
 TEST_F(ProcessServiceTest, ChildOutlivesItsObjectInItsOwnSession) {
