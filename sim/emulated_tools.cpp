@@ -152,7 +152,7 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
         (void)timeline_.WaitUntil(kForever, [this] { return HasExited(); });
     }
 
-private:
+  private:
     // An LF right after a CR that ended the previous line belongs to that line end.
     std::size_t Skip() const { return afterCr_ && !buffer_.empty() && buffer_[0] == '\n' ? 1 : 0; }
 
@@ -201,7 +201,7 @@ namespace {
 // What the service hands out: the child lives on in the service (children outlive whoever
 // started them), the caller holds a view of it.
 class ChildHandle final : public ZELKUtil::ChildProcess {
-public:
+  public:
     explicit ChildHandle(std::shared_ptr<EmulatedProcessService::Child> child)
         : child_(std::move(child)) {}
     std::optional<std::string> ReadLine() override { return child_->ReadLine(); }
@@ -214,7 +214,7 @@ public:
     bool HasExited() override { return child_->HasExited(); }
     void WaitForExit() override { child_->WaitForExit(); }
 
-private:
+  private:
     std::shared_ptr<EmulatedProcessService::Child> child_;
 };
 
@@ -259,16 +259,16 @@ std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const Star
     for (Step& step : steps) {
         at += step.afterMs;
         std::weak_ptr<Child> weak = child;
-        timeline_.ScheduleAt(child.get(), at,
-                             [weak, output = std::move(step.output),
-                              effect = std::move(step.effect)] {
-                                 if (effect) {
-                                     effect();
-                                 }
-                                 if (auto c = weak.lock(); c && !output.empty()) {
-                                     c->Emit(output);
-                                 }
-                             });
+        timeline_.ScheduleAt(
+            child.get(), at,
+            [weak, output = std::move(step.output), effect = std::move(step.effect)] {
+                if (effect) {
+                    effect();
+                }
+                if (auto c = weak.lock(); c && !output.empty()) {
+                    c->Emit(output);
+                }
+            });
     }
     // The tool exits at its last step; its reader sees the end of the output a moment later.
     timeline_.ScheduleAt(child.get(), at + 1, [weak = std::weak_ptr<Child>(child)] {
@@ -309,7 +309,8 @@ std::string EmulatedProcessService::NewVersion() const {
     if (!settings_.newVersion.empty()) {
         return settings_.newVersion;
     }
-    return ZELKUtil::ReadFirstLine(ZELKUtil::Files::Join(packageFolder_, PackageFiles::kVersionFile))
+    return ZELKUtil::ReadFirstLine(
+               ZELKUtil::Files::Join(packageFolder_, PackageFiles::kVersionFile))
         .value_or("");
 }
 
@@ -328,10 +329,11 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuUtilScript(
     const bool current = settings_.dfuUtil == DfuUtilBehaviour::WorksCurrent ||
                          settings_.dfuUtil == DfuUtilBehaviour::NoDeviceCurrent;
     std::vector<Step> steps;
-    steps.push_back({ms, std::string("dfu-util ") + (current ? "0.11" : "0.7") +
-                             "\n\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko "
-                             "Inc.\nCopyright 2010-2012 Tormod Volden and Stefan Schmidt\nThis "
-                             "program is Free Software and has ABSOLUTELY NO WARRANTY\n\n",
+    steps.push_back({ms,
+                     std::string("dfu-util ") + (current ? "0.11" : "0.7") +
+                         "\n\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko "
+                         "Inc.\nCopyright 2010-2012 Tormod Volden and Stefan Schmidt\nThis "
+                         "program is Free Software and has ABSOLUTELY NO WARRANTY\n\n",
                      nullptr});
     const int pass = dfuUtilPasses_++;
     const bool inBootloader = box_.Mode() == BoxMode::Bootloader;
@@ -339,8 +341,8 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuUtilScript(
         return steps;
     }
     steps.push_back({ms, "Opening DFU capable USB device...\n", nullptr});
-    if (settings_.dfuUtil == DfuUtilBehaviour::OnlyOpening || pass < settings_.dfuUtilOpeningPasses ||
-        !inBootloader) {
+    if (settings_.dfuUtil == DfuUtilBehaviour::OnlyOpening ||
+        pass < settings_.dfuUtilOpeningPasses || !inBootloader) {
         return steps;
     }
     steps.push_back({ms,
@@ -417,8 +419,9 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuAppScript(
         steps.push_back({ms, "", append("An error has occurred.\r\n")});
         return steps;
     }
-    steps.push_back({ms, "", [this, write = append("Device Reset after Download successful\r\n"),
-                              version = NewVersion()] {
+    steps.push_back({ms, "",
+                     [this, write = append("Device Reset after Download successful\r\n"),
+                      version = NewVersion()] {
                          write();
                          box_.CompleteArmDownload(version);
                      }});
@@ -443,8 +446,9 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::StaplScript(
             steps.push_back({ms, "Export: key = \"USERCODE\", CHECKSUM: " + sum + "\n", nullptr});
             steps.push_back({ms, "Exit code = 0... Success\n\n", nullptr});
         } else {
-            steps.push_back({ms, "Error: device not found in the JTAG chain\nExit code = 9... "
-                                 "Unrecognized device\n\n",
+            steps.push_back({ms,
+                             "Error: device not found in the JTAG chain\nExit code = 9... "
+                             "Unrecognized device\n\n",
                              nullptr});
         }
         return steps;
@@ -468,10 +472,11 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::StaplScript(
         steps.push_back({ms, "Completed erase\nExit code = 0... Success\n",
                          [this] { box_.SetFpgaChecksum(0); }});
     } else {
-        steps.push_back({ms,
-                         "Verifying FPGA Array\nVerifying FPGA Array -- pass\nExit code = 0... "
-                         "Success\n",
-                         [this, sum = settings_.programmedChecksum] { box_.SetFpgaChecksum(sum); }});
+        steps.push_back(
+            {ms,
+             "Verifying FPGA Array\nVerifying FPGA Array -- pass\nExit code = 0... "
+             "Success\n",
+             [this, sum = settings_.programmedChecksum] { box_.SetFpgaChecksum(sum); }});
     }
     return steps;
 }

@@ -65,7 +65,7 @@ struct ToolStart {
 // on the timeline, print their output over time and act on the box. A program that is not in the
 // package folder cannot be started, as with real processes.
 class EmulatedProcessService final : public ZELKUtil::ProcessService {
-public:
+  public:
     EmulatedProcessService(Timeline& timeline, EmulatedBox& box, std::string packageFolder);
     ~EmulatedProcessService() override;
     EmulatedProcessService(const EmulatedProcessService&) = delete;
@@ -79,7 +79,7 @@ public:
 
     struct Child;
 
-private:
+  private:
     struct Step;
     std::vector<Step> Script(const ZELKUtil::StartRequest& request);
     std::vector<Step> DfuUtilScript(const ZELKUtil::StartRequest& request);

@@ -1,11 +1,17 @@
 #include <QApplication>
 #include <cstdio>
 
+#include "app/form_wiring.h"
 #include "app/hotplug_monitor.h"
 #include "app/ui_wait.h"
 #include "app/update_form.h"
 #include "controller/upgrade_controller.h"
+#include "device/zelk.h"
+#include "hid/hidraw_transport.h"
+#include "hid/usb_device_probe.h"
+#include "platform/posix_process_service.h"
 #include "platform/steady_clock.h"
+#include "platform/system_info.h"
 
 // The utility runs from the package folder, its current directory, and takes no options: its
 // arguments are ignored.
@@ -14,13 +20,17 @@ int main(int argc, char** argv) {
 
     ZELKUtil::SteadyClock clock;
     clock.SetWaiter(ZELKUtil::WaitKeepingWindowAlive);
+    ZELKUtil::HidrawTransport hid;
+    ZELKUtil::SysfsDeviceProbe probe("/sys", "/run/udev");
+    ReadPathModes readPath;
+    // The device object comes first and lives as long as the window.
+    ZELK device(hid, probe, clock, readPath);
+    ZELKUtil::PosixProcessService processes("");
 
     ZELKUtil::UpdateForm form;
-    ZELKUtil::UpgradeController controller(form, clock, "");
-
-    ZELKUtil::UpdateForm::Handlers handlers;
-    handlers.timerTick = [&controller] { controller.TimerCheck_Tick(); };
-    form.SetHandlers(handlers);
+    ZELKUtil::UpgradeController controller(
+        {form, clock, device, processes, "", ZELKUtil::NativeMachine()});
+    ZELKUtil::ConnectForm(form, controller);
 
     ZELKUtil::HotplugMonitor hotplug([&controller] { controller.Main_OnDeviceChange(); });
     if (!hotplug.Active()) {

@@ -65,14 +65,15 @@ bool UpgradeController::RunArmDownload() {
         std::string argumentText;
         if (dfuUtil) {
             request.program = PackageFiles::kDfuUtil;
-            request.arguments = {"-R", "-d", "0x0471:0xdf55", "-t", "2048", "-D",
-                                 ToolFileArgument(profile.LPC3131)};
+            request.arguments = {
+                "-R", "-d", "0x0471:0xdf55", "-t", "2048", "-D", ToolFileArgument(profile.LPC3131)};
             request.mode = StartMode::DirectRedirected;
             argumentText = "-R -d 0x0471:0xdf55 -t 2048 -D " + profile.LPC3131;
         } else {
             request.program = PackageFiles::kDfuApp;
-            request.arguments = {"/tl", "1000", "/l", PackageFiles::kDfuAppLogArgument, "/f",
-                                 ToolFileArgument(profile.LPC3131)};
+            request.arguments = {"/tl", "1000",
+                                 "/l",  PackageFiles::kDfuAppLogArgument,
+                                 "/f",  ToolFileArgument(profile.LPC3131)};
             request.mode = StartMode::Direct;
             argumentText = std::string(" /tl 1000 /l ") + PackageFiles::kDfuAppLogArgument +
                            " /f " + profile.LPC3131;

@@ -3,7 +3,9 @@
 namespace ZELKUtil {
 namespace {
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 }  // namespace
 

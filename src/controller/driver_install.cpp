@@ -8,16 +8,16 @@ namespace ZELKUtil {
 void UpgradeController::InstallDrivers(std::int32_t wait, std::int32_t silent) {
     // The operating system's own architecture, not this program's.
     const bool x64 = nativeMachine_ == "x86_64";
-    const std::string folder =
-        state_.useDfuUtil != 0 ? PackageFiles::kDriverFolderLibusbk : PackageFiles::kDriverFolderNxp;
+    const std::string folder = state_.useDfuUtil != 0 ? PackageFiles::kDriverFolderLibusbk
+                                                      : PackageFiles::kDriverFolderNxp;
     if (state_.diagOutput != 0) {
         view_.AppendText("\r\nInstalling Drivers: ");
         view_.AppendText(state_.useDfuUtil != 0 ? "libusbk" : "nxp");
     }
 
     StartRequest request;
-    request.program = folder + "/" +
-                      (x64 ? PackageFiles::kDriverInstaller64 : PackageFiles::kDriverInstaller);
+    request.program =
+        folder + "/" + (x64 ? PackageFiles::kDriverInstaller64 : PackageFiles::kDriverInstaller);
     request.arguments = {"/LM", "/F"};
     if (silent != 0) {
         request.arguments.emplace_back("/s");
@@ -39,7 +39,9 @@ void UpgradeController::InstallDrivers(std::int32_t wait, std::int32_t silent) {
     }
 }
 
-void UpgradeController::InstrallDrivers_Exited() { state_.driversInstalling = 0; }
+void UpgradeController::InstrallDrivers_Exited() {
+    state_.driversInstalling = 0;
+}
 
 void UpgradeController::WaitForExit(ChildProcess& child) {
     // Waiting in slices on the clock keeps the window painting meanwhile.

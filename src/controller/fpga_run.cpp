@@ -36,8 +36,7 @@ bool UpgradeController::DownloadFpgaProgrammer() {
     return true;
 }
 
-bool UpgradeController::IdentifyFpga(const std::string& file,
-                                     std::optional<std::uint32_t>& idcode,
+bool UpgradeController::IdentifyFpga(const std::string& file, std::optional<std::uint32_t>& idcode,
                                      std::uint32_t& checksum) {
     StartRequest request;
     request.program = PackageFiles::kStaplPlayer;
@@ -99,7 +98,7 @@ void UpgradeController::StartFpgaProgramming() {
     std::string file;
     if (state_.current_profile) {
         file = !state_.current_profile->A3P060.empty() ? state_.current_profile->A3P060
-                                                        : state_.current_profile->A3PN060;
+                                                       : state_.current_profile->A3PN060;
     }
     if (state_.diagOutput != 0) {
         view_.AppendText("\r\nFlashing FPGA File: " + file);
@@ -167,8 +166,7 @@ void UpgradeController::StartFpgaProgramming() {
     state_.currently_programming_fpga = 1;
 }
 
-void UpgradeController::STAPLPlayerOutputHandler(StaplHandover& handover,
-                                                 const std::string& line) {
+void UpgradeController::STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line) {
     if (line.empty()) {
         return;
     }

@@ -35,7 +35,9 @@ void UpgradeController::UpdateForm_KeyDown(Key key, bool control) {
     }
 }
 
-void UpgradeController::ButtonDiag_Click() { print_diagnosis(); }
+void UpgradeController::ButtonDiag_Click() {
+    print_diagnosis();
+}
 
 void UpgradeController::buttonRestart_Click() {
     if (view_.Enabled(Control::CheckProgramFPGA)) {
@@ -51,7 +53,9 @@ void UpgradeController::ButtonForce_Click() {
     state_.error_occurred = 0;
 }
 
-void UpgradeController::ButtonAutoRings_Click() { (void)device_.EnableQ750AutoRing(); }
+void UpgradeController::ButtonAutoRings_Click() {
+    (void)device_.EnableQ750AutoRing();
+}
 
 void UpgradeController::print_diagnosis() {
     const std::string report = device_.GetDiag();

@@ -14,7 +14,9 @@ void UpgradeController::TimerCheck_Tick() {
     view_.StartTimer();
 }
 
-void UpgradeController::Main_OnDeviceChange() { CheckForZELK(); }
+void UpgradeController::Main_OnDeviceChange() {
+    CheckForZELK();
+}
 
 void UpgradeController::CheckForZELK() {
     // A poll requested while one runs (a timer tick or a device change during a wait) does
@@ -61,8 +63,7 @@ void UpgradeController::CheckForZELK() {
     }
 
     // Status line; the connection line is already in the label and is not written twice.
-    if (!status.empty() &&
-        view_.Text(Control::DeviceLabel).find(status) == std::string::npos) {
+    if (!status.empty() && view_.Text(Control::DeviceLabel).find(status) == std::string::npos) {
         view_.SetText(Control::DeviceLabel, status);
         view_.AppendText("\r\n" + status);
     }

@@ -134,6 +134,8 @@ void UpgradeController::ComboZelkType_SelectedIndexChanged() {
     }
 }
 
-void UpgradeController::Dispose() { device_.Close(); }
+void UpgradeController::Dispose() {
+    device_.Close();
+}
 
 }  // namespace ZELKUtil

@@ -30,7 +30,7 @@ struct ControllerSeams {
 
 // The upgrade controller: start-up, the poll cycle, the tool runs and the handlers' logic.
 class UpgradeController {
-public:
+  public:
     explicit UpgradeController(ControllerSeams seams);
     UpgradeController(const UpgradeController&) = delete;
     UpgradeController& operator=(const UpgradeController&) = delete;
@@ -73,7 +73,7 @@ public:
     // Handles one line of the FPGA tool's background run, on the output-reading thread.
     static void STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line);
 
-private:
+  private:
     std::string PackagePath(const std::string& relative) const;
     void Wait(std::int64_t ms) { clock_.SleepMs(ms); }
     void WaitForExit(ChildProcess& child);

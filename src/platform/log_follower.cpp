@@ -8,7 +8,9 @@
 
 namespace ZELKUtil {
 
-LogFollower::~LogFollower() { Close(); }
+LogFollower::~LogFollower() {
+    Close();
+}
 
 bool LogFollower::Start(const std::string& path, std::string* error) {
     Close();

@@ -9,7 +9,7 @@ namespace ZELKUtil {
 // file gives no line; a later read gives what was appended since. A line is handed out once its
 // end (CR, LF or CR LF) has been written; the last, unended line only when asked for the rest.
 class LogFollower {
-public:
+  public:
     LogFollower() = default;
     ~LogFollower();
     LogFollower(const LogFollower&) = delete;
@@ -23,7 +23,7 @@ public:
     std::optional<std::string> NextLine(bool rest, std::string* error);
     void Close();
 
-private:
+  private:
     bool Fill(std::string* error);
 
     int fd_ = -1;

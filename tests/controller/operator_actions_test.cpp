@@ -13,8 +13,8 @@ struct Rig : ControllerRig {
     Rig(bool arm, bool fpga) : ControllerRig(Identity()) {
         pkg.Write("a.bin", "a");
         pkg.Write("f.stp", "f");
-        Package("2.04", Detail("ZELK Q750", "Q750", "ZELK Q750", arm ? "a.bin" : "",
-                               fpga ? "f.stp" : ""));
+        Package("2.04",
+                Detail("ZELK Q750", "Q750", "ZELK Q750", arm ? "a.bin" : "", fpga ? "f.stp" : ""));
         Start();
     }
     static ZELKSim::BoxIdentity Identity() {

@@ -32,7 +32,8 @@ TEST(VersionMatch, WholeOccurrencesOnly) {
 // What Debian's dfu-util 0.11 prints on its standard output when it finds no device (its error
 // goes to the error stream), and how it draws its progress.
 TEST(DfuOutput, RecognisesCurrentDfuUtil) {
-    for (const char* line : {"dfu-util 0.11", "", "Copyright 2005-2009 Weston Schmidt, Harald Welte "
+    for (const char* line : {"dfu-util 0.11", "",
+                             "Copyright 2005-2009 Weston Schmidt, Harald Welte "
                              "and OpenMoko Inc.",
                              "Copyright 2010-2021 Tormod Volden and Stefan Schmidt",
                              "This program is Free Software and has ABSOLUTELY NO WARRANTY",

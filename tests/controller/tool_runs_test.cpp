@@ -48,16 +48,15 @@ TEST(ArmDownload, AutomaticRoadFromPlugInToUpgradeComplete) {
     road.Start();
     ASSERT_TRUE(road.TickUntil("Upgrade Complete"));
     road.Ticks(3);
-    EXPECT_EQ(road.view.log,
-              std::string(kCountdown) +
-                  "\r\nZELK in programming mode"
-                  "\r\nDownloading ZELK Q750 Upgrade"
-                  "\r\nStarting download: [#####]"
-                  "\r\nDone."
-                  "\r\nPerforming Upgrade...\r\n"
-                  "\r\nQ750 Version:      2.04"
-                  "\r\n"
-                  "\r\nUpgrade Complete");
+    EXPECT_EQ(road.view.log, std::string(kCountdown) +
+                                 "\r\nZELK in programming mode"
+                                 "\r\nDownloading ZELK Q750 Upgrade"
+                                 "\r\nStarting download: [#####]"
+                                 "\r\nDone."
+                                 "\r\nPerforming Upgrade...\r\n"
+                                 "\r\nQ750 Version:      2.04"
+                                 "\r\n"
+                                 "\r\nUpgrade Complete");
     EXPECT_EQ(road.view.Text(Control::DeviceLabel), "Q750 Version:      2.04");
     EXPECT_FALSE(road.view.Checked(Control::CheckProgramArm));
     EXPECT_EQ(road.State().arm_just_programmed, 0);
@@ -75,16 +74,15 @@ TEST(ArmDownload, CurrentDfuUtilGivesTheSameMarks) {
     road.tools.Settings().dfuUtil = ZELKSim::DfuUtilBehaviour::WorksCurrent;
     road.Start();
     ASSERT_TRUE(road.TickUntil("Upgrade Complete"));
-    EXPECT_EQ(road.view.log,
-              std::string(kCountdown) +
-                  "\r\nZELK in programming mode"
-                  "\r\nDownloading ZELK Q750 Upgrade"
-                  "\r\n#####"
-                  "\r\nDone."
-                  "\r\nPerforming Upgrade...\r\n"
-                  "\r\nQ750 Version:      2.04"
-                  "\r\n"
-                  "\r\nUpgrade Complete");
+    EXPECT_EQ(road.view.log, std::string(kCountdown) +
+                                 "\r\nZELK in programming mode"
+                                 "\r\nDownloading ZELK Q750 Upgrade"
+                                 "\r\n#####"
+                                 "\r\nDone."
+                                 "\r\nPerforming Upgrade...\r\n"
+                                 "\r\nQ750 Version:      2.04"
+                                 "\r\n"
+                                 "\r\nUpgrade Complete");
 }
 
 TEST(ArmDownload, DfuAppMarksEveryOtherBlockOverTheProgramsLife) {
@@ -92,14 +90,13 @@ TEST(ArmDownload, DfuAppMarksEveryOtherBlockOverTheProgramsLife) {
     road.tools.Settings().dfuAppBlocks = 6;
     road.Start();
     ASSERT_TRUE(road.TickUntil("Upgrade Complete"));
-    EXPECT_EQ(road.view.log,
-              std::string(kCountdown) +
-                  "\r\nZELK in programming mode"
-                  "\r\nDownloading ZELK Q750 Upgrade###"
-                  "\r\nPerforming Upgrade...\r\n"
-                  "\r\nQ750 Version:      2.04"
-                  "\r\n"
-                  "\r\nUpgrade Complete");
+    EXPECT_EQ(road.view.log, std::string(kCountdown) +
+                                 "\r\nZELK in programming mode"
+                                 "\r\nDownloading ZELK Q750 Upgrade###"
+                                 "\r\nPerforming Upgrade...\r\n"
+                                 "\r\nQ750 Version:      2.04"
+                                 "\r\n"
+                                 "\r\nUpgrade Complete");
     const auto starts = road.tools.Starts();
     EXPECT_EQ(starts[1].arguments, (std::vector<std::string>{"/tl", "1000", "/l", "dfulog.txt",
                                                              "/f", "images/q750.bin"}));
@@ -296,11 +293,10 @@ TEST(FpgaRun, BlankFpgaSlowlyAndTheVariantPicksTheImage) {
     road.Start();
     road.State().fpga_usb_quick = 0;
     ASSERT_TRUE(road.TickUntil("FPGA Done"));
-    EXPECT_NE(road.view.log.find(std::string(kFpgaStart) +
-                                 "\r\nA3PN060 FPGA detected"
-                                 "\r\nProgramming FPGA (Slowly)...####"
-                                 "\r\nVerifying FPGA...\r\n"
-                                 "\r\nFPGA Done\r\n"),
+    EXPECT_NE(road.view.log.find(std::string(kFpgaStart) + "\r\nA3PN060 FPGA detected"
+                                                           "\r\nProgramming FPGA (Slowly)...####"
+                                                           "\r\nVerifying FPGA...\r\n"
+                                                           "\r\nFPGA Done\r\n"),
               std::string::npos)
         << road.view.log;
     std::vector<std::vector<std::string>> stapl;
@@ -351,8 +347,8 @@ TEST(FpgaRun, FailuresAndTheirTexts) {
     failing.tools.Settings().stapl = ZELKSim::StaplBehaviour::FailsSilently;
     failing.State().error_occurred = 0;
     failing.view.SetChecked(Control::CheckProgramFPGA, true);
-    for (int i = 0; i < 20 && failing.view.log.find("Error Programming FPGA", before) ==
-                                  std::string::npos;
+    for (int i = 0;
+         i < 20 && failing.view.log.find("Error Programming FPGA", before) == std::string::npos;
          ++i) {
         failing.Tick();
     }

@@ -1,8 +1,9 @@
+#include "platform/log_follower.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "platform/log_follower.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil {

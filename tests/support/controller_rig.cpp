@@ -16,7 +16,9 @@ std::vector<std::int64_t> RecordingClock::Waits() const {
 
 ControllerRig::ControllerRig(ZELKSim::BoxIdentity identity) : box(clock, std::move(identity)) {}
 
-ControllerRig::~ControllerRig() { controller.reset(); }
+ControllerRig::~ControllerRig() {
+    controller.reset();
+}
 
 void ControllerRig::Package(const std::string& version, const std::string& details,
                             const std::vector<std::string>& toolNames) {
@@ -25,7 +27,8 @@ void ControllerRig::Package(const std::string& version, const std::string& detai
     for (const std::string& tool : toolNames) {
         pkg.WriteProgram(tool, "#!/bin/sh\n");
     }
-    for (const char* folder : {PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverFolderNxp}) {
+    for (const char* folder :
+         {PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverFolderNxp}) {
         for (const char* installer :
              {PackageFiles::kDriverInstaller, PackageFiles::kDriverInstaller64}) {
             pkg.WriteProgram(std::string(folder) + "/" + installer, "#!/bin/sh\n");

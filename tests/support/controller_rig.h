@@ -19,7 +19,7 @@ namespace ZELKUtil::Testing {
 // The controller's clock in tests: the virtual clock, with every wait the controller asks for
 // written down.
 class RecordingClock final : public Clock {
-public:
+  public:
     explicit RecordingClock(ZELKSim::VirtualClock& clock) : clock_(clock) {}
     std::int64_t NowMs() override { return clock_.NowMs(); }
     void SleepMs(std::int64_t ms) override {
@@ -30,7 +30,7 @@ public:
     std::vector<std::int64_t> Waits() const;
     std::vector<std::int64_t> sleeps;
 
-private:
+  private:
     ZELKSim::VirtualClock& clock_;
 };
 

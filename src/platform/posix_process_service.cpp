@@ -1,0 +1,492 @@
+#include "platform/posix_process_service.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace ZELKUtil {
+namespace {
+
+std::string ErrorText(int err) {
+    return std::strerror(err);
+}
+
+// Owns one file descriptor and closes it.
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { Reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
+    void Reset(int fd = -1) {
+        if (fd_ >= 0) {
+            // Nothing useful can be done about a failed close of a pipe end.
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+// A close-on-exec pipe whose two ends are above 2, so that putting a child's standard descriptors
+// in place cannot overwrite one of them when the utility itself runs with one of 0-2 closed.
+// Returns 0 or the errno of the failure.
+int MakePipe(UniqueFd* readEnd, UniqueFd* writeEnd) {
+    int fds[2] = {-1, -1};
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return errno;
+    }
+    readEnd->Reset(fds[0]);
+    writeEnd->Reset(fds[1]);
+    for (UniqueFd* end : {readEnd, writeEnd}) {
+        if (end->Get() < 3) {
+            const int moved = ::fcntl(end->Get(), F_DUPFD_CLOEXEC, 3);
+            if (moved < 0) {
+                return errno;
+            }
+            end->Reset(moved);
+        }
+    }
+    return 0;
+}
+
+// The captured standard output of a child: the pipe's read end and what has been read from it
+// but not handed out yet. Lines and single characters are taken from the same buffer, so the two
+// kinds of reading can be mixed freely. One thread at a time uses it.
+class OutputStream {
+  public:
+    explicit OutputStream(int fd) : fd_(fd) {}
+
+    // A line ends at CR, LF or CR LF. A line end is returned as soon as its CR is seen (a
+    // progress line redrawn with CR must not wait for more output); the LF of a CR LF is dropped
+    // when it comes, even in a later read.
+    std::optional<std::string> ReadLine() {
+        std::string line;
+        bool started = false;
+        for (;;) {
+            if (next_ == buffer_.size() && !Fill()) {
+                if (started) {
+                    return line;
+                }
+                return std::nullopt;
+            }
+            if (std::exchange(afterCr_, AfterCr::Nothing) != AfterCr::Nothing &&
+                buffer_[next_] == '\n') {
+                ++next_;
+                continue;
+            }
+            const std::size_t end = buffer_.find_first_of("\r\n", next_);
+            if (end == std::string::npos) {
+                line.append(buffer_, next_, std::string::npos);
+                next_ = buffer_.size();
+                started = true;
+                continue;
+            }
+            line.append(buffer_, next_, end - next_);
+            afterCr_ = buffer_[end] == '\r' ? AfterCr::LineEnded : AfterCr::Nothing;
+            next_ = end + 1;
+            return line;
+        }
+    }
+
+    // The characters as the child wrote them, except the LF of a CR LF whose CR already ended a
+    // line. A CR handed out here still ends the line for ReadLine, so a following LF does not
+    // make an empty line.
+    int ReadChar() {
+        for (;;) {
+            if (next_ == buffer_.size() && !Fill()) {
+                return -1;
+            }
+            const char c = buffer_[next_++];
+            const AfterCr before = std::exchange(afterCr_, AfterCr::Nothing);
+            if (c == '\n' && before == AfterCr::LineEnded) {
+                continue;
+            }
+            if (c == '\r') {
+                afterCr_ = AfterCr::CharGiven;
+            }
+            return static_cast<unsigned char>(c);
+        }
+    }
+
+    // Whether a read would answer without waiting: something is buffered, the output has ended,
+    // or the pipe has data or has been closed.
+    bool Ready() {
+        if (next_ < buffer_.size() || ended_) {
+            return true;
+        }
+        pollfd p{fd_.Get(), POLLIN, 0};
+        for (;;) {
+            const int n = ::poll(&p, 1, 0);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            // A failing poll counts as ready: the read then sees the failure as the end.
+            return n != 0;
+        }
+    }
+
+  private:
+    enum class AfterCr { Nothing, LineEnded, CharGiven };
+
+    // Called when everything read has been handed out. False at the end of output; a failed read
+    // counts as the end too, since nothing more can come from the pipe.
+    bool Fill() {
+        if (ended_) {
+            return false;
+        }
+        buffer_.resize(4096);
+        next_ = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd_.Get(), buffer_.data(), buffer_.size());
+            if (n > 0) {
+                buffer_.resize(static_cast<std::size_t>(n));
+                return true;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            buffer_.clear();
+            ended_ = true;
+            return false;
+        }
+    }
+
+    UniqueFd fd_;
+    std::string buffer_;
+    std::size_t next_ = 0;
+    bool ended_ = false;
+    AfterCr afterCr_ = AfterCr::Nothing;
+};
+
+// What the waiter thread of one child and the ChildProcess object share. The waiter is started
+// before the child, so that a thread that cannot be created fails the start before any child
+// exists; it then waits for the pid, or for -1 when no child was started after all.
+class ExitState {
+  public:
+    void SetPid(pid_t pid) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pid_ = pid;
+            pidSet_ = true;
+        }
+        changed_.notify_all();
+    }
+    pid_t AwaitPid() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return pidSet_; });
+        return pid_;
+    }
+    void MarkExited() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            exited_ = true;
+        }
+        changed_.notify_all();
+    }
+    bool HasExited() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return exited_;
+    }
+    void WaitForExit() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return exited_; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool pidSet_ = false;
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+void WatchChild(const std::shared_ptr<ExitState>& state, const std::function<void()>& onExit) {
+    const pid_t pid = state->AwaitPid();
+    if (pid < 0) {
+        return;
+    }
+    // Reaping here leaves no zombie behind. ECHILD means the child is gone without a status to
+    // collect (SIGCHLD ignored by the process): it has ended all the same.
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    state->MarkExited();
+    if (onExit) {
+        onExit();
+    }
+}
+
+// What the reader thread of DeliverLines owns: it may outlive the ChildProcess object.
+struct LineDelivery {
+    std::unique_ptr<OutputStream> output;
+    std::function<void(const std::string&)> onLine;
+    std::function<void()> onEnd;
+};
+
+class PosixChildProcess final : public ChildProcess {
+  public:
+    PosixChildProcess(std::shared_ptr<ExitState> exit, std::unique_ptr<OutputStream> output)
+        : exit_(std::move(exit)), output_(std::move(output)) {}
+
+    std::optional<std::string> ReadLine() override {
+        return output_ ? output_->ReadLine() : std::nullopt;
+    }
+    int ReadChar() override { return output_ ? output_->ReadChar() : -1; }
+
+    void DeliverLines(std::function<void(const std::string&)> onLine,
+                      std::function<void()> onEnd) override {
+        if (delivering_) {
+            return;
+        }
+        delivering_ = true;
+        // The stream goes to the reader thread; ReadLine and ReadChar see the end from now on.
+        auto delivery = std::make_shared<LineDelivery>(
+            LineDelivery{std::move(output_), std::move(onLine), std::move(onEnd)});
+        try {
+            std::thread([delivery] {
+                if (delivery->output) {
+                    while (auto line = delivery->output->ReadLine()) {
+                        if (delivery->onLine) {
+                            delivery->onLine(*line);
+                        }
+                    }
+                }
+                if (delivery->onEnd) {
+                    delivery->onEnd();
+                }
+            }).detach();
+        } catch (const std::system_error&) {
+            // Without a thread the lines cannot be read without blocking the caller; the output
+            // is noted as ended so that the caller does not wait for lines that never come.
+            if (delivery->onEnd) {
+                delivery->onEnd();
+            }
+        }
+    }
+
+    bool OutputReady() override { return !output_ || output_->Ready(); }
+    bool HasExited() override { return exit_->HasExited(); }
+    void WaitForExit() override { exit_->WaitForExit(); }
+
+  private:
+    std::shared_ptr<ExitState> exit_;
+    std::unique_ptr<OutputStream> output_;
+    bool delivering_ = false;
+};
+
+// Why a child did not get to run its program, sent back through the close-on-exec error pipe.
+enum class ChildStep : int { Prepare, EnterWorkingDirectory, Execute };
+struct ChildFailure {
+    ChildStep step;
+    int err;
+};
+
+// Everything the child needs, made ready before fork: between fork and exec only
+// async-signal-safe calls are allowed.
+struct ChildPlan {
+    const char* program;
+    char* const* argv;
+    const char* workingDirectory;
+    int outputFd;  // -1: standard output inherited
+    int errorFd;
+    long maxFd;  // for closing descriptors where close_range is missing
+};
+
+void CloseFrom(unsigned int first, unsigned int last, long maxFd) {
+    if (first > last) {
+        return;
+    }
+    if (::close_range(first, last, 0) == 0 || errno != ENOSYS) {
+        return;
+    }
+    for (long fd = first; fd <= std::min<long>(last, maxFd); ++fd) {
+        ::close(static_cast<int>(fd));
+    }
+}
+
+[[noreturn]] void RunChild(const ChildPlan& plan) {
+    auto fail = [&plan](ChildStep step) {
+        const ChildFailure failure{step, errno};
+        // The parent learns nothing more when this fails; it then takes the child as started.
+        (void)!::write(plan.errorFd, &failure, sizeof failure);
+        ::_exit(127);
+    };
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = SIG_IGN;
+    if (::sigaction(SIGPIPE, &action, nullptr) != 0) {
+        fail(ChildStep::Prepare);
+    }
+    action.sa_handler = SIG_DFL;
+    if (::sigaction(SIGCHLD, &action, nullptr) != 0) {
+        fail(ChildStep::Prepare);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    if (::sigprocmask(SIG_SETMASK, &none, nullptr) != 0 || ::setsid() < 0) {
+        fail(ChildStep::Prepare);
+    }
+    const int nullFd = ::open("/dev/null", O_RDONLY);
+    if (nullFd < 0 || ::dup2(nullFd, STDIN_FILENO) < 0) {
+        fail(ChildStep::Prepare);
+    }
+    if (plan.outputFd >= 0 && ::dup2(plan.outputFd, STDOUT_FILENO) < 0) {
+        fail(ChildStep::Prepare);
+    }
+    // Descriptors that others opened without close-on-exec must not reach the child either; the
+    // error pipe closes itself at exec.
+    const auto errorFd = static_cast<unsigned int>(plan.errorFd);
+    CloseFrom(3, errorFd - 1, plan.maxFd);
+    CloseFrom(errorFd + 1, UINT_MAX, plan.maxFd);
+    if (::chdir(plan.workingDirectory) != 0) {
+        fail(ChildStep::EnterWorkingDirectory);
+    }
+    ::execv(plan.program, plan.argv);
+    fail(ChildStep::Execute);
+    ::_exit(127);
+}
+
+std::string FailureText(const ChildFailure& failure, const std::string& program,
+                        const std::string& workingDirectory) {
+    switch (failure.step) {
+        case ChildStep::EnterWorkingDirectory:
+            return "Cannot enter the working directory " + workingDirectory + ": " +
+                   ErrorText(failure.err);
+        case ChildStep::Execute:
+            return "Cannot run " + program + ": " + ErrorText(failure.err);
+        case ChildStep::Prepare:
+            break;
+    }
+    return "Cannot prepare the child process for " + program + ": " + ErrorText(failure.err);
+}
+
+// Null and the reason in failure when the program cannot be started.
+std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
+                                         const StartRequest& request, std::string& failure) {
+    // The folder must be absolute: the child resolves the program only after changing its
+    // working directory.
+    std::string folder = packageFolder;
+    if (folder.empty() || folder.front() != '/') {
+        std::string cwd(PATH_MAX, '\0');
+        if (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+            failure = "Cannot find the current directory: " + ErrorText(errno);
+            return nullptr;
+        }
+        cwd.resize(std::strlen(cwd.c_str()));
+        folder = folder.empty() ? cwd : Files::Join(cwd, folder);
+    }
+    const std::string program = Files::Join(folder, request.program);
+    const std::string workingDirectory =
+        request.workingDirectory.empty() ? folder : Files::Join(folder, request.workingDirectory);
+    std::vector<std::string> argStorage{program};
+    argStorage.insert(argStorage.end(), request.arguments.begin(), request.arguments.end());
+    std::vector<char*> argv;
+    argv.reserve(argStorage.size() + 1);
+    for (std::string& arg : argStorage) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+
+    auto exitState = std::make_shared<ExitState>();
+    try {
+        std::thread(WatchChild, exitState, request.onExit).detach();
+    } catch (const std::system_error& e) {
+        failure = std::string("Cannot start a thread to watch the child: ") + e.what();
+        return nullptr;
+    }
+    // From here on the waiter must be told the outcome.
+    auto giveUp = [&](const std::string& text) -> std::unique_ptr<ChildProcess> {
+        exitState->SetPid(-1);
+        failure = text;
+        return nullptr;
+    };
+
+    UniqueFd errorRead;
+    UniqueFd errorWrite;
+    UniqueFd outputRead;
+    UniqueFd outputWrite;
+    if (const int err = MakePipe(&errorRead, &errorWrite); err != 0) {
+        return giveUp("Cannot create a pipe: " + ErrorText(err));
+    }
+    if (request.mode == StartMode::DirectRedirected) {
+        if (const int err = MakePipe(&outputRead, &outputWrite); err != 0) {
+            return giveUp("Cannot create a pipe: " + ErrorText(err));
+        }
+    }
+    const ChildPlan plan{program.c_str(),   argv.data(),      workingDirectory.c_str(),
+                         outputWrite.Get(), errorWrite.Get(), ::sysconf(_SC_OPEN_MAX)};
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return giveUp("Cannot start " + program + ": " + ErrorText(errno));
+    }
+    if (pid == 0) {
+        RunChild(plan);
+    }
+    errorWrite.Reset();
+    outputWrite.Reset();
+
+    // The error pipe closes at a successful exec and carries the reason of a failed one, so
+    // a program that cannot run is never mistaken for a started child.
+    ChildFailure childFailure{};
+    ssize_t n = 0;
+    do {
+        n = ::read(errorRead.Get(), &childFailure, sizeof childFailure);
+    } while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(sizeof childFailure)) {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return giveUp(FailureText(childFailure, program, workingDirectory));
+    }
+    exitState->SetPid(pid);
+
+    std::unique_ptr<OutputStream> output;
+    if (outputRead.Get() >= 0) {
+        output = std::make_unique<OutputStream>(outputRead.Release());
+    }
+    return std::make_unique<PosixChildProcess>(std::move(exitState), std::move(output));
+}
+
+}  // namespace
+
+PosixProcessService::PosixProcessService(std::string packageFolder)
+    : packageFolder_(std::move(packageFolder)) {}
+
+std::unique_ptr<ChildProcess> PosixProcessService::Start(const StartRequest& request,
+                                                         std::string* error) {
+    std::string failure;
+    auto child = StartChild(packageFolder_, request, failure);
+    if (!child && error != nullptr) {
+        *error = failure;
+    }
+    return child;
+}
+
+}  // namespace ZELKUtil

@@ -1,0 +1,210 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "platform/posix_process_service.h"
+#include "support/temp_package.h"
+
+namespace ZELKUtil {
+namespace {
+
+namespace fs = std::filesystem;
+using Testing::TempPackage;
+
+// Set on one thread, awaited on another.
+class Latch {
+  public:
+    // Notifies under the lock: the waiter may destroy the latch as soon as it sees it set.
+    void Set() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        set_ = true;
+        changed_.notify_all();
+    }
+    bool Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return set_; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool set_ = false;
+};
+
+// Makes a child that waits in the package folder until the test writes "go".
+const char* const kWaitForGo = "while [ ! -e go ]; do sleep 0.01; done\n";
+
+class ProcessServiceTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<ChildProcess> Run(const std::string& script,
+                                      StartMode mode = StartMode::DirectRedirected,
+                                      std::vector<std::string> arguments = {},
+                                      const std::string& workingDirectory = "",
+                                      std::function<void()> onExit = {}) {
+        pkg_.WriteProgram("Tools/tool", "#!/bin/sh\n" + script);
+        return service_.Start(
+            {"Tools/tool", std::move(arguments), workingDirectory, mode, std::move(onExit)},
+            &error_);
+    }
+    std::vector<std::string> AllLines(ChildProcess& child) {
+        std::vector<std::string> lines;
+        while (auto line = child.ReadLine()) {
+            lines.push_back(*line);
+        }
+        return lines;
+    }
+
+    TempPackage pkg_;
+    PosixProcessService service_{pkg_.Root()};
+    std::string error_;
+};
+
+TEST_F(ProcessServiceTest, LinesEndAtCrLfOrCrLfEvenWhenSplitAcrossWrites) {
+    auto child = Run("printf 'one\\ntwo\\r\\nthree\\rfour\\n\\nx\\r'; sleep 0.2; printf '\\nlast'");
+    ASSERT_TRUE(child) << error_;
+    EXPECT_EQ(AllLines(*child),
+              (std::vector<std::string>{"one", "two", "three", "four", "", "x", "last"}));
+    EXPECT_EQ(child->ReadLine(), std::nullopt);
+    EXPECT_EQ(child->ReadChar(), -1);
+}
+
+TEST_F(ProcessServiceTest, CharactersAndLinesShareOneStream) {
+    auto child = Run("printf 'Copying\\r\\n[# #] finished\\r\\n#\\r\\nend\\n'");
+    ASSERT_TRUE(child) << error_;
+    EXPECT_EQ(child->ReadLine(), "Copying");
+    std::string bar;
+    while (bar.empty() || bar.back() != ']') {
+        const int c = child->ReadChar();
+        ASSERT_NE(c, -1);
+        bar += static_cast<char>(c);
+    }
+    EXPECT_EQ(bar, "[# #]");
+    EXPECT_EQ(child->ReadLine(), " finished");
+    // The LF of the CR LF that ended the line is not a character of its own.
+    EXPECT_EQ(child->ReadChar(), '#');
+    // A CR read as a character still ends the line: its LF makes no empty line.
+    EXPECT_EQ(child->ReadChar(), '\r');
+    EXPECT_EQ(AllLines(*child), std::vector<std::string>{"end"});
+}
+
+TEST_F(ProcessServiceTest, DeliversLinesOnAReaderThreadAfterTheObjectIsDropped) {
+    auto child = Run(kWaitForGo + std::string("printf 'a\\nb\\r\\nc'"));
+    ASSERT_TRUE(child) << error_;
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    bool onCallerThread = false;
+    std::size_t linesAtEnd = 0;
+    Latch ended;
+    const auto caller = std::this_thread::get_id();
+    child->DeliverLines(
+        [&](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex);
+            lines.push_back(line);
+            onCallerThread = onCallerThread || std::this_thread::get_id() == caller;
+        },
+        [&] {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                linesAtEnd = lines.size();
+            }
+            ended.Set();
+        });
+    EXPECT_EQ(child->ReadLine(), std::nullopt);
+    child.reset();
+    pkg_.Write("go", "");
+    ASSERT_TRUE(ended.Wait());
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(linesAtEnd, 3U);
+    EXPECT_FALSE(onCallerThread);
+}
+
+TEST_F(ProcessServiceTest, ProgramsThatCannotRunAreFailures) {
+    std::string error;
+    EXPECT_FALSE(service_.Start({"Tools/missing", {}, "", StartMode::Direct, {}}, &error));
+    EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos) << error;
+
+    pkg_.Write("Tools/plain", "#!/bin/sh\n");
+    EXPECT_FALSE(service_.Start({"Tools/plain", {}, "", StartMode::DirectRedirected, {}}, &error));
+    EXPECT_NE(error.find(std::strerror(EACCES)), std::string::npos) << error;
+
+    EXPECT_FALSE(Run("", StartMode::Shell, {}, "nowhere"));
+    EXPECT_NE(error_.find("nowhere: " + std::string(std::strerror(ENOENT))), std::string::npos)
+        << error_;
+}
+
+TEST_F(ProcessServiceTest, ArgumentsStayWholeAndTheProgramIsFoundFromThePackage) {
+    TempPackage elsewhere;
+    auto child =
+        Run("pwd; for a in \"$@\"; do printf '<%s>\\n' \"$a\"; done", StartMode::DirectRedirected,
+            {"two  blanks", " -x", "a;b $HOME *", ""}, elsewhere.Root());
+    ASSERT_TRUE(child) << error_;
+    EXPECT_EQ(AllLines(*child),
+              (std::vector<std::string>{fs::canonical(elsewhere.Root()).string(), "<two  blanks>",
+                                        "< -x>", "<a;b $HOME *>", "<>"}));
+
+    // A shell start captures nothing and runs in the package folder unless told otherwise.
+    child = Run("pwd > where.txt; echo not captured", StartMode::Shell);
+    ASSERT_TRUE(child) << error_;
+    EXPECT_EQ(child->ReadLine(), std::nullopt);
+    child->WaitForExit();
+    std::ifstream where(pkg_.Path("where.txt"));
+    std::string folder;
+    std::getline(where, folder);
+    EXPECT_EQ(folder, fs::canonical(pkg_.Root()).string());
+}
+
+TEST_F(ProcessServiceTest, ExitIsSeenAndNotifiedAndTheChildIsReaped) {
+    Latch notified;
+    auto child = Run("echo $$\n" + std::string(kWaitForGo), StartMode::DirectRedirected, {}, "",
+                     [&] { notified.Set(); });
+    ASSERT_TRUE(child) << error_;
+    const pid_t pid = std::stoi(child->ReadLine().value_or("0"));
+    EXPECT_FALSE(child->HasExited());
+    pkg_.Write("go", "");
+    child->WaitForExit();
+    EXPECT_TRUE(child->HasExited());
+    EXPECT_TRUE(notified.Wait());
+    // A zombie would still answer kill().
+    const int result = ::kill(pid, 0);
+    const int err = errno;
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(err, ESRCH);
+}
+
+TEST_F(ProcessServiceTest, ChildOutlivesItsObjectInItsOwnSession) {
+    pkg_.Write("marker", "");
+    const int inherited = ::open(pkg_.Path("marker").c_str(), O_RDONLY);  // no close-on-exec
+    ASSERT_GE(inherited, 0);
+    Latch ended;
+    auto child =
+        Run("echo $$\n" + std::string(kWaitForGo) + "echo more 2>/dev/null; echo done > done.txt",
+            StartMode::DirectRedirected, {}, "", [&] { ended.Set(); });
+    ASSERT_TRUE(child) << error_;
+    const pid_t pid = std::stoi(child->ReadLine().value_or("0"));
+    EXPECT_EQ(::getsid(pid), pid);
+    EXPECT_NE(::getsid(pid), ::getsid(0));
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+        std::error_code ec;
+        EXPECT_NE(fs::read_symlink(entry.path(), ec), fs::path(pkg_.Path("marker")));
+    }
+    ::close(inherited);
+    // Dropping the object closes the output; writing to it must not kill the child.
+    child.reset();
+    pkg_.Write("go", "");
+    ASSERT_TRUE(ended.Wait());
+    EXPECT_TRUE(fs::exists(pkg_.Path("done.txt")));
+}
+
+}  // namespace
+}  // namespace ZELKUtil
