@@ -38,7 +38,8 @@ void ControllerRig::Package(const std::string& version, const std::string& detai
 
 UpgradeController& ControllerRig::Start() {
     controller = std::make_unique<UpgradeController>(
-        ControllerSeams{view, controllerClock, device, tools, pkg.Root(), machine});
+        ControllerSeams{view, controllerClock, device, processes != nullptr ? *processes : tools,
+                        pkg.Root(), machine});
     controller->InitializeApplication();
     return *controller;
 }

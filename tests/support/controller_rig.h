@@ -61,6 +61,8 @@ struct ControllerRig {
     ZELK device{hid, probe, clock, modes};
     ZELKSim::EmulatedProcessService tools{clock, box, pkg.Root()};
     std::string machine = "x86_64";
+    // Real child processes in place of the emulated tools, when a test sets it.
+    ProcessService* processes = nullptr;
     std::unique_ptr<UpgradeController> controller;
 };
 

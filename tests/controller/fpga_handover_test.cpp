@@ -1,0 +1,51 @@
+// The FPGA run's hand-over between the player's reader thread and the poll, with real child
+// processes: a success line printed just before the player exits must never be missed.
+#include <gtest/gtest.h>
+
+#include "platform/posix_process_service.h"
+#include "support/controller_rig.h"
+
+namespace ZELKUtil {
+namespace {
+
+TEST(FpgaHandover, SuccessLineJustBeforeTheExitIsNeverMissed) {
+    Testing::ControllerRig rig;
+    rig.pkg.Write("f.stp", "f");
+    rig.Package("2.04", Testing::Detail("ZELK", "ZELK", "ZELK", "", "f.stp"),
+                {"Tools/dfu-util"});
+    // The player identifies a blank A3P060 and programs it, its verdict being its last words.
+    rig.pkg.WriteProgram("Tools/STAPL Player",
+                         "#!/bin/sh\n"
+                         "case \"$*\" in\n"
+                         "  *DEVICE_INFO*) echo 'Export: key = \"IDCODE\", value = HEX 029121CF'\n"
+                         "                 echo 'CHECKSUM: FFFF' ;;\n"
+                         "  *) echo 'PERCENT_DONE = 50'; echo 'Verifying FPGA Array -- pass' ;;\n"
+                         "esac\n");
+    PosixProcessService processes(rig.pkg.Root());
+    rig.processes = &processes;
+    rig.Start();
+    rig.box.Plug(ZELKSim::BoxMode::FpgaProgrammer);
+
+    for (int run = 0; run < 100; ++run) {
+        SCOPED_TRACE(run);
+        rig.view.Clear();
+        rig.view.SetChecked(Control::CheckProgramFPGA, true);
+        rig.controller->CheckForZELK();
+        ASSERT_EQ(rig.State().currently_programming_fpga, 1) << rig.view.log;
+        for (int poll = 0; poll < 100000 && rig.State().currently_programming_fpga != 0; ++poll) {
+            rig.controller->CheckForZELK();
+        }
+        ASSERT_EQ(rig.State().currently_programming_fpga, 0);
+        EXPECT_EQ(rig.view.log,
+                  "\r\nZELK in fpga programming mode"
+                  "\r\nA3P060 KR FPGA detected"
+                  "\r\nProgramming FPGA...#"
+                  "\r\nFPGA Done\r\n");
+        EXPECT_EQ(rig.State().error_occurred, 0);
+        EXPECT_FALSE(rig.view.Checked(Control::CheckProgramFPGA));
+        rig.view.SetText(Control::DeviceLabel, "");
+    }
+}
+
+}  // namespace
+}  // namespace ZELKUtil
