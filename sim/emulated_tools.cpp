@@ -13,7 +13,6 @@
 namespace ZELKSim {
 namespace {
 
-using ZELKUtil::StartMode;
 using ZELKUtil::StartRequest;
 namespace PackageFiles = ZELKUtil::PackageFiles;
 

@@ -10,7 +10,7 @@ ProfileFileResult ReadProfileFile(const std::string& path) {
     ProfileFileResult result;
     // Read the bytes ourselves so that an unreadable file reports the system's reason, which
     // pugixml's own loader would hide behind "file not found". A profile file is a few KiB.
-    constexpr std::size_t kMaxBytes = 16 * 1024 * 1024;
+    constexpr std::size_t kMaxBytes = std::size_t{16} * 1024 * 1024;
     std::string reason;
     const std::optional<std::string> bytes = Files::ReadHead(path, kMaxBytes, &reason);
     if (!bytes) {

@@ -11,8 +11,7 @@ namespace {
 TEST(FpgaHandover, SuccessLineJustBeforeTheExitIsNeverMissed) {
     Testing::ControllerRig rig;
     rig.pkg.Write("f.stp", "f");
-    rig.Package("2.04", Testing::Detail("ZELK", "ZELK", "ZELK", "", "f.stp"),
-                {"Tools/dfu-util"});
+    rig.Package("2.04", Testing::Detail("ZELK", "ZELK", "ZELK", "", "f.stp"), {"Tools/dfu-util"});
     // The player identifies a blank A3P060 and programs it, its verdict being its last words.
     rig.pkg.WriteProgram("Tools/STAPL Player",
                          "#!/bin/sh\n"

@@ -20,7 +20,7 @@ ZELKSim::BoxIdentity Q750Box(const std::string& product = "ZELK Q750") {
 struct AutoRig : ControllerRig {
     explicit AutoRig(const std::string& packageVersion = "2.04",
                      const std::string& boxVersion = "2.01",
-                     std::vector<std::string> toolNames = {"Tools/dfu-util"})
+                     const std::vector<std::string>& toolNames = {"Tools/dfu-util"})
         : ControllerRig(Q750Box()) {
         pkg.Write("images/q750.bin", "image");
         Package(packageVersion, Detail("ZELK Q750", "Q750", "ZELK Q750", "images/q750.bin"),

@@ -32,12 +32,11 @@ TEST(VersionMatch, WholeOccurrencesOnly) {
 // What Debian's dfu-util 0.11 prints on its standard output when it finds no device (its error
 // goes to the error stream), and how it draws its progress.
 TEST(DfuOutput, RecognisesCurrentDfuUtil) {
-    for (const char* line : {"dfu-util 0.11", "",
-                             "Copyright 2005-2009 Weston Schmidt, Harald Welte "
-                             "and OpenMoko Inc.",
-                             "Copyright 2010-2021 Tormod Volden and Stefan Schmidt",
-                             "This program is Free Software and has ABSOLUTELY NO WARRANTY",
-                             "Please report bugs to http://sourceforge.net/p/dfu-util/tickets/"}) {
+    for (const char* line :
+         {"dfu-util 0.11", "", "Copyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.",
+          "Copyright 2010-2021 Tormod Volden and Stefan Schmidt",
+          "This program is Free Software and has ABSOLUTELY NO WARRANTY",
+          "Please report bugs to http://sourceforge.net/p/dfu-util/tickets/"}) {
         EXPECT_TRUE(IsDfuUtilBannerLine(line)) << line;
     }
     EXPECT_FALSE(IsDfuUtilBannerLine("Opening DFU capable USB device..."));

@@ -16,7 +16,7 @@ constexpr const char* kCountdown =
     "\r\nStarting the upgrade in: 5..4..3..2..1..0..";
 
 struct Road : ControllerRig {
-    explicit Road(std::vector<std::string> toolNames = {"Tools/dfu-util"},
+    explicit Road(const std::vector<std::string>& toolNames = {"Tools/dfu-util"},
                   const std::string& arm = "images/q750.bin", const std::string& a3p = "",
                   const std::string& a3pn = "")
         : ControllerRig(Identity()) {
