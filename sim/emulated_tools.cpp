@@ -289,11 +289,21 @@ std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const Star
 
 std::vector<EmulatedProcessService::Step> EmulatedProcessService::Script(
     const StartRequest& request) {
+    const bool downloadTool =
+        request.program == PackageFiles::kDfuUtil || request.program == PackageFiles::kDfuApp;
+    if (downloadTool && Has(request.arguments, PackageFiles::kFpgaProgrammerImage)) {
+        // The programmer firmware: started by the shell in the Tools folder, no output read.
+        return {{settings_.stepMs * 10, "", [this] {
+                     if (box_.Mode() == BoxMode::Bootloader) {
+                         box_.BecomeFpgaProgrammer();
+                     }
+                 }}};
+    }
     if (request.program == PackageFiles::kDfuUtil) {
-        return DfuUtilScript(request);
+        return DfuUtilScript();
     }
     if (request.program == PackageFiles::kDfuApp) {
-        return DfuAppScript(request);
+        return DfuAppScript();
     }
     if (request.program == PackageFiles::kStaplPlayer) {
         return StaplScript(request);
@@ -313,17 +323,8 @@ std::string EmulatedProcessService::NewVersion() const {
         .value_or("");
 }
 
-std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuUtilScript(
-    const StartRequest& request) {
+std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuUtilScript() {
     const std::int64_t ms = settings_.stepMs;
-    // The programmer firmware: started by the shell in the Tools folder, no output read.
-    if (Has(request.arguments, PackageFiles::kFpgaProgrammerImage)) {
-        return {{ms * 10, "", [this] {
-                     if (box_.Mode() == BoxMode::Bootloader) {
-                         box_.BecomeFpgaProgrammer();
-                     }
-                 }}};
-    }
 
     const bool current = settings_.dfuUtil == DfuUtilBehaviour::WorksCurrent ||
                          settings_.dfuUtil == DfuUtilBehaviour::NoDeviceCurrent;
@@ -383,16 +384,8 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuUtilScript(
     return steps;
 }
 
-std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuAppScript(
-    const StartRequest& request) {
+std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuAppScript() {
     const std::int64_t ms = settings_.stepMs;
-    if (Has(request.arguments, PackageFiles::kFpgaProgrammerImage)) {
-        return {{ms * 10, "", [this] {
-                     if (box_.Mode() == BoxMode::Bootloader) {
-                         box_.BecomeFpgaProgrammer();
-                     }
-                 }}};
-    }
     // DFUAPP writes its log into the package's Tools folder, where the utility reads it.
     const std::string log = ZELKUtil::Files::Join(packageFolder_, PackageFiles::kDfuAppLog);
     const auto append = [log](std::string text) {

@@ -82,8 +82,8 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
   private:
     struct Step;
     std::vector<Step> Script(const ZELKUtil::StartRequest& request);
-    std::vector<Step> DfuUtilScript(const ZELKUtil::StartRequest& request);
-    std::vector<Step> DfuAppScript(const ZELKUtil::StartRequest& request);
+    std::vector<Step> DfuUtilScript();
+    std::vector<Step> DfuAppScript();
     std::vector<Step> StaplScript(const ZELKUtil::StartRequest& request);
     std::vector<Step> InstallerScript(const ZELKUtil::StartRequest& request);
     std::string NewVersion() const;

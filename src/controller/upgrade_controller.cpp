@@ -86,30 +86,23 @@ void UpgradeController::InitializeApplication() {
     // window built them.
     const bool arm = state_.armImagePresent > 0;
     const bool fpga = state_.fpgaImagePresent > 0;
+    const auto setBox = [this](Control box, bool shown, bool enabled) {
+        view_.SetShown(box, shown);
+        view_.SetChecked(box, false);
+        view_.SetEnabled(box, enabled);
+    };
     if (arm && fpga) {
-        view_.SetShown(Control::CheckProgramArm, true);
-        view_.SetChecked(Control::CheckProgramArm, false);
-        view_.SetEnabled(Control::CheckProgramArm, true);
-        view_.SetShown(Control::CheckProgramFPGA, true);
-        view_.SetChecked(Control::CheckProgramFPGA, false);
-        view_.SetEnabled(Control::CheckProgramFPGA, true);
+        setBox(Control::CheckProgramArm, true, true);
+        setBox(Control::CheckProgramFPGA, true, true);
         view_.SetShown(Control::buttonRestart, true);
         view_.SetShown(Control::ButtonDiag, true);
         state_.upgradeMode = manual_upgrade;
     } else if (fpga) {
-        view_.SetShown(Control::CheckProgramArm, false);
-        view_.SetChecked(Control::CheckProgramArm, false);
-        view_.SetEnabled(Control::CheckProgramArm, false);
-        view_.SetShown(Control::CheckProgramFPGA, true);
-        view_.SetChecked(Control::CheckProgramFPGA, false);
-        view_.SetEnabled(Control::CheckProgramFPGA, true);
+        setBox(Control::CheckProgramArm, false, false);
+        setBox(Control::CheckProgramFPGA, true, true);
     } else if (arm) {
-        view_.SetShown(Control::CheckProgramArm, false);
-        view_.SetChecked(Control::CheckProgramArm, false);
-        view_.SetEnabled(Control::CheckProgramArm, true);
-        view_.SetShown(Control::CheckProgramFPGA, false);
-        view_.SetChecked(Control::CheckProgramFPGA, false);
-        view_.SetEnabled(Control::CheckProgramFPGA, false);
+        setBox(Control::CheckProgramArm, false, true);
+        setBox(Control::CheckProgramFPGA, false, false);
     }
 
     // Download tool.

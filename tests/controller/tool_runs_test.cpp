@@ -31,6 +31,16 @@ struct Road : ControllerRig {
         identity.product = L"ZELK Q750";
         return identity;
     }
+    // The argument vectors of every start of the STAPL player, in order.
+    std::vector<std::vector<std::string>> PlayerArguments() const {
+        std::vector<std::vector<std::string>> runs;
+        for (const auto& start : tools.Starts()) {
+            if (start.program == "Tools/STAPL Player") {
+                runs.push_back(start.arguments);
+            }
+        }
+        return runs;
+    }
     // Ticks until the log holds the text, or gives up after the given number of ticks.
     bool TickUntil(const std::string& text, int most = 40) {
         for (int i = 0; i < most; ++i) {
@@ -263,12 +273,7 @@ TEST(FpgaRun, ProgrammedBoxIsErasedThenProgrammed) {
     EXPECT_FALSE(road.view.Checked(Control::CheckProgramFPGA));
     EXPECT_EQ(road.State().error_occurred, 0);
 
-    std::vector<std::vector<std::string>> stapl;
-    for (const auto& start : road.tools.Starts()) {
-        if (start.program == "Tools/STAPL Player") {
-            stapl.push_back(start.arguments);
-        }
-    }
+    const std::vector<std::vector<std::string>> stapl = road.PlayerArguments();
     const std::vector<std::vector<std::string>> expected = {
         {"-v", "-u", "-r", "-aDEVICE_INFO", "images/kr.stp"},
         {"-v", "-u1", "-r", "-aERASE", "images/kr.stp"},
@@ -299,12 +304,7 @@ TEST(FpgaRun, BlankFpgaSlowlyAndTheVariantPicksTheImage) {
                                                            "\r\nFPGA Done\r\n"),
               std::string::npos)
         << road.view.log;
-    std::vector<std::vector<std::string>> stapl;
-    for (const auto& start : road.tools.Starts()) {
-        if (start.program == "Tools/STAPL Player") {
-            stapl.push_back(start.arguments);
-        }
-    }
+    const std::vector<std::vector<std::string>> stapl = road.PlayerArguments();
     // The IDCODE came in the second identification pass; no third was made.
     ASSERT_EQ(stapl.size(), 3U);
     EXPECT_EQ(stapl[2], (std::vector<std::string>{"-v", "-u0", "-aPROGRAM", "images/n.stp"}));
