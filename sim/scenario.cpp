@@ -236,13 +236,15 @@ const std::map<std::string, std::function<std::int64_t(const UpgradeState&)>>& S
 }  // namespace
 
 std::string ToolCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
-    std::string line = program;
+    const auto word = [](const std::string& text) {
+        const bool plain = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+            return c > ' ' && c != '"' && c != '\\' && c != 0x7F;
+        });
+        return plain ? text : Quoted(text);
+    };
+    std::string line = word(program);
     for (const std::string& argument : arguments) {
-        const bool plain =
-            !argument.empty() && std::all_of(argument.begin(), argument.end(), [](char c) {
-                return c > ' ' && c != '"' && c != '\\' && c != 0x7F;
-            });
-        line += " " + (plain ? argument : Quoted(argument));
+        line += " " + word(argument);
     }
     return line;
 }
