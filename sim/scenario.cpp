@@ -292,7 +292,8 @@ class Parser {
   public:
     explicit Parser(std::string_view text) {
         std::size_t start = 0;
-        while (start <= text.size()) {
+        // A last line end ends the last line; it does not begin an empty one.
+        while (start < text.size()) {
             std::size_t end = text.find('\n', start);
             if (end == std::string_view::npos) {
                 end = text.size();
