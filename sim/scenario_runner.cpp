@@ -81,7 +81,7 @@ void WriteTranscript(const ConsoleView& view, std::ostream& out) {
 }  // namespace
 
 int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std::ostream& err) {
-    constexpr std::size_t kMaxScenarioBytes = 4 * 1024 * 1024;
+    constexpr std::size_t kMaxScenarioBytes = std::size_t{4} * 1024 * 1024;
     std::string reason;
     const std::optional<std::string> text =
         ZELKUtil::Files::ReadHead(path, kMaxScenarioBytes, &reason);
