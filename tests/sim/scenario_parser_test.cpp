@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "console_view.h"
 #include "scenario.h"
 #include "scenario_runner.h"
 #include "support/temp_package.h"
@@ -171,6 +172,25 @@ TEST(ScenarioRunner, TimerTicksAndActionsAtTheirTimes) {
         "at 4800\n"
         "expect time 4800\n";
     EXPECT_EQ(Play(scenario, &out, &err), ZELKSim::kScenarioPassed) << err;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ConsoleViewEcho, PlainTextAsItComesAndControlsOnLinesOfTheirOwn) {
+    std::ostringstream out;
+    ZELKSim::ConsoleView view({&out, true, nullptr});
+    view.AppendText("\r\nStarting the upgrade in: 5..");
+    view.SetText(ZELKUtil::Control::DeviceLabel, "No device found");  // unchanged: no echo
+    view.SetText(ZELKUtil::Control::DeviceLabel, "ZELK in programming mode");
+    view.AppendText("4..");
+    view.SetChecked(ZELKUtil::Control::CheckProgramArm, true);  // ticked from the start
+    view.SetChecked(ZELKUtil::Control::CheckProgramArm, false);
+    EXPECT_EQ(out.str(),
+              "\r\nStarting the upgrade in: 5..\n[DeviceLabel = \"ZELK in programming mode\"]\n"
+              "4..\n[CheckProgramArm unticked]\n");
+    EXPECT_EQ(view.log, "\r\nStarting the upgrade in: 5..4..");
 }
 
 }  // namespace
