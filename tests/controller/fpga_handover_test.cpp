@@ -21,8 +21,7 @@ TEST(FpgaHandover, SuccessLineJustBeforeTheExitIsNeverMissed) {
                          "  *) echo 'PERCENT_DONE = 50'; echo 'Verifying FPGA Array -- pass' ;;\n"
                          "esac\n");
     PosixProcessService processes(rig.pkg.Root());
-    rig.processes = &processes;
-    rig.Start();
+    rig.Start(&processes);
     rig.box.Plug(ZELKSim::BoxMode::FpgaProgrammer);
 
     for (int run = 0; run < 100; ++run) {

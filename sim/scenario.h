@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scenario_world.h"
+
+namespace ZELKSim {
+
+// One scenario being played: the world, the timer and what went wrong so far.
+struct ScenarioRun {
+    explicit ScenarioRun(ScenarioWorld& w) : world(w) {}
+
+    // Time passes to the timer's next tick, the poll runs, then the timer's interval passes.
+    void Tick();
+    // Time passes to `atMs`, with the timer's polls that fall due before it.
+    void AdvanceTo(std::int64_t atMs);
+    // A poll requested by a device change; the timer is not touched.
+    void DeviceChange();
+    // A trace line, stamped with the time, when tracing.
+    void Note(const std::string& what) const;
+
+    ScenarioWorld& world;
+    std::ostream* trace = nullptr;
+    // When the timer's next tick is due. The first comes at once.
+    std::int64_t nextTickMs = 0;
+    // Expectations that did not hold, each with its line.
+    std::vector<std::string> failures;
+};
+
+// What one line of a scenario does, once the world exists. Returns "" or, for a scenario that
+// cannot go on (a time already past, an item the list does not hold), the reason; an expectation
+// that does not hold is noted in the run's failures instead.
+using StepAction = std::function<std::string(ScenarioRun&)>;
+
+struct ScenarioStep {
+    int line = 0;
+    // The line as written, for the trace.
+    std::string text;
+    // Whether the controller must have started before it: everything but box and tool settings.
+    bool needsController = true;
+    // The run cannot go on after a failure of this step (a text that never came to the log).
+    bool stopsOnFailure = false;
+    StepAction action;
+};
+
+struct Scenario {
+    PackageContents package;
+    std::string machine = "x86_64";
+    std::vector<ScenarioStep> steps;
+};
+
+struct ScenarioParseResult {
+    Scenario scenario;
+    // 0 when the text parsed; else the line of the first error and its reason.
+    int errorLine = 0;
+    std::string error;
+};
+
+ScenarioParseResult ParseScenario(std::string_view text);
+
+// A tool's start as one line: the program and its arguments, an argument that holds a blank or
+// anything unusual in double quotes with escapes.
+std::string ToolCommandLine(const std::string& program, const std::vector<std::string>& arguments);
+
+// A log text as the lines of an expectation block: split at each CR LF, every other control
+// character, and the backslash, escaped.
+std::vector<std::string> LogBlockLines(const std::string& log);
+
+}  // namespace ZELKSim

@@ -1,0 +1,164 @@
+#include "scenario_runner.h"
+
+#include <ostream>
+
+#include "platform/files.h"
+#include "scenario.h"
+
+namespace ZELKSim {
+
+using ZELKUtil::Control;
+
+void ScenarioRun::Note(const std::string& what) const {
+    if (trace != nullptr) {
+        *trace << TimeStamp(world.clock.NowMs()) << what << '\n';
+    }
+}
+
+void ScenarioRun::Tick() {
+    AdvanceTo(nextTickMs);
+    Note("poll (timer tick)");
+    world.controller->TimerCheck_Tick();
+    nextTickMs = world.clock.NowMs() + ScenarioWorld::kTimerIntervalMs;
+    AdvanceTo(nextTickMs);
+}
+
+void ScenarioRun::AdvanceTo(std::int64_t atMs) {
+    // Every iteration moves the next tick a whole interval on, so this ends.
+    while (nextTickMs < atMs) {
+        if (const std::int64_t now = world.clock.NowMs(); now < nextTickMs) {
+            world.clock.SleepMs(nextTickMs - now);
+        }
+        Note("poll (timer tick)");
+        world.controller->TimerCheck_Tick();
+        nextTickMs = world.clock.NowMs() + ScenarioWorld::kTimerIntervalMs;
+    }
+    if (const std::int64_t now = world.clock.NowMs(); now < atMs) {
+        world.clock.SleepMs(atMs - now);
+    }
+}
+
+void ScenarioRun::DeviceChange() {
+    Note("poll (device change)");
+    world.controller->Main_OnDeviceChange();
+}
+
+namespace {
+
+// Starts the tools through the emulated process service and traces each command line.
+class TracingProcessService final : public ZELKUtil::ProcessService {
+  public:
+    std::unique_ptr<ZELKUtil::ChildProcess> Start(const ZELKUtil::StartRequest& request,
+                                                  std::string* error) override {
+        std::string where = request.workingDirectory;
+        // The package folder is a fresh temporary one each run; the trace names it alike.
+        if (where.rfind(packageRoot, 0) == 0) {
+            where.replace(0, packageRoot.size(), "<package>");
+        }
+        run->Note("tool " + ToolCommandLine(request.program, request.arguments) +
+                  (where.empty() ? "" : " in " + Quoted(where)));
+        auto child = inner->Start(request, error);
+        if (!child) {
+            run->Note("tool not started: " + *error);
+        }
+        return child;
+    }
+
+    ZELKUtil::ProcessService* inner = nullptr;
+    const ScenarioRun* run = nullptr;
+    std::string packageRoot;
+};
+
+void WriteTranscript(const ConsoleView& view, std::ostream& out) {
+    out << "--- log ---\n" << view.log << "\n--- end of log ---\n";
+    for (Control label : {Control::DeviceLabel, Control::LabelMode, Control::LabelEye,
+                          Control::TextUpgradeVersion}) {
+        out << ControlName(label) << ' ' << Quoted(view.Text(label)) << '\n';
+    }
+    out.flush();
+}
+
+}  // namespace
+
+int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std::ostream& err) {
+    constexpr std::size_t kMaxScenarioBytes = std::size_t{4} * 1024 * 1024;
+    std::string reason;
+    const std::optional<std::string> text =
+        ZELKUtil::Files::ReadHead(path, kMaxScenarioBytes, &reason);
+    if (!text) {
+        err << path << ": cannot read: " << reason << '\n';
+        return kScenarioUnplayable;
+    }
+    if (text->size() == kMaxScenarioBytes) {
+        err << path << ": longer than any scenario should be\n";
+        return kScenarioUnplayable;
+    }
+    const ScenarioParseResult parsed = ParseScenario(*text);
+    if (parsed.errorLine != 0) {
+        err << path << ':' << parsed.errorLine << ": " << parsed.error << '\n';
+        return kScenarioUnplayable;
+    }
+    const Scenario& scenario = parsed.scenario;
+
+    ScratchFolder folder;
+    if (std::string error = folder.Create(); !error.empty()) {
+        err << path << ": " << error << '\n';
+        return kScenarioUnplayable;
+    }
+    if (std::string error = WritePackage(folder.Root(), scenario.package); !error.empty()) {
+        err << path << ": " << error << '\n';
+        return kScenarioUnplayable;
+    }
+
+    // Declared before the world, so that it outlives the controller that uses it.
+    TracingProcessService tracer;
+    ScenarioWorld world(folder.Root());
+    world.machine = scenario.machine;
+    ScenarioRun run(world);
+    tracer.inner = &world.tools;
+    tracer.run = &run;
+    tracer.packageRoot = folder.Root();
+    if (trace) {
+        run.trace = &out;
+        world.view.SetEcho({&out, true, [&world] { return world.clock.NowMs(); }});
+        world.controllerClock.onWait = [&run](std::int64_t ms) {
+            run.Note("wait " + std::to_string(ms) + " ms");
+        };
+    }
+
+    int status = kScenarioPassed;
+    bool started = false;
+    const auto start = [&] {
+        run.Note("start-up");
+        world.Start(&tracer);
+        started = true;
+    };
+    for (const ScenarioStep& step : scenario.steps) {
+        if (step.needsController && !started) {
+            start();
+        }
+        run.Note("line " + std::to_string(step.line) + ": " + step.text);
+        const std::size_t failures = run.failures.size();
+        if (std::string error = step.action(run); !error.empty()) {
+            err << path << ':' << step.line << ": " << error << '\n';
+            status = kScenarioUnplayable;
+            break;
+        }
+        if (step.stopsOnFailure && run.failures.size() != failures) {
+            break;
+        }
+    }
+    if (!started) {
+        start();
+    }
+    WriteTranscript(world.view, out);
+    for (const std::string& failure : run.failures) {
+        err << path << ':' << failure << '\n';
+    }
+    if (status == kScenarioPassed && !run.failures.empty()) {
+        status = kScenarioFailed;
+    }
+    return status;
+}
+
+}  // namespace ZELKSim

@@ -1,0 +1,152 @@
+#include "scenario_world.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "package/package_files.h"
+
+namespace ZELKSim {
+
+namespace fs = std::filesystem;
+namespace PackageFiles = ZELKUtil::PackageFiles;
+using ZELKUtil::UpgradeController;
+
+void RecordingClock::SleepMs(std::int64_t ms) {
+    sleeps.push_back(ms);
+    if (onWait && ms != UpgradeController::kChildPollMs && ms != UpgradeController::kOutputPollMs) {
+        onWait(ms);
+    }
+    clock_.SleepMs(ms);
+}
+
+std::vector<std::int64_t> RecordingClock::Waits() const {
+    std::vector<std::int64_t> waits;
+    for (const std::int64_t ms : sleeps) {
+        if (ms != UpgradeController::kChildPollMs && ms != UpgradeController::kOutputPollMs) {
+            waits.push_back(ms);
+        }
+    }
+    return waits;
+}
+
+std::string WritePackageFile(const std::string& root, const std::string& relative,
+                             const std::string& content, bool executable) {
+    const fs::path path = fs::path(root) / relative;
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    if (ec) {
+        return "cannot make the folder of " + path.string() + ": " + ec.message();
+    }
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, executable ? 0755 : 0644);
+    if (fd < 0) {
+        return "cannot write " + path.string() + ": " + std::strerror(errno);
+    }
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const std::string reason = std::strerror(errno);
+            (void)::close(fd);
+            return "cannot write " + path.string() + ": " + reason;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) {
+        return "cannot write " + path.string() + ": " + std::strerror(errno);
+    }
+    return "";
+}
+
+std::string WritePackage(const std::string& root, const PackageContents& contents) {
+    std::string error;
+    const auto write = [&](const std::string& relative, const std::string& content,
+                           bool executable) {
+        if (error.empty()) {
+            error = WritePackageFile(root, relative, content, executable);
+        }
+    };
+    if (contents.version) {
+        write(PackageFiles::kVersionFile, *contents.version + "\r\n", false);
+    }
+    if (contents.details) {
+        write(PackageFiles::kProfileFile,
+              "<?xml version=\"1.0\"?>\n<zelk>" + *contents.details + "</zelk>", false);
+    }
+    for (const std::string& file : contents.files) {
+        write(file, "content of " + file + "\n", false);
+    }
+    // Stand-ins: the emulated process service runs the tools, it only needs them to exist.
+    for (const std::string& tool : contents.tools) {
+        write(tool, "#!/bin/sh\n", true);
+    }
+    if (contents.drivers) {
+        for (const char* folder :
+             {PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverFolderNxp}) {
+            for (const char* installer :
+                 {PackageFiles::kDriverInstaller, PackageFiles::kDriverInstaller64}) {
+                write(std::string(folder) + "/" + installer, "#!/bin/sh\n", true);
+            }
+        }
+    }
+    return error;
+}
+
+ScratchFolder::~ScratchFolder() {
+    if (!root_.empty()) {
+        std::error_code ec;
+        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(root_, ec);
+    }
+}
+
+std::string ScratchFolder::Create() {
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) {
+        return "no temporary folder: " + ec.message();
+    }
+    std::string pattern = (temp / "zelk-pkg-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        return "cannot make a folder in " + temp.string() + ": " + std::strerror(errno);
+    }
+    root_ = pattern;
+    return "";
+}
+
+ScenarioWorld::ScenarioWorld(std::string packageFolder, BoxIdentity identity)
+    : packageRoot(std::move(packageFolder)), box(clock, std::move(identity)) {}
+
+ScenarioWorld::~ScenarioWorld() {
+    controller.reset();
+}
+
+ZELKUtil::UpgradeController& ScenarioWorld::Start(ZELKUtil::ProcessService* processes) {
+    controller = std::make_unique<UpgradeController>(
+        ZELKUtil::ControllerSeams{view, controllerClock, device,
+                                  processes != nullptr ? *processes : tools, packageRoot, machine});
+    controller->InitializeApplication();
+    return *controller;
+}
+
+void ScenarioWorld::Tick() {
+    controller->TimerCheck_Tick();
+    clock.SleepMs(kTimerIntervalMs);
+}
+
+void ScenarioWorld::Ticks(int count) {
+    for (int i = 0; i < count; ++i) {
+        Tick();
+    }
+}
+
+}  // namespace ZELKSim
