@@ -74,8 +74,8 @@ BoxIdentity IdentityFor(const std::string& package) {
 
 // Everything the demo runs on, but the view and the clock the controller sees.
 struct DemoWorld {
-    explicit DemoWorld(const std::string& package) : box(timeline, IdentityFor(package)),
-                                                     tools(timeline, box, package) {
+    explicit DemoWorld(const std::string& package)
+        : box(timeline, IdentityFor(package)), tools(timeline, box, package) {
         box.SetFirmwareVersion(kBoxVersion);
         box.SetRestartMs(2500);
         box.SetEye(0);
@@ -118,9 +118,8 @@ QWidget* MakeSidePanel(DemoWorld& world, ZELKUtil::UpgradeController& controller
     layout->addWidget(state);
     const auto add = [&](const char* text, std::function<void()> action) {
         auto* b = new QPushButton(QString::fromLatin1(text), panel);
-        QObject::connect(b, &QPushButton::clicked, panel, [action = std::move(action)] {
-            action();
-        });
+        QObject::connect(b, &QPushButton::clicked, panel,
+                         [action = std::move(action)] { action(); });
         layout->addWidget(b);
     };
     // Plugging and unplugging tells the utility as the system would.
@@ -152,8 +151,7 @@ int RunWindow(int argc, char** argv, const std::string& package) {
     clock.SetWaiter(ZELKUtil::WaitKeepingWindowAlive);
     ZELK device(world.hid, world.probe, clock, world.modes);
     ZELKUtil::UpdateForm form;
-    ZELKUtil::UpgradeController controller(
-        {form, clock, device, world.tools, package, "x86_64"});
+    ZELKUtil::UpgradeController controller({form, clock, device, world.tools, package, "x86_64"});
     ZELKUtil::ConnectForm(form, controller);
     controller.InitializeApplication();
     form.show();
@@ -169,21 +167,20 @@ int RunConsole(const std::string& package) {
     DemoWorld world(package);
     ZELKUtil::SteadyClock clock;
     ZELK device(world.hid, world.probe, clock, world.modes);
-    ConsoleView view(&std::cout);
-    ZELKUtil::UpgradeController controller(
-        {view, clock, device, world.tools, package, "x86_64"});
+    // The log as it grows, and the label changes on lines of their own.
+    ConsoleView view(ConsoleEcho{&std::cout, true, {}});
+    ZELKUtil::UpgradeController controller({view, clock, device, world.tools, package, "x86_64"});
     controller.InitializeApplication();
     const std::int64_t start = clock.NowMs();
     // The timer: a poll, then a second, until the road is done.
-    while (view.Log().find("Upgrade Complete") == std::string::npos &&
-           view.Log().find("Error") == std::string::npos &&
-           clock.NowMs() - start < kConsoleLimitMs) {
+    while (view.log.find("Upgrade Complete") == std::string::npos &&
+           view.log.find("Error") == std::string::npos && clock.NowMs() - start < kConsoleLimitMs) {
         controller.TimerCheck_Tick();
         clock.SleepMs(1000);
     }
     controller.Dispose();
     std::cout << "\n\nDemo ended after " << (clock.NowMs() - start) / 1000 << " s." << std::endl;
-    return view.Log().find("Upgrade Complete") != std::string::npos ? 0 : 1;
+    return view.log.find("Upgrade Complete") != std::string::npos ? 0 : 1;
 }
 
 }  // namespace

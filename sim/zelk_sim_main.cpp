@@ -4,13 +4,24 @@
 #include <vector>
 
 #include "scenario_runner.h"
+#ifdef ZELK_WITH_DEMO
+#include "demo.h"
+#endif
 
 namespace {
 
 void Usage(std::ostream& out) {
     out << "usage: zelk-sim run FILE [--trace]\n"
+#ifdef ZELK_WITH_DEMO
+           "       zelk-sim demo [PACKAGE]\n"
+#endif
            "  run    plays a scenario file in virtual time and prints the final log and labels;\n"
-           "         with --trace also every poll, wait, tool start and label change\n";
+           "         with --trace also every poll, wait, tool start and label change\n"
+#ifdef ZELK_WITH_DEMO
+           "  demo   the utility's window upgrading an emulated box in real time (in the\n"
+           "         console when there is no display); PACKAGE defaults to the demo package\n"
+#endif
+        ;
 }
 
 int Run(const std::vector<std::string>& arguments) {
@@ -40,6 +51,11 @@ int main(int argc, char** argv) {
     if (!arguments.empty() && arguments[0] == "run") {
         return Run({arguments.begin() + 1, arguments.end()});
     }
+#ifdef ZELK_WITH_DEMO
+    if (!arguments.empty() && arguments[0] == "demo" && arguments.size() <= 2) {
+        return ZELKSim::RunDemo(argc, argv, arguments.size() == 2 ? arguments[1] : "");
+    }
+#endif
     Usage(std::cerr);
     return 2;
 }
