@@ -66,27 +66,6 @@ TEST(PollCycle, AutomaticRoadUpToTheBootloaderStart) {
     EXPECT_EQ(requests.back(), 0x31);
 }
 
-TEST(PollCycle, UnplugDuringTheCountdownCancelsIt) {
-    AutoRig rig;
-    rig.Start();
-    rig.Ticks(2);  // 5..4.. then 3..
-    rig.box.Unplug();
-    rig.Tick();
-    EXPECT_EQ(rig.State().startCountDown, 0);
-    EXPECT_EQ(rig.State().connected, 0);
-    EXPECT_EQ(rig.view.Text(Control::DeviceLabel), "No device found");
-    rig.box.Plug();
-    rig.Tick();
-    // A new connection, drivers already installed: straight to a new countdown.
-    EXPECT_EQ(rig.view.log,
-              "\r\nQ750 Version:      2.01"
-              "\r\nInstalling Drivers..."
-              "\r\nStarting the upgrade in: 5..4..3.."
-              "\r\nQ750 Version:      2.01"
-              "\r\nStarting the upgrade in: 5..4..");
-    EXPECT_FALSE(rig.view.Checked(Control::CheckProgramArm));
-}
-
 TEST(PollCycle, SilentBoxAndUnknownProduct) {
     AutoRig silent;
     silent.box.SetAnswerBehaviour(ZELKSim::AnswerBehaviour::Silent());

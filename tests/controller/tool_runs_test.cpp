@@ -53,32 +53,6 @@ struct Road : ControllerRig {
     }
 };
 
-TEST(ArmDownload, AutomaticRoadFromPlugInToUpgradeComplete) {
-    Road road;
-    road.Start();
-    ASSERT_TRUE(road.TickUntil("Upgrade Complete"));
-    road.Ticks(3);
-    EXPECT_EQ(road.view.log, std::string(kCountdown) +
-                                 "\r\nZELK in programming mode"
-                                 "\r\nDownloading ZELK Q750 Upgrade"
-                                 "\r\nStarting download: [#####]"
-                                 "\r\nDone."
-                                 "\r\nPerforming Upgrade...\r\n"
-                                 "\r\nQ750 Version:      2.04"
-                                 "\r\n"
-                                 "\r\nUpgrade Complete");
-    EXPECT_EQ(road.view.Text(Control::DeviceLabel), "Q750 Version:      2.04");
-    EXPECT_FALSE(road.view.Checked(Control::CheckProgramArm));
-    EXPECT_EQ(road.State().arm_just_programmed, 0);
-    EXPECT_EQ(road.State().error_occurred, 0);
-    const auto starts = road.tools.Starts();
-    ASSERT_EQ(starts.size(), 2U);
-    EXPECT_EQ(starts[1].program, "Tools/dfu-util");
-    EXPECT_EQ(starts[1].arguments, (std::vector<std::string>{"-R", "-d", "0x0471:0xdf55", "-t",
-                                                             "2048", "-D", "images/q750.bin"}));
-    EXPECT_EQ(starts[1].mode, StartMode::DirectRedirected);
-}
-
 TEST(ArmDownload, CurrentDfuUtilGivesTheSameMarks) {
     Road road;
     road.tools.Settings().dfuUtil = ZELKSim::DfuUtilBehaviour::WorksCurrent;
