@@ -215,8 +215,11 @@ bool GadgetBox::Present(BoxMode mode) {
 }
 
 void GadgetBox::Exchange() {
-    pollfd waiting{hidg_, static_cast<short>(POLLIN | (toHost_.empty() ? 0 : POLLOUT)), 0};
-    if (::poll(&waiting, 1, 5) < 0 && errno != EINTR) {
+    const short take = holdHostReports_ ? 0 : POLLIN;
+    pollfd waiting{hidg_, static_cast<short>(take | (toHost_.empty() ? 0 : POLLOUT)), 0};
+    if (waiting.events == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } else if (::poll(&waiting, 1, 5) < 0 && errno != EINTR) {
         Fail(std::string("poll hidg: ") + std::strerror(errno));
         return;
     }

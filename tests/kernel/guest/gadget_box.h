@@ -32,6 +32,9 @@ class GadgetBox {
 
     // Builds the gadgets and starts following the box; false with the reason on failure.
     bool Start(std::string* error);
+    // A stuck box: while held, the host's output reports are not taken, so that f_hid's few
+    // queued OUT requests fill up and the host's interrupt OUT transfers stall.
+    void HoldHostReports(bool hold) { holdHostReports_ = hold; }
     // The pump's first failure, "" while there is none.
     std::string PumpError() const;
 
@@ -69,6 +72,7 @@ class GadgetBox {
 
     mutable std::mutex errorMutex_;
     std::string error_;
+    std::atomic<bool> holdHostReports_{false};
     std::atomic<bool> stop_{false};
     std::thread pump_;
 };
