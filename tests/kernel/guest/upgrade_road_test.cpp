@@ -2,7 +2,9 @@
 // hidraw transport, the sysfs/udev probe, the POSIX process service and the steady clock, against
 // the box on the dummy USB bus. The package's DFU tool and driver installer are stand-in scripts:
 // the installer puts the bootloader rule in place as the real one does, the DFU tool finds the
-// bootloader on the bus and hands the new version to the box.
+// bootloader on the bus and hands the new version to the box. Like the real tool it takes its time
+// over the transfer and over the status requests after it: the controller reads the bar one
+// character at a time only while the tool runs.
 #include <gtest/gtest.h>
 
 #include "box_rig.h"
@@ -29,8 +31,11 @@ done
 [ "$1 $2 $3 $6" = "-R -d 0x0471:0xdf55 -D" ] && [ -f "$7" ] || exit 64
 echo "ID 0471:df55"
 echo "Copying data from PC to DFU device"
-printf "Starting download: [##########"
-printf "] finished!\nstate(2) = dfuIDLE, status(0) = No error condition is present\nDone!\n"
+printf "Starting download: ["
+for block in 1 2 3 4 5 6 7 8 9 10; do sleep 0.05; printf "#"; done
+printf "] finished!\n"
+sleep 1
+printf "state(2) = dfuIDLE, status(0) = No error condition is present\nDone!\n"
 echo 2.04 > /run/zelk-dfu-done.tmp && mv /run/zelk-dfu-done.tmp /run/zelk-dfu-done
 )sh";
 
