@@ -18,7 +18,6 @@ TEST(UhidBox, AnsweredGetReportFixesTheControlPipe) {
     EXPECT_EQ(rig.device.GetVersion(), "2.01");
     EXPECT_EQ(rig.modes.requestWorks, 1);
     EXPECT_EQ(rig.modes.tryIntFirst, 0);
-    EXPECT_EQ(rig.box.InterruptReads(), 0);
     // No USB device above it: the name is the HID device's own.
     EXPECT_EQ(rig.device.GetManufacturer(), "ZELK Q750");
     rig.box.SendErrorEvent(-3);
@@ -37,6 +36,7 @@ TEST(UhidBox, MarkerAnswerSendsTheReadToTheInterruptPipe) {
     EXPECT_EQ(rig.device.GetVersion(), "2.01");
     EXPECT_EQ(rig.modes.requestWorks, 0);
     EXPECT_EQ(rig.modes.tryIntFirst, 1);
+    // Every GET_REPORT of the host reaches the box as a control-pipe read; none comes any more.
     const int controlReads = rig.box.ControlReads();
     rig.box.SendEyeChangedEvent(0);
     std::string event;
