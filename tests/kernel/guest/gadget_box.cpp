@@ -1,0 +1,284 @@
+#include "gadget_box.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "guest_files.h"
+
+namespace ZELKKernelTest {
+namespace {
+
+using ZELKSim::BoxMode;
+
+constexpr const char* kGadgetRoot = "/sys/kernel/config/usb_gadget/";
+
+// One vendor-defined application collection with unnumbered 64-byte input and output reports,
+// as the box's HID interface declares them.
+constexpr std::array<unsigned char, 25> kReportDescriptor = {
+    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75,
+    0x08, 0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x09, 0x02, 0x91, 0x02, 0xC0};
+
+std::string Hex16(std::uint16_t value) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "0x%04x", value);
+    return text.data();
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (const wchar_t c : text) {
+        narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    return narrow;
+}
+
+}  // namespace
+
+GadgetBox::GadgetBox(ZELKSim::EmulatedBox& box, std::string handoffFile)
+    : box_(box), boxHid_(box), handoffFile_(std::move(handoffFile)) {}
+
+GadgetBox::~GadgetBox() {
+    stop_ = true;
+    if (pump_.joinable()) {
+        pump_.join();
+    }
+    Present(BoxMode::Absent);
+    for (auto entry = created_.rbegin(); entry != created_.rend(); ++entry) {
+        // Links go with unlink, folders with rmdir; configfs wants them in reverse order.
+        if (::unlink(entry->c_str()) != 0 && ::rmdir(entry->c_str()) != 0) {
+            std::fprintf(stderr, "gadget: cannot remove %s: %s\n", entry->c_str(),
+                         std::strerror(errno));
+        }
+    }
+}
+
+bool GadgetBox::Start(std::string* error) {
+    DIR* udcs = ::opendir("/sys/class/udc");
+    if (udcs == nullptr) {
+        *error = std::string("/sys/class/udc: ") + std::strerror(errno);
+        return false;
+    }
+    while (const dirent* entry = ::readdir(udcs)) {
+        if (entry->d_name[0] != '.') {
+            udc_ = entry->d_name;
+            break;
+        }
+    }
+    ::closedir(udcs);
+    if (udc_.empty()) {
+        *error = "no USB device controller (dummy_hcd not loaded?)";
+        return false;
+    }
+    const ZELKSim::BoxIdentity identity = box_.Identity();
+    if (!BuildGadget("zelk-normal", identity.vid, identity.pid, Narrow(identity.product), true,
+                     &normal_, error) ||
+        !BuildGadget("zelk-programmer", ZELKSim::EmulatedBox::kProgrammerVid,
+                     ZELKSim::EmulatedBox::kProgrammerPid, "ZELK FPGA programmer", true,
+                     &programmer_, error) ||
+        !BuildGadget("zelk-bootloader", ZELKSim::EmulatedBox::kBootloaderVid,
+                     ZELKSim::EmulatedBox::kBootloaderPid, "LPC31xx DFU", false, &bootloader_,
+                     error)) {
+        return false;
+    }
+    pump_ = std::thread([this] { Pump(); });
+    return true;
+}
+
+std::string GadgetBox::PumpError() const {
+    std::lock_guard lock(errorMutex_);
+    return error_;
+}
+
+bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uint16_t pid,
+                            const std::string& product, bool hid, Gadget* gadget,
+                            std::string* error) {
+    const std::string dir = kGadgetRoot + name;
+    const auto makeDir = [this, error](const std::string& path) {
+        if (::mkdir(path.c_str(), 0755) != 0) {
+            *error = "mkdir " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        created_.push_back(path);
+        return true;
+    };
+    const auto set = [error, &dir](const std::string& attribute, const std::string& value) {
+        return WriteFileBytes(dir + "/" + attribute, value, error);
+    };
+    const std::string function = (hid ? "hid." : "Loopback.") + name;
+    const std::string functionDir = dir + "/functions/" + function;
+    if (!makeDir(dir) || !set("idVendor", Hex16(vid)) || !set("idProduct", Hex16(pid)) ||
+        !set("bcdDevice", "0x0100") || !set("bcdUSB", "0x0200") ||
+        !makeDir(dir + "/strings/0x409") || !set("strings/0x409/manufacturer", "Orvanta") ||
+        !set("strings/0x409/product", product) || !set("strings/0x409/serialnumber", "0001") ||
+        !makeDir(dir + "/configs/c.1") || !makeDir(dir + "/configs/c.1/strings/0x409") ||
+        !set("configs/c.1/strings/0x409/configuration", "box") ||
+        !set("configs/c.1/MaxPower", "100") || !makeDir(functionDir)) {
+        return false;
+    }
+    if (hid && (!set("functions/" + function + "/protocol", "0") ||
+                !set("functions/" + function + "/subclass", "0") ||
+                !set("functions/" + function + "/report_length", "64") ||
+                !set("functions/" + function + "/report_desc",
+                     std::string(kReportDescriptor.begin(), kReportDescriptor.end())))) {
+        return false;
+    }
+    const std::string link = dir + "/configs/c.1/" + function;
+    if (::symlink(functionDir.c_str(), link.c_str()) != 0) {
+        *error = "symlink " + link + ": " + std::strerror(errno);
+        return false;
+    }
+    created_.push_back(link);
+    gadget->dir = dir;
+    gadget->hidFunction = hid ? functionDir : "";
+    return true;
+}
+
+void GadgetBox::Fail(const std::string& what) {
+    std::lock_guard lock(errorMutex_);
+    if (error_.empty()) {
+        error_ = what;
+    }
+}
+
+void GadgetBox::ClosePipes() {
+    if (hidg_ >= 0) {
+        ::close(hidg_);
+        hidg_ = -1;
+    }
+    if (boxHandle_ != nullptr) {
+        boxHid_.hid_close(boxHandle_);
+        boxHandle_ = nullptr;
+    }
+    toHost_.clear();
+}
+
+bool GadgetBox::Present(BoxMode mode) {
+    // The gadget's character device goes with the unbind; nothing may hold it open then.
+    ClosePipes();
+    std::string error;
+    if (bound_ != nullptr) {
+        if (!WriteFileBytes(bound_->dir + "/UDC", "\n", &error)) {
+            Fail(error);
+        }
+        bound_ = nullptr;
+    }
+    presented_ = mode;
+    const Gadget* next = mode == BoxMode::Normal           ? &normal_
+                         : mode == BoxMode::FpgaProgrammer ? &programmer_
+                         : mode == BoxMode::Bootloader     ? &bootloader_
+                                                           : nullptr;
+    if (next == nullptr) {
+        return true;
+    }
+    if (!WriteFileBytes(next->dir + "/UDC", udc_, &error)) {
+        Fail(error);
+        return false;
+    }
+    bound_ = next;
+    if (next->hidFunction.empty()) {
+        return true;
+    }
+    const auto dev = ReadWholeFile(next->hidFunction + "/dev");
+    const std::size_t colon = dev ? dev->find(':') : std::string::npos;
+    if (colon == std::string::npos) {
+        Fail("no device number in " + next->hidFunction + "/dev");
+        return false;
+    }
+    const std::string node = "/dev/hidg" + std::to_string(std::stoi(dev->substr(colon + 1)));
+    WaitFor([&node] { return ::access(node.c_str(), F_OK) == 0; }, 5000);
+    hidg_ = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (hidg_ < 0) {
+        Fail("open " + node + ": " + std::strerror(errno));
+        return false;
+    }
+    const ZELKSim::BoxIdentity identity = box_.Identity();
+    const bool normal = mode == BoxMode::Normal;
+    boxHandle_ =
+        boxHid_.hid_open(normal ? identity.vid : ZELKSim::EmulatedBox::kProgrammerVid,
+                         normal ? identity.pid : ZELKSim::EmulatedBox::kProgrammerPid, nullptr, 0);
+    if (boxHandle_ == nullptr) {
+        // The box changed its mode meanwhile; the next turn of the pump follows it.
+        return true;
+    }
+    // The pump never waits on the box: it looks for reports and goes on.
+    boxHid_.hid_set_nonblocking(boxHandle_, 1, 0);
+    return true;
+}
+
+void GadgetBox::Exchange() {
+    const short take = holdHostReports_ ? 0 : POLLIN;
+    pollfd waiting{hidg_, static_cast<short>(take | (toHost_.empty() ? 0 : POLLOUT)), 0};
+    if (waiting.events == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } else if (::poll(&waiting, 1, 5) < 0 && errno != EINTR) {
+        Fail(std::string("poll hidg: ") + std::strerror(errno));
+        return;
+    }
+    if ((waiting.revents & POLLIN) != 0) {
+        // The host's output report arrives without its report ID; the box's side takes the
+        // report as the host wrote it, ID first.
+        std::array<unsigned char, kReportBufferSize> report{};
+        const ssize_t got = ::read(hidg_, report.data() + 1, kReportDataSize);
+        if (got > 0 && boxHandle_ != nullptr) {
+            boxHid_.hid_write(boxHandle_, report.data(), report.size());
+        }
+    }
+    if (boxHandle_ != nullptr) {
+        std::array<unsigned char, kReportBufferSize> report{};
+        while (boxHid_.hid_read_int(boxHandle_, report.data(), report.size()) > 0) {
+            toHost_.emplace_back(report.begin(), report.begin() + kReportDataSize);
+            report.fill(0);
+        }
+    }
+    while (!toHost_.empty()) {
+        // f_hid holds one report until the host's interrupt pipe fetches it.
+        const ssize_t written = ::write(hidg_, toHost_.front().data(), toHost_.front().size());
+        if (written < 0 && errno == EAGAIN) {
+            break;
+        }
+        // Sent, or lost because the host has not configured the device: a real box cannot send
+        // before that either.
+        toHost_.pop_front();
+    }
+}
+
+void GadgetBox::CheckHandoff() {
+    if (handoffFile_.empty()) {
+        return;
+    }
+    auto version = ReadWholeFile(handoffFile_);
+    if (!version) {
+        return;
+    }
+    ::unlink(handoffFile_.c_str());
+    while (!version->empty() && (version->back() == '\n' || version->back() == '\r')) {
+        version->pop_back();
+    }
+    box_.CompleteArmDownload(*version);
+}
+
+void GadgetBox::Pump() {
+    while (!stop_) {
+        CheckHandoff();
+        const BoxMode wanted = box_.Mode();
+        if (wanted != presented_) {
+            Present(wanted);
+        }
+        if (hidg_ >= 0) {
+            Exchange();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+}
+
+}  // namespace ZELKKernelTest
