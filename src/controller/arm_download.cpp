@@ -212,7 +212,9 @@ void UpgradeController::HandleDfuUtilLine(ArmPass& pass, std::optional<std::stri
     view_.AppendText("\r\n");
     bool echo = true;
     bool first = true;
-    while (!pass.tool->HasExited()) {
+    // The bar is read to its "]" or the end of the output, also when the tool has exited by then:
+    // what it wrote before its exit is still to be shown.
+    for (;;) {
         const int c = ReadToolChar(*pass.tool);
         if (c < 0) {
             break;

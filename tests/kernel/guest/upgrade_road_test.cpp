@@ -7,6 +7,8 @@
 // character at a time only while the tool runs.
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "box_rig.h"
 #include "console_view.h"
 #include "controller/upgrade_controller.h"
@@ -65,14 +67,15 @@ TEST(UpgradeRoad, AutomaticArmUpgradeFromPlugInToUpgradeComplete) {
         std::string(ZELKUtil::PackageFiles::kDriverFolderLibusbk) + "/70-zelk-bootloader.rules",
         *rule);
 
-    ConsoleView view;
+    // The log goes to the serial console as it comes.
+    ZELKSim::ConsoleView view(ZELKSim::ConsoleEcho{&std::cout, false, {}});
     ZELKUtil::PosixProcessService processes(pkg.Root());
     ZELKUtil::UpgradeController controller(
         {view, rig.clock, rig.device, processes, pkg.Root(), "x86_64"});
     ASSERT_TRUE(rig.Plugged());
     controller.InitializeApplication();
     const auto logHas = [&](const std::string& text) {
-        return view.window.log.find(text) != std::string::npos;
+        return view.log.find(text) != std::string::npos;
     };
     // The window's timer, faster: each tick is one poll.
     ASSERT_TRUE(WaitFor(
@@ -82,7 +85,7 @@ TEST(UpgradeRoad, AutomaticArmUpgradeFromPlugInToUpgradeComplete) {
         },
         240000));
     std::puts("");
-    EXPECT_EQ(view.window.log,
+    EXPECT_EQ(view.log,
               "\r\nQ750 Version:      2.01"
               "\r\nInstalling Drivers..."
               "\r\nStarting the upgrade in: 5..4..3..2..1..0.."

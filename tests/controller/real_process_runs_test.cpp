@@ -1,5 +1,6 @@
-// The FPGA run's hand-over between the player's reader thread and the poll, with real child
-// processes: a success line printed just before the player exits must never be missed.
+// The tool runs with real child processes: what a tool prints just before it exits must never be
+// missed, neither the FPGA player's verdict handed over from its reader thread nor the end of a
+// download tool's progress bar.
 #include <gtest/gtest.h>
 
 #include "platform/posix_process_service.h"
@@ -42,6 +43,38 @@ TEST(FpgaHandover, SuccessLineJustBeforeTheExitIsNeverMissed) {
         EXPECT_EQ(rig.State().error_occurred, 0);
         EXPECT_FALSE(rig.view.Checked(Control::CheckProgramFPGA));
         rig.view.SetText(Control::DeviceLabel, "");
+    }
+}
+
+TEST(ArmDownloadOutput, BarPrintedJustBeforeTheExitIsShownWhole) {
+    Testing::ControllerRig rig;
+    rig.pkg.Write("a.bin", "a");
+    rig.Package("2.04", Testing::Detail("ZELK", "ZELK", "ZELK", "a.bin"), {});
+    // The bar comes in one piece after a pause, and the tool ends at once: the reading of the bar
+    // overlaps the tool's exit.
+    const std::string bar(4000, '#');
+    rig.pkg.WriteProgram("Tools/dfu-util",
+                         "#!/bin/sh\n"
+                         "echo 'Copying data from PC to DFU device'\n"
+                         "sleep 0.05\n"
+                         "printf 'Starting download: [" +
+                             bar + "] finished!\\nDone!\\n'\n");
+    PosixProcessService processes(rig.pkg.Root());
+    rig.Start(&processes);
+    rig.box.Plug(ZELKSim::BoxMode::Bootloader);
+    for (int run = 0; run < 20; ++run) {
+        SCOPED_TRACE(run);
+        rig.view.Clear();
+        rig.view.SetText(Control::DeviceLabel, "");
+        rig.view.SetChecked(Control::CheckProgramArm, true);
+        rig.controller->CheckForZELK();
+        EXPECT_EQ(rig.view.log,
+                  "\r\nZELK in programming mode"
+                  "\r\nDownloading ZELK Upgrade"
+                  "\r\nStarting download: [" +
+                      std::string(2000, '#') + "]" +
+                      "\r\nDone."
+                      "\r\nPerforming Upgrade...\r\n");
     }
 }
 
