@@ -172,10 +172,28 @@ int RunConsole(const std::string& package) {
     ZELKUtil::UpgradeController controller({view, clock, device, world.tools, package, "x86_64"});
     controller.InitializeApplication();
     const std::int64_t start = clock.NowMs();
+    // Nobody sits at a console demo: where the package waits for the operator, the demo acts as
+    // one would, and says so.
+    bool started = controller.State().upgradeMode != ZELKUtil::manual_upgrade;
+    bool replugged = false;
     // The timer: a poll, then a second, until the road is done.
     while (view.log.find("Upgrade Complete") == std::string::npos &&
            view.log.find("Error") == std::string::npos && clock.NowMs() - start < kConsoleLimitMs) {
         controller.TimerCheck_Tick();
+        if (!started && controller.State().connected != 0) {
+            std::cout << "\n[The operator presses \"Start\"]" << std::endl;
+            controller.buttonRestart_Click();
+            started = true;
+        }
+        // The FPGA programmer stays until the box is restarted; the operator re-plugs it.
+        if (!replugged && view.log.find("FPGA Done") != std::string::npos &&
+            controller.State().currently_programming_fpga == 0) {
+            std::cout << "\n[The operator re-plugs the box]" << std::endl;
+            world.box.Unplug();
+            world.box.Plug();
+            controller.Main_OnDeviceChange();
+            replugged = true;
+        }
         clock.SleepMs(1000);
     }
     controller.Dispose();
