@@ -23,6 +23,7 @@
 #include "package/profile_file.h"
 #include "platform/steady_clock.h"
 #include "real_time_clock.h"
+#include "scenario_world.h"
 
 namespace fs = std::filesystem;
 
@@ -43,19 +44,13 @@ bool HasDisplay() {
 }
 
 // A private copy, so that the demo's tools can write their logs without touching the original.
-std::string CopyPackage(const std::string& source, std::string* error) {
-    std::string pattern = (fs::temp_directory_path() / "zelk-demo-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        *error = "cannot make a temporary folder";
-        return {};
+std::string CopyPackage(const std::string& source, ScratchFolder& copy) {
+    if (std::string error = copy.Create(); !error.empty()) {
+        return error;
     }
     std::error_code ec;
-    fs::copy(source, pattern, fs::copy_options::recursive, ec);
-    if (ec) {
-        *error = "cannot copy " + source + ": " + ec.message();
-        return {};
-    }
-    return pattern;
+    fs::copy(source, copy.Root(), fs::copy_options::recursive, ec);
+    return ec ? "cannot copy " + source + ": " + ec.message() : "";
 }
 
 // The box looks like the package's first variant, with older firmware.
@@ -205,18 +200,15 @@ int RunConsole(const std::string& package) {
 
 int RunDemo(int argc, char** argv, const std::string& package) {
     const std::string source = package.empty() ? std::string(ZELK_DEMO_PACKAGE) : package;
-    std::string error;
-    const std::string copy = CopyPackage(source, &error);
-    if (copy.empty()) {
+    ScratchFolder copy;
+    if (const std::string error = CopyPackage(source, copy); !error.empty()) {
         std::fprintf(stderr, "zelk-sim demo: %s\n", error.c_str());
         return 2;
     }
-    std::printf("zelk-sim demo: package %s (working copy %s)\n", source.c_str(), copy.c_str());
+    std::printf("zelk-sim demo: package %s (working copy %s)\n", source.c_str(),
+                copy.Root().c_str());
     std::fflush(stdout);
-    const int rc = HasDisplay() ? RunWindow(argc, argv, copy) : RunConsole(copy);
-    std::error_code ec;
-    fs::remove_all(copy, ec);
-    return rc;
+    return HasDisplay() ? RunWindow(argc, argv, copy.Root()) : RunConsole(copy.Root());
 }
 
 }  // namespace ZELKSim

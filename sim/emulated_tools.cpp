@@ -9,6 +9,7 @@
 #include "package/package_files.h"
 #include "package/version_file.h"
 #include "platform/files.h"
+#include "platform/line_buffer.h"
 
 namespace ZELKSim {
 namespace {
@@ -48,11 +49,11 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
         std::function<void(const std::string&)> onLine;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            buffer_ += text;
+            buffer_.Append(text);
             if (!delivering_) {
                 return;
             }
-            while (auto line = TakeLine(false)) {
+            while (auto line = buffer_.TakeLine(false)) {
                 lines.push_back(std::move(*line));
             }
             onLine = onLine_;
@@ -69,7 +70,7 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
             const std::lock_guard<std::mutex> lock(mutex_);
             ended_ = true;
             if (delivering_) {
-                while (auto line = TakeLine(true)) {
+                while (auto line = buffer_.TakeLine(true)) {
                     lines.push_back(std::move(*line));
                 }
                 onLine = onLine_;
@@ -98,25 +99,18 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
     std::optional<std::string> ReadLine() override {
         (void)timeline_.WaitUntil(kForever, [this] {
             const std::lock_guard<std::mutex> lock(mutex_);
-            return ended_ || buffer_.find_first_of("\r\n", Skip()) != std::string::npos;
+            return ended_ || buffer_.HasLine();
         });
         const std::lock_guard<std::mutex> lock(mutex_);
-        return TakeLine(ended_);
+        return buffer_.TakeLine(ended_);
     }
     int ReadChar() override {
         (void)timeline_.WaitUntil(kForever, [this] {
             const std::lock_guard<std::mutex> lock(mutex_);
-            return ended_ || buffer_.size() > Skip();
+            return ended_ || buffer_.HasText();
         });
         const std::lock_guard<std::mutex> lock(mutex_);
-        buffer_.erase(0, Skip());
-        afterCr_ = false;
-        if (buffer_.empty()) {
-            return -1;
-        }
-        const auto c = static_cast<unsigned char>(buffer_.front());
-        buffer_.erase(0, 1);
-        return c;
+        return buffer_.TakeChar();
     }
     void DeliverLines(std::function<void(const std::string&)> onLine,
                       std::function<void()> onEnd) override {
@@ -127,7 +121,7 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
             delivering_ = true;
             onLine_ = std::move(onLine);
             onEnd_ = std::move(onEnd);
-            while (auto line = TakeLine(ended_)) {
+            while (auto line = buffer_.TakeLine(ended_)) {
                 lines.push_back(std::move(*line));
             }
             ended = ended_;
@@ -141,7 +135,7 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
     }
     bool OutputReady() override {
         const std::lock_guard<std::mutex> lock(mutex_);
-        return ended_ || buffer_.size() > Skip();
+        return ended_ || buffer_.HasText();
     }
     bool HasExited() override {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -152,42 +146,10 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
     }
 
   private:
-    // An LF right after a CR that ended the previous line belongs to that line end.
-    std::size_t Skip() const { return afterCr_ && !buffer_.empty() && buffer_[0] == '\n' ? 1 : 0; }
-
-    // With mutex_ held.
-    std::optional<std::string> TakeLine(bool atEnd) {
-        buffer_.erase(0, Skip());
-        if (!buffer_.empty()) {
-            afterCr_ = false;
-        }
-        const std::size_t end = buffer_.find_first_of("\r\n");
-        if (end == std::string::npos) {
-            if (!atEnd || buffer_.empty()) {
-                return std::nullopt;
-            }
-            std::string line = std::move(buffer_);
-            buffer_.clear();
-            return line;
-        }
-        std::string line = buffer_.substr(0, end);
-        std::size_t used = end + 1;
-        if (buffer_[end] == '\r') {
-            if (used < buffer_.size() && buffer_[used] == '\n') {
-                ++used;
-            } else if (used == buffer_.size()) {
-                afterCr_ = true;
-            }
-        }
-        buffer_.erase(0, used);
-        return line;
-    }
-
     Timeline& timeline_;
     std::function<void()> onExit_;
     std::mutex mutex_;
-    std::string buffer_;
-    bool afterCr_ = false;
+    ZELKUtil::LineBuffer buffer_;
     bool ended_ = false;
     bool exited_ = false;
     bool delivering_ = false;

@@ -42,14 +42,14 @@ void RealTimeClock::SleepMs(std::int64_t ms) {
 void RealTimeClock::ScheduleAt(const void* owner, std::int64_t atMs, std::function<void()> action) {
     {
         std::lock_guard lock(mutex_);
-        pending_.push_back(Pending{atMs, nextSequence_++, owner, std::move(action)});
+        pending_.Add(owner, atMs, std::move(action));
     }
     changed_.notify_all();
 }
 
 void RealTimeClock::CancelAll(const void* owner) {
     std::unique_lock lock(mutex_);
-    std::erase_if(pending_, [owner](const Pending& p) { return p.owner == owner; });
+    pending_.Cancel(owner);
     changed_.wait(lock, [&] { return !running_ || runningOwner_ != owner; });
 }
 
@@ -83,24 +83,20 @@ void RealTimeClock::Notify() {
 void RealTimeClock::RunActions() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        auto next = std::min_element(
-            pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
-                return a.atMs != b.atMs ? a.atMs < b.atMs : a.sequence < b.sequence;
-            });
-        if (next == pending_.end()) {
+        const std::optional<std::int64_t> nextMs = pending_.EarliestMs();
+        if (!nextMs) {
             changed_.wait(lock);
             continue;
         }
-        if (next->atMs > NowMs()) {
-            changed_.wait_until(lock, ToTimePoint(next->atMs));
+        if (*nextMs > NowMs()) {
+            changed_.wait_until(lock, ToTimePoint(*nextMs));
             continue;
         }
-        Pending due = std::move(*next);
-        pending_.erase(next);
+        ActionQueue::Action due = pending_.TakeEarliest();
         running_ = true;
         runningOwner_ = due.owner;
         lock.unlock();
-        due.action();
+        due.run();
         lock.lock();
         running_ = false;
         ++generation_;

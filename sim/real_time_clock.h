@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "action_queue.h"
 #include "platform/clock.h"
 #include "timeline.h"
 
@@ -30,18 +31,11 @@ class RealTimeClock final : public ZELKUtil::Clock, public Timeline {
     void Notify() override;
 
   private:
-    struct Pending {
-        std::int64_t atMs;
-        std::uint64_t sequence;
-        const void* owner;
-        std::function<void()> action;
-    };
     void RunActions();
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Pending> pending_;
-    std::uint64_t nextSequence_ = 0;
+    ActionQueue pending_;
     std::uint64_t generation_ = 0;  // counts Notify calls, so that no wake-up is missed
     const void* runningOwner_ = nullptr;
     bool running_ = false;

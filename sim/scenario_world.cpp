@@ -48,6 +48,12 @@ std::string WritePackageFile(const std::string& root, const std::string& relativ
     if (fd < 0) {
         return "cannot write " + path.string() + ": " + std::strerror(errno);
     }
+    // A file written again as a program becomes one, whatever it was before.
+    if (executable && ::fchmod(fd, 0755) != 0) {
+        const std::string reason = std::strerror(errno);
+        (void)::close(fd);
+        return "cannot make " + path.string() + " executable: " + reason;
+    }
     std::size_t done = 0;
     while (done < content.size()) {
         const ssize_t n = ::write(fd, content.data() + done, content.size() - done);

@@ -12,11 +12,11 @@ void VirtualClock::SleepMs(std::int64_t ms) {
 }
 
 void VirtualClock::ScheduleAt(const void* owner, std::int64_t atMs, std::function<void()> action) {
-    pending_.push_back(Pending{std::max(atMs, now_), nextSequence_++, owner, std::move(action)});
+    pending_.Add(owner, std::max(atMs, now_), std::move(action));
 }
 
 void VirtualClock::CancelAll(const void* owner) {
-    std::erase_if(pending_, [owner](const Pending& p) { return p.owner == owner; });
+    pending_.Cancel(owner);
 }
 
 bool VirtualClock::WaitUntil(std::int64_t deadlineMs, const std::function<bool()>& ready) {
@@ -28,17 +28,13 @@ bool VirtualClock::RunUntil(std::int64_t targetMs, const std::function<bool()>* 
         return true;
     }
     for (;;) {
-        auto next = std::min_element(
-            pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
-                return a.atMs != b.atMs ? a.atMs < b.atMs : a.sequence < b.sequence;
-            });
-        if (next == pending_.end() || next->atMs > targetMs) {
+        const std::optional<std::int64_t> nextMs = pending_.EarliestMs();
+        if (!nextMs || *nextMs > targetMs) {
             break;
         }
-        Pending due = std::move(*next);
-        pending_.erase(next);
+        ActionQueue::Action due = pending_.TakeEarliest();
         now_ = std::max(now_, due.atMs);
-        due.action();  // may schedule more, also within this advance
+        due.run();  // may schedule more, also within this advance
         if (ready != nullptr && (*ready)()) {
             return true;
         }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include "action_queue.h"
 #include "platform/clock.h"
 #include "timeline.h"
 
@@ -30,20 +31,13 @@ class VirtualClock final : public ZELKUtil::Clock, public Timeline {
     bool WaitUntil(std::int64_t deadlineMs, const std::function<bool()>& ready) override;
     void Notify() override {}
 
-    std::size_t PendingActions() const { return pending_.size(); }
+    std::size_t PendingActions() const { return pending_.Size(); }
 
   private:
-    struct Pending {
-        std::int64_t atMs;
-        std::uint64_t sequence;
-        const void* owner;
-        std::function<void()> action;
-    };
     bool RunUntil(std::int64_t targetMs, const std::function<bool()>* ready);
 
     std::int64_t now_;
-    std::uint64_t nextSequence_ = 0;
-    std::vector<Pending> pending_;  // unordered; the earliest is searched for
+    ActionQueue pending_;
 };
 
 }  // namespace ZELKSim

@@ -33,17 +33,20 @@ struct UpgradeController::ArmPass {
     bool bannerOnly = true;
 };
 
-std::optional<std::string> UpgradeController::ReadToolLine(ChildProcess& tool) {
+void UpgradeController::WaitForOutput(ChildProcess& tool) {
+    // Waiting in slices on the clock keeps the window painting meanwhile.
     while (!tool.OutputReady()) {
         Wait(kOutputPollMs);
     }
+}
+
+std::optional<std::string> UpgradeController::ReadToolLine(ChildProcess& tool) {
+    WaitForOutput(tool);
     return tool.ReadLine();
 }
 
 int UpgradeController::ReadToolChar(ChildProcess& tool) {
-    while (!tool.OutputReady()) {
-        Wait(kOutputPollMs);
-    }
+    WaitForOutput(tool);
     return tool.ReadChar();
 }
 

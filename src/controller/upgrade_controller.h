@@ -99,6 +99,7 @@ class UpgradeController {
 
     // The ARM download's pieces.
     struct ArmPass;
+    void WaitForOutput(ChildProcess& tool);
     std::optional<std::string> ReadToolLine(ChildProcess& tool);
     int ReadToolChar(ChildProcess& tool);
     bool ArmPassFailed(const std::string& description);

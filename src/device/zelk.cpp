@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "device/diagnostics.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -20,31 +21,10 @@ constexpr std::size_t kProductStringChars = 255;
 // A control-pipe read that starts with one of these has delivered nothing from this firmware.
 constexpr unsigned char kNoReportMarker = 0x78;
 
-void AppendUtf8(std::string& out, std::uint32_t code) {
-    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        code = 0xFFFD;  // not a character: the replacement character stands in for it
-    }
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
-
 std::string WideToUtf8(const wchar_t* text) {
     std::string out;
     for (; *text != L'\0'; ++text) {
-        AppendUtf8(out, static_cast<std::uint32_t>(*text));
+        ZELKUtil::AppendUtf8(out, static_cast<char32_t>(*text));
     }
     return out;
 }

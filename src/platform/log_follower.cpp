@@ -25,8 +25,7 @@ bool LogFollower::Start(const std::string& path, std::string* error) {
         *error = path + ": " + std::strerror(errno);
         return false;
     }
-    buffer_.clear();
-    afterCr_ = false;
+    lines_ = LineBuffer();
     return true;
 }
 
@@ -35,7 +34,7 @@ bool LogFollower::Fill(std::string* error) {
     for (;;) {
         const ssize_t n = ::read(fd_, chunk, sizeof chunk);
         if (n > 0) {
-            buffer_.append(chunk, static_cast<std::size_t>(n));
+            lines_.Append(std::string_view(chunk, static_cast<std::size_t>(n)));
             continue;
         }
         if (n == 0) {
@@ -57,31 +56,7 @@ std::optional<std::string> LogFollower::NextLine(bool rest, std::string* error) 
     if (!Fill(error)) {
         return std::nullopt;
     }
-    if (afterCr_ && !buffer_.empty()) {
-        afterCr_ = false;
-        if (buffer_.front() == '\n') {
-            buffer_.erase(0, 1);
-        }
-    }
-    const std::size_t end = buffer_.find_first_of("\r\n");
-    if (end == std::string::npos) {
-        if (!rest || buffer_.empty()) {
-            return std::nullopt;
-        }
-        std::string line = std::move(buffer_);
-        buffer_.clear();
-        return line;
-    }
-    std::string line = buffer_.substr(0, end);
-    const bool cr = buffer_[end] == '\r';
-    std::size_t used = end + 1;
-    if (cr && used < buffer_.size() && buffer_[used] == '\n') {
-        ++used;
-    } else if (cr && used == buffer_.size()) {
-        afterCr_ = true;
-    }
-    buffer_.erase(0, used);
-    return line;
+    return lines_.TakeLine(rest);
 }
 
 void LogFollower::Close() {

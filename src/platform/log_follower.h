@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/line_buffer.h"
+
 namespace ZELKUtil {
 
 // Reads a log file line by line while another program appends to it. A read at the end of the
@@ -27,9 +29,7 @@ class LogFollower {
     bool Fill(std::string* error);
 
     int fd_ = -1;
-    std::string buffer_;
-    // A CR ended the last line; an LF right after it belongs to that line end.
-    bool afterCr_ = false;
+    LineBuffer lines_;
 };
 
 }  // namespace ZELKUtil

@@ -5,11 +5,10 @@
 namespace ZELKUtil {
 namespace {
 
+// A profile whose product string is its display name followed by " box".
 std::string Detail(const std::string& type, const std::string& id, const std::string& arm,
                    const std::string& a3p, const std::string& a3pn) {
-    return "<detail profile=\"" + type + "\" vid=\"0x14E3\" pid=\"0x0706\" id=\"" + id +
-           "\" name=\"" + type + " box\" LPC3131=\"" + arm + "\" A3P060=\"" + a3p +
-           "\" A3PN060=\"" + a3pn + "\"/>";
+    return Testing::Detail(type, id, type + " box", arm, a3p, a3pn);
 }
 
 struct StartUp : Testing::ControllerRig {

@@ -2,18 +2,17 @@
 
 #include <string>
 
+#include "scenario_world.h"
+
 namespace ZELKUtil::Testing {
 
 // A package folder made by a test in a fresh temporary folder, removed with the object.
 class TempPackage {
   public:
     TempPackage();
-    ~TempPackage();
-    TempPackage(const TempPackage&) = delete;
-    TempPackage& operator=(const TempPackage&) = delete;
 
-    const std::string& Root() const { return root_; }
-    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+    const std::string& Root() const { return folder_.Root(); }
+    std::string Path(const std::string& relative) const { return Root() + "/" + relative; }
     // Writes a file (making its folders), replacing any earlier content.
     void Write(const std::string& relative, const std::string& content) const;
     void MakeFolder(const std::string& relative) const;
@@ -21,7 +20,7 @@ class TempPackage {
     void WriteProgram(const std::string& relative, const std::string& content) const;
 
   private:
-    std::string root_;
+    ZELKSim::ScratchFolder folder_;
 };
 
 }  // namespace ZELKUtil::Testing
