@@ -19,6 +19,17 @@ class ActionQueue {
         std::function<void()> run;
     };
 
+  private:
+    // The actions are unordered; the earliest is searched for.
+    template <typename Actions>
+    static auto Earliest(Actions& actions) {
+        return std::min_element(
+            actions.begin(), actions.end(), [](const Action& a, const Action& b) {
+                return a.atMs != b.atMs ? a.atMs < b.atMs : a.sequence < b.sequence;
+            });
+    }
+
+  public:
     void Add(const void* owner, std::int64_t atMs, std::function<void()> run) {
         actions_.push_back(Action{atMs, nextSequence_++, owner, std::move(run)});
     }
@@ -27,12 +38,12 @@ class ActionQueue {
     }
     // When the earliest action is due; nullopt when none is scheduled.
     std::optional<std::int64_t> EarliestMs() const {
-        const auto next = Earliest();
+        const auto next = Earliest(actions_);
         return next == actions_.end() ? std::nullopt : std::optional<std::int64_t>(next->atMs);
     }
     // Removes the earliest action and hands it out; the queue must not be empty.
     Action TakeEarliest() {
-        const auto next = Earliest();
+        const auto next = Earliest(actions_);
         Action action = std::move(*next);
         actions_.erase(next);
         return action;
@@ -40,14 +51,6 @@ class ActionQueue {
     std::size_t Size() const { return actions_.size(); }
 
   private:
-    // Unordered; the earliest is searched for.
-    std::vector<Action>::const_iterator Earliest() const {
-        return std::min_element(
-            actions_.begin(), actions_.end(), [](const Action& a, const Action& b) {
-                return a.atMs != b.atMs ? a.atMs < b.atMs : a.sequence < b.sequence;
-            });
-    }
-
     std::vector<Action> actions_;
     std::uint64_t nextSequence_ = 0;
 };
