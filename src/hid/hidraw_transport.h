@@ -8,8 +8,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "hid/device_tree_watch.h"
 #include "hid/hid_transport.h"
+#include "hid/uevent.h"
 
 namespace ZELKUtil {
 
@@ -17,7 +20,9 @@ namespace ZELKUtil {
 // <sysfs_root>/class/hidraw and opened as <dev_root>/<node>; the product passes "/sys" and
 // "/dev". Share modes are flock locks on the open node: a shared open holds LOCK_SH, an exclusive
 // one LOCK_EX, so exclusive and shared opens of this program exclude each other (other programs
-// are not bound by the advisory lock).
+// are not bound by the advisory lock). With a watch, the list of hidraw nodes and their IDs is
+// kept while the watch says that the tree is unchanged, so that the opens of a poll that finds
+// nothing changed read no sysfs file; whether a node can be opened is always tried afresh.
 class HidrawTransport : public HidTransport {
   public:
     // The device number of the node an fd has open; nullopt (errno set) when there is none.
@@ -25,7 +30,7 @@ class HidrawTransport : public HidTransport {
 
     // The node number comes from fstat() unless node_number says otherwise (emulated nodes).
     explicit HidrawTransport(std::string sysfs_root = "/sys", std::string dev_root = "/dev",
-                             NodeNumber node_number = {});
+                             NodeNumber node_number = {}, Hid::DeviceTreeWatch* watch = nullptr);
 
     hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                          const wchar_t* serial_number, int exclusive) override;
@@ -53,12 +58,24 @@ class HidrawTransport : public HidTransport {
     int hid_write_untimed(hid_device* device, const unsigned char* data, std::size_t length);
 
   private:
+    // One hidraw node that sysfs lists with a readable HID_ID.
+    struct Node {
+        unsigned minor = 0;
+        std::string path;
+        Hid::HidIds ids;
+    };
+    // The nodes by minor number.
+    const std::vector<Node>& Nodes();
+    std::vector<Node> ReadNodes() const;
+
     int GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
                      std::size_t maxlen);
 
     std::string sysfs_root_;
     std::string dev_root_;
     NodeNumber node_number_;
+    Hid::DeviceTreeWatch* watch_;
+    Hid::KeptAnswer<std::vector<Node>> kept_nodes_;
 };
 
 }  // namespace ZELKUtil

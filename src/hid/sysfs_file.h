@@ -1,15 +1,20 @@
 #pragma once
 
+#include <fcntl.h>
+
 #include <optional>
 #include <string>
 
 namespace ZELKUtil::Hid {
 
 // The whole content of a small sysfs or udev database file (at most 64 KiB), or nullopt when it
-// cannot be opened or read; errno tells why then.
-std::optional<std::string> ReadSmallFile(const std::string& path);
+// cannot be opened or read; errno tells why then. A relative path is taken relative to the open
+// folder dir_fd: a walk over many devices opens the folder once instead of resolving its whole
+// path again for every file.
+std::optional<std::string> ReadSmallFile(const std::string& path, int dir_fd = AT_FDCWD);
 
 // A sysfs attribute: the file's first line without its line end, or nullopt.
-std::optional<std::string> ReadAttribute(const std::string& directory, const std::string& name);
+std::optional<std::string> ReadAttribute(const std::string& directory, const std::string& name,
+                                         int dir_fd = AT_FDCWD);
 
 }  // namespace ZELKUtil::Hid
