@@ -19,6 +19,7 @@
 #include <cwchar>
 #include <optional>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "hid/report_descriptor.h"
@@ -176,11 +177,13 @@ const std::vector<HidrawTransport::Node>& HidrawTransport::Nodes() {
 
 // The hidraw nodes that sysfs lists with a readable HID_ID, by minor number. Nodes are found here
 // before anything is opened, so a vanished or foreign node is never tried.
-std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() const {
+std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() {
     std::vector<Node> nodes;
+    std::unordered_map<ino_t, Node> known;
     const std::string class_dir = sysfs_root_ + "/class/hidraw";
     DIR* dir = ::opendir(class_dir.c_str());
     if (dir == nullptr) {
+        known_nodes_.clear();
         return nodes;
     }
     const int dir_fd = ::dirfd(dir);
@@ -189,31 +192,47 @@ std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() const {
         if (name.empty() || name[0] == '.') {
             continue;
         }
-        const auto minor_number = MinorOf(Hid::ReadAttribute(name, "dev", dir_fd));
-        if (!minor_number) {
+        // A node's number, IDs and name never change while it exists, and a node that comes later
+        // under the same name has a new entry with an inode number of its own.
+        if (const auto seen = known_nodes_.find(entry->d_ino); seen != known_nodes_.end()) {
+            nodes.push_back(seen->second);
+            known.emplace(entry->d_ino, seen->second);
             continue;
         }
-        const auto hid_uevent = Hid::ReadSmallFile(name + "/device/uevent", dir_fd);
-        if (!hid_uevent) {
-            continue;
+        if (auto node = ReadNode(dir_fd, name)) {
+            nodes.push_back(*node);
+            known.emplace(entry->d_ino, std::move(*node));
         }
-        const auto hid_id = Hid::UeventValue(*hid_uevent, "HID_ID");
-        const auto ids = hid_id ? Hid::ParseHidId(*hid_id) : std::nullopt;
-        if (!ids) {
-            continue;
-        }
-        std::string devname = name;
-        if (const auto node_uevent = Hid::ReadSmallFile(name + "/uevent", dir_fd)) {
-            devname = Hid::UeventValue(*node_uevent, "DEVNAME").value_or(name);
-        }
-        std::string path = dev_root_;
-        path.append("/").append(devname);
-        nodes.push_back(Node{*minor_number, path, *ids});
     }
     ::closedir(dir);
+    known_nodes_ = std::move(known);
     std::sort(nodes.begin(), nodes.end(),
               [](const Node& a, const Node& b) { return a.minor < b.minor; });
     return nodes;
+}
+
+std::optional<HidrawTransport::Node> HidrawTransport::ReadNode(int class_fd,
+                                                               const std::string& name) const {
+    const auto minor_number = MinorOf(Hid::ReadAttribute(name, "dev", class_fd));
+    if (!minor_number) {
+        return std::nullopt;
+    }
+    const auto hid_uevent = Hid::ReadSmallFile(name + "/device/uevent", class_fd);
+    if (!hid_uevent) {
+        return std::nullopt;
+    }
+    const auto hid_id = Hid::UeventValue(*hid_uevent, "HID_ID");
+    const auto ids = hid_id ? Hid::ParseHidId(*hid_id) : std::nullopt;
+    if (!ids) {
+        return std::nullopt;
+    }
+    std::string devname = name;
+    if (const auto node_uevent = Hid::ReadSmallFile(name + "/uevent", class_fd)) {
+        devname = Hid::UeventValue(*node_uevent, "DEVNAME").value_or(name);
+    }
+    std::string path = dev_root_;
+    path.append("/").append(devname);
+    return Node{*minor_number, path, *ids};
 }
 
 hid_device_info* HidrawTransport::hid_enumerate(unsigned short vendor_id,

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "hid/device_tree_watch.h"
@@ -22,7 +23,8 @@ namespace ZELKUtil {
 // one LOCK_EX, so exclusive and shared opens of this program exclude each other (other programs
 // are not bound by the advisory lock). With a watch, the list of hidraw nodes and their IDs is
 // kept while the watch says that the tree is unchanged, so that the opens of a poll that finds
-// nothing changed read no sysfs file; whether a node can be opened is always tried afresh.
+// nothing changed read no sysfs file; whether a node can be opened is always tried afresh. Without
+// one the list is read on every enumeration, but a node already seen costs no file read.
 class HidrawTransport : public HidTransport {
   public:
     // The device number of the node an fd has open; nullopt (errno set) when there is none.
@@ -66,7 +68,8 @@ class HidrawTransport : public HidTransport {
     };
     // The nodes by minor number.
     const std::vector<Node>& Nodes();
-    std::vector<Node> ReadNodes() const;
+    std::vector<Node> ReadNodes();
+    std::optional<Node> ReadNode(int class_fd, const std::string& name) const;
 
     int GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
                      std::size_t maxlen);
@@ -76,6 +79,8 @@ class HidrawTransport : public HidTransport {
     NodeNumber node_number_;
     Hid::DeviceTreeWatch* watch_;
     Hid::KeptAnswer<std::vector<Node>> kept_nodes_;
+    // The nodes seen in the last listing, by the inode of their entry in the class folder.
+    std::unordered_map<ino_t, Node> known_nodes_;
 };
 
 }  // namespace ZELKUtil

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "hid/sysfs_file.h"
@@ -140,11 +141,15 @@ class DeviceFolder {
 
     bool Opened() const { return dir_ != nullptr; }
     int Fd() const { return ::dirfd(dir_); }
-    // The next entry's name, skipping hidden ones; nullopt at the end.
-    std::optional<std::string> Next() {
+    struct Entry {
+        std::string name;
+        ino_t inode;
+    };
+    // The next entry, skipping hidden ones; nullopt at the end.
+    std::optional<Entry> Next() {
         while (const dirent* entry = ::readdir(dir_)) {
             if (entry->d_name[0] != '\0' && entry->d_name[0] != '.') {
-                return std::string(entry->d_name);
+                return Entry{entry->d_name, entry->d_ino};
             }
         }
         return std::nullopt;
@@ -163,12 +168,13 @@ std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(
         return std::nullopt;
     }
     std::vector<std::pair<DevicePlace, Hid::UsbDeviceRecord>> entries;
-    while (const auto name = folder.Next()) {
+    while (const auto entry = folder.Next()) {
         // Interfaces share the folder; only devices carry idVendor.
-        if (!Hid::ReadAttribute(*name, "idVendor", folder.Fd())) {
+        if (!Hid::ReadAttribute(entry->name, "idVendor", folder.Fd())) {
             continue;
         }
-        entries.emplace_back(PlaceOf(folder.Fd(), *name), ReadOne(folder.Fd(), *name, udev_root));
+        entries.emplace_back(PlaceOf(folder.Fd(), entry->name),
+                             ReadOne(folder.Fd(), entry->name, udev_root));
     }
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return EnumeratedBefore(a.first, b.first); });
@@ -214,24 +220,37 @@ int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
         return -1;
     }
     // In stopping mode only the first device with both IDs counts: a device of another vendor
-    // costs one small read. The synthesised first hardware ID holds the patterns exactly when
-    // both IDs are equal.
+    // costs one small read, and none once its vendor ID is known. The synthesised first hardware
+    // ID holds the patterns exactly when both IDs are equal.
     std::vector<DevicePlace> matches;
-    while (const auto name = folder.Next()) {
+    std::unordered_map<ino_t, unsigned> vendors;
+    while (const auto entry = folder.Next()) {
         // An interface (bus-port:config.interface) has no IDs of its own.
-        if (name->find(':') != std::string::npos) {
+        if (entry->name.find(':') != std::string::npos) {
             continue;
         }
-        const auto vendor = ParseHex16(Hid::ReadAttribute(*name, "idVendor", folder.Fd()));
-        if (!vendor || static_cast<int>(*vendor) != vendor_id) {
+        // A device's vendor ID never changes, and the folder's entry for a device that comes
+        // later under the same name is a new one, with an inode number of its own.
+        std::optional<unsigned> vendor;
+        if (const auto known = vendors_.find(entry->inode); known != vendors_.end()) {
+            vendor = known->second;
+        } else {
+            vendor = ParseHex16(Hid::ReadAttribute(entry->name, "idVendor", folder.Fd()));
+        }
+        if (!vendor) {
             continue;
         }
-        const auto product = ParseHex16(Hid::ReadAttribute(*name, "idProduct", folder.Fd()));
+        vendors.emplace(entry->inode, *vendor);
+        if (static_cast<int>(*vendor) != vendor_id) {
+            continue;
+        }
+        const auto product = ParseHex16(Hid::ReadAttribute(entry->name, "idProduct", folder.Fd()));
         if (!product || static_cast<int>(*product) != product_id) {
             continue;
         }
-        matches.push_back(PlaceOf(folder.Fd(), *name));
+        matches.push_back(PlaceOf(folder.Fd(), entry->name));
     }
+    vendors_ = std::move(vendors);  // devices that left are forgotten
     if (matches.empty()) {
         return -1;
     }

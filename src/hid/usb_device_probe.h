@@ -1,9 +1,12 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <iostream>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "hid/device_probe.h"
@@ -20,7 +23,8 @@ std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(const std:
 
 // FindDevice over sysfs and the udev database. The product passes "/sys" and "/run/udev";
 // listing mode writes to listing. Stopping mode reads only the vendor ID of a device of another
-// vendor, and everything else only of the first device with the IDs. With a watch, an answer
+// vendor, once for as long as the device stays, and everything else only of the first device with
+// the IDs. With a watch, an answer
 // other than 0 is kept while the watch says that the tree is unchanged and udev's events are
 // heard (a record that udev has not written yet would otherwise stay unseen).
 class SysfsDeviceProbe : public DeviceTreeProbe {
@@ -39,6 +43,8 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     // By vendor and product ID; the product asks for one pair only.
     std::optional<std::pair<int, int>> kept_ids_;
     Hid::KeptAnswer<int> kept_;
+    // The vendor ID of each device seen in the last walk, by the inode of its folder entry.
+    std::unordered_map<ino_t, unsigned> vendors_;
 };
 
 }  // namespace ZELKUtil
