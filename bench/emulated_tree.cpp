@@ -2,6 +2,7 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -148,6 +149,33 @@ void WriteUsbTree(const std::string& root_text, int usb_devices, int hidraw_node
     }
 }
 
+bool UnderUmockdev() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    return preload != nullptr && std::strstr(preload, "umockdev") != nullptr;
+}
+
+int RestartUnderUmockdev(int argc, char** argv, const char* wrapper) {
+    std::vector<char*> args{const_cast<char*>(wrapper)};
+    args.insert(args.end(), argv, argv + argc);
+    args.push_back(nullptr);
+    ::execv(wrapper, args.data());
+    std::perror("umockdev-wrapper");
+    return 1;
+}
+
+bool TreeMount::CanBind() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        _exit(::unshare(CLONE_NEWNS) == 0 &&
+                      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
 TreeMount::TreeMount() {
     char scratch[] = "/tmp/zelk-bench-XXXXXX";
     if (::mkdtemp(scratch) == nullptr) {
@@ -161,8 +189,7 @@ TreeMount::TreeMount() {
         bind_ = true;
         return;
     }
-    const char* preload = std::getenv("LD_PRELOAD");
-    umockdev_ = preload != nullptr && std::strstr(preload, "umockdev") != nullptr;
+    umockdev_ = UnderUmockdev();
 }
 
 TreeMount::~TreeMount() {

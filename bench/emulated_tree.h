@@ -10,6 +10,11 @@ namespace ZELKBench {
 // kernel's, with relative links, so that libudev accepts it when it is mounted on /sys.
 void WriteUsbTree(const std::string& root, int usb_devices, int hidraw_nodes);
 
+// Whether this process runs with umockdev's preload library.
+bool UnderUmockdev();
+// Runs this program again under umockdev-wrapper; returns only when that fails (1).
+int RestartUnderUmockdev(int argc, char** argv, const char* wrapper);
+
 // Makes a tree written below a folder visible where the programs look (/sys). Either bind-mounted
 // on /sys in this process's own mount namespace (needs root), or through umockdev's preload
 // library, which redirects /sys to $UMOCKDEV_DIR/sys.
@@ -17,6 +22,9 @@ class TreeMount {
   public:
     // Sets up the private mount namespace when it can; otherwise expects umockdev's preload.
     TreeMount();
+    // Whether this process may make a mount namespace of its own (root, no seccomp veto). Asked
+    // in a child, so that this process stays as it is.
+    static bool CanBind();
     ~TreeMount();
     TreeMount(const TreeMount&) = delete;
     TreeMount& operator=(const TreeMount&) = delete;

@@ -205,6 +205,9 @@ bool WriteTrees(Trees& trees) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!ZELKBench::TreeMount::CanBind() && !ZELKBench::UnderUmockdev()) {
+        return ZELKBench::RestartUnderUmockdev(argc, argv, ZELK_BENCH_UMOCKDEV_WRAPPER);
+    }
     const bool smoke = ZELKBench::TakeFlag(argc, argv, "--smoke");
     Trees trees;  // first: the mount namespace is made before any thread starts
     QCoreApplication app(argc, argv);

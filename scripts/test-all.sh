@@ -12,4 +12,8 @@ for preset in debug asan tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: test"
   ctest --preset "$preset" -j "$jobs"
+  if [ "$preset" = debug ]; then
+    echo "=== benchmarks: one iteration each"
+    ./scripts/bench.sh --smoke
+  fi
 done
