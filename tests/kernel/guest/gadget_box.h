@@ -37,6 +37,8 @@ class GadgetBox {
     void HoldHostReports(bool hold) { holdHostReports_ = hold; }
     // The pump's first failure, "" while there is none.
     std::string PumpError() const;
+    // When a gadget was last bound to the controller (steady clock, ms); -1 before the first.
+    std::int64_t LastBindMs() const { return lastBindMs_; }
 
   private:
     struct Gadget {
@@ -73,6 +75,7 @@ class GadgetBox {
     mutable std::mutex errorMutex_;
     std::string error_;
     std::atomic<bool> holdHostReports_{false};
+    std::atomic<std::int64_t> lastBindMs_{-1};
     std::atomic<bool> stop_{false};
     std::thread pump_;
 };
