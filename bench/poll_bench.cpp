@@ -17,24 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "app/hotplug_monitor.h"
-#include "console_view.h"
-#include "controller/upgrade_controller.h"
-#include "device/zelk.h"
 #include "emulated_tree.h"
 #include "hid/hidraw_transport.h"
 #include "hid/sysfs_file.h"
 #include "hid/usb_device_probe.h"
 #include "hidapi_peer.h"
-#include "platform/posix_process_service.h"
-#include "platform/steady_clock.h"
+#include "product_rig.h"
 #include "summary_reporter.h"
-
-// The same file measures the code before the device-tree watch existed.
-#if __has_include("hid/device_tree_watch.h")
-#define ZELK_BENCH_KEEPS_TREE 1
-#include "hid/device_tree_watch.h"
-#endif
 
 namespace {
 
@@ -64,45 +53,17 @@ struct Trees {
 
 enum class Heard { Udev, Kernel };
 
-// The product's poll as main() wires it, on the demo package: the hidraw transport, the sysfs
-// probe, the hot-plug monitor telling the tree watch, the controller with a window that draws
-// nothing.
-struct PollRig {
+struct PollRig : ZELKBench::ProductRig {
     PollRig(Trees& trees, Heard heard)
-        : probe("/sys", trees.UdevRoot(), std::cout
-#ifdef ZELK_BENCH_KEEPS_TREE
-                ,
-                &watch
-#endif
-                ),
-          monitor([] {}, heard == Heard::Udev ? trees.udevRunWithControl : trees.udevRunWithout) {
-#ifdef ZELK_BENCH_KEEPS_TREE
-        monitor.Inform(watch);
-#endif
-        controller.InitializeApplication();
-    }
+        : ProductRig(trees.UdevRoot(),
+                     heard == Heard::Udev ? trees.udevRunWithControl : trees.udevRunWithout,
+                     [] {}) {}
 
     // Returns whether the poll ended as a poll without a box does.
     bool Poll() {
         controller.TimerCheck_Tick();
         return view.Text(ZELKUtil::Control::DeviceLabel) == "No device found";
     }
-
-#ifdef ZELK_BENCH_KEEPS_TREE
-    ZELKUtil::Hid::DeviceTreeWatch watch;
-    ZELKUtil::HidrawTransport hid{"/sys", "/dev", {}, &watch};
-#else
-    ZELKUtil::HidrawTransport hid{"/sys", "/dev"};
-#endif
-    ZELKUtil::SysfsDeviceProbe probe;
-    ZELKUtil::SteadyClock clock;
-    ReadPathModes modes;
-    ZELK device{hid, probe, clock, modes};
-    ZELKSim::ConsoleView view;
-    ZELKUtil::PosixProcessService processes{ZELK_BENCH_PACKAGE};
-    ZELKUtil::UpgradeController controller{
-        {view, clock, device, processes, ZELK_BENCH_PACKAGE, "x86_64"}};
-    ZELKUtil::HotplugMonitor monitor;
 };
 
 void PollWarm(benchmark::State& state, Trees& trees, Heard heard) {
@@ -113,7 +74,7 @@ void PollWarm(benchmark::State& state, Trees& trees, Heard heard) {
     if (!rig.Poll()) {  // the first poll reads everything
         state.SkipWithError("the poll saw a box");
     }
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         benchmark::DoNotOptimize(rig.Poll());
     }
 }
@@ -124,10 +85,8 @@ void PollAfterUevent(benchmark::State& state, Trees& trees) {
     }
     PollRig rig(trees, Heard::Udev);
     rig.Poll();
-    for (auto _ : state) {
-#ifdef ZELK_BENCH_KEEPS_TREE
-        rig.watch.Changed();  // what the monitor does on each uevent, before it runs the poll
-#endif
+    while (state.KeepRunning()) {
+        rig.Changed();  // what the monitor does on each uevent, before it runs the poll
         benchmark::DoNotOptimize(rig.Poll());
     }
 }
@@ -140,7 +99,7 @@ void Probe(benchmark::State& state, Trees& trees, bool first_sight) {
     }
     auto probe = std::make_unique<ZELKUtil::SysfsDeviceProbe>("/sys", trees.UdevRoot());
     benchmark::DoNotOptimize(probe->FindDevice(0x0471, 0xDF55, 0));
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         if (first_sight) {
             probe = std::make_unique<ZELKUtil::SysfsDeviceProbe>("/sys", trees.UdevRoot());
         }
@@ -155,7 +114,7 @@ void Enumerate(benchmark::State& state, Trees& trees, bool first_sight) {
     }
     auto hid = std::make_unique<ZELKUtil::HidrawTransport>("/sys", "/dev");
     hid->hid_free_enumeration(hid->hid_enumerate(0x14E3, 0x0706));
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         if (first_sight) {
             hid = std::make_unique<ZELKUtil::HidrawTransport>("/sys", "/dev");
         }
@@ -167,7 +126,7 @@ void HidapiEnumerate(benchmark::State& state, Trees& trees) {
     if (!trees.Show(state, static_cast<int>(state.range(0)))) {
         return;
     }
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         benchmark::DoNotOptimize(ZELKBench::HidapiEnumerate(0x14E3, 0));
     }
 }
@@ -177,7 +136,7 @@ void SmallRead(benchmark::State& state, Trees& trees) {
     if (!trees.Show(state, static_cast<int>(state.range(0)))) {
         return;
     }
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         benchmark::DoNotOptimize(
             ZELKUtil::Hid::ReadAttribute("/sys/bus/usb/devices/1-2", "idVendor"));
     }

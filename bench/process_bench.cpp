@@ -27,8 +27,6 @@
 #include "emulated_tree.h"
 #include "summary_reporter.h"
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -40,6 +38,7 @@ constexpr int kSettleMs = 2000;  // after the window shows: start-up done, the f
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
             const char* folder, int keep_fd = -1) {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
@@ -210,7 +209,7 @@ void ExecToWindowShown(benchmark::State& state, const Setup& setup) {
         return;
     }
     double rss_total = 0;
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         const auto started = Clock::now();
         const pid_t pid = StartProgram(setup);
         const auto shown = pid > 0 ? watcher.NextMap(std::chrono::seconds(30)) : std::nullopt;
@@ -229,7 +228,7 @@ void ExecToWindowShown(benchmark::State& state, const Setup& setup) {
 
 void IdleCpu(benchmark::State& state, const Setup& setup) {
     MapWatcher watcher(setup.display);
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         const pid_t pid = StartProgram(setup);
         if (pid <= 0 || !watcher.Ok() || !watcher.NextMap(std::chrono::seconds(30))) {
             Stop(pid);
@@ -259,7 +258,8 @@ int main(int argc, char** argv) {
     }
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--idle-seconds=", 15) == 0) {
-            setup.idle_seconds = std::max(1, std::atoi(argv[i] + 15));
+            setup.idle_seconds =
+                static_cast<int>(std::max(1L, std::strtol(argv[i] + 15, nullptr, 10)));
             argv[i] = const_cast<char*>("--idle-seconds-taken");
         }
     }

@@ -20,61 +20,26 @@
 #include <string>
 #include <vector>
 
-#include "app/hotplug_monitor.h"
-#include "console_view.h"
-#include "controller/upgrade_controller.h"
-#include "device/zelk.h"
 #include "emulated_tree.h"
-#include "hid/hidraw_transport.h"
-#include "hid/usb_device_probe.h"
-#include "platform/posix_process_service.h"
-#include "platform/steady_clock.h"
+#include "product_rig.h"
 #include "summary_reporter.h"
-
-#if __has_include("hid/device_tree_watch.h")
-#define ZELK_BENCH_KEEPS_TREE 1
-#include "hid/device_tree_watch.h"
-#endif
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The product's wiring on umockdev's tree, with a window that draws nothing.
-struct Rig {
+// The product's wiring on umockdev's tree, noting when the poll that a uevent runs starts.
+struct Rig : ZELKBench::ProductRig {
     explicit Rig(const std::string& udev_run)
-        : monitor(
-              [this] {
-                  // The monitor has read the event (and told the watch): the poll starts here.
-                  poll_started = Clock::now();
-                  controller.Main_OnDeviceChange();
-                  if (loop != nullptr) {
-                      loop->quit();
-                  }
-              },
-              udev_run) {
-#ifdef ZELK_BENCH_KEEPS_TREE
-        monitor.Inform(watch);
-#endif
-        controller.InitializeApplication();
-    }
+        : ProductRig("/run/udev", udev_run, [this] {
+              // The monitor has read the event (and told the watch): the poll starts here.
+              poll_started = Clock::now();
+              controller.Main_OnDeviceChange();
+              if (loop != nullptr) {
+                  loop->quit();
+              }
+          }) {}
 
-#ifdef ZELK_BENCH_KEEPS_TREE
-    ZELKUtil::Hid::DeviceTreeWatch watch;
-    ZELKUtil::HidrawTransport hid{"/sys", "/dev", {}, &watch};
-    ZELKUtil::SysfsDeviceProbe probe{"/sys", "/run/udev", std::cout, &watch};
-#else
-    ZELKUtil::HidrawTransport hid{"/sys", "/dev"};
-    ZELKUtil::SysfsDeviceProbe probe{"/sys", "/run/udev"};
-#endif
-    ZELKUtil::SteadyClock clock;
-    ReadPathModes modes;
-    ZELK device{hid, probe, clock, modes};
-    ZELKSim::ConsoleView view;
-    ZELKUtil::PosixProcessService processes{ZELK_BENCH_PACKAGE};
-    ZELKUtil::UpgradeController controller{
-        {view, clock, device, processes, ZELK_BENCH_PACKAGE, "x86_64"}};
-    ZELKUtil::HotplugMonitor monitor;
     QEventLoop* loop = nullptr;
     Clock::time_point poll_started;
 };
@@ -85,11 +50,14 @@ void UeventToPoll(benchmark::State& state, UMockdevTestbed* bed, const std::stri
         state.SkipWithError(("no monitor: " + rig.monitor.Error()).c_str());
         return;
     }
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         QEventLoop loop;
         rig.loop = &loop;
         rig.poll_started = {};
-        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
+        guard.start(2000);
         const auto sent = Clock::now();
         umockdev_testbed_uevent(bed, syspath.c_str(), "change");
         loop.exec();

@@ -148,7 +148,8 @@ int RunWindow(int argc, char** argv, const std::string& package) {
     // Every change of the box's presence reaches the window's event loop as a device change, as
     // the system's notification does; during a wait the controller remembers it.
     world.box.SetPresenceListener([&form, &controller](BoxMode /*mode*/) {
-        QMetaObject::invokeMethod(
+        // Qt owns the queued call until it has run.
+        QMetaObject::invokeMethod(  // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
             &form, [&controller] { controller.Main_OnDeviceChange(); }, Qt::QueuedConnection);
     });
     controller.InitializeApplication();
