@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   umockdev libumockdev-dev
   xvfb xauth
-  qemu-system-x86 busybox-static cpio kmod udev
+  qemu-system-x86 busybox-static cpio kmod udev dfu-util
   "$@"
 )
 
