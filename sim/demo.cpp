@@ -31,7 +31,7 @@ namespace ZELKSim {
 namespace {
 
 constexpr const char* kBoxVersion = "2.01";
-constexpr std::int64_t kConsoleLimitMs = 10 * 60 * 1000;
+constexpr std::int64_t kConsoleLimitMs = std::int64_t{10} * 60 * 1000;
 
 bool HasDisplay() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {

@@ -380,10 +380,10 @@ int EmulatedBox::UsbSetTimeout(hid_device* device, int nonblock, int timeout) {
     std::lock_guard lock(mutex_);
     ++timeoutSettings_;
     auto found = handles_.find(device);
-    if (found != handles_.end()) {
-        found->second->timeoutMs =
-            nonblock != 0 ? static_cast<std::uint32_t>(timeout) : kHidNoTimeout;
+    if (found == handles_.end()) {
+        return -1;
     }
+    found->second->timeoutMs = nonblock != 0 ? static_cast<std::uint32_t>(timeout) : kHidNoTimeout;
     return 0;
 }
 

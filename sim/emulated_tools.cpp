@@ -36,6 +36,8 @@ struct EmulatedProcessService::Step {
     std::int64_t afterMs = 0;
     std::string output;
     std::function<void()> effect;
+    // The tool exits in the same instant (its buffered output is flushed as it ends).
+    bool exits = false;
 };
 
 // A running emulated tool. Its steps run on the timeline (on the clock's worker thread in real
@@ -231,13 +233,15 @@ std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const Star
                 }
             });
     }
-    // The tool exits at its last step; its reader sees the end of the output a moment later.
-    timeline_.ScheduleAt(child.get(), at + 1, [weak = std::weak_ptr<Child>(child)] {
+    // The tool exits just after its last step, or with it; its reader sees the end of the output
+    // a moment later.
+    const std::int64_t exitAt = !steps.empty() && steps.back().exits ? at : at + 1;
+    timeline_.ScheduleAt(child.get(), exitAt, [weak = std::weak_ptr<Child>(child)] {
         if (auto c = weak.lock()) {
             c->Exit();
         }
     });
-    timeline_.ScheduleAt(child.get(), at + 2, [weak = std::weak_ptr<Child>(child)] {
+    timeline_.ScheduleAt(child.get(), exitAt + 1, [weak = std::weak_ptr<Child>(child)] {
         if (auto c = weak.lock()) {
             c->EndOutput();
         }
@@ -255,8 +259,8 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::Script(
         request.program == PackageFiles::kDfuUtil || request.program == PackageFiles::kDfuApp;
     if (downloadTool && Has(request.arguments, PackageFiles::kFpgaProgrammerImage)) {
         // The programmer firmware: started by the shell in the Tools folder, no output read.
-        return {{settings_.stepMs * 10, "", [this] {
-                     if (box_.Mode() == BoxMode::Bootloader) {
+        return {{settings_.stepMs * 10, "", [this, works = settings_.programmerFirmwareWorks] {
+                     if (works && box_.Mode() == BoxMode::Bootloader) {
                          box_.BecomeFpgaProgrammer();
                      }
                  }}};
@@ -394,11 +398,19 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::StaplScript(
         if (programmer && b != StaplBehaviour::NoIdcode && run >= settings_.staplMissedIdcodes) {
             const std::string id =
                 b == StaplBehaviour::GarbageIdcode ? "XYZ" : Hex(box_.FpgaIdcode(), 8);
-            steps.push_back({ms, "Export: key = \"IDCODE\", value = HEX " + id + "\n", nullptr});
             const std::string sum =
                 b == StaplBehaviour::GarbageChecksum ? "n/a" : Hex(box_.FpgaChecksum(), 4);
-            steps.push_back({ms, "Export: key = \"USERCODE\", CHECKSUM: " + sum + "\n", nullptr});
-            steps.push_back({ms, "Exit code = 0... Success\n\n", nullptr});
+            const std::string lines[] = {"Export: key = \"IDCODE\", value = HEX " + id + "\n",
+                                         "Export: key = \"USERCODE\", CHECKSUM: " + sum + "\n",
+                                         "Exit code = 0... Success\n\n"};
+            if (b == StaplBehaviour::BlankLineFirst) {
+                steps.front().output += "\n" + lines[0] + lines[1] + lines[2];
+                steps.front().exits = true;
+            } else {
+                for (const std::string& line : lines) {
+                    steps.push_back({ms, line, nullptr});
+                }
+            }
         } else {
             steps.push_back({ms,
                              "Error: device not found in the JTAG chain\nExit code = 9... "

@@ -29,6 +29,9 @@ enum class StaplBehaviour {
     GarbageChecksum,  // DEVICE_INFO prints a checksum that is no number
     Fails,            // ERASE and PROGRAM end with a failing exit line
     FailsSilently,    // ERASE and PROGRAM end without any exit line
+    // DEVICE_INFO's output arrives in one piece as the player exits (a redirected output is
+    // buffered), with an empty line between the banner and the exports.
+    BlankLineFirst,
 };
 
 struct ToolSettings {
@@ -36,6 +39,8 @@ struct ToolSettings {
     // Passes that only get as far as opening the device before the tool works, whatever the box.
     int dfuUtilOpeningPasses = 0;
     int dfuUtilBarLength = 10;  // '#' marks (or '=' steps) in the progress bar
+    // Whether the programmer firmware download turns a box in its bootloader into the programmer.
+    bool programmerFirmwareWorks = true;
     DfuAppBehaviour dfuApp = DfuAppBehaviour::Works;
     int dfuAppBlocks = 6;  // block lines in DFUAPP's log
     // The firmware version a successful download gives the box; "" means the package's version.

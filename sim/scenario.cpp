@@ -801,8 +801,12 @@ class Parser {
                                          {"garbage-idcode", StaplBehaviour::GarbageIdcode},
                                          {"garbage-checksum", StaplBehaviour::GarbageChecksum},
                                          {"fails", StaplBehaviour::Fails},
-                                         {"fails-silently", StaplBehaviour::FailsSilently}},
+                                         {"fails-silently", StaplBehaviour::FailsSilently},
+                                         {"blank-line-first", StaplBehaviour::BlankLineFirst}},
                                         &ToolSettings::stapl);
+        } else if (what == "programmer-firmware") {
+            ToolsChoice<bool>(t, {{"works", true}, {"fails", false}},
+                              &ToolSettings::programmerFirmwareWorks);
         } else if (what == "dfu-util-opening-passes") {
             ToolsNumber(t, kMaxCount, [](ToolSettings& s, std::int64_t v) {
                 s.dfuUtilOpeningPasses = static_cast<int>(v);

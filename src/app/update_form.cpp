@@ -7,6 +7,7 @@
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QTextCursor>
+#include <algorithm>
 
 namespace ZELKUtil {
 namespace {
@@ -147,6 +148,13 @@ void UpdateForm::InitializeComponent() {
         setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
     }
 
+    // Labels and check boxes size themselves to their text from the start, not only when a text
+    // is set later.
+    for (QLabel* label : {DeviceLabel, TextUpgradeVersion, LabelEye}) {
+        FitLabel(label);
+    }
+    FitCheckBoxes();
+
     TimerCheck->start();
 }
 
@@ -271,12 +279,12 @@ void UpdateForm::Refresh() {
 }
 
 int UpdateForm::LogHeight() const {
-    return TextOutput->height();
+    return qRound(TextOutput->height() / scale_.height());
 }
 
-void UpdateForm::SetLogHeight(int pixels) {
+void UpdateForm::SetLogHeight(int designPixels) {
     QRect r = TextOutput->geometry();
-    r.setHeight(pixels);
+    r.setHeight(qRound(designPixels * scale_.height()));
     TextOutput->setGeometry(r);
     Rebase(TextOutput);
 }
@@ -305,6 +313,27 @@ QCheckBox* UpdateForm::BoxFor(Control box) const {
         default:
             return nullptr;
     }
+}
+
+void UpdateForm::FitCheckBoxes() {
+    // Each box keeps the right edge of its design place ("Program ARM" draws its box there), so
+    // a text wider than the design leaves room at the left. Where the fonts are so wide that
+    // "Program FPGA" would then cover "Program ARM", it starts the design gap right of it instead.
+    const auto fit = [this](QCheckBox* box) {
+        QRect r = box->geometry();
+        const int right = r.right();
+        r.setWidth(std::max(r.width(), box->sizeHint().width()));
+        r.moveRight(right);
+        return r;
+    };
+    const int gap = CheckProgramFPGA->geometry().left() - CheckProgramArm->geometry().right();
+    const QRect arm = fit(CheckProgramArm);
+    QRect fpga = fit(CheckProgramFPGA);
+    fpga.moveLeft(std::max(fpga.left(), arm.right() + gap));
+    CheckProgramArm->setGeometry(arm);
+    CheckProgramFPGA->setGeometry(fpga);
+    Rebase(CheckProgramArm);
+    Rebase(CheckProgramFPGA);
 }
 
 void UpdateForm::FitLabel(QLabel* label) {

@@ -43,8 +43,9 @@ class UpdateForm final : public QWidget, public View {
     void AppendText(const std::string& text) override;
     void Clear() override;
     void Refresh() override;
+    // In pixels of the design scale, as every other geometry figure the controller knows.
     int LogHeight() const override;
-    void SetLogHeight(int pixels) override;
+    void SetLogHeight(int designPixels) override;
     void SetText(Control label, const std::string& text) override;
     std::string Text(Control label) const override;
     bool Checked(Control box) const override;
@@ -90,6 +91,7 @@ class UpdateForm final : public QWidget, public View {
     void Rebase(QWidget* widget);
     void ApplyAnchors();
     void FitLabel(QLabel* label);
+    void FitCheckBoxes();
     QLabel* LabelFor(Control label) const;
     QCheckBox* BoxFor(Control box) const;
 

@@ -2,6 +2,7 @@
 // bootloader, inside the poll, with its progress echoed as '#' marks, and is run again (up to three
 // passes) when it stopped right after trying to open the device.
 #include "controller/dfu_output.h"
+#include "controller/operator_texts.h"
 #include "controller/tool_arguments.h"
 #include "controller/upgrade_controller.h"
 #include "package/package_files.h"
@@ -11,9 +12,8 @@
 namespace ZELKUtil {
 namespace {
 
-constexpr const char* kPackageError = "\r\nError with upgrade package. Please contact Orvanta";
-constexpr const char* kDownloadFailed =
-    "\r\nFirmare download failed. Please unplug and re-plug converter box usb amd try again.\r\n";
+using OperatorTexts::kDownloadFailed;
+using OperatorTexts::kPackageError;
 constexpr const char* kOpeningDevice = "Opening DFU capable USB device...";
 
 }  // namespace
@@ -61,6 +61,9 @@ bool UpgradeController::RunArmDownload() {
     }
 
     view_.AppendText("\r\nDownloading " + profile.type.value_or("") + " Upgrade");
+    if (state_.upgradeMode == auto_upgrade) {
+        ++state_.autoDownloads;
+    }
     int retry = 0;
     for (;;) {
         const bool dfuUtil = state_.useDfuUtil != 0;
@@ -182,7 +185,6 @@ bool UpgradeController::ArmPassFailed(const std::string& description) {
     }
     view_.AppendText(kPackageError);
     state_.error_occurred = 1;
-    state_.checking_currently = 0;
     return false;
 }
 

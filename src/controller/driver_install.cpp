@@ -6,6 +6,10 @@
 namespace ZELKUtil {
 
 void UpgradeController::InstallDrivers(std::int32_t wait, std::int32_t silent) {
+    (void)RunDriverInstaller(wait, silent);
+}
+
+bool UpgradeController::RunDriverInstaller(std::int32_t wait, std::int32_t silent) {
     // The operating system's own architecture, not this program's.
     const bool x64 = nativeMachine_ == "x86_64";
     const std::string folder = state_.useDfuUtil != 0 ? PackageFiles::kDriverFolderLibusbk
@@ -23,24 +27,27 @@ void UpgradeController::InstallDrivers(std::int32_t wait, std::int32_t silent) {
         request.arguments.emplace_back("/s");
     }
     request.mode = StartMode::Shell;
-    request.onExit = [this] { InstrallDrivers_Exited(); };
+    request.onExit = [installing = state_.driversInstalling] {
+        InstrallDrivers_Exited(*installing);
+    };
 
     std::string reason;
     state_.driversProc = processes_.Start(request, &reason);
     if (!state_.driversProc) {
         view_.AppendText("\r\nError installing drivers. Please do so manually");
-        return;
+        return false;
     }
-    state_.driversInstalling = 1;
+    *state_.driversInstalling = 1;
     if (wait != 0) {
         WaitForExit(*state_.driversProc);
-        state_.driversInstalling = 0;
+        *state_.driversInstalling = 0;
         state_.driversInstalled = 1;
     }
+    return true;
 }
 
-void UpgradeController::InstrallDrivers_Exited() {
-    state_.driversInstalling = 0;
+void UpgradeController::InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling) {
+    driversInstalling = 0;
 }
 
 void UpgradeController::WaitForExit(ChildProcess& child) {

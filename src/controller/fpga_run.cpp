@@ -1,19 +1,25 @@
 // The FPGA run in three stages: the programmer firmware into the box in its bootloader; in
 // programmer mode the FPGA's identification and the start of an erase or programming run in the
 // background; and, poll by poll, its progress and its result.
+#include "controller/operator_texts.h"
 #include "controller/stapl_output.h"
 #include "controller/tool_arguments.h"
 #include "controller/upgrade_controller.h"
 #include "package/package_files.h"
 
 namespace ZELKUtil {
-namespace {
-
-constexpr const char* kPackageError = "\r\nError with upgrade package. Please contact Orvanta";
-
-}  // namespace
 
 bool UpgradeController::DownloadFpgaProgrammer() {
+    // The tool's end says nothing about its success; a box still in its bootloader at the next
+    // poll does. Three such tries in one visit mean the package cannot make the programmer.
+    if (state_.programmerTries >= kMaxProgrammerTries) {
+        PackageError();
+        return false;
+    }
+    ++state_.programmerTries;
+    if (state_.upgradeMode == auto_upgrade) {
+        ++state_.autoDownloads;
+    }
     StartRequest request;
     request.program = state_.useDfuUtil != 0 ? PackageFiles::kDfuUtil : PackageFiles::kDfuApp;
     // The tool runs in the Tools folder and is given the firmware by its bare name.
@@ -27,9 +33,7 @@ bool UpgradeController::DownloadFpgaProgrammer() {
     std::string reason;
     std::unique_ptr<ChildProcess> tool = processes_.Start(request, &reason);
     if (!tool) {
-        view_.AppendText(kPackageError);
-        state_.error_occurred = 1;
-        state_.checking_currently = 0;
+        PackageError();
         return false;
     }
     WaitForExit(*tool);
@@ -49,25 +53,17 @@ bool UpgradeController::IdentifyFpga(const std::string& file, std::optional<std:
         std::string reason;
         std::unique_ptr<ChildProcess> player = processes_.Start(request, &reason);
         if (!player) {
-            view_.AppendText(kPackageError);
-            state_.error_occurred = 1;
+            PackageError();
             return false;
         }
-        // Reading stops at the first empty line, or the end of output, read after the player
-        // has exited.
-        for (;;) {
-            const bool exited = player->HasExited();
-            const std::optional<std::string> line = ReadToolLine(*player);
-            if (!line || line->empty()) {
-                if (exited) {
-                    break;
-                }
-                if (!line) {
-                    WaitForExit(*player);
-                }
-                continue;
-            }
-            if (line->find("Export: key = \"IDCODE\"") != std::string::npos) {
+        // The whole output is read before anything is decided: the player may exit before its
+        // reader gets to an empty line, and lines after that one still count. Only the first
+        // IDCODE and the first CHECKSUM line of a pass are taken.
+        bool idcodeSeen = false;
+        bool checksumSeen = false;
+        while (const std::optional<std::string> line = ReadToolLine(*player)) {
+            if (!idcodeSeen && line->find("Export: key = \"IDCODE\"") != std::string::npos) {
+                idcodeSeen = true;
                 const std::optional<std::string> text = TextAfterLast(*line, "HEX ");
                 const std::optional<std::uint32_t> value = text ? ParseHex32(*text) : std::nullopt;
                 if (value) {
@@ -77,7 +73,8 @@ bool UpgradeController::IdentifyFpga(const std::string& file, std::optional<std:
                     state_.error_occurred = 1;
                 }
             }
-            if (line->find("CHECKSUM:") != std::string::npos) {
+            if (!checksumSeen && line->find("CHECKSUM:") != std::string::npos) {
+                checksumSeen = true;
                 const std::optional<std::string> text = TextAfterLast(*line, "CHECKSUM: ");
                 const std::optional<std::uint32_t> value = text ? ParseHex32(*text) : std::nullopt;
                 if (value) {
@@ -113,7 +110,10 @@ void UpgradeController::StartFpgaProgramming() {
     state_.fpga_image.clear();
     const FpgaVariant variant = ClassifyIdcode(idcode);
     view_.AppendText(VariantText(variant));
+    // Unticked, so that the text is written once and no player starts again until the operator
+    // ticks the box.
     if (variant == FpgaVariant::None) {
+        view_.SetChecked(Control::CheckProgramFPGA, false);
         return;
     }
     if (state_.current_profile) {
@@ -122,6 +122,7 @@ void UpgradeController::StartFpgaProgramming() {
     }
     if (state_.fpga_image.empty()) {
         view_.AppendText("\r\nError: FPGA Programming file missing\r\n");
+        view_.SetChecked(Control::CheckProgramFPGA, false);
         return;
     }
 
@@ -213,8 +214,6 @@ bool UpgradeController::FpgaPollStep() {
         return false;
     }
 
-    // Polls requested during the wait below do nothing.
-    state_.checking_currently = 1;
     if (succeeded == 0) {
         view_.AppendText("\r\n");
         view_.AppendText("\r\nError Programming FPGA");
@@ -227,7 +226,6 @@ bool UpgradeController::FpgaPollStep() {
     Wait(3500);
     state_.currently_programming_fpga = 0;
     state_.STAPL_Player.reset();
-    state_.checking_currently = 0;
     return true;
 }
 

@@ -36,7 +36,7 @@ void UpgradeController::UpdateForm_KeyDown(Key key, bool control) {
 }
 
 void UpgradeController::ButtonDiag_Click() {
-    print_diagnosis();
+    ExchangeWithBox(&UpgradeController::print_diagnosis);
 }
 
 void UpgradeController::buttonRestart_Click() {
@@ -51,9 +51,16 @@ void UpgradeController::buttonRestart_Click() {
 void UpgradeController::ButtonForce_Click() {
     state_.force_bootloader = 1;
     state_.error_occurred = 0;
+    // The operator starts over: the bounds that stopped a failing upgrade count afresh.
+    state_.autoDownloads = 0;
+    state_.bootloaderVisit = false;
 }
 
 void UpgradeController::ButtonAutoRings_Click() {
+    ExchangeWithBox(&UpgradeController::EnableRings);
+}
+
+void UpgradeController::EnableRings() {
     (void)device_.EnableQ750AutoRing();
 }
 

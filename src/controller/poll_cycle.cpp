@@ -2,11 +2,23 @@
 // FPGA programmer, or absent), tells the operator, and takes the next step of an upgrade. Nothing
 // but the controller state, the check boxes and labels, and the device handle link one poll to the
 // next.
+#include "controller/operator_texts.h"
 #include "controller/upgrade_controller.h"
 #include "controller/version_match.h"
 #include "device/zelk.h"
 
 namespace ZELKUtil {
+
+class UpgradeController::BusyScope {
+  public:
+    explicit BusyScope(std::int32_t& flag) : flag_(flag) { flag_ = 1; }
+    ~BusyScope() { flag_ = 0; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    std::int32_t& flag_;
+};
 
 void UpgradeController::TimerCheck_Tick() {
     view_.StopTimer();
@@ -15,15 +27,46 @@ void UpgradeController::TimerCheck_Tick() {
 }
 
 void UpgradeController::Main_OnDeviceChange() {
+    if (Busy()) {
+        // Seen after the running work: the box may have just restarted into another mode.
+        deviceChangePending_ = true;
+        return;
+    }
     CheckForZELK();
 }
 
 void UpgradeController::CheckForZELK() {
-    // A poll requested while one runs (a timer tick or a device change during a wait) does
-    // nothing at all: in particular it never repeats the FPGA run's completion step below.
-    if (state_.checking_currently != 0) {
+    // A poll requested while one runs, or while an operator's exchange with the box runs (a timer
+    // tick or a device change during a wait), does nothing at all: it never repeats the FPGA
+    // run's completion step and never touches the box's handle mid-exchange.
+    if (Busy()) {
         return;
     }
+    Poll();
+    RunRememberedDeviceChanges();
+}
+
+void UpgradeController::RunRememberedDeviceChanges() {
+    // Several changes during one piece of work make one poll.
+    while (deviceChangePending_ && !Busy()) {
+        deviceChangePending_ = false;
+        Poll();
+    }
+}
+
+void UpgradeController::ExchangeWithBox(void (UpgradeController::*action)()) {
+    if (Busy()) {
+        return;  // the operator's input waits while the window's thread is busy; never nested
+    }
+    {
+        const BusyScope exchange(exchangeUnderway_);
+        (this->*action)();
+    }
+    RunRememberedDeviceChanges();
+}
+
+void UpgradeController::Poll() {
+    const BusyScope poll(state_.checking_currently);
     if (state_.diagOutput != 0) {
         ServiceBookkeeping();
     }
@@ -32,14 +75,13 @@ void UpgradeController::CheckForZELK() {
     }
 
     // Guard and error state.
-    if (state_.checking_currently != 0 || state_.currently_programming_fpga != 0) {
+    if (state_.currently_programming_fpga != 0) {
         return;
     }
     if (state_.error_occurred != 0) {
         view_.SetText(Control::DeviceLabel, "Error occurred, please restart.");
         return;
     }
-    state_.checking_currently = 1;
 
     if (!Connect()) {
         return;
@@ -53,7 +95,20 @@ void UpgradeController::CheckForZELK() {
         return;
     }
 
-    // Eye indicator, in service mode, for the model that has eyes.
+    ShowEyeEvent();
+    ReportStatus(status);
+    StartBootloaderIfAsked();
+    if (bootloaderReady && !DispatchInBootloader()) {
+        return;
+    }
+    // Programmer dispatch.
+    if (programmerMode && view_.Checked(Control::CheckProgramFPGA)) {
+        StartFpgaProgramming();
+    }
+}
+
+void UpgradeController::ShowEyeEvent() {
+    // In service mode, for the model that has eyes.
     if (state_.current_profile && state_.current_profile->id == "Q750" &&
         view_.Shown(Control::LabelEye)) {
         const std::string event = device_.CheckEvent();
@@ -61,7 +116,9 @@ void UpgradeController::CheckForZELK() {
             view_.SetText(Control::LabelEye, event);
         }
     }
+}
 
+void UpgradeController::ReportStatus(std::string status) {
     // Status line; the connection line is already in the label and is not written twice.
     if (!status.empty() && view_.Text(Control::DeviceLabel).find(status) == std::string::npos) {
         view_.SetText(Control::DeviceLabel, status);
@@ -80,52 +137,48 @@ void UpgradeController::CheckForZELK() {
             state_.prevStatus = status;
         }
     }
+}
 
-    // Bootloader start. The check boxes stay ticked: they carry the request into the polls that
-    // find the box in its bootloader.
-    if (state_.connected != 0 &&
-        (state_.force_bootloader != 0 || view_.Checked(Control::CheckProgramArm) ||
-         view_.Checked(Control::CheckProgramFPGA))) {
+void UpgradeController::StartBootloaderIfAsked() {
+    // The check boxes stay ticked: they carry the request into the polls that find the box in its
+    // bootloader. A package without images has nothing to program: its ticks restart nothing;
+    // "Boot" still does.
+    const bool ticked = !PackageWithoutImages() && (view_.Checked(Control::CheckProgramArm) ||
+                                                    view_.Checked(Control::CheckProgramFPGA));
+    if (state_.connected != 0 && (state_.force_bootloader != 0 || ticked)) {
         state_.force_bootloader = 0;
         (void)device_.StartBootloader();
         state_.operation_underway = 1;
         Wait(3000);
     }
+}
 
-    // Bootloader dispatch: the FPGA comes first; its programmer firmware replaces the ARM run of
-    // this poll.
-    if (bootloaderReady) {
-        if (view_.Checked(Control::CheckProgramFPGA)) {
-            if (!DownloadFpgaProgrammer()) {
-                return;
-            }
-        } else if (view_.Checked(Control::CheckProgramArm)) {
-            if (!state_.current_profile) {
-                view_.AppendText("\r\nZELK type not known, please select manually");
-                view_.SetChecked(Control::CheckProgramArm, false);
-            } else if (!RunArmDownload()) {
-                return;
-            }
+bool UpgradeController::DispatchInBootloader() {
+    // The FPGA comes first; its programmer firmware replaces the ARM run of this poll.
+    if (view_.Checked(Control::CheckProgramFPGA)) {
+        return DownloadFpgaProgrammer();
+    }
+    if (view_.Checked(Control::CheckProgramArm)) {
+        if (!state_.current_profile) {
+            view_.AppendText("\r\nZELK type not known, please select manually");
+            view_.SetChecked(Control::CheckProgramArm, false);
+            return true;
         }
+        return RunArmDownload();
     }
-
-    // Programmer dispatch.
-    if (programmerMode && view_.Checked(Control::CheckProgramFPGA)) {
-        StartFpgaProgramming();
-    }
-
-    state_.checking_currently = 0;
+    return true;
 }
 
 void UpgradeController::ServiceBookkeeping() {
+    std::atomic<std::int32_t>& installing = *state_.driversInstalling;
     if (!state_.lastDriversInstalling) {
-        state_.lastDriversInstalling = state_.driversInstalling.load();
+        state_.lastDriversInstalling = installing.load();
     }
-    if (state_.driversInstalling == 0 && *state_.lastDriversInstalling == 1) {
+    if (installing == 0 && *state_.lastDriversInstalling == 1) {
         view_.AppendText("\r\nDriver Installation Finished");
         state_.driversInstalled = 1;
     }
-    state_.driversInstalling = 0;
+    installing = 0;
     state_.driversProc.reset();
 }
 
@@ -160,60 +213,81 @@ bool UpgradeController::Connect() {
             break;
         }
 
-        const ZelkProfile* match = nullptr;
-        for (const ZelkProfile& candidate : *state_.profiles) {
-            if (candidate.name == product) {
-                match = &candidate;
-                break;
-            }
-        }
-        if (match != nullptr) {
-            state_.current_profile = *match;
-            view_.SetText(Control::LabelMode, match->id);
-            // The entry of exactly this display name: with "ZELK" and "ZELK Q750" in the list a
-            // prefix match could pick the other variant, whose image would then be flashed.
-            const int index = match->type ? view_.ComboFindExact(*match->type) : -1;
-            if (index != view_.ComboSelectedIndex()) {
-                view_.SetComboSelectedIndex(index);
-                // The selection handler takes the first profile of that display name; the box
-                // named this one.
-                state_.current_profile = *match;
-            }
-        }
-
+        const ZelkProfile* match = AdoptProfileOf(product);
         const std::string line = CurrentModel() + " Version:      " + state_.version;
         view_.SetText(Control::DeviceLabel, line);
         view_.AppendText("\r\n" + line);
         state_.prevStatus = line;
         state_.operation_underway = 0;
-
-        if (match == nullptr) {
-            view_.AppendText("\r\nWrong upgrade package. Please contact Orvanta");
-            view_.SetChecked(Control::CheckProgramArm, false);
-            view_.SetChecked(Control::CheckProgramFPGA, false);
-            state_.checking_currently = 0;
-            return false;
-        }
-
-        if (UpToDate(state_.version)) {
-            if (state_.arm_just_programmed == 0) {
-                view_.AppendText("\r\n");
-                view_.AppendText("\r\nNo Upgrade Required");
-            }
-            view_.SetChecked(Control::CheckProgramArm, false);
-            view_.SetChecked(Control::CheckProgramFPGA, false);
-        } else if (state_.upgradeMode == auto_upgrade) {
-            if (state_.driversInstalled == 0) {
-                view_.AppendText("\r\nInstalling Drivers...");
-                InstallDrivers(1, 0);
-                Wait(3000);
-            }
-            view_.AppendText("\r\nStarting the upgrade in: 5..");
-            state_.startCountDown = 5;
-            Wait(1000);
-        }
-        break;
+        return DecideAfterConnection(match);
     }
+    return true;
+}
+
+const ZelkProfile* UpgradeController::AdoptProfileOf(const std::string& product) {
+    const ZelkProfile* match = nullptr;
+    for (const ZelkProfile& candidate : *state_.profiles) {
+        if (candidate.name == product) {
+            match = &candidate;
+            break;
+        }
+    }
+    if (match == nullptr) {
+        return nullptr;
+    }
+    state_.current_profile = *match;
+    view_.SetText(Control::LabelMode, match->id);
+    // The entry of exactly this display name: with "ZELK" and "ZELK Q750" in the list a prefix
+    // match could pick the other variant, whose image would then be flashed.
+    const int index = match->type ? view_.ComboFindExact(*match->type) : -1;
+    if (index != view_.ComboSelectedIndex()) {
+        view_.SetComboSelectedIndex(index);
+        // The selection handler takes the first profile of that display name; the box named this
+        // one.
+        state_.current_profile = *match;
+    }
+    return match;
+}
+
+bool UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
+    if (match == nullptr) {
+        view_.AppendText("\r\nWrong upgrade package. Please contact Orvanta");
+        view_.SetChecked(Control::CheckProgramArm, false);
+        view_.SetChecked(Control::CheckProgramFPGA, false);
+        return false;
+    }
+    if (PackageWithoutImages()) {
+        // Nothing to program: no countdown and no restart into a bootloader it cannot leave.
+        view_.AppendText(OperatorTexts::kPackageError);
+        return true;
+    }
+    if (UpToDate(state_.version)) {
+        state_.autoDownloads = 0;
+        if (state_.arm_just_programmed == 0) {
+            view_.AppendText("\r\n");
+            view_.AppendText("\r\nNo Upgrade Required");
+        }
+        view_.SetChecked(Control::CheckProgramArm, false);
+        view_.SetChecked(Control::CheckProgramFPGA, false);
+        return true;
+    }
+    if (state_.upgradeMode != auto_upgrade) {
+        return true;
+    }
+    if (state_.autoDownloads >= kMaxAutoDownloads) {
+        // The box came back from its downloads still without the package's version: flashing it
+        // again would change nothing but wear its flash.
+        PackageError();
+        return false;
+    }
+    if (state_.driversInstalled == 0) {
+        view_.AppendText("\r\nInstalling Drivers...");
+        InstallDrivers(1, 0);
+        Wait(3000);
+    }
+    view_.AppendText("\r\nStarting the upgrade in: 5..");
+    state_.startCountDown = 5;
+    Wait(1000);
     return true;
 }
 
@@ -235,9 +309,11 @@ void UpgradeController::Countdown() {
 bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
                                    bool& programmerMode) {
     if (!device_.GetManufacturer().empty()) {
+        NoteBootloaderFound(false);
         return true;
     }
     if (device_.CheckForFpgaProg() != 0) {
+        NoteBootloaderFound(false);
         status = "ZELK in fpga programming mode";
         programmerMode = true;
         return true;
@@ -252,12 +328,12 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
             view_.AppendText("\r\nWaiting for Driver...");
         }
     }
+    NoteBootloaderFound(code >= 0 && code <= 3);
     switch (code) {
         case 0:
             return true;
         case 1:
             InstallWrongDrivers();
-            state_.checking_currently = 0;
             return false;
         case 2:
         case 3:
@@ -274,15 +350,42 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
                 view_.SetText(Control::DeviceLabel, "No device found");
             }
             state_.connected = 0;
-            state_.checking_currently = 0;
             return false;
     }
 }
 
+void UpgradeController::NoteBootloaderFound(bool found) {
+    if (found && !state_.bootloaderVisit) {
+        state_.programmerTries = 0;
+        state_.installerStartFailed = false;
+    }
+    if (found) {
+        // "Boot" has been carried out; left set, it would send the box back here once upgraded.
+        state_.force_bootloader = 0;
+    }
+    state_.bootloaderVisit = found;
+}
+
 void UpgradeController::InstallWrongDrivers() {
+    // An installer that could not be started is not tried again in this bootloader visit: the
+    // operator has been told to install the driver by hand.
+    if (state_.installerStartFailed) {
+        return;
+    }
     view_.AppendText("\r\nIncorrect Drivers Loaded, installing new drivers...");
-    InstallDrivers(1, 0);
+    if (!RunDriverInstaller(1, 0)) {
+        state_.installerStartFailed = true;
+    }
     Wait(3000);
+}
+
+bool UpgradeController::PackageWithoutImages() const {
+    return state_.armImagePresent == 0 && state_.fpgaImagePresent == 0;
+}
+
+void UpgradeController::PackageError() {
+    view_.AppendText(OperatorTexts::kPackageError);
+    state_.error_occurred = 1;
 }
 
 bool UpgradeController::UpToDate(const std::string& boxVersion) const {

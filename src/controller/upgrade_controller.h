@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,10 +38,11 @@ class UpgradeController {
 
     void InitializeApplication();
 
-    // The two ways a poll is requested.
+    // The two ways a poll is requested. A device change that arrives while the window's thread is
+    // busy with the box is remembered and runs one poll as soon as that work has returned.
     void TimerCheck_Tick();
     void Main_OnDeviceChange();
-    // One poll.
+    // One poll; returns at once while a poll or an operator's exchange with the box runs.
     void CheckForZELK();
 
     void ComboZelkType_SelectedIndexChanged();
@@ -57,7 +59,9 @@ class UpgradeController {
     // Runs the package's driver installer for the bootloader (wait: block until it has ended;
     // silent: without its own pages).
     void InstallDrivers(std::int32_t wait, std::int32_t silent);
-    void InstrallDrivers_Exited();
+    // The installer's exit notification. It may run on another thread after the controller is
+    // gone, so it is given the shared flag rather than the controller.
+    static void InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling);
 
     // Closing the window: closes the box's handle. Running children are left alone.
     void Dispose();
@@ -70,22 +74,61 @@ class UpgradeController {
     static constexpr std::int64_t kChildPollMs = 50;
     static constexpr std::int64_t kOutputPollMs = 10;
 
+    // Automatic downloads after which a box that comes back without the package's version is not
+    // counted down again: the first may have failed and the operator re-plugged, the second shows
+    // that the package cannot bring the box to its version.
+    static constexpr std::int32_t kMaxAutoDownloads = 2;
+    // Programmer firmware downloads in one bootloader visit before giving up.
+    static constexpr std::int32_t kMaxProgrammerTries = 3;
+
     // Handles one line of the FPGA tool's background run, on the output-reading thread.
     static void STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line);
 
   private:
+    // Holds one flag at 1 for its lifetime: the poll's checking_currently, or the mark of an
+    // operator's exchange with the box.
+    class BusyScope;
+
     std::string PackagePath(const std::string& relative) const;
     void Wait(std::int64_t ms) { clock_.SleepMs(ms); }
     void WaitForExit(ChildProcess& child);
+
+    // The window's thread is inside a poll or an operator's exchange with the box: a nested poll
+    // would close or read the box's handle under that exchange.
+    bool Busy() const { return state_.checking_currently != 0 || exchangeUnderway_ != 0; }
+    void Poll();
+    void RunRememberedDeviceChanges();
+    // Runs an operator action that talks to the box, with polls held off meanwhile.
+    void ExchangeWithBox(void (UpgradeController::*action)());
+    void EnableRings();
 
     // Poll steps that need more than a few lines.
     void ServiceBookkeeping();
     // Returns false when the poll has ended.
     bool Connect();
+    // Makes the first profile named by the box's product string current; null when none is.
+    const ZelkProfile* AdoptProfileOf(const std::string& product);
+    // What a new connection leads to; false when the poll has ended.
+    bool DecideAfterConnection(const ZelkProfile* match);
     void Countdown();
     // Returns false when the poll has ended.
     bool ProbeModes(std::string& status, bool& bootloaderReady, bool& programmerMode);
+    void ShowEyeEvent();
+    // The status line and, when the box shows the package's version, the completion line.
+    void ReportStatus(std::string status);
+    void StartBootloaderIfAsked();
+    // Starts the run that a box ready in its bootloader is ticked for; false when it has ended
+    // the poll.
+    bool DispatchInBootloader();
+    // Where the last probe found the box, for the per-visit bounds.
+    void NoteBootloaderFound(bool found);
     void InstallWrongDrivers();
+    // Starts the installer as InstallDrivers does; false when it could not be started.
+    bool RunDriverInstaller(std::int32_t wait, std::int32_t silent);
+    // The package names no image at all: it can program nothing.
+    bool PackageWithoutImages() const;
+    // Appends the package error and sets the error state.
+    void PackageError();
     bool UpToDate(const std::string& boxVersion) const;
     std::string CurrentModel() const;
 
@@ -116,6 +159,8 @@ class UpgradeController {
     std::string packageFolder_;
     std::string nativeMachine_;
     UpgradeState state_;
+    std::int32_t exchangeUnderway_ = 0;
+    bool deviceChangePending_ = false;
 };
 
 }  // namespace ZELKUtil

@@ -50,8 +50,10 @@ struct UpgradeState {
     std::int32_t error_occurred = 0;
     std::int32_t currently_programming_fpga = 0;
     std::int32_t fpga_erase_first = 0;
-    // Also cleared by the installer's exit notification, which may run on another thread.
-    std::atomic<std::int32_t> driversInstalling{0};
+    // Also cleared by the installer's exit notification, which runs on another thread and may run
+    // after the controller is gone (children outlive the utility): shared with that notification.
+    std::shared_ptr<std::atomic<std::int32_t>> driversInstalling =
+        std::make_shared<std::atomic<std::int32_t>>(0);
     std::int32_t driversInstalled = 0;
     std::int32_t fpga_usb_quick = 1;
     std::optional<ZelkProfile> current_profile;
@@ -67,6 +69,18 @@ struct UpgradeState {
     std::int32_t skip = 1;
     // driversInstalling as the first service-mode poll saw it; never updated afterwards.
     std::optional<std::int32_t> lastDriversInstalling;
+
+    // What keeps a failing upgrade from repeating itself for ever.
+    // Downloads made in automatic mode since a box last showed the package's version (or since
+    // "Boot"): a box that keeps coming back without that version is not flashed again and again.
+    std::int32_t autoDownloads = 0;
+    // The box was found in its bootloader by the last poll that looked for it. A visit begins with
+    // the first poll that finds it there and ends with the first that finds it elsewhere.
+    bool bootloaderVisit = false;
+    // Programmer firmware downloads started in this bootloader visit.
+    std::int32_t programmerTries = 0;
+    // The driver installer could not be started in this bootloader visit.
+    bool installerStartFailed = false;
 
     // What the FPGA tool's output reader hands to the window's thread. Shared, so that a reader
     // thread that outlives the controller (children outlive the utility) never writes into freed

@@ -39,6 +39,7 @@ class View {
     virtual void Clear() = 0;
     // Repaints the log at once while the window's thread is busy.
     virtual void Refresh() = 0;
+    // The log's height in pixels of the design scale (the window scales them with its font).
     virtual int LogHeight() const = 0;
     virtual void SetLogHeight(int pixels) = 0;
 

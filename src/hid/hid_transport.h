@@ -7,7 +7,8 @@
 // operations through this interface so that the platform backend (hidraw on Linux) and the box
 // emulator of the tests are interchangeable. Results are integers, never exceptions:
 // a positive byte count, 0 when an interrupt read's time-out expired, -1 for a failure, -2 when a
-// write's time-out expired, and a null record from a failed open.
+// write's time-out expired, and a null record from a failed open. Every call given a null record
+// returns -1 (hid_close and hid_error do nothing) and touches nothing.
 
 // One open HID interface. Callers hold a pointer and never look inside; each backend derives its
 // own record from this base. Created by hid_open, destroyed only by hid_close.
@@ -38,7 +39,7 @@ class HidTransport {
 
     virtual hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                                  const wchar_t* serial_number, int exclusive) = 0;
-    // Sets the record's time-out for writes and interrupt reads; always returns 0.
+    // Sets the record's time-out for writes and interrupt reads; returns 0.
     virtual int hid_set_nonblocking(hid_device* device, int nonblock, int timeout) = 0;
     virtual int hid_write(hid_device* device, const unsigned char* data, std::size_t length) = 0;
     // Next input report from the interrupt pipe within the time-out: bytes after the report-ID

@@ -306,12 +306,18 @@ hid_device* HidrawTransport::hid_open_path(const char* path, int exclusive) {
 }
 
 int HidrawTransport::hid_set_nonblocking(hid_device* device, int nonblock, int timeout) {
+    if (device == nullptr) {
+        return -1;  // a closed or never opened box: nothing to touch
+    }
     AsHidraw(device)->timeout_ms =
         nonblock != 0 ? static_cast<std::uint32_t>(timeout) : kHidNoTimeout;
     return 0;
 }
 
 int HidrawTransport::hid_write(hid_device* device, const unsigned char* data, std::size_t length) {
+    if (device == nullptr) {
+        return -1;  // a closed or never opened box: nothing to touch
+    }
     HidrawDevice* dev = AsHidraw(device);
     const auto deadline = DeadlineFor(dev->timeout_ms);
     if (!dev->writer) {
@@ -336,6 +342,9 @@ int HidrawTransport::hid_write(hid_device* device, const unsigned char* data, st
 
 int HidrawTransport::hid_write_untimed(hid_device* device, const unsigned char* data,
                                        std::size_t length) {
+    if (device == nullptr) {
+        return -1;
+    }
     HidrawDevice* dev = AsHidraw(device);
     const std::uint32_t timeout = dev->timeout_ms;
     dev->timeout_ms = kHidNoTimeout;
@@ -345,6 +354,9 @@ int HidrawTransport::hid_write_untimed(hid_device* device, const unsigned char* 
 }
 
 int HidrawTransport::hid_read_int(hid_device* device, unsigned char* data, std::size_t length) {
+    if (device == nullptr) {
+        return -1;  // a closed or never opened box: nothing to touch
+    }
     HidrawDevice* dev = AsHidraw(device);
     const auto deadline = DeadlineFor(dev->timeout_ms);
     // The transfer counts the report-ID byte. hidraw leaves that byte out for a device without
@@ -390,6 +402,9 @@ int HidrawTransport::hid_read_int(hid_device* device, unsigned char* data, std::
 }
 
 int HidrawTransport::hid_read(hid_device* device, unsigned char* data, std::size_t length) {
+    if (device == nullptr) {
+        return -1;  // a closed or never opened box: nothing to touch
+    }
     HidrawDevice* dev = AsHidraw(device);
     const std::size_t size = std::min(length, kMaxIoctlSize);
     if (size == 0) {
@@ -410,6 +425,9 @@ int HidrawTransport::hid_read(hid_device* device, unsigned char* data, std::size
 
 int HidrawTransport::GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
                                   std::size_t maxlen) {
+    if (device == nullptr) {
+        return -1;
+    }
     HidrawDevice* dev = AsHidraw(device);
     // The fd itself tells whether the interface is still there: once it is gone the node's
     // number may already belong to another device.
@@ -477,6 +495,9 @@ int HidrawTransport::hid_get_serial_number_string(hid_device* device, wchar_t* s
 
 int HidrawTransport::hid_get_indexed_string(hid_device* device, int /*string_index*/,
                                             wchar_t* /*string*/, std::size_t /*maxlen*/) {
+    if (device == nullptr) {
+        return -1;
+    }
     // hidraw offers no way to ask a device for a string descriptor by index.
     AsHidraw(device)->RecordError(EOPNOTSUPP);
     return -1;
@@ -484,6 +505,9 @@ int HidrawTransport::hid_get_indexed_string(hid_device* device, int /*string_ind
 
 int HidrawTransport::hid_send_feature_report(hid_device* device, const unsigned char* data,
                                              std::size_t length) {
+    if (device == nullptr) {
+        return -1;
+    }
     HidrawDevice* dev = AsHidraw(device);
     if (length == 0 || length > kMaxIoctlSize) {
         dev->RecordError(EINVAL);
@@ -498,6 +522,9 @@ int HidrawTransport::hid_send_feature_report(hid_device* device, const unsigned 
 
 int HidrawTransport::hid_get_feature_report(hid_device* device, unsigned char* data,
                                             std::size_t length) {
+    if (device == nullptr) {
+        return -1;
+    }
     HidrawDevice* dev = AsHidraw(device);
     if (length == 0 || length > kMaxIoctlSize) {
         dev->RecordError(EINVAL);

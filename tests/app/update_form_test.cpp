@@ -46,7 +46,17 @@ TEST(UpdateForm, BuildsEveryControlAtTheDesignScale) {
         QWidget* w = form.Widget(e.control);
         ASSERT_NE(w, nullptr);
         SCOPED_TRACE(w->objectName().toStdString());
-        EXPECT_EQ(w->geometry(), e.rect);
+        if (qobject_cast<QLabel*>(w) != nullptr && !e.rect.isEmpty()) {
+            // Sized to its text from the start, in its place.
+            EXPECT_EQ(w->geometry().topLeft(), e.rect.topLeft());
+            EXPECT_EQ(w->size(), w->sizeHint());
+        } else if (qobject_cast<QCheckBox*>(w) != nullptr) {
+            // Wide enough for its text (their places: below).
+            EXPECT_GE(w->width(), w->sizeHint().width());
+            EXPECT_EQ(w->geometry().top(), e.rect.top());
+        } else {
+            EXPECT_EQ(w->geometry(), e.rect);
+        }
         EXPECT_EQ(form.Shown(e.control), e.shown);
         QString text;
         if (auto* l = qobject_cast<QLabel*>(w)) {
@@ -82,9 +92,37 @@ TEST(UpdateForm, BuildsEveryControlAtTheDesignScale) {
     }
 }
 
+TEST(UpdateForm, CheckBoxesFitTheirTextSideBySideAndTheServiceLogShrinkIsScaled) {
+    for (const QSizeF scale : {QSizeF(1.0, 1.0), QSizeF(1.5, 1.5), QSizeF(2.0, 2.0)}) {
+        SCOPED_TRACE(scale.width());
+        UpdateForm form(scale);
+        const QRect arm = form.Widget(Control::CheckProgramArm)->geometry();
+        const QRect fpga = form.Widget(Control::CheckProgramFPGA)->geometry();
+        // "Program ARM" draws its box at the right: that edge stays at its design place.
+        EXPECT_EQ(arm.right() + 1, qRound(155 * scale.width()));
+        EXPECT_GE(arm.width(), form.Widget(Control::CheckProgramArm)->sizeHint().width());
+        EXPECT_GE(fpga.width(), form.Widget(Control::CheckProgramFPGA)->sizeHint().width());
+        // "Program FPGA" keeps its right edge too, unless the text is so wide that it would then
+        // cover "Program ARM": it then starts the design gap right of it.
+        const int gap = qRound(6 * scale.width());
+        EXPECT_GE(fpga.left(), arm.right() + gap);
+        EXPECT_TRUE(fpga.right() + 1 == qRound(257 * scale.width()) ||
+                    fpga.left() <= arm.right() + gap + 1);
+
+        // Service mode's shorter log ends where the service row begins, at any scale.
+        EXPECT_EQ(form.LogHeight(), 239);
+        form.SetLogHeight(form.LogHeight() - 21);
+        EXPECT_EQ(form.LogHeight(), 218);
+        EXPECT_LE(form.Widget(Control::TextOutput)->geometry().bottom(),
+                  form.Widget(Control::ButtonAutoRings)->geometry().top());
+    }
+}
+
 TEST(UpdateForm, AnchoringWhenResized) {
     UpdateForm form(QSizeF(1.0, 1.0));
     form.show();
+    const QRect arm = form.Widget(Control::CheckProgramArm)->geometry();
+    const QRect fpga = form.Widget(Control::CheckProgramFPGA)->geometry();
     // The log shortened by service mode keeps its new bottom distance.
     form.SetLogHeight(form.LogHeight() - 21);
     form.resize(317 + 100, 355 + 60);
@@ -93,15 +131,15 @@ TEST(UpdateForm, AnchoringWhenResized) {
     EXPECT_EQ(form.Widget(Control::ButtonForce)->geometry(), QRect(345, 23, 60, 21));
     EXPECT_EQ(form.Widget(Control::ButtonDiag)->geometry(), QRect(15, 54, 60, 21));
     EXPECT_EQ(form.Widget(Control::ButtonAutoRings)->geometry(), QRect(15, 364, 84, 21));
-    EXPECT_EQ(form.Widget(Control::LabelEye)->geometry(), QRect(105, 368, 25, 13));
-    EXPECT_EQ(form.Widget(Control::CheckProgramArm)->geometry(), QRect(113, 391, 92, 17));
-    EXPECT_EQ(form.Widget(Control::CheckProgramFPGA)->geometry(), QRect(211, 391, 96, 17));
+    EXPECT_EQ(form.Widget(Control::LabelEye)->geometry().topLeft(), QPoint(105, 368));
+    EXPECT_EQ(form.Widget(Control::CheckProgramArm)->geometry(), arm.translated(50, 60));
+    EXPECT_EQ(form.Widget(Control::CheckProgramFPGA)->geometry(), fpga.translated(50, 60));
     EXPECT_EQ(form.Widget(Control::DeviceLabel)->geometry().topLeft(), QPoint(12, 31));
     EXPECT_EQ(form.Widget(Control::LabelMode)->geometry().topLeft(), QPoint(15, 392));
     // Back to the design size, everything where it started.
     form.resize(317, 355);
     EXPECT_EQ(form.Widget(Control::TextOutput)->geometry(), QRect(15, 86, 290, 218));
-    EXPECT_EQ(form.Widget(Control::CheckProgramArm)->geometry(), QRect(63, 331, 92, 17));
+    EXPECT_EQ(form.Widget(Control::CheckProgramArm)->geometry(), arm);
 }
 
 TEST(UpdateForm, LogAppendsExactlyAtTheEndAndCannotBeEdited) {

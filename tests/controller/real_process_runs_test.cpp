@@ -3,6 +3,10 @@
 // download tool's progress bar.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "platform/posix_process_service.h"
 #include "support/controller_rig.h"
 
@@ -76,6 +80,27 @@ TEST(ArmDownloadOutput, BarPrintedJustBeforeTheExitIsShownWhole) {
                       "\r\nDone."
                       "\r\nPerforming Upgrade...\r\n");
     }
+}
+
+TEST(DriverInstall, ExitNotificationOutlivesTheController) {
+    std::shared_ptr<std::atomic<std::int32_t>> installing;
+    {
+        Testing::ControllerRig rig;
+        rig.pkg.Write("a.bin", "a");
+        rig.Package("2.04", Testing::Detail("ZELK", "ZELK", "ZELK", "a.bin"));
+        rig.pkg.WriteProgram("Drivers/libusbk/dpinst_x64", "#!/bin/sh\nsleep 0.2\n");
+        PosixProcessService processes(rig.pkg.Root());
+        rig.Start(&processes);
+        rig.controller->InstallDrivers(0, 0);
+        installing = rig.State().driversInstalling;
+        EXPECT_EQ(*installing, 1);
+        // The window closes while the installer runs; the installer outlives the utility.
+        rig.controller.reset();
+    }
+    for (int i = 0; i < 1000 && *installing != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(*installing, 0);
 }
 
 }  // namespace

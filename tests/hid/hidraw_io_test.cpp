@@ -187,6 +187,15 @@ TEST_F(HidrawIo, UnpluggedDeviceFailsEveryCallUntilClosed) {
     EXPECT_NE(transport.hid_error(device), nullptr);
     EXPECT_EQ(transport.hid_open(kVid, kPid, nullptr, 0), nullptr);
     transport.hid_close(device);
+
+    // A caller that already closed its record (or never had one) gets -1 and nothing is touched.
+    EXPECT_EQ(transport.hid_set_nonblocking(nullptr, 1, 100), -1);
+    EXPECT_EQ(transport.hid_read_int(nullptr, buffer.data(), 65), -1);
+    EXPECT_EQ(transport.hid_write(nullptr, buffer.data(), 65), -1);
+    EXPECT_EQ(transport.hid_read(nullptr, buffer.data(), 65), -1);
+    EXPECT_EQ(transport.hid_get_product_string(nullptr, text, 8), -1);
+    EXPECT_EQ(transport.hid_error(nullptr), nullptr);
+    transport.hid_close(nullptr);
 }
 
 TEST_F(HidrawIo, ProductStringIsDecodedAndCutToTheBuffer) {
