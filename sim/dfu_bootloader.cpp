@@ -53,7 +53,7 @@ std::string MakeFirmwareImage(const std::string& version, std::size_t size) {
     field.resize(kVersionField, '\0');
     image += field;
     const std::uint32_t crc =
-        Crc32({reinterpret_cast<const unsigned char*>(image.data()), image.size()});  // NOLINT
+        Crc32({reinterpret_cast<const unsigned char*>(image.data()), image.size()});
     for (int i = 0; i < 4; ++i) {
         image.push_back(static_cast<char>(crc >> (8 * i)));
     }

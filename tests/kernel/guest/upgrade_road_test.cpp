@@ -24,7 +24,7 @@ namespace {
 
 namespace PackageFiles = ZELKUtil::PackageFiles;
 
-constexpr std::size_t kImageSize = 256 * 1024;
+constexpr std::size_t kImageSize = std::size_t{256} * 1024;
 constexpr const char* kFailed =
     "\r\nFirmare download failed. Please unplug and re-plug converter box usb amd try again.\r\n";
 constexpr const char* kGaveUp = "\r\nError with upgrade package. Please contact Orvanta";
@@ -149,6 +149,48 @@ TEST(RealDfuUtil, FailureRoads) {
         EXPECT_EQ(run.substr(run.size() - std::string(r.end).size()), r.end) << run;
         EXPECT_EQ(road.rig.box.FirmwareVersion(), "2.01");
     }
+}
+
+// Without the udev rule the box's hidraw node belongs to root: a user who is not root is told,
+// once, that the box is there and what lets this user open it; service mode says why the open
+// failed. (Root opens any node, so the controller runs in a child that has dropped root.)
+TEST(AccessNotice, ABoxThisUserMayNotOpenIsReportedOnce) {
+    RealToolRoad road;
+    ASSERT_TRUE(road.rig.Plugged());
+    hid_device_info* node = road.rig.hid.hid_enumerate(0x14E3, 0x0706);
+    ASSERT_NE(node, nullptr);
+    const std::string reason = std::string("\r\nCannot open ") + node->path +
+                               ": open: Permission denied\r\nA ZELK box is connected, but this "
+                               "user may not open it.";
+    road.rig.hid.hid_free_enumeration(node);
+    ASSERT_EQ(::chmod(road.pkg.Root().c_str(), 0755), 0);
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(10);
+        }
+        road.controller.InitializeApplication();
+        road.controller.UpdateForm_KeyDown(ZELKUtil::Key::M, true);
+        for (int poll = 0; poll < 3; ++poll) {
+            road.controller.TimerCheck_Tick();
+        }
+        std::puts("");
+        std::fflush(stdout);
+        const std::string& log = road.view.log;
+        const bool once = log.find("may not open it") == log.rfind("may not open it");
+        ::_exit(log.rfind(reason, 0) == 0 && once &&
+                        log.find("70-zelk-upgrade.rules") != std::string::npos
+                    ? 0
+                    : 11);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "10: cannot drop root; 11: the log does not begin with the reason and the notice, "
+           "once: "
+        << reason;
 }
 
 }  // namespace
