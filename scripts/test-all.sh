@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test suite: the debug build, then the address/undefined-
-# behaviour sanitizer build, then the thread sanitizer build (the suites without the window).
+# behaviour sanitizer build, then the thread sanitizer build (the suites without the window);
+# then builds the Debian package, checks it with lintian, installs it and runs it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -17,3 +18,5 @@ for preset in debug asan tsan; do
     ./scripts/bench.sh --smoke
   fi
 done
+echo "=== Debian package: build, lintian, install, run"
+./scripts/check-deb.sh

@@ -43,6 +43,7 @@ class HidrawTransport : public HidTransport {
     int hid_get_product_string(hid_device* device, wchar_t* string, std::size_t maxlen) override;
     void hid_close(hid_device* device) override;
     const wchar_t* hid_error(hid_device* device) override;
+    std::vector<HidOpenFailure> hid_open_failures() override { return open_failures_; }
 
     // The interfaces with the IDs (0 and 0: all) that can be opened for reading and writing and
     // are not held exclusively, in hidraw minor-number order; null when none.
@@ -71,6 +72,10 @@ class HidrawTransport : public HidTransport {
     std::vector<Node> ReadNodes();
     std::optional<Node> ReadNode(int class_fd, const std::string& name) const;
 
+    // Enumeration and open by path that note why an interface could not be opened.
+    hid_device_info* Enumerate(unsigned short vendor_id, unsigned short product_id,
+                               std::vector<HidOpenFailure>* failures);
+    hid_device* OpenPath(const char* path, int exclusive, std::vector<HidOpenFailure>* failures);
     int GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
                      std::size_t maxlen);
 
@@ -81,6 +86,7 @@ class HidrawTransport : public HidTransport {
     Hid::KeptAnswer<std::vector<Node>> kept_nodes_;
     // The nodes seen in the last listing, by the inode of their entry in the class folder.
     std::unordered_map<ino_t, Node> known_nodes_;
+    std::vector<HidOpenFailure> open_failures_;  // of the last hid_open
 };
 
 }  // namespace ZELKUtil

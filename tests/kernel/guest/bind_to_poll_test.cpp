@@ -36,7 +36,7 @@ TEST(BindToPoll, PrintsTheTimeFromTheBindToThePollThatSeesTheBox) {
     ZELKSim::EmulatedBox box(boxClock, Q750());
     box.SetFirmwareVersion("2.04");
     box.Unplug();
-    GadgetBox gadget(box);
+    GadgetBox gadget(box, boxClock);
     std::string error;
     ASSERT_TRUE(gadget.Start(&error)) << error;
 
