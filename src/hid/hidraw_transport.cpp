@@ -202,21 +202,25 @@ std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() {
         return nodes;
     }
     const int dir_fd = ::dirfd(dir);
+    const bool remember = Hid::InodesStayUnique(dir_fd);
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') {
             continue;
         }
         // A node's number, IDs and name never change while it exists, and a node that comes later
-        // under the same name has a new entry with an inode number of its own.
-        if (const auto seen = known_nodes_.find(entry->d_ino); seen != known_nodes_.end()) {
+        // under the same name has a new entry with an inode number of its own (on sysfs).
+        const auto seen = remember ? known_nodes_.find(entry->d_ino) : known_nodes_.end();
+        if (seen != known_nodes_.end()) {
             nodes.push_back(seen->second);
             known.emplace(entry->d_ino, seen->second);
             continue;
         }
         if (auto node = ReadNode(dir_fd, name)) {
             nodes.push_back(*node);
-            known.emplace(entry->d_ino, std::move(*node));
+            if (remember) {
+                known.emplace(entry->d_ino, std::move(*node));
+            }
         }
     }
     ::closedir(dir);

@@ -1,5 +1,7 @@
 #include "hid/sysfs_file.h"
 
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <array>
@@ -52,6 +54,12 @@ std::optional<std::string> ReadSmallFile(const std::string& path, int dir_fd) {
         return std::nullopt;
     }
     return content;
+}
+
+bool InodesStayUnique(int dir_fd) {
+    struct statfs about {};
+    return ::fstatfs(dir_fd, &about) == 0 &&
+           (about.f_type == SYSFS_MAGIC || about.f_type == TMPFS_MAGIC);
 }
 
 std::optional<std::string> ReadAttribute(const std::string& directory, const std::string& name,

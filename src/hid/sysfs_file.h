@@ -13,6 +13,10 @@ namespace ZELKUtil::Hid {
 // path again for every file.
 std::optional<std::string> ReadSmallFile(const std::string& path, int dir_fd = AT_FDCWD);
 
+// Whether the folder's file system never gives a new entry the inode number of one that went
+// (sysfs, tmpfs): only there may what was read of an entry be remembered by its inode number.
+bool InodesStayUnique(int dir_fd);
+
 // A sysfs attribute: the file's first line without its line end, or nullopt.
 std::optional<std::string> ReadAttribute(const std::string& directory, const std::string& name,
                                          int dir_fd = AT_FDCWD);

@@ -224,15 +224,17 @@ int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
     // ID holds the patterns exactly when both IDs are equal.
     std::vector<DevicePlace> matches;
     std::unordered_map<ino_t, unsigned> vendors;
+    const bool remember = Hid::InodesStayUnique(folder.Fd());
     while (const auto entry = folder.Next()) {
         // An interface (bus-port:config.interface) has no IDs of its own.
         if (entry->name.find(':') != std::string::npos) {
             continue;
         }
         // A device's vendor ID never changes, and the folder's entry for a device that comes
-        // later under the same name is a new one, with an inode number of its own.
+        // later under the same name is a new one, with an inode number of its own (on sysfs,
+        // which never hands out an inode number twice).
         std::optional<unsigned> vendor;
-        if (const auto known = vendors_.find(entry->inode); known != vendors_.end()) {
+        if (const auto known = vendors_.find(entry->inode); remember && known != vendors_.end()) {
             vendor = known->second;
         } else {
             vendor = ParseHex16(Hid::ReadAttribute(entry->name, "idVendor", folder.Fd()));
@@ -240,7 +242,9 @@ int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
         if (!vendor) {
             continue;
         }
-        vendors.emplace(entry->inode, *vendor);
+        if (remember) {
+            vendors.emplace(entry->inode, *vendor);
+        }
         if (static_cast<int>(*vendor) != vendor_id) {
             continue;
         }
