@@ -10,6 +10,7 @@ packages=(
   umockdev libumockdev-dev
   xvfb xauth lintian
   qemu-system-x86 busybox-static cpio kmod udev dfu-util
+  libbenchmark-dev libhidapi-dev libxcb1-dev
   "$@"
 )
 

@@ -13,6 +13,10 @@ for preset in debug asan tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: test"
   ctest --preset "$preset" -j "$jobs"
+  if [ "$preset" = debug ]; then
+    echo "=== benchmarks: one iteration each"
+    ./scripts/bench.sh --smoke
+  fi
 done
 echo "=== Debian package: build, lintian, install, run"
 ./scripts/check-deb.sh

@@ -5,10 +5,12 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 
 #include "app/form_wiring.h"
 #include "app/ui_wait.h"
@@ -23,6 +25,7 @@
 #include "package/profile_file.h"
 #include "platform/steady_clock.h"
 #include "real_time_clock.h"
+#include "road_timer.h"
 #include "scenario_world.h"
 
 namespace fs = std::filesystem;
@@ -105,7 +108,7 @@ const char* ModeName(BoxMode mode) {
 }
 
 // The side panel of the demo, not part of the utility's window.
-QWidget* MakeSidePanel(DemoWorld& world, ZELKUtil::UpgradeController& controller) {
+QWidget* MakeSidePanel(DemoWorld& world) {
     auto* panel = new QWidget;
     panel->setWindowTitle(QStringLiteral("Emulated ZELK box"));
     auto* layout = new QVBoxLayout(panel);
@@ -117,15 +120,9 @@ QWidget* MakeSidePanel(DemoWorld& world, ZELKUtil::UpgradeController& controller
                          [action = std::move(action)] { action(); });
         layout->addWidget(b);
     };
-    // Plugging and unplugging tells the utility as the system would.
-    add("Unplug", [&] {
-        world.box.Unplug();
-        controller.Main_OnDeviceChange();
-    });
-    add("Plug in", [&] {
-        world.box.Plug();
-        controller.Main_OnDeviceChange();
-    });
+    // The box tells the utility of each change as the system would.
+    add("Unplug", [&] { world.box.Unplug(); });
+    add("Plug in", [&] { world.box.Plug(); });
     add("Eye event: left", [&] { world.box.SendEyeChangedEvent(0); });
     add("Eye event: right", [&] { world.box.SendEyeChangedEvent(1); });
     add("Error event", [&] { world.box.SendErrorEvent(-3); });
@@ -148,23 +145,82 @@ int RunWindow(int argc, char** argv, const std::string& package) {
     ZELKUtil::UpdateForm form;
     ZELKUtil::UpgradeController controller({form, clock, device, world.tools, package, "x86_64"});
     ZELKUtil::ConnectForm(form, controller);
+    // Every change of the box's presence reaches the window's event loop as a device change, as
+    // the system's notification does; during a wait the controller remembers it.
+    world.box.SetPresenceListener([&form, &controller](BoxMode /*mode*/) {
+        // Qt owns the queued call until it has run.
+        QMetaObject::invokeMethod(  // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
+            &form, [&controller] { controller.Main_OnDeviceChange(); }, Qt::QueuedConnection);
+    });
     controller.InitializeApplication();
     form.show();
-    QWidget* panel = MakeSidePanel(world, controller);
+    QWidget* panel = MakeSidePanel(world);
     panel->move(form.frameGeometry().topRight() + QPoint(12, 0));
     panel->show();
     const int rc = QApplication::exec();
+    world.box.SetPresenceListener({});
     delete panel;
     return rc;
 }
 
+// The window's event loop, for a console: a wait hands each device change that the box reports to
+// the controller as it comes.
+class ConsoleEvents {
+  public:
+    void Notify() {
+        const std::lock_guard lock(mutex_);
+        ++changes_;
+        arrived_.notify_one();
+    }
+    void Wait(std::int64_t ms, const std::function<void()>& deliver) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            arrived_.wait_until(lock, deadline, [this] { return changes_ > 0; });
+            if (changes_ == 0) {
+                return;
+            }
+            --changes_;
+            lock.unlock();
+            deliver();
+            lock.lock();
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    int changes_ = 0;
+};
+
 int RunConsole(const std::string& package) {
     DemoWorld world(package);
     ZELKUtil::SteadyClock clock;
+    RoadTimer road(clock);
+    RoadClock controllerClock(clock, road);
+    RoadTools tools(world.tools, road);
     ZELK device(world.hid, world.probe, clock, world.modes);
     // The log as it grows, and the label changes on lines of their own.
     ConsoleView view(ConsoleEcho{&std::cout, true, {}});
-    ZELKUtil::UpgradeController controller({view, clock, device, world.tools, package, "x86_64"});
+    ZELKUtil::UpgradeController controller(
+        {view, controllerClock, device, tools, package, "x86_64"});
+    std::int64_t completed = -1;
+    const auto noteCompletion = [&] {
+        if (completed < 0 && view.log.find("Upgrade Complete") != std::string::npos) {
+            completed = clock.NowMs();
+        }
+    };
+    ConsoleEvents events;
+    clock.SetWaiter([&](std::int64_t ms) {
+        events.Wait(ms, [&] {
+            controller.Main_OnDeviceChange();
+            noteCompletion();
+        });
+    });
+    world.box.SetPresenceListener([&events, &road](BoxMode mode) {
+        road.BoxOnBus(mode != BoxMode::Absent);
+        events.Notify();
+    });
     controller.InitializeApplication();
     const std::int64_t start = clock.NowMs();
     // Nobody sits at a console demo: where the package waits for the operator, the demo acts as
@@ -175,6 +231,7 @@ int RunConsole(const std::string& package) {
     while (view.log.find("Upgrade Complete") == std::string::npos &&
            view.log.find("Error") == std::string::npos && clock.NowMs() - start < kConsoleLimitMs) {
         controller.TimerCheck_Tick();
+        noteCompletion();
         if (!started && controller.State().connected != 0) {
             std::cout << "\n[The operator presses \"Start\"]" << std::endl;
             controller.buttonRestart_Click();
@@ -186,13 +243,23 @@ int RunConsole(const std::string& package) {
             std::cout << "\n[The operator re-plugs the box]" << std::endl;
             world.box.Unplug();
             world.box.Plug();
-            controller.Main_OnDeviceChange();
             replugged = true;
         }
+        // The timer's interval; a countdown step waits for the next tick.
+        const bool counting = controller.State().startCountDown != 0;
+        const std::int64_t from = clock.NowMs();
         clock.SleepMs(1000);
+        if (counting) {
+            road.Add(RoadTimer::Kind::CountdownTick, from, clock.NowMs());
+        }
+        noteCompletion();
     }
     controller.Dispose();
+    world.box.SetPresenceListener({});
     std::cout << "\n\nDemo ended after " << (clock.NowMs() - start) / 1000 << " s." << std::endl;
+    if (completed >= 0 && controller.State().upgradeMode == ZELKUtil::auto_upgrade) {
+        std::cout << road.Report(start, completed) << std::endl;
+    }
     return view.log.find("Upgrade Complete") != std::string::npos ? 0 : 1;
 }
 

@@ -69,8 +69,17 @@ void EmulatedBox::EnterMode(BoxMode mode) {
         serial_ = storedIds_->serial;
         storedIds_.reset();
     }
+    const bool changed = mode != mode_;
     mode_ = mode;
+    if (changed && presenceListener_) {
+        presenceListener_(mode);
+    }
     timeline_.Notify();  // readers waiting on a handle that just went away
+}
+
+void EmulatedBox::SetPresenceListener(std::function<void(BoxMode)> listener) {
+    std::lock_guard lock(mutex_);
+    presenceListener_ = std::move(listener);
 }
 
 void EmulatedBox::Plug(BoxMode mode) {

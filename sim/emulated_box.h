@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -114,6 +115,10 @@ class EmulatedBox {
     void SetRestartMs(std::int64_t ms);
     // The device-tree probe's code for the bootloader: -1 (not found) to 3 (see DeviceTreeProbe).
     void SetDriverState(int code);
+    // Told of every change of the box's presence on the bus (unplugged, restarting, back in any
+    // mode), with the new mode, as the system tells of a device change. Called with the box's lock
+    // held, on whichever thread changed it: the listener only takes note, it never calls the box.
+    void SetPresenceListener(std::function<void(BoxMode)> listener);
 
     // --- Emulated tools ---
     // A finished ARM download: the new firmware version, then a restart into normal mode.
@@ -194,6 +199,7 @@ class EmulatedBox {
     std::uint64_t presence_ = 0;  // counts mode changes; a pending restart checks it
     std::int64_t restartMs_ = kDefaultRestartMs;
     int driverState_ = 3;
+    std::function<void(BoxMode)> presenceListener_;
     BoxIdentity identity_;
     std::string version_ = "1.0.0";
     std::string serial_ = "000001";

@@ -420,6 +420,17 @@ class Parser {
             Tools(t);
         } else if (command == "tick" || command == "at" || command == "after") {
             Time(t);
+        } else if (command == "notifications") {
+            if (Words(t, 1, "notifications on|off")) {
+                if (const auto on = Flag(t[1])) {
+                    Add(
+                        [on = *on](ScenarioRun& run) {
+                            run.deliverDeviceChanges = on;
+                            return std::string();
+                        },
+                        false);
+                }
+            }
         } else if (command == "key" || command == "click" || command == "choose" ||
                    command == "choose-index" || command == "check" || command == "plug" ||
                    command == "unplug" || command == "devicechange") {

@@ -21,6 +21,12 @@ struct ScenarioRun {
     void AdvanceTo(std::int64_t atMs);
     // A poll requested by a device change; the timer is not touched.
     void DeviceChange();
+    // The device changes the box reported since the last delivery, delivered as the system
+    // delivers them to the window: one notification each (the controller makes one poll of
+    // several that come while it is busy).
+    void DeliverDeviceChanges();
+    // The timer's poll, now.
+    void TimerTick();
     // A trace line, stamped with the time, when tracing.
     void Note(const std::string& what) const;
 
@@ -30,6 +36,11 @@ struct ScenarioRun {
     std::int64_t nextTickMs = 0;
     // Expectations that did not hold, each with its line.
     std::vector<std::string> failures;
+    // Whether the box's changes of presence reach the controller by themselves ("notifications
+    // on"); off, only "devicechange" lines notify it.
+    bool deliverDeviceChanges = false;
+    // Changes the box reported that have not been delivered yet.
+    int undeliveredChanges = 0;
 };
 
 // What one line of a scenario does, once the world exists. Returns "" or, for a scenario that

@@ -1,5 +1,6 @@
 #include "scenario_runner.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "platform/files.h"
@@ -17,30 +18,44 @@ void ScenarioRun::Note(const std::string& what) const {
 
 void ScenarioRun::Tick() {
     AdvanceTo(nextTickMs);
-    Note("poll (timer tick)");
-    world.controller->TimerCheck_Tick();
-    nextTickMs = world.clock.NowMs() + ScenarioWorld::kTimerIntervalMs;
+    TimerTick();
     AdvanceTo(nextTickMs);
 }
 
+void ScenarioRun::TimerTick() {
+    Note("poll (timer tick)");
+    world.controller->TimerCheck_Tick();
+    nextTickMs = world.clock.NowMs() + ScenarioWorld::kTimerIntervalMs;
+    DeliverDeviceChanges();
+}
+
 void ScenarioRun::AdvanceTo(std::int64_t atMs) {
-    // Every iteration moves the next tick a whole interval on, so this ends.
-    while (nextTickMs < atMs) {
-        if (const std::int64_t now = world.clock.NowMs(); now < nextTickMs) {
-            world.clock.SleepMs(nextTickMs - now);
+    // Every tick moves the next one a whole interval on, so this ends.
+    for (;;) {
+        const std::int64_t until = std::min(nextTickMs, atMs);
+        // An idle window gets a device change at once: time stops there for its poll.
+        while (world.clock.NowMs() < until || undeliveredChanges > 0) {
+            world.clock.WaitUntil(until, [this] { return undeliveredChanges > 0; });
+            DeliverDeviceChanges();
         }
-        Note("poll (timer tick)");
-        world.controller->TimerCheck_Tick();
-        nextTickMs = world.clock.NowMs() + ScenarioWorld::kTimerIntervalMs;
-    }
-    if (const std::int64_t now = world.clock.NowMs(); now < atMs) {
-        world.clock.SleepMs(atMs - now);
+        if (nextTickMs >= atMs) {
+            return;
+        }
+        TimerTick();
     }
 }
 
 void ScenarioRun::DeviceChange() {
     Note("poll (device change)");
     world.controller->Main_OnDeviceChange();
+}
+
+void ScenarioRun::DeliverDeviceChanges() {
+    while (undeliveredChanges > 0) {
+        --undeliveredChanges;
+        Note("device change");
+        world.controller->Main_OnDeviceChange();
+    }
 }
 
 namespace {
@@ -115,6 +130,18 @@ int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std:
     ScenarioWorld world(folder.Root());
     world.machine = scenario.machine;
     ScenarioRun run(world);
+    // The box tells of each change of its presence; the window hears of it as soon as its thread
+    // runs the event loop: at once when idle, at the end of a wait inside a poll or a tool run.
+    world.box.SetPresenceListener([&run](BoxMode /*mode*/) {
+        if (run.deliverDeviceChanges) {
+            ++run.undeliveredChanges;
+        }
+    });
+    world.controllerClock.afterWait = [&run] {
+        if (run.world.controller) {
+            run.DeliverDeviceChanges();
+        }
+    };
     tracer.inner = &world.tools;
     tracer.run = &run;
     tracer.packageRoot = folder.Root();
@@ -143,6 +170,9 @@ int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std:
             err << path << ':' << step.line << ": " << error << '\n';
             status = kScenarioUnplayable;
             break;
+        }
+        if (started) {
+            run.DeliverDeviceChanges();
         }
         if (step.stopsOnFailure && run.failures.size() != failures) {
             break;

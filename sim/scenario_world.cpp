@@ -23,6 +23,9 @@ void RecordingClock::SleepMs(std::int64_t ms) {
         onWait(ms);
     }
     clock_.SleepMs(ms);
+    if (afterWait) {
+        afterWait();
+    }
 }
 
 std::vector<std::int64_t> RecordingClock::Waits() const {

@@ -30,6 +30,8 @@ class RecordingClock final : public ZELKUtil::Clock {
     std::vector<std::int64_t> Waits() const;
     // Told of each of those waits as it begins.
     std::function<void(std::int64_t ms)> onWait;
+    // Runs at the end of every sleep (as the window's event loop runs during a wait).
+    std::function<void()> afterWait;
     std::vector<std::int64_t> sleeps;
 
   private:

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <libudev.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +47,9 @@ HotplugMonitor::HotplugMonitor(std::function<void()> onChange, const std::string
 }
 
 HotplugMonitor::~HotplugMonitor() {
+    if (watch_ != nullptr) {
+        watch_->Listening(Hid::ChangeSource::None);  // no longer heard: keep nothing
+    }
     notifier_.reset();
     if (monitor_ != nullptr) {
         udev_monitor_unref(monitor_);
@@ -55,11 +59,41 @@ HotplugMonitor::~HotplugMonitor() {
     }
 }
 
+bool HotplugMonitor::EventsPending() const {
+    if (notifier_ == nullptr) {
+        return false;
+    }
+    pollfd socket{udev_monitor_get_fd(monitor_), POLLIN, 0};
+    return ::poll(&socket, 1, 0) > 0 && (socket.revents & POLLIN) != 0;
+}
+
+void HotplugMonitor::Inform(Hid::DeviceTreeWatch& watch) {
+    if (notifier_ == nullptr) {
+        return;  // nothing is heard: the watch keeps nothing
+    }
+    watch_ = &watch;
+    watch.Listening(source_ == "udev" ? Hid::ChangeSource::Udev : Hid::ChangeSource::Kernel,
+                    [this] { return EventsPending(); });
+}
+
 void HotplugMonitor::Drain() {
     int events = 0;
-    while (udev_device* device = udev_monitor_receive_device(monitor_)) {
+    for (;;) {
+        errno = 0;
+        udev_device* device = udev_monitor_receive_device(monitor_);
+        if (device == nullptr) {
+            // A socket that overflowed has lost events: something changed all the same.
+            if (errno == ENOBUFS) {
+                ++events;
+                continue;
+            }
+            break;
+        }
         udev_device_unref(device);
         ++events;
+    }
+    if (events > 0 && watch_ != nullptr) {
+        watch_->Changed();
     }
     if (events > 0 && onChange_) {
         onChange_();

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "hid/device_tree_watch.h"
+
 struct udev;
 struct udev_monitor;
 
@@ -30,6 +32,11 @@ class HotplugMonitor final : public QObject {
     const std::string& Error() const { return error_; }
     // "udev" or "kernel".
     const std::string& Source() const { return source_; }
+    // Whether events wait unread on the monitor's socket.
+    bool EventsPending() const;
+    // From now on the watch hears what this monitor listens to and every change it sees (before
+    // the handler runs), so that the backends keep what they read only while nothing changed.
+    void Inform(Hid::DeviceTreeWatch& watch);
 
   private:
     void Drain();
@@ -40,6 +47,7 @@ class HotplugMonitor final : public QObject {
     std::unique_ptr<QSocketNotifier> notifier_;
     std::string error_;
     std::string source_;
+    Hid::DeviceTreeWatch* watch_ = nullptr;
 };
 
 }  // namespace ZELKUtil

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <cstdio>
+#include <iostream>
 #include <string>
 
 #include "app/form_wiring.h"
@@ -28,8 +29,11 @@ int main(int argc, char** argv) {
 
     ZELKUtil::SteadyClock clock;
     clock.SetWaiter(ZELKUtil::WaitKeepingWindowAlive);
-    ZELKUtil::HidrawTransport hid;
-    ZELKUtil::SysfsDeviceProbe probe("/sys", "/run/udev");
+    // What the backends read of the device tree is kept while the hot-plug monitor reports no
+    // change, so that a poll that finds nothing new reads next to nothing.
+    ZELKUtil::Hid::DeviceTreeWatch treeWatch;
+    ZELKUtil::HidrawTransport hid("/sys", "/dev", {}, &treeWatch);
+    ZELKUtil::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &treeWatch);
     ReadPathModes readPath;
     // The device object comes first and lives as long as the window.
     ZELK device(hid, probe, clock, readPath);
@@ -45,6 +49,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zelk-upgrade: no device-change notifications (%s); polling only\n",
                      hotplug.Error().c_str());
     }
+    hotplug.Inform(treeWatch);
 
     controller.InitializeApplication();
     form.show();

@@ -19,6 +19,7 @@
 #include <cwchar>
 #include <optional>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "hid/report_descriptor.h"
@@ -70,12 +71,6 @@ HidrawDevice* AsHidraw(hid_device* device) {
     return static_cast<HidrawDevice*>(device);
 }
 
-struct HidrawNode {
-    unsigned minor = 0;
-    std::string path;
-    Hid::HidIds ids;
-};
-
 // The minor number of a "major:minor" dev attribute.
 std::optional<unsigned> MinorOf(const std::optional<std::string>& dev) {
     if (!dev) {
@@ -88,50 +83,6 @@ std::optional<unsigned> MinorOf(const std::optional<std::string>& dev) {
         return std::nullopt;
     }
     return static_cast<unsigned>(std::stoul(dev->substr(colon + 1)));
-}
-
-// The hidraw nodes that sysfs lists with a readable HID_ID, by minor number. Nodes are found here
-// before anything is opened, so a vanished or foreign node is never tried.
-std::vector<HidrawNode> ListHidrawNodes(const std::string& sysfs_root,
-                                        const std::string& dev_root) {
-    std::vector<HidrawNode> nodes;
-    const std::string class_dir = sysfs_root + "/class/hidraw";
-    DIR* dir = ::opendir(class_dir.c_str());
-    if (dir == nullptr) {
-        return nodes;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name[0] == '.') {
-            continue;
-        }
-        std::string node_dir = class_dir;
-        node_dir.append("/").append(name);
-        const auto minor_number = MinorOf(Hid::ReadAttribute(node_dir, "dev"));
-        if (!minor_number) {
-            continue;
-        }
-        const auto hid_uevent = Hid::ReadSmallFile(node_dir + "/device/uevent");
-        if (!hid_uevent) {
-            continue;
-        }
-        const auto hid_id = Hid::UeventValue(*hid_uevent, "HID_ID");
-        const auto ids = hid_id ? Hid::ParseHidId(*hid_id) : std::nullopt;
-        if (!ids) {
-            continue;
-        }
-        std::string devname = name;
-        if (const auto node_uevent = Hid::ReadSmallFile(node_dir + "/uevent")) {
-            devname = Hid::UeventValue(*node_uevent, "DEVNAME").value_or(name);
-        }
-        std::string path = dev_root;
-        path.append("/").append(devname);
-        nodes.push_back(HidrawNode{*minor_number, path, *ids});
-    }
-    ::closedir(dir);
-    std::sort(nodes.begin(), nodes.end(),
-              [](const HidrawNode& a, const HidrawNode& b) { return a.minor < b.minor; });
-    return nodes;
 }
 
 // Opens the node for reading and writing and takes the lock; -1 with errno set and, when asked,
@@ -225,10 +176,83 @@ std::optional<dev_t> CharacterDeviceOf(int fd) {
 }  // namespace
 
 HidrawTransport::HidrawTransport(std::string sysfs_root, std::string dev_root,
-                                 NodeNumber node_number)
+                                 NodeNumber node_number, Hid::DeviceTreeWatch* watch)
     : sysfs_root_(std::move(sysfs_root)),
       dev_root_(std::move(dev_root)),
-      node_number_(node_number ? std::move(node_number) : NodeNumber(CharacterDeviceOf)) {}
+      node_number_(node_number ? std::move(node_number) : NodeNumber(CharacterDeviceOf)),
+      watch_(watch) {}
+
+const std::vector<HidrawTransport::Node>& HidrawTransport::Nodes() {
+    // The list changes only when a hidraw node comes or goes, and the kernel's own event tells of
+    // that once sysfs shows it.
+    return kept_nodes_.Get(
+        watch_, Hid::ChangeSource::Kernel, [this] { return ReadNodes(); },
+        [](const std::vector<Node>& /*nodes*/) { return true; });
+}
+
+// The hidraw nodes that sysfs lists with a readable HID_ID, by minor number. Nodes are found here
+// before anything is opened, so a vanished or foreign node is never tried.
+std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() {
+    std::vector<Node> nodes;
+    std::unordered_map<ino_t, Node> known;
+    const std::string class_dir = sysfs_root_ + "/class/hidraw";
+    DIR* dir = ::opendir(class_dir.c_str());
+    if (dir == nullptr) {
+        known_nodes_.clear();
+        return nodes;
+    }
+    const int dir_fd = ::dirfd(dir);
+    const bool remember = Hid::InodesStayUnique(dir_fd);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.empty() || name[0] == '.') {
+            continue;
+        }
+        // A node's number, IDs and name never change while it exists, and a node that comes later
+        // under the same name has a new entry with an inode number of its own (on sysfs).
+        const auto seen = remember ? known_nodes_.find(entry->d_ino) : known_nodes_.end();
+        if (seen != known_nodes_.end()) {
+            nodes.push_back(seen->second);
+            known.emplace(entry->d_ino, seen->second);
+            continue;
+        }
+        if (auto node = ReadNode(dir_fd, name)) {
+            nodes.push_back(*node);
+            if (remember) {
+                known.emplace(entry->d_ino, std::move(*node));
+            }
+        }
+    }
+    ::closedir(dir);
+    known_nodes_ = std::move(known);
+    std::sort(nodes.begin(), nodes.end(),
+              [](const Node& a, const Node& b) { return a.minor < b.minor; });
+    return nodes;
+}
+
+std::optional<HidrawTransport::Node> HidrawTransport::ReadNode(int class_fd,
+                                                               const std::string& name) const {
+    const auto minor_number = MinorOf(Hid::ReadAttribute(name, "dev", class_fd));
+    if (!minor_number) {
+        return std::nullopt;
+    }
+    const auto hid_uevent = Hid::ReadSmallFile(name + "/device/uevent", class_fd);
+    if (!hid_uevent) {
+        return std::nullopt;
+    }
+    const auto hid_id = Hid::UeventValue(*hid_uevent, "HID_ID");
+    const auto ids = hid_id ? Hid::ParseHidId(*hid_id) : std::nullopt;
+    if (!ids) {
+        return std::nullopt;
+    }
+    std::string devname = name;
+    if (const auto node_uevent = Hid::ReadSmallFile(name + "/uevent", class_fd)) {
+        devname = Hid::UeventValue(*node_uevent, "DEVNAME").value_or(name);
+    }
+    std::string path = dev_root_;
+    path.append("/").append(devname);
+    return Node{*minor_number, path, *ids};
+}
 
 hid_device_info* HidrawTransport::hid_enumerate(unsigned short vendor_id,
                                                 unsigned short product_id) {
@@ -239,7 +263,7 @@ hid_device_info* HidrawTransport::Enumerate(unsigned short vendor_id, unsigned s
                                             std::vector<HidOpenFailure>* failures) {
     hid_device_info* head = nullptr;
     hid_device_info** tail = &head;
-    for (const HidrawNode& node : ListHidrawNodes(sysfs_root_, dev_root_)) {
+    for (const Node& node : Nodes()) {
         const bool wildcard = vendor_id == 0 && product_id == 0;
         if (!wildcard && (node.ids.vendor_id != vendor_id || node.ids.product_id != product_id)) {
             continue;

@@ -8,9 +8,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "hid/device_tree_watch.h"
 #include "hid/hid_transport.h"
+#include "hid/uevent.h"
 
 namespace ZELKUtil {
 
@@ -18,7 +21,10 @@ namespace ZELKUtil {
 // <sysfs_root>/class/hidraw and opened as <dev_root>/<node>; the product passes "/sys" and
 // "/dev". Share modes are flock locks on the open node: a shared open holds LOCK_SH, an exclusive
 // one LOCK_EX, so exclusive and shared opens of this program exclude each other (other programs
-// are not bound by the advisory lock).
+// are not bound by the advisory lock). With a watch, the list of hidraw nodes and their IDs is
+// kept while the watch says that the tree is unchanged, so that the opens of a poll that finds
+// nothing changed read no sysfs file; whether a node can be opened is always tried afresh. Without
+// one the list is read on every enumeration, but a node already seen costs no file read.
 class HidrawTransport : public HidTransport {
   public:
     // The device number of the node an fd has open; nullopt (errno set) when there is none.
@@ -26,7 +32,7 @@ class HidrawTransport : public HidTransport {
 
     // The node number comes from fstat() unless node_number says otherwise (emulated nodes).
     explicit HidrawTransport(std::string sysfs_root = "/sys", std::string dev_root = "/dev",
-                             NodeNumber node_number = {});
+                             NodeNumber node_number = {}, Hid::DeviceTreeWatch* watch = nullptr);
 
     hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                          const wchar_t* serial_number, int exclusive) override;
@@ -55,6 +61,17 @@ class HidrawTransport : public HidTransport {
     int hid_write_untimed(hid_device* device, const unsigned char* data, std::size_t length);
 
   private:
+    // One hidraw node that sysfs lists with a readable HID_ID.
+    struct Node {
+        unsigned minor = 0;
+        std::string path;
+        Hid::HidIds ids;
+    };
+    // The nodes by minor number.
+    const std::vector<Node>& Nodes();
+    std::vector<Node> ReadNodes();
+    std::optional<Node> ReadNode(int class_fd, const std::string& name) const;
+
     // Enumeration and open by path that note why an interface could not be opened.
     hid_device_info* Enumerate(unsigned short vendor_id, unsigned short product_id,
                                std::vector<HidOpenFailure>* failures);
@@ -65,6 +82,10 @@ class HidrawTransport : public HidTransport {
     std::string sysfs_root_;
     std::string dev_root_;
     NodeNumber node_number_;
+    Hid::DeviceTreeWatch* watch_;
+    Hid::KeptAnswer<std::vector<Node>> kept_nodes_;
+    // The nodes seen in the last listing, by the inode of their entry in the class folder.
+    std::unordered_map<ino_t, Node> known_nodes_;
     std::vector<HidOpenFailure> open_failures_;  // of the last hid_open
 };
 

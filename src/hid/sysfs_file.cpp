@@ -1,25 +1,27 @@
 #include "hid/sysfs_file.h"
 
-#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 
 namespace ZELKUtil::Hid {
 namespace {
 
 constexpr std::size_t kMaxFileBytes = std::size_t{64} * 1024;
+constexpr std::size_t kChunkBytes = 4096;
 
-}  // namespace
+int OpenForReading(const std::string& path, int dir_fd) {
+    return ::openat(dir_fd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+}
 
-std::optional<std::string> ReadSmallFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    std::string content;
-    std::array<char, 4096> chunk{};
+// Appends what is left of the open file to content, up to the size bound; closes fd. False (errno
+// set) when a read fails.
+bool ReadRest(int fd, std::string& content) {
+    std::array<char, kChunkBytes> chunk{};
     while (content.size() < kMaxFileBytes) {
         const ssize_t got = ::read(fd, chunk.data(), chunk.size());
         if (got < 0 && errno == EINTR) {
@@ -29,7 +31,7 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
             const int err = errno;
             ::close(fd);
             errno = err;
-            return std::nullopt;
+            return false;
         }
         if (got == 0) {
             break;
@@ -37,17 +39,64 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
         content.append(chunk.data(), static_cast<std::size_t>(got));
     }
     ::close(fd);
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadSmallFile(const std::string& path, int dir_fd) {
+    const int fd = OpenForReading(path, dir_fd);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string content;
+    if (!ReadRest(fd, content)) {
+        return std::nullopt;
+    }
     return content;
 }
 
-std::optional<std::string> ReadAttribute(const std::string& directory, const std::string& name) {
-    auto content = ReadSmallFile(directory + "/" + name);
-    if (!content) {
+bool InodesStayUnique(int dir_fd) {
+    struct statfs about {};
+    return ::fstatfs(dir_fd, &about) == 0 &&
+           (about.f_type == SYSFS_MAGIC || about.f_type == TMPFS_MAGIC);
+}
+
+std::optional<std::string> ReadAttribute(const std::string& directory, const std::string& name,
+                                         int dir_fd) {
+    const int fd = OpenForReading(directory.empty() ? name : directory + "/" + name, dir_fd);
+    if (fd < 0) {
         return std::nullopt;
     }
-    const std::size_t end = content->find('\n');
+    // Only the first line counts: once the first read holds a line end, the rest is never needed.
+    // Most attributes are one short line, so this saves the read that would only find the end.
+    std::array<char, kChunkBytes> first{};
+    ssize_t got = 0;
+    do {
+        got = ::read(fd, first.data(), first.size());
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return std::nullopt;
+    }
+    const auto size = static_cast<std::size_t>(got);
+    if (const void* end = std::memchr(first.data(), '\n', size)) {
+        ::close(fd);
+        return std::string(first.data(),
+                           static_cast<std::size_t>(static_cast<const char*>(end) - first.data()));
+    }
+    std::string content(first.data(), size);
+    if (got != 0 && !ReadRest(fd, content)) {
+        return std::nullopt;
+    }
+    if (got == 0) {
+        ::close(fd);
+    }
+    const std::size_t end = content.find('\n');
     if (end != std::string::npos) {
-        content->resize(end);
+        content.resize(end);
     }
     return content;
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "hid/sysfs_file.h"
@@ -63,38 +64,49 @@ std::vector<std::string> SynthesiseHardwareIds(unsigned vendor, unsigned product
 
 // udev keeps a database record per device it has processed: c<major>:<minor> for a device with
 // a node, +<subsystem>:<name> otherwise.
-std::string UdevRecordPath(const std::string& udev_root, const std::string& device_dir,
-                           const std::string& name) {
-    if (const auto dev = Hid::ReadAttribute(device_dir, "dev")) {
+std::string UdevRecordPath(const std::string& udev_root, int devices_fd, const std::string& name) {
+    if (const auto dev = Hid::ReadAttribute(name, "dev", devices_fd)) {
         return udev_root + "/data/c" + *dev;
     }
     return udev_root + "/data/+usb:" + name;
 }
 
-struct OrderedRecord {
+// Where a device stands in the order of enumeration.
+struct DevicePlace {
     std::optional<unsigned long> busnum;
     std::optional<unsigned long> devnum;
     std::string name;
-    Hid::UsbDeviceRecord record;
 };
 
-OrderedRecord ReadOne(const std::string& device_dir, const std::string& name,
-                      const std::string& udev_root) {
-    OrderedRecord entry;
-    entry.name = name;
-    entry.busnum = ParseDecimal(Hid::ReadAttribute(device_dir, "busnum"));
-    entry.devnum = ParseDecimal(Hid::ReadAttribute(device_dir, "devnum"));
-    const auto vendor = ParseHex16(Hid::ReadAttribute(device_dir, "idVendor"));
-    const auto product = ParseHex16(Hid::ReadAttribute(device_dir, "idProduct"));
+DevicePlace PlaceOf(int devices_fd, const std::string& name) {
+    return DevicePlace{ParseDecimal(Hid::ReadAttribute(name, "busnum", devices_fd)),
+                       ParseDecimal(Hid::ReadAttribute(name, "devnum", devices_fd)), name};
+}
+
+// A listing has no defined order; bus and device number give the order of enumeration. Devices
+// without them (never seen on a real system) follow, by name.
+bool EnumeratedBefore(const DevicePlace& a, const DevicePlace& b) {
+    const bool a_numbered = a.busnum && a.devnum;
+    const bool b_numbered = b.busnum && b.devnum;
+    return std::make_tuple(!a_numbered, a.busnum.value_or(0), a.devnum.value_or(0), a.name) <
+           std::make_tuple(!b_numbered, b.busnum.value_or(0), b.devnum.value_or(0), b.name);
+}
+
+// The device named name in the folder devices_fd, as the probe sees it.
+Hid::UsbDeviceRecord ReadOne(int devices_fd, const std::string& name,
+                             const std::string& udev_root) {
+    Hid::UsbDeviceRecord record;
+    const auto vendor = ParseHex16(Hid::ReadAttribute(name, "idVendor", devices_fd));
+    const auto product = ParseHex16(Hid::ReadAttribute(name, "idProduct", devices_fd));
     if (vendor && product) {
-        entry.record.hardware_ids = SynthesiseHardwareIds(
-            *vendor, *product, ParseHex16(Hid::ReadAttribute(device_dir, "bcdDevice")));
+        record.hardware_ids = SynthesiseHardwareIds(
+            *vendor, *product, ParseHex16(Hid::ReadAttribute(name, "bcdDevice", devices_fd)));
     }
     // A database record means udev has processed the device and the kernel's driver runs; Linux
     // has no problem state for a node.
-    entry.record.node_status = 0;
-    if (const auto udev_record = Hid::ReadSmallFile(UdevRecordPath(udev_root, device_dir, name))) {
-        entry.record.node_status = Hid::kDnDriverLoaded | Hid::kDnStarted;
+    record.node_status = 0;
+    if (const auto udev_record = Hid::ReadSmallFile(UdevRecordPath(udev_root, devices_fd, name))) {
+        record.node_status = Hid::kDnDriverLoaded | Hid::kDnStarted;
         std::string properties;
         std::size_t start = 0;
         // Properties are the "E:" lines of the record.
@@ -109,61 +121,146 @@ OrderedRecord ReadOne(const std::string& device_dir, const std::string& name,
             }
             start = end + 1;
         }
-        entry.record.description = Hid::UeventValue(properties, kDescriptionProperty);
+        record.description = Hid::UeventValue(properties, kDescriptionProperty);
     }
-    return entry;
+    return record;
 }
+
+// The folder of present USB devices, open for a walk; closed with the object.
+class DeviceFolder {
+  public:
+    explicit DeviceFolder(const std::string& sysfs_root)
+        : dir_(::opendir((sysfs_root + "/bus/usb/devices").c_str())) {}
+    ~DeviceFolder() {
+        if (dir_ != nullptr) {
+            ::closedir(dir_);
+        }
+    }
+    DeviceFolder(const DeviceFolder&) = delete;
+    DeviceFolder& operator=(const DeviceFolder&) = delete;
+
+    bool Opened() const { return dir_ != nullptr; }
+    int Fd() const { return ::dirfd(dir_); }
+    struct Entry {
+        std::string name;
+        ino_t inode;
+    };
+    // The next entry, skipping hidden ones; nullopt at the end.
+    std::optional<Entry> Next() {
+        while (const dirent* entry = ::readdir(dir_)) {
+            if (entry->d_name[0] != '\0' && entry->d_name[0] != '.') {
+                return Entry{entry->d_name, entry->d_ino};
+            }
+        }
+        return std::nullopt;
+    }
+
+  private:
+    DIR* dir_;
+};
 
 }  // namespace
 
 std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(
     const std::string& sysfs_root, const std::string& udev_root) {
-    const std::string devices_dir = sysfs_root + "/bus/usb/devices";
-    DIR* dir = ::opendir(devices_dir.c_str());
-    if (dir == nullptr) {
+    DeviceFolder folder(sysfs_root);
+    if (!folder.Opened()) {
         return std::nullopt;
     }
-    std::vector<OrderedRecord> entries;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name[0] == '.') {
-            continue;
-        }
-        std::string device_dir = devices_dir;
-        device_dir.append("/").append(name);
+    std::vector<std::pair<DevicePlace, Hid::UsbDeviceRecord>> entries;
+    while (const auto entry = folder.Next()) {
         // Interfaces share the folder; only devices carry idVendor.
-        if (!Hid::ReadAttribute(device_dir, "idVendor")) {
+        if (!Hid::ReadAttribute(entry->name, "idVendor", folder.Fd())) {
             continue;
         }
-        entries.push_back(ReadOne(device_dir, name, udev_root));
+        entries.emplace_back(PlaceOf(folder.Fd(), entry->name),
+                             ReadOne(folder.Fd(), entry->name, udev_root));
     }
-    ::closedir(dir);
-    // A listing has no defined order; bus and device number give the order of enumeration.
-    // Devices without them (never seen on a real system) follow, by name.
-    std::sort(entries.begin(), entries.end(), [](const OrderedRecord& a, const OrderedRecord& b) {
-        const bool a_numbered = a.busnum && a.devnum;
-        const bool b_numbered = b.busnum && b.devnum;
-        return std::make_tuple(!a_numbered, a.busnum.value_or(0), a.devnum.value_or(0), a.name) <
-               std::make_tuple(!b_numbered, b.busnum.value_or(0), b.devnum.value_or(0), b.name);
-    });
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return EnumeratedBefore(a.first, b.first); });
     std::vector<Hid::UsbDeviceRecord> records;
     records.reserve(entries.size());
-    for (OrderedRecord& entry : entries) {
-        records.push_back(std::move(entry.record));
+    for (auto& entry : entries) {
+        records.push_back(std::move(entry.second));
     }
     return records;
 }
 
 SysfsDeviceProbe::SysfsDeviceProbe(std::string sysfs_root, std::string udev_root,
-                                   std::ostream& listing)
-    : sysfs_root_(std::move(sysfs_root)), udev_root_(std::move(udev_root)), listing_(listing) {}
+                                   std::ostream& listing, Hid::DeviceTreeWatch* watch)
+    : sysfs_root_(std::move(sysfs_root)),
+      udev_root_(std::move(udev_root)),
+      listing_(listing),
+      watch_(watch) {}
 
 int SysfsDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
-    const auto records = ReadUsbDeviceRecords(sysfs_root_, udev_root_);
-    if (!records) {
+    if (verbose != 0) {
+        // Listing mode prints every device: nothing to skip.
+        const auto records = ReadUsbDeviceRecords(sysfs_root_, udev_root_);
+        if (!records) {
+            return -1;
+        }
+        return Hid::ClassifyUsbDevices(*records, vendor_id, product_id, verbose, listing_);
+    }
+    const std::pair<int, int> ids(vendor_id, product_id);
+    if (kept_ids_ != ids) {
+        kept_ = {};
+        kept_ids_ = ids;
+    }
+    // A device udev has not processed yet (0) may get its record any moment without a change
+    // being reported: such an answer is never kept.
+    return kept_.Get(
+        watch_, Hid::ChangeSource::Udev, [&] { return FindFirst(vendor_id, product_id); },
+        [](int code) { return code != 0; });
+}
+
+int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
+    DeviceFolder folder(sysfs_root_);
+    if (!folder.Opened()) {
         return -1;
     }
-    return Hid::ClassifyUsbDevices(*records, vendor_id, product_id, verbose, listing_);
+    // In stopping mode only the first device with both IDs counts: a device of another vendor
+    // costs one small read, and none once its vendor ID is known. The synthesised first hardware
+    // ID holds the patterns exactly when both IDs are equal.
+    std::vector<DevicePlace> matches;
+    std::unordered_map<ino_t, unsigned> vendors;
+    const bool remember = Hid::InodesStayUnique(folder.Fd());
+    while (const auto entry = folder.Next()) {
+        // An interface (bus-port:config.interface) has no IDs of its own.
+        if (entry->name.find(':') != std::string::npos) {
+            continue;
+        }
+        // A device's vendor ID never changes, and the folder's entry for a device that comes
+        // later under the same name is a new one, with an inode number of its own (on sysfs,
+        // which never hands out an inode number twice).
+        std::optional<unsigned> vendor;
+        if (const auto known = vendors_.find(entry->inode); remember && known != vendors_.end()) {
+            vendor = known->second;
+        } else {
+            vendor = ParseHex16(Hid::ReadAttribute(entry->name, "idVendor", folder.Fd()));
+        }
+        if (!vendor) {
+            continue;
+        }
+        if (remember) {
+            vendors.emplace(entry->inode, *vendor);
+        }
+        if (static_cast<int>(*vendor) != vendor_id) {
+            continue;
+        }
+        const auto product = ParseHex16(Hid::ReadAttribute(entry->name, "idProduct", folder.Fd()));
+        if (!product || static_cast<int>(*product) != product_id) {
+            continue;
+        }
+        matches.push_back(PlaceOf(folder.Fd(), entry->name));
+    }
+    vendors_ = std::move(vendors);  // devices that left are forgotten
+    if (matches.empty()) {
+        return -1;
+    }
+    const auto first = std::min_element(matches.begin(), matches.end(), EnumeratedBefore);
+    const std::vector<Hid::UsbDeviceRecord> device{ReadOne(folder.Fd(), first->name, udev_root_)};
+    return Hid::ClassifyUsbDevices(device, vendor_id, product_id, 0, listing_);
 }
 
 }  // namespace ZELKUtil

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <iostream>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "hid/device_probe.h"
+#include "hid/device_tree_watch.h"
 #include "hid/probe_classification.h"
 
 namespace ZELKUtil {
@@ -18,17 +22,29 @@ std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(const std:
                                                                       const std::string& udev_root);
 
 // FindDevice over sysfs and the udev database. The product passes "/sys" and "/run/udev";
-// listing mode writes to listing.
+// listing mode writes to listing. Stopping mode reads only the vendor ID of a device of another
+// vendor, once for as long as the device stays, and everything else only of the first device with
+// the IDs. With a watch, an answer
+// other than 0 is kept while the watch says that the tree is unchanged and udev's events are
+// heard (a record that udev has not written yet would otherwise stay unseen).
 class SysfsDeviceProbe : public DeviceTreeProbe {
   public:
     SysfsDeviceProbe(std::string sysfs_root, std::string udev_root,
-                     std::ostream& listing = std::cout);
+                     std::ostream& listing = std::cout, Hid::DeviceTreeWatch* watch = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
 
   private:
+    int FindFirst(int vendor_id, int product_id);
+
     std::string sysfs_root_;
     std::string udev_root_;
     std::ostream& listing_;
+    Hid::DeviceTreeWatch* watch_;
+    // By vendor and product ID; the product asks for one pair only.
+    std::optional<std::pair<int, int>> kept_ids_;
+    Hid::KeptAnswer<int> kept_;
+    // The vendor ID of each device seen in the last walk, by the inode of its folder entry.
+    std::unordered_map<ino_t, unsigned> vendors_;
 };
 
 }  // namespace ZELKUtil

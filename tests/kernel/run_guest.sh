@@ -113,7 +113,7 @@ set -e
 tr -d '\r' <"$console" >"$console.txt"
 
 if grep -q '^ZELK_GUEST_RESULT=PASS' "$console.txt"; then
-  grep -E '^\[( +OK|==========|  PASSED) ' "$console.txt" || true
+  grep -E '^\[( +OK|==========|  PASSED|  FIGURE) ' "$console.txt" || true
   echo "Guest tests passed"
   exit 0
 fi

@@ -215,6 +215,9 @@ bool GadgetBox::Present(BoxMode mode) {
             return false;
         }
     }
+    lastBindMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count();
     if (!WriteFileBytes(next->dir + "/UDC", udc_, &error)) {
         Fail(error);
         return false;

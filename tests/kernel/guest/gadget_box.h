@@ -43,6 +43,8 @@ class GadgetBox {
     std::string PumpError() const;
     // How long the last complete download into the bootloader took, as the box saw it.
     std::optional<std::int64_t> LastDownloadMs() const;
+    // When a gadget was last bound to the controller (steady clock, ms); -1 before the first.
+    std::int64_t LastBindMs() const { return lastBindMs_; }
 
   private:
     struct Gadget {
@@ -85,6 +87,7 @@ class GadgetBox {
     std::string error_;
     std::optional<std::int64_t> lastDownloadMs_;
     std::atomic<bool> holdHostReports_{false};
+    std::atomic<std::int64_t> lastBindMs_{-1};
     std::atomic<bool> stop_{false};
     std::thread pump_;
 };

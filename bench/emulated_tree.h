@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+
+namespace ZELKBench {
+
+// A device tree as sysfs shows it, written into a folder: `usb_devices` USB devices (root hubs
+// included, at most 100 per bus), each with one interface, and `hidraw_nodes` hidraw nodes below
+// the interfaces of the first devices. No device has the box's vendor IDs. The layout is the
+// kernel's, with relative links, so that libudev accepts it when it is mounted on /sys.
+void WriteUsbTree(const std::string& root, int usb_devices, int hidraw_nodes);
+
+// Whether this process runs with umockdev's preload library.
+bool UnderUmockdev();
+// Runs this program again under umockdev-wrapper; returns only when that fails (1).
+int RestartUnderUmockdev(int argc, char** argv, const char* wrapper);
+
+// Makes a tree written below a folder visible where the programs look (/sys). Either bind-mounted
+// on /sys in this process's own mount namespace (needs root), or through umockdev's preload
+// library, which redirects /sys to $UMOCKDEV_DIR/sys.
+class TreeMount {
+  public:
+    // Sets up the private mount namespace when it can; otherwise expects umockdev's preload.
+    TreeMount();
+    // Whether this process may make a mount namespace of its own (root, no seccomp veto). Asked
+    // in a child, so that this process stays as it is.
+    static bool CanBind();
+    ~TreeMount();
+    TreeMount(const TreeMount&) = delete;
+    TreeMount& operator=(const TreeMount&) = delete;
+
+    // How the tree is made visible, for the output.
+    std::string Method() const;
+    // False: neither a mount namespace nor umockdev's preload is at hand.
+    bool Usable() const { return bind_ || umockdev_; }
+    // A folder for trees: a private tmpfs with the bind mount, a temporary folder otherwise.
+    const std::string& Scratch() const { return scratch_; }
+    // The tree below root (root/sys) becomes /sys; false with the reason on stderr.
+    bool Show(const std::string& root);
+    // Only with the bind mount: a private /run that holds udev/control, so that the product's
+    // hot-plug monitor listens to udev's events as it does where systemd-udevd runs.
+    bool PretendUdevRuns();
+
+  private:
+    bool bind_ = false;
+    bool umockdev_ = false;
+    bool sys_mounted_ = false;
+    std::string scratch_;
+};
+
+}  // namespace ZELKBench

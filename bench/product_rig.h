@@ -1,0 +1,69 @@
+#pragma once
+
+// The product's poll as main() wires it: the hidraw transport and the sysfs probe on /sys, the
+// device-tree watch that the hot-plug monitor tells, the controller on the demo package with a
+// window that draws nothing. The same header builds against the code from before the watch
+// existed (then nothing is kept between polls).
+#include <functional>
+#include <iostream>
+#include <string>
+#include <utility>
+
+#include "app/hotplug_monitor.h"
+#include "console_view.h"
+#include "controller/upgrade_controller.h"
+#include "device/zelk.h"
+#include "hid/hidraw_transport.h"
+#include "hid/usb_device_probe.h"
+#include "platform/posix_process_service.h"
+#include "platform/steady_clock.h"
+
+#if __has_include("hid/device_tree_watch.h")
+#define ZELK_BENCH_KEEPS_TREE 1
+#include "hid/device_tree_watch.h"
+#endif
+
+namespace ZELKBench {
+
+struct ProductRig {
+    // udev_root: the udev database; udev_run: where the monitor looks for udevd's control socket.
+    ProductRig(const std::string& udev_root, const std::string& udev_run,
+               std::function<void()> on_change)
+        : probe("/sys", udev_root, std::cout
+#ifdef ZELK_BENCH_KEEPS_TREE
+                ,
+                &watch
+#endif
+                ),
+          monitor(std::move(on_change), udev_run) {
+#ifdef ZELK_BENCH_KEEPS_TREE
+        monitor.Inform(watch);
+#endif
+        controller.InitializeApplication();
+    }
+
+    // The monitor saw a change.
+    void Changed() {
+#ifdef ZELK_BENCH_KEEPS_TREE
+        watch.Changed();
+#endif
+    }
+
+#ifdef ZELK_BENCH_KEEPS_TREE
+    ZELKUtil::Hid::DeviceTreeWatch watch;
+    ZELKUtil::HidrawTransport hid{"/sys", "/dev", {}, &watch};
+#else
+    ZELKUtil::HidrawTransport hid{"/sys", "/dev"};
+#endif
+    ZELKUtil::SysfsDeviceProbe probe;
+    ZELKUtil::SteadyClock clock;
+    ReadPathModes modes;
+    ZELK device{hid, probe, clock, modes};
+    ZELKSim::ConsoleView view;
+    ZELKUtil::PosixProcessService processes{ZELK_BENCH_PACKAGE};
+    ZELKUtil::UpgradeController controller{
+        {view, clock, device, processes, ZELK_BENCH_PACKAGE, "x86_64"}};
+    ZELKUtil::HotplugMonitor monitor;
+};
+
+}  // namespace ZELKBench

@@ -1,0 +1,117 @@
+// What the Linux backends keep between polls: an answer stays only while the hot-plug monitor
+// hears the tree and has reported no change, and never longer than the full-rescan interval.
+#include "hid/device_tree_watch.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include "hid/hidraw_transport.h"
+#include "hid/usb_device_probe.h"
+#include "sysfs_fixture.h"
+
+namespace ZELKUtil {
+namespace {
+
+using Hid::ChangeSource;
+
+class KeptTree : public ::testing::Test {
+  protected:
+    void AddBootloader(const std::string& name, int devnum, const char* udev_properties) {
+        const std::string dir = "sys/devices/usb1/" + name;
+        tree.Write(dir + "/idVendor", "0471\n");
+        tree.Write(dir + "/idProduct", "df55\n");
+        tree.Write(dir + "/busnum", "1\n");
+        tree.Write(dir + "/devnum", std::to_string(devnum) + "\n");
+        tree.Write(dir + "/dev", "189:" + std::to_string(devnum) + "\n");
+        tree.Link("sys/bus/usb/devices/" + name, "../../../devices/usb1/" + name);
+        if (udev_properties != nullptr) {
+            tree.Write("run/udev/data/c189:" + std::to_string(devnum), udev_properties);
+        }
+    }
+    void AddHidraw(unsigned minor) {
+        const std::string name = "hidraw" + std::to_string(minor);
+        const std::string dir = "sys/devices/virtual/hid/" + name;
+        tree.Write(dir + "/dev", "243:" + std::to_string(minor) + "\n");
+        tree.Write(dir + "/uevent", "DEVNAME=" + name + "\n");
+        tree.Write(dir + "/device/uevent", "HID_ID=0003:000014E3:00000706\n");
+        tree.Link("sys/class/hidraw/" + name, "../../devices/virtual/hid/" + name);
+        tree.Write("dev/" + name, "");
+    }
+    int Bootloader() { return probe.FindDevice(0x0471, 0xDF55, 0); }
+    int Listed() {
+        int count = 0;
+        hid_device_info* head = transport.hid_enumerate(0x14E3, 0x0706);
+        for (const hid_device_info* info = head; info != nullptr; info = info->next) {
+            ++count;
+        }
+        transport.hid_free_enumeration(head);
+        return count;
+    }
+
+    SysfsFixture tree;
+    std::int64_t now_ms = 0;
+    bool pending = false;
+    Hid::DeviceTreeWatch watch{[this] { return now_ms; }};
+    std::ostringstream listing;
+    SysfsDeviceProbe probe{tree.root() + "/sys", tree.root() + "/run/udev", listing, &watch};
+    HidrawTransport transport{tree.root() + "/sys", tree.root() + "/dev", {}, &watch};
+};
+
+TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
+    watch.Listening(ChangeSource::Udev, [this] { return pending; });
+    EXPECT_EQ(Bootloader(), -1);
+    AddBootloader("1-2", 5, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+    EXPECT_EQ(Bootloader(), -1);  // nothing told of the device yet
+    pending = true;               // its event waits unread: the tree differs already
+    EXPECT_EQ(Bootloader(), 3);
+    pending = false;
+    EXPECT_EQ(Bootloader(), 3);  // read again: nothing read while an event waited was kept
+    AddBootloader("1-1", 3, "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
+    EXPECT_EQ(Bootloader(), 3);
+    EXPECT_EQ(probe.FindDevice(0x0471, 0xDF56, 0), -1);
+    EXPECT_EQ(Bootloader(), 2);  // what was kept for other IDs is never taken for these
+    tree.Write("run/udev/data/c189:3", "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+    watch.Changed();
+    EXPECT_EQ(Bootloader(), 3);
+    tree.Write("run/udev/data/c189:3", "E:DEVTYPE=usb_device\n");
+    now_ms += Hid::DeviceTreeWatch::kFullRescanMs - 1;
+    EXPECT_EQ(Bootloader(), 3);
+    now_ms += 1;  // the safety net: read again however quiet the monitor was
+    EXPECT_EQ(Bootloader(), 1);
+
+    // A device udev has not processed yet (code 0) gets its record without a change being told.
+    AddBootloader("1-0", 1, nullptr);
+    watch.Changed();
+    EXPECT_EQ(Bootloader(), 0);
+    tree.Write("run/udev/data/c189:1", "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+    EXPECT_EQ(Bootloader(), 3);
+    EXPECT_EQ(listing.str(), "");
+}
+
+TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
+    for (const ChangeSource source : {ChangeSource::None, ChangeSource::Kernel}) {
+        watch.Listening(source);
+        const int before = Bootloader();
+        AddBootloader("1-" + std::to_string(before + 2), before + 2, "E:DEVTYPE=usb_device\n");
+        EXPECT_EQ(Bootloader(), 1);
+    }
+
+    watch.Listening(ChangeSource::Kernel);
+    EXPECT_EQ(Listed(), 0);
+    AddHidraw(3);
+    EXPECT_EQ(Listed(), 0);
+    watch.Changed();
+    EXPECT_EQ(Listed(), 1);
+    // Whether a listed node opens is always tried afresh.
+    std::remove((tree.root() + "/dev/hidraw3").c_str());
+    EXPECT_EQ(Listed(), 0);
+    watch.Listening(ChangeSource::None);
+    AddHidraw(4);
+    EXPECT_EQ(Listed(), 1);
+}
+
+}  // namespace
+}  // namespace ZELKUtil
