@@ -94,6 +94,13 @@ TEST(WindowsHidTransport, EnumerationOrderWildcardsAndShareModes) {
     rig.transport.hid_close(exclusive);
     rig.transport.hid_close(nullptr);
 
+    // Only the first interface with the IDs is tried, even when the next one would open.
+    rig.Box().preparsedFails = true;
+    EXPECT_EQ(rig.transport.hid_open(kVid, kPid, nullptr, 0), nullptr);
+    hid_device* second = rig.transport.hid_open_path("\\\\?\\hid#second", 0);
+    EXPECT_EQ(rig.Product(second), L"Second");
+    rig.transport.hid_close(second);
+
     EXPECT_EQ(rig.windows.OpenHandles(), 0);
     EXPECT_EQ(rig.windows.preparsedHeld, 0);
 }
