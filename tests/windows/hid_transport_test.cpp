@@ -95,11 +95,21 @@ TEST(WindowsHidTransport, EnumerationOrderWildcardsAndShareModes) {
     rig.transport.hid_close(nullptr);
 
     // Only the first interface with the IDs is tried, even when the next one would open.
+    // The failure is kept for the controller, with the system's text.
     rig.Box().preparsedFails = true;
     EXPECT_EQ(rig.transport.hid_open(kVid, kPid, nullptr, 0), nullptr);
+    const std::vector<HidOpenFailure> failures = rig.transport.hid_open_failures();
+    ASSERT_EQ(failures.size(), 1U);
+    EXPECT_EQ(failures[0].path, "\\\\?\\hid#box");
+    EXPECT_EQ(failures[0].operation, "HidD_GetPreparsedData");
+    EXPECT_EQ(failures[0].text, SystemErrorText(ERROR_INVALID_DATA));
     hid_device* second = rig.transport.hid_open_path("\\\\?\\hid#second", 0);
     EXPECT_EQ(rig.Product(second), L"Second");
     rig.transport.hid_close(second);
+    rig.Box().preparsedFails = false;
+    hid_device* again = rig.transport.hid_open(kVid, kPid, nullptr, 0);
+    EXPECT_TRUE(rig.transport.hid_open_failures().empty()) << "an open that works clears them";
+    rig.transport.hid_close(again);
 
     EXPECT_EQ(rig.windows.OpenHandles(), 0);
     EXPECT_EQ(rig.windows.preparsedHeld, 0);

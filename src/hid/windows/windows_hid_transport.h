@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "hid/hid_transport.h"
 #include "hid/windows/win32_calls.h"
@@ -25,6 +26,9 @@ class WindowsHidTransport : public HidTransport {
     int hid_get_product_string(hid_device* device, wchar_t* string, std::size_t maxlen) override;
     void hid_close(hid_device* device) override;
     const wchar_t* hid_error(hid_device* device) override;
+    // The interface that the last hid_open took but could not open, and why. Interfaces that
+    // cannot be opened at all never show their IDs, so they are not among them.
+    std::vector<HidOpenFailure> hid_open_failures() override { return open_failures_; }
 
     // The present interfaces of the HID class with the IDs (0 and 0: all) that can be opened for
     // reading and writing, shared, in the system's order; null when none.
@@ -64,7 +68,11 @@ class WindowsHidTransport : public HidTransport {
     // The report-ID strip: a report whose first byte is 0 loses that byte.
     static DWORD StripReportId(unsigned char* data, DWORD count);
 
+    // hid_open_path that notes why it failed.
+    hid_device* OpenPath(const char* path, int exclusive, std::vector<HidOpenFailure>* failures);
+
     const Win32Calls& calls_;
+    std::vector<HidOpenFailure> open_failures_;
     bool servicesTried_ = false;
     bool servicesLoaded_ = false;
     HidServices services_;
