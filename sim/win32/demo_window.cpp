@@ -1,0 +1,163 @@
+// The demo's window on Windows: the Win32 window and a Win32 side panel.
+#include <commctrl.h>
+#include <dbt.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/form_wiring.h"
+#include "app/win32/update_form.h"
+#include "app/win32/wide_string.h"
+#include "demo_world.h"
+#include "platform/steady_clock.h"
+
+namespace ZELKSim {
+namespace {
+
+constexpr wchar_t kPanelClass[] = L"ZELKSim.SidePanel";
+constexpr UINT_PTR kRefreshTimer = 1;
+constexpr int kFirstButtonId = 100;
+
+// The side panel of the demo, not part of the utility's window: the box's state and buttons that
+// unplug and plug it and make it send events.
+class SidePanel {
+  public:
+    SidePanel(DemoWorld& world, HWND form) : world_(world), form_(form) {}
+    SidePanel(const SidePanel&) = delete;
+    SidePanel& operator=(const SidePanel&) = delete;
+    ~SidePanel() {
+        if (hwnd_ != nullptr) {
+            DestroyWindow(hwnd_);
+        }
+    }
+
+    bool Create() {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = &SidePanel::WindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = kPanelClass;
+        if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+            return false;
+        }
+        // Plugging and unplugging tells the utility as the system would: with WM_DEVICECHANGE.
+        const auto deviceChanged = [this] {
+            SendMessageW(form_, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        };
+        actions_ = {
+            {L"Unplug",
+             [this, deviceChanged] {
+                 world_.box.Unplug();
+                 deviceChanged();
+             }},
+            {L"Plug in",
+             [this, deviceChanged] {
+                 world_.box.Plug();
+                 deviceChanged();
+             }},
+            {L"Eye event: left", [this] { world_.box.SendEyeChangedEvent(0); }},
+            {L"Eye event: right", [this] { world_.box.SendEyeChangedEvent(1); }},
+            {L"Error event", [this] { world_.box.SendErrorEvent(-3); }},
+        };
+        RECT form{};
+        GetWindowRect(form_, &form);
+        const int rowHeight = 28;
+        const int height = rowHeight * static_cast<int>(actions_.size() + 1) + 48;
+        hwnd_ = CreateWindowExW(0, kPanelClass, L"Emulated ZELK box",
+                                WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, form.right + 12, form.top,
+                                240, height, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+        if (hwnd_ == nullptr) {
+            return false;
+        }
+        HFONT font = reinterpret_cast<HFONT>(SendMessageW(form_, WM_GETFONT, 0, 0));
+        const auto add = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int row,
+                             int id) {
+            HWND child = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 8,
+                                         8 + row * rowHeight, 216, rowHeight - 4, hwnd_,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                         GetModuleHandleW(nullptr), nullptr);
+            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            return child;
+        };
+        state_ = add(L"Static", L"", SS_LEFT, 0, 0);
+        for (std::size_t i = 0; i < actions_.size(); ++i) {
+            add(L"Button", actions_[i].first, BS_PUSHBUTTON, static_cast<int>(i) + 1,
+                kFirstButtonId + static_cast<int>(i));
+        }
+        SetTimer(hwnd_, kRefreshTimer, 200, nullptr);
+        Refresh();
+        return true;
+    }
+
+  private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE) {
+            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        }
+        auto* self = reinterpret_cast<SidePanel*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (self != nullptr) {
+            if (message == WM_TIMER && wParam == kRefreshTimer) {
+                self->Refresh();
+                return 0;
+            }
+            const std::size_t action = LOWORD(wParam) - static_cast<std::size_t>(kFirstButtonId);
+            if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED &&
+                action < self->actions_.size()) {
+                self->actions_[action].second();
+                return 0;
+            }
+            if (message == WM_NCDESTROY) {
+                self->hwnd_ = nullptr;
+            }
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+
+    void Refresh() {
+        const std::string text = std::string("Box: ") + ModeName(world_.box.Mode()) +
+                                 ", firmware " + world_.box.FirmwareVersion();
+        SetWindowTextW(state_, ZELKUtil::Widen(text).c_str());
+    }
+
+    DemoWorld& world_;
+    HWND form_;
+    HWND hwnd_ = nullptr;
+    HWND state_ = nullptr;
+    std::vector<std::pair<const wchar_t*, std::function<void()>>> actions_;
+};
+
+}  // namespace
+
+std::optional<int> RunDemoWindow(int /*argc*/, char** /*argv*/, const std::string& package) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    // Without a desktop to show it on (Wine without an X display) the window cannot be made.
+    ZELKUtil::UpdateForm form;
+    if (!form.Created()) {
+        std::fprintf(stderr, "zelk-sim demo: %s; the demo runs in the console\n",
+                     form.Error().c_str());
+        return std::nullopt;
+    }
+    DemoWorld world(package);
+    ZELKUtil::SteadyClock clock;
+    clock.SetWaiter([&form](std::int64_t ms) { form.WaitKeepingWindowAlive(ms); });
+    ZELK device(world.hid, world.probe, clock, world.modes);
+    ZELKUtil::UpgradeController controller({form, clock, device, world.tools, package, "x86_64"});
+    ZELKUtil::ConnectForm(form, controller);
+    controller.InitializeApplication();
+    form.Show();
+    SidePanel panel(world, form.Handle());
+    if (!panel.Create()) {
+        std::fprintf(stderr, "zelk-sim demo: the side panel could not be shown\n");
+    }
+    return form.Run();
+}
+
+}  // namespace ZELKSim
