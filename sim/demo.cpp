@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 namespace ZELKSim {
 namespace {
 
-constexpr std::int64_t kConsoleLimitMs = 10 * 60 * 1000;
+constexpr std::int64_t kConsoleLimitMs = std::int64_t{10} * 60 * 1000;
 
 // A private copy, so that the demo's tools can write their logs without touching the original.
 std::string CopyPackage(const std::string& source, ScratchFolder& copy) {
