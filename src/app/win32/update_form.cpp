@@ -1,9 +1,10 @@
 #include "app/win32/update_form.h"
 
-// clang-format off: the GUIDs are defined where <initguid.h> comes first.
+// The interface class GUIDs are defined in this file: <initguid.h> must come first.
+// clang-format off
+#include <initguid.h>
 #include <dbt.h>
 #include <hidclass.h>
-#include <initguid.h>
 #include <usbiodef.h>
 // clang-format on
 
