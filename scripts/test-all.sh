@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test suite: the debug build, then the address/undefined-
-# behaviour sanitizer build, then the thread sanitizer build (the suites without the window).
+# behaviour sanitizer build, then the thread sanitizer build (the suites without the window), then
+# the Windows build (cross-built with MinGW-w64) with its suites under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -13,3 +14,11 @@ for preset in debug asan tsan; do
   echo "=== $preset: test"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "=== windows: configure and build"
+windows_start=$(date +%s)
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+echo "=== windows: test under Wine"
+ctest --preset windows -j "$jobs"
+echo "=== windows: built and tested in $(( $(date +%s) - windows_start )) s"

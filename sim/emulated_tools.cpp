@@ -274,7 +274,8 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::Script(
     if (request.program == PackageFiles::kStaplPlayer) {
         return StaplScript(request);
     }
-    if (request.program.rfind("Drivers/", 0) == 0) {
+    if (request.program.rfind(PackageFiles::kDriverFolderLibusbk, 0) == 0 ||
+        request.program.rfind(PackageFiles::kDriverFolderNxp, 0) == 0) {
         return InstallerScript(request);
     }
     return {{settings_.stepMs, "", nullptr}};

@@ -235,6 +235,26 @@ const std::map<std::string, std::function<std::int64_t(const UpgradeState&)>>& S
 
 }  // namespace
 
+std::string ScenarioProgramName(std::string platformName) {
+#ifdef _WIN32
+    std::replace(platformName.begin(), platformName.end(), '\\', '/');
+    const std::string exe = ".exe";
+    if (platformName.size() > exe.size() &&
+        platformName.compare(platformName.size() - exe.size(), exe.size(), exe) == 0) {
+        platformName.resize(platformName.size() - exe.size());
+    }
+#endif
+    return platformName;
+}
+
+std::string PlatformProgramName(std::string scenarioName) {
+#ifdef _WIN32
+    std::replace(scenarioName.begin(), scenarioName.end(), '/', '\\');
+    scenarioName += ".exe";
+#endif
+    return scenarioName;
+}
+
 std::string ToolCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
     const auto word = [](const std::string& text) {
         const bool plain = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
@@ -242,7 +262,7 @@ std::string ToolCommandLine(const std::string& program, const std::vector<std::s
         });
         return plain ? text : Quoted(text);
     };
-    std::string line = word(program);
+    std::string line = word(ScenarioProgramName(program));
     for (const std::string& argument : arguments) {
         line += " " + word(argument);
     }
@@ -453,7 +473,7 @@ class Parser {
         } else if (what == "file" && Words(t, 2, "package file NAME")) {
             package.files.push_back(t[2].value);
         } else if (what == "tool" && Words(t, 2, "package tool NAME")) {
-            package.tools.push_back(t[2].value);
+            package.tools.push_back(PlatformProgramName(t[2].value));
         } else if (what == "no-drivers" && Words(t, 1, "package no-drivers")) {
             package.drivers = false;
         } else if (what == "profile") {
@@ -843,7 +863,8 @@ class Parser {
             ToolsStep([v = t[2].value](ToolSettings& s) { s.newVersion = v; });
         } else if ((what == "unstartable" || what == "startable") &&
                    Words(t, 2, "tools " + what + " PROGRAM")) {
-            ToolsStep([v = t[2].value, add = what == "unstartable"](ToolSettings& s) {
+            ToolsStep([v = PlatformProgramName(t[2].value),
+                       add = what == "unstartable"](ToolSettings& s) {
                 auto& list = s.unstartable;
                 list.erase(std::remove(list.begin(), list.end(), v), list.end());
                 if (add) {

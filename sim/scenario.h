@@ -63,8 +63,14 @@ struct ScenarioParseResult {
 
 ScenarioParseResult ParseScenario(std::string_view text);
 
-// A tool's start as one line: the program and its arguments, an argument that holds a blank or
-// anything unusual in double quotes with escapes.
+// A package program as scenario files name it, and back: "/" between folders and no ".exe" on
+// every platform, so that one scenario file plays on Linux and on Windows ("Tools/dfu-util" is
+// "Tools\dfu-util.exe" on Windows).
+std::string ScenarioProgramName(std::string platformName);
+std::string PlatformProgramName(std::string scenarioName);
+
+// A tool's start as one line: the program (as scenario files name it) and its arguments, an
+// argument that holds a blank or anything unusual in double quotes with escapes.
 std::string ToolCommandLine(const std::string& program, const std::vector<std::string>& arguments);
 
 // A log text as the lines of an expectation block: split at each CR LF, every other control

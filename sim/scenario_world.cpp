@@ -1,13 +1,10 @@
 #include "scenario_world.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <random>
 
 #include "package/package_files.h"
 
@@ -43,32 +40,23 @@ std::string WritePackageFile(const std::string& root, const std::string& relativ
     if (ec) {
         return "cannot make the folder of " + path.string() + ": " + ec.message();
     }
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, executable ? 0755 : 0644);
-    if (fd < 0) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        return "cannot write " + path.string() + ": " + std::strerror(errno);
+    }
+    file.write(content.data(), static_cast<std::streamsize>(content.size()));
+    file.close();
+    if (!file) {
         return "cannot write " + path.string() + ": " + std::strerror(errno);
     }
     // A file written again as a program becomes one, whatever it was before.
-    if (executable && ::fchmod(fd, 0755) != 0) {
-        const std::string reason = std::strerror(errno);
-        (void)::close(fd);
-        return "cannot make " + path.string() + " executable: " + reason;
-    }
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const std::string reason = std::strerror(errno);
-            (void)::close(fd);
-            return "cannot write " + path.string() + ": " + reason;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0) {
-        return "cannot write " + path.string() + ": " + std::strerror(errno);
+    using fs::perms;
+    const perms mode =
+        perms::owner_read | perms::owner_write | perms::group_read | perms::others_read |
+        (executable ? perms::owner_exec | perms::group_exec | perms::others_exec : perms::none);
+    fs::permissions(path, mode, fs::perm_options::replace, ec);
+    if (ec) {
+        return "cannot set the mode of " + path.string() + ": " + ec.message();
     }
     return "";
 }
@@ -100,7 +88,7 @@ std::string WritePackage(const std::string& root, const PackageContents& content
              {PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverFolderNxp}) {
             for (const char* installer :
                  {PackageFiles::kDriverInstaller, PackageFiles::kDriverInstaller64}) {
-                write(std::string(folder) + "/" + installer, "#!/bin/sh\n", true);
+                write(std::string(folder) + installer, "#!/bin/sh\n", true);
             }
         }
     }
@@ -121,12 +109,20 @@ std::string ScratchFolder::Create() {
     if (ec) {
         return "no temporary folder: " + ec.message();
     }
-    std::string pattern = (temp / "zelk-pkg-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        return "cannot make a folder in " + temp.string() + ": " + std::strerror(errno);
+    // A new folder under a random name: creating it fails when the name is taken, so no other
+    // process can have made it first.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = temp / ("zelk-pkg-" + std::to_string(random()));
+        if (fs::create_directory(candidate, ec)) {
+            root_ = candidate.string();
+            return "";
+        }
+        if (ec) {
+            return "cannot make a folder in " + temp.string() + ": " + ec.message();
+        }
     }
-    root_ = pattern;
-    return "";
+    return "cannot make a folder in " + temp.string() + ": every name tried is taken";
 }
 
 ScenarioWorld::ScenarioWorld(std::string packageFolder, BoxIdentity identity)

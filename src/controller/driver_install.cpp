@@ -21,7 +21,7 @@ bool UpgradeController::RunDriverInstaller(std::int32_t wait, std::int32_t silen
 
     StartRequest request;
     request.program =
-        folder + "/" + (x64 ? PackageFiles::kDriverInstaller64 : PackageFiles::kDriverInstaller);
+        folder + (x64 ? PackageFiles::kDriverInstaller64 : PackageFiles::kDriverInstaller);
     request.arguments = {"/LM", "/F"};
     if (silent != 0) {
         request.arguments.emplace_back("/s");

@@ -28,7 +28,11 @@ class LogFollower {
   private:
     bool Fill(std::string* error);
 
+#ifdef _WIN32
+    void* file_ = nullptr;  // a HANDLE
+#else
     int fd_ = -1;
+#endif
     LineBuffer lines_;
 };
 

@@ -7,6 +7,8 @@
 namespace ZELKUtil {
 namespace {
 
+using Testing::Installer;
+
 using Testing::ControllerRig;
 using Testing::Detail;
 
@@ -20,7 +22,7 @@ ZELKSim::BoxIdentity Q750Box(const std::string& product = "ZELK Q750") {
 struct AutoRig : ControllerRig {
     explicit AutoRig(const std::string& packageVersion = "2.04",
                      const std::string& boxVersion = "2.01",
-                     const std::vector<std::string>& toolNames = {"Tools/dfu-util"})
+                     const std::vector<std::string>& toolNames = {PackageFiles::kDfuUtil})
         : ControllerRig(Q750Box()) {
         pkg.Write("images/q750.bin", "image");
         Package(packageVersion, Detail("ZELK Q750", "Q750", "ZELK Q750", "images/q750.bin"),
@@ -44,7 +46,8 @@ TEST(PollCycle, AutomaticRoadUpToTheBootloaderStart) {
     // The x64 installer of the libusbK folder, the operator sees its pages.
     const auto starts = rig.tools.Starts();
     ASSERT_EQ(starts.size(), 1U);
-    EXPECT_EQ(starts[0].program, "Drivers/libusbk/dpinst_x64");
+    EXPECT_EQ(starts[0].program,
+              Installer(PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverInstaller64));
     EXPECT_EQ(starts[0].arguments, (std::vector<std::string>{"/LM", "/F"}));
     EXPECT_EQ(starts[0].mode, StartMode::Shell);
 
@@ -146,7 +149,7 @@ TEST(PollCycle, BootloaderCodes) {
         int code;
         const char* log;
         std::vector<std::int64_t> waits;
-        const char* installer;  // "" when none runs
+        std::string installer;  // "" when none runs
     };
     const Row rows[] = {
         {true, 0, "\r\nWaiting for Driver...", {3000}, ""},
@@ -155,29 +158,29 @@ TEST(PollCycle, BootloaderCodes) {
          1,
          "\r\nIncorrect Drivers Loaded, installing new drivers...",
          {3000},
-         "Drivers/libusbk/dpinst_x64"},
+         Installer(PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverInstaller64)},
         {false,
          1,
          "\r\nIncorrect Drivers Loaded, installing new drivers...",
          {3000},
-         "Drivers/phillips/dpinst_x64"},
+         Installer(PackageFiles::kDriverFolderNxp, PackageFiles::kDriverInstaller64)},
         {true,
          2,
          "\r\nIncorrect Drivers Loaded, installing new drivers...",
          {3000},
-         "Drivers/libusbk/dpinst_x64"},
+         Installer(PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverInstaller64)},
         {false, 2, "\r\nZELK in programming mode", {}, ""},
         {true, 3, "\r\nZELK in programming mode", {}, ""},
         {false,
          3,
          "\r\nIncorrect Drivers Loaded, installing new drivers...",
          {3000},
-         "Drivers/phillips/dpinst_x64"},
+         Installer(PackageFiles::kDriverFolderNxp, PackageFiles::kDriverInstaller64)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.dfuUtil ? "dfu-util" : "DFUAPP") + " code " +
                      std::to_string(row.code));
-        AutoRig rig("2.04", "2.01", {row.dfuUtil ? "Tools/dfu-util" : "Tools/DFUAPP"});
+        AutoRig rig("2.04", "2.01", {row.dfuUtil ? PackageFiles::kDfuUtil : PackageFiles::kDfuApp});
         rig.Start();
         rig.box.Plug(ZELKSim::BoxMode::Bootloader);
         rig.box.SetDriverState(row.code);
@@ -185,7 +188,7 @@ TEST(PollCycle, BootloaderCodes) {
         EXPECT_EQ(rig.view.log, row.log);
         EXPECT_EQ(rig.controllerClock.Waits(), row.waits);
         const auto starts = rig.tools.Starts();
-        if (*row.installer != '\0') {
+        if (!row.installer.empty()) {
             ASSERT_EQ(starts.size(), 1U);
             EXPECT_EQ(starts[0].program, row.installer);
         } else {
@@ -290,7 +293,7 @@ TEST(PollCycle, ComboSelectsTheExactDisplayNameAndKeepsTheMatchedProfile) {
 }
 
 TEST(DriverInstall, InstallerByMachineAndServiceLine) {
-    AutoRig rig("2.04", "2.01", {"Tools/DFUAPP"});
+    AutoRig rig("2.04", "2.01", {PackageFiles::kDfuApp});
     rig.machine = "i686";
     rig.Start();
     rig.State().diagOutput = 1;
@@ -298,7 +301,8 @@ TEST(DriverInstall, InstallerByMachineAndServiceLine) {
     EXPECT_EQ(rig.view.log, "\r\nInstalling Drivers: nxp");
     const auto starts = rig.tools.Starts();
     ASSERT_EQ(starts.size(), 1U);
-    EXPECT_EQ(starts[0].program, "Drivers/phillips/dpinst");
+    EXPECT_EQ(starts[0].program,
+              Installer(PackageFiles::kDriverFolderNxp, PackageFiles::kDriverInstaller));
     EXPECT_EQ(starts[0].arguments, (std::vector<std::string>{"/LM", "/F", "/s"}));
     // The call returns once the installer has ended.
     EXPECT_GE(rig.clock.NowMs(), rig.tools.Settings().installerMs);
@@ -307,7 +311,10 @@ TEST(DriverInstall, InstallerByMachineAndServiceLine) {
 
     AutoRig missing;
     missing.Start();
-    std::remove(missing.pkg.Path("Drivers/libusbk/dpinst_x64").c_str());
+    std::remove(
+        missing.pkg
+            .Path(Installer(PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverInstaller64))
+            .c_str());
     missing.controller->InstallDrivers(1, 0);
     EXPECT_EQ(missing.view.log, "\r\nError installing drivers. Please do so manually");
     EXPECT_EQ(missing.State().driversProc, nullptr);

@@ -14,7 +14,7 @@ std::string Detail(const std::string& type, const std::string& id, const std::st
 struct StartUp : Testing::ControllerRig {
     UpgradeController& Run() { return Start(); }
     void Config(const std::string& details) {
-        pkg.Write("Tools/zelk.config", "<zelk>" + details + "</zelk>");
+        pkg.Write(PackageFiles::kProfileFile, "<zelk>" + details + "</zelk>");
     }
 };
 
@@ -43,8 +43,8 @@ TEST(StartUp, ConfigErrorIsLoggedInFourPartsAndStartUpGoesOn) {
     for (const char* content : {"", "<zelk><detail", "plain text"}) {
         SCOPED_TRACE(content);
         StartUp s;
-        s.pkg.Write("Tools/zelk.config", content);
-        s.pkg.Write("Tools/DFUAPP", "");
+        s.pkg.Write(PackageFiles::kProfileFile, content);
+        s.pkg.Write(PackageFiles::kDfuApp, "");
         UpgradeController& c = s.Run();
         const std::string head = "\r\n\r\nError loading config file";
         ASSERT_EQ(s.view.log.rfind(head, 0), 0U) << s.view.log;
@@ -64,9 +64,9 @@ TEST(StartUp, ConfigErrorIsLoggedInFourPartsAndStartUpGoesOn) {
         EXPECT_FALSE(s.view.Shown(Control::CheckProgramArm));
     }
     StartUp missing;
-    missing.pkg.Write("Tools/DFUAPP", "");
+    missing.pkg.Write(PackageFiles::kDfuApp, "");
     missing.Run();
-    EXPECT_NE(missing.view.log.find("No such file or directory"), std::string::npos);
+    EXPECT_NE(missing.view.log.find(Testing::NoSuchFileText()), std::string::npos);
 }
 
 TEST(StartUp, ModeAndCheckBoxesFollowTheImagesFound) {
@@ -94,7 +94,7 @@ TEST(StartUp, ModeAndCheckBoxesFollowTheImagesFound) {
         s.pkg.Write("arm.bin", "arm");
         s.pkg.Write("f1.stp", "f1");
         s.pkg.Write("f2.stp", "f2");
-        s.pkg.Write("Tools/dfu-util", "");
+        s.pkg.Write(PackageFiles::kDfuUtil, "");
         s.Config(row.details);
         UpgradeController& c = s.Run();
         EXPECT_EQ(s.view.Shown(Control::CheckProgramArm), row.armShown);
@@ -115,7 +115,7 @@ TEST(StartUp, UsableProfilesAreOfferedAndTheLastBecomesCurrent) {
     s.pkg.Write("arm2.bin", "2");
     s.pkg.Write("arm3.bin", "3");
     s.pkg.MakeFolder("dir.stp");
-    s.pkg.Write("Tools/DFUAPP", "");
+    s.pkg.Write(PackageFiles::kDfuApp, "");
     s.Config(Detail("First", "Q750", "arm1.bin", "", "") +
              Detail("Second", "S", "arm2.bin", "missing.stp", "") +
              Detail("Folder", "F", "", "", "dir.stp") + Detail("Third", "T", "arm3.bin", "", ""));
@@ -150,7 +150,7 @@ TEST(StartUp, OneProfileAndAProfileWithoutDisplayName) {
     EXPECT_EQ(one.view.log, "\r\nDamaged upgrade package. Please obtain new copy from Orvanta");
 
     StartUp nameless;
-    nameless.pkg.Write("Tools/DFUAPP", "");
+    nameless.pkg.Write(PackageFiles::kDfuApp, "");
     nameless.Config("<detail vid=\"1\" pid=\"2\"/>");
     UpgradeController& c = nameless.Run();
     // It names no image, so it is usable and current, but cannot be listed.
@@ -162,7 +162,7 @@ TEST(StartUp, OneProfileAndAProfileWithoutDisplayName) {
 
 TEST(Poll, GuardAndErrorState) {
     StartUp s;
-    s.pkg.Write("Tools/DFUAPP", "");
+    s.pkg.Write(PackageFiles::kDfuApp, "");
     UpgradeController& c = s.Run();
 
     // A poll requested while one runs does nothing at all, not even the error label.

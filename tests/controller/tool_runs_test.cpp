@@ -2,6 +2,7 @@
 // in virtual time. The expected logs are written from the operator texts, never taken from a run.
 #include <gtest/gtest.h>
 
+#include "platform/files.h"
 #include "support/controller_rig.h"
 
 namespace ZELKUtil {
@@ -16,7 +17,7 @@ constexpr const char* kCountdown =
     "\r\nStarting the upgrade in: 5..4..3..2..1..0..";
 
 struct Road : ControllerRig {
-    explicit Road(const std::vector<std::string>& toolNames = {"Tools/dfu-util"},
+    explicit Road(const std::vector<std::string>& toolNames = {PackageFiles::kDfuUtil},
                   const std::string& arm = "images/q750.bin", const std::string& a3p = "",
                   const std::string& a3pn = "")
         : ControllerRig(Identity()) {
@@ -35,7 +36,7 @@ struct Road : ControllerRig {
     std::vector<std::vector<std::string>> PlayerArguments() const {
         std::vector<std::vector<std::string>> runs;
         for (const auto& start : tools.Starts()) {
-            if (start.program == "Tools/STAPL Player") {
+            if (start.program == PackageFiles::kStaplPlayer) {
                 runs.push_back(start.arguments);
             }
         }
@@ -70,7 +71,7 @@ TEST(ArmDownload, CurrentDfuUtilGivesTheSameMarks) {
 }
 
 TEST(ArmDownload, DfuAppMarksEveryOtherBlockOverTheProgramsLife) {
-    Road road({"Tools/DFUAPP"});
+    Road road({PackageFiles::kDfuApp});
     road.tools.Settings().dfuAppBlocks = 6;
     road.Start();
     ASSERT_TRUE(road.TickUntil("Upgrade Complete"));
@@ -87,7 +88,7 @@ TEST(ArmDownload, DfuAppMarksEveryOtherBlockOverTheProgramsLife) {
     EXPECT_EQ(starts[1].mode, StartMode::Direct);
 
     // Five blocks leave the toggle flipped: the next run's first block gives no mark.
-    Road odd({"Tools/DFUAPP"});
+    Road odd({PackageFiles::kDfuApp});
     odd.tools.Settings().dfuAppBlocks = 5;
     odd.tools.Settings().newVersion = "2.03";
     odd.Start();
@@ -106,8 +107,10 @@ TEST(ArmDownload, ServiceModeShowsTheCommandAndEveryLine) {
     road.State().diagOutput = 1;
     ASSERT_TRUE(road.TickUntil("Downloading ZELK Q750 Upgrade"));
     EXPECT_NE(road.view.log.find("\r\nDownloading ZELK Q750 Upgrade\r\nLoading File: "
-                                 "images/q750.bin\r\nTools/dfu-util-R -d 0x0471:0xdf55 -t 2048 "
-                                 "-D images/q750.bin\r\n\r\ndfu-util 0.7\r\n"),
+                                 "images/q750.bin\r\n" +
+                                 std::string(PackageFiles::kDfuUtil) +
+                                 "-R -d 0x0471:0xdf55 -t 2048 -D images/q750.bin\r\n\r\n"
+                                 "dfu-util 0.7\r\n"),
               std::string::npos)
         << road.view.log;
     EXPECT_NE(road.view.log.find("\r\nCopying data from PC to DFU device\r\nStarting download: "
@@ -159,12 +162,13 @@ TEST(ArmDownload, RerunsAfterOpeningOnlyAndGivesUpAfterThreePasses) {
 
 TEST(ArmDownload, ToolThatCannotStartSetsTheErrorStateUntilBoot) {
     Road road;
-    road.tools.Settings().unstartable = {"Tools/dfu-util"};
+    road.tools.Settings().unstartable = {PackageFiles::kDfuUtil};
     road.Start();
     road.State().diagOutput = 1;
     ASSERT_TRUE(road.TickUntil("Error with upgrade package"));
-    EXPECT_NE(road.view.log.find("\r\nException: Tools/dfu-util: Permission denied\r\nError "
-                                 "with upgrade package. Please contact Orvanta"),
+    EXPECT_NE(road.view.log.find("\r\nException: " + std::string(PackageFiles::kDfuUtil) +
+                                 ": Permission denied\r\nError with upgrade package. Please "
+                                 "contact Orvanta"),
               std::string::npos);
     EXPECT_EQ(road.State().error_occurred, 1);
     EXPECT_EQ(road.State().arm_just_programmed, 0);
@@ -205,7 +209,8 @@ constexpr const char* kFpgaStart =
 
 struct FpgaRoad : Road {
     FpgaRoad()
-        : Road({"Tools/dfu-util", "Tools/STAPL Player"}, "", "images/kr.stp", "images/n.stp") {
+        : Road({PackageFiles::kDfuUtil, PackageFiles::kStaplPlayer}, "", "images/kr.stp",
+               "images/n.stp") {
         box.SetFpgaIdcode(0x029121CF);
         box.SetFpgaChecksum(0x1234);
     }
@@ -257,10 +262,10 @@ TEST(FpgaRun, ProgrammedBoxIsErasedThenProgrammed) {
     EXPECT_EQ(stapl, expected);
     // The programmer firmware went in first, through the shell, in the Tools folder.
     const auto starts = road.tools.Starts();
-    EXPECT_EQ(starts[1].program, "Tools/dfu-util");
+    EXPECT_EQ(starts[1].program, PackageFiles::kDfuUtil);
     EXPECT_EQ(starts[1].arguments,
               (std::vector<std::string>{"-R", "-t", "2048", "-D", "FpgaProgrammer.ebn"}));
-    EXPECT_EQ(starts[1].workingDirectory, road.pkg.Root() + "/Tools");
+    EXPECT_EQ(starts[1].workingDirectory, Files::Join(road.pkg.Root(), "Tools"));
     EXPECT_EQ(starts[1].mode, StartMode::Shell);
 }
 
@@ -336,7 +341,7 @@ TEST(FpgaRun, FailuresAndTheirTexts) {
 
 TEST(FpgaRun, PlayerThatCannotStart) {
     FpgaRoad road;
-    road.tools.Settings().unstartable = {"Tools/STAPL Player"};
+    road.tools.Settings().unstartable = {PackageFiles::kStaplPlayer};
     road.Start();
     ASSERT_TRUE(road.TickUntil("Error with upgrade package"));
     EXPECT_EQ(road.view.log,

@@ -140,7 +140,7 @@ TEST(ProfileReader, FileErrorsCarryAMessage) {
         EXPECT_TRUE(r.profiles.empty());
         EXPECT_NE(r.error.find(name), std::string::npos) << r.error;
     }
-    EXPECT_NE(ReadProfileFile(pkg.Path("missing.config")).error.find("No such file"),
+    EXPECT_NE(ReadProfileFile(pkg.Path("missing.config")).error.find(Testing::NoSuchFileText()),
               std::string::npos);
 }
 

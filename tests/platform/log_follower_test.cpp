@@ -33,7 +33,7 @@ TEST(LogFollower, ReadsLinesAsTheyAreAppended) {
 
     LogFollower bad;
     EXPECT_FALSE(bad.Start(pkg.Path("missing/dfulog.txt"), &error));
-    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_NE(error.find(Testing::NoSuchFolderText()), std::string::npos) << error;
 }
 
 }  // namespace

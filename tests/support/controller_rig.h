@@ -21,7 +21,7 @@ struct ControllerRig : PackageHolder, ZELKSim::ScenarioWorld {
     // Writes the version file, a profile file with the given "detail" elements, the tools and the
     // driver installers.
     void Package(const std::string& version, const std::string& details,
-                 const std::vector<std::string>& tools = {"Tools/dfu-util"});
+                 const std::vector<std::string>& tools = {PackageFiles::kDfuUtil});
 };
 
 // A "detail" element.

@@ -3,6 +3,15 @@
 #include <filesystem>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/windows/text_conversion.h"
+#else
+#include <cerrno>
+#include <cstring>
+#endif
+
 #include "scenario_world.h"
 
 namespace ZELKUtil::Testing {
@@ -16,6 +25,22 @@ void Require(const std::string& error) {
 }
 
 }  // namespace
+
+std::string NoSuchFileText() {
+#ifdef _WIN32
+    return Windows::SystemErrorText(ERROR_FILE_NOT_FOUND);
+#else
+    return std::strerror(ENOENT);
+#endif
+}
+
+std::string NoSuchFolderText() {
+#ifdef _WIN32
+    return Windows::SystemErrorText(ERROR_PATH_NOT_FOUND);
+#else
+    return std::strerror(ENOENT);
+#endif
+}
 
 TempPackage::TempPackage() {
     Require(folder_.Create());

@@ -2,9 +2,20 @@
 
 #include <string>
 
+#include "package/package_files.h"
 #include "scenario_world.h"
 
 namespace ZELKUtil::Testing {
+
+// The system's text for a file that does not exist, as the file helpers report it.
+std::string NoSuchFileText();
+// The same for a file in a folder that does not exist (Windows tells the two apart).
+std::string NoSuchFolderText();
+
+// A driver installer's name in the package: its folder (which ends in a separator) and its name.
+inline std::string Installer(const char* folder, const char* name) {
+    return std::string(folder) + name;
+}
 
 // A package folder made by a test in a fresh temporary folder, removed with the object.
 class TempPackage {

@@ -60,11 +60,11 @@ TEST(UpgradeRoad, AutomaticArmUpgradeFromPlugInToUpgradeComplete) {
     ASSERT_TRUE(rule);
     for (const char* installer : {"dpinst", "dpinst_x64"}) {
         pkg.WriteProgram(
-            std::string(ZELKUtil::PackageFiles::kDriverFolderLibusbk) + "/" + installer,
+            std::string(ZELKUtil::PackageFiles::kDriverFolderLibusbk) + installer,
             kInstaller);
     }
     pkg.Write(
-        std::string(ZELKUtil::PackageFiles::kDriverFolderLibusbk) + "/70-zelk-bootloader.rules",
+        std::string(ZELKUtil::PackageFiles::kDriverFolderLibusbk) + "70-zelk-bootloader.rules",
         *rule);
 
     // The log goes to the serial console as it comes.

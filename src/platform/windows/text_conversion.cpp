@@ -1,0 +1,62 @@
+#include "platform/windows/text_conversion.h"
+
+#include <windows.h>
+
+#include <climits>
+
+namespace ZELKUtil::Windows {
+
+std::wstring Widen(std::string_view utf8) {
+    if (utf8.empty() || utf8.size() > INT_MAX) {
+        return {};
+    }
+    const int size = static_cast<int>(utf8.size());
+    const int units = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    if (units <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), units);
+    return wide;
+}
+
+std::string Narrow(std::wstring_view utf16) {
+    if (utf16.empty() || utf16.size() > INT_MAX) {
+        return {};
+    }
+    const int size = static_cast<int>(utf16.size());
+    const int bytes =
+        ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return {};
+    }
+    std::string narrow(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, narrow.data(), bytes, nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring SystemErrorTextW(unsigned long code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text;
+    if (length > 0 && buffer != nullptr) {
+        text.assign(buffer, length);
+    }
+    if (buffer != nullptr) {
+        ::LocalFree(buffer);
+    }
+    text = text.substr(0, text.find(L'\r'));
+    if (text.empty()) {
+        text = L"error " + std::to_wstring(code);
+    }
+    return text;
+}
+
+std::string SystemErrorText(unsigned long code) {
+    return Narrow(SystemErrorTextW(code));
+}
+
+}  // namespace ZELKUtil::Windows

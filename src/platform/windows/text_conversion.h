@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ZELKUtil::Windows {
+
+// The program keeps text and file names in UTF-8; Windows' W calls take UTF-16. Malformed input
+// converts with replacement characters rather than failing.
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);
+
+// The system's message text for an error code (system message table, default language, inserts
+// ignored), cut at its first carriage return so that the trailing line break is never part of
+// it. A code the system has no text for reads "error N".
+std::wstring SystemErrorTextW(unsigned long code);
+std::string SystemErrorText(unsigned long code);
+
+}  // namespace ZELKUtil::Windows
