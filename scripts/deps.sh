@@ -10,7 +10,7 @@ packages=(
   umockdev libumockdev-dev
   xvfb xauth
   qemu-system-x86 busybox-static cpio kmod udev
-  g++-mingw-w64-x86-64-posix wine64 dpkg-dev debian-archive-keyring
+  g++-mingw-w64-x86-64-posix wine64 fonts-wine dpkg-dev debian-archive-keyring
   "$@"
 )
 

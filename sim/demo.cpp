@@ -69,7 +69,7 @@ int RunConsole(const std::string& package) {
 }  // namespace
 
 int RunDemo(int argc, char** argv, const std::string& package) {
-    const std::string source = package.empty() ? std::string(ZELK_DEMO_PACKAGE) : package;
+    const std::string source = package.empty() ? DefaultDemoPackage() : package;
     ScratchFolder copy;
     if (const std::string error = CopyPackage(source, copy); !error.empty()) {
         std::fprintf(stderr, "zelk-sim demo: %s\n", error.c_str());

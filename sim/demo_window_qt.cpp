@@ -62,6 +62,10 @@ QWidget* MakeSidePanel(DemoWorld& world, ZELKUtil::UpgradeController& controller
 
 }  // namespace
 
+std::string DefaultDemoPackage() {
+    return ZELK_DEMO_PACKAGE;
+}
+
 std::optional<int> RunDemoWindow(int argc, char** argv, const std::string& package) {
     if (!HasDisplay()) {
         return std::nullopt;

@@ -29,6 +29,10 @@ struct DemoWorld {
 // How the side panel names the box's mode.
 const char* ModeName(BoxMode mode);
 
+// The package the demo runs on when none is named: the project's demo package on Linux, the folder
+// that holds the program on Windows (the Windows zip's root is a demo package).
+std::string DefaultDemoPackage();
+
 // The utility's window on the package with the demo's side panel (unplug, plug in, events), until
 // the window is closed; the exit code then. Nothing when no window can be shown here (no
 // display): the demo then runs in the console. One implementation per window toolkit.

@@ -1,7 +1,10 @@
 // The demo's window on Windows: the Win32 window and a Win32 side panel.
+// <windows.h> before the headers that build on it.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
-#include <windows.h>
+// clang-format on
 
 #include <cstdio>
 #include <functional>
@@ -10,9 +13,9 @@
 
 #include "app/form_wiring.h"
 #include "app/win32/update_form.h"
-#include "app/win32/wide_string.h"
 #include "demo_world.h"
 #include "platform/steady_clock.h"
+#include "platform/windows/text_conversion.h"
 
 namespace ZELKSim {
 namespace {
@@ -123,7 +126,7 @@ class SidePanel {
     void Refresh() {
         const std::string text = std::string("Box: ") + ModeName(world_.box.Mode()) +
                                  ", firmware " + world_.box.FirmwareVersion();
-        SetWindowTextW(state_, ZELKUtil::Widen(text).c_str());
+        SetWindowTextW(state_, ZELKUtil::Windows::Widen(text).c_str());
     }
 
     DemoWorld& world_;
@@ -134,6 +137,23 @@ class SidePanel {
 };
 
 }  // namespace
+
+std::string DefaultDemoPackage() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return ".";
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return ZELKUtil::Windows::Narrow(path.substr(0, path.find_last_of(L"\\/")));
+}
 
 std::optional<int> RunDemoWindow(int /*argc*/, char** /*argv*/, const std::string& package) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "app/win32/wide_string.h"
+#include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
 namespace {
@@ -24,19 +24,6 @@ constexpr int kComboListRows = 8;
 
 int Round(double value) {
     return static_cast<int>(std::lround(value));
-}
-
-std::string SystemErrorText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
-        text.pop_back();
-    }
-    return text.empty() ? "error " + std::to_string(code) : Narrow(text);
 }
 
 const wchar_t* ClassOf(ControlKind kind) {
@@ -107,7 +94,7 @@ bool UpdateForm::CreateWindowAndControls() {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kWindowClass;
     if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        error_ = "cannot register the window class: " + SystemErrorText(GetLastError());
+        error_ = "cannot register the window class: " + Windows::SystemErrorText(GetLastError());
         return false;
     }
     NONCLIENTMETRICSW metrics{};
@@ -127,14 +114,14 @@ bool UpdateForm::CreateWindowAndControls() {
                             CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                             nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) {
-        error_ = "cannot create the window: " + SystemErrorText(GetLastError());
+        error_ = "cannot create the window: " + Windows::SystemErrorText(GetLastError());
         return false;
     }
     for (std::size_t i = 0; i < kControls; ++i) {
         controls_[i] = CreateControl(kControlDesigns[i]);
         if (controls_[i] == nullptr) {
             error_ = std::string("cannot create ") + kControlDesigns[i].name + ": " +
-                     SystemErrorText(GetLastError());
+                     Windows::SystemErrorText(GetLastError());
             return false;
         }
         placements_[i] = {Scaled(kControlDesigns[i].rect, scale_.x, scale_.y), clientWidth,
@@ -161,10 +148,10 @@ bool UpdateForm::CreateWindowAndControls() {
 HWND UpdateForm::CreateControl(const ControlDesign& design) {
     const int id = kFirstControlId + static_cast<int>(&design - kControlDesigns);
     const DWORD exStyle = design.kind == ControlKind::Log ? WS_EX_CLIENTEDGE : 0;
-    HWND control =
-        CreateWindowExW(exStyle, ClassOf(design.kind), Widen(design.text).c_str(), StyleOf(design),
-                        0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                        GetModuleHandleW(nullptr), nullptr);
+    HWND control = CreateWindowExW(exStyle, ClassOf(design.kind),
+                                   Windows::Widen(design.text).c_str(), StyleOf(design), 0, 0, 0, 0,
+                                   hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                   GetModuleHandleW(nullptr), nullptr);
     if (control != nullptr) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     }
@@ -508,7 +495,7 @@ void UpdateForm::FitLabel(Control label) {
     // Sized to its text (all of its lines), keeping its place.
     const std::size_t index = IndexOf(label);
     HWND control = controls_[index];
-    const std::wstring text = Widen(texts_[index]);
+    const std::wstring text = Windows::Widen(texts_[index]);
     HDC dc = GetDC(hwnd_);
     HGDIOBJ old = SelectObject(dc, font_ != nullptr ? font_ : GetStockObject(DEFAULT_GUI_FONT));
     TEXTMETRICW tm{};
@@ -535,8 +522,8 @@ void UpdateForm::FitCheckBoxes() {
     const std::size_t fpgaIndex = IndexOf(Control::CheckProgramFPGA);
     Rect arm = ClientRect(controls_[armIndex]);
     Rect fpga = ClientRect(controls_[fpgaIndex]);
-    FitCheckBoxPair(arm, fpga, box + gap + TextWidth(Widen(texts_[armIndex])),
-                    box + gap + TextWidth(Widen(texts_[fpgaIndex])));
+    FitCheckBoxPair(arm, fpga, box + gap + TextWidth(Windows::Widen(texts_[armIndex])),
+                    box + gap + TextWidth(Windows::Widen(texts_[fpgaIndex])));
     Place(armIndex, arm);
     Place(fpgaIndex, fpga);
     Rebase(armIndex);

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "app/win32/update_form.h"
-#include "app/win32/wide_string.h"
+#include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
 namespace {
@@ -39,7 +39,7 @@ void UpdateForm::AppendText(const std::string& text) {
         }
     }
     HWND log = ControlHandle(Control::TextOutput);
-    const std::wstring wide = Widen(shown);
+    const std::wstring wide = Windows::Widen(shown);
     const LRESULT end = GetWindowTextLengthW(log);
     SendMessageW(log, EM_SETSEL, static_cast<WPARAM>(end), end);
     SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
@@ -75,7 +75,7 @@ void UpdateForm::SetText(Control label, const std::string& text) {
         return;
     }
     texts_[IndexOf(label)] = text;
-    SetWindowTextW(ControlHandle(label), Widen(text).c_str());
+    SetWindowTextW(ControlHandle(label), Windows::Widen(text).c_str());
     FitLabel(label);
 }
 
@@ -122,7 +122,7 @@ bool UpdateForm::AddComboItem(const std::optional<std::string>& text, std::strin
         }
         return false;
     }
-    const std::wstring item = Widen(*text);
+    const std::wstring item = Windows::Widen(*text);
     const LRESULT added = SendMessageW(ControlHandle(Control::ComboZelkType), CB_ADDSTRING, 0,
                                        reinterpret_cast<LPARAM>(item.c_str()));
     if (added == CB_ERR || added == CB_ERRSPACE) {
@@ -139,7 +139,7 @@ std::string UpdateForm::ComboSelectedItem() const {
     const int index = ComboSelectedIndex();
     return index < 0 || static_cast<std::size_t>(index) >= comboItems_.size()
                ? std::string()
-               : Narrow(comboItems_[static_cast<std::size_t>(index)]);
+               : Windows::Narrow(comboItems_[static_cast<std::size_t>(index)]);
 }
 
 int UpdateForm::ComboSelectedIndex() const {
@@ -161,7 +161,7 @@ void UpdateForm::SetComboSelectedIndex(int index) {
 }
 
 int UpdateForm::ComboFindString(const std::string& text) const {
-    const std::wstring wanted = Widen(text);
+    const std::wstring wanted = Windows::Widen(text);
     for (std::size_t i = 0; i < comboItems_.size(); ++i) {
         const std::wstring& item = comboItems_[i];
         if (item.size() >= wanted.size() &&
@@ -174,7 +174,7 @@ int UpdateForm::ComboFindString(const std::string& text) const {
 }
 
 int UpdateForm::ComboFindExact(const std::string& text) const {
-    const std::wstring wanted = Widen(text);
+    const std::wstring wanted = Windows::Widen(text);
     for (std::size_t i = 0; i < comboItems_.size(); ++i) {
         if (comboItems_[i] == wanted) {
             return static_cast<int>(i);

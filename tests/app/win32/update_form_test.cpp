@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/win32/wide_string.h"
+#include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
 namespace {
@@ -374,7 +374,7 @@ TEST(Win32Window, ComboSelectsThroughTheHandlerForTheControllerAndTheOperator) {
     Press(VK_DOWN);
     EXPECT_TRUE(PumpUntil(form, [&] { return handled == 3; }));
     EXPECT_NE(form.ComboSelectedIndex(), -1);
-    EXPECT_EQ(Widen(form.ComboSelectedItem()),
+    EXPECT_EQ(Windows::Widen(form.ComboSelectedItem()),
               WindowText(form.ControlHandle(Control::ComboZelkType)));
 }
 
@@ -465,7 +465,9 @@ TEST(Win32Window, WaitsPaintAndTickButLeaveInputForLater) {
     InvalidateRect(log, nullptr, TRUE);
     // Meanwhile: a device change sent from another thread (as the system sends it), a key typed
     // and a key posted to the log.
-    std::thread other([window] {
+    HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+    std::thread other([window, desktop] {
+        SetThreadDesktop(desktop);  // typed keys go to the desktop the window is on
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         SendMessageW(window, WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0);
         INPUT in[2] = {};
