@@ -27,15 +27,6 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
-// The description as far as the property buffer can hold it: one that needs more than the
-// buffer is not fetched and so counts as holding neither text.
-bool DescriptionContains(const std::optional<std::string>& description, const char* text) {
-    if (!description || (Utf16Units(*description) + 1) * 2 > kPropertyBufferBytes) {
-        return false;
-    }
-    return description->find(text) != std::string::npos;
-}
-
 }  // namespace
 
 std::size_t HardwareIdListBytes(const std::vector<std::string>& hardware_ids) {
@@ -46,18 +37,48 @@ std::size_t HardwareIdListBytes(const std::vector<std::string>& hardware_ids) {
     return units * 2;
 }
 
+MatchPatterns::MatchPatterns(int vendor_id, int product_id)
+    : with_underscores_(FormatPattern("vid_%04x&pid_%04x", vendor_id, product_id)),
+      without_underscores_(FormatPattern("vid%04x&pid%04x", vendor_id, product_id)) {}
+
+bool MatchPatterns::Matches(const std::string& first_id) const {
+    const std::string lowered = AsciiLower(first_id);
+    return lowered.find(with_underscores_) != std::string::npos ||
+           lowered.find(without_underscores_) != std::string::npos;
+}
+
+void ProbeWalk::Match(std::uint32_t status) {
+    match_seen_ = true;
+    if ((status & kDnDriverLoaded) != 0 && (status & kDnStarted) != 0) {
+        code_ = 1;
+    }
+    if ((status & kDnHasProblem) != 0) {
+        code_ = 0;
+    }
+}
+
+void ProbeWalk::NxpDescription(const std::string& description) {
+    if (description.find(kNxpDescription) != std::string::npos) {
+        code_ = 2;
+    }
+}
+
+void ProbeWalk::PackageDescription(const std::string& description) {
+    if (description.find(kPackageDescription) != std::string::npos) {
+        code_ = 3;
+    }
+}
+
 int ClassifyUsbDevices(const std::vector<UsbDeviceRecord>& devices, int vendor_id, int product_id,
                        int verbose, std::ostream& listing) {
-    const std::string with_underscores = FormatPattern("vid_%04x&pid_%04x", vendor_id, product_id);
-    const std::string without_underscores = FormatPattern("vid%04x&pid%04x", vendor_id, product_id);
-    int code = 0;
-    bool match_seen = false;
+    const MatchPatterns patterns(vendor_id, product_id);
+    ProbeWalk walk;
     for (const UsbDeviceRecord& device : devices) {
         if (!device.hardware_ids) {
             continue;
         }
         if (HardwareIdListBytes(*device.hardware_ids) > kPropertyBufferBytes) {
-            match_seen = false;
+            walk.ExcludeOversizedDevice();
             continue;
         }
         const std::string first_id =
@@ -65,30 +86,21 @@ int ClassifyUsbDevices(const std::vector<UsbDeviceRecord>& devices, int vendor_i
         if (verbose != 0) {
             listing << "Path: " << first_id << "\n";
         }
-        const std::string lowered = AsciiLower(first_id);
-        if (lowered.find(with_underscores) == std::string::npos &&
-            lowered.find(without_underscores) == std::string::npos) {
+        if (!patterns.Matches(first_id)) {
             continue;
         }
-        match_seen = true;
-        const std::uint32_t status = device.node_status.value_or(0);
-        if ((status & kDnDriverLoaded) != 0 && (status & kDnStarted) != 0) {
-            code = 1;
-        }
-        if ((status & kDnHasProblem) != 0) {
-            code = 0;
-        }
-        if (DescriptionContains(device.description, kNxpDescription)) {
-            code = 2;
-        }
-        if (DescriptionContains(device.description, kPackageDescription)) {
-            code = 3;
+        walk.Match(device.node_status.value_or(0));
+        // A description that needs more than the property buffer is not fetched.
+        if (device.description &&
+            (Utf16Units(*device.description) + 1) * 2 <= kPropertyBufferBytes) {
+            walk.NxpDescription(*device.description);
+            walk.PackageDescription(*device.description);
         }
         if (verbose == 0) {
-            return code;
+            break;
         }
     }
-    return match_seen ? code : -1;
+    return walk.Result();
 }
 
 }  // namespace ZELKUtil::Hid

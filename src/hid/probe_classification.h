@@ -26,6 +26,39 @@ struct UsbDeviceRecord {
     std::optional<std::string> description;
 };
 
+// The two patterns that a device's first hardware ID is searched for: "vid_%04x&pid_%04x" and
+// "vid%04x&pid%04x", lower-case.
+class MatchPatterns {
+  public:
+    MatchPatterns(int vendor_id, int product_id);
+    // Whether the ID, lower-cased, holds either pattern.
+    bool Matches(const std::string& first_id) const;
+
+  private:
+    std::string with_underscores_;
+    std::string without_underscores_;
+};
+
+// The running result of one walk over the devices: one code and one match-seen flag, carried
+// across devices. The order of the calls for a matching device fixes the precedence: the problem
+// bit overrides loaded-and-started, a description text overrides the status, and the package's
+// text overrides the NXP driver's.
+class ProbeWalk {
+  public:
+    // A device whose hardware-ID list needs more than the property buffer.
+    void ExcludeOversizedDevice() { match_seen_ = false; }
+    // A matching device with its node status (0 when the query failed).
+    void Match(std::uint32_t status);
+    // Its description, as far as the property buffer holds it.
+    void NxpDescription(const std::string& description);
+    void PackageDescription(const std::string& description);
+    int Result() const { return match_seen_ ? code_ : -1; }
+
+  private:
+    int code_ = 0;
+    bool match_seen_ = false;
+};
+
 // Bytes the hardware-ID list occupies as a list of NUL-terminated UTF-16 strings ending in an
 // empty one.
 std::size_t HardwareIdListBytes(const std::vector<std::string>& hardware_ids);

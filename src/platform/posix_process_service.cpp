@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/output_stream.h"
 
 namespace ZELKUtil {
 namespace {
@@ -76,69 +77,27 @@ int MakePipe(UniqueFd* readEnd, UniqueFd* writeEnd) {
     return 0;
 }
 
-// The captured standard output of a child: the pipe's read end and what has been read from it
-// but not handed out yet. Lines and single characters are taken from the same buffer, so the two
-// kinds of reading can be mixed freely. One thread at a time uses it.
-class OutputStream {
+// The captured standard output of a child: the pipe's read end and the stream over it.
+class OutputPipe {
   public:
-    explicit OutputStream(int fd) : fd_(fd) {}
+    explicit OutputPipe(int fd)
+        : fd_(fd), stream_([this](char* buffer, std::size_t size) {
+              for (;;) {
+                  const ssize_t n = ::read(fd_.Get(), buffer, size);
+                  if (n < 0 && errno == EINTR) {
+                      continue;
+                  }
+                  return n > 0 ? static_cast<std::size_t>(n) : std::size_t{0};
+              }
+          }) {}
 
-    // A line ends at CR, LF or CR LF. A line end is returned as soon as its CR is seen (a
-    // progress line redrawn with CR must not wait for more output); the LF of a CR LF is dropped
-    // when it comes, even in a later read.
-    std::optional<std::string> ReadLine() {
-        std::string line;
-        bool started = false;
-        for (;;) {
-            if (next_ == buffer_.size() && !Fill()) {
-                if (started) {
-                    return line;
-                }
-                return std::nullopt;
-            }
-            if (std::exchange(afterCr_, AfterCr::Nothing) != AfterCr::Nothing &&
-                buffer_[next_] == '\n') {
-                ++next_;
-                continue;
-            }
-            const std::size_t end = buffer_.find_first_of("\r\n", next_);
-            if (end == std::string::npos) {
-                line.append(buffer_, next_, std::string::npos);
-                next_ = buffer_.size();
-                started = true;
-                continue;
-            }
-            line.append(buffer_, next_, end - next_);
-            afterCr_ = buffer_[end] == '\r' ? AfterCr::LineEnded : AfterCr::Nothing;
-            next_ = end + 1;
-            return line;
-        }
-    }
-
-    // The characters as the child wrote them, except the LF of a CR LF whose CR already ended a
-    // line. A CR handed out here still ends the line for ReadLine, so a following LF does not
-    // make an empty line.
-    int ReadChar() {
-        for (;;) {
-            if (next_ == buffer_.size() && !Fill()) {
-                return -1;
-            }
-            const char c = buffer_[next_++];
-            const AfterCr before = std::exchange(afterCr_, AfterCr::Nothing);
-            if (c == '\n' && before == AfterCr::LineEnded) {
-                continue;
-            }
-            if (c == '\r') {
-                afterCr_ = AfterCr::CharGiven;
-            }
-            return static_cast<unsigned char>(c);
-        }
-    }
+    std::optional<std::string> ReadLine() { return stream_.ReadLine(); }
+    int ReadChar() { return stream_.ReadChar(); }
 
     // Whether a read would answer without waiting: something is buffered, the output has ended,
     // or the pipe has data or has been closed.
     bool Ready() {
-        if (next_ < buffer_.size() || ended_) {
+        if (stream_.Buffered()) {
             return true;
         }
         pollfd p{fd_.Get(), POLLIN, 0};
@@ -153,36 +112,8 @@ class OutputStream {
     }
 
   private:
-    enum class AfterCr { Nothing, LineEnded, CharGiven };
-
-    // Called when everything read has been handed out. False at the end of output; a failed read
-    // counts as the end too, since nothing more can come from the pipe.
-    bool Fill() {
-        if (ended_) {
-            return false;
-        }
-        buffer_.resize(4096);
-        next_ = 0;
-        for (;;) {
-            const ssize_t n = ::read(fd_.Get(), buffer_.data(), buffer_.size());
-            if (n > 0) {
-                buffer_.resize(static_cast<std::size_t>(n));
-                return true;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            buffer_.clear();
-            ended_ = true;
-            return false;
-        }
-    }
-
     UniqueFd fd_;
-    std::string buffer_;
-    std::size_t next_ = 0;
-    bool ended_ = false;
-    AfterCr afterCr_ = AfterCr::Nothing;
+    OutputStream stream_;
 };
 
 // What the waiter thread of one child and the ChildProcess object share. The waiter is started
@@ -245,14 +176,14 @@ void WatchChild(const std::shared_ptr<ExitState>& state, const std::function<voi
 
 // What the reader thread of DeliverLines owns: it may outlive the ChildProcess object.
 struct LineDelivery {
-    std::unique_ptr<OutputStream> output;
+    std::unique_ptr<OutputPipe> output;
     std::function<void(const std::string&)> onLine;
     std::function<void()> onEnd;
 };
 
 class PosixChildProcess final : public ChildProcess {
   public:
-    PosixChildProcess(std::shared_ptr<ExitState> exit, std::unique_ptr<OutputStream> output)
+    PosixChildProcess(std::shared_ptr<ExitState> exit, std::unique_ptr<OutputPipe> output)
         : exit_(std::move(exit)), output_(std::move(output)) {}
 
     std::optional<std::string> ReadLine() override {
@@ -297,7 +228,7 @@ class PosixChildProcess final : public ChildProcess {
 
   private:
     std::shared_ptr<ExitState> exit_;
-    std::unique_ptr<OutputStream> output_;
+    std::unique_ptr<OutputPipe> output_;
     bool delivering_ = false;
 };
 
@@ -467,9 +398,9 @@ std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
     }
     exitState->SetPid(pid);
 
-    std::unique_ptr<OutputStream> output;
+    std::unique_ptr<OutputPipe> output;
     if (outputRead.Get() >= 0) {
-        output = std::make_unique<OutputStream>(outputRead.Release());
+        output = std::make_unique<OutputPipe>(outputRead.Release());
     }
     return std::make_unique<PosixChildProcess>(std::move(exitState), std::move(output));
 }

@@ -24,3 +24,11 @@ function(zelk_wine_test name target)
   add_test(NAME ${name} COMMAND ${target} ${ARGN})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 endfunction()
+
+# A CTest test that a shipped Windows program is statically linked and carries its version
+# resource and manifest.
+function(zelk_windows_program_check target)
+  add_test(NAME windows.program.${target}
+    COMMAND ${PROJECT_SOURCE_DIR}/cmake/check-windows-program.sh ${CMAKE_OBJDUMP}
+            $<TARGET_FILE:${target}>)
+endfunction()

@@ -1,0 +1,96 @@
+#include "hid/windows/setupdi_device_probe.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "hid/probe_classification.h"
+#include "platform/windows/text_conversion.h"
+
+namespace ZELKUtil::Windows {
+namespace {
+
+// 230 wide characters: a property that needs more is not fetched.
+using PropertyBuffer = std::array<wchar_t, Hid::kPropertyBufferBytes / sizeof(wchar_t)>;
+
+// The first string of a property as far as the buffer holds it.
+std::string FirstString(const PropertyBuffer& buffer) {
+    return Narrow(std::wstring_view(buffer.data(), ::wcsnlen(buffer.data(), buffer.size())));
+}
+
+}  // namespace
+
+SetupDiDeviceProbe::SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing)
+    : calls_(calls), listing_(listing) {}
+
+int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
+    const Hid::MatchPatterns patterns(vendor_id, product_id);
+    const HDEVINFO set =
+        calls_.SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    // Fetches a property into the buffer: false when it cannot be sized, needs more than the
+    // buffer, or cannot be fetched.
+    PropertyBuffer buffer{};
+    const auto fetch = [&](SP_DEVINFO_DATA& device, DWORD property, bool& tooLarge) {
+        tooLarge = false;
+        DWORD needed = 0;
+        if (calls_.SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr, nullptr, 0,
+                                                     &needed) != FALSE ||
+            calls_.GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            return false;
+        }
+        if (needed > Hid::kPropertyBufferBytes) {
+            tooLarge = true;
+            return false;
+        }
+        buffer.fill(L'\0');
+        return calls_.SetupDiGetDeviceRegistryPropertyW(
+                   set, &device, property, nullptr, reinterpret_cast<PBYTE>(buffer.data()),
+                   Hid::kPropertyBufferBytes, nullptr) != FALSE;
+    };
+
+    Hid::ProbeWalk walk;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (calls_.SetupDiEnumDeviceInfo(set, index, &device) == FALSE) {
+            break;
+        }
+        bool tooLarge = false;
+        if (!fetch(device, SPDRP_HARDWAREID, tooLarge)) {
+            if (tooLarge) {
+                walk.ExcludeOversizedDevice();
+            }
+            continue;
+        }
+        const std::string firstId = FirstString(buffer);
+        if (verbose != 0) {
+            listing_ << "Path: " << firstId << "\n";
+        }
+        if (!patterns.Matches(firstId)) {
+            continue;
+        }
+        // The query's own result is not looked at; a configuration manager that answers without
+        // writing (as some do) must leave status 0, not whatever was on the stack.
+        ULONG status = 0;
+        ULONG problem = 0;
+        (void)calls_.CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0);
+        walk.Match(status);
+        if (fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
+            walk.NxpDescription(FirstString(buffer));
+        }
+        if (fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
+            walk.PackageDescription(FirstString(buffer));
+        }
+        if (verbose == 0) {
+            break;
+        }
+    }
+    calls_.SetupDiDestroyDeviceInfoList(set);
+    return walk.Result();
+}
+
+}  // namespace ZELKUtil::Windows

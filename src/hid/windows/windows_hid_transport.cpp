@@ -1,0 +1,456 @@
+#include "hid/windows/windows_hid_transport.h"
+
+#include <winioctl.h>
+extern "C" {
+#include <hidclass.h>
+}
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/windows/text_conversion.h"
+
+namespace ZELKUtil::Windows {
+namespace {
+
+// GUID_DEVINTERFACE_HID.
+constexpr GUID kHidInterfaceClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+static_assert(IOCTL_HID_GET_INPUT_REPORT == 0x000B01A2);
+static_assert(IOCTL_HID_GET_FEATURE == 0x000B0192);
+
+constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+char* CopyText(const std::string& text) {
+    char* copy = new char[text.size() + 1];
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+DWORD ByteCount(std::size_t length) {
+    return static_cast<DWORD>(std::min<std::size_t>(length, MAXDWORD));
+}
+
+}  // namespace
+
+struct WindowsHidTransport::Device : hid_device {
+    HANDLE device_handle = INVALID_HANDLE_VALUE;
+    std::uint32_t timeout_ms = kHidNoTimeout;
+    std::int32_t input_report_length = -1;
+    std::optional<std::wstring> last_error_text;
+};
+
+WindowsHidTransport::WindowsHidTransport(const Win32Calls& calls) : calls_(calls) {}
+
+bool WindowsHidTransport::HidServicesReady() {
+    if (!servicesTried_) {
+        servicesLoaded_ = calls_.LoadHidServices(services_);
+        servicesTried_ = true;
+    }
+    // Without these no interface can be enumerated or opened.
+    return servicesLoaded_ && services_.HidD_GetAttributes && services_.HidD_GetPreparsedData &&
+           services_.HidP_GetCaps && services_.HidD_FreePreparsedData;
+}
+
+void WindowsHidTransport::RecordError(Device& device, DWORD code) {
+    device.last_error_text = SystemErrorTextW(code);
+}
+
+hid_device_info* WindowsHidTransport::hid_enumerate(unsigned short vendor_id,
+                                                    unsigned short product_id) {
+    if (!HidServicesReady()) {
+        return nullptr;
+    }
+    const HDEVINFO set = calls_.SetupDiGetClassDevsA(&kHidInterfaceClass, nullptr, nullptr,
+                                                     DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    hid_device_info* head = nullptr;
+    hid_device_info** tail = &head;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA entry{};
+        entry.cbSize = sizeof entry;
+        if (calls_.SetupDiEnumDeviceInterfaces(set, nullptr, &kHidInterfaceClass, index, &entry) ==
+            FALSE) {
+            break;
+        }
+        DWORD required = 0;
+        calls_.SetupDiGetDeviceInterfaceDetailA(set, &entry, nullptr, 0, &required, nullptr);
+        if (required <= offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath)) {
+            continue;
+        }
+        std::vector<std::uint64_t> storage((required + 7) / 8);
+        auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (calls_.SetupDiGetDeviceInterfaceDetailA(set, &entry, detail, required, nullptr,
+                                                    nullptr) == FALSE) {
+            continue;
+        }
+        // Terminated within the record, whatever the system wrote.
+        const std::size_t room = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+        const std::string path(detail->DevicePath, ::strnlen(detail->DevicePath, room));
+
+        // Interfaces that someone holds exclusively cannot be opened and so never appear.
+        const HANDLE handle = calls_.CreateFileA(path.c_str(), kReadWrite, kShareReadWrite, nullptr,
+                                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        HIDD_ATTRIBUTES attributes{};
+        attributes.Size = sizeof attributes;
+        services_.HidD_GetAttributes(handle, &attributes);
+        // Only both IDs 0 are a wildcard; a zero vendor ID alone matches vendor ID 0.
+        if ((vendor_id == 0 && product_id == 0) ||
+            (attributes.VendorID == vendor_id && attributes.ProductID == product_id)) {
+            auto* info = new hid_device_info;
+            info->path = CopyText(path);
+            info->vendor_id = attributes.VendorID;
+            info->product_id = attributes.ProductID;
+            *tail = info;
+            tail = &info->next;
+        }
+        calls_.CloseHandle(handle);
+    }
+    calls_.SetupDiDestroyDeviceInfoList(set);
+    return head;
+}
+
+void WindowsHidTransport::hid_free_enumeration(hid_device_info* devices) {
+    while (devices != nullptr) {
+        hid_device_info* next = devices->next;
+        delete[] devices->path;
+        delete[] devices->serial_number;
+        delete[] devices->manufacturer_string;
+        delete[] devices->product_string;
+        delete devices;
+        devices = next;
+    }
+}
+
+hid_device* WindowsHidTransport::hid_open(unsigned short vendor_id, unsigned short product_id,
+                                          const wchar_t* serial_number, int exclusive) {
+    hid_device_info* devices = hid_enumerate(vendor_id, product_id);
+    // Only the first matching interface is tried: no retry with the next when its open fails.
+    const char* path = nullptr;
+    for (const hid_device_info* info = devices; info != nullptr; info = info->next) {
+        if (info->vendor_id == vendor_id && info->product_id == product_id &&
+            (serial_number == nullptr || (info->serial_number != nullptr &&
+                                          std::wcscmp(serial_number, info->serial_number) == 0))) {
+            path = info->path;
+            break;
+        }
+    }
+    hid_device* device = path != nullptr ? hid_open_path(path, exclusive) : nullptr;
+    hid_free_enumeration(devices);
+    return device;
+}
+
+hid_device* WindowsHidTransport::hid_open_path(const char* path, int exclusive) {
+    if (path == nullptr || !HidServicesReady()) {
+        return nullptr;
+    }
+    auto device = std::make_unique<Device>();
+    // Share mode none: fails while any other handle reads or writes the interface, and holds off
+    // every other open (enumeration's too) while it is held.
+    device->device_handle =
+        calls_.CreateFileA(path, kReadWrite, exclusive != 0 ? 0 : kShareReadWrite, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (device->device_handle == INVALID_HANDLE_VALUE) {
+        return nullptr;  // the error text goes with the record
+    }
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    HIDP_CAPS caps{};
+    bool ok = services_.HidD_GetPreparsedData(device->device_handle, &preparsed) != FALSE;
+    ok = ok && services_.HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+    if (preparsed != nullptr) {
+        services_.HidD_FreePreparsedData(preparsed);
+    }
+    if (!ok) {
+        calls_.CloseHandle(device->device_handle);
+        return nullptr;
+    }
+    device->input_report_length = caps.InputReportByteLength;
+    return device.release();
+}
+
+int WindowsHidTransport::hid_set_nonblocking(hid_device* device, int nonblock, int timeout) {
+    if (device == nullptr) {
+        return -1;
+    }
+    static_cast<Device*>(device)->timeout_ms =
+        nonblock != 0 ? static_cast<std::uint32_t>(timeout) : kHidNoTimeout;
+    return 0;
+}
+
+WindowsHidTransport::Transfer WindowsHidTransport::Finish(Device& device, OVERLAPPED& overlapped,
+                                                          DWORD timeout_ms) {
+    Transfer transfer;
+    const HANDLE handle = device.device_handle;
+    if (overlapped.hEvent != nullptr) {
+        const DWORD waited = calls_.WaitForSingleObject(overlapped.hEvent, timeout_ms);
+        if (waited != WAIT_OBJECT_0) {
+            const DWORD reason = waited == WAIT_FAILED ? calls_.GetLastError() : ERROR_TIMEOUT;
+            calls_.CancelIo(handle);
+            // A cancelled transfer still owns the caller's buffer and the OVERLAPPED until the
+            // system has finished it, so its end is waited for before either is given back. One
+            // that completed before the cancellation took hold counts as completed: its report
+            // is delivered, not lost.
+            transfer.ok =
+                calls_.GetOverlappedResult(handle, &overlapped, &transfer.bytes, TRUE) != FALSE;
+            transfer.completed = transfer.ok;
+            transfer.error = reason;
+            return transfer;
+        }
+    }
+    transfer.completed = true;
+    transfer.ok = calls_.GetOverlappedResult(handle, &overlapped, &transfer.bytes, TRUE) != FALSE;
+    if (!transfer.ok) {
+        transfer.error = calls_.GetLastError();
+    }
+    return transfer;
+}
+
+DWORD WindowsHidTransport::StripReportId(unsigned char* data, DWORD count) {
+    if (count > 0 && data[0] == 0) {
+        std::memmove(data, data + 1, count - 1);
+        return count - 1;
+    }
+    return count;
+}
+
+int WindowsHidTransport::hid_write(hid_device* device, const unsigned char* data,
+                                   std::size_t length) {
+    if (device == nullptr) {
+        return -1;
+    }
+    Device& d = *static_cast<Device*>(device);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = calls_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        RecordError(d, calls_.GetLastError());
+        return -1;
+    }
+    if (calls_.WriteFile(d.device_handle, data, ByteCount(length), nullptr, &overlapped) == FALSE) {
+        const DWORD error = calls_.GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            calls_.CloseHandle(overlapped.hEvent);
+            RecordError(d, error);
+            return -1;
+        }
+    }
+    const Transfer transfer = Finish(d, overlapped, d.timeout_ms);
+    calls_.CloseHandle(overlapped.hEvent);
+    if (!transfer.completed) {
+        RecordError(d, transfer.error);
+        return -2;
+    }
+    if (!transfer.ok) {
+        RecordError(d, transfer.error);
+        return -1;
+    }
+    return static_cast<int>(transfer.bytes);
+}
+
+int WindowsHidTransport::hid_read_int(hid_device* device, unsigned char* data, std::size_t length) {
+    if (device == nullptr) {
+        return -1;
+    }
+    Device& d = *static_cast<Device*>(device);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = calls_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        RecordError(d, calls_.GetLastError());
+        return -1;
+    }
+    const std::int64_t size =
+        std::min<std::int64_t>(static_cast<std::int64_t>(ByteCount(length)),
+                               std::max<std::int32_t>(d.input_report_length, 0));
+    if (calls_.ReadFile(d.device_handle, data, static_cast<DWORD>(size), nullptr, &overlapped) ==
+        FALSE) {
+        const DWORD error = calls_.GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            calls_.CloseHandle(overlapped.hEvent);
+            RecordError(d, error);
+            return -1;
+        }
+    }
+    const Transfer transfer = Finish(d, overlapped, d.timeout_ms);
+    calls_.CloseHandle(overlapped.hEvent);
+    if (!transfer.completed) {
+        return 0;  // a time-out is no failure: no error text
+    }
+    if (!transfer.ok) {
+        RecordError(d, transfer.error);
+        return -1;
+    }
+    return static_cast<int>(StripReportId(data, transfer.bytes));
+}
+
+int WindowsHidTransport::hid_read(hid_device* device, unsigned char* data, std::size_t length) {
+    if (device == nullptr) {
+        return -1;
+    }
+    Device& d = *static_cast<Device*>(device);
+    if (length == 0) {
+        RecordError(d, ERROR_INSUFFICIENT_BUFFER);
+        return -1;
+    }
+    data[0] = 0;  // asks for input report 0
+    OVERLAPPED overlapped{};
+    if (calls_.DeviceIoControl(d.device_handle, IOCTL_HID_GET_INPUT_REPORT, nullptr, 0, data,
+                               ByteCount(length), nullptr, &overlapped) == FALSE) {
+        const DWORD error = calls_.GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            RecordError(d, error);
+            return -1;
+        }
+    }
+    // The device's time-out does not apply: the request waits for the device's answer.
+    const Transfer transfer = Finish(d, overlapped, INFINITE);
+    if (!transfer.ok) {
+        RecordError(d, transfer.error);
+        return -1;
+    }
+    return static_cast<int>(StripReportId(data, transfer.bytes));
+}
+
+int WindowsHidTransport::GetString(hid_device* device,
+                                   const std::function<BOOLEAN(HANDLE, PVOID, ULONG)>& service,
+                                   wchar_t* string, std::size_t maxlen) {
+    if (device == nullptr) {
+        return -1;
+    }
+    Device& d = *static_cast<Device*>(device);
+    if (!service) {
+        RecordError(d, ERROR_PROC_NOT_FOUND);
+        return -1;
+    }
+    const ULONG bytes = static_cast<ULONG>(std::min<std::size_t>(maxlen, MAXDWORD / 2) * 2);
+    if (service(d.device_handle, string, bytes) == FALSE) {
+        RecordError(d, calls_.GetLastError());
+        return -1;
+    }
+    if (maxlen > 0) {
+        string[maxlen - 1] = L'\0';  // terminated whatever the driver wrote
+    }
+    return 0;
+}
+
+int WindowsHidTransport::hid_get_product_string(hid_device* device, wchar_t* string,
+                                                std::size_t maxlen) {
+    return GetString(device, services_.HidD_GetProductString, string, maxlen);
+}
+
+int WindowsHidTransport::hid_get_manufacturer_string(hid_device* device, wchar_t* string,
+                                                     std::size_t maxlen) {
+    return GetString(device, services_.HidD_GetManufacturerString, string, maxlen);
+}
+
+int WindowsHidTransport::hid_get_serial_number_string(hid_device* device, wchar_t* string,
+                                                      std::size_t maxlen) {
+    return GetString(device, services_.HidD_GetSerialNumberString, string, maxlen);
+}
+
+int WindowsHidTransport::hid_get_indexed_string(hid_device* device, int string_index,
+                                                wchar_t* string, std::size_t maxlen) {
+    std::function<BOOLEAN(HANDLE, PVOID, ULONG)> indexed;
+    if (services_.HidD_GetIndexedString) {
+        indexed = [this, string_index](HANDLE handle, PVOID buffer, ULONG bytes) {
+            return services_.HidD_GetIndexedString(handle, static_cast<ULONG>(string_index), buffer,
+                                                   bytes);
+        };
+    }
+    return GetString(device, indexed, string, maxlen);
+}
+
+int WindowsHidTransport::hid_send_feature_report(hid_device* device, const unsigned char* data,
+                                                 std::size_t length) {
+    if (device == nullptr) {
+        return -1;
+    }
+    Device& d = *static_cast<Device*>(device);
+    if (!services_.HidD_SetFeature) {
+        RecordError(d, ERROR_PROC_NOT_FOUND);
+        return -1;
+    }
+    // The service takes a writable buffer but does not write it.
+    if (services_.HidD_SetFeature(d.device_handle, const_cast<unsigned char*>(data),
+                                  ByteCount(length)) == FALSE) {
+        RecordError(d, calls_.GetLastError());
+        return -1;
+    }
+    return static_cast<int>(ByteCount(length));
+}
+
+int WindowsHidTransport::hid_get_feature_report(hid_device* device, unsigned char* data,
+                                                std::size_t length) {
+    if (device == nullptr) {
+        return -1;
+    }
+    Device& d = *static_cast<Device*>(device);
+    OVERLAPPED overlapped{};
+    if (calls_.DeviceIoControl(d.device_handle, IOCTL_HID_GET_FEATURE, data, ByteCount(length),
+                               data, ByteCount(length), nullptr, &overlapped) == FALSE) {
+        const DWORD error = calls_.GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            RecordError(d, error);
+            return -1;
+        }
+    }
+    const Transfer transfer = Finish(d, overlapped, INFINITE);
+    if (!transfer.ok) {
+        RecordError(d, transfer.error);
+        return -1;
+    }
+    return static_cast<int>(transfer.bytes);
+}
+
+int WindowsHidTransport::hid_write_untimed(hid_device* device, const unsigned char* data,
+                                           std::size_t length) {
+    if (device == nullptr) {
+        return -1;
+    }
+    Device& d = *static_cast<Device*>(device);
+    OVERLAPPED overlapped{};
+    if (calls_.WriteFile(d.device_handle, data, ByteCount(length), nullptr, &overlapped) == FALSE) {
+        const DWORD error = calls_.GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            RecordError(d, error);
+            return -1;
+        }
+    }
+    const Transfer transfer = Finish(d, overlapped, INFINITE);
+    if (!transfer.ok) {
+        RecordError(d, transfer.error);
+        return -1;
+    }
+    return static_cast<int>(transfer.bytes);
+}
+
+void WindowsHidTransport::hid_close(hid_device* device) {
+    if (device == nullptr) {
+        return;
+    }
+    auto* d = static_cast<Device*>(device);
+    calls_.CloseHandle(d->device_handle);
+    delete d;
+}
+
+const wchar_t* WindowsHidTransport::hid_error(hid_device* device) {
+    if (device == nullptr) {
+        return nullptr;
+    }
+    const auto& text = static_cast<Device*>(device)->last_error_text;
+    return text ? text->c_str() : nullptr;
+}
+
+}  // namespace ZELKUtil::Windows

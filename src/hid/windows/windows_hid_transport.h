@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+
+#include "hid/hid_transport.h"
+#include "hid/windows/win32_calls.h"
+
+namespace ZELKUtil::Windows {
+
+// The HID transport over the Windows HID class: interfaces of the HID interface class found with
+// SetupDi, opened with CreateFileA for overlapped I/O (shared for reading and writing, or not at
+// all for an exclusive open), hid.dll's services loaded by name at first use. Every Win32 call goes
+// through the calls table, which the product fills with the system's and tests with their own.
+class WindowsHidTransport : public HidTransport {
+  public:
+    // The table must outlive the transport.
+    explicit WindowsHidTransport(const Win32Calls& calls);
+
+    hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
+                         const wchar_t* serial_number, int exclusive) override;
+    int hid_set_nonblocking(hid_device* device, int nonblock, int timeout) override;
+    int hid_write(hid_device* device, const unsigned char* data, std::size_t length) override;
+    int hid_read_int(hid_device* device, unsigned char* data, std::size_t length) override;
+    int hid_read(hid_device* device, unsigned char* data, std::size_t length) override;
+    int hid_get_product_string(hid_device* device, wchar_t* string, std::size_t maxlen) override;
+    void hid_close(hid_device* device) override;
+    const wchar_t* hid_error(hid_device* device) override;
+
+    // The present interfaces of the HID class with the IDs (0 and 0: all) that can be opened for
+    // reading and writing, shared, in the system's order; null when none.
+    hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id);
+    void hid_free_enumeration(hid_device_info* devices);
+    hid_device* hid_open_path(const char* path, int exclusive);
+
+    // Siblings that the device class does not use.
+    int hid_get_manufacturer_string(hid_device* device, wchar_t* string, std::size_t maxlen);
+    int hid_get_serial_number_string(hid_device* device, wchar_t* string, std::size_t maxlen);
+    int hid_get_indexed_string(hid_device* device, int string_index, wchar_t* string,
+                               std::size_t maxlen);
+    int hid_send_feature_report(hid_device* device, const unsigned char* data, std::size_t length);
+    int hid_get_feature_report(hid_device* device, unsigned char* data, std::size_t length);
+    int hid_write_untimed(hid_device* device, const unsigned char* data, std::size_t length);
+
+  private:
+    struct Device;
+
+    // Looks hid.dll's services up once; true when those the layer needs are there.
+    bool HidServicesReady();
+    // The outcome of an overlapped transfer that was started, waited for within the time-out
+    // (or without one), cancelled when it was not done in time.
+    struct Transfer {
+        bool completed = false;  // false: the time-out expired, the transfer was cancelled
+        bool ok = false;
+        DWORD bytes = 0;
+        DWORD error = 0;
+    };
+    Transfer Finish(Device& device, OVERLAPPED& overlapped, DWORD timeout_ms);
+    void RecordError(Device& device, DWORD code);
+    int GetString(hid_device* device, const std::function<BOOLEAN(HANDLE, PVOID, ULONG)>& service,
+                  wchar_t* string, std::size_t maxlen);
+    // The report-ID strip: a report whose first byte is 0 loses that byte.
+    static DWORD StripReportId(unsigned char* data, DWORD count);
+
+    const Win32Calls& calls_;
+    bool servicesTried_ = false;
+    bool servicesLoaded_ = false;
+    HidServices services_;
+};
+
+}  // namespace ZELKUtil::Windows

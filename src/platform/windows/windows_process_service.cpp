@@ -1,0 +1,412 @@
+#include "platform/windows/windows_process_service.h"
+
+#include <windows.h>
+// COM's and the shell's declarations need windows.h first.
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <future>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "platform/files.h"
+#include "platform/output_stream.h"
+#include "platform/windows/text_conversion.h"
+
+namespace ZELKUtil {
+namespace {
+
+using Windows::Narrow;
+using Windows::SystemErrorText;
+using Windows::Widen;
+
+// Owns one handle and closes it.
+class OwnedHandle {
+  public:
+    OwnedHandle() = default;
+    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+    ~OwnedHandle() { Reset(); }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+
+    HANDLE Get() const { return handle_; }
+    HANDLE* Out() { return &handle_; }
+    HANDLE Release() { return std::exchange(handle_, nullptr); }
+    void Reset() {
+        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(handle_);
+        }
+        handle_ = nullptr;
+    }
+
+  private:
+    HANDLE handle_ = nullptr;
+};
+
+// The read end of a child's output pipe and the stream over it.
+class OutputPipe {
+  public:
+    explicit OutputPipe(HANDLE readEnd)
+        : pipe_(readEnd), stream_([this](char* buffer, std::size_t size) {
+              DWORD got = 0;
+              const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
+              // A broken pipe is the end: the child and every copy of the write end are gone.
+              if (::ReadFile(pipe_.Get(), buffer, want, &got, nullptr) == FALSE) {
+                  return std::size_t{0};
+              }
+              return static_cast<std::size_t>(got);
+          }) {}
+
+    std::optional<std::string> ReadLine() { return stream_.ReadLine(); }
+    int ReadChar() { return stream_.ReadChar(); }
+    // Whether a read would answer without waiting: something is buffered, the output has ended,
+    // or the pipe holds data or is broken.
+    bool Ready() {
+        if (stream_.Buffered()) {
+            return true;
+        }
+        DWORD available = 0;
+        return ::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, &available, nullptr) == FALSE ||
+               available > 0;
+    }
+
+  private:
+    OwnedHandle pipe_;
+    OutputStream stream_;
+};
+
+// What the reader thread of DeliverLines owns: it may outlive the ChildProcess object.
+struct LineDelivery {
+    std::unique_ptr<OutputPipe> output;
+    std::function<void(const std::string&)> onLine;
+    std::function<void()> onEnd;
+};
+
+class WindowsChildProcess final : public ChildProcess {
+  public:
+    // A null process handle: a shell start that left no process to watch, taken as ended.
+    WindowsChildProcess(HANDLE process, std::unique_ptr<OutputPipe> output)
+        : process_(process), output_(std::move(output)) {}
+
+    std::optional<std::string> ReadLine() override {
+        return output_ ? output_->ReadLine() : std::nullopt;
+    }
+    int ReadChar() override { return output_ ? output_->ReadChar() : -1; }
+
+    void DeliverLines(std::function<void(const std::string&)> onLine,
+                      std::function<void()> onEnd) override {
+        if (delivering_) {
+            return;
+        }
+        delivering_ = true;
+        auto delivery = std::make_shared<LineDelivery>(
+            LineDelivery{std::move(output_), std::move(onLine), std::move(onEnd)});
+        try {
+            std::thread([delivery] {
+                if (delivery->output) {
+                    while (auto line = delivery->output->ReadLine()) {
+                        if (delivery->onLine) {
+                            delivery->onLine(*line);
+                        }
+                    }
+                }
+                if (delivery->onEnd) {
+                    delivery->onEnd();
+                }
+            }).detach();
+        } catch (const std::system_error&) {
+            // No thread, no lines: the output is noted as ended so nobody waits for them.
+            if (delivery->onEnd) {
+                delivery->onEnd();
+            }
+        }
+    }
+
+    bool OutputReady() override { return !output_ || output_->Ready(); }
+    bool HasExited() override {
+        return process_.Get() == nullptr ||
+               ::WaitForSingleObject(process_.Get(), 0) != WAIT_TIMEOUT;
+    }
+    void WaitForExit() override {
+        if (process_.Get() != nullptr) {
+            ::WaitForSingleObject(process_.Get(), INFINITE);
+        }
+    }
+
+  private:
+    OwnedHandle process_;
+    std::unique_ptr<OutputPipe> output_;
+    bool delivering_ = false;
+};
+
+// Quotes one word for the C runtime's command-line parser: backslashes are literal except before
+// a double quote, where each is doubled and the quote escaped.
+std::wstring Quote(const std::wstring& word) {
+    if (!word.empty() && word.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        return word;
+    }
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : word) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
+}
+
+std::wstring Arguments(const std::vector<std::wstring>& arguments) {
+    std::wstring text;
+    for (const std::wstring& argument : arguments) {
+        if (!text.empty()) {
+            text += L' ';
+        }
+        text += Quote(argument);
+    }
+    return text;
+}
+
+// The handles a redirected child inherits, and nothing else: standard input from NUL, output to
+// the pipe, standard error the utility's own (NUL when it has none).
+struct ChildHandles {
+    OwnedHandle input;
+    OwnedHandle output;
+    OwnedHandle error;
+};
+
+std::optional<std::string> MakeChildHandles(ChildHandles& handles, OwnedHandle& readEnd) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    if (::CreatePipe(readEnd.Out(), handles.output.Out(), &inheritable, 0) == FALSE ||
+        ::SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0) == FALSE) {
+        return "Cannot create a pipe: " + SystemErrorText(::GetLastError());
+    }
+    *handles.input.Out() =
+        ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inheritable, OPEN_EXISTING, 0, nullptr);
+    if (handles.input.Get() == INVALID_HANDLE_VALUE) {
+        return "Cannot open NUL: " + SystemErrorText(::GetLastError());
+    }
+    const HANDLE self = ::GetCurrentProcess();
+    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE ||
+        ::DuplicateHandle(self, error, self, handles.error.Out(), 0, TRUE, DUPLICATE_SAME_ACCESS) ==
+            FALSE) {
+        if (::DuplicateHandle(self, handles.input.Get(), self, handles.error.Out(), 0, TRUE,
+                              DUPLICATE_SAME_ACCESS) == FALSE) {
+            return "Cannot pass standard error on: " + SystemErrorText(::GetLastError());
+        }
+    }
+    return std::nullopt;
+}
+
+// CreateProcessW. With handles, they are the child's standard handles and the only ones it
+// inherits; without, it inherits none.
+std::optional<std::string> CreateChild(const std::wstring& program, std::wstring commandLine,
+                                       const std::wstring& folder, ChildHandles* handles,
+                                       PROCESS_INFORMATION& process) {
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    // A process group of its own: a Ctrl+C on the utility's console does not reach the child.
+    DWORD flags = CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT;
+    std::vector<char> attributeStorage;
+    HANDLE inherited[3] = {};
+    if (handles != nullptr) {
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = inherited[0] = handles->input.Get();
+        startup.StartupInfo.hStdOutput = inherited[1] = handles->output.Get();
+        startup.StartupInfo.hStdError = inherited[2] = handles->error.Get();
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        attributeStorage.resize(size);
+        startup.lpAttributeList =
+            reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeStorage.data());
+        if (::InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size) == FALSE) {
+            return "Cannot prepare the child's handles: " + SystemErrorText(::GetLastError());
+        }
+        if (::UpdateProcThreadAttribute(startup.lpAttributeList, 0,
+                                        PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                        sizeof inherited, nullptr, nullptr) == FALSE) {
+            const DWORD code = ::GetLastError();
+            ::DeleteProcThreadAttributeList(startup.lpAttributeList);
+            return "Cannot prepare the child's handles: " + SystemErrorText(code);
+        }
+        flags |= EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW;
+    }
+    const BOOL started = ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr,
+                                          handles != nullptr ? TRUE : FALSE, flags, nullptr,
+                                          folder.c_str(), &startup.StartupInfo, &process);
+    const DWORD code = ::GetLastError();
+    if (startup.lpAttributeList != nullptr) {
+        ::DeleteProcThreadAttributeList(startup.lpAttributeList);
+    }
+    if (started == FALSE) {
+        return "Cannot run " + Narrow(program) + ": " + SystemErrorText(code);
+    }
+    ::CloseHandle(process.hThread);
+    return std::nullopt;
+}
+
+// ShellExecuteExW: the process handle, null when the shell started the program without one.
+std::optional<std::string> ShellStart(const std::wstring& program, const std::wstring& arguments,
+                                      const std::wstring& folder, HANDLE& process) {
+    // The shell may need COM on this thread; whatever the thread had stays as it was.
+    const HRESULT com =
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"open";
+    info.lpFile = program.c_str();
+    info.lpParameters = arguments.c_str();
+    info.lpDirectory = folder.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    const BOOL started = ::ShellExecuteExW(&info);
+    const DWORD code = ::GetLastError();
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
+    if (started == FALSE) {
+        return "Cannot run " + Narrow(program) + ": " + SystemErrorText(code);
+    }
+    process = info.hProcess;
+    return std::nullopt;
+}
+
+std::optional<std::string> AbsoluteFolder(const std::string& packageFolder, std::string& folder) {
+    const bool absolute =
+        packageFolder.size() >= 2 &&
+        (packageFolder[1] == ':' || (packageFolder[0] == '\\' && packageFolder[1] == '\\'));
+    folder = packageFolder;
+    if (!absolute) {
+        const DWORD size = ::GetCurrentDirectoryW(0, nullptr);
+        std::wstring current(size, L'\0');
+        const DWORD length = ::GetCurrentDirectoryW(size, current.data());
+        if (size == 0 || length == 0 || length >= size) {
+            return "Cannot find the current directory: " + SystemErrorText(::GetLastError());
+        }
+        current.resize(length);
+        folder =
+            packageFolder.empty() ? Narrow(current) : Files::Join(Narrow(current), packageFolder);
+    }
+    return std::nullopt;
+}
+
+// Null and the reason in failure when the program cannot be started.
+std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
+                                         const StartRequest& request, std::string& failure) {
+    std::string folder;
+    if (auto error = AbsoluteFolder(packageFolder, folder)) {
+        failure = *error;
+        return nullptr;
+    }
+    const std::wstring program = Widen(Files::Join(folder, request.program));
+    const std::wstring workingDirectory = Widen(
+        request.workingDirectory.empty() ? folder : Files::Join(folder, request.workingDirectory));
+    std::vector<std::wstring> arguments;
+    for (const std::string& argument : request.arguments) {
+        arguments.push_back(Widen(argument));
+    }
+
+    // The watcher runs before the child does, so that a thread that cannot be made fails the
+    // start before any child exists. It is handed the child's process handle, or null.
+    std::promise<HANDLE> watched;
+    try {
+        std::thread([child = watched.get_future(), onExit = request.onExit]() mutable {
+            const HANDLE process = child.get();
+            if (process == nullptr) {
+                return;
+            }
+            ::WaitForSingleObject(process, INFINITE);
+            ::CloseHandle(process);
+            if (onExit) {
+                onExit();
+            }
+        }).detach();
+    } catch (const std::system_error& e) {
+        failure = std::string("Cannot start a thread to watch the child: ") + e.what();
+        return nullptr;
+    }
+    const auto giveUp = [&](std::string text) -> std::unique_ptr<ChildProcess> {
+        watched.set_value(nullptr);
+        failure = std::move(text);
+        return nullptr;
+    };
+
+    HANDLE process = nullptr;
+    std::unique_ptr<OutputPipe> output;
+    if (request.mode == StartMode::Shell) {
+        if (auto error = ShellStart(program, Arguments(arguments), workingDirectory, process)) {
+            return giveUp(*error);
+        }
+    } else {
+        ChildHandles handles;
+        OwnedHandle readEnd;
+        const bool redirected = request.mode == StartMode::DirectRedirected;
+        if (redirected) {
+            if (auto error = MakeChildHandles(handles, readEnd)) {
+                return giveUp(*error);
+            }
+        }
+        PROCESS_INFORMATION info{};
+        if (auto error = CreateChild(program, CommandLine(program, arguments), workingDirectory,
+                                     redirected ? &handles : nullptr, info)) {
+            return giveUp(*error);
+        }
+        process = info.hProcess;
+        if (redirected) {
+            output = std::make_unique<OutputPipe>(readEnd.Release());
+        }
+    }
+    // The watcher's own handle, so that the child object may go first.
+    HANDLE forWatcher = nullptr;
+    if (process != nullptr) {
+        const HANDLE self = ::GetCurrentProcess();
+        if (::DuplicateHandle(self, process, self, &forWatcher, SYNCHRONIZE, FALSE, 0) == FALSE) {
+            forWatcher = nullptr;
+        }
+    }
+    if (forWatcher == nullptr && request.onExit) {
+        // Nothing to watch: the child has ended as far as anyone can tell.
+        try {
+            std::thread(request.onExit).detach();
+        } catch (const std::system_error&) {
+            request.onExit();
+        }
+    }
+    watched.set_value(forWatcher);
+    return std::make_unique<WindowsChildProcess>(process, std::move(output));
+}
+
+}  // namespace
+
+std::wstring CommandLine(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+    std::wstring text = Quote(program);
+    if (!arguments.empty()) {
+        text += L' ' + Arguments(arguments);
+    }
+    return text;
+}
+
+WindowsProcessService::WindowsProcessService(std::string packageFolder)
+    : packageFolder_(std::move(packageFolder)) {}
+
+std::unique_ptr<ChildProcess> WindowsProcessService::Start(const StartRequest& request,
+                                                           std::string* error) {
+    std::string failure;
+    auto child = StartChild(packageFolder_, request, failure);
+    if (!child && error != nullptr) {
+        *error = failure;
+    }
+    return child;
+}
+
+}  // namespace ZELKUtil
