@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "app/win32/system_dpi.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
@@ -19,8 +20,6 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"ZELKUtil.UpdateForm";
 // Control IDs: the base plus the control's row in the design table.
 constexpr int kFirstControlId = 1000;
-// Rows of the drop-down list of ComboZelkType.
-constexpr int kComboListRows = 8;
 
 int Round(double value) {
     return static_cast<int>(std::lround(value));
@@ -97,26 +96,21 @@ bool UpdateForm::CreateWindowAndControls() {
         error_ = "cannot register the window class: " + Windows::SystemErrorText(GetLastError());
         return false;
     }
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-        font_ = CreateFontIndirectW(&metrics.lfMessageFont);
-    }
-    MeasureFont();
-
-    const int clientWidth = Round(kDesignWidth * scale_.x);
-    const int clientHeight = Round(kDesignHeight * scale_.y);
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     const DWORD exStyle = WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, clientWidth, clientHeight};
-    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     hwnd_ = CreateWindowExW(exStyle, kWindowClass, L"Orvanta Upgrade", style, CW_USEDEFAULT,
-                            CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
-                            nullptr, nullptr, instance, this);
+                            CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) {
         error_ = "cannot create the window: " + Windows::SystemErrorText(GetLastError());
         return false;
     }
+    // Sized for the font of the monitor it is on.
+    dpi_ = Windows::DpiOfWindow(hwnd_);
+    font_ = Windows::CreateMessageFont(dpi_);
+    MeasureFont();
+    const int clientWidth = Round(kDesignWidth * scale_.x);
+    const int clientHeight = Round(kDesignHeight * scale_.y);
+    SetClientSize(clientWidth, clientHeight);
     for (std::size_t i = 0; i < kControls; ++i) {
         controls_[i] = CreateControl(kControlDesigns[i]);
         if (controls_[i] == nullptr) {
@@ -156,23 +150,6 @@ HWND UpdateForm::CreateControl(const ControlDesign& design) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     }
     return control;
-}
-
-void UpdateForm::MeasureFont() {
-    if (requestedScale_) {
-        scale_ = *requestedScale_;
-        return;
-    }
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, font_ != nullptr ? font_ : GetStockObject(DEFAULT_GUI_FONT));
-    TEXTMETRICW tm{};
-    const bool measured = GetTextMetricsW(dc, &tm) != 0;
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
-    if (measured && tm.tmAveCharWidth > 0 && tm.tmHeight > 0) {
-        scale_ = {static_cast<double>(tm.tmAveCharWidth) / kDesignCellWidth,
-                  static_cast<double>(tm.tmHeight) / kDesignCellHeight};
-    }
 }
 
 void UpdateForm::RegisterDeviceNotifications() {
@@ -235,6 +212,11 @@ LRESULT UpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DEVICECHANGE:
             CallHandler(handlers_.deviceChange);
             break;  // the system's handling still runs
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(font_);
+        case WM_DPICHANGED:
+            OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_NEXTDLGCTL:
             // A multi-line edit passes Tab on to its parent as a dialog would get it.
             if (lParam != 0) {
@@ -415,119 +397,6 @@ void UpdateForm::WaitKeepingWindowAlive(std::int64_t ms) {
         closeAfterWait_ = false;
         PostMessageW(hwnd_, WM_CLOSE, 0, 0);
     }
-}
-
-std::size_t UpdateForm::IndexOf(Control control) const {
-    return static_cast<std::size_t>(&DesignOf(control) - kControlDesigns);
-}
-
-HWND UpdateForm::ControlHandle(Control control) const {
-    return controls_[IndexOf(control)];
-}
-
-Rect UpdateForm::ClientRect(HWND control) const {
-    RECT r{};
-    GetWindowRect(control, &r);
-    MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
-    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
-}
-
-void UpdateForm::Place(std::size_t index, const Rect& rect) {
-    int height = rect.height;
-    if (kControlDesigns[index].kind == ControlKind::Combo) {
-        // A drop-down combo box's height is that of its field and its opened list together.
-        const LRESULT item = SendMessageW(controls_[index], CB_GETITEMHEIGHT, 0, 0);
-        height += kComboListRows * static_cast<int>(item > 0 ? item : rect.height);
-    }
-    MoveWindow(controls_[index], rect.x, rect.y, rect.width, height, TRUE);
-}
-
-void UpdateForm::Rebase(std::size_t index) {
-    RECT client{};
-    GetClientRect(hwnd_, &client);
-    placements_[index] = {ClientRect(controls_[index]), client.right, client.bottom};
-}
-
-void UpdateForm::ApplyAnchors() {
-    if (controls_[0] == nullptr || controls_.back() == nullptr) {
-        return;  // still being created
-    }
-    RECT client{};
-    GetClientRect(hwnd_, &client);
-    for (std::size_t i = 0; i < kControls; ++i) {
-        const Placement& p = placements_[i];
-        Place(i, Anchored(p.rect, kControlDesigns[i].anchors, client.right - p.windowWidth,
-                          client.bottom - p.windowHeight));
-    }
-}
-
-void UpdateForm::FitComboHeight() {
-    // The field's height follows its item height, which follows the font; the design gives the
-    // field 21 pixels. How much frame the control adds around the item height it is given is its
-    // own affair (Wine adds more than it reports), so the height set is corrected by what the field
-    // then measures, until it fits (a step or two).
-    const std::size_t index = IndexOf(Control::ComboZelkType);
-    HWND combo = controls_[index];
-    const int wanted = placements_[index].rect.height;
-    int item = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, WPARAM(-1), 0));
-    for (int tries = 0; tries < 3 && item > 0; ++tries) {
-        const int actual = ClientRect(combo).height;
-        if (actual == wanted || item + wanted - actual <= 0) {
-            break;
-        }
-        item += wanted - actual;
-        SendMessageW(combo, CB_SETITEMHEIGHT, WPARAM(-1), item);
-    }
-    Rebase(index);
-}
-
-int UpdateForm::TextWidth(const std::wstring& text) const {
-    HDC dc = GetDC(hwnd_);
-    HGDIOBJ old = SelectObject(dc, font_ != nullptr ? font_ : GetStockObject(DEFAULT_GUI_FONT));
-    SIZE size{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    SelectObject(dc, old);
-    ReleaseDC(hwnd_, dc);
-    return size.cx;
-}
-
-void UpdateForm::FitLabel(Control label) {
-    // Sized to its text (all of its lines), keeping its place.
-    const std::size_t index = IndexOf(label);
-    HWND control = controls_[index];
-    const std::wstring text = Windows::Widen(texts_[index]);
-    HDC dc = GetDC(hwnd_);
-    HGDIOBJ old = SelectObject(dc, font_ != nullptr ? font_ : GetStockObject(DEFAULT_GUI_FONT));
-    TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
-    RECT bounds{0, 0, 0, 0};
-    if (!text.empty()) {
-        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
-                  DT_CALCRECT | DT_LEFT | DT_NOPREFIX | DT_EXPANDTABS);
-    }
-    SelectObject(dc, old);
-    ReleaseDC(hwnd_, dc);
-    Rect r = ClientRect(control);
-    r.width = bounds.right - bounds.left;
-    r.height = std::max<int>(bounds.bottom - bounds.top, tm.tmHeight);
-    MoveWindow(control, r.x, r.y, r.width, r.height, TRUE);
-    Rebase(index);
-}
-
-void UpdateForm::FitCheckBoxes() {
-    // The box, the gap the control leaves between box and text, and the text.
-    const int box = GetSystemMetrics(SM_CXMENUCHECK);
-    const int gap = TextWidth(L"0") / 2 + 2;
-    const std::size_t armIndex = IndexOf(Control::CheckProgramArm);
-    const std::size_t fpgaIndex = IndexOf(Control::CheckProgramFPGA);
-    Rect arm = ClientRect(controls_[armIndex]);
-    Rect fpga = ClientRect(controls_[fpgaIndex]);
-    FitCheckBoxPair(arm, fpga, box + gap + TextWidth(Windows::Widen(texts_[armIndex])),
-                    box + gap + TextWidth(Windows::Widen(texts_[fpgaIndex])));
-    Place(armIndex, arm);
-    Place(fpgaIndex, fpga);
-    Rebase(armIndex);
-    Rebase(fpgaIndex);
 }
 
 }  // namespace ZELKUtil

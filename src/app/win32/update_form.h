@@ -110,6 +110,8 @@ class UpdateForm final : public View {
     HWND CreateControl(const ControlDesign& design);
     void RegisterDeviceNotifications();
     void MeasureFont();
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+    void SetClientSize(int width, int height);
     Rect ClientRect(HWND control) const;
     void Place(std::size_t index, const Rect& rect);
     void Rebase(std::size_t index);
@@ -123,6 +125,7 @@ class UpdateForm final : public View {
 
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
+    UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     Scale scale_;
     std::optional<Scale> requestedScale_;
     std::string error_;

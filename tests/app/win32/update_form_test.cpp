@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/win32/system_dpi.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
@@ -256,6 +257,44 @@ TEST(Win32Window, ScalesWithItsFontAndKeepsTheServiceRowBelowTheShortenedLog) {
         EXPECT_LE(RectIn(window, form.ControlHandle(Control::TextOutput)).Bottom(),
                   RectIn(window, form.ControlHandle(Control::ButtonAutoRings)).y);
     }
+}
+
+TEST(Win32Window, MovedToAMonitorOfTwiceTheDpiEverythingScalesWithTheFont) {
+    UpdateForm form;
+    ASSERT_TRUE(form.Created()) << form.Error();
+    HWND window = form.Handle();
+    form.SetLogHeight(form.LogHeight() - 21);  // service mode's log
+    form.SetText(Control::LabelMode, "Q750");
+    const UpdateForm::Scale before = form.PixelScale();
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    const UINT dpi = Windows::DpiOfWindow(window) * 2;
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&outer));
+
+    const UpdateForm::Scale after = form.PixelScale();
+    EXPECT_GT(after.y, 1.5 * before.y);  // the system's font at the new DPI
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_NEAR(client.right, 317 * after.x, 2);
+    EXPECT_NEAR(client.bottom, 355 * after.y, 2);
+    const auto expectScaled = [&](Control c, const Rect& design) {
+        SCOPED_TRACE(DesignOf(c).name);
+        const Rect r = RectIn(window, form.ControlHandle(c));
+        const Rect want = Scaled(design, after.x, after.y);
+        EXPECT_NEAR(r.x, want.x, 2);
+        EXPECT_NEAR(r.y, want.y, 2);
+        EXPECT_NEAR(r.width, want.width, 2);
+        EXPECT_NEAR(r.height, want.height, 2);
+    };
+    expectScaled(Control::ButtonForce, {245, 23, 60, 21});
+    expectScaled(Control::ComboZelkType, {93, 54, 134, 21});
+    expectScaled(Control::TextOutput, {15, 86, 290, 218});
+    EXPECT_NEAR(form.LogHeight(), 218, 1);
+    // Texts measured again in the new font.
+    HWND mode = form.ControlHandle(Control::LabelMode);
+    EXPECT_EQ(RectIn(window, mode).width, TextSize(mode, L"Q750").cx);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(mode, WM_GETFONT, 0, 0)),
+              reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
 }
 
 TEST(Win32Window, AnchoringWhenResized) {
