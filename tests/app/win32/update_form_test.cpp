@@ -13,9 +13,12 @@
 
 #include "app/win32/system_dpi.h"
 #include "platform/windows/text_conversion.h"
+#include "window_probe.h"
 
 namespace ZELKUtil {
 namespace {
+
+using namespace Testing;
 
 struct Expected {
     const wchar_t* className;
@@ -40,56 +43,6 @@ const Expected kDesign[] = {
     {L"Button", L"Enable Rings", {15, 304, 84, 21}, false},
     {L"Static", L"      ", {105, 308, 25, 13}, false},
 };
-
-std::vector<HWND> Children(HWND parent) {
-    std::pair<HWND, std::vector<HWND>> found{parent, {}};
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM data) -> BOOL {
-            auto* f = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(data);
-            if (GetParent(child) == f->first) {
-                f->second.push_back(child);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found.second;
-}
-
-std::wstring ClassName(HWND hwnd) {
-    wchar_t name[64] = {};
-    GetClassNameW(hwnd, name, 64);
-    return name;
-}
-
-std::wstring WindowText(HWND hwnd) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(
-        static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-Rect RectIn(HWND parent, HWND child) {
-    RECT r{};
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
-}
-
-bool Visible(HWND hwnd) {
-    return (GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
-SIZE TextSize(HWND control, const std::wstring& text) {
-    HDC dc = GetDC(control);
-    HGDIOBJ old =
-        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
-    SIZE size{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    SelectObject(dc, old);
-    ReleaseDC(control, dc);
-    return size;
-}
 
 void SetClientSize(HWND hwnd, int width, int height) {
     RECT r{0, 0, width, height};
@@ -127,28 +80,6 @@ bool PumpUntil(UpdateForm& form, Done done, int ms = 3000, int* quits = nullptr)
 void Pump(UpdateForm& form, int ms) {
     PumpUntil(
         form, [] { return false; }, ms);
-}
-
-// Key presses through the system's input queue, as a keyboard makes them.
-void Type(std::initializer_list<std::pair<WORD, bool>> keys) {
-    std::vector<INPUT> inputs;
-    for (const auto& [vk, down] : keys) {
-        INPUT in{};
-        in.type = INPUT_KEYBOARD;
-        in.ki.wVk = vk;
-        in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-        inputs.push_back(in);
-    }
-    ASSERT_EQ(SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)),
-              inputs.size());
-}
-
-void Press(WORD vk) {
-    Type({{vk, true}, {vk, false}});
-}
-
-void PressWith(WORD modifier, WORD vk) {
-    Type({{modifier, true}, {vk, true}, {vk, false}, {modifier, false}});
 }
 
 // A shown window in front, as the operator has it, so that typed keys reach it.
