@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/line_delivery.h"
 #include "platform/output_stream.h"
 
 namespace ZELKUtil {
@@ -174,13 +175,6 @@ void WatchChild(const std::shared_ptr<ExitState>& state, const std::function<voi
     }
 }
 
-// What the reader thread of DeliverLines owns: it may outlive the ChildProcess object.
-struct LineDelivery {
-    std::unique_ptr<OutputPipe> output;
-    std::function<void(const std::string&)> onLine;
-    std::function<void()> onEnd;
-};
-
 class PosixChildProcess final : public ChildProcess {
   public:
     PosixChildProcess(std::shared_ptr<ExitState> exit, std::unique_ptr<OutputPipe> output)
@@ -198,28 +192,7 @@ class PosixChildProcess final : public ChildProcess {
         }
         delivering_ = true;
         // The stream goes to the reader thread; ReadLine and ReadChar see the end from now on.
-        auto delivery = std::make_shared<LineDelivery>(
-            LineDelivery{std::move(output_), std::move(onLine), std::move(onEnd)});
-        try {
-            std::thread([delivery] {
-                if (delivery->output) {
-                    while (auto line = delivery->output->ReadLine()) {
-                        if (delivery->onLine) {
-                            delivery->onLine(*line);
-                        }
-                    }
-                }
-                if (delivery->onEnd) {
-                    delivery->onEnd();
-                }
-            }).detach();
-        } catch (const std::system_error&) {
-            // Without a thread the lines cannot be read without blocking the caller; the output
-            // is noted as ended so that the caller does not wait for lines that never come.
-            if (delivery->onEnd) {
-                delivery->onEnd();
-            }
-        }
+        DeliverLinesOnThread(std::move(output_), std::move(onLine), std::move(onEnd));
     }
 
     bool OutputReady() override { return !output_ || output_->Ready(); }

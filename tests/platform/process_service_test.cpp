@@ -13,33 +13,15 @@
 #include <thread>
 
 #include "platform/posix_process_service.h"
+#include "support/latch.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil {
 namespace {
 
 namespace fs = std::filesystem;
+using Testing::Latch;
 using Testing::TempPackage;
-
-// Set on one thread, awaited on another.
-class Latch {
-  public:
-    // Notifies under the lock: the waiter may destroy the latch as soon as it sees it set.
-    void Set() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        set_ = true;
-        changed_.notify_all();
-    }
-    bool Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return set_; });
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool set_ = false;
-};
 
 // Makes a child that waits in the package folder until the test writes "go".
 const char* const kWaitForGo = "while [ ! -e go ]; do sleep 0.01; done\n";

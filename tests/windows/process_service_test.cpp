@@ -12,32 +12,15 @@
 #include "platform/files.h"
 #include "platform/windows/text_conversion.h"
 #include "platform/windows/windows_process_service.h"
+#include "support/latch.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil {
 namespace {
 
 namespace fs = std::filesystem;
+using Testing::Latch;
 using Testing::TempPackage;
-
-// Set on one thread, awaited on another.
-class Latch {
-  public:
-    void Set() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        set_ = true;
-        changed_.notify_all();
-    }
-    bool Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return set_; });
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool set_ = false;
-};
 
 class WindowsProcessServiceTest : public ::testing::Test {
   protected:

@@ -227,6 +227,22 @@ DWORD WindowsHidTransport::StripReportId(unsigned char* data, DWORD count) {
     return count;
 }
 
+int WindowsHidTransport::FinishUntimed(Device& device, OVERLAPPED& overlapped, BOOL started) {
+    if (started == FALSE) {
+        const DWORD error = calls_.GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            RecordError(device, error);
+            return -1;
+        }
+    }
+    const Transfer transfer = Finish(device, overlapped, INFINITE);
+    if (!transfer.ok) {
+        RecordError(device, transfer.error);
+        return -1;
+    }
+    return static_cast<int>(transfer.bytes);
+}
+
 int WindowsHidTransport::hid_write(hid_device* device, const unsigned char* data,
                                    std::size_t length) {
     if (device == nullptr) {
@@ -305,22 +321,13 @@ int WindowsHidTransport::hid_read(hid_device* device, unsigned char* data, std::
         return -1;
     }
     data[0] = 0;  // asks for input report 0
-    OVERLAPPED overlapped{};
-    if (calls_.DeviceIoControl(d.device_handle, IOCTL_HID_GET_INPUT_REPORT, nullptr, 0, data,
-                               ByteCount(length), nullptr, &overlapped) == FALSE) {
-        const DWORD error = calls_.GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            RecordError(d, error);
-            return -1;
-        }
-    }
     // The device's time-out does not apply: the request waits for the device's answer.
-    const Transfer transfer = Finish(d, overlapped, INFINITE);
-    if (!transfer.ok) {
-        RecordError(d, transfer.error);
-        return -1;
-    }
-    return static_cast<int>(StripReportId(data, transfer.bytes));
+    OVERLAPPED overlapped{};
+    const int count =
+        FinishUntimed(d, overlapped,
+                      calls_.DeviceIoControl(d.device_handle, IOCTL_HID_GET_INPUT_REPORT, nullptr,
+                                             0, data, ByteCount(length), nullptr, &overlapped));
+    return count < 0 ? count : static_cast<int>(StripReportId(data, static_cast<DWORD>(count)));
 }
 
 int WindowsHidTransport::GetString(hid_device* device,
@@ -398,20 +405,10 @@ int WindowsHidTransport::hid_get_feature_report(hid_device* device, unsigned cha
     }
     Device& d = *static_cast<Device*>(device);
     OVERLAPPED overlapped{};
-    if (calls_.DeviceIoControl(d.device_handle, IOCTL_HID_GET_FEATURE, data, ByteCount(length),
-                               data, ByteCount(length), nullptr, &overlapped) == FALSE) {
-        const DWORD error = calls_.GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            RecordError(d, error);
-            return -1;
-        }
-    }
-    const Transfer transfer = Finish(d, overlapped, INFINITE);
-    if (!transfer.ok) {
-        RecordError(d, transfer.error);
-        return -1;
-    }
-    return static_cast<int>(transfer.bytes);
+    return FinishUntimed(
+        d, overlapped,
+        calls_.DeviceIoControl(d.device_handle, IOCTL_HID_GET_FEATURE, data, ByteCount(length),
+                               data, ByteCount(length), nullptr, &overlapped));
 }
 
 int WindowsHidTransport::hid_write_untimed(hid_device* device, const unsigned char* data,
@@ -421,19 +418,9 @@ int WindowsHidTransport::hid_write_untimed(hid_device* device, const unsigned ch
     }
     Device& d = *static_cast<Device*>(device);
     OVERLAPPED overlapped{};
-    if (calls_.WriteFile(d.device_handle, data, ByteCount(length), nullptr, &overlapped) == FALSE) {
-        const DWORD error = calls_.GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            RecordError(d, error);
-            return -1;
-        }
-    }
-    const Transfer transfer = Finish(d, overlapped, INFINITE);
-    if (!transfer.ok) {
-        RecordError(d, transfer.error);
-        return -1;
-    }
-    return static_cast<int>(transfer.bytes);
+    return FinishUntimed(
+        d, overlapped,
+        calls_.WriteFile(d.device_handle, data, ByteCount(length), nullptr, &overlapped));
 }
 
 void WindowsHidTransport::hid_close(hid_device* device) {

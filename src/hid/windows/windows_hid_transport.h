@@ -55,6 +55,9 @@ class WindowsHidTransport : public HidTransport {
         DWORD error = 0;
     };
     Transfer Finish(Device& device, OVERLAPPED& overlapped, DWORD timeout_ms);
+    // A transfer without a time-out, started without an event (started: the start call's
+    // result): the byte count, or -1 with the error text recorded.
+    int FinishUntimed(Device& device, OVERLAPPED& overlapped, BOOL started);
     void RecordError(Device& device, DWORD code);
     int GetString(hid_device* device, const std::function<BOOLEAN(HANDLE, PVOID, ULONG)>& service,
                   wchar_t* string, std::size_t maxlen);

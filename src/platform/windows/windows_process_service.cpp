@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/files.h"
+#include "platform/line_delivery.h"
 #include "platform/output_stream.h"
 #include "platform/windows/text_conversion.h"
 
@@ -78,13 +79,6 @@ class OutputPipe {
     OutputStream stream_;
 };
 
-// What the reader thread of DeliverLines owns: it may outlive the ChildProcess object.
-struct LineDelivery {
-    std::unique_ptr<OutputPipe> output;
-    std::function<void(const std::string&)> onLine;
-    std::function<void()> onEnd;
-};
-
 class WindowsChildProcess final : public ChildProcess {
   public:
     // A null process handle: a shell start that left no process to watch, taken as ended.
@@ -102,27 +96,8 @@ class WindowsChildProcess final : public ChildProcess {
             return;
         }
         delivering_ = true;
-        auto delivery = std::make_shared<LineDelivery>(
-            LineDelivery{std::move(output_), std::move(onLine), std::move(onEnd)});
-        try {
-            std::thread([delivery] {
-                if (delivery->output) {
-                    while (auto line = delivery->output->ReadLine()) {
-                        if (delivery->onLine) {
-                            delivery->onLine(*line);
-                        }
-                    }
-                }
-                if (delivery->onEnd) {
-                    delivery->onEnd();
-                }
-            }).detach();
-        } catch (const std::system_error&) {
-            // No thread, no lines: the output is noted as ended so nobody waits for them.
-            if (delivery->onEnd) {
-                delivery->onEnd();
-            }
-        }
+        // The stream goes to the reader thread; ReadLine and ReadChar see the end from now on.
+        DeliverLinesOnThread(std::move(output_), std::move(onLine), std::move(onEnd));
     }
 
     bool OutputReady() override { return !output_ || output_->Ready(); }
