@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "controller/process_service.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
+#include "hid/hid_transport.h"
 #include "platform/clock.h"
 
 class ZELK;
@@ -122,6 +124,11 @@ class UpgradeController {
     bool DispatchInBootloader();
     // Where the last probe found the box, for the per-visit bounds.
     void NoteBootloaderFound(bool found);
+    // Keeps why the box's HID interface could not be opened just now.
+    void NoteOpenFailures();
+    // A poll that found the box in no mode: if it is there but this user may not open it, says
+    // so once per plug-in; in service mode, says why each open failed.
+    void ReportOpenFailures();
     void InstallWrongDrivers();
     // Starts the installer as InstallDrivers does; false when it could not be started.
     bool RunDriverInstaller(std::int32_t wait, std::int32_t silent);
@@ -161,6 +168,9 @@ class UpgradeController {
     UpgradeState state_;
     std::int32_t exchangeUnderway_ = 0;
     bool deviceChangePending_ = false;
+    std::vector<HidOpenFailure> openFailures_;  // of this poll's opens of the box
+    std::string reportedFailures_;              // the reasons service mode was last told
+    bool accessNoticeShown_ = false;            // for the box that is plugged in now
 };
 
 }  // namespace ZELKUtil

@@ -83,12 +83,19 @@ TEST(WindowsHidTransport, EnumerationOrderWildcardsAndShareModes) {
     // Enumeration entries carry no serial number, so a serial number finds nothing.
     EXPECT_EQ(rig.transport.hid_open(kVid, kPid, L"0001", 0), nullptr);
 
-    // An exclusive open fails while this process holds a shared one ...
+    // An exclusive open fails while this process holds a shared one, and says why ...
     EXPECT_EQ(rig.transport.hid_open(kVid, kPid, nullptr, 1), nullptr);
+    const std::vector<HidOpenFailure> failures = rig.transport.hid_open_failures();
+    ASSERT_EQ(failures.size(), 1U);
+    EXPECT_EQ(failures[0].path, "\\\\?\\hid#box");
+    EXPECT_EQ(failures[0].operation, "CreateFileA");
+    EXPECT_EQ(failures[0].error, 0);  // no errno: never taken for a permission problem
+    EXPECT_FALSE(failures[0].text.empty());
     rig.transport.hid_close(shared);
     // ... and while it is held, the interface drops out of enumeration and shared opens.
     hid_device* exclusive = rig.transport.hid_open(kVid, kPid, nullptr, 1);
     ASSERT_NE(exclusive, nullptr);
+    EXPECT_TRUE(rig.transport.hid_open_failures().empty());
     EXPECT_EQ(Paths(rig.transport, kVid, kPid), (Paths_{"\\\\?\\hid#second"}));
     EXPECT_EQ(rig.transport.hid_open_path("\\\\?\\hid#box", 0), nullptr);
     rig.transport.hid_close(exclusive);

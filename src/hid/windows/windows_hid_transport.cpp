@@ -149,7 +149,11 @@ hid_device* WindowsHidTransport::hid_open(unsigned short vendor_id, unsigned sho
             break;
         }
     }
+    open_failures_.clear();
     hid_device* device = path != nullptr ? hid_open_path(path, exclusive) : nullptr;
+    if (path != nullptr && device == nullptr) {
+        open_failures_.push_back({path, "CreateFileA", 0, SystemErrorText(calls_.GetLastError())});
+    }
     hid_free_enumeration(devices);
     return device;
 }

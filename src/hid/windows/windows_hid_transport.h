@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "hid/hid_transport.h"
 #include "hid/windows/win32_calls.h"
@@ -25,6 +26,10 @@ class WindowsHidTransport : public HidTransport {
     int hid_get_product_string(hid_device* device, wchar_t* string, std::size_t maxlen) override;
     void hid_close(hid_device* device) override;
     const wchar_t* hid_error(hid_device* device) override;
+    // Windows has no per-user device permission to report (the HID class opens to every user);
+    // an interface that another program holds exclusively fails the open with a sharing error,
+    // which is kept here with the system's text for service mode.
+    std::vector<HidOpenFailure> hid_open_failures() override { return open_failures_; }
 
     // The present interfaces of the HID class with the IDs (0 and 0: all) that can be opened for
     // reading and writing, shared, in the system's order; null when none.
@@ -43,6 +48,8 @@ class WindowsHidTransport : public HidTransport {
 
   private:
     struct Device;
+
+    std::vector<HidOpenFailure> open_failures_;  // of the last hid_open
 
     // Looks hid.dll's services up once; true when those the layer needs are there.
     bool HidServicesReady();
