@@ -8,6 +8,8 @@
 #include <QSignalBlocker>
 #include <QTextCursor>
 
+#include "app/log_lines.h"
+
 namespace ZELKUtil {
 namespace {
 
@@ -229,23 +231,8 @@ bool UpdateForm::eventFilter(QObject* watched, QEvent* event) {
 
 void UpdateForm::AppendText(const std::string& text) {
     log_ += text;
-    // The document knows paragraphs, not line ends: a CR LF pair (also one split across two
-    // appends) or a lone LF starts a new paragraph; a lone CR shows as nothing.
-    std::string shown;
-    for (char c : text) {
-        if (pendingCr_) {
-            pendingCr_ = false;
-            if (c == '\n') {
-                shown += '\n';
-                continue;
-            }
-        }
-        if (c == '\r') {
-            pendingCr_ = true;
-            continue;
-        }
-        shown += c;
-    }
+    // The document knows paragraphs, not line ends.
+    const std::string shown = LogLines(text, pendingCr_, "\n");
     TextOutput->moveCursor(QTextCursor::End);
     TextOutput->insertPlainText(QString::fromStdString(shown));
     TextOutput->moveCursor(QTextCursor::End);

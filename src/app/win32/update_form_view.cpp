@@ -1,6 +1,7 @@
 // The View operations of the Win32 window: what the controller does to the controls.
 #include <cmath>
 
+#include "app/log_lines.h"
 #include "app/win32/update_form.h"
 #include "platform/windows/text_conversion.h"
 
@@ -19,25 +20,8 @@ bool IsCheckBox(Control control) {
 
 void UpdateForm::AppendText(const std::string& text) {
     log_ += text;
-    // The edit control breaks lines at CR LF only. A CR LF pair (also one split across two
-    // appends) or a lone LF starts a new line; a lone CR shows as nothing.
-    std::string shown;
-    for (char c : text) {
-        if (pendingCr_) {
-            pendingCr_ = false;
-            if (c == '\n') {
-                shown += "\r\n";
-                continue;
-            }
-        }
-        if (c == '\r') {
-            pendingCr_ = true;
-        } else if (c == '\n') {
-            shown += "\r\n";
-        } else {
-            shown += c;
-        }
-    }
+    // The edit control breaks lines at CR LF only.
+    const std::string shown = LogLines(text, pendingCr_, "\r\n");
     HWND log = ControlHandle(Control::TextOutput);
     const std::wstring wide = Windows::Widen(shown);
     const LRESULT end = GetWindowTextLengthW(log);

@@ -17,7 +17,7 @@ namespace {
 using namespace Testing;
 
 template <typename Done>
-bool WaitFor(Done done, int ms = 5000) {
+bool WaitFor(Done done, int ms = 20000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -148,7 +148,7 @@ TEST(Win32Product, RunsFromThePackageFolderAndTakesTheOperatorsKeys) {
     EXPECT_TRUE(WaitFor([&] { return WindowText(log).empty(); })) << "cleared";
 
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(product.ExitCode(5000), std::optional<DWORD>(0));
+    EXPECT_EQ(product.ExitCode(20000), std::optional<DWORD>(0));
 }
 
 }  // namespace
