@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/form_wiring.h"
+#include "app/win32/message_param.h"
 #include "app/win32/update_form.h"
 #include "demo_world.h"
 #include "platform/steady_clock.h"
@@ -43,7 +44,7 @@ class SidePanel {
         wc.lpfnWndProc = &SidePanel::WindowProc;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
         wc.lpszClassName = kPanelClass;
         if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
             return false;
@@ -77,13 +78,13 @@ class SidePanel {
         if (hwnd_ == nullptr) {
             return false;
         }
-        HFONT font = reinterpret_cast<HFONT>(SendMessageW(form_, WM_GETFONT, 0, 0));
+        HFONT font = ZELKUtil::Windows::FromParam<HFONT>(SendMessageW(form_, WM_GETFONT, 0, 0));
         const auto add = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int row,
                              int id) {
-            HWND child = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 8,
-                                         8 + row * rowHeight, 216, rowHeight - 4, hwnd_,
-                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                         GetModuleHandleW(nullptr), nullptr);
+            HWND child =
+                CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 8, 8 + row * rowHeight,
+                                216, rowHeight - 4, hwnd_, ZELKUtil::Windows::ChildId(id),
+                                GetModuleHandleW(nullptr), nullptr);
             SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
             return child;
         };
@@ -100,11 +101,12 @@ class SidePanel {
   private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_NCCREATE) {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+            const auto* create = ZELKUtil::Windows::FromParam<const CREATESTRUCTW*>(lParam);
             SetWindowLongPtrW(hwnd, GWLP_USERDATA,
                               reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         }
-        auto* self = reinterpret_cast<SidePanel*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        auto* self =
+            ZELKUtil::Windows::FromParam<SidePanel*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (self != nullptr) {
             if (message == WM_TIMER && wParam == kRefreshTimer) {
                 self->Refresh();

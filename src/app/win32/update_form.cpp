@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "app/win32/message_param.h"
 #include "app/win32/system_dpi.h"
 #include "platform/windows/text_conversion.h"
 
@@ -90,7 +91,7 @@ bool UpdateForm::CreateWindowAndControls() {
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     wc.lpszClassName = kWindowClass;
     if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         error_ = "cannot register the window class: " + Windows::SystemErrorText(GetLastError());
@@ -144,8 +145,7 @@ HWND UpdateForm::CreateControl(const ControlDesign& design) {
     const DWORD exStyle = design.kind == ControlKind::Log ? WS_EX_CLIENTEDGE : 0;
     HWND control = CreateWindowExW(exStyle, ClassOf(design.kind),
                                    Windows::Widen(design.text).c_str(), StyleOf(design), 0, 0, 0, 0,
-                                   hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                   GetModuleHandleW(nullptr), nullptr);
+                                   hwnd_, Windows::ChildId(id), GetModuleHandleW(nullptr), nullptr);
     if (control != nullptr) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     }
@@ -181,12 +181,12 @@ void UpdateForm::Show() {
 
 LRESULT CALLBACK UpdateForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        const auto* create = Windows::FromParam<const CREATESTRUCTW*>(lParam);
         auto* self = static_cast<UpdateForm*>(create->lpCreateParams);
         self->hwnd_ = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
-    auto* self = reinterpret_cast<UpdateForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = Windows::FromParam<UpdateForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self == nullptr) {
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
@@ -215,12 +215,12 @@ LRESULT UpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_GETFONT:
             return reinterpret_cast<LRESULT>(font_);
         case WM_DPICHANGED:
-            OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            OnDpiChanged(LOWORD(wParam), *Windows::FromParam<const RECT*>(lParam));
             return 0;
         case WM_NEXTDLGCTL:
             // A multi-line edit passes Tab on to its parent as a dialog would get it.
             if (lParam != 0) {
-                SetFocus(reinterpret_cast<HWND>(wParam));
+                SetFocus(Windows::FromParam<HWND>(wParam));
             } else {
                 SetFocus(GetNextDlgTabItem(hwnd, GetFocus(), wParam != 0));
             }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/form_layout.h"
+#include "app/win32/message_param.h"
 #include "window_probe.h"
 
 namespace ZELKUtil {
@@ -37,7 +38,7 @@ HWND WindowOf(DWORD process) {
     Found found{process, nullptr};
     EnumWindows(
         [](HWND hwnd, LPARAM data) -> BOOL {
-            auto* f = reinterpret_cast<Found*>(data);
+            auto* f = Windows::FromParam<Found*>(data);
             DWORD owner = 0;
             GetWindowThreadProcessId(hwnd, &owner);
             wchar_t title[64] = {};

@@ -224,8 +224,7 @@ TEST(Win32Window, MovedToAMonitorOfTwiceTheDpiEverythingScalesWithTheFont) {
     // Texts measured again in the new font.
     HWND mode = form.ControlHandle(Control::LabelMode);
     EXPECT_EQ(RectIn(window, mode).width, TextSize(mode, L"Q750").cx);
-    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(mode, WM_GETFONT, 0, 0)),
-              reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
+    EXPECT_EQ(SendMessageW(mode, WM_GETFONT, 0, 0), SendMessageW(window, WM_GETFONT, 0, 0));
 }
 
 TEST(Win32Window, AnchoringWhenResized) {
@@ -285,7 +284,8 @@ TEST(Win32Window, LogAppendsExactlyAtTheEndAndTypingCannotEditIt) {
     for (int i = 0; i < 400; ++i) {
         form.AppendText(line);
     }
-    EXPECT_EQ(static_cast<std::size_t>(GetWindowTextLengthW(log)), shown.size() + 400 * 100);
+    EXPECT_EQ(static_cast<std::size_t>(GetWindowTextLengthW(log)),
+              shown.size() + std::size_t{400} * 100);
     const auto lines = SendMessageW(log, EM_GETLINECOUNT, 0, 0);
     const auto first = SendMessageW(log, EM_GETFIRSTVISIBLELINE, 0, 0);
     EXPECT_GT(first, 0);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/win32/message_param.h"
+
 namespace ZELKUtil::Testing {
 
 std::vector<HWND> Children(HWND parent) {
@@ -9,7 +11,7 @@ std::vector<HWND> Children(HWND parent) {
     EnumChildWindows(
         parent,
         [](HWND child, LPARAM data) -> BOOL {
-            auto* f = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(data);
+            auto* f = Windows::FromParam<std::pair<HWND, std::vector<HWND>>*>(data);
             if (GetParent(child) == f->first) {
                 f->second.push_back(child);
             }
@@ -48,7 +50,7 @@ bool Visible(HWND hwnd) {
 SIZE TextSize(HWND control, const std::wstring& text) {
     HDC dc = GetDC(control);
     HGDIOBJ old =
-        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        SelectObject(dc, Windows::FromParam<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
     SIZE size{};
     GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
     SelectObject(dc, old);
