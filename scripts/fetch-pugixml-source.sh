@@ -37,7 +37,10 @@ apt_options=(
 )
 apt-get "${apt_options[@]}" update
 version=$(dpkg-query -W -f='${source:Version}' libpugixml-dev 2>/dev/null || true)
-(cd "$apt_dir/download" && apt-get "${apt_options[@]}" source --download-only "pugixml${version:+=$version}")
+# The version the Linux build links, or the mirror's own when the mirror has moved on.
+(cd "$apt_dir/download" &&
+    { apt-get "${apt_options[@]}" source --download-only "pugixml${version:+=$version}" ||
+        apt-get "${apt_options[@]}" source --download-only pugixml; })
 rm -rf "$dest"
 dpkg-source --no-check -x "$apt_dir/download"/pugixml_*.dsc "$dest" >/dev/null
 rm -rf "$apt_dir"

@@ -167,6 +167,9 @@ Windows::Win32Calls FakeWindows::Calls() {
             if (handle == nullptr || hid[handle->device].vanished) {
                 return FailService(ERROR_DEVICE_NOT_CONNECTED);
             }
+            if (hid[handle->device].preparsedFails) {
+                return FailService(ERROR_INVALID_DATA);
+            }
             ++preparsedHeld;
             *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(handle->device + 1);
             return TRUE;

@@ -35,6 +35,8 @@ class FakeWindows {
         bool vanished = false;
         // Unplugged this long after a wait for a transfer has begun.
         std::optional<DWORD> vanishesAfterMs;
+        // The HID class driver cannot give the interface's report descriptor.
+        bool preparsedFails = false;
         // The interrupt report completes in the moment its read is cancelled.
         bool completesDuringCancel = false;
         // What this program holds open: shared handles and whether one is exclusive.

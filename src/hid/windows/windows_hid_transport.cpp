@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -33,6 +34,29 @@ char* CopyText(const std::string& text) {
     char* copy = new char[text.size() + 1];
     std::memcpy(copy, text.c_str(), text.size() + 1);
     return copy;
+}
+
+// The errno that stands for a Windows error in an open failure: the controller tells the operator
+// about a box that this user may not open.
+int ErrnoOf(DWORD code) {
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+            return EACCES;
+        case ERROR_SHARING_VIOLATION:
+            return EBUSY;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return ENODEV;
+        default:
+            return EIO;
+    }
+}
+
+void NoteFailure(std::vector<HidOpenFailure>* failures, const char* path, const char* operation,
+                 DWORD code) {
+    if (failures != nullptr) {
+        failures->push_back({path, operation, ErrnoOf(code), SystemErrorText(code)});
+    }
 }
 
 DWORD ByteCount(std::size_t length) {
@@ -150,15 +174,17 @@ hid_device* WindowsHidTransport::hid_open(unsigned short vendor_id, unsigned sho
         }
     }
     open_failures_.clear();
-    hid_device* device = path != nullptr ? hid_open_path(path, exclusive) : nullptr;
-    if (path != nullptr && device == nullptr) {
-        open_failures_.push_back({path, "CreateFileA", 0, SystemErrorText(calls_.GetLastError())});
-    }
+    hid_device* device = path != nullptr ? OpenPath(path, exclusive, &open_failures_) : nullptr;
     hid_free_enumeration(devices);
     return device;
 }
 
 hid_device* WindowsHidTransport::hid_open_path(const char* path, int exclusive) {
+    return OpenPath(path, exclusive, nullptr);
+}
+
+hid_device* WindowsHidTransport::OpenPath(const char* path, int exclusive,
+                                          std::vector<HidOpenFailure>* failures) {
     if (path == nullptr || !HidServicesReady()) {
         return nullptr;
     }
@@ -169,16 +195,26 @@ hid_device* WindowsHidTransport::hid_open_path(const char* path, int exclusive) 
         calls_.CreateFileA(path, kReadWrite, exclusive != 0 ? 0 : kShareReadWrite, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (device->device_handle == INVALID_HANDLE_VALUE) {
-        return nullptr;  // the error text goes with the record
+        // The record and its error text are discarded; the reason is kept for hid_open's caller.
+        NoteFailure(failures, path, "CreateFileA", calls_.GetLastError());
+        return nullptr;
     }
     PHIDP_PREPARSED_DATA preparsed = nullptr;
     HIDP_CAPS caps{};
-    bool ok = services_.HidD_GetPreparsedData(device->device_handle, &preparsed) != FALSE;
-    ok = ok && services_.HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+    const char* failed = nullptr;
+    DWORD code = 0;
+    if (services_.HidD_GetPreparsedData(device->device_handle, &preparsed) == FALSE) {
+        failed = "HidD_GetPreparsedData";
+        code = calls_.GetLastError();
+    } else if (services_.HidP_GetCaps(preparsed, &caps) != HIDP_STATUS_SUCCESS) {
+        failed = "HidP_GetCaps";
+        code = ERROR_INVALID_DATA;
+    }
     if (preparsed != nullptr) {
         services_.HidD_FreePreparsedData(preparsed);
     }
-    if (!ok) {
+    if (failed != nullptr) {
+        NoteFailure(failures, path, failed, code);
         calls_.CloseHandle(device->device_handle);
         return nullptr;
     }

@@ -26,9 +26,8 @@ class WindowsHidTransport : public HidTransport {
     int hid_get_product_string(hid_device* device, wchar_t* string, std::size_t maxlen) override;
     void hid_close(hid_device* device) override;
     const wchar_t* hid_error(hid_device* device) override;
-    // Windows has no per-user device permission to report (the HID class opens to every user);
-    // an interface that another program holds exclusively fails the open with a sharing error,
-    // which is kept here with the system's text for service mode.
+    // The interface that the last hid_open took but could not open, and why. Interfaces that
+    // cannot be opened at all never show their IDs, so they are not among them.
     std::vector<HidOpenFailure> hid_open_failures() override { return open_failures_; }
 
     // The present interfaces of the HID class with the IDs (0 and 0: all) that can be opened for
@@ -48,8 +47,6 @@ class WindowsHidTransport : public HidTransport {
 
   private:
     struct Device;
-
-    std::vector<HidOpenFailure> open_failures_;  // of the last hid_open
 
     // Looks hid.dll's services up once; true when those the layer needs are there.
     bool HidServicesReady();
@@ -71,7 +68,11 @@ class WindowsHidTransport : public HidTransport {
     // The report-ID strip: a report whose first byte is 0 loses that byte.
     static DWORD StripReportId(unsigned char* data, DWORD count);
 
+    // hid_open_path that notes why it failed.
+    hid_device* OpenPath(const char* path, int exclusive, std::vector<HidOpenFailure>* failures);
+
     const Win32Calls& calls_;
+    std::vector<HidOpenFailure> open_failures_;
     bool servicesTried_ = false;
     bool servicesLoaded_ = false;
     HidServices services_;

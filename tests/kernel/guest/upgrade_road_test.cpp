@@ -57,7 +57,7 @@ struct RealToolRoad {
         pkg.Write("images/q750.bin", ZELKSim::MakeFirmwareImage("2.04", kImageSize));
         pkg.MakeFolder(PackageFiles::kToolsFolder);
         EXPECT_EQ(::symlink("/usr/bin/dfu-util", pkg.Path(PackageFiles::kDfuUtil).c_str()), 0);
-        const std::string drivers = std::string(PackageFiles::kDriverFolderLibusbk);
+        const std::string drivers = PackageFiles::kDriverFolderLibusbk;
         pkg.WriteProgram(drivers + PackageFiles::kDriverInstaller, kInstaller);
         pkg.WriteProgram(drivers + PackageFiles::kDriverInstaller64, kInstaller);
         const auto rule = ReadWholeFile("/etc/zelk-test/70-zelk-bootloader-libusbk.rules");
