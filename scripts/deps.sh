@@ -11,7 +11,7 @@ packages=(
   xvfb xauth lintian
   qemu-system-x86 busybox-static cpio kmod udev dfu-util
   libbenchmark-dev libhidapi-dev libxcb1-dev
-  g++-mingw-w64-x86-64-posix wine64 dpkg-dev debian-archive-keyring
+  g++-mingw-w64-x86-64-posix wine64 fonts-wine dpkg-dev debian-archive-keyring
   "$@"
 )
 

@@ -7,13 +7,19 @@
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QTextCursor>
-#include <algorithm>
+
+#include "app/log_lines.h"
 
 namespace ZELKUtil {
 namespace {
 
-constexpr int kDesignWidth = 317;
-constexpr int kDesignHeight = 355;
+QRect ToQt(const Rect& r) {
+    return {r.x, r.y, r.width, r.height};
+}
+
+Rect FromQt(const QRect& r) {
+    return {r.x(), r.y(), r.width(), r.height()};
+}
 
 QString ToQt(const std::string& text) {
     return QString::fromStdString(text);
@@ -53,7 +59,7 @@ void UpdateForm::InitializeComponent() {
 
     DeviceLabel = new QLabel(QStringLiteral("No device found"), this);
     DeviceLabel->setObjectName(QStringLiteral("DeviceLabel"));
-    Place(DeviceLabel, 12, 31, 86, 13, kTop | kLeft);
+    Place(DeviceLabel, Control::DeviceLabel);
 
     TextOutput = new QPlainTextEdit(this);
     TextOutput->setObjectName(QStringLiteral("TextOutput"));
@@ -63,11 +69,11 @@ void UpdateForm::InitializeComponent() {
     TextOutput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     TextOutput->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     TextOutput->setUndoRedoEnabled(false);
-    Place(TextOutput, 15, 86, 290, 239, kTop | kBottom | kLeft | kRight);
+    Place(TextOutput, Control::TextOutput);
 
     TextUpgradeVersion = new QLabel(QStringLiteral("Upgrade Version"), this);
     TextUpgradeVersion->setObjectName(QStringLiteral("TextUpgradeVersion"));
-    Place(TextUpgradeVersion, 12, 9, 86, 13, kTop | kLeft);
+    Place(TextUpgradeVersion, Control::TextUpgradeVersion);
 
     TimerCheck = new QTimer(this);
     TimerCheck->setObjectName(QStringLiteral("TimerCheck"));
@@ -84,12 +90,12 @@ void UpdateForm::InitializeComponent() {
     CheckProgramArm->setLayoutDirection(Qt::RightToLeft);
     CheckProgramArm->setChecked(true);
     CheckProgramArm->hide();
-    Place(CheckProgramArm, 63, 331, 92, 17, kBottom);
+    Place(CheckProgramArm, Control::CheckProgramArm);
 
     CheckProgramFPGA = new QCheckBox(QStringLiteral("Program FPGA"), this);
     CheckProgramFPGA->setObjectName(QStringLiteral("CheckProgramFPGA"));
     CheckProgramFPGA->hide();
-    Place(CheckProgramFPGA, 161, 331, 96, 17, kBottom);
+    Place(CheckProgramFPGA, Control::CheckProgramFPGA);
 
     const auto button = [this](const char* name, const char* text,
                                std::function<void()> Handlers::*handler) {
@@ -104,9 +110,9 @@ void UpdateForm::InitializeComponent() {
         return b;
     };
     ButtonDiag = button("ButtonDiag", "Get Stats", &Handlers::diagClick);
-    Place(ButtonDiag, 15, 54, 60, 21, kTop | kLeft);
+    Place(ButtonDiag, Control::ButtonDiag);
     buttonRestart = button("buttonRestart", "Start", &Handlers::restartClick);
-    Place(buttonRestart, 245, 54, 60, 21, kTop | kRight);
+    Place(buttonRestart, Control::buttonRestart);
 
     ComboZelkType = new QComboBox(this);
     ComboZelkType->setObjectName(QStringLiteral("ComboZelkType"));
@@ -114,7 +120,7 @@ void UpdateForm::InitializeComponent() {
     // Typed text never becomes an item.
     ComboZelkType->setInsertPolicy(QComboBox::NoInsert);
     ComboZelkType->hide();
-    Place(ComboZelkType, 93, 54, 134, 21, kTop | kLeft);
+    Place(ComboZelkType, Control::ComboZelkType);
     connect(ComboZelkType, &QComboBox::currentIndexChanged, this, [this](int) {
         if (comboHandler_) {
             comboHandler_();
@@ -123,20 +129,20 @@ void UpdateForm::InitializeComponent() {
 
     LabelMode = new QLabel(this);
     LabelMode->setObjectName(QStringLiteral("LabelMode"));
-    Place(LabelMode, 15, 332, 0, 13, kBottom | kLeft);
+    Place(LabelMode, Control::LabelMode);
 
     ButtonForce = button("ButtonForce", "Boot", &Handlers::forceClick);
     ButtonForce->hide();
-    Place(ButtonForce, 245, 23, 60, 21, kTop | kRight);
+    Place(ButtonForce, Control::ButtonForce);
 
     ButtonAutoRings = button("ButtonAutoRings", "Enable Rings", &Handlers::autoRingsClick);
     ButtonAutoRings->hide();
-    Place(ButtonAutoRings, 15, 304, 84, 21, kBottom | kLeft);
+    Place(ButtonAutoRings, Control::ButtonAutoRings);
 
     LabelEye = new QLabel(QStringLiteral("      "), this);
     LabelEye->setObjectName(QStringLiteral("LabelEye"));
     LabelEye->hide();
-    Place(LabelEye, 105, 308, 25, 13, kBottom | kLeft);
+    Place(LabelEye, Control::LabelEye);
 
     // Tab order: TextOutput 4, TextUpgradeVersion 5, the check boxes 6 and 7, ButtonDiag and
     // buttonRestart 8 (in creation order), ComboZelkType 9, LabelMode 10, ButtonForce 11,
@@ -158,12 +164,12 @@ void UpdateForm::InitializeComponent() {
     TimerCheck->start();
 }
 
-void UpdateForm::Place(QWidget* widget, int x, int y, int w, int h, unsigned anchors) {
-    const QRect rect(qRound(x * scale_.width()), qRound(y * scale_.height()),
-                     qRound(w * scale_.width()), qRound(h * scale_.height()));
+void UpdateForm::Place(QWidget* widget, Control control) {
+    const ControlDesign& design = DesignOf(control);
+    const QRect rect = ToQt(Scaled(design.rect, scale_.width(), scale_.height()));
     const QSize designWindow(qRound(kDesignWidth * scale_.width()),
                              qRound(kDesignHeight * scale_.height()));
-    placements_[widget] = Placement{widget, anchors, rect, designWindow};
+    placements_[widget] = Placement{widget, design.anchors, rect, designWindow};
     widget->setGeometry(rect);
 }
 
@@ -175,28 +181,8 @@ void UpdateForm::Rebase(QWidget* widget) {
 
 void UpdateForm::ApplyAnchors() {
     for (auto& [widget, p] : placements_) {
-        const int dw = width() - p.windowSize.width();
-        const int dh = height() - p.windowSize.height();
-        QRect r = p.rect;
-        const bool left = (p.anchors & kLeft) != 0;
-        const bool right = (p.anchors & kRight) != 0;
-        const bool top = (p.anchors & kTop) != 0;
-        const bool bottom = (p.anchors & kBottom) != 0;
-        if (left && right) {
-            r.setWidth(r.width() + dw);
-        } else if (right) {
-            r.translate(dw, 0);
-        } else if (!left) {
-            r.translate(dw / 2, 0);
-        }
-        if (top && bottom) {
-            r.setHeight(r.height() + dh);
-        } else if (bottom) {
-            r.translate(0, dh);
-        } else if (!top) {
-            r.translate(0, dh / 2);
-        }
-        widget->setGeometry(r);
+        widget->setGeometry(ToQt(Anchored(FromQt(p.rect), p.anchors, width() - p.windowSize.width(),
+                                          height() - p.windowSize.height())));
     }
 }
 
@@ -245,23 +231,8 @@ bool UpdateForm::eventFilter(QObject* watched, QEvent* event) {
 
 void UpdateForm::AppendText(const std::string& text) {
     log_ += text;
-    // The document knows paragraphs, not line ends: a CR LF pair (also one split across two
-    // appends) or a lone LF starts a new paragraph; a lone CR shows as nothing.
-    std::string shown;
-    for (char c : text) {
-        if (pendingCr_) {
-            pendingCr_ = false;
-            if (c == '\n') {
-                shown += '\n';
-                continue;
-            }
-        }
-        if (c == '\r') {
-            pendingCr_ = true;
-            continue;
-        }
-        shown += c;
-    }
+    // The document knows paragraphs, not line ends.
+    const std::string shown = LogLines(text, pendingCr_, "\n");
     TextOutput->moveCursor(QTextCursor::End);
     TextOutput->insertPlainText(QString::fromStdString(shown));
     TextOutput->moveCursor(QTextCursor::End);
@@ -316,22 +287,12 @@ QCheckBox* UpdateForm::BoxFor(Control box) const {
 }
 
 void UpdateForm::FitCheckBoxes() {
-    // Each box keeps the right edge of its design place ("Program ARM" draws its box there), so
-    // a text wider than the design leaves room at the left. Where the fonts are so wide that
-    // "Program FPGA" would then cover "Program ARM", it starts the design gap right of it instead.
-    const auto fit = [this](QCheckBox* box) {
-        QRect r = box->geometry();
-        const int right = r.right();
-        r.setWidth(std::max(r.width(), box->sizeHint().width()));
-        r.moveRight(right);
-        return r;
-    };
-    const int gap = CheckProgramFPGA->geometry().left() - CheckProgramArm->geometry().right();
-    const QRect arm = fit(CheckProgramArm);
-    QRect fpga = fit(CheckProgramFPGA);
-    fpga.moveLeft(std::max(fpga.left(), arm.right() + gap));
-    CheckProgramArm->setGeometry(arm);
-    CheckProgramFPGA->setGeometry(fpga);
+    Rect arm = FromQt(CheckProgramArm->geometry());
+    Rect fpga = FromQt(CheckProgramFPGA->geometry());
+    FitCheckBoxPair(arm, fpga, CheckProgramArm->sizeHint().width(),
+                    CheckProgramFPGA->sizeHint().width());
+    CheckProgramArm->setGeometry(ToQt(arm));
+    CheckProgramFPGA->setGeometry(ToQt(fpga));
     Rebase(CheckProgramArm);
     Rebase(CheckProgramFPGA);
 }

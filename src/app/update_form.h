@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 
+#include "app/form_layout.h"
 #include "controller/view.h"
 
 namespace ZELKUtil {
@@ -76,7 +77,6 @@ class UpdateForm final : public QWidget, public View {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    enum Anchor : unsigned { kTop = 1, kBottom = 2, kLeft = 4, kRight = 8 };
     // Where a control stands, and the window size it stood there for: anchoring keeps the
     // distances to the anchored edges of that moment.
     struct Placement {
@@ -87,7 +87,8 @@ class UpdateForm final : public QWidget, public View {
     };
 
     void InitializeComponent();
-    void Place(QWidget* widget, int x, int y, int w, int h, unsigned anchors);
+    // At the control's design place, scaled.
+    void Place(QWidget* widget, Control control);
     void Rebase(QWidget* widget);
     void ApplyAnchors();
     void FitLabel(QLabel* label);

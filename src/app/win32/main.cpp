@@ -1,0 +1,50 @@
+// zelk-upgrade.exe: the utility on Windows. It runs from the package folder, its current
+// directory, and takes no options: its arguments are ignored.
+// <windows.h> before the headers that build on it.
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include "app/form_wiring.h"
+#include "app/win32/update_form.h"
+#include "controller/upgrade_controller.h"
+#include "device/zelk.h"
+#include "hid/windows/setupdi_device_probe.h"
+#include "hid/windows/win32_calls.h"
+#include "hid/windows/windows_hid_transport.h"
+#include "platform/steady_clock.h"
+#include "platform/system_info.h"
+#include "platform/windows/text_conversion.h"
+#include "platform/windows/windows_process_service.h"
+
+int main() {
+    // Visual styles: the manifest asks for common controls 6, and this loads them.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    const ZELKUtil::Windows::Win32Calls calls = ZELKUtil::Windows::SystemWin32Calls();
+    ZELKUtil::SteadyClock clock;
+    ZELKUtil::Windows::WindowsHidTransport hid(calls);
+    ZELKUtil::Windows::SetupDiDeviceProbe probe(calls);
+    ReadPathModes readPath;
+    // The device object comes first and lives as long as the window.
+    ZELK device(hid, probe, clock, readPath);
+    ZELKUtil::WindowsProcessService processes("");
+
+    ZELKUtil::UpdateForm form;
+    if (!form.Created()) {
+        // Without its window the utility has no log to say so in.
+        const std::wstring text = ZELKUtil::Windows::Widen(form.Error());
+        MessageBoxW(nullptr, text.c_str(), L"Orvanta Upgrade", MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    clock.SetWaiter([&form](std::int64_t ms) { form.WaitKeepingWindowAlive(ms); });
+    ZELKUtil::UpgradeController controller(
+        {form, clock, device, processes, "", ZELKUtil::NativeMachine()});
+    ZELKUtil::ConnectForm(form, controller);
+
+    controller.InitializeApplication();
+    form.Show();
+    return form.Run();
+}
