@@ -246,13 +246,18 @@ bool UpdateForm::eventFilter(QObject* watched, QEvent* event) {
 void UpdateForm::AppendText(const std::string& text) {
     log_ += text;
     // The document knows paragraphs, not line ends: a CR LF pair (also one split across two
-    // appends) or a lone LF starts a new paragraph; a lone CR shows as nothing.
+    // appends) or a lone LF starts a new paragraph; a lone CR shows as nothing. A line that grows
+    // on and on (progress marks) is shown in paragraphs of kMaxShownLine characters: laying out a
+    // paragraph costs its whole length at every append, which would add up without end. The log
+    // wraps its lines anyway, so only where a row breaks changes.
     std::string shown;
+    shown.reserve(text.size());
     for (char c : text) {
         if (pendingCr_) {
             pendingCr_ = false;
             if (c == '\n') {
                 shown += '\n';
+                shownLineLength_ = 0;
                 continue;
             }
         }
@@ -260,7 +265,18 @@ void UpdateForm::AppendText(const std::string& text) {
             pendingCr_ = true;
             continue;
         }
+        // Never inside a UTF-8 sequence: a break goes before a character's first byte only.
+        const bool continuation = (static_cast<unsigned char>(c) & 0xC0U) == 0x80U;
+        if (!continuation && shownLineLength_ >= kMaxShownLine) {
+            shown += '\n';
+            shownLineLength_ = 0;
+        }
         shown += c;
+        if (c == '\n') {
+            shownLineLength_ = 0;
+        } else if (!continuation) {
+            ++shownLineLength_;
+        }
     }
     TextOutput->moveCursor(QTextCursor::End);
     TextOutput->insertPlainText(QString::fromStdString(shown));
@@ -271,11 +287,18 @@ void UpdateForm::AppendText(const std::string& text) {
 void UpdateForm::Clear() {
     log_.clear();
     pendingCr_ = false;
+    shownLineLength_ = 0;
     TextOutput->clear();
 }
 
 void UpdateForm::Refresh() {
+    // A tool may give many lines in a moment; painting more often than the screen shows them
+    // would only slow the reading. The event loop's next turn paints whatever is left.
+    if (lastRepaint_.isValid() && lastRepaint_.elapsed() < kRepaintIntervalMs) {
+        return;
+    }
     TextOutput->viewport()->repaint();
+    lastRepaint_.start();
 }
 
 int UpdateForm::LogHeight() const {

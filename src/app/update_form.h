@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -64,6 +65,9 @@ class UpdateForm final : public QWidget, public View {
     void StopTimer() override;
     void StartTimer() override;
 
+    // The longest paragraph the log shows; a longer line is shown in several.
+    static constexpr std::size_t kMaxShownLine = 1024;
+
     // The control's widget, for tests and for the demo's side panel.
     QWidget* Widget(Control control) const;
     QTimer* Timer() const { return TimerCheck; }
@@ -101,6 +105,10 @@ class UpdateForm final : public QWidget, public View {
     std::map<QWidget*, Placement> placements_;
     std::string log_;
     bool pendingCr_ = false;
+    // Characters of the paragraph the log shows last.
+    std::size_t shownLineLength_ = 0;
+    static constexpr qint64 kRepaintIntervalMs = 15;
+    QElapsedTimer lastRepaint_;
     bool layingOut_ = false;
 
     QLabel* DeviceLabel = nullptr;
