@@ -57,6 +57,11 @@ BoxMode EmulatedBox::Mode() const {
     return mode_;
 }
 
+std::uint64_t EmulatedBox::Presence() const {
+    std::lock_guard lock(mutex_);
+    return presence_;
+}
+
 void EmulatedBox::EnterMode(BoxMode mode) {
     ++presence_;
     for (auto& [device, handle] : handles_) {

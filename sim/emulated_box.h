@@ -105,6 +105,9 @@ class EmulatedBox {
 
     // --- Presence and modes (scenario runner, emulated tools) ---
     BoxMode Mode() const;
+    // Changes whenever the box leaves or enters the bus: a tool that opened the box sees by it
+    // whether the device it holds is still the same one.
+    std::uint64_t Presence() const;
     // Appears at once in `mode`; a restart still pending is called off.
     void Plug(BoxMode mode = BoxMode::Normal);
     void Unplug();

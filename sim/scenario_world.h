@@ -30,6 +30,9 @@ class RecordingClock final : public ZELKUtil::Clock {
     std::vector<std::int64_t> Waits() const;
     // Told of each of those waits as it begins.
     std::function<void(std::int64_t ms)> onWait;
+    // Told of every sleep, the short slices too, as it begins: each is a turn of the window's
+    // event loop in the product.
+    std::function<void(std::int64_t ms)> onSleep;
     std::vector<std::int64_t> sleeps;
 
   private:

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/line_buffer.h"
 
 namespace ZELKUtil {
 namespace {
@@ -76,113 +78,78 @@ int MakePipe(UniqueFd* readEnd, UniqueFd* writeEnd) {
     return 0;
 }
 
-// The captured standard output of a child: the pipe's read end and what has been read from it
-// but not handed out yet. Lines and single characters are taken from the same buffer, so the two
-// kinds of reading can be mixed freely. One thread at a time uses it.
+// The captured standard output of a child: the pipe's read end, non-blocking, and what has been
+// read from it but not handed out yet. Lines and single characters are split by one LineBuffer.
+// The pipe is read only after poll() says that it has something, and only while no line (or
+// character) is waiting, so at most one piece of a line and one read's worth are ever held,
+// whatever the child prints. One thread at a time uses it.
 class OutputStream {
   public:
-    explicit OutputStream(int fd) : fd_(fd) {}
+    explicit OutputStream(int fd) : fd_(fd) {
+        const int flags = ::fcntl(fd_.Get(), F_GETFL);
+        // Without O_NONBLOCK a read still never blocks: it follows a poll() that found data.
+        if (flags >= 0) {
+            (void)::fcntl(fd_.Get(), F_SETFL, flags | O_NONBLOCK);
+        }
+    }
 
-    // A line ends at CR, LF or CR LF. A line end is returned as soon as its CR is seen (a
-    // progress line redrawn with CR must not wait for more output); the LF of a CR LF is dropped
-    // when it comes, even in a later read.
+    bool LineReady() {
+        Pull(true);
+        return ended_ || lines_.HasLine();
+    }
+    bool CharReady() {
+        Pull(false);
+        return ended_ || lines_.HasText();
+    }
     std::optional<std::string> ReadLine() {
-        std::string line;
-        bool started = false;
-        for (;;) {
-            if (next_ == buffer_.size() && !Fill()) {
-                if (started) {
-                    return line;
-                }
-                return std::nullopt;
-            }
-            if (std::exchange(afterCr_, AfterCr::Nothing) != AfterCr::Nothing &&
-                buffer_[next_] == '\n') {
-                ++next_;
-                continue;
-            }
-            const std::size_t end = buffer_.find_first_of("\r\n", next_);
-            if (end == std::string::npos) {
-                line.append(buffer_, next_, std::string::npos);
-                next_ = buffer_.size();
-                started = true;
-                continue;
-            }
-            line.append(buffer_, next_, end - next_);
-            afterCr_ = buffer_[end] == '\r' ? AfterCr::LineEnded : AfterCr::Nothing;
-            next_ = end + 1;
-            return line;
+        while (!LineReady()) {
+            AwaitInput();
         }
+        return lines_.TakeLine(ended_);
     }
-
-    // The characters as the child wrote them, except the LF of a CR LF whose CR already ended a
-    // line. A CR handed out here still ends the line for ReadLine, so a following LF does not
-    // make an empty line.
     int ReadChar() {
-        for (;;) {
-            if (next_ == buffer_.size() && !Fill()) {
-                return -1;
-            }
-            const char c = buffer_[next_++];
-            const AfterCr before = std::exchange(afterCr_, AfterCr::Nothing);
-            if (c == '\n' && before == AfterCr::LineEnded) {
-                continue;
-            }
-            if (c == '\r') {
-                afterCr_ = AfterCr::CharGiven;
-            }
-            return static_cast<unsigned char>(c);
+        while (!CharReady()) {
+            AwaitInput();
         }
-    }
-
-    // Whether a read would answer without waiting: something is buffered, the output has ended,
-    // or the pipe has data or has been closed.
-    bool Ready() {
-        if (next_ < buffer_.size() || ended_) {
-            return true;
-        }
-        pollfd p{fd_.Get(), POLLIN, 0};
-        for (;;) {
-            const int n = ::poll(&p, 1, 0);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            // A failing poll counts as ready: the read then sees the failure as the end.
-            return n != 0;
-        }
+        return lines_.TakeChar();
     }
 
   private:
-    enum class AfterCr { Nothing, LineEnded, CharGiven };
-
-    // Called when everything read has been handed out. False at the end of output; a failed read
-    // counts as the end too, since nothing more can come from the pipe.
-    bool Fill() {
-        if (ended_) {
-            return false;
-        }
-        buffer_.resize(4096);
-        next_ = 0;
-        for (;;) {
-            const ssize_t n = ::read(fd_.Get(), buffer_.data(), buffer_.size());
-            if (n > 0) {
-                buffer_.resize(static_cast<std::size_t>(n));
-                return true;
-            }
-            if (n < 0 && errno == EINTR) {
+    // Takes what the pipe holds now, until a line (or a character) is waiting.
+    void Pull(bool forLine) {
+        char chunk[16 * 1024];
+        while (!ended_ && !(forLine ? lines_.HasLine() : lines_.HasText())) {
+            pollfd p{fd_.Get(), POLLIN, 0};
+            const int ready = ::poll(&p, 1, 0);
+            if (ready < 0 && errno == EINTR) {
                 continue;
             }
-            buffer_.clear();
+            if (ready == 0) {
+                return;
+            }
+            const ssize_t n = ready < 0 ? -1 : ::read(fd_.Get(), chunk, sizeof chunk);
+            if (n > 0) {
+                lines_.Append(std::string_view(chunk, static_cast<std::size_t>(n)));
+            } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+                continue;
+            } else {
+                // The end of output; a failed poll or read counts as the end too, since nothing
+                // more can come from the pipe.
+                ended_ = true;
+            }
+        }
+    }
+    // Blocks until the pipe has something or has closed (only the reader thread does this).
+    void AwaitInput() {
+        pollfd p{fd_.Get(), POLLIN, 0};
+        if (::poll(&p, 1, -1) < 0 && errno != EINTR) {
             ended_ = true;
-            return false;
         }
     }
 
     UniqueFd fd_;
-    std::string buffer_;
-    std::size_t next_ = 0;
+    LineBuffer lines_;
     bool ended_ = false;
-    AfterCr afterCr_ = AfterCr::Nothing;
 };
 
 // What the waiter thread of one child and the ChildProcess object share. The waiter is started
@@ -246,9 +213,25 @@ void WatchChild(const std::shared_ptr<ExitState>& state, const std::function<voi
 // What the reader thread of DeliverLines owns: it may outlive the ChildProcess object.
 struct LineDelivery {
     std::unique_ptr<OutputStream> output;
-    std::function<void(const std::string&)> onLine;
+    std::function<bool(const std::string&)> onLine;
     std::function<void()> onEnd;
 };
+
+// How long the reader waits before offering a line again that its taker could not take yet.
+constexpr std::chrono::milliseconds kRedeliveryPause{10};
+
+void DeliverAll(LineDelivery& delivery) {
+    if (delivery.output) {
+        while (auto line = delivery.output->ReadLine()) {
+            while (delivery.onLine && !delivery.onLine(*line)) {
+                std::this_thread::sleep_for(kRedeliveryPause);
+            }
+        }
+    }
+    if (delivery.onEnd) {
+        delivery.onEnd();
+    }
+}
 
 class PosixChildProcess final : public ChildProcess {
   public:
@@ -259,8 +242,10 @@ class PosixChildProcess final : public ChildProcess {
         return output_ ? output_->ReadLine() : std::nullopt;
     }
     int ReadChar() override { return output_ ? output_->ReadChar() : -1; }
+    bool LineReady() override { return !output_ || output_->LineReady(); }
+    bool OutputReady() override { return !output_ || output_->CharReady(); }
 
-    void DeliverLines(std::function<void(const std::string&)> onLine,
+    void DeliverLines(std::function<bool(const std::string&)> onLine,
                       std::function<void()> onEnd) override {
         if (delivering_) {
             return;
@@ -270,18 +255,7 @@ class PosixChildProcess final : public ChildProcess {
         auto delivery = std::make_shared<LineDelivery>(
             LineDelivery{std::move(output_), std::move(onLine), std::move(onEnd)});
         try {
-            std::thread([delivery] {
-                if (delivery->output) {
-                    while (auto line = delivery->output->ReadLine()) {
-                        if (delivery->onLine) {
-                            delivery->onLine(*line);
-                        }
-                    }
-                }
-                if (delivery->onEnd) {
-                    delivery->onEnd();
-                }
-            }).detach();
+            std::thread([delivery] { DeliverAll(*delivery); }).detach();
         } catch (const std::system_error&) {
             // Without a thread the lines cannot be read without blocking the caller; the output
             // is noted as ended so that the caller does not wait for lines that never come.
@@ -291,7 +265,6 @@ class PosixChildProcess final : public ChildProcess {
         }
     }
 
-    bool OutputReady() override { return !output_ || output_->Ready(); }
     bool HasExited() override { return exit_->HasExited(); }
     void WaitForExit() override { exit_->WaitForExit(); }
 
