@@ -131,6 +131,10 @@ class UpgradeController {
     bool DispatchInBootloader();
     // Where the last probe found the box, for the per-visit bounds.
     void NoteBootloaderFound(bool found);
+    // At the start of a bootloader visit in automatic mode: ticks what the countdown would.
+    void ResumeInBootloader();
+    // The check box that an automatic run ticks.
+    Control AutomaticRunBox() const;
     void InstallWrongDrivers();
     // Starts the installer as InstallDrivers does; false when it could not be started.
     bool RunDriverInstaller(std::int32_t wait, std::int32_t silent);
