@@ -274,6 +274,12 @@ std::vector<ToolStart> EmulatedProcessService::Starts() const {
     return starts_;
 }
 
+void EmulatedProcessService::ForgetStarts() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    starts_.clear();
+    starts_.shrink_to_fit();
+}
+
 std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const StartRequest& request,
                                                                       std::string* error) {
     {

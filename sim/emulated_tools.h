@@ -84,6 +84,8 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
 
     ToolSettings& Settings() { return settings_; }
     std::vector<ToolStart> Starts() const;
+    // Starts the list of tool starts afresh (a long run keeps it from growing without end).
+    void ForgetStarts();
 
     std::unique_ptr<ZELKUtil::ChildProcess> Start(const ZELKUtil::StartRequest& request,
                                                   std::string* error) override;
