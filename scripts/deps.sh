@@ -10,6 +10,7 @@ packages=(
   umockdev libumockdev-dev
   xvfb xauth
   qemu-system-x86 busybox-static cpio kmod udev
+  clang-14 libclang-rt-14-dev
   "$@"
 )
 

@@ -31,14 +31,15 @@ std::size_t LineBuffer::LineStart(bool forLine, After* after) const {
 
 std::size_t LineBuffer::LineLength(std::size_t start) const {
     const std::size_t available = buffer_.size() - start;
-    // Only as far as one piece reaches, so that a long unended line is not searched again and
-    // again.
-    const std::string_view window =
-        std::string_view(buffer_).substr(start, std::min(available, kMaxPiece + 1));
-    const std::size_t end = window.find_first_of("\r\n");
+    // Only as far as one piece reaches, and not again over what an earlier search found without
+    // a line end: text that comes in many small reads is searched once.
+    const std::size_t limit = start + std::min(available, kMaxPiece + 1);
+    const std::size_t from = std::max(start, std::min(searched_, limit));
+    const std::size_t end = std::string_view(buffer_).substr(0, limit).find_first_of("\r\n", from);
     if (end != std::string_view::npos) {
-        return end;
+        return end - start;
     }
+    searched_ = limit;
     return available >= kMaxPiece ? kMaxPiece : std::string::npos;
 }
 
@@ -47,9 +48,11 @@ void LineBuffer::Consume(std::size_t upTo) {
     if (next_ == buffer_.size()) {
         buffer_.clear();
         next_ = 0;
+        searched_ = 0;
     } else if (next_ >= kMaxPiece && next_ * 2 >= buffer_.size()) {
         // Dropping what was handed out only now and then keeps the cost linear.
         buffer_.erase(0, next_);
+        searched_ = searched_ > next_ ? searched_ - next_ : 0;
         next_ = 0;
     }
 }

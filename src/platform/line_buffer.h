@@ -53,6 +53,8 @@ class LineBuffer {
 
     std::string buffer_;
     std::size_t next_ = 0;
+    // From wherever the next line begins up to here, the text holds no line end.
+    mutable std::size_t searched_ = 0;
     After after_ = After::Nothing;
 };
 
