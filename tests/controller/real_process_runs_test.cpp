@@ -19,14 +19,7 @@ TEST(FpgaHandover, SuccessLineJustBeforeTheExitIsNeverMissed) {
     Testing::ControllerRig rig;
     rig.pkg.Write("f.stp", "f");
     rig.Package("2.04", Testing::Detail("ZELK", "ZELK", "ZELK", "", "f.stp"), {"Tools/dfu-util"});
-    // The player identifies a blank A3P060 and programs it, its verdict being its last words.
-    rig.pkg.WriteProgram("Tools/STAPL Player",
-                         "#!/bin/sh\n"
-                         "case \"$*\" in\n"
-                         "  *DEVICE_INFO*) echo 'Export: key = \"IDCODE\", value = HEX 029121CF'\n"
-                         "                 echo 'CHECKSUM: FFFF' ;;\n"
-                         "  *) echo 'PERCENT_DONE = 50'; echo 'Verifying FPGA Array -- pass' ;;\n"
-                         "esac\n");
+    rig.pkg.WriteProgram("Tools/STAPL Player", Testing::StandInPlayerScript(1));
     PosixProcessService processes(rig.pkg.Root());
     rig.Start(&processes);
     rig.box.Plug(ZELKSim::BoxMode::FpgaProgrammer);

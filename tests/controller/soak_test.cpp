@@ -165,7 +165,7 @@ TEST(Soak, AHundredThousandPollsInVirtualTime) {
     EXPECT_EQ(OpenFiles(), files);
     EXPECT_EQ(Threads(), threads);
     // Room for the allocator's own bookkeeping, not for anything that grows with the polls.
-    EXPECT_LE(memoryAfter, memory + 64 * 1024);
+    EXPECT_LE(memoryAfter, memory + std::size_t{64} * 1024);
     // The random steps reach the tool runs too, not only the polls of a box in normal mode.
     EXPECT_GT(rig.toolStarts, 1000U);
 }
@@ -177,15 +177,7 @@ TEST(Soak, RealChildProcesses) {
                          "echo 'dfu-util 0.7'; echo 'Opening DFU capable USB device...'\n"
                          "echo 'Copying data from PC to DFU device'\n"
                          "printf 'Starting download: [##########] finished!\\nDone!\\n'\n");
-    rig.pkg.WriteProgram("Tools/STAPL Player",
-                         "#!/bin/sh\n"
-                         "case \"$*\" in\n"
-                         "  *DEVICE_INFO*) echo 'Export: key = \"IDCODE\", value = HEX 029121CF'\n"
-                         "                 echo 'CHECKSUM: FFFF' ;;\n"
-                         "  *) i=0; while [ $i -lt 200 ]; do echo \"PERCENT_DONE = $i\"; "
-                         "i=$((i+1)); done\n"
-                         "     echo 'Verifying FPGA Array -- pass' ;;\n"
-                         "esac\n");
+    rig.pkg.WriteProgram("Tools/STAPL Player", Testing::StandInPlayerScript(200));
     PosixProcessService processes(rig.pkg.Root());
     rig.Start(&processes);
     const auto round = [&rig] {
