@@ -8,8 +8,8 @@ packages=(
   qt6-base-dev libgl-dev libpugixml-dev libudev-dev
   googletest libgtest-dev libgmock-dev
   umockdev libumockdev-dev
-  xvfb xauth
-  qemu-system-x86 busybox-static cpio kmod udev
+  xvfb xauth lintian
+  qemu-system-x86 busybox-static cpio kmod udev dfu-util
   clang-14 libclang-rt-14-dev
   "$@"
 )

@@ -2,7 +2,8 @@
 # Sets everything up and runs every test suite: the debug build, then the address/undefined-
 # behaviour sanitizer build, then the thread sanitizer build (the suites without the window), then
 # the optimized build that ships, then the fuzz targets (every seed corpus replayed, and a fixed
-# number of runs from a fixed seed).
+# number of runs from a fixed seed); then builds the Debian package, checks it with lintian,
+# installs it and runs it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -20,3 +21,5 @@ for preset in debug asan tsan release fuzz; do
   echo "=== $preset: test"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "=== Debian package: build, lintian, install, run"
+./scripts/check-deb.sh

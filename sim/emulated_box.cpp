@@ -1,6 +1,7 @@
 #include "emulated_box.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -245,6 +246,16 @@ void EmulatedBox::UnplugOnNextRequest() {
     unplugOnNextRequest_ = true;
 }
 
+void EmulatedBox::SetHidAccess(bool allowed) {
+    std::lock_guard lock(mutex_);
+    hidAccess_ = allowed;
+}
+
+std::vector<HidOpenFailure> EmulatedBox::UsbOpenFailures() const {
+    std::lock_guard lock(mutex_);
+    return openFailures_;
+}
+
 std::vector<std::uint8_t> EmulatedBox::Requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
@@ -366,9 +377,14 @@ EmulatedBox::Handle* EmulatedBox::Live(hid_device* device) {
 hid_device* EmulatedBox::UsbOpen(unsigned short vid, unsigned short pid, const wchar_t* serial,
                                  int exclusive) {
     std::lock_guard lock(mutex_);
+    openFailures_.clear();
     const bool normal = mode_ == BoxMode::Normal && vid == identity_.vid && pid == identity_.pid;
     const bool programmer =
         mode_ == BoxMode::FpgaProgrammer && vid == kProgrammerVid && pid == kProgrammerPid;
+    if ((normal || programmer) && !hidAccess_) {
+        openFailures_.push_back({"/dev/hidraw0", "open", EACCES, std::strerror(EACCES)});
+        return nullptr;
+    }
     // Enumeration carries no serial numbers, so an open that asks for one finds nothing.
     if ((!normal && !programmer) || serial != nullptr) {
         return nullptr;

@@ -156,6 +156,9 @@ class EmulatedBox {
     void SetWriteOutcome(WriteOutcome outcome);
     // The next request is taken, then the box is pulled out before it can answer.
     void UnplugOnNextRequest();
+    // Whether this user may open the box's HID interface (no: present, but every open fails with
+    // EACCES, as a root-owned hidraw node without the udev rule).
+    void SetHidAccess(bool allowed);
 
     // --- Observation ---
     // IDs of the requests that the box took, in order.
@@ -183,6 +186,7 @@ class EmulatedBox {
     int UsbProductString(hid_device* device, wchar_t* string, std::size_t maxlen);
     void UsbClose(hid_device* device);
     const wchar_t* UsbError(hid_device* device);
+    std::vector<HidOpenFailure> UsbOpenFailures() const;
     int UsbFindDevice(int vendorId, int productId) const;
 
     // With mutex_ held.
@@ -213,6 +217,8 @@ class EmulatedBox {
     ControlPipe controlPipe_ = ControlPipe::Works;
     WriteOutcome writeOutcome_ = WriteOutcome::Accepted;
     bool unplugOnNextRequest_ = false;
+    bool hidAccess_ = true;
+    std::vector<HidOpenFailure> openFailures_;  // of the last open
 
     std::map<hid_device*, std::unique_ptr<Handle>> handles_;
     std::vector<std::uint8_t> requests_;

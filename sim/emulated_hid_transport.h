@@ -31,6 +31,7 @@ class EmulatedHidTransport final : public HidTransport {
     }
     void hid_close(hid_device* device) override { box_.UsbClose(device); }
     const wchar_t* hid_error(hid_device* device) override { return box_.UsbError(device); }
+    std::vector<HidOpenFailure> hid_open_failures() override { return box_.UsbOpenFailures(); }
 
   private:
     EmulatedBox& box_;

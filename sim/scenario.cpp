@@ -627,6 +627,12 @@ class Parser {
             }
         } else if (what == "unplug-on-next-request" && Words(t, 1, "box unplug-on-next-request")) {
             BoxStep([](EmulatedBox& box) { box.UnplugOnNextRequest(); });
+        } else if (what == "hid-access" && Words(t, 2, "box hid-access allowed|denied")) {
+            if (t[2].value != "allowed" && t[2].value != "denied") {
+                Fail("usage: box hid-access allowed|denied");
+            } else {
+                BoxStep([a = t[2].value == "allowed"](EmulatedBox& box) { box.SetHidAccess(a); });
+            }
         } else if (what == "driver" && Words(t, 2, "box driver -1|0|1|2|3")) {
             if (const auto code = Number(t[2], -1, 3)) {
                 BoxStep([c = static_cast<int>(*code)](EmulatedBox& box) { box.SetDriverState(c); });
@@ -675,6 +681,7 @@ class Parser {
                                                 "control-pipe",
                                                 "writes",
                                                 "unplug-on-next-request",
+                                                "hid-access",
                                                 "driver",
                                                 "restart-ms",
                                                 "idcode",

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <cstdio>
+#include <string>
 
 #include "app/form_wiring.h"
 #include "app/hotplug_monitor.h"
@@ -9,6 +10,7 @@
 #include "device/zelk.h"
 #include "hid/hidraw_transport.h"
 #include "hid/usb_device_probe.h"
+#include "package/package_folder.h"
 #include "platform/posix_process_service.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
@@ -16,6 +18,12 @@
 // The utility runs from the package folder, its current directory, and takes no options: its
 // arguments are ignored.
 int main(int argc, char** argv) {
+    // Before anything resolves a relative name: started from a file manager inside a package
+    // folder, the program's own folder is the package folder.
+    const std::string folderError = ZELKUtil::EnterPackageFolder();
+    if (!folderError.empty()) {
+        std::fprintf(stderr, "zelk-upgrade: %s\n", folderError.c_str());
+    }
     QApplication app(argc, argv);
 
     ZELKUtil::SteadyClock clock;

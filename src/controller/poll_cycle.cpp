@@ -191,6 +191,7 @@ bool UpgradeController::Connect() {
         }
         return true;
     }
+    openFailures_.clear();
     if (!state_.profiles) {
         return true;
     }
@@ -199,8 +200,10 @@ bool UpgradeController::Connect() {
         device_.setPid(profile.pid);
         device_.setVid(profile.vid);
         if (device_.Open() == 0) {
+            NoteOpenFailures();
             continue;
         }
+        accessNoticeShown_ = false;
         state_.version = device_.GetVersion();
         if (state_.version.empty()) {
             view_.SetText(Control::DeviceLabel, "\r\nWaiting for response...");
@@ -316,6 +319,7 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
         programmerMode = true;
         return true;
     }
+    NoteOpenFailures();
     std::int32_t code = device_.CheckForBootloader();
     if (code == 0) {
         // The driver may still be coming up: look once more. A code that changed meanwhile is
@@ -344,6 +348,7 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
             }
             return true;
         default:
+            ReportOpenFailures();
             if (state_.operation_underway == 0) {
                 view_.SetText(Control::DeviceLabel, "No device found");
             }

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "controller/process_service.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
+#include "hid/hid_transport.h"
 #include "platform/clock.h"
 
 class ZELK;
@@ -135,6 +137,11 @@ class UpgradeController {
     void ResumeInBootloader();
     // The check box that an automatic run ticks.
     Control AutomaticRunBox() const;
+    // Keeps why the box's HID interface could not be opened just now.
+    void NoteOpenFailures();
+    // A poll that found the box in no mode: if it is there but this user may not open it, says
+    // so once per plug-in; in service mode, says why each open failed.
+    void ReportOpenFailures();
     void InstallWrongDrivers();
     // Starts the installer as InstallDrivers does; false when it could not be started.
     bool RunDriverInstaller(std::int32_t wait, std::int32_t silent);
@@ -182,6 +189,9 @@ class UpgradeController {
     bool deviceChangePending_ = false;
     // Tool output taken since the event loop last had a turn.
     std::size_t outputSinceTurn_ = 0;
+    std::vector<HidOpenFailure> openFailures_;  // of this poll's opens of the box
+    std::string reportedFailures_;              // the reasons service mode was last told
+    bool accessNoticeShown_ = false;            // for the box that is plugged in now
 };
 
 }  // namespace ZELKUtil

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/messages.h"
 #include "hid/device_probe.h"
@@ -47,6 +48,8 @@ class ZELK {
     std::int32_t SetUSBIDs(std::int16_t v, std::int16_t p, const char* serial);
 
     bool IsOpen() const { return ZELK_handle != nullptr; }
+    // Why the last open (Open, CheckForFpgaProg) could not open an interface it found.
+    std::vector<HidOpenFailure> OpenFailures() { return transport_.hid_open_failures(); }
 
     // GetDiag gives up after this many messages with other IDs between request and answer, so
     // that a box that keeps sending events cannot hold the window's thread for ever.

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // The HID transport: the only way to the box's HID interface. The device class calls these
 // operations through this interface so that the platform backend (hidraw on Linux) and the box
@@ -30,6 +32,14 @@ struct hid_device_info {
     hid_device_info* next = nullptr;
 };
 
+// An interface with the asked-for IDs that an open found but could not open, and why.
+struct HidOpenFailure {
+    std::string path;       // the interface as the system names it
+    std::string operation;  // the call that failed
+    int error = 0;          // its errno: EACCES or EPERM when this user may not open the interface
+    std::string text;       // the system's text for it
+};
+
 // The time-out value that means "no limit".
 inline constexpr std::uint32_t kHidNoTimeout = 0xFFFFFFFFU;
 
@@ -53,4 +63,7 @@ class HidTransport {
     virtual void hid_close(hid_device* device) = 0;
     // The last failure's text on this record, or null.
     virtual const wchar_t* hid_error(hid_device* device) = 0;
+    // The interfaces with its IDs that the last hid_open found but could not open (none when it
+    // opened one, or found none): a box that is present but not open to this user is not absent.
+    virtual std::vector<HidOpenFailure> hid_open_failures() = 0;
 };

@@ -134,9 +134,14 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysfs_root,
     return nodes;
 }
 
-int OpenLocked(const char* path, int lock_operation) {
+// Opens the node for reading and writing and takes the lock; -1 with errno set and, when asked,
+// the failed call named in *operation.
+int OpenLocked(const char* path, int lock_operation, const char** operation = nullptr) {
     const int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
+        if (operation != nullptr) {
+            *operation = "open";
+        }
         return -1;
     }
     int locked = 0;
@@ -147,9 +152,19 @@ int OpenLocked(const char* path, int lock_operation) {
         const int err = errno;
         ::close(fd);
         errno = err;
+        if (operation != nullptr) {
+            *operation = "flock";
+        }
         return -1;
     }
     return fd;
+}
+
+void NoteFailure(std::vector<HidOpenFailure>* failures, const std::string& path,
+                 const char* operation, int error) {
+    if (failures != nullptr) {
+        failures->push_back({path, operation, error, std::strerror(error)});
+    }
 }
 
 std::optional<Clock::time_point> DeadlineFor(std::uint32_t timeout_ms) {
@@ -217,6 +232,11 @@ HidrawTransport::HidrawTransport(std::string sysfs_root, std::string dev_root,
 
 hid_device_info* HidrawTransport::hid_enumerate(unsigned short vendor_id,
                                                 unsigned short product_id) {
+    return Enumerate(vendor_id, product_id, nullptr);
+}
+
+hid_device_info* HidrawTransport::Enumerate(unsigned short vendor_id, unsigned short product_id,
+                                            std::vector<HidOpenFailure>* failures) {
     hid_device_info* head = nullptr;
     hid_device_info** tail = &head;
     for (const HidrawNode& node : ListHidrawNodes(sysfs_root_, dev_root_)) {
@@ -225,8 +245,10 @@ hid_device_info* HidrawTransport::hid_enumerate(unsigned short vendor_id,
             continue;
         }
         // Listed only when this program could open it shared now.
-        const int fd = OpenLocked(node.path.c_str(), LOCK_SH);
+        const char* operation = "";
+        const int fd = OpenLocked(node.path.c_str(), LOCK_SH, &operation);
         if (fd < 0) {
+            NoteFailure(failures, node.path, operation, errno);
             continue;
         }
         ::close(fd);
@@ -254,7 +276,8 @@ void HidrawTransport::hid_free_enumeration(hid_device_info* devices) {
 
 hid_device* HidrawTransport::hid_open(unsigned short vendor_id, unsigned short product_id,
                                       const wchar_t* serial_number, int exclusive) {
-    hid_device_info* devices = hid_enumerate(vendor_id, product_id);
+    open_failures_.clear();
+    hid_device_info* devices = Enumerate(vendor_id, product_id, &open_failures_);
     const hid_device_info* chosen = nullptr;
     for (const hid_device_info* info = devices; info != nullptr; info = info->next) {
         if (info->vendor_id != vendor_id || info->product_id != product_id) {
@@ -270,34 +293,47 @@ hid_device* HidrawTransport::hid_open(unsigned short vendor_id, unsigned short p
     }
     hid_device* device = nullptr;
     if (chosen != nullptr && chosen->path != nullptr) {
-        device = hid_open_path(chosen->path, exclusive);
+        device = OpenPath(chosen->path, exclusive, &open_failures_);
     }
     hid_free_enumeration(devices);
     return device;
 }
 
 hid_device* HidrawTransport::hid_open_path(const char* path, int exclusive) {
+    return OpenPath(path, exclusive, nullptr);
+}
+
+hid_device* HidrawTransport::OpenPath(const char* path, int exclusive,
+                                      std::vector<HidOpenFailure>* failures) {
     if (path == nullptr) {
         return nullptr;
     }
     auto device = std::make_unique<HidrawDevice>();
-    device->fd = OpenLocked(path, exclusive != 0 ? LOCK_EX : LOCK_SH);
+    const char* operation = "";
+    device->fd = OpenLocked(path, exclusive != 0 ? LOCK_EX : LOCK_SH, &operation);
     if (device->fd < 0) {
+        NoteFailure(failures, path, operation, errno);
         return nullptr;
     }
     int descriptor_size = 0;
-    if (::ioctl(device->fd, HIDIOCGRDESCSIZE, &descriptor_size) < 0 || descriptor_size < 0 ||
-        descriptor_size > HID_MAX_DESCRIPTOR_SIZE) {
+    if (::ioctl(device->fd, HIDIOCGRDESCSIZE, &descriptor_size) < 0) {
+        NoteFailure(failures, path, "HIDIOCGRDESCSIZE", errno);
+        return nullptr;
+    }
+    if (descriptor_size < 0 || descriptor_size > HID_MAX_DESCRIPTOR_SIZE) {
+        NoteFailure(failures, path, "HIDIOCGRDESCSIZE", EMSGSIZE);
         return nullptr;
     }
     hidraw_report_descriptor descriptor{};
     descriptor.size = static_cast<__u32>(descriptor_size);
     if (::ioctl(device->fd, HIDIOCGRDESC, &descriptor) < 0) {
+        NoteFailure(failures, path, "HIDIOCGRDESC", errno);
         return nullptr;
     }
     const auto layout =
         Hid::ParseReportDescriptor(descriptor.value, static_cast<std::size_t>(descriptor_size));
     if (!layout) {
+        NoteFailure(failures, path, "report descriptor", EPROTO);
         return nullptr;
     }
     device->input_report_length = layout->input_report_length;

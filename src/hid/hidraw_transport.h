@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hid/hid_transport.h"
 
@@ -36,6 +37,7 @@ class HidrawTransport : public HidTransport {
     int hid_get_product_string(hid_device* device, wchar_t* string, std::size_t maxlen) override;
     void hid_close(hid_device* device) override;
     const wchar_t* hid_error(hid_device* device) override;
+    std::vector<HidOpenFailure> hid_open_failures() override { return open_failures_; }
 
     // The interfaces with the IDs (0 and 0: all) that can be opened for reading and writing and
     // are not held exclusively, in hidraw minor-number order; null when none.
@@ -53,12 +55,17 @@ class HidrawTransport : public HidTransport {
     int hid_write_untimed(hid_device* device, const unsigned char* data, std::size_t length);
 
   private:
+    // Enumeration and open by path that note why an interface could not be opened.
+    hid_device_info* Enumerate(unsigned short vendor_id, unsigned short product_id,
+                               std::vector<HidOpenFailure>* failures);
+    hid_device* OpenPath(const char* path, int exclusive, std::vector<HidOpenFailure>* failures);
     int GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
                      std::size_t maxlen);
 
     std::string sysfs_root_;
     std::string dev_root_;
     NodeNumber node_number_;
+    std::vector<HidOpenFailure> open_failures_;  // of the last hid_open
 };
 
 }  // namespace ZELKUtil

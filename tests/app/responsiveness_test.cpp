@@ -54,6 +54,7 @@ class NullRecordCounter final : public HidTransport {
     }
     void hid_close(hid_device* d) override { inner_.hid_close(d); }
     const wchar_t* hid_error(hid_device* d) override { return inner_.hid_error(d); }
+    std::vector<HidOpenFailure> hid_open_failures() override { return inner_.hid_open_failures(); }
 
   private:
     void Count(const hid_device* d) { nullCalls += d == nullptr ? 1 : 0; }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -209,6 +212,35 @@ TEST_F(HidrawIo, ProductStringIsDecodedAndCutToTheBuffer) {
     EXPECT_EQ(text[4], L'x');
     EXPECT_EQ(transport.hid_get_product_string(device, text, 0), -1);
     transport.hid_close(device);
+}
+
+TEST_F(HidrawIo, ANodeThisUserMayNotOpenIsNamedWithTheReason) {
+    bed.Add(0, kVid, kPid, "ZELK Q750");
+    bed.Forbid(0);
+    // Root opens any node, so the open runs in a child that is not root (CI runs as root).
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(10);
+        }
+        if (transport.hid_open(kVid, kPid, nullptr, 0) != nullptr) {
+            ::_exit(11);
+        }
+        const auto failures = transport.hid_open_failures();
+        const bool named = failures.size() == 1 && failures[0].path == "/dev/hidraw0" &&
+                           failures[0].operation == "open" && failures[0].error == EACCES &&
+                           failures[0].text == "Permission denied";
+        ::_exit(named ? 0 : 12);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: cannot drop root, 11: opened, 12: reason not named";
+
+    // An open that succeeds, or finds nothing, leaves no failure behind.
+    EXPECT_EQ(transport.hid_open(kVid, 0x0707, nullptr, 0), nullptr);
+    EXPECT_TRUE(transport.hid_open_failures().empty());
 }
 
 }  // namespace

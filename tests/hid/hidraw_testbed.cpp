@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 namespace {
@@ -223,6 +224,18 @@ EmulatedHid& HidrawTestbed::Add(unsigned minor, std::uint16_t vendor_id, std::ui
     }
     devices_.push_back(std::move(hid));
     return *devices_.back();
+}
+
+void HidrawTestbed::Forbid(unsigned minor) {
+    // umockdev's preload talks to the testbed through sockets under ioctl/ at every open of a
+    // node, whether or not the open works: another user must be able to reach them.
+    namespace fs = std::filesystem;
+    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    for (const auto& entry : fs::recursive_directory_iterator(root_ + "/ioctl")) {
+        fs::permissions(entry.path(), fs::perms::all);
+    }
+    fs::permissions(root_ + "/ioctl", fs::perms::all);
+    fs::permissions(root_ + "/dev/hidraw" + std::to_string(minor), fs::perms::none);
 }
 
 void HidrawTestbed::SendInput(EmulatedHid& hid, const std::vector<std::uint8_t>& report) {

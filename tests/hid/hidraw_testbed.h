@@ -46,6 +46,9 @@ class HidrawTestbed {
     std::optional<dev_t> NodeNumberOf(int fd) const;
     // The device leaves the bus: remove events, sysfs entries gone, open fds fail.
     void Unplug(EmulatedHid& hid);
+    // Takes every permission off the node, as a root-owned node without the udev rule is to
+    // other users; the rest of the testbed stays readable to every user.
+    void Forbid(unsigned minor);
 
   private:
     UMockdevTestbed* testbed_;

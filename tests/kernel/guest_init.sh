@@ -1,13 +1,13 @@
 #!/bin/sh
 # The guest's first process: mounts the kernel's file systems, loads the modules for uhid and the
 # dummy USB gadget, starts udev as a Debian initramfs does, runs the guest tests and powers off.
-export PATH=/bin:/sbin
+export PATH=/bin:/sbin:/usr/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs /tmp
-for module in uhid hid-generic usbhid dummy_hcd libcomposite usb_f_hid usb_f_ss_lb; do
+for module in uhid hid-generic usbhid dummy_hcd libcomposite usb_f_hid usb_f_fs; do
   modprobe "$module" || echo "modprobe $module failed"
 done
 mount -t configfs configfs /sys/kernel/config

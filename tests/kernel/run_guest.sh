@@ -4,8 +4,8 @@
 #
 # The kernel comes from Debian's package, unpacked (not installed) into WORK_DIR/kernel once and
 # kept there for later runs. The initramfs is built afresh each run, because it carries the test
-# program: busybox, the kernel modules for uhid and the dummy USB gadget, systemd-udevd, the test
-# program and the shared libraries of both. Exit codes: 0 passed, 1 failed, 77 qemu cannot run.
+# program: busybox, the kernel modules for uhid and the dummy USB gadget, systemd-udevd, Debian's
+# dfu-util, the test program and the shared libraries of all of them. Exit codes: 0 passed, 1 failed, 77 qemu cannot run.
 set -euo pipefail
 
 work=$1
@@ -20,7 +20,7 @@ fail() { echo "FAILED: $*"; exit 1; }
 qemu=$(command -v qemu-system-x86_64 || true)
 [ -n "$qemu" ] || skip "qemu-system-x86_64 is not installed (scripts/deps.sh installs qemu-system-x86)"
 "$qemu" -version >/dev/null 2>&1 || skip "qemu-system-x86_64 does not run on this machine"
-for tool in busybox cpio depmod modprobe dpkg-deb apt-get; do
+for tool in busybox cpio depmod modprobe dpkg-deb apt-get dfu-util; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/deps.sh"
 done
 udevd=/lib/systemd/systemd-udevd
@@ -66,7 +66,7 @@ for applet in $(busybox --list); do
   [ "$applet" = busybox ] || ln -sf busybox "$root/bin/$applet"
 done
 
-modules="uhid hid-generic usbhid dummy_hcd libcomposite usb_f_hid usb_f_ss_lb"
+modules="uhid hid-generic usbhid dummy_hcd libcomposite usb_f_hid usb_f_fs"
 for module in $modules; do
   modprobe -d "$kroot" -S "$release" --show-depends "$module" | awk '$1 == "insmod" {print $2}'
 done | sort -u | while read -r file; do
@@ -92,6 +92,7 @@ copy_program() {
 copy_program "$udevd" /lib/systemd/systemd-udevd
 copy_program "$(command -v udevadm)" /bin/udevadm
 copy_program "$guest_program" /bin/zelk-kernel-guest-test
+copy_program "$(command -v dfu-util)" /usr/bin/dfu-util
 cp /lib/udev/rules.d/50-udev-default.rules "$root/lib/udev/rules.d/" 2>/dev/null || true
 cp "$guest_files"/*.rules "$root/etc/zelk-test/"
 cp "$guest_files/guest_init.sh" "$root/init"

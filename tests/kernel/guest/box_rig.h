@@ -46,7 +46,7 @@ struct BackendRig {
 struct GadgetRig : BackendRig {
     GadgetBox gadget;
 
-    explicit GadgetRig(const std::string& handoffFile = "") : gadget(box, handoffFile) {}
+    explicit GadgetRig(ZELKSim::DfuFaults faults = {}) : gadget(box, boxClock, faults) {}
 
     // Starts the gadget in the box's current mode; false when the host side never shows it.
     bool Plugged(bool expectHid = true) {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@ namespace {
 using ZELKSim::BoxMode;
 
 constexpr const char* kGadgetRoot = "/sys/kernel/config/usb_gadget/";
+constexpr const char* kDfuInstance = "zelk-dfu";
+constexpr const char* kDfuMount = "/dev/ffs-zelk-dfu";
 
 // One vendor-defined application collection with unnumbered 64-byte input and output reports,
 // as the box's HID interface declares them.
@@ -43,8 +46,8 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace
 
-GadgetBox::GadgetBox(ZELKSim::EmulatedBox& box, std::string handoffFile)
-    : box_(box), boxHid_(box), handoffFile_(std::move(handoffFile)) {}
+GadgetBox::GadgetBox(ZELKSim::EmulatedBox& box, ZELKSim::Timeline& clock, ZELKSim::DfuFaults faults)
+    : box_(box), clock_(clock), boxHid_(box), faults_(faults) {}
 
 GadgetBox::~GadgetBox() {
     stop_ = true;
@@ -52,6 +55,9 @@ GadgetBox::~GadgetBox() {
         pump_.join();
     }
     Present(BoxMode::Absent);
+    if (mounted_ && ::umount(kDfuMount) != 0) {
+        std::fprintf(stderr, "gadget: cannot unmount %s: %s\n", kDfuMount, std::strerror(errno));
+    }
     for (auto entry = created_.rbegin(); entry != created_.rend(); ++entry) {
         // Links go with unlink, folders with rmdir; configfs wants them in reverse order.
         if (::unlink(entry->c_str()) != 0 && ::rmdir(entry->c_str()) != 0) {
@@ -79,14 +85,15 @@ bool GadgetBox::Start(std::string* error) {
         return false;
     }
     const ZELKSim::BoxIdentity identity = box_.Identity();
-    if (!BuildGadget("zelk-normal", identity.vid, identity.pid, Narrow(identity.product), true,
-                     &normal_, error) ||
+    if (!BuildGadget("zelk-normal", identity.vid, identity.pid, Narrow(identity.product),
+                     "hid.zelk-normal", &normal_, error) ||
         !BuildGadget("zelk-programmer", ZELKSim::EmulatedBox::kProgrammerVid,
-                     ZELKSim::EmulatedBox::kProgrammerPid, "ZELK FPGA programmer", true,
-                     &programmer_, error) ||
+                     ZELKSim::EmulatedBox::kProgrammerPid, "ZELK FPGA programmer",
+                     "hid.zelk-programmer", &programmer_, error) ||
         !BuildGadget("zelk-bootloader", ZELKSim::EmulatedBox::kBootloaderVid,
-                     ZELKSim::EmulatedBox::kBootloaderPid, "LPC31xx DFU", false, &bootloader_,
-                     error)) {
+                     ZELKSim::EmulatedBox::kBootloaderPid, "LPC31xx DFU",
+                     std::string("ffs.") + kDfuInstance, &bootloader_, error) ||
+        !MountFunctionFs(error)) {
         return false;
     }
     pump_ = std::thread([this] { Pump(); });
@@ -98,8 +105,13 @@ std::string GadgetBox::PumpError() const {
     return error_;
 }
 
+std::optional<std::int64_t> GadgetBox::LastDownloadMs() const {
+    std::lock_guard lock(errorMutex_);
+    return lastDownloadMs_;
+}
+
 bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uint16_t pid,
-                            const std::string& product, bool hid, Gadget* gadget,
+                            const std::string& product, const std::string& function, Gadget* gadget,
                             std::string* error) {
     const std::string dir = kGadgetRoot + name;
     const auto makeDir = [this, error](const std::string& path) {
@@ -113,7 +125,6 @@ bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uin
     const auto set = [error, &dir](const std::string& attribute, const std::string& value) {
         return WriteFileBytes(dir + "/" + attribute, value, error);
     };
-    const std::string function = (hid ? "hid." : "Loopback.") + name;
     const std::string functionDir = dir + "/functions/" + function;
     if (!makeDir(dir) || !set("idVendor", Hex16(vid)) || !set("idProduct", Hex16(pid)) ||
         !set("bcdDevice", "0x0100") || !set("bcdUSB", "0x0200") ||
@@ -124,6 +135,7 @@ bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uin
         !set("configs/c.1/MaxPower", "100") || !makeDir(functionDir)) {
         return false;
     }
+    const bool hid = function.starts_with("hid.");
     if (hid && (!set("functions/" + function + "/protocol", "0") ||
                 !set("functions/" + function + "/subclass", "0") ||
                 !set("functions/" + function + "/report_length", "64") ||
@@ -138,7 +150,17 @@ bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uin
     }
     created_.push_back(link);
     gadget->dir = dir;
-    gadget->hidFunction = hid ? functionDir : "";
+    gadget->function = functionDir;
+    return true;
+}
+
+bool GadgetBox::MountFunctionFs(std::string* error) {
+    if ((::mkdir(kDfuMount, 0755) != 0 && errno != EEXIST) ||
+        ::mount(kDfuInstance, kDfuMount, "functionfs", 0, nullptr) != 0) {
+        *error = std::string("mount functionfs on ") + kDfuMount + ": " + std::strerror(errno);
+        return false;
+    }
+    mounted_ = true;
     return true;
 }
 
@@ -171,6 +193,12 @@ bool GadgetBox::Present(BoxMode mode) {
         }
         bound_ = nullptr;
     }
+    // FunctionFS would unbind its gadget itself when ep0 closes; it goes after the unbind.
+    dfu_.Close();
+    if (rom_ && rom_->LastDownloadMs()) {
+        std::lock_guard lock(errorMutex_);
+        lastDownloadMs_ = rom_->LastDownloadMs();
+    }
     presented_ = mode;
     const Gadget* next = mode == BoxMode::Normal           ? &normal_
                          : mode == BoxMode::FpgaProgrammer ? &programmer_
@@ -179,18 +207,26 @@ bool GadgetBox::Present(BoxMode mode) {
     if (next == nullptr) {
         return true;
     }
+    if (mode == BoxMode::Bootloader) {
+        // A fresh ROM each visit; FunctionFS binds only once its ep0 has the descriptors.
+        rom_.emplace(box_, clock_, faults_);
+        if (!dfu_.Open(std::string(kDfuMount) + "/ep0", *rom_, &error)) {
+            Fail(error);
+            return false;
+        }
+    }
     if (!WriteFileBytes(next->dir + "/UDC", udc_, &error)) {
         Fail(error);
         return false;
     }
     bound_ = next;
-    if (next->hidFunction.empty()) {
+    if (mode == BoxMode::Bootloader) {
         return true;
     }
-    const auto dev = ReadWholeFile(next->hidFunction + "/dev");
+    const auto dev = ReadWholeFile(next->function + "/dev");
     const std::size_t colon = dev ? dev->find(':') : std::string::npos;
     if (colon == std::string::npos) {
-        Fail("no device number in " + next->hidFunction + "/dev");
+        Fail("no device number in " + next->function + "/dev");
         return false;
     }
     const std::string node = "/dev/hidg" + std::to_string(std::stoi(dev->substr(colon + 1)));
@@ -251,29 +287,18 @@ void GadgetBox::Exchange() {
     }
 }
 
-void GadgetBox::CheckHandoff() {
-    if (handoffFile_.empty()) {
-        return;
-    }
-    auto version = ReadWholeFile(handoffFile_);
-    if (!version) {
-        return;
-    }
-    ::unlink(handoffFile_.c_str());
-    while (!version->empty() && (version->back() == '\n' || version->back() == '\r')) {
-        version->pop_back();
-    }
-    box_.CompleteArmDownload(*version);
-}
-
 void GadgetBox::Pump() {
     while (!stop_) {
-        CheckHandoff();
         const BoxMode wanted = box_.Mode();
         if (wanted != presented_) {
             Present(wanted);
         }
-        if (hidg_ >= 0) {
+        std::string error;
+        if (dfu_.IsOpen()) {
+            if (!dfu_.Serve(5, &error)) {
+                Fail(error);
+            }
+        } else if (hidg_ >= 0) {
             Exchange();
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "dfu_bootloader.h"
+#include "dfu_gadget.h"
 #include "emulated_box.h"
 #include "emulated_hid_transport.h"
 
@@ -15,17 +18,18 @@ namespace ZELKKernelTest {
 
 // Puts an emulated box on a real USB bus: one configfs gadget per mode of the box on the dummy
 // USB device controller, the one matching the box's current mode bound, so that the host side
-// of the same kernel enumerates it as real USB hardware. Normal and FPGA-programmer mode are an
-// f_hid function, so usbhid carries the reports and the kernel's f_hid answers GET_REPORT as it
-// does; the bootloader is a vendor-specific interface (the gadget loopback function) that no
-// host driver claims beyond the generic USB device driver.
+// of the same kernel enumerates it as real USB hardware. Normal and FPGA-programmer mode are a
+// configfs gadget with an f_hid function, so usbhid carries the reports and the kernel's f_hid
+// answers GET_REPORT as it does; the bootloader is a FunctionFS function that the box's DFU ROM
+// answers (DfuGadget), which no host driver claims beyond the generic USB device driver, so a real
+// DFU tool drives it.
 //
 // A pump thread carries the reports between /dev/hidgN and the box's own HID side (the firmware
-// model of the in-process emulator) and follows the box's mode. A stand-in DFU tool, a separate
-// program, finishes a download by writing the new version into the hand-off file.
+// model of the in-process emulator), answers the bootloader's control requests and follows the
+// box's mode. Each visit to the bootloader meets a fresh ROM with the given faults.
 class GadgetBox {
   public:
-    GadgetBox(ZELKSim::EmulatedBox& box, std::string handoffFile = "");
+    GadgetBox(ZELKSim::EmulatedBox& box, ZELKSim::Timeline& clock, ZELKSim::DfuFaults faults = {});
     ~GadgetBox();
     GadgetBox(const GadgetBox&) = delete;
     GadgetBox& operator=(const GadgetBox&) = delete;
@@ -37,30 +41,35 @@ class GadgetBox {
     void HoldHostReports(bool hold) { holdHostReports_ = hold; }
     // The pump's first failure, "" while there is none.
     std::string PumpError() const;
+    // How long the last complete download into the bootloader took, as the box saw it.
+    std::optional<std::int64_t> LastDownloadMs() const;
 
   private:
     struct Gadget {
         std::string dir;
-        std::string hidFunction;  // "" for the bootloader
+        std::string function;  // its folder under functions/
     };
 
     bool BuildGadget(const std::string& name, std::uint16_t vid, std::uint16_t pid,
-                     const std::string& product, bool hid, Gadget* gadget, std::string* error);
+                     const std::string& product, const std::string& function, Gadget* gadget,
+                     std::string* error);
+    bool MountFunctionFs(std::string* error);
     void Pump();
     // Unbinds what is bound and binds the gadget of `mode` (nothing for Absent).
     bool Present(ZELKSim::BoxMode mode);
     void Exchange();
-    void CheckHandoff();
     void Fail(const std::string& what);
     void ClosePipes();
 
     ZELKSim::EmulatedBox& box_;
+    ZELKSim::Timeline& clock_;
     ZELKSim::EmulatedHidTransport boxHid_;
-    std::string handoffFile_;
+    const ZELKSim::DfuFaults faults_;
     std::string udc_;
     Gadget normal_;
     Gadget programmer_;
     Gadget bootloader_;
+    bool mounted_ = false;
     std::vector<std::string> created_;  // configfs entries, removed in reverse order
 
     // Pump thread only.
@@ -69,9 +78,12 @@ class GadgetBox {
     int hidg_ = -1;
     hid_device* boxHandle_ = nullptr;
     std::deque<std::vector<unsigned char>> toHost_;
+    std::optional<ZELKSim::DfuBootloader> rom_;
+    DfuGadget dfu_;
 
-    mutable std::mutex errorMutex_;
+    mutable std::mutex errorMutex_;  // guards error_ and lastDownloadMs_
     std::string error_;
+    std::optional<std::int64_t> lastDownloadMs_;
     std::atomic<bool> holdHostReports_{false};
     std::atomic<bool> stop_{false};
     std::thread pump_;

@@ -1,17 +1,20 @@
-// One automatic ARM upgrade from plug-in to completion with the product's Linux backends: the
-// hidraw transport, the sysfs/udev probe, the POSIX process service and the steady clock, against
-// the box on the dummy USB bus. The package's DFU tool and driver installer are stand-in scripts:
-// the installer puts the bootloader rule in place as the real one does, the DFU tool finds the
-// bootloader on the bus and hands the new version to the box. Like the real tool it takes its time
-// over the transfer and over the status requests after it: the controller reads the bar one
-// character at a time only while the tool runs.
+// ARM upgrades with the product's Linux backends (the hidraw transport, the sysfs/udev probe, the
+// POSIX process service and the steady clock) and Debian's real dfu-util as the package's DFU tool,
+// against the box on the dummy USB bus: its normal mode an f_hid gadget, its bootloader a DFU 1.1
+// device on gadgetfs into which dfu-util writes the image block by block. The box comes back with
+// the version the received image carries, so a broken transfer shows as a wrong version. The
+// package's driver installer is a stand-in that puts the bootloader rule in place as the real one
+// does.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <iostream>
 
 #include "box_rig.h"
 #include "console_view.h"
 #include "controller/upgrade_controller.h"
+#include "dfu_bootloader.h"
 #include "package/package_files.h"
 #include "platform/posix_process_service.h"
 #include "support/temp_package.h"
@@ -19,87 +22,175 @@
 namespace ZELKKernelTest {
 namespace {
 
-constexpr const char* kHandoff = "/run/zelk-dfu-done";
+namespace PackageFiles = ZELKUtil::PackageFiles;
 
-constexpr const char* kDfuUtilScript = R"sh(#!/bin/sh
-echo "dfu-util 0.7"
-echo
-echo "Opening DFU capable USB device..."
-found=
-for d in /sys/bus/usb/devices/*; do
-  [ "$(cat "$d/idVendor" 2>/dev/null):$(cat "$d/idProduct" 2>/dev/null)" = 0471:df55 ] && found=1
-done
-[ -n "$found" ] || exit 74
-[ "$1 $2 $3 $6" = "-R -d 0x0471:0xdf55 -D" ] && [ -f "$7" ] || exit 64
-echo "ID 0471:df55"
-echo "Copying data from PC to DFU device"
-printf "Starting download: ["
-for block in 1 2 3 4 5 6 7 8 9 10; do sleep 0.05; printf "#"; done
-printf "] finished!\n"
-sleep 1
-printf "state(2) = dfuIDLE, status(0) = No error condition is present\nDone!\n"
-echo 2.04 > /run/zelk-dfu-done.tmp && mv /run/zelk-dfu-done.tmp /run/zelk-dfu-done
-)sh";
+constexpr std::size_t kImageSize = std::size_t{256} * 1024;
+constexpr const char* kFailed =
+    "\r\nFirmare download failed. Please unplug and re-plug converter box usb amd try again.\r\n";
+constexpr const char* kGaveUp = "\r\nError with upgrade package. Please contact Orvanta";
 
 constexpr const char* kInstaller = R"sh(#!/bin/sh
 cp "$(dirname "$0")/70-zelk-bootloader.rules" /etc/udev/rules.d/ && udevadm control --reload
 )sh";
 
-TEST(UpgradeRoad, AutomaticArmUpgradeFromPlugInToUpgradeComplete) {
+void RemoveRules() {
     RunCommand("rm -f /etc/udev/rules.d/70-zelk-*.rules; udevadm control --reload");
-    GadgetRig rig(kHandoff);
-    ZELKUtil::Testing::TempPackage pkg;
-    pkg.Write(ZELKUtil::PackageFiles::kVersionFile, "2.04\r\n");
-    pkg.Write(ZELKUtil::PackageFiles::kProfileFile,
-              "<?xml version=\"1.0\"?>\n<zelk><detail profile=\"ZELK Q750\" vid=\"0x14E3\" "
-              "pid=\"0x0706\" id=\"Q750\" name=\"ZELK Q750\" LPC3131=\"images/q750.bin\" "
-              "A3P060=\"\" A3PN060=\"\"/></zelk>");
-    pkg.Write("images/q750.bin", "arm");
-    pkg.WriteProgram(ZELKUtil::PackageFiles::kDfuUtil, kDfuUtilScript);
-    const auto rule = ReadWholeFile("/etc/zelk-test/70-zelk-bootloader-libusbk.rules");
-    ASSERT_TRUE(rule);
-    for (const char* installer : {"dpinst", "dpinst_x64"}) {
-        pkg.WriteProgram(
-            std::string(ZELKUtil::PackageFiles::kDriverFolderLibusbk) + "/" + installer,
-            kInstaller);
-    }
-    pkg.Write(
-        std::string(ZELKUtil::PackageFiles::kDriverFolderLibusbk) + "/70-zelk-bootloader.rules",
-        *rule);
+}
 
-    // The log goes to the serial console as it comes.
-    ZELKSim::ConsoleView view(ZELKSim::ConsoleEcho{&std::cout, false, {}});
-    ZELKUtil::PosixProcessService processes(pkg.Root());
-    ZELKUtil::UpgradeController controller(
-        {view, rig.clock, rig.device, processes, pkg.Root(), "x86_64"});
-    ASSERT_TRUE(rig.Plugged());
-    controller.InitializeApplication();
-    const auto logHas = [&](const std::string& text) {
-        return view.log.find(text) != std::string::npos;
-    };
-    // The window's timer, faster: each tick is one poll.
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            controller.TimerCheck_Tick();
-            return logHas("Upgrade Complete") || logHas("Error");
-        },
-        240000));
-    std::puts("");
-    EXPECT_EQ(view.log,
+// A package whose Tools/dfu-util is Debian's dfu-util, a box with firmware 2.01 plugged in on the
+// bus, and the controller with the window's log going to the serial console as it comes.
+struct RealToolRoad {
+    GadgetRig rig;
+    ZELKUtil::Testing::TempPackage pkg;
+    ZELKSim::ConsoleView view{ZELKSim::ConsoleEcho{&std::cout, false, {}}};
+    ZELKUtil::PosixProcessService processes{pkg.Root()};
+    ZELKUtil::UpgradeController controller{
+        {view, rig.clock, rig.device, processes, pkg.Root(), "x86_64"}};
+
+    explicit RealToolRoad(ZELKSim::DfuFaults faults = {}) : rig(faults) {
+        RemoveRules();
+        pkg.Write(PackageFiles::kVersionFile, "2.04\r\n");
+        pkg.Write(PackageFiles::kProfileFile,
+                  "<?xml version=\"1.0\"?>\n<zelk><detail profile=\"ZELK Q750\" vid=\"0x14E3\" "
+                  "pid=\"0x0706\" id=\"Q750\" name=\"ZELK Q750\" LPC3131=\"images/q750.bin\" "
+                  "A3P060=\"\" A3PN060=\"\"/></zelk>");
+        pkg.Write("images/q750.bin", ZELKSim::MakeFirmwareImage("2.04", kImageSize));
+        pkg.MakeFolder(PackageFiles::kToolsFolder);
+        EXPECT_EQ(::symlink("/usr/bin/dfu-util", pkg.Path(PackageFiles::kDfuUtil).c_str()), 0);
+        const std::string drivers = std::string(PackageFiles::kDriverFolderLibusbk) + "/";
+        pkg.WriteProgram(drivers + PackageFiles::kDriverInstaller, kInstaller);
+        pkg.WriteProgram(drivers + PackageFiles::kDriverInstaller64, kInstaller);
+        const auto rule = ReadWholeFile("/etc/zelk-test/70-zelk-bootloader-libusbk.rules");
+        EXPECT_TRUE(rule);
+        pkg.Write(drivers + "70-zelk-bootloader.rules", rule.value_or(""));
+    }
+    ~RealToolRoad() { RemoveRules(); }
+    RealToolRoad(const RealToolRoad&) = delete;
+    RealToolRoad& operator=(const RealToolRoad&) = delete;
+
+    // Plugs the box in, starts up and runs the window's timer, faster (each tick is one poll),
+    // until the log holds `text`, an error or a failed download.
+    bool RunUntil(const std::string& text, bool serviceMode = false) {
+        if (!rig.Plugged()) {
+            return false;
+        }
+        controller.InitializeApplication();
+        if (serviceMode) {
+            controller.UpdateForm_KeyDown(ZELKUtil::Key::M, true);
+        }
+        const bool seen = WaitFor(
+            [&] {
+                controller.TimerCheck_Tick();
+                return view.log.find(text) != std::string::npos ||
+                       view.log.find("Error") != std::string::npos ||
+                       view.log.find(kFailed) != std::string::npos;
+            },
+            240000);
+        std::puts("");
+        return seen && view.log.find(text) != std::string::npos;
+    }
+};
+
+TEST(RealDfuUtil, AutomaticArmUpgradeFromPlugInToUpgradeComplete) {
+    RealToolRoad road;
+    ASSERT_TRUE(road.RunUntil("Upgrade Complete"));
+    // dfu-util 0.11 redraws a bar of 25 '=': every other step gives a mark.
+    EXPECT_EQ(road.view.log,
               "\r\nQ750 Version:      2.01"
               "\r\nInstalling Drivers..."
               "\r\nStarting the upgrade in: 5..4..3..2..1..0.."
               "\r\nZELK in programming mode"
               "\r\nDownloading ZELK Q750 Upgrade"
-              "\r\nStarting download: [#####]"
+              "\r\n#############"
               "\r\nDone."
               "\r\nPerforming Upgrade...\r\n"
               "\r\nQ750 Version:      2.04"
               "\r\n"
               "\r\nUpgrade Complete");
-    EXPECT_EQ(rig.box.FirmwareVersion(), "2.04");
-    EXPECT_EQ(rig.gadget.PumpError(), "");
-    RunCommand("rm -f /etc/udev/rules.d/70-zelk-*.rules; udevadm control --reload");
+    EXPECT_EQ(road.rig.gadget.PumpError(), "");
+    const auto ms = road.rig.gadget.LastDownloadMs();
+    ASSERT_TRUE(ms);
+    std::printf("DFU transfer of a %zu KiB image with dfu-util 0.11: %lld ms (%.0f KiB/s)\n",
+                kImageSize / 1024, static_cast<long long>(*ms),
+                static_cast<double>(kImageSize) / 1024.0 * 1000.0 / static_cast<double>(*ms));
+}
+
+TEST(RealDfuUtil, ServiceModeLogShowsTheToolsOwnOutput) {
+    RealToolRoad road;
+    ASSERT_TRUE(road.RunUntil("Upgrade Complete", true));
+    for (const char* line :
+         {"\r\nTools/dfu-util-R -d 0x0471:0xdf55 -t 2048 -D images/q750.bin\r\n",
+          "\r\ndfu-util 0.11\r\n", "\r\nDownload done.\r\n", "\r\nQ750 Version:      2.04"}) {
+        EXPECT_NE(road.view.log.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(road.rig.gadget.PumpError(), "");
+}
+
+TEST(RealDfuUtil, FailureRoads) {
+    struct Road {
+        const char* name;
+        ZELKSim::DfuFaults faults;
+        const char* end;
+    };
+    const Road roads[] = {
+        {"the bootloader stalls DNLOAD", {.refusesDownload = true}, kFailed},
+        {"the box vanishes mid-transfer", {.vanishAfterBytes = kImageSize / 2}, kFailed},
+        // Three passes that found no device to open, then the give-up.
+        {"no DFU interface", {.noDfuInterface = true}, kGaveUp},
+    };
+    for (const Road& r : roads) {
+        SCOPED_TRACE(r.name);
+        RealToolRoad road(r.faults);
+        ASSERT_TRUE(road.RunUntil(r.end));
+        const std::size_t download = road.view.log.find("\r\nDownloading ZELK Q750 Upgrade");
+        ASSERT_NE(download, std::string::npos) << road.view.log;
+        const std::string run = road.view.log.substr(download);
+        EXPECT_EQ(run.find("Done."), std::string::npos) << run;
+        EXPECT_EQ(run.substr(run.size() - std::string(r.end).size()), r.end) << run;
+        EXPECT_EQ(road.rig.box.FirmwareVersion(), "2.01");
+    }
+}
+
+// Without the udev rule the box's hidraw node belongs to root: a user who is not root is told,
+// once, that the box is there and what lets this user open it; service mode says why the open
+// failed. (Root opens any node, so the controller runs in a child that has dropped root.)
+TEST(AccessNotice, ABoxThisUserMayNotOpenIsReportedOnce) {
+    RealToolRoad road;
+    ASSERT_TRUE(road.rig.Plugged());
+    hid_device_info* node = road.rig.hid.hid_enumerate(0x14E3, 0x0706);
+    ASSERT_NE(node, nullptr);
+    const std::string reason = std::string("\r\nCannot open ") + node->path +
+                               ": open: Permission denied\r\nA ZELK box is connected, but this "
+                               "user may not open it.";
+    road.rig.hid.hid_free_enumeration(node);
+    ASSERT_EQ(::chmod(road.pkg.Root().c_str(), 0755), 0);
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(10);
+        }
+        road.controller.InitializeApplication();
+        road.controller.UpdateForm_KeyDown(ZELKUtil::Key::M, true);
+        for (int poll = 0; poll < 3; ++poll) {
+            road.controller.TimerCheck_Tick();
+        }
+        std::puts("");
+        std::fflush(stdout);
+        const std::string& log = road.view.log;
+        const bool once = log.find("may not open it") == log.rfind("may not open it");
+        ::_exit(log.rfind(reason, 0) == 0 && once &&
+                        log.find("70-zelk-upgrade.rules") != std::string::npos
+                    ? 0
+                    : 11);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "10: cannot drop root; 11: the log does not begin with the reason and the notice, "
+           "once: "
+        << reason;
 }
 
 }  // namespace
