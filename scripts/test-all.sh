@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test suite: the debug build, then the address/undefined-
-# behaviour sanitizer build, then the thread sanitizer build (the suites without the window);
-# then builds the Debian package, checks it with lintian, installs it and runs it; then the Windows
-# build (cross-built with MinGW-w64) with its suites under Wine.
+# behaviour sanitizer build, then the thread sanitizer build (the suites without the window), then
+# the optimized build that ships, then the fuzz targets (every seed corpus replayed, and a fixed
+# number of runs from a fixed seed); then builds the Debian package, checks it with lintian,
+# installs it and runs it; then the Windows build (cross-built with MinGW-w64) with its suites
+# under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 
 jobs=$(nproc)
-for preset in debug asan tsan; do
+for preset in debug asan tsan release fuzz; do
+  options=()
+  if [ "$preset" = release ]; then
+    # The real-kernel suite runs once, in the debug build.
+    options=(-DZELK_KERNEL_TESTS=OFF)
+  fi
   echo "=== $preset: configure and build"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" "${options[@]}" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: test"
   ctest --preset "$preset" -j "$jobs"

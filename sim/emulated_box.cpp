@@ -58,6 +58,11 @@ BoxMode EmulatedBox::Mode() const {
     return mode_;
 }
 
+std::uint64_t EmulatedBox::Presence() const {
+    std::lock_guard lock(mutex_);
+    return presence_;
+}
+
 void EmulatedBox::EnterMode(BoxMode mode) {
     ++presence_;
     for (auto& [device, handle] : handles_) {
@@ -265,6 +270,12 @@ std::vector<std::uint8_t> EmulatedBox::Requests() const {
     return requests_;
 }
 
+void EmulatedBox::ForgetRequests() {
+    std::lock_guard lock(mutex_);
+    requests_.clear();
+    requests_.shrink_to_fit();
+}
+
 int EmulatedBox::OpenHandles() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(handles_.size());
@@ -291,7 +302,8 @@ void EmulatedBox::Emit(const Report& report) {
         return;
     }
     for (auto& [device, handle] : handles_) {
-        if (!handle->gone && handle->vid == identity_.vid && handle->pid == identity_.pid) {
+        if (!handle->gone && handle->vid == identity_.vid && handle->pid == identity_.pid &&
+            handle->input.size() < kMaxQueuedReports) {
             handle->input.push_back(report);
         }
     }

@@ -97,6 +97,9 @@ class EmulatedBox {
     static constexpr std::uint16_t kBootloaderPid = 0xDF55;
     static constexpr std::uint16_t kProgrammerVid = 0x14E3;
     static constexpr std::uint16_t kProgrammerPid = 0xF000;
+    // Input reports an open interface holds until they are read; more are dropped, as the
+    // kernel's hidraw buffer drops them.
+    static constexpr std::size_t kMaxQueuedReports = 64;
 
     // The box starts plugged in, in normal mode.
     explicit EmulatedBox(Timeline& timeline, BoxIdentity identity = {});
@@ -106,6 +109,9 @@ class EmulatedBox {
 
     // --- Presence and modes (scenario runner, emulated tools) ---
     BoxMode Mode() const;
+    // Changes whenever the box leaves or enters the bus: a tool that opened the box sees by it
+    // whether the device it holds is still the same one.
+    std::uint64_t Presence() const;
     // Appears at once in `mode`; a restart still pending is called off.
     void Plug(BoxMode mode = BoxMode::Normal);
     void Unplug();
@@ -162,6 +168,8 @@ class EmulatedBox {
     // --- Observation ---
     // IDs of the requests that the box took, in order.
     std::vector<std::uint8_t> Requests() const;
+    // Starts the list of requests afresh (a long run keeps it from growing without end).
+    void ForgetRequests();
     int OpenHandles() const;  // not yet closed, whether or not the box is still there
     int ControlReads() const;
     int InterruptReads() const;

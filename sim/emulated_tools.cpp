@@ -5,6 +5,8 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <utility>
 
 #include "package/package_files.h"
 #include "package/version_file.h"
@@ -31,6 +33,13 @@ std::string Hex(std::uint32_t value, int digits) {
 
 }  // namespace
 
+// What a step of a tool needs of the box.
+enum class BoxUse {
+    None,
+    Opens,  // the tool opens the device here: the box must be in the tool's mode now
+    Holds,  // the device the tool opened must still be on the bus, never having left it
+};
+
 // One step of a tool's run: after `afterMs` from the previous step, print `output` and do `effect`.
 struct EmulatedProcessService::Step {
     std::int64_t afterMs = 0;
@@ -38,6 +47,17 @@ struct EmulatedProcessService::Step {
     std::function<void()> effect;
     // The tool exits in the same instant (its buffered output is flushed as it ends).
     bool exits = false;
+    BoxUse box = BoxUse::None;
+};
+
+// A tool's whole run, and what it does when the box it works on is gone at a step that needs it:
+// as the real tool, it prints its error (or nothing more), exits at once, and the box is left as
+// it was.
+struct EmulatedProcessService::Script {
+    std::vector<Step> steps;
+    BoxMode device = BoxMode::Bootloader;
+    std::string goneOutput;
+    std::function<void()> goneEffect;
 };
 
 // A running emulated tool. Its steps run on the timeline (on the clock's worker thread in real
@@ -47,49 +67,30 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
         : timeline_(timeline), onExit_(std::move(onExit)) {}
 
     void Emit(const std::string& text) {
-        std::vector<std::string> lines;
-        std::function<void(const std::string&)> onLine;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             buffer_.Append(text);
-            if (!delivering_) {
-                return;
-            }
-            while (auto line = buffer_.TakeLine(false)) {
-                lines.push_back(std::move(*line));
-            }
-            onLine = onLine_;
         }
-        for (const std::string& line : lines) {
-            onLine(line);
-        }
+        Pump();
+        timeline_.Notify();
     }
     void EndOutput() {
-        std::vector<std::string> lines;
-        std::function<void(const std::string&)> onLine;
-        std::function<void()> onEnd;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            ended_ = true;
-            if (delivering_) {
-                while (auto line = buffer_.TakeLine(true)) {
-                    lines.push_back(std::move(*line));
-                }
-                onLine = onLine_;
-                onEnd = onEnd_;
+            if (ended_) {
+                return;
             }
+            ended_ = true;
         }
-        for (const std::string& line : lines) {
-            onLine(line);
-        }
-        if (onEnd) {
-            onEnd();
-        }
+        Pump();
         timeline_.Notify();
     }
     void Exit() {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
+            if (exited_) {
+                return;
+            }
             exited_ = true;
         }
         if (onExit_) {
@@ -97,47 +98,39 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
         }
         timeline_.Notify();
     }
+    // Exited, read to the end and every line delivered: nothing of it is still to come.
+    bool Finished() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return exited_ && ended_ && (!delivering_ || endTold_) && !pumpScheduled_;
+    }
 
     std::optional<std::string> ReadLine() override {
-        (void)timeline_.WaitUntil(kForever, [this] {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            return ended_ || buffer_.HasLine();
-        });
+        (void)timeline_.WaitUntil(kForever, [this] { return LineReady(); });
         const std::lock_guard<std::mutex> lock(mutex_);
         return buffer_.TakeLine(ended_);
     }
     int ReadChar() override {
-        (void)timeline_.WaitUntil(kForever, [this] {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            return ended_ || buffer_.HasText();
-        });
+        (void)timeline_.WaitUntil(kForever, [this] { return OutputReady(); });
         const std::lock_guard<std::mutex> lock(mutex_);
         return buffer_.TakeChar();
     }
-    void DeliverLines(std::function<void(const std::string&)> onLine,
+    bool LineReady() override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return ended_ || buffer_.HasLine();
+    }
+    bool OutputReady() override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return ended_ || buffer_.HasText();
+    }
+    void DeliverLines(std::function<bool(const std::string&)> onLine,
                       std::function<void()> onEnd) override {
-        std::vector<std::string> lines;
-        bool ended = false;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             delivering_ = true;
             onLine_ = std::move(onLine);
             onEnd_ = std::move(onEnd);
-            while (auto line = buffer_.TakeLine(ended_)) {
-                lines.push_back(std::move(*line));
-            }
-            ended = ended_;
         }
-        for (const std::string& line : lines) {
-            onLine_(line);
-        }
-        if (ended) {
-            onEnd_();
-        }
-    }
-    bool OutputReady() override {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return ended_ || buffer_.HasText();
+        Pump();
     }
     bool HasExited() override {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -148,6 +141,83 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
     }
 
   private:
+    static constexpr std::int64_t kRedeliveryMs = 10;
+
+    // Offers the waiting lines to the taker one at a time, outside the lock and in order (one
+    // thread pumps at a time and takes what comes meanwhile too); a line it cannot take yet is
+    // offered again a little later, before any other. The end is told once, after every line has
+    // been taken.
+    void Pump() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (pumping_) {
+                return;
+            }
+            pumping_ = true;
+        }
+        for (;;) {
+            std::optional<std::string> line;
+            std::function<bool(const std::string&)> onLine;
+            std::function<void()> onEnd;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (delivering_ && !pumpScheduled_) {
+                    line = buffer_.TakeLine(ended_);
+                }
+                if (!line) {
+                    if (delivering_ && !pumpScheduled_ && ended_ && !endTold_) {
+                        endTold_ = true;
+                        onEnd = onEnd_;
+                    }
+                    pumping_ = false;
+                }
+                onLine = onLine_;
+            }
+            if (!line) {
+                if (onEnd) {
+                    onEnd();
+                }
+                return;
+            }
+            if (onLine && !onLine(*line)) {
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    held_ = std::move(line);
+                    pumpScheduled_ = true;
+                    pumping_ = false;
+                }
+                ScheduleRedelivery();
+                return;
+            }
+        }
+    }
+    void ScheduleRedelivery() {
+        timeline_.ScheduleAt(this, timeline_.NowMs() + kRedeliveryMs, [this] { Redeliver(); });
+    }
+    void Redeliver() {
+        std::optional<std::string> line;
+        std::function<bool(const std::string&)> onLine;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            line = std::move(held_);
+            held_.reset();
+            onLine = onLine_;
+        }
+        if (line && onLine && !onLine(*line)) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                held_ = std::move(line);
+            }
+            ScheduleRedelivery();
+            return;
+        }
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            pumpScheduled_ = false;
+        }
+        Pump();
+    }
+
     Timeline& timeline_;
     std::function<void()> onExit_;
     std::mutex mutex_;
@@ -155,7 +225,12 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
     bool ended_ = false;
     bool exited_ = false;
     bool delivering_ = false;
-    std::function<void(const std::string&)> onLine_;
+    bool endTold_ = false;
+    // A line the taker could not take yet, and its next offer is scheduled.
+    std::optional<std::string> held_;
+    bool pumpScheduled_ = false;
+    bool pumping_ = false;
+    std::function<bool(const std::string&)> onLine_;
     std::function<void()> onEnd_;
 };
 
@@ -169,11 +244,12 @@ class ChildHandle final : public ZELKUtil::ChildProcess {
         : child_(std::move(child)) {}
     std::optional<std::string> ReadLine() override { return child_->ReadLine(); }
     int ReadChar() override { return child_->ReadChar(); }
-    void DeliverLines(std::function<void(const std::string&)> onLine,
+    bool LineReady() override { return child_->LineReady(); }
+    bool OutputReady() override { return child_->OutputReady(); }
+    void DeliverLines(std::function<bool(const std::string&)> onLine,
                       std::function<void()> onEnd) override {
         child_->DeliverLines(std::move(onLine), std::move(onEnd));
     }
-    bool OutputReady() override { return child_->OutputReady(); }
     bool HasExited() override { return child_->HasExited(); }
     void WaitForExit() override { child_->WaitForExit(); }
 
@@ -198,6 +274,12 @@ std::vector<ToolStart> EmulatedProcessService::Starts() const {
     return starts_;
 }
 
+void EmulatedProcessService::ForgetStarts() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    starts_.clear();
+    starts_.shrink_to_fit();
+}
+
 std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const StartRequest& request,
                                                                       std::string* error) {
     {
@@ -215,33 +297,64 @@ std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const Star
         *error = request.program + ": Permission denied";
         return nullptr;
     }
+    ForgetEndedChildren();
 
     auto child = std::make_shared<Child>(timeline_, request.onExit);
-    std::vector<Step> steps = Script(request);
+    auto script = std::make_shared<Script>(ScriptFor(request));
+    // The box the tool works on, as it was when the tool last opened it (or started).
+    auto opened = std::make_shared<std::uint64_t>(box_.Presence());
+    auto gone = std::make_shared<bool>(false);
+    const std::weak_ptr<Child> weak = child;
     std::int64_t at = timeline_.NowMs();
-    for (Step& step : steps) {
-        at += step.afterMs;
-        std::weak_ptr<Child> weak = child;
-        timeline_.ScheduleAt(
-            child.get(), at,
-            [weak, output = std::move(step.output), effect = std::move(step.effect)] {
-                if (effect) {
-                    effect();
+    for (std::size_t i = 0; i < script->steps.size(); ++i) {
+        at += script->steps[i].afterMs;
+        timeline_.ScheduleAt(child.get(), at, [this, weak, script, opened, gone, i] {
+            const Step& step = script->steps[i];
+            const std::shared_ptr<Child> c = weak.lock();
+            if (!c || *gone) {
+                return;
+            }
+            // Presence first: when it is unchanged, so is the mode read after it.
+            const std::uint64_t presence = box_.Presence();
+            const bool there = box_.Mode() == script->device;
+            const bool lost = (step.box == BoxUse::Opens && !there) ||
+                              (step.box == BoxUse::Holds && (!there || presence != *opened));
+            if (lost) {
+                *gone = true;
+                if (script->goneEffect) {
+                    script->goneEffect();
                 }
-                if (auto c = weak.lock(); c && !output.empty()) {
-                    c->Emit(output);
+                if (!script->goneOutput.empty()) {
+                    c->Emit(script->goneOutput);
                 }
-            });
+                c->Exit();
+                timeline_.ScheduleAt(c.get(), timeline_.NowMs() + 1, [weak] {
+                    if (auto ending = weak.lock()) {
+                        ending->EndOutput();
+                    }
+                });
+                return;
+            }
+            if (step.box == BoxUse::Opens) {
+                *opened = presence;
+            }
+            if (step.effect) {
+                step.effect();
+            }
+            if (!step.output.empty()) {
+                c->Emit(step.output);
+            }
+        });
     }
     // The tool exits just after its last step, or with it; its reader sees the end of the output
     // a moment later.
-    const std::int64_t exitAt = !steps.empty() && steps.back().exits ? at : at + 1;
-    timeline_.ScheduleAt(child.get(), exitAt, [weak = std::weak_ptr<Child>(child)] {
+    const std::int64_t exitAt = !script->steps.empty() && script->steps.back().exits ? at : at + 1;
+    timeline_.ScheduleAt(child.get(), exitAt, [weak] {
         if (auto c = weak.lock()) {
             c->Exit();
         }
     });
-    timeline_.ScheduleAt(child.get(), exitAt + 1, [weak = std::weak_ptr<Child>(child)] {
+    timeline_.ScheduleAt(child.get(), exitAt + 1, [weak] {
         if (auto c = weak.lock()) {
             c->EndOutput();
         }
@@ -253,17 +366,43 @@ std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const Star
     return std::make_unique<ChildHandle>(child);
 }
 
-std::vector<EmulatedProcessService::Step> EmulatedProcessService::Script(
-    const StartRequest& request) {
+void EmulatedProcessService::ForgetEndedChildren() {
+    std::vector<std::shared_ptr<Child>> ended;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto first = std::stable_partition(
+            children_.begin(), children_.end(),
+            [](const std::shared_ptr<Child>& child) { return !child->Finished(); });
+        ended.assign(first, children_.end());
+        children_.erase(first, children_.end());
+    }
+    for (const auto& child : ended) {
+        timeline_.CancelAll(child.get());
+    }
+}
+
+EmulatedProcessService::Script EmulatedProcessService::ScriptFor(const StartRequest& request) {
     const bool downloadTool =
         request.program == PackageFiles::kDfuUtil || request.program == PackageFiles::kDfuApp;
     if (downloadTool && Has(request.arguments, PackageFiles::kFpgaProgrammerImage)) {
-        // The programmer firmware: started by the shell in the Tools folder, no output read.
-        return {{settings_.stepMs * 10, "", [this, works = settings_.programmerFirmwareWorks] {
-                     if (works && box_.Mode() == BoxMode::Bootloader) {
-                         box_.BecomeFpgaProgrammer();
-                     }
-                 }}};
+        // The programmer firmware: started by the shell in the Tools folder, no output read. It
+        // turns into the programmer only the box it found in its bootloader when it started.
+        Script script;
+        script.steps.push_back({settings_.stepMs * 10, "",
+                                [this, works = settings_.programmerFirmwareWorks] {
+                                    if (works) {
+                                        box_.BecomeFpgaProgrammer();
+                                    }
+                                },
+                                false, BoxUse::Holds});
+        return script;
+    }
+    const bool player = request.program == PackageFiles::kStaplPlayer;
+    const bool identification = player && Has(request.arguments, "-aDEVICE_INFO");
+    const std::vector<std::string>& own =
+        identification ? settings_.ownIdentification : settings_.ownOutput;
+    if (!own.empty() && (downloadTool || player)) {
+        return OwnOutputScript(request, own);
     }
     if (request.program == PackageFiles::kDfuUtil) {
         return DfuUtilScript();
@@ -271,14 +410,21 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::Script(
     if (request.program == PackageFiles::kDfuApp) {
         return DfuAppScript();
     }
-    if (request.program == PackageFiles::kStaplPlayer) {
+    if (player) {
         return StaplScript(request);
     }
+    Script script;
     if (request.program.rfind(PackageFiles::kDriverFolderLibusbk, 0) == 0 ||
         request.program.rfind(PackageFiles::kDriverFolderNxp, 0) == 0) {
-        return InstallerScript(request);
+        // The installer puts the folder's driver on the bootloader: the package's libusbK driver
+        // or the NXP one.
+        const bool libusbk = request.program.rfind(PackageFiles::kDriverFolderLibusbk, 0) == 0;
+        script.steps.push_back(
+            {settings_.installerMs, "", [this, libusbk] { box_.SetDriverState(libusbk ? 3 : 2); }});
+    } else {
+        script.steps.push_back({settings_.stepMs, "", nullptr});
     }
-    return {{settings_.stepMs, "", nullptr}};
+    return script;
 }
 
 std::string EmulatedProcessService::NewVersion() const {
@@ -290,12 +436,14 @@ std::string EmulatedProcessService::NewVersion() const {
         .value_or("");
 }
 
-std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuUtilScript() {
+EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript() {
     const std::int64_t ms = settings_.stepMs;
 
     const bool current = settings_.dfuUtil == DfuUtilBehaviour::WorksCurrent ||
                          settings_.dfuUtil == DfuUtilBehaviour::NoDeviceCurrent;
-    std::vector<Step> steps;
+    // dfu-util tells of a device lost mid-transfer on its error stream: its output just stops.
+    Script script;
+    std::vector<Step>& steps = script.steps;
     steps.push_back({ms,
                      std::string("dfu-util ") + (current ? "0.11" : "0.7") +
                          "\n\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko "
@@ -305,12 +453,12 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuUtilScript(
     const int pass = dfuUtilPasses_++;
     const bool inBootloader = box_.Mode() == BoxMode::Bootloader;
     if (settings_.dfuUtil == DfuUtilBehaviour::NoDeviceCurrent || (current && !inBootloader)) {
-        return steps;
+        return script;
     }
     steps.push_back({ms, "Opening DFU capable USB device...\n", nullptr});
     if (settings_.dfuUtil == DfuUtilBehaviour::OnlyOpening ||
         pass < settings_.dfuUtilOpeningPasses || !inBootloader) {
-        return steps;
+        return script;
     }
     steps.push_back({ms,
                      "ID 0471:df55\nRun-time device DFU version 0100\nClaiming USB DFU "
@@ -318,8 +466,9 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuUtilScript(
                      "state = dfuIDLE, status = 0\ndfuIDLE, continuing\nDFU mode device DFU "
                      "version 0100\nDevice returned transfer size 2048\nCopying data from PC to "
                      "DFU device\n",
-                     nullptr});
+                     nullptr, false, BoxUse::Opens});
     const int length = settings_.dfuUtilBarLength;
+    const auto complete = [this, version = NewVersion()] { box_.CompleteArmDownload(version); };
     if (current) {
         for (int fill = 0; fill <= length; ++fill) {
             const int percent = length == 0 ? 100 : 100 * fill / length;
@@ -328,30 +477,30 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuUtilScript(
                                  std::string(static_cast<std::size_t>(length - fill), ' ') + "] " +
                                  std::to_string(percent) + "%  " + std::to_string(fill * 2048) +
                                  " bytes",
-                             nullptr});
+                             nullptr, false, BoxUse::Holds});
         }
         steps.push_back({ms,
                          "\nDownload done.\nstate(7) = dfuMANIFEST, status(0) = No error "
                          "condition is present\nDone!\n",
-                         [this, version = NewVersion()] { box_.CompleteArmDownload(version); }});
-        return steps;
+                         complete, false, BoxUse::Holds});
+        return script;
     }
-    steps.push_back({ms, "Starting download: [", nullptr});
+    steps.push_back({ms, "Starting download: [", nullptr, false, BoxUse::Holds});
     for (int i = 0; i < length; ++i) {
-        steps.push_back({ms, "#", nullptr});
+        steps.push_back({ms, "#", nullptr, false, BoxUse::Holds});
     }
     if (settings_.dfuUtil == DfuUtilBehaviour::FinishedMissing) {
-        steps.push_back({ms, "] error during download\n", nullptr});
-        return steps;
+        steps.push_back({ms, "] error during download\n", nullptr, false, BoxUse::Holds});
+        return script;
     }
     steps.push_back({ms,
                      "] finished!\nstate(2) = dfuIDLE, status(0) = No error condition is "
                      "present\nDone!\n",
-                     [this, version = NewVersion()] { box_.CompleteArmDownload(version); }});
-    return steps;
+                     complete, false, BoxUse::Holds});
+    return script;
 }
 
-std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuAppScript() {
+EmulatedProcessService::Script EmulatedProcessService::DfuAppScript() {
     const std::int64_t ms = settings_.stepMs;
     // DFUAPP writes its log into the package's Tools folder, where the utility reads it.
     const std::string log = ZELKUtil::Files::Join(packageFolder_, PackageFiles::kDfuAppLog);
@@ -361,36 +510,40 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::DfuAppScript()
             out << text;
         };
     };
-    std::vector<Step> steps;
-    steps.push_back({ms, "", append("DFUAPP started\r\nDevice found: 0471:DF55\r\n")});
-    if (box_.Mode() != BoxMode::Bootloader) {
-        steps.push_back({ms, "", append("An error has occurred.\r\n")});
-        return steps;
-    }
+    Script script;
+    script.goneEffect = append("An error has occurred.\r\n");
+    std::vector<Step>& steps = script.steps;
+    steps.push_back(
+        {ms, "", append("DFUAPP started\r\nDevice found: 0471:DF55\r\n"), false, BoxUse::Opens});
     const int blocks = settings_.dfuAppBlocks;
     const bool fails = settings_.dfuApp == DfuAppBehaviour::Fails;
     for (int i = 0; i < (fails ? blocks / 2 : blocks); ++i) {
         steps.push_back({ms, "",
                          append("Device has received a block and is waiting for the host to "
-                                "solicit the status via DFU_GETSTATUS\r\n")});
+                                "solicit the status via DFU_GETSTATUS\r\n"),
+                         false, BoxUse::Holds});
     }
     if (fails) {
         steps.push_back({ms, "", append("An error has occurred.\r\n")});
-        return steps;
+        return script;
     }
     steps.push_back({ms, "",
                      [this, write = append("Device Reset after Download successful\r\n"),
                       version = NewVersion()] {
                          write();
                          box_.CompleteArmDownload(version);
-                     }});
-    return steps;
+                     },
+                     false, BoxUse::Holds});
+    return script;
 }
 
-std::vector<EmulatedProcessService::Step> EmulatedProcessService::StaplScript(
-    const StartRequest& request) {
+EmulatedProcessService::Script EmulatedProcessService::StaplScript(const StartRequest& request) {
     const std::int64_t ms = settings_.stepMs;
-    std::vector<Step> steps;
+    Script script;
+    script.device = BoxMode::FpgaProgrammer;
+    // The player loses its JTAG chain with the programmer.
+    script.goneOutput = "Error: the JTAG chain is gone\nExit code = 1... Checking chain failure\n";
+    std::vector<Step>& steps = script.steps;
     steps.push_back({ms, "STAPL Player Version 2.2\nCopyright (C) 1997-2012\n", nullptr});
     const bool programmer = box_.Mode() == BoxMode::FpgaProgrammer;
     if (Has(request.arguments, "-aDEVICE_INFO")) {
@@ -407,9 +560,11 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::StaplScript(
             if (b == StaplBehaviour::BlankLineFirst) {
                 steps.front().output += "\n" + lines[0] + lines[1] + lines[2];
                 steps.front().exits = true;
+                steps.front().box = BoxUse::Opens;
             } else {
+                BoxUse use = BoxUse::Opens;
                 for (const std::string& line : lines) {
-                    steps.push_back({ms, line, nullptr});
+                    steps.push_back({ms, line, nullptr, false, std::exchange(use, BoxUse::Holds)});
                 }
             }
         } else {
@@ -418,42 +573,54 @@ std::vector<EmulatedProcessService::Step> EmulatedProcessService::StaplScript(
                              "Unrecognized device\n\n",
                              nullptr});
         }
-        return steps;
+        return script;
     }
     const bool erase = Has(request.arguments, "-aERASE");
     const std::string action = erase ? "ERASE" : "PROGRAM";
+    const BoxUse first = programmer ? BoxUse::Opens : BoxUse::None;
+    const BoxUse later = programmer ? BoxUse::Holds : BoxUse::None;
     for (int i = 1; i <= settings_.staplPercentLines; ++i) {
         steps.push_back({ms,
                          "Action " + action + ": PERCENT_DONE = " +
                              std::to_string(100 * i / settings_.staplPercentLines) + "\n",
-                         nullptr});
+                         nullptr, false, i == 1 ? first : later});
     }
     if (!programmer || settings_.stapl == StaplBehaviour::Fails) {
         steps.push_back({ms, "Exit code = 10... Failure\n", nullptr});
-        return steps;
+        return script;
     }
     if (settings_.stapl == StaplBehaviour::FailsSilently) {
-        return steps;
+        return script;
     }
     if (erase) {
         steps.push_back({ms, "Completed erase\nExit code = 0... Success\n",
-                         [this] { box_.SetFpgaChecksum(0); }});
+                         [this] { box_.SetFpgaChecksum(0); }, false, BoxUse::Holds});
     } else {
-        steps.push_back(
-            {ms,
-             "Verifying FPGA Array\nVerifying FPGA Array -- pass\nExit code = 0... "
-             "Success\n",
-             [this, sum = settings_.programmedChecksum] { box_.SetFpgaChecksum(sum); }});
+        steps.push_back({ms,
+                         "Verifying FPGA Array\nVerifying FPGA Array -- pass\nExit code = 0... "
+                         "Success\n",
+                         [this, sum = settings_.programmedChecksum] { box_.SetFpgaChecksum(sum); },
+                         false, BoxUse::Holds});
     }
-    return steps;
+    return script;
 }
 
-std::vector<EmulatedProcessService::Step> EmulatedProcessService::InstallerScript(
-    const StartRequest& request) {
-    // The installer puts the folder's driver on the bootloader: the package's libusbK driver or
-    // the NXP one.
-    const bool libusbk = request.program.rfind(PackageFiles::kDriverFolderLibusbk, 0) == 0;
-    return {{settings_.installerMs, "", [this, libusbk] { box_.SetDriverState(libusbk ? 3 : 2); }}};
+EmulatedProcessService::Script EmulatedProcessService::OwnOutputScript(
+    const StartRequest& request, const std::vector<std::string>& pieces) {
+    Script script;
+    const bool dfuApp = request.program == PackageFiles::kDfuApp;
+    const std::string log = ZELKUtil::Files::Join(packageFolder_, PackageFiles::kDfuAppLog);
+    for (const std::string& piece : pieces) {
+        if (dfuApp) {
+            script.steps.push_back({settings_.stepMs, "", [log, piece] {
+                                        std::ofstream out(log, std::ios::app | std::ios::binary);
+                                        out << piece;
+                                    }});
+        } else {
+            script.steps.push_back({settings_.stepMs, piece, nullptr});
+        }
+    }
+    return script;
 }
 
 }  // namespace ZELKSim

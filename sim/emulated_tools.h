@@ -55,6 +55,12 @@ struct ToolSettings {
     // How long a tool runs, per step of its output.
     std::int64_t stepMs = 100;
     std::int64_t installerMs = 1500;
+    // When not empty, the download tools and the player's erase and programming runs print these
+    // pieces, one per step, in place of their own output (DFUAPP into its log), and leave the box
+    // alone: a tool whose output is whatever a test or a fuzzer makes it.
+    std::vector<std::string> ownOutput;
+    // The same for the player's identification runs.
+    std::vector<std::string> ownIdentification;
 };
 
 // One start of a tool, as the service saw it.
@@ -78,6 +84,8 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
 
     ToolSettings& Settings() { return settings_; }
     std::vector<ToolStart> Starts() const;
+    // Starts the list of tool starts afresh (a long run keeps it from growing without end).
+    void ForgetStarts();
 
     std::unique_ptr<ZELKUtil::ChildProcess> Start(const ZELKUtil::StartRequest& request,
                                                   std::string* error) override;
@@ -86,12 +94,16 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
 
   private:
     struct Step;
-    std::vector<Step> Script(const ZELKUtil::StartRequest& request);
-    std::vector<Step> DfuUtilScript();
-    std::vector<Step> DfuAppScript();
-    std::vector<Step> StaplScript(const ZELKUtil::StartRequest& request);
-    std::vector<Step> InstallerScript(const ZELKUtil::StartRequest& request);
+    struct Script;
+    Script ScriptFor(const ZELKUtil::StartRequest& request);
+    Script DfuUtilScript();
+    Script DfuAppScript();
+    Script StaplScript(const ZELKUtil::StartRequest& request);
+    Script OwnOutputScript(const ZELKUtil::StartRequest& request,
+                           const std::vector<std::string>& pieces);
     std::string NewVersion() const;
+    // Drops the children that have ended and been read to their end.
+    void ForgetEndedChildren();
 
     Timeline& timeline_;
     EmulatedBox& box_;

@@ -16,6 +16,9 @@ using ZELKUtil::UpgradeController;
 
 void RecordingClock::SleepMs(std::int64_t ms) {
     sleeps.push_back(ms);
+    if (onSleep) {
+        onSleep(ms);
+    }
     if (onWait && ms != UpgradeController::kChildPollMs && ms != UpgradeController::kOutputPollMs) {
         onWait(ms);
     }

@@ -32,6 +32,9 @@ class RecordingClock final : public ZELKUtil::Clock {
     std::function<void(std::int64_t ms)> onWait;
     // Runs at the end of every sleep (as the window's event loop runs during a wait).
     std::function<void()> afterWait;
+    // Told of every sleep, the short slices too, as it begins: each is a turn of the window's
+    // event loop in the product.
+    std::function<void(std::int64_t ms)> onSleep;
     std::vector<std::int64_t> sleeps;
 
   private:

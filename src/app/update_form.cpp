@@ -8,7 +8,6 @@
 #include <QSignalBlocker>
 #include <QTextCursor>
 
-#include "app/log_lines.h"
 
 namespace ZELKUtil {
 namespace {
@@ -232,7 +231,7 @@ bool UpdateForm::eventFilter(QObject* watched, QEvent* event) {
 void UpdateForm::AppendText(const std::string& text) {
     log_ += text;
     // The document knows paragraphs, not line ends.
-    const std::string shown = LogLines(text, pendingCr_, "\n");
+    const std::string shown = logLines_.Shown(text, "\n");
     TextOutput->moveCursor(QTextCursor::End);
     TextOutput->insertPlainText(QString::fromStdString(shown));
     TextOutput->moveCursor(QTextCursor::End);
@@ -241,12 +240,18 @@ void UpdateForm::AppendText(const std::string& text) {
 
 void UpdateForm::Clear() {
     log_.clear();
-    pendingCr_ = false;
+    logLines_.Reset();
     TextOutput->clear();
 }
 
 void UpdateForm::Refresh() {
+    // A tool may give many lines in a moment; painting more often than the screen shows them
+    // would only slow the reading. The event loop's next turn paints whatever is left.
+    if (lastRepaint_.isValid() && lastRepaint_.elapsed() < kRepaintIntervalMs) {
+        return;
+    }
     TextOutput->viewport()->repaint();
+    lastRepaint_.start();
 }
 
 int UpdateForm::LogHeight() const {

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include <optional>
 
 #include "app/form_layout.h"
+#include "app/log_lines.h"
 #include "controller/view.h"
 
 namespace ZELKUtil {
@@ -101,7 +103,9 @@ class UpdateForm final : public QWidget, public View {
     std::function<void()> comboHandler_;
     std::map<QWidget*, Placement> placements_;
     std::string log_;
-    bool pendingCr_ = false;
+    LogLines logLines_;
+    static constexpr qint64 kRepaintIntervalMs = 15;
+    QElapsedTimer lastRepaint_;
     bool layingOut_ = false;
 
     QLabel* DeviceLabel = nullptr;

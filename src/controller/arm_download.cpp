@@ -15,6 +15,11 @@ namespace {
 using OperatorTexts::kDownloadFailed;
 using OperatorTexts::kPackageError;
 constexpr const char* kOpeningDevice = "Opening DFU capable USB device...";
+// A run makes at most three passes, also when a pass that finished still ends on the opening line.
+constexpr int kMaxArmPasses = 3;
+// What a line costs to handle beyond its characters, in the count of output between two turns of
+// the event loop: many short lines keep the window's thread as busy as a few long ones.
+constexpr std::size_t kLineCost = 64;
 
 }  // namespace
 
@@ -33,21 +38,52 @@ struct UpgradeController::ArmPass {
     bool bannerOnly = true;
 };
 
-void UpgradeController::WaitForOutput(ChildProcess& tool) {
-    // Waiting in slices on the clock keeps the window painting meanwhile.
-    while (!tool.OutputReady()) {
+void UpgradeController::NoteOutput(std::size_t cost) {
+    outputSinceTurn_ += cost;
+}
+
+void UpgradeController::TurnIfDue() {
+    // However fast a tool prints, the window's thread gives the event loop a turn after each
+    // kOutputTurnBytes of it.
+    if (outputSinceTurn_ >= kOutputTurnBytes) {
         Wait(kOutputPollMs);
+        outputSinceTurn_ = 0;
+    }
+}
+
+void UpgradeController::WaitForOutput(ChildProcess& tool, bool line) {
+    TurnIfDue();
+    // Waiting in slices on the clock keeps the window painting meanwhile; nothing is read before
+    // a whole line (or character) is there, so the read that follows never blocks.
+    while (!(line ? tool.LineReady() : tool.OutputReady())) {
+        Wait(kOutputPollMs);
+        outputSinceTurn_ = 0;
     }
 }
 
 std::optional<std::string> UpgradeController::ReadToolLine(ChildProcess& tool) {
-    WaitForOutput(tool);
-    return tool.ReadLine();
+    WaitForOutput(tool, true);
+    std::optional<std::string> line = tool.ReadLine();
+    NoteOutput(kLineCost + (line ? line->size() : 0));
+    return line;
 }
 
-int UpgradeController::ReadToolChar(ChildProcess& tool) {
-    WaitForOutput(tool);
+int UpgradeController::ReadToolChar(ChildProcess& tool, std::string& shown) {
+    if (outputSinceTurn_ >= kOutputTurnBytes || !tool.OutputReady()) {
+        // What is gathered for the log goes there before the window gets its turn.
+        ShowGathered(shown);
+        WaitForOutput(tool, false);
+    }
+    NoteOutput(1);
     return tool.ReadChar();
+}
+
+void UpgradeController::ShowGathered(std::string& shown) {
+    if (!shown.empty()) {
+        view_.AppendText(shown);
+        view_.Refresh();
+        shown.clear();
+    }
 }
 
 bool UpgradeController::RunArmDownload() {
@@ -65,7 +101,7 @@ bool UpgradeController::RunArmDownload() {
         ++state_.autoDownloads;
     }
     int retry = 0;
-    for (;;) {
+    for (int passes = 1;; ++passes) {
         const bool dfuUtil = state_.useDfuUtil != 0;
         StartRequest request;
         std::string argumentText;
@@ -108,6 +144,7 @@ bool UpgradeController::RunArmDownload() {
         std::optional<std::string> current;
         std::optional<std::string> last;
         for (;;) {
+            TurnIfDue();
             if (current) {
                 if (dfuUtil) {
                     HandleDfuUtilLine(pass, current, retry);
@@ -137,6 +174,7 @@ bool UpgradeController::RunArmDownload() {
                 if (!pass.failure.empty()) {
                     return ArmPassFailed(pass.failure);
                 }
+                NoteOutput(current ? kLineCost + current->size() : 0);
             }
             if (!current && exited) {
                 break;
@@ -144,6 +182,7 @@ bool UpgradeController::RunArmDownload() {
             if (!current) {
                 // Nothing new in the log yet: look again shortly instead of spinning a core.
                 Wait(kOutputPollMs);
+                outputSinceTurn_ = 0;
             }
         }
 
@@ -171,7 +210,7 @@ bool UpgradeController::RunArmDownload() {
             return true;
         }
         --retry;
-        if (retry <= 1) {
+        if (retry <= 1 || passes >= kMaxArmPasses) {
             view_.AppendText(kPackageError);
             return true;
         }
@@ -218,9 +257,11 @@ void UpgradeController::HandleDfuUtilLine(ArmPass& pass, std::optional<std::stri
     bool echo = true;
     bool first = true;
     // The bar is read to its "]" or the end of the output, also when the tool has exited by then:
-    // what it wrote before its exit is still to be shown.
+    // what it wrote before its exit is still to be shown. Its marks go to the log in pieces, each
+    // before the window gets a turn, however long the bar.
+    std::string shown;
     for (;;) {
-        const int c = ReadToolChar(*pass.tool);
+        const int c = ReadToolChar(*pass.tool, shown);
         if (c < 0) {
             break;
         }
@@ -233,16 +274,17 @@ void UpgradeController::HandleDfuUtilLine(ArmPass& pass, std::optional<std::stri
         first = false;
         if (c == '#') {
             if (echo) {
-                view_.AppendText("#");
+                shown += '#';
             }
             echo = !echo;
         } else {
-            view_.AppendText(std::string(1, static_cast<char>(c)));
+            shown += static_cast<char>(c);
         }
         if (c == ']') {
             break;
         }
     }
+    ShowGathered(shown);
     std::optional<std::string> rest = ReadToolLine(*pass.tool);
     if (!rest) {
         pass.failure = "the download tool's output ended in its progress line";

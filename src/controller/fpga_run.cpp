@@ -159,7 +159,7 @@ void UpgradeController::StartFpgaProgramming() {
     }
     std::shared_ptr<StaplHandover> handover = state_.stapl;
     state_.STAPL_Player->DeliverLines(
-        [handover](const std::string& line) { STAPLPlayerOutputHandler(*handover, line); },
+        [handover](const std::string& line) { return STAPLPlayerOutputHandler(*handover, line); },
         [handover] {
             const std::lock_guard<std::mutex> lock(handover->lock);
             handover->outputEnded = true;
@@ -167,11 +167,18 @@ void UpgradeController::StartFpgaProgramming() {
     state_.currently_programming_fpga = 1;
 }
 
-void UpgradeController::STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line) {
+bool UpgradeController::STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line) {
     if (line.empty()) {
-        return;
+        return true;
     }
     const std::lock_guard<std::mutex> lock(handover.lock);
+    if (handover.abandoned) {
+        return true;
+    }
+    // Memory stays bounded however fast the player prints: the reader waits for the next poll.
+    if (handover.STAPL_Player_Output.size() >= kMaxPendingProgress) {
+        return false;
+    }
     if (line.find("PERCENT_DONE") != std::string::npos) {
         handover.STAPL_Player_Output += "#";
     }
@@ -189,6 +196,7 @@ void UpgradeController::STAPLPlayerOutputHandler(StaplHandover& handover, const 
         handover.error = line;
     }
     handover.prevStaplLine = line;
+    return true;
 }
 
 bool UpgradeController::FpgaPollStep() {

@@ -303,9 +303,7 @@ void UpgradeController::Countdown() {
     --state_.startCountDown;
     view_.AppendText(std::to_string(state_.startCountDown) + "..");
     if (state_.startCountDown == 0) {
-        // A package without ARM images starts what it can program: its FPGA.
-        const bool fpgaOnly = state_.armImagePresent == 0 && state_.fpgaImagePresent > 0;
-        view_.SetChecked(fpgaOnly ? Control::CheckProgramFPGA : Control::CheckProgramArm, true);
+        view_.SetChecked(AutomaticRunBox(), true);
     }
 }
 
@@ -363,12 +361,38 @@ void UpgradeController::NoteBootloaderFound(bool found) {
     if (found && !state_.bootloaderVisit) {
         state_.programmerTries = 0;
         state_.installerStartFailed = false;
+        ResumeInBootloader();
     }
     if (found) {
         // "Boot" has been carried out; left set, it would send the box back here once upgraded.
         state_.force_bootloader = 0;
     }
     state_.bootloaderVisit = found;
+}
+
+void UpgradeController::ResumeInBootloader() {
+    // A box that comes back in its bootloader by itself (its download was interrupted, or it was
+    // unplugged during the countdown or its restart) has nothing ticked in automatic mode and no
+    // control to go on with: it gets what the countdown would have ticked, once per visit.
+    const bool ticked =
+        view_.Checked(Control::CheckProgramArm) || view_.Checked(Control::CheckProgramFPGA);
+    if (state_.upgradeMode != auto_upgrade || ticked || state_.force_bootloader != 0 ||
+        PackageWithoutImages() ||
+        PackageVersionLine(view_.Text(Control::TextUpgradeVersion)).empty()) {
+        return;
+    }
+    // Its download counts toward the bound like any other automatic one.
+    if (state_.autoDownloads >= kMaxAutoDownloads) {
+        PackageError();
+        return;
+    }
+    view_.SetChecked(AutomaticRunBox(), true);
+}
+
+Control UpgradeController::AutomaticRunBox() const {
+    // A package without ARM images starts what it can program: its FPGA.
+    const bool fpgaOnly = state_.armImagePresent == 0 && state_.fpgaImagePresent > 0;
+    return fpgaOnly ? Control::CheckProgramFPGA : Control::CheckProgramArm;
 }
 
 void UpgradeController::InstallWrongDrivers() {

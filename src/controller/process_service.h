@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/line_buffer.h"
 
 namespace ZELKUtil {
 
@@ -28,21 +31,35 @@ struct StartRequest {
 
 // A started child. Dropping the object neither stops the child nor waits for it: children outlive
 // the utility.
+//
+// Output is read in lines (a line ends at CR, LF or CR LF and comes without its end; a line
+// longer than kMaxLinePiece comes in pieces of that length) or in single characters, from one
+// stream. LineReady and OutputReady never block: they take, without waiting, what the child has
+// written so far, and hold no more of it than one piece needs, whatever the child prints. A caller
+// that must not block (the window's thread) asks them first and waits in slices meanwhile.
 class ChildProcess {
   public:
+    static constexpr std::size_t kMaxLinePiece = LineBuffer::kMaxPiece;
+
     virtual ~ChildProcess() = default;
-    // The next line of the captured output without its end (CR, LF or CR LF); blocks; nullopt at
+    // The next line of the captured output without its end; blocks until LineReady; nullopt at
     // the end of output.
     virtual std::optional<std::string> ReadLine() = 0;
-    // The next single character of the captured output; -1 at the end of output.
+    // The next single character of the captured output; blocks until OutputReady; -1 at the end
+    // of output.
     virtual int ReadChar() = 0;
-    // Hands each further line to onLine on a reader thread, then calls onEnd there once the output
-    // has ended. Call at most once, instead of ReadLine/ReadChar.
-    virtual void DeliverLines(std::function<void(const std::string&)> onLine,
-                              std::function<void()> onEnd) = 0;
-    // Whether ReadLine or ReadChar would answer at once: output is waiting or has ended. Lets a
-    // caller wait in slices that keep the window alive instead of blocking in a read.
+    // Whether ReadLine would answer at once: a whole line (or piece) is there, or the output has
+    // ended.
+    virtual bool LineReady() = 0;
+    // Whether ReadChar would answer at once: a character is there, or the output has ended.
     virtual bool OutputReady() = 0;
+    // Offers each further line to onLine on a reader thread, then calls onEnd there once the
+    // output has ended and every line has been taken. onLine returns false when it cannot take the
+    // line yet: the same line is offered again a little later, and meanwhile nothing more is read
+    // from the child (which then waits when it writes more than a pipe holds). Call at most once,
+    // instead of ReadLine/ReadChar.
+    virtual void DeliverLines(std::function<bool(const std::string&)> onLine,
+                              std::function<void()> onEnd) = 0;
     // Answers at once.
     virtual bool HasExited() = 0;
     // Blocks without a time limit.

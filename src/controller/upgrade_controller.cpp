@@ -18,6 +18,12 @@ UpgradeController::UpgradeController(ControllerSeams seams)
     view_.SetComboSelectionHandler([this] { ComboZelkType_SelectedIndexChanged(); });
 }
 
+UpgradeController::~UpgradeController() {
+    // A player that outlives the window still has its output read to the end, without keeping it.
+    const std::lock_guard<std::mutex> lock(state_.stapl->lock);
+    state_.stapl->abandoned = true;
+}
+
 std::string UpgradeController::PackagePath(const std::string& relative) const {
     return Files::Join(packageFolder_, relative);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@ struct ControllerSeams {
 class UpgradeController {
   public:
     explicit UpgradeController(ControllerSeams seams);
+    ~UpgradeController();
     UpgradeController(const UpgradeController&) = delete;
     UpgradeController& operator=(const UpgradeController&) = delete;
 
@@ -75,6 +77,11 @@ class UpgradeController {
     // alive.
     static constexpr std::int64_t kChildPollMs = 50;
     static constexpr std::int64_t kOutputPollMs = 10;
+    // The most of a tool's output the window's thread takes before the event loop gets a turn.
+    static constexpr std::size_t kOutputTurnBytes = std::size_t{64} * 1024;
+    // The most progress text of the FPGA run that waits for the next poll; its reader holds
+    // further lines (and so the player) meanwhile.
+    static constexpr std::size_t kMaxPendingProgress = std::size_t{64} * 1024;
 
     // Automatic downloads after which a box that comes back without the package's version is not
     // counted down again: the first may have failed and the operator re-plugged, the second shows
@@ -83,8 +90,10 @@ class UpgradeController {
     // Programmer firmware downloads in one bootloader visit before giving up.
     static constexpr std::int32_t kMaxProgrammerTries = 3;
 
-    // Handles one line of the FPGA tool's background run, on the output-reading thread.
-    static void STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line);
+    // Handles one line of the FPGA tool's background run, on the output-reading thread. False
+    // when the line cannot be taken yet: the polls have not taken the progress text gathered so
+    // far.
+    static bool STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line);
 
   private:
     // Holds one flag at 1 for its lifetime: the poll's checking_currently, or the mark of an
@@ -124,6 +133,10 @@ class UpgradeController {
     bool DispatchInBootloader();
     // Where the last probe found the box, for the per-visit bounds.
     void NoteBootloaderFound(bool found);
+    // At the start of a bootloader visit in automatic mode: ticks what the countdown would.
+    void ResumeInBootloader();
+    // The check box that an automatic run ticks.
+    Control AutomaticRunBox() const;
     // Keeps why the box's HID interface could not be opened just now.
     void NoteOpenFailures();
     // A poll that found the box in no mode: if it is there but this user may not open it, says
@@ -149,9 +162,15 @@ class UpgradeController {
 
     // The ARM download's pieces.
     struct ArmPass;
-    void WaitForOutput(ChildProcess& tool);
+    // Reading a tool's output on the window's thread: only what is there, never blocking, with a
+    // turn of the event loop at least every kOutputTurnBytes.
+    void NoteOutput(std::size_t cost);
+    void TurnIfDue();
+    void WaitForOutput(ChildProcess& tool, bool line);
     std::optional<std::string> ReadToolLine(ChildProcess& tool);
-    int ReadToolChar(ChildProcess& tool);
+    // Before it waits, it appends the characters gathered in `shown` to the log.
+    int ReadToolChar(ChildProcess& tool, std::string& shown);
+    void ShowGathered(std::string& shown);
     bool ArmPassFailed(const std::string& description);
     void HandleDfuUtilLine(ArmPass& pass, std::optional<std::string>& line, int& retry);
     void HandleDfuAppLine(const std::string& line);
@@ -168,6 +187,8 @@ class UpgradeController {
     UpgradeState state_;
     std::int32_t exchangeUnderway_ = 0;
     bool deviceChangePending_ = false;
+    // Tool output taken since the event loop last had a turn.
+    std::size_t outputSinceTurn_ = 0;
     std::vector<HidOpenFailure> openFailures_;  // of this poll's opens of the box
     std::string reportedFailures_;              // the reasons service mode was last told
     bool accessNoticeShown_ = false;            // for the box that is plugged in now

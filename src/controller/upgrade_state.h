@@ -30,6 +30,8 @@ struct StaplHandover {
     std::string prevStaplLine;
     // The reader has seen the end of the tool's output: every line has been handled.
     bool outputEnded = false;
+    // Nobody takes the progress text any more (the window has closed): the reader drops it.
+    bool abandoned = false;
 };
 
 // Everything an upgrade carries from one poll to the next. One instance lives as long as the

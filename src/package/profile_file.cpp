@@ -17,7 +17,11 @@ ProfileFileResult ReadProfileFile(const std::string& path) {
         result.error = "Could not open '" + path + "': " + reason;
         return result;
     }
-    const std::string& content = *bytes;
+    return ParseProfileFile(*bytes, path);
+}
+
+ProfileFileResult ParseProfileFile(const std::string& content, const std::string& path) {
+    ProfileFileResult result;
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed = doc.load_buffer(content.data(), content.size());
     if (!parsed) {

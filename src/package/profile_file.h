@@ -16,5 +16,7 @@ struct ProfileFileResult {
 // Reads the profile file: every element named "detail" (case as written) at any depth, in document
 // order, each turned into a profile whatever its Read returned.
 ProfileFileResult ReadProfileFile(const std::string& path);
+// The same for the file's content; the path only names it in messages.
+ProfileFileResult ParseProfileFile(const std::string& content, const std::string& path);
 
 }  // namespace ZELKUtil

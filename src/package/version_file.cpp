@@ -35,7 +35,10 @@ std::optional<std::string> ReadFirstLine(const std::string& path) {
     if (!head) {
         return std::nullopt;
     }
-    std::string& bytes = *head;
+    return FirstLineOf(std::move(*head));
+}
+
+std::string FirstLineOf(std::string bytes) {
     std::string text;
     if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
         text = Utf16ToUtf8(bytes, 2, false);

@@ -9,5 +9,7 @@ namespace ZELKUtil {
 // says UTF-16 (either order); a UTF-8 byte-order mark is dropped. nullopt when the file cannot be
 // opened or read.
 std::optional<std::string> ReadFirstLine(const std::string& path);
+// The same for the file's first bytes.
+std::string FirstLineOf(std::string bytes);
 
 }  // namespace ZELKUtil

@@ -11,22 +11,37 @@
 namespace ZELKUtil::Files {
 namespace {
 
-// Opens a regular file (or anything else but a folder) for reading; -1 with errno set otherwise.
+// The errno for something that is not a regular file: a folder, a FIFO, a device, a socket. None
+// of them is a package file, and reading one could wait for ever or never end.
+int NotAFile(mode_t mode) {
+    return S_ISDIR(mode) ? EISDIR : EINVAL;
+}
+
+// Opens a regular file for reading; -1 with errno set otherwise. Anything else is looked at
+// before it is opened (opening a device may do something) and again after (it may have been
+// replaced meanwhile).
 int OpenReadable(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = NotAFile(st.st_mode);
+        return -1;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         return -1;
     }
-    struct stat st {};
+    int err = 0;
     if (::fstat(fd, &st) != 0) {
-        const int err = errno;
+        err = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        err = NotAFile(st.st_mode);
+    }
+    if (err != 0) {
         ::close(fd);
         errno = err;
-        return -1;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
         return -1;
     }
     return fd;
@@ -65,11 +80,6 @@ std::optional<std::string> ReadHead(const std::string& path, std::size_t maxByte
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
-            }
-            // A FIFO or device opened non-blocking with nothing to give is an empty read, not a
-            // hang.
-            if (errno == EAGAIN) {
-                break;
             }
             const int err = errno;
             ::close(fd);

@@ -6,8 +6,9 @@
 
 namespace ZELKUtil::Files {
 
-// Whether the file can be opened for reading. A folder is not a file that can be read, as on the
-// platform the package format comes from, even though POSIX lets a folder be opened.
+// Whether the file can be opened for reading. Only a regular file (or a link to one) can: a folder
+// is not a file that can be read, as on the platform the package format comes from, and a FIFO or
+// a device is no package file either (it could give nothing, or never end).
 bool CanOpenForReading(const std::string& path);
 
 // Whether anything (file or folder) exists under the name.

@@ -30,8 +30,9 @@ bool LogFollower::Start(const std::string& path, std::string* error) {
 }
 
 bool LogFollower::Fill(std::string* error) {
-    char chunk[4096];
-    for (;;) {
+    // Only as much as the next line needs: a log of any size is held a piece at a time.
+    char chunk[16 * 1024];
+    while (!lines_.HasLine()) {
         const ssize_t n = ::read(fd_, chunk, sizeof chunk);
         if (n > 0) {
             lines_.Append(std::string_view(chunk, static_cast<std::size_t>(n)));
@@ -46,6 +47,7 @@ bool LogFollower::Fill(std::string* error) {
         *error = std::strerror(errno);
         return false;
     }
+    return true;
 }
 
 std::optional<std::string> LogFollower::NextLine(bool rest, std::string* error) {

@@ -1,69 +1,51 @@
 #include "platform/output_stream.h"
 
-#include <utility>
+#include <string_view>
 
 namespace ZELKUtil {
 
+bool OutputStream::LineReady() {
+    Pull(true);
+    return ended_ || lines_.HasLine();
+}
+
+bool OutputStream::CharReady() {
+    Pull(false);
+    return ended_ || lines_.HasText();
+}
+
 std::optional<std::string> OutputStream::ReadLine() {
-    std::string line;
-    bool started = false;
-    for (;;) {
-        if (next_ == buffer_.size() && !Fill()) {
-            if (started) {
-                return line;
-            }
-            return std::nullopt;
-        }
-        if (std::exchange(afterCr_, AfterCr::Nothing) != AfterCr::Nothing &&
-            buffer_[next_] == '\n') {
-            ++next_;
-            continue;
-        }
-        const std::size_t end = buffer_.find_first_of("\r\n", next_);
-        if (end == std::string::npos) {
-            line.append(buffer_, next_, std::string::npos);
-            next_ = buffer_.size();
-            started = true;
-            continue;
-        }
-        line.append(buffer_, next_, end - next_);
-        afterCr_ = buffer_[end] == '\r' ? AfterCr::LineEnded : AfterCr::Nothing;
-        next_ = end + 1;
-        return line;
+    while (!LineReady()) {
+        Await();
     }
+    return lines_.TakeLine(ended_);
 }
 
 int OutputStream::ReadChar() {
-    for (;;) {
-        if (next_ == buffer_.size() && !Fill()) {
-            return -1;
+    while (!CharReady()) {
+        Await();
+    }
+    return lines_.TakeChar();
+}
+
+void OutputStream::Pull(bool forLine) {
+    char chunk[16 * 1024];
+    while (!ended_ && !(forLine ? lines_.HasLine() : lines_.HasText())) {
+        const std::optional<std::size_t> n = pipe_.readNow(chunk, sizeof chunk);
+        if (!n) {
+            ended_ = true;
+        } else if (*n == 0) {
+            return;
+        } else {
+            lines_.Append(std::string_view(chunk, *n));
         }
-        const char c = buffer_[next_++];
-        const AfterCr before = std::exchange(afterCr_, AfterCr::Nothing);
-        if (c == '\n' && before == AfterCr::LineEnded) {
-            continue;
-        }
-        if (c == '\r') {
-            afterCr_ = AfterCr::CharGiven;
-        }
-        return static_cast<unsigned char>(c);
     }
 }
 
-bool OutputStream::Fill() {
-    if (ended_) {
-        return false;
+void OutputStream::Await() {
+    if (!ended_ && !pipe_.await()) {
+        ended_ = true;
     }
-    buffer_.resize(4096);
-    next_ = 0;
-    const std::size_t n = reader_(buffer_.data(), buffer_.size());
-    if (n > 0) {
-        buffer_.resize(n);
-        return true;
-    }
-    buffer_.clear();
-    ended_ = true;
-    return false;
 }
 
 }  // namespace ZELKUtil

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -78,41 +79,55 @@ int MakePipe(UniqueFd* readEnd, UniqueFd* writeEnd) {
     return 0;
 }
 
-// The captured standard output of a child: the pipe's read end and the stream over it.
+// The captured standard output of a child: the pipe's read end, non-blocking, and the stream over
+// it. The pipe is read only after poll() says that it has something.
 class OutputPipe {
   public:
     explicit OutputPipe(int fd)
-        : fd_(fd), stream_([this](char* buffer, std::size_t size) {
-              for (;;) {
-                  const ssize_t n = ::read(fd_.Get(), buffer, size);
-                  if (n < 0 && errno == EINTR) {
-                      continue;
-                  }
-                  return n > 0 ? static_cast<std::size_t>(n) : std::size_t{0};
-              }
-          }) {}
-
-    std::optional<std::string> ReadLine() { return stream_.ReadLine(); }
-    int ReadChar() { return stream_.ReadChar(); }
-
-    // Whether a read would answer without waiting: something is buffered, the output has ended,
-    // or the pipe has data or has been closed.
-    bool Ready() {
-        if (stream_.Buffered()) {
-            return true;
-        }
-        pollfd p{fd_.Get(), POLLIN, 0};
-        for (;;) {
-            const int n = ::poll(&p, 1, 0);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            // A failing poll counts as ready: the read then sees the failure as the end.
-            return n != 0;
+        : fd_(fd), stream_({[this](char* buffer, std::size_t size) { return ReadNow(buffer, size); },
+                           [this] { return AwaitInput(); }}) {
+        const int flags = ::fcntl(fd_.Get(), F_GETFL);
+        // Without O_NONBLOCK a read still never blocks: it follows a poll() that found data.
+        if (flags >= 0) {
+            (void)::fcntl(fd_.Get(), F_SETFL, flags | O_NONBLOCK);
         }
     }
 
+    std::optional<std::string> ReadLine() { return stream_.ReadLine(); }
+    int ReadChar() { return stream_.ReadChar(); }
+    bool LineReady() { return stream_.LineReady(); }
+    bool CharReady() { return stream_.CharReady(); }
+
   private:
+    std::optional<std::size_t> ReadNow(char* buffer, std::size_t size) {
+        for (;;) {
+            pollfd p{fd_.Get(), POLLIN, 0};
+            const int ready = ::poll(&p, 1, 0);
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready == 0) {
+                return std::size_t{0};
+            }
+            const ssize_t n = ready < 0 ? -1 : ::read(fd_.Get(), buffer, size);
+            if (n > 0) {
+                return static_cast<std::size_t>(n);
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0 && errno == EAGAIN) {
+                return std::size_t{0};
+            }
+            return std::nullopt;
+        }
+    }
+    // Blocks until the pipe has something or has closed (only a reader thread does this).
+    bool AwaitInput() {
+        pollfd p{fd_.Get(), POLLIN, 0};
+        return ::poll(&p, 1, -1) >= 0 || errno == EINTR;
+    }
+
     UniqueFd fd_;
     OutputStream stream_;
 };
@@ -184,8 +199,10 @@ class PosixChildProcess final : public ChildProcess {
         return output_ ? output_->ReadLine() : std::nullopt;
     }
     int ReadChar() override { return output_ ? output_->ReadChar() : -1; }
+    bool LineReady() override { return !output_ || output_->LineReady(); }
+    bool OutputReady() override { return !output_ || output_->CharReady(); }
 
-    void DeliverLines(std::function<void(const std::string&)> onLine,
+    void DeliverLines(std::function<bool(const std::string&)> onLine,
                       std::function<void()> onEnd) override {
         if (delivering_) {
             return;
@@ -195,7 +212,6 @@ class PosixChildProcess final : public ChildProcess {
         DeliverLinesOnThread(std::move(output_), std::move(onLine), std::move(onEnd));
     }
 
-    bool OutputReady() override { return !output_ || output_->Ready(); }
     bool HasExited() override { return exit_->HasExited(); }
     void WaitForExit() override { exit_->WaitForExit(); }
 

@@ -9,6 +9,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <algorithm>
+
+#include "support/watchdog.h"
 
 namespace ZELKUtil {
 namespace {
@@ -170,6 +174,24 @@ TEST(UpdateForm, LogAppendsExactlyAtTheEndAndCannotBeEdited) {
     }
     QApplication::processEvents();
     EXPECT_EQ(log->textCursor().position(), log->document()->characterCount() - 1);
+
+    // Marks that never end their line are shown in paragraphs of bounded length, whose layout
+    // does not cost more with every piece; the log's text stays exactly as appended.
+    form.Clear();
+    const std::string marks(std::size_t{64} * 1024, '#');
+    {
+        const Testing::Watchdog watchdog("appending 1 MiB of marks in 64 KiB pieces");
+        for (int i = 0; i < 16; ++i) {
+            form.AppendText(marks);
+            QApplication::processEvents();
+        }
+    }
+    EXPECT_EQ(form.LogText().size(), 16 * marks.size());
+    int longest = 0;
+    for (QTextBlock block = log->document()->begin(); block.isValid(); block = block.next()) {
+        longest = std::max(longest, block.length() - 1);
+    }
+    EXPECT_EQ(longest, static_cast<int>(LogLines::kMaxShownLine));
 
     form.Clear();
     EXPECT_EQ(log->toPlainText().toStdString(), "");

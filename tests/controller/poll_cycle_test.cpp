@@ -149,8 +149,16 @@ TEST(PollCycle, BootloaderCodes) {
         int code;
         const char* log;
         std::vector<std::int64_t> waits;
-        std::string installer;  // "" when none runs
+        std::string tool;  // "" when none runs
     };
+    // A box found in its bootloader with the right driver gets the download the countdown would
+    // have started.
+    const char* const dfuAppLog =
+        "\r\nZELK in programming mode\r\nDownloading ZELK Q750 Upgrade###"
+        "\r\nPerforming Upgrade...\r\n";
+    const std::string dfuUtilLog =
+        "\r\nZELK in programming mode\r\nDownloading ZELK Q750 Upgrade"
+        "\r\nStarting download: [#####]\r\nDone.\r\nPerforming Upgrade...\r\n";
     const Row rows[] = {
         {true, 0, "\r\nWaiting for Driver...", {3000}, ""},
         {false, 0, "\r\nWaiting for Driver...", {3000}, ""},
@@ -169,8 +177,8 @@ TEST(PollCycle, BootloaderCodes) {
          "\r\nIncorrect Drivers Loaded, installing new drivers...",
          {3000},
          Installer(PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverInstaller64)},
-        {false, 2, "\r\nZELK in programming mode", {}, ""},
-        {true, 3, "\r\nZELK in programming mode", {}, ""},
+        {false, 2, dfuAppLog, {}, PackageFiles::kDfuApp},
+        {true, 3, dfuUtilLog.c_str(), {}, PackageFiles::kDfuUtil},
         {false,
          3,
          "\r\nIncorrect Drivers Loaded, installing new drivers...",
@@ -188,9 +196,9 @@ TEST(PollCycle, BootloaderCodes) {
         EXPECT_EQ(rig.view.log, row.log);
         EXPECT_EQ(rig.controllerClock.Waits(), row.waits);
         const auto starts = rig.tools.Starts();
-        if (!row.installer.empty()) {
+        if (!row.tool.empty()) {
             ASSERT_EQ(starts.size(), 1U);
-            EXPECT_EQ(starts[0].program, row.installer);
+            EXPECT_EQ(starts[0].program, row.tool);
         } else {
             EXPECT_TRUE(starts.empty());
         }
@@ -214,9 +222,8 @@ TEST(PollCycle, BootloaderCodes) {
     late.box.Plug(ZELKSim::BoxMode::Bootloader);
     late.box.SetDriverState(0);
     late.clock.ScheduleAfter(1000, [&] { late.box.SetDriverState(3); });
-    late.view.SetChecked(Control::CheckProgramArm, false);
     late.Tick();
-    EXPECT_EQ(late.view.log, "\r\nZELK in programming mode");
+    EXPECT_EQ(late.view.log, dfuUtilLog);
 }
 
 TEST(PollCycle, AbsentBoxAndErrorState) {

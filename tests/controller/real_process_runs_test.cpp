@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "platform/posix_process_service.h"
 #include "support/controller_rig.h"
+#include "support/watchdog.h"
 
 namespace ZELKUtil {
 namespace {
@@ -17,14 +19,7 @@ TEST(FpgaHandover, SuccessLineJustBeforeTheExitIsNeverMissed) {
     Testing::ControllerRig rig;
     rig.pkg.Write("f.stp", "f");
     rig.Package("2.04", Testing::Detail("ZELK", "ZELK", "ZELK", "", "f.stp"), {"Tools/dfu-util"});
-    // The player identifies a blank A3P060 and programs it, its verdict being its last words.
-    rig.pkg.WriteProgram("Tools/STAPL Player",
-                         "#!/bin/sh\n"
-                         "case \"$*\" in\n"
-                         "  *DEVICE_INFO*) echo 'Export: key = \"IDCODE\", value = HEX 029121CF'\n"
-                         "                 echo 'CHECKSUM: FFFF' ;;\n"
-                         "  *) echo 'PERCENT_DONE = 50'; echo 'Verifying FPGA Array -- pass' ;;\n"
-                         "esac\n");
+    rig.pkg.WriteProgram("Tools/STAPL Player", Testing::StandInPlayerScript(1));
     PosixProcessService processes(rig.pkg.Root());
     rig.Start(&processes);
     rig.box.Plug(ZELKSim::BoxMode::FpgaProgrammer);
@@ -35,9 +30,15 @@ TEST(FpgaHandover, SuccessLineJustBeforeTheExitIsNeverMissed) {
         rig.view.SetChecked(Control::CheckProgramFPGA, true);
         rig.controller->CheckForZELK();
         ASSERT_EQ(rig.State().currently_programming_fpga, 1) << rig.view.log;
-        for (int poll = 0; poll < 100000 && rig.State().currently_programming_fpga != 0; ++poll) {
-            rig.controller->CheckForZELK();
+        // Waits on the event itself, however fast the build: the player's exit and the end of
+        // its output. Then one poll judges the run.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (bool ended = false; !ended && std::chrono::steady_clock::now() < deadline;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const std::lock_guard<std::mutex> lock(rig.State().stapl->lock);
+            ended = rig.State().stapl->outputEnded && rig.State().STAPL_Player->HasExited();
         }
+        rig.controller->CheckForZELK();
         ASSERT_EQ(rig.State().currently_programming_fpga, 0);
         EXPECT_EQ(rig.view.log,
                   "\r\nZELK in fpga programming mode"
@@ -80,6 +81,44 @@ TEST(ArmDownloadOutput, BarPrintedJustBeforeTheExitIsShownWhole) {
                       "\r\nDone."
                       "\r\nPerforming Upgrade...\r\n");
     }
+}
+
+TEST(ArmDownloadOutput, APartialLineNeverHoldsTheWindow) {
+    Testing::ControllerRig rig;
+    rig.pkg.Write("a.bin", "a");
+    rig.Package("2.04", Testing::Detail("ZELK", "ZELK", "ZELK", "a.bin"), {});
+    // The tool prints part of a line and waits (5 s at most) until the window has had five turns
+    // of its event loop since then; only then does it finish the line.
+    rig.pkg.WriteProgram(
+        "Tools/dfu-util",
+        "#!/bin/sh\n"
+        "printf 'Copying data from PC'\n"
+        ": > printed\n"
+        "i=0; while [ ! -e go ] && [ $i -lt 500 ]; do sleep 0.01; i=$((i+1)); done\n"
+        "if [ -e go ]; then printf ' to DFU device\\nStarting download: [##] "
+        "finished!\\n'; else echo ' (no turn of the window)'; fi\n");
+    PosixProcessService processes(rig.pkg.Root());
+    rig.Start(&processes);
+    int turns = 0;
+    // A turn of the event loop is a sleep of the controller; it takes a moment, as a real one.
+    rig.controllerClock.onSleep = [&](std::int64_t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (std::filesystem::exists(rig.pkg.Path("printed")) && ++turns == 5) {
+            rig.pkg.Write("go", "");
+        }
+    };
+    rig.box.Plug(ZELKSim::BoxMode::Bootloader);
+    rig.view.SetChecked(Control::CheckProgramArm, true);
+    {
+        const Testing::Watchdog watchdog("a tool that prints a partial line and waits");
+        rig.controller->CheckForZELK();
+    }
+    EXPECT_EQ(rig.view.log,
+              "\r\nZELK in programming mode"
+              "\r\nDownloading ZELK Upgrade"
+              "\r\nStarting download: [#]"
+              "\r\nDone."
+              "\r\nPerforming Upgrade...\r\n");
 }
 
 TEST(DriverInstall, ExitNotificationOutlivesTheController) {

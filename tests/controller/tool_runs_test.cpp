@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "support/controller_rig.h"
+#include "support/watchdog.h"
 
 namespace ZELKUtil {
 namespace {
@@ -42,16 +43,30 @@ struct Road : ControllerRig {
         }
         return runs;
     }
+    // From here on, the most text the log grew by between two turns of the event loop (every
+    // sleep of the controller is one, and so is every timer tick).
+    const std::size_t& WatchLogGrowth() {
+        controllerClock.onSleep = [this](std::int64_t) {
+            mostGrowth_ = std::max(mostGrowth_, view.log.size() - logAtTurn_);
+            logAtTurn_ = view.log.size();
+        };
+        return mostGrowth_;
+    }
     // Ticks until the log holds the text, or gives up after the given number of ticks.
     bool TickUntil(const std::string& text, int most = 40) {
         for (int i = 0; i < most; ++i) {
             if (view.log.find(text) != std::string::npos) {
                 return true;
             }
+            logAtTurn_ = view.log.size();  // a timer tick comes from a turn of the event loop
             Tick();
         }
         return view.log.find(text) != std::string::npos;
     }
+
+  private:
+    std::size_t mostGrowth_ = 0;
+    std::size_t logAtTurn_ = 0;
 };
 
 TEST(ArmDownload, CurrentDfuUtilGivesTheSameMarks) {
@@ -158,6 +173,50 @@ TEST(ArmDownload, RerunsAfterOpeningOnlyAndGivesUpAfterThreePasses) {
                                     "again.\r\n"),
               std::string::npos);
     EXPECT_EQ(failing.State().arm_just_programmed, 1);
+
+    // A pass that finished and then printed the opening line again (as a tool that restarts
+    // itself would) does not arm the reruns anew: three passes at most.
+    Road again;
+    again.tools.Settings().ownOutput = {
+        "Copying data from PC to DFU device\nStarting download: [##] finished!\n"
+        "Opening DFU capable USB device...\n"};
+    again.Start();
+    {
+        const Testing::Watchdog watchdog("a download that keeps finishing and opening again");
+        ASSERT_TRUE(again.TickUntil("Downloading"));
+    }
+    const std::string pass = "\r\nStarting download: [#]\r\nDone.\r\nPerforming Upgrade...\r\n";
+    EXPECT_EQ(again.view.log, std::string(kCountdown) +
+                                  "\r\nZELK in programming mode"
+                                  "\r\nDownloading ZELK Q750 Upgrade" +
+                                  pass + pass + pass +
+                                  "\r\nError with upgrade package. Please contact Orvanta");
+    EXPECT_EQ(again.tools.Starts().size(), 4U);
+}
+
+TEST(ArmDownload, AnEndlessBarReachesTheLogInPiecesWithTheWindowAlive) {
+    Road road;
+    const std::size_t bar = std::size_t{4} * 1024 * 1024;
+    road.tools.Settings().ownOutput = {
+        "Copying data from PC to DFU device\nStarting download: [" + std::string(bar, '#'),
+        "] finished!\n"};
+    road.Start();
+    road.box.Plug(ZELKSim::BoxMode::Bootloader);
+    road.view.SetChecked(Control::CheckProgramArm, true);
+    const std::size_t& growth = road.WatchLogGrowth();
+    {
+        const Testing::Watchdog watchdog("a download with a 4 MiB bar");
+        road.controller->CheckForZELK();
+    }
+    EXPECT_LE(growth, UpgradeController::kOutputTurnBytes);
+    EXPECT_EQ(road.view.log,
+              "\r\nZELK in programming mode"
+              "\r\nDownloading ZELK Q750 Upgrade"
+              "\r\nStarting download: [" +
+                  std::string(bar / 2, '#') +
+                  "]"
+                  "\r\nDone."
+                  "\r\nPerforming Upgrade...\r\n");
 }
 
 TEST(ArmDownload, ToolThatCannotStartSetsTheErrorStateUntilBoot) {
@@ -337,6 +396,32 @@ TEST(FpgaRun, FailuresAndTheirTexts) {
               "\r\nProgramming FPGA...####"
               "\r\n"
               "\r\nError Programming FPGA");
+}
+
+TEST(FpgaRun, EndlessProgressComesPollByPollInBoundedPiecesWithEveryMark) {
+    FpgaRoad road;
+    constexpr std::size_t kLines = 200000;
+    std::string progress;
+    for (std::size_t i = 0; i < kLines; ++i) {
+        progress += "Action PROGRAM: PERCENT_DONE = 50\n";
+    }
+    road.tools.Settings().ownIdentification = {
+        "Export: key = \"IDCODE\", value = HEX 029121CF\nCHECKSUM: FFFF\n"};
+    road.tools.Settings().ownOutput = {progress,
+                                       "Verifying FPGA Array -- pass\nExit code = 0... Success\n"};
+    road.Start();
+    road.box.Plug(ZELKSim::BoxMode::FpgaProgrammer);
+    road.view.SetChecked(Control::CheckProgramFPGA, true);
+    const std::size_t& growth = road.WatchLogGrowth();
+    {
+        const Testing::Watchdog watchdog("a player printing 200000 progress lines");
+        ASSERT_TRUE(road.TickUntil("FPGA Done", 20));
+    }
+    EXPECT_LE(growth, UpgradeController::kMaxPendingProgress + 64);
+    EXPECT_NE(road.view.log.find("\r\nProgramming FPGA..." + std::string(kLines, '#') +
+                                 "\r\nFPGA Done\r\n"),
+              std::string::npos);
+    EXPECT_EQ(road.State().error_occurred, 0);
 }
 
 TEST(FpgaRun, PlayerThatCannotStart) {

@@ -1,6 +1,11 @@
 #include "package/version_file.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <filesystem>
 
 #include "support/temp_package.h"
 
@@ -37,8 +42,24 @@ TEST(VersionFile, FirstLineOnlyWithByteOrderMarksHonoured) {
         EXPECT_EQ(ReadFirstLine(pkg.Path(name)), expected) << name;
     }
     EXPECT_EQ(ReadFirstLine(pkg.Path("missing.txt")), std::nullopt);
+    // Nothing but a regular file is a version file: a folder, a FIFO (which would give an empty
+    // version) or a device (64 KiB of NULs from /dev/zero).
     pkg.MakeFolder("folder.txt");
-    EXPECT_EQ(ReadFirstLine(pkg.Path("folder.txt")), std::nullopt);
+    pkg.Write("real.txt", "5.0\n");
+#ifdef _WIN32
+    for (const std::string& path : {pkg.Path("folder.txt"), std::string("NUL")}) {
+        EXPECT_EQ(ReadFirstLine(path), std::nullopt) << path;
+    }
+#else
+    ASSERT_EQ(::mkfifo(pkg.Path("fifo.txt").c_str(), 0644), 0);
+    std::filesystem::create_symlink("/dev/zero", pkg.Path("zero.txt"));
+    std::filesystem::create_symlink(pkg.Path("real.txt"), pkg.Path("link.txt"));
+    for (const char* name : {"folder.txt", "fifo.txt", "zero.txt"}) {
+        EXPECT_EQ(ReadFirstLine(pkg.Path(name)), std::nullopt) << name;
+    }
+    EXPECT_EQ(ReadFirstLine(pkg.Path("link.txt")), "5.0");
+#endif
+    EXPECT_EQ(ReadFirstLine(pkg.Path("real.txt")), "5.0");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "support/temp_package.h"
+#include "support/watchdog.h"
 
 namespace ZELKUtil {
 namespace {
@@ -34,6 +35,26 @@ TEST(LogFollower, ReadsLinesAsTheyAreAppended) {
     LogFollower bad;
     EXPECT_FALSE(bad.Start(pkg.Path("missing/dfulog.txt"), &error));
     EXPECT_NE(error.find(Testing::NoSuchFolderText()), std::string::npos) << error;
+}
+
+TEST(LogFollower, AHugeLogIsSplitInTimeInProportionToItsSize) {
+    Testing::TempPackage pkg;
+    pkg.MakeFolder("Tools");
+    LogFollower log;
+    std::string error;
+    ASSERT_TRUE(log.Start(pkg.Path("Tools/dfulog.txt"), &error)) << error;
+    const std::string line = "Device has received a block\r\n";
+    std::string text;
+    while (text.size() < std::size_t{16} * 1024 * 1024) {
+        text += line;
+    }
+    pkg.Write("Tools/dfulog.txt", text);
+    const Testing::Watchdog watchdog("splitting a 16 MB log");
+    std::size_t lines = 0;
+    while (const auto next = log.NextLine(true, &error)) {
+        lines += *next == "Device has received a block" ? 1 : 0;
+    }
+    EXPECT_EQ(lines, text.size() / line.size());
 }
 
 }  // namespace

@@ -93,6 +93,7 @@ TEST_F(ProcessServiceTest, DeliversLinesOnAReaderThreadAfterTheObjectIsDropped) 
             std::lock_guard<std::mutex> lock(mutex);
             lines.push_back(line);
             onCallerThread = onCallerThread || std::this_thread::get_id() == caller;
+            return true;
         },
         [&] {
             {

@@ -9,7 +9,9 @@
 #include "device/zelk.h"
 #include "emulated_device_probe.h"
 #include "emulated_hid_transport.h"
+#include "emulated_tools.h"
 #include "real_time_clock.h"
+#include "support/temp_package.h"
 #include "virtual_clock.h"
 
 namespace {
@@ -122,6 +124,51 @@ TEST(EmulatedBoxTest, RunsInRealTime) {
     clock.SleepMs(20);
     clock.WaitUntil(clock.NowMs() + 5000, [&] { return box.Mode() == BoxMode::Bootloader; });
     EXPECT_EQ(zelk.CheckForBootloader(), 3);
+}
+
+// A download tool whose box leaves mid-transfer fails as the real one does: its output stops
+// short of the end, it exits, and the box keeps its old firmware, also when it is back on the bus
+// (in its bootloader) before the tool's next step.
+TEST(EmulatedToolsTest, ADownloadNeverFinishesForABoxThatLeft) {
+    using ZELKSim::DfuUtilBehaviour;
+    ZELKUtil::Testing::TempPackage pkg;
+    pkg.Write("CurrentVersion.txt", "2.04\n");
+    pkg.WriteProgram("Tools/dfu-util", "");
+    pkg.WriteProgram("Tools/DFUAPP", "");
+    const std::pair<std::string, DfuUtilBehaviour> tools[] = {
+        {"Tools/dfu-util", DfuUtilBehaviour::Works},
+        {"Tools/dfu-util", DfuUtilBehaviour::WorksCurrent},
+        {"Tools/DFUAPP", DfuUtilBehaviour::Works}};
+    for (const auto& [tool, dfuUtil] : tools) {
+        for (const bool back : {false, true}) {
+            SCOPED_TRACE(tool + (back ? " back at once" : " gone"));
+            ZELKSim::VirtualClock clock;
+            EmulatedBox box(clock);
+            box.SetFirmwareVersion("2.01");
+            box.Plug(BoxMode::Bootloader);
+            ZELKSim::EmulatedProcessService service(clock, box, pkg.Root());
+            service.Settings().dfuUtil = dfuUtil;
+            std::string error;
+            auto child = service.Start(
+                {tool, {"-D", "a.bin"}, "", ZELKUtil::StartMode::DirectRedirected, {}}, &error);
+            ASSERT_TRUE(child) << error;
+            clock.SleepMs(650);  // well into the transfer
+            box.Unplug();
+            if (back) {
+                box.Plug(BoxMode::Bootloader);
+            }
+            clock.SleepMs(60000);
+            EXPECT_TRUE(child->HasExited());
+            std::string output;
+            while (auto line = child->ReadLine()) {
+                output += *line + "\n";
+            }
+            EXPECT_EQ(output.find("finished"), std::string::npos) << output;
+            EXPECT_EQ(output.find("Download done."), std::string::npos) << output;
+            EXPECT_EQ(box.FirmwareVersion(), "2.01");
+            EXPECT_EQ(box.Mode(), back ? BoxMode::Bootloader : BoxMode::Absent);
+        }
+    }
 }
 
 }  // namespace

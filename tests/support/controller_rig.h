@@ -24,6 +24,10 @@ struct ControllerRig : PackageHolder, ZELKSim::ScenarioWorld {
                  const std::vector<std::string>& tools = {PackageFiles::kDfuUtil});
 };
 
+// A stand-in STAPL player for real child processes: it identifies a blank A3P060 and programs it,
+// printing `progressLines` progress lines, its verdict being its last words.
+std::string StandInPlayerScript(int progressLines);
+
 // A "detail" element.
 std::string Detail(const std::string& type, const std::string& id, const std::string& name,
                    const std::string& arm, const std::string& a3p = "",

@@ -124,6 +124,7 @@ TEST_F(WindowsProcessServiceTest, ExitIsSeenAndNotifiedAndLinesAreDeliveredOnATh
             std::lock_guard<std::mutex> lock(mutex);
             lines.push_back(line);
             onCallerThread = onCallerThread || std::this_thread::get_id() == caller;
+            return true;
         },
         [&] { ended.Set(); });
     EXPECT_EQ(waiting->ReadLine(), std::nullopt);

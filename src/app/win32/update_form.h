@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/form_layout.h"
+#include "app/log_lines.h"
 #include "controller/view.h"
 
 namespace ZELKUtil {
@@ -137,7 +138,7 @@ class UpdateForm final : public View {
     std::vector<std::wstring> comboItems_;
     std::vector<HDEVNOTIFY> notifications_;
     std::string log_;
-    bool pendingCr_ = false;
+    LogLines logLines_;
     bool timerRunning_ = false;
     int waitDepth_ = 0;
     bool closeAfterWait_ = false;

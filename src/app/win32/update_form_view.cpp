@@ -1,7 +1,6 @@
 // The View operations of the Win32 window: what the controller does to the controls.
 #include <cmath>
 
-#include "app/log_lines.h"
 #include "app/win32/update_form.h"
 #include "platform/windows/text_conversion.h"
 
@@ -21,7 +20,7 @@ bool IsCheckBox(Control control) {
 void UpdateForm::AppendText(const std::string& text) {
     log_ += text;
     // The edit control breaks lines at CR LF only.
-    const std::string shown = LogLines(text, pendingCr_, "\r\n");
+    const std::string shown = logLines_.Shown(text, "\r\n");
     HWND log = ControlHandle(Control::TextOutput);
     const std::wstring wide = Windows::Widen(shown);
     const LRESULT end = GetWindowTextLengthW(log);
@@ -32,7 +31,7 @@ void UpdateForm::AppendText(const std::string& text) {
 
 void UpdateForm::Clear() {
     log_.clear();
-    pendingCr_ = false;
+    logLines_.Reset();
     SetWindowTextW(ControlHandle(Control::TextOutput), L"");
 }
 

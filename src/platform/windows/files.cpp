@@ -15,11 +15,19 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// Opens a file (not a folder) for reading, sharing it with writers as a program's log needs.
+// Opens a file on a disk for reading, sharing it with writers as a program's log needs. A folder,
+// a pipe or a character device (NUL, CON) is no package file: reading one could wait for ever or
+// never end.
 HANDLE OpenReadable(const std::string& path) {
-    return ::CreateFileW(Windows::Widen(path).c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = ::CreateFileW(Windows::Widen(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_DISK) {
+        ::CloseHandle(file);
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
 }  // namespace

@@ -47,34 +47,49 @@ class OwnedHandle {
     HANDLE handle_ = nullptr;
 };
 
-// The read end of a child's output pipe and the stream over it.
+// The read end of a child's output pipe and the stream over it. Anonymous pipes have no
+// readiness wait, so the pipe is peeked first and only what it holds is read.
 class OutputPipe {
   public:
     explicit OutputPipe(HANDLE readEnd)
-        : pipe_(readEnd), stream_([this](char* buffer, std::size_t size) {
-              DWORD got = 0;
-              const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
-              // A broken pipe is the end: the child and every copy of the write end are gone.
-              if (::ReadFile(pipe_.Get(), buffer, want, &got, nullptr) == FALSE) {
-                  return std::size_t{0};
-              }
-              return static_cast<std::size_t>(got);
-          }) {}
+        : pipe_(readEnd),
+          stream_({[this](char* buffer, std::size_t size) { return ReadNow(buffer, size); },
+                   [this] { return AwaitInput(); }}) {}
 
     std::optional<std::string> ReadLine() { return stream_.ReadLine(); }
     int ReadChar() { return stream_.ReadChar(); }
-    // Whether a read would answer without waiting: something is buffered, the output has ended,
-    // or the pipe holds data or is broken.
-    bool Ready() {
-        if (stream_.Buffered()) {
-            return true;
-        }
-        DWORD available = 0;
-        return ::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, &available, nullptr) == FALSE ||
-               available > 0;
-    }
+    bool LineReady() { return stream_.LineReady(); }
+    bool CharReady() { return stream_.CharReady(); }
 
   private:
+    // A broken pipe is the end: the child and every copy of the write end are gone.
+    std::optional<std::size_t> ReadNow(char* buffer, std::size_t size) {
+        DWORD available = 0;
+        if (::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, &available, nullptr) == FALSE) {
+            return std::nullopt;
+        }
+        if (available == 0) {
+            return std::size_t{0};
+        }
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, available));
+        if (::ReadFile(pipe_.Get(), buffer, want, &got, nullptr) == FALSE) {
+            return std::nullopt;
+        }
+        return static_cast<std::size_t>(got);
+    }
+    // Only a reader thread waits: it looks again every few milliseconds.
+    bool AwaitInput() {
+        DWORD available = 0;
+        while (::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, &available, nullptr) != FALSE &&
+               available == 0) {
+            ::Sleep(kAwaitPollMs);
+        }
+        return true;
+    }
+
+    static constexpr DWORD kAwaitPollMs = 5;
+
     OwnedHandle pipe_;
     OutputStream stream_;
 };
@@ -90,7 +105,7 @@ class WindowsChildProcess final : public ChildProcess {
     }
     int ReadChar() override { return output_ ? output_->ReadChar() : -1; }
 
-    void DeliverLines(std::function<void(const std::string&)> onLine,
+    void DeliverLines(std::function<bool(const std::string&)> onLine,
                       std::function<void()> onEnd) override {
         if (delivering_) {
             return;
@@ -100,7 +115,8 @@ class WindowsChildProcess final : public ChildProcess {
         DeliverLinesOnThread(std::move(output_), std::move(onLine), std::move(onEnd));
     }
 
-    bool OutputReady() override { return !output_ || output_->Ready(); }
+    bool LineReady() override { return !output_ || output_->LineReady(); }
+    bool OutputReady() override { return !output_ || output_->CharReady(); }
     bool HasExited() override {
         return process_.Get() == nullptr ||
                ::WaitForSingleObject(process_.Get(), 0) != WAIT_TIMEOUT;

@@ -1,0 +1,198 @@
+// The unplug sweep: an automatic road is played once to learn how long it takes, then again for
+// every 100 ms of it with the box unplugged at exactly that moment (inside a poll's wait or a tool
+// run as much as between polls) and plugged back a second later, in normal mode or in its
+// bootloader. Every run must end, within 120 ticks of the re-plug, in a state the operator can
+// act on. The table of how the moments end is printed.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <iostream>
+#include <map>
+#include <optional>
+
+#include "controller/operator_texts.h"
+#include "package/package_files.h"
+#include "support/temp_package.h"
+
+namespace ZELKUtil {
+namespace {
+
+using ZELKSim::BoxMode;
+using ZELKSim::ScenarioWorld;
+
+constexpr std::int64_t kStepMs = 100;
+constexpr std::int64_t kAbsentMs = 1000;
+constexpr int kTicksAfterReplug = 120;
+// An outcome other than a failed download is taken as the end once it has held this many ticks.
+constexpr int kSettledTicks = 5;
+
+enum class Outcome { Complete, FpgaDone, PackageError, ErrorState, DownloadFailed };
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Complete:
+            return "Upgrade Complete";
+        case Outcome::FpgaDone:
+            return "FPGA Done";
+        case Outcome::PackageError:
+            return "package error";
+        case Outcome::ErrorState:
+            return "error state";
+        case Outcome::DownloadFailed:
+            return "download failed, box back";
+    }
+    return "?";
+}
+
+struct RoadSpec {
+    const char* name;
+    bool fpga;
+    ZELKSim::DfuUtilBehaviour dfuUtil;
+};
+
+// One run of the road in a world of its own, over a package folder shared by the runs.
+struct RoadRun {
+    RoadRun(const std::string& folder, const RoadSpec& road)
+        : spec(road), world(folder, Identity()) {
+        world.box.SetFirmwareVersion("2.01");
+        world.box.SetFpgaIdcode(0x029121CF);
+        world.box.SetFpgaChecksum(0x1234);
+        world.tools.Settings().dfuUtil = road.dfuUtil;
+        world.Start();
+    }
+    static ZELKSim::BoxIdentity Identity() {
+        ZELKSim::BoxIdentity identity;
+        identity.product = L"ZELK Q750";
+        return identity;
+    }
+    // The box leaves at `atMs` and comes back in `mode` a second later; each is a device change.
+    void Unplug(std::int64_t atMs, BoxMode mode) {
+        world.clock.ScheduleAt(nullptr, atMs, [this] {
+            world.box.Unplug();
+            world.controller->Main_OnDeviceChange();
+        });
+        world.clock.ScheduleAt(nullptr, atMs + kAbsentMs, [this, mode] {
+            replugLog = world.view.log.size();
+            world.box.Plug(mode);
+            world.controller->Main_OnDeviceChange();
+        });
+    }
+    std::optional<Outcome> Now() const {
+        const std::string& log = world.view.log;
+        const BoxMode mode = world.box.Mode();
+        const std::string done = OperatorTexts::kDownloadFailed;
+        if (world.controller->State().error_occurred != 0) {
+            if (log.find(OperatorTexts::kPackageError) != std::string::npos) {
+                return Outcome::PackageError;
+            }
+            if (world.view.Text(Control::DeviceLabel) == "Error occurred, please restart.") {
+                return Outcome::ErrorState;
+            }
+        } else if (!spec.fpga && log.find("Upgrade Complete") != std::string::npos &&
+                   world.box.FirmwareVersion() == "2.04" && mode == BoxMode::Normal) {
+            return Outcome::Complete;
+        } else if (spec.fpga && log.find("FPGA Done", replugLog) != std::string::npos &&
+                   mode == BoxMode::FpgaProgrammer &&
+                   !world.view.Checked(Control::CheckProgramFPGA)) {
+            return Outcome::FpgaDone;
+        } else if (log.size() >= done.size() &&
+                   log.compare(log.size() - done.size(), done.size(), done) == 0 &&
+                   mode == BoxMode::Normal) {
+            return Outcome::DownloadFailed;
+        }
+        return std::nullopt;
+    }
+    // Ticks until the re-plug and then up to 120 ticks; the outcome at the end, if any.
+    std::optional<Outcome> Finish(std::int64_t replugMs) {
+        while (world.clock.NowMs() <= replugMs) {
+            world.Tick();
+        }
+        std::optional<Outcome> outcome;
+        for (int tick = 0, settled = 0; tick < kTicksAfterReplug && settled < kSettledTicks;
+             ++tick) {
+            world.Tick();
+            const std::optional<Outcome> now = Now();
+            settled = now && now == outcome && now != Outcome::DownloadFailed ? settled + 1 : 0;
+            outcome = now;
+        }
+        return outcome;
+    }
+
+    RoadSpec spec;
+    ScenarioWorld world;
+    std::size_t replugLog = 0;
+};
+
+class UnplugSweep : public ::testing::TestWithParam<RoadSpec> {
+  protected:
+    void SetUp() override {
+        ZELKSim::PackageContents package;
+        package.version = "2.04";
+        package.details = std::string(R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706")") +
+                          R"( id="Q750" name="ZELK Q750" )" +
+                          (GetParam().fpga ? R"(LPC3131="" A3P060="kr.stp" A3PN060=""/>)"
+                                           : R"(LPC3131="q750.bin" A3P060="" A3PN060=""/>)");
+        package.files = {"q750.bin", "kr.stp"};
+        package.tools = {PackageFiles::kDfuUtil, PackageFiles::kStaplPlayer};
+        ASSERT_EQ(ZELKSim::WritePackage(pkg_.Root(), package), "");
+    }
+    Testing::TempPackage pkg_;
+};
+
+TEST_P(UnplugSweep, EveryMomentEndsWhereTheOperatorCanAct) {
+    const RoadSpec& spec = GetParam();
+    // The road without an unplug: how long it takes.
+    RoadRun whole(pkg_.Root(), spec);
+    const Outcome end = spec.fpga ? Outcome::FpgaDone : Outcome::Complete;
+    for (int tick = 0; tick < kTicksAfterReplug && whole.Now() != end; ++tick) {
+        whole.world.Tick();
+    }
+    ASSERT_EQ(whole.Now(), end) << whole.world.view.log;
+    const std::int64_t roadMs = whole.world.clock.NowMs();
+
+    std::map<std::string, std::map<std::string, int>> table;
+    int moments = 0;
+    int failures = 0;
+    for (std::int64_t at = 0; at < roadMs; at += kStepMs) {
+        ++moments;
+        for (const BoxMode mode : {BoxMode::Normal, BoxMode::Bootloader}) {
+            const char* modeName = mode == BoxMode::Normal ? "normal" : "bootloader";
+            RoadRun run(pkg_.Root(), spec);
+            run.Unplug(at, mode);
+            const std::optional<Outcome> outcome = run.Finish(at + kAbsentMs);
+            ++table[modeName][outcome ? OutcomeName(*outcome) : "NONE"];
+            if (!outcome && ++failures <= 3) {
+                const std::string& log = run.world.view.log;
+                ADD_FAILURE() << spec.name << ": unplugged at " << at << " ms, back in " << modeName
+                              << " mode: no outcome; label \""
+                              << run.world.view.Text(Control::DeviceLabel) << "\", log ends \""
+                              << log.substr(log.size() > 300 ? log.size() - 300 : 0) << "\"";
+            }
+        }
+    }
+    std::cout << "unplug sweep, " << spec.name << ": " << moments << " moments of " << roadMs
+              << " ms\n";
+    for (const auto& [mode, counts] : table) {
+        std::cout << "  back in " << mode << " mode:";
+        for (const auto& [outcome, count] : counts) {
+            std::cout << "  " << outcome << " " << count;
+        }
+        std::cout << '\n';
+    }
+    EXPECT_EQ(failures, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, UnplugSweep,
+    ::testing::Values(RoadSpec{"ARM road, dfu-util 0.7", false, ZELKSim::DfuUtilBehaviour::Works},
+                      RoadSpec{"ARM road, dfu-util 0.11", false,
+                               ZELKSim::DfuUtilBehaviour::WorksCurrent},
+                      RoadSpec{"FPGA road", true, ZELKSim::DfuUtilBehaviour::Works}),
+    [](const ::testing::TestParamInfo<RoadSpec>& road) {
+        return std::string(road.param.fpga ? "Fpga" : "Arm") +
+               (road.param.dfuUtil == ZELKSim::DfuUtilBehaviour::WorksCurrent ? "CurrentDfuUtil"
+                                                                              : "");
+    });
+
+}  // namespace
+}  // namespace ZELKUtil
