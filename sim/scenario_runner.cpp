@@ -97,18 +97,17 @@ void WriteTranscript(const ConsoleView& view, std::ostream& out) {
 
 int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std::ostream& err) {
     constexpr std::size_t kMaxScenarioBytes = std::size_t{4} * 1024 * 1024;
-    std::string reason;
-    const std::optional<std::string> text =
-        ZELKUtil::Files::ReadHead(path, kMaxScenarioBytes, &reason);
-    if (!text) {
-        err << path << ": cannot read: " << reason << '\n';
+    const ZELKUtil::Result<std::string> read = ZELKUtil::Files::ReadHead(path, kMaxScenarioBytes);
+    if (!read) {
+        err << path << ": cannot read: " << read.error().reason << '\n';
         return kScenarioUnplayable;
     }
-    if (text->size() == kMaxScenarioBytes) {
+    const std::string& text = read.value();
+    if (text.size() == kMaxScenarioBytes) {
         err << path << ": longer than any scenario should be\n";
         return kScenarioUnplayable;
     }
-    const ScenarioParseResult parsed = ParseScenario(*text);
+    const ScenarioParseResult parsed = ParseScenario(text);
     if (parsed.errorLine != 0) {
         err << path << ':' << parsed.errorLine << ": " << parsed.error << '\n';
         return kScenarioUnplayable;
