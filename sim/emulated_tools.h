@@ -95,6 +95,7 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
   private:
     struct Step;
     struct Script;
+    struct Run;
     Script ScriptFor(const ZELKUtil::StartRequest& request);
     Script DfuUtilScript();
     Script DfuAppScript();
@@ -102,6 +103,9 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     Script OwnOutputScript(const ZELKUtil::StartRequest& request,
                            const std::vector<std::string>& pieces);
     std::string NewVersion() const;
+    // Plays step `i` of the run, or ends the run when the box it needs is gone.
+    void PlayStep(Run& run, std::size_t i);
+    void EndWithoutBox(Run& run, const std::shared_ptr<Child>& child);
     // Drops the children that have ended and been read to their end.
     void ForgetEndedChildren();
 
