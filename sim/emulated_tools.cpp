@@ -349,6 +349,38 @@ EmulatedProcessService::Script EmulatedProcessService::DfuAppScript() {
     return script;
 }
 
+// The player's identification run (DEVICE_INFO): the FPGA's IDCODE and checksum, from a
+// programmer that answers.
+void EmulatedProcessService::IdentificationSteps(std::vector<Step>& steps, bool programmer) {
+    const std::int64_t ms = settings_.stepMs;
+    const int run = deviceInfoRuns_++;
+    const StaplBehaviour b = settings_.stapl;
+    if (programmer && b != StaplBehaviour::NoIdcode && run >= settings_.staplMissedIdcodes) {
+        const std::string id =
+            b == StaplBehaviour::GarbageIdcode ? "XYZ" : Hex(box_.FpgaIdcode(), 8);
+        const std::string sum =
+            b == StaplBehaviour::GarbageChecksum ? "n/a" : Hex(box_.FpgaChecksum(), 4);
+        const std::string lines[] = {"Export: key = \"IDCODE\", value = HEX " + id + "\n",
+                                     "Export: key = \"USERCODE\", CHECKSUM: " + sum + "\n",
+                                     "Exit code = 0... Success\n\n"};
+        if (b == StaplBehaviour::BlankLineFirst) {
+            steps.front().output += "\n" + lines[0] + lines[1] + lines[2];
+            steps.front().exits = true;
+            steps.front().box = BoxUse::Opens;
+        } else {
+            BoxUse use = BoxUse::Opens;
+            for (const std::string& line : lines) {
+                steps.push_back({ms, line, nullptr, false, std::exchange(use, BoxUse::Holds)});
+            }
+        }
+    } else {
+        steps.push_back({ms,
+                         "Error: device not found in the JTAG chain\nExit code = 9... "
+                         "Unrecognized device\n\n",
+                         nullptr});
+    }
+}
+
 EmulatedProcessService::Script EmulatedProcessService::StaplScript(const StartRequest& request) {
     const std::int64_t ms = settings_.stepMs;
     Script script;
@@ -359,32 +391,7 @@ EmulatedProcessService::Script EmulatedProcessService::StaplScript(const StartRe
     steps.push_back({ms, "STAPL Player Version 2.2\nCopyright (C) 1997-2012\n", nullptr});
     const bool programmer = box_.Mode() == BoxMode::FpgaProgrammer;
     if (Has(request.arguments, "-aDEVICE_INFO")) {
-        const int run = deviceInfoRuns_++;
-        const StaplBehaviour b = settings_.stapl;
-        if (programmer && b != StaplBehaviour::NoIdcode && run >= settings_.staplMissedIdcodes) {
-            const std::string id =
-                b == StaplBehaviour::GarbageIdcode ? "XYZ" : Hex(box_.FpgaIdcode(), 8);
-            const std::string sum =
-                b == StaplBehaviour::GarbageChecksum ? "n/a" : Hex(box_.FpgaChecksum(), 4);
-            const std::string lines[] = {"Export: key = \"IDCODE\", value = HEX " + id + "\n",
-                                         "Export: key = \"USERCODE\", CHECKSUM: " + sum + "\n",
-                                         "Exit code = 0... Success\n\n"};
-            if (b == StaplBehaviour::BlankLineFirst) {
-                steps.front().output += "\n" + lines[0] + lines[1] + lines[2];
-                steps.front().exits = true;
-                steps.front().box = BoxUse::Opens;
-            } else {
-                BoxUse use = BoxUse::Opens;
-                for (const std::string& line : lines) {
-                    steps.push_back({ms, line, nullptr, false, std::exchange(use, BoxUse::Holds)});
-                }
-            }
-        } else {
-            steps.push_back({ms,
-                             "Error: device not found in the JTAG chain\nExit code = 9... "
-                             "Unrecognized device\n\n",
-                             nullptr});
-        }
+        IdentificationSteps(steps, programmer);
         return script;
     }
     const bool erase = Has(request.arguments, "-aERASE");

@@ -100,6 +100,7 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     Script DfuUtilScript();
     Script DfuAppScript();
     Script StaplScript(const ZELKUtil::StartRequest& request);
+    void IdentificationSteps(std::vector<Step>& steps, bool programmer);
     Script OwnOutputScript(const ZELKUtil::StartRequest& request,
                            const std::vector<std::string>& pieces);
     std::string NewVersion() const;
