@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "controller/process_service.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
 #include "hid/hid_transport.h"
 #include "platform/clock.h"
+#include "platform/process_service.h"
 
 class ZELK;
 
