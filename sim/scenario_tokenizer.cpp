@@ -47,29 +47,14 @@ std::string TakeEscape(std::string_view text, std::size_t& i, std::string& out) 
     return "";
 }
 
-// Takes the quoted text that begins at line[i] (a double quote) into out, escapes resolved.
-// Returns "" or what is wrong with it.
-std::string TakeQuoted(std::string_view line, std::size_t& i, std::string& out) {
-    for (++i; i < line.size();) {
-        if (line[i] == '"') {
+// Takes text[i...] into out, escapes resolved, up to the end of the text or, when `quoted`, up to
+// and past the closing double quote. Returns "" or what is wrong with it.
+std::string TakeText(std::string_view text, std::size_t& i, std::string& out, bool quoted) {
+    while (i < text.size()) {
+        if (quoted && text[i] == '"') {
             ++i;
             return "";
         }
-        if (line[i] == '\\') {
-            if (std::string error = TakeEscape(line, i, out); !error.empty()) {
-                return error;
-            }
-        } else {
-            out += line[i++];
-        }
-    }
-    return "a quoted text is not closed";
-}
-
-}  // namespace
-
-std::string Unescape(std::string_view text, std::string& out) {
-    for (std::size_t i = 0; i < text.size();) {
         if (text[i] == '\\') {
             if (std::string error = TakeEscape(text, i, out); !error.empty()) {
                 return error;
@@ -78,7 +63,14 @@ std::string Unescape(std::string_view text, std::string& out) {
             out += text[i++];
         }
     }
-    return "";
+    return quoted ? "a quoted text is not closed" : "";
+}
+
+}  // namespace
+
+std::string Unescape(std::string_view text, std::string& out) {
+    std::size_t i = 0;
+    return TakeText(text, i, out, false);
 }
 
 std::string Tokenize(std::string_view line, Tokens& tokens) {
@@ -97,7 +89,8 @@ std::string Tokenize(std::string_view line, Tokens& tokens) {
         while (i < line.size() && !blank(i)) {
             const char c = line[i];
             if (c == '"') {
-                if (std::string error = TakeQuoted(line, i, current); !error.empty()) {
+                ++i;
+                if (std::string error = TakeText(line, i, current, true); !error.empty()) {
                     return error;
                 }
                 quoted = true;
