@@ -8,7 +8,6 @@
 #include <QSignalBlocker>
 #include <QTextCursor>
 
-
 namespace ZELKUtil {
 namespace {
 
