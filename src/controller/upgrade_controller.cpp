@@ -14,18 +14,13 @@ UpgradeController::UpgradeController(ControllerSeams seams)
       device_(seams.device),
       processes_(seams.processes),
       packageFolder_(std::move(seams.packageFolder)),
-      nativeMachine_(std::move(seams.nativeMachine)) {
+      nativeMachine_(std::move(seams.nativeMachine)),
+      reader_(view_, clock_),
+      runSeams_{view_, clock_, processes_, reader_, state_, packageFolder_},
+      armDownload_(runSeams_),
+      fpgaRun_(runSeams_),
+      driverInstall_(runSeams_, nativeMachine_) {
     view_.SetComboSelectionHandler([this] { ComboZelkType_SelectedIndexChanged(); });
-}
-
-UpgradeController::~UpgradeController() {
-    // A player that outlives the window still has its output read to the end, without keeping it.
-    const std::lock_guard<std::mutex> lock(state_.stapl->lock);
-    state_.stapl->abandoned = true;
-}
-
-std::string UpgradeController::PackagePath(const std::string& relative) const {
-    return Files::Join(packageFolder_, relative);
 }
 
 void UpgradeController::InitializeApplication() {
