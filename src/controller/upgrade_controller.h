@@ -116,6 +116,14 @@ class UpgradeController {
     void ExchangeWithBox(void (UpgradeController::*action)());
     void EnableRings();
 
+    // Start-up's steps.
+    void ReadPackageVersion();
+    void LoadProfiles();
+    // Counts the images the profiles name and offers the usable profiles; returns their number.
+    int CheckImages();
+    void SetUpgradeMode();
+    void ChooseDownloadTool();
+
     // Poll steps that need more than a few lines.
     void ServiceBookkeeping();
     // Returns false when the poll has ended.
