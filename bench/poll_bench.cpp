@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "emulated_tree.h"
-#include "hid/hidraw_transport.h"
-#include "hid/sysfs_file.h"
-#include "hid/usb_device_probe.h"
+#include "hid/linux/hidraw_transport.h"
+#include "hid/linux/sysfs_device_probe.h"
+#include "hid/linux/sysfs_file.h"
 #include "hidapi_peer.h"
 #include "product_rig.h"
 #include "summary_reporter.h"
@@ -97,11 +97,11 @@ void Probe(benchmark::State& state, Trees& trees, bool first_sight) {
     if (!trees.Show(state, static_cast<int>(state.range(0)))) {
         return;
     }
-    auto probe = std::make_unique<ZELKUtil::SysfsDeviceProbe>("/sys", trees.UdevRoot());
+    auto probe = std::make_unique<ZELKUtil::Hid::SysfsDeviceProbe>("/sys", trees.UdevRoot());
     benchmark::DoNotOptimize(probe->FindDevice(0x0471, 0xDF55, 0));
     while (state.KeepRunning()) {
         if (first_sight) {
-            probe = std::make_unique<ZELKUtil::SysfsDeviceProbe>("/sys", trees.UdevRoot());
+            probe = std::make_unique<ZELKUtil::Hid::SysfsDeviceProbe>("/sys", trees.UdevRoot());
         }
         benchmark::DoNotOptimize(probe->FindDevice(0x0471, 0xDF55, 0));
     }
@@ -112,11 +112,11 @@ void Enumerate(benchmark::State& state, Trees& trees, bool first_sight) {
     if (!trees.Show(state, static_cast<int>(state.range(0)))) {
         return;
     }
-    auto hid = std::make_unique<ZELKUtil::HidrawTransport>("/sys", "/dev");
+    auto hid = std::make_unique<ZELKUtil::Hid::HidrawTransport>("/sys", "/dev");
     hid->hid_free_enumeration(hid->hid_enumerate(0x14E3, 0x0706));
     while (state.KeepRunning()) {
         if (first_sight) {
-            hid = std::make_unique<ZELKUtil::HidrawTransport>("/sys", "/dev");
+            hid = std::make_unique<ZELKUtil::Hid::HidrawTransport>("/sys", "/dev");
         }
         hid->hid_free_enumeration(hid->hid_enumerate(0x14E3, 0x0706));
     }

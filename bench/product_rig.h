@@ -9,13 +9,13 @@
 #include <string>
 #include <utility>
 
-#include "app/hotplug_monitor.h"
 #include "console_view.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
-#include "hid/hidraw_transport.h"
-#include "hid/usb_device_probe.h"
-#include "platform/posix_process_service.h"
+#include "hid/linux/hidraw_transport.h"
+#include "hid/linux/hotplug_monitor.h"
+#include "hid/linux/sysfs_device_probe.h"
+#include "platform/posix/posix_process_service.h"
 #include "platform/steady_clock.h"
 
 #if __has_include("hid/device_tree_watch.h")
@@ -51,11 +51,11 @@ struct ProductRig {
 
 #ifdef ZELK_BENCH_KEEPS_TREE
     ZELKUtil::Hid::DeviceTreeWatch watch;
-    ZELKUtil::HidrawTransport hid{"/sys", "/dev", {}, &watch};
+    ZELKUtil::Hid::HidrawTransport hid{"/sys", "/dev", {}, &watch};
 #else
-    ZELKUtil::HidrawTransport hid{"/sys", "/dev"};
+    ZELKUtil::Hid::HidrawTransport hid{"/sys", "/dev"};
 #endif
-    ZELKUtil::SysfsDeviceProbe probe;
+    ZELKUtil::Hid::SysfsDeviceProbe probe;
     ZELKUtil::SteadyClock clock;
     ReadPathModes modes;
     ZELK device{hid, probe, clock, modes};
@@ -63,7 +63,7 @@ struct ProductRig {
     ZELKUtil::PosixProcessService processes{ZELK_BENCH_PACKAGE};
     ZELKUtil::UpgradeController controller{
         {view, clock, device, processes, ZELK_BENCH_PACKAGE, "x86_64"}};
-    ZELKUtil::HotplugMonitor monitor;
+    ZELKUtil::Hid::HotplugMonitor monitor;
 };
 
 }  // namespace ZELKBench

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config python3
   qt6-base-dev libgl-dev libpugixml-dev libudev-dev
   googletest libgtest-dev libgmock-dev
   umockdev libumockdev-dev

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "controller/process_service.h"
 #include "emulated_box.h"
+#include "platform/process_service.h"
 #include "timeline.h"
 
 namespace ZELKSim {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "controller/process_service.h"
 #include "platform/clock.h"
+#include "platform/process_service.h"
 
 namespace ZELKSim {
 

@@ -4,15 +4,15 @@
 #include <string>
 
 #include "app/form_wiring.h"
-#include "app/hotplug_monitor.h"
 #include "app/ui_wait.h"
 #include "app/update_form.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
-#include "hid/hidraw_transport.h"
-#include "hid/usb_device_probe.h"
+#include "hid/linux/hidraw_transport.h"
+#include "hid/linux/hotplug_monitor.h"
+#include "hid/linux/sysfs_device_probe.h"
 #include "package/package_folder.h"
-#include "platform/posix_process_service.h"
+#include "platform/posix/posix_process_service.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
 
@@ -32,8 +32,8 @@ int main(int argc, char** argv) {
     // What the backends read of the device tree is kept while the hot-plug monitor reports no
     // change, so that a poll that finds nothing new reads next to nothing.
     ZELKUtil::Hid::DeviceTreeWatch treeWatch;
-    ZELKUtil::HidrawTransport hid("/sys", "/dev", {}, &treeWatch);
-    ZELKUtil::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &treeWatch);
+    ZELKUtil::Hid::HidrawTransport hid("/sys", "/dev", {}, &treeWatch);
+    ZELKUtil::Hid::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &treeWatch);
     ReadPathModes readPath;
     // The device object comes first and lives as long as the window.
     ZELK device(hid, probe, clock, readPath);
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
         {form, clock, device, processes, "", ZELKUtil::NativeMachine()});
     ZELKUtil::ConnectForm(form, controller);
 
-    ZELKUtil::HotplugMonitor hotplug([&controller] { controller.Main_OnDeviceChange(); });
+    ZELKUtil::Hid::HotplugMonitor hotplug([&controller] { controller.Main_OnDeviceChange(); });
     if (!hotplug.Active()) {
         std::fprintf(stderr, "zelk-upgrade: no device-change notifications (%s); polling only\n",
                      hotplug.Error().c_str());

@@ -3,12 +3,12 @@
 #include <string>
 
 #include "controller/operator_texts.h"
-#include "controller/process_service.h"
 #include "controller/tool_reader.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process_service.h"
 
 namespace ZELKUtil {
 

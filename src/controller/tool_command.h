@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/process_service.h"
+#include "platform/process_service.h"
 
 namespace ZELKUtil {
 

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "controller/process_service.h"
 #include "controller/view.h"
 #include "platform/clock.h"
+#include "platform/process_service.h"
 
 namespace ZELKUtil {
 

@@ -10,13 +10,13 @@
 #include "controller/arm_download.h"
 #include "controller/driver_install.h"
 #include "controller/fpga_run.h"
-#include "controller/process_service.h"
 #include "controller/run_seams.h"
 #include "controller/tool_reader.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
 #include "hid/hid_transport.h"
 #include "platform/clock.h"
+#include "platform/process_service.h"
 
 class ZELK;
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "controller/process_service.h"
 #include "package/zelk_profile.h"
+#include "platform/process_service.h"
 
 namespace ZELKUtil {
 

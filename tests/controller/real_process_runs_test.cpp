@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/posix_process_service.h"
+#include "platform/posix/posix_process_service.h"
 #include "support/controller_rig.h"
 #include "support/watchdog.h"
 

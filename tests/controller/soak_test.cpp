@@ -12,7 +12,7 @@
 #include <random>
 #include <thread>
 
-#include "platform/posix_process_service.h"
+#include "platform/posix/posix_process_service.h"
 #include "support/controller_rig.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

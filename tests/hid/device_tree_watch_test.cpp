@@ -8,14 +8,12 @@
 #include <sstream>
 #include <string>
 
-#include "hid/hidraw_transport.h"
-#include "hid/usb_device_probe.h"
+#include "hid/linux/hidraw_transport.h"
+#include "hid/linux/sysfs_device_probe.h"
 #include "sysfs_fixture.h"
 
-namespace ZELKUtil {
+namespace ZELKUtil::Hid {
 namespace {
-
-using Hid::ChangeSource;
 
 class KeptTree : public ::testing::Test {
   protected:
@@ -54,7 +52,7 @@ class KeptTree : public ::testing::Test {
     SysfsFixture tree;
     std::int64_t now_ms = 0;
     bool pending = false;
-    Hid::DeviceTreeWatch watch{[this] { return now_ms; }};
+    DeviceTreeWatch watch{[this] { return now_ms; }};
     std::ostringstream listing;
     SysfsDeviceProbe probe{tree.root() + "/sys", tree.root() + "/run/udev", listing, &watch};
     HidrawTransport transport{tree.root() + "/sys", tree.root() + "/dev", {}, &watch};
@@ -77,7 +75,7 @@ TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
     watch.Changed();
     EXPECT_EQ(Bootloader(), 3);
     tree.Write("run/udev/data/c189:3", "E:DEVTYPE=usb_device\n");
-    now_ms += Hid::DeviceTreeWatch::kFullRescanMs - 1;
+    now_ms += DeviceTreeWatch::kFullRescanMs - 1;
     EXPECT_EQ(Bootloader(), 3);
     now_ms += 1;  // the safety net: read again however quiet the monitor was
     EXPECT_EQ(Bootloader(), 1);
@@ -114,4 +112,4 @@ TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
 }
 
 }  // namespace
-}  // namespace ZELKUtil
+}  // namespace ZELKUtil::Hid

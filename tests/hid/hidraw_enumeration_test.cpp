@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "hid/hidraw_transport.h"
+#include "hid/linux/hidraw_transport.h"
 #include "sysfs_fixture.h"
 
-namespace ZELKUtil {
+namespace ZELKUtil::Hid {
 namespace {
 
 class HidrawEnumeration : public ::testing::Test {
@@ -64,4 +64,4 @@ TEST_F(HidrawEnumeration, ListsInMinorOrderWithTheWildcardRule) {
 }
 
 }  // namespace
-}  // namespace ZELKUtil
+}  // namespace ZELKUtil::Hid

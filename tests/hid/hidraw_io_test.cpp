@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/hidraw_transport.h"
+#include "hid/linux/hidraw_transport.h"
 #include "hidraw_testbed.h"
 
 namespace {
@@ -42,8 +42,8 @@ class HidrawIo : public ::testing::Test {
     }
 
     HidrawTestbed bed;
-    ZELKUtil::HidrawTransport transport{"/sys", "/dev",
-                                        [this](int fd) { return bed.NodeNumberOf(fd); }};
+    ZELKUtil::Hid::HidrawTransport transport{"/sys", "/dev",
+                                             [this](int fd) { return bed.NodeNumberOf(fd); }};
 };
 
 TEST_F(HidrawIo, OpensFirstInterfaceInMinorOrderAndSharesAgainstExclusive) {

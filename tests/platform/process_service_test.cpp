@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/posix_process_service.h"
+#include "platform/posix/posix_process_service.h"
 #include "support/latch.h"
 #include "support/temp_package.h"
 

@@ -8,14 +8,14 @@
 #include "hid/probe_classification.h"
 #include "hid/windows/setupdi_device_probe.h"
 
-namespace ZELKUtil::Windows {
+namespace ZELKUtil::Hid {
 namespace {
 
 using Testing::FakeWindows;
 using Device = FakeWindows::UsbDevice;
 using Ids = std::vector<std::wstring>;
 
-constexpr ULONG kRunning = Hid::kDnDriverLoaded | Hid::kDnStarted;
+constexpr ULONG kRunning = kDnDriverLoaded | kDnStarted;
 const std::wstring kBootloader = L"USB\\VID_0471&PID_DF55&REV_0100";
 const std::wstring kOther = L"USB\\VID_046D&PID_C52B&REV_1201";
 
@@ -42,14 +42,14 @@ TEST(SetupDiDeviceProbe, CodesFromTheDeviceTreeAsWindowsReportsIt) {
     const Row rows[] = {
         {"nothing present", {}, -1},
         {"another device only", {FakeWindows::Usb(Ids{kOther}, L"Receiver", kRunning)}, -1},
-        {"no driver: the node has a problem", {Boot(kRunning | Hid::kDnHasProblem)}, 0},
-        {"driver loaded, not started", {Boot(Hid::kDnDriverLoaded)}, 0},
+        {"no driver: the node has a problem", {Boot(kRunning | kDnHasProblem)}, 0},
+        {"driver loaded, not started", {Boot(kDnDriverLoaded)}, 0},
         {"a driver of neither kind runs", {Boot(kRunning)}, 1},
         {"NXP text among other words", {Boot(0, L"A USB Device with DFU Capabilities (NXP)")}, 2},
         {"NXP words in other letter case",
          {Boot(kRunning, L"usb device with dfu capabilities")},
          1},
-        {"the package's text", {Boot(kRunning | Hid::kDnHasProblem, L"Orvanta Update")}, 3},
+        {"the package's text", {Boot(kRunning | kDnHasProblem, L"Orvanta Update")}, 3},
         {"both texts", {Boot(0, L"Orvanta Update, USB Device with DFU Capabilities")}, 3},
         {"no description", {Boot(kRunning, std::nullopt)}, 1},
         {"a description past the buffer counts as none", {oversizedDescription}, 1},
@@ -68,7 +68,7 @@ TEST(SetupDiDeviceProbe, CodesFromTheDeviceTreeAsWindowsReportsIt) {
          {FakeWindows::Usb(IdsOfSize(462), L"Orvanta Update", kRunning)},
          -1},
         {"the first match decides",
-         {Boot(kRunning | Hid::kDnHasProblem), Boot(0, L"Orvanta Update")},
+         {Boot(kRunning | kDnHasProblem), Boot(0, L"Orvanta Update")},
          0},
     };
     for (const Row& row : rows) {
@@ -112,4 +112,4 @@ TEST(SetupDiDeviceProbe, ListingModeWalksEveryDeviceWithOneRunningCode) {
 }
 
 }  // namespace
-}  // namespace ZELKUtil::Windows
+}  // namespace ZELKUtil::Hid

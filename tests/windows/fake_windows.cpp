@@ -134,9 +134,9 @@ BOOL FakeWindows::Property(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, 
     return TRUE;
 }
 
-Windows::Win32Calls FakeWindows::Calls() {
-    Windows::Win32Calls c;
-    c.LoadHidServices = [this](Windows::HidServices& s) {
+Hid::Win32Calls FakeWindows::Calls() {
+    Hid::Win32Calls c;
+    c.LoadHidServices = [this](Hid::HidServices& s) {
         ++hidLoads;
         if (!hidDllPresent) {
             return false;

@@ -86,7 +86,7 @@ class FakeWindows {
     int preparsedHeld = 0;
 
     // The calls table answered by this object; it must outlive the table's users.
-    Windows::Win32Calls Calls();
+    Hid::Win32Calls Calls();
     // Handles (files, events, device sets) created and not yet closed.
     int OpenHandles() const { return static_cast<int>(handles_.size()); }
     // No transfer outstanding: every one was collected, completed or cancelled.

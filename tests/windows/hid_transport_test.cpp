@@ -8,7 +8,7 @@
 #include "hid/windows/windows_hid_transport.h"
 #include "platform/windows/text_conversion.h"
 
-namespace ZELKUtil::Windows {
+namespace ZELKUtil::Hid {
 namespace {
 
 using Testing::FakeWindows;
@@ -102,7 +102,7 @@ TEST(WindowsHidTransport, EnumerationOrderWildcardsAndShareModes) {
     ASSERT_EQ(failures.size(), 1U);
     EXPECT_EQ(failures[0].path, "\\\\?\\hid#box");
     EXPECT_EQ(failures[0].operation, "HidD_GetPreparsedData");
-    EXPECT_EQ(failures[0].text, SystemErrorText(ERROR_INVALID_DATA));
+    EXPECT_EQ(failures[0].text, Windows::SystemErrorText(ERROR_INVALID_DATA));
     hid_device* second = rig.transport.hid_open_path("\\\\?\\hid#second", 0);
     EXPECT_EQ(rig.Product(second), L"Second");
     rig.transport.hid_close(second);
@@ -193,10 +193,12 @@ TEST(WindowsHidTransport, WritesControlReadsAndStringsAsWindowsAnswersThem) {
     EXPECT_EQ(rig.windows.now, 100);
     EXPECT_EQ(rig.windows.cancels, 1);
     ASSERT_NE(rig.transport.hid_error(device), nullptr);
-    EXPECT_EQ(std::wstring(rig.transport.hid_error(device)), SystemErrorTextW(ERROR_TIMEOUT));
+    EXPECT_EQ(std::wstring(rig.transport.hid_error(device)),
+              Windows::SystemErrorTextW(ERROR_TIMEOUT));
     rig.Box().writes = FakeWindows::HidInterface::Writes::Fail;
     EXPECT_EQ(rig.transport.hid_write(device, report.data(), report.size()), -1);
-    EXPECT_EQ(std::wstring(rig.transport.hid_error(device)), SystemErrorTextW(ERROR_GEN_FAILURE));
+    EXPECT_EQ(std::wstring(rig.transport.hid_error(device)),
+              Windows::SystemErrorTextW(ERROR_GEN_FAILURE));
     rig.Box().controlReport.reset();
     EXPECT_EQ(rig.transport.hid_read(device, buffer, sizeof buffer), -1);
 
@@ -211,7 +213,7 @@ TEST(WindowsHidTransport, WritesControlReadsAndStringsAsWindowsAnswersThem) {
     rig.Box().vanishesAfterMs = 30;
     EXPECT_EQ(rig.transport.hid_read_int(device, buffer, sizeof buffer), -1);
     EXPECT_EQ(rig.windows.now, 5130);
-    const std::wstring gone = SystemErrorTextW(ERROR_DEVICE_NOT_CONNECTED);
+    const std::wstring gone = Windows::SystemErrorTextW(ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(std::wstring(rig.transport.hid_error(device)), gone);
     EXPECT_EQ(gone.find(L'\r'), std::wstring::npos) << "the line break is cut off";
     rig.Box().writes = FakeWindows::HidInterface::Writes::Accepted;
@@ -240,4 +242,4 @@ TEST(WindowsHidTransport, WritesControlReadsAndStringsAsWindowsAnswersThem) {
 }
 
 }  // namespace
-}  // namespace ZELKUtil::Windows
+}  // namespace ZELKUtil::Hid

@@ -11,7 +11,7 @@
 #include "platform/system_info.h"
 #include "platform/windows/system_info.h"
 
-namespace ZELKUtil::Windows {
+namespace ZELKUtil::Hid {
 namespace {
 
 TEST(WindowsSmoke, RealCallsOnTheSystemsOwnDeviceTree) {
@@ -73,4 +73,4 @@ TEST(WindowsSmoke, NativeArchitecture) {
 }
 
 }  // namespace
-}  // namespace ZELKUtil::Windows
+}  // namespace ZELKUtil::Hid

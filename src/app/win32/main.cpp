@@ -23,10 +23,10 @@ int main() {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
-    const ZELKUtil::Windows::Win32Calls calls = ZELKUtil::Windows::SystemWin32Calls();
+    const ZELKUtil::Hid::Win32Calls calls = ZELKUtil::Hid::SystemWin32Calls();
     ZELKUtil::SteadyClock clock;
-    ZELKUtil::Windows::WindowsHidTransport hid(calls);
-    ZELKUtil::Windows::SetupDiDeviceProbe probe(calls);
+    ZELKUtil::Hid::WindowsHidTransport hid(calls);
+    ZELKUtil::Hid::SetupDiDeviceProbe probe(calls);
     ReadPathModes readPath;
     // The device object comes first and lives as long as the window.
     ZELK device(hid, probe, clock, readPath);

@@ -8,15 +8,16 @@
 #include "hid/probe_classification.h"
 #include "platform/windows/text_conversion.h"
 
-namespace ZELKUtil::Windows {
+namespace ZELKUtil::Hid {
 namespace {
 
 // 230 wide characters: a property that needs more is not fetched.
-using PropertyBuffer = std::array<wchar_t, Hid::kPropertyBufferBytes / sizeof(wchar_t)>;
+using PropertyBuffer = std::array<wchar_t, kPropertyBufferBytes / sizeof(wchar_t)>;
 
 // The first string of a property as far as the buffer holds it.
 std::string FirstString(const PropertyBuffer& buffer) {
-    return Narrow(std::wstring_view(buffer.data(), ::wcsnlen(buffer.data(), buffer.size())));
+    return Windows::Narrow(
+        std::wstring_view(buffer.data(), ::wcsnlen(buffer.data(), buffer.size())));
 }
 
 }  // namespace
@@ -25,7 +26,7 @@ SetupDiDeviceProbe::SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& li
     : calls_(calls), listing_(listing) {}
 
 int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
-    const Hid::MatchPatterns patterns(vendor_id, product_id);
+    const MatchPatterns patterns(vendor_id, product_id);
     const HDEVINFO set =
         calls_.SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (set == INVALID_HANDLE_VALUE) {
@@ -42,17 +43,17 @@ int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
             calls_.GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
             return false;
         }
-        if (needed > Hid::kPropertyBufferBytes) {
+        if (needed > kPropertyBufferBytes) {
             tooLarge = true;
             return false;
         }
         buffer.fill(L'\0');
-        return calls_.SetupDiGetDeviceRegistryPropertyW(
-                   set, &device, property, nullptr, reinterpret_cast<PBYTE>(buffer.data()),
-                   Hid::kPropertyBufferBytes, nullptr) != FALSE;
+        return calls_.SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr,
+                                                        reinterpret_cast<PBYTE>(buffer.data()),
+                                                        kPropertyBufferBytes, nullptr) != FALSE;
     };
 
-    Hid::ProbeWalk walk;
+    ProbeWalk walk;
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof device;
@@ -93,4 +94,4 @@ int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     return walk.Result();
 }
 
-}  // namespace ZELKUtil::Windows
+}  // namespace ZELKUtil::Hid

@@ -6,7 +6,7 @@
 #include "hid/device_probe.h"
 #include "hid/windows/win32_calls.h"
 
-namespace ZELKUtil::Windows {
+namespace ZELKUtil::Hid {
 
 // FindDevice over the Windows device installation services: the present devices of the "USB"
 // enumerator, of every setup class, their first hardware IDs, their node status from the
@@ -22,4 +22,4 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
     std::ostream& listing_;
 };
 
-}  // namespace ZELKUtil::Windows
+}  // namespace ZELKUtil::Hid

@@ -1,6 +1,6 @@
 #include "hid/windows/win32_calls.h"
 
-namespace ZELKUtil::Windows {
+namespace ZELKUtil::Hid {
 namespace {
 
 // Looks one entry point up by name and stores it with its declared type.
@@ -59,4 +59,4 @@ Win32Calls SystemWin32Calls() {
     return calls;
 }
 
-}  // namespace ZELKUtil::Windows
+}  // namespace ZELKUtil::Hid

@@ -16,7 +16,7 @@ extern "C" {
 
 #include <functional>
 
-namespace ZELKUtil::Windows {
+namespace ZELKUtil::Hid {
 
 // The eleven entry points that the transport looks up by name in "hid.dll". An entry the library
 // does not export stays empty.
@@ -71,4 +71,4 @@ struct Win32Calls {
 // The system's own calls; hid.dll is loaded when LoadHidServices is first called.
 Win32Calls SystemWin32Calls();
 
-}  // namespace ZELKUtil::Windows
+}  // namespace ZELKUtil::Hid

@@ -18,7 +18,7 @@ extern "C" {
 
 #include "platform/windows/text_conversion.h"
 
-namespace ZELKUtil::Windows {
+namespace ZELKUtil::Hid {
 namespace {
 
 // GUID_DEVINTERFACE_HID.
@@ -55,7 +55,7 @@ int ErrnoOf(DWORD code) {
 void NoteFailure(std::vector<HidOpenFailure>* failures, const char* path, const char* operation,
                  DWORD code) {
     if (failures != nullptr) {
-        failures->push_back({path, operation, ErrnoOf(code), SystemErrorText(code)});
+        failures->push_back({path, operation, ErrnoOf(code), Windows::SystemErrorText(code)});
     }
 }
 
@@ -85,7 +85,7 @@ bool WindowsHidTransport::HidServicesReady() {
 }
 
 void WindowsHidTransport::RecordError(Device& device, DWORD code) {
-    device.last_error_text = SystemErrorTextW(code);
+    device.last_error_text = Windows::SystemErrorTextW(code);
 }
 
 hid_device_info* WindowsHidTransport::hid_enumerate(unsigned short vendor_id,
@@ -480,4 +480,4 @@ const wchar_t* WindowsHidTransport::hid_error(hid_device* device) {
     return text ? text->c_str() : nullptr;
 }
 
-}  // namespace ZELKUtil::Windows
+}  // namespace ZELKUtil::Hid

@@ -6,7 +6,7 @@
 #include "hid/hid_transport.h"
 #include "hid/windows/win32_calls.h"
 
-namespace ZELKUtil::Windows {
+namespace ZELKUtil::Hid {
 
 // The HID transport over the Windows HID class: interfaces of the HID interface class found with
 // SetupDi, opened with CreateFileA for overlapped I/O (shared for reading and writing, or not at
@@ -78,4 +78,4 @@ class WindowsHidTransport : public HidTransport {
     HidServices services_;
 };
 
-}  // namespace ZELKUtil::Windows
+}  // namespace ZELKUtil::Hid

@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <iostream>
 
-#include "app/hotplug_monitor.h"
 #include "box_rig.h"
 #include "console_view.h"
 #include "controller/upgrade_controller.h"
 #include "hid/device_tree_watch.h"
+#include "hid/linux/hotplug_monitor.h"
 #include "package/package_files.h"
-#include "platform/posix_process_service.h"
+#include "platform/posix/posix_process_service.h"
 #include "support/temp_package.h"
 
 namespace ZELKKernelTest {
@@ -30,8 +30,8 @@ std::int64_t NowMs() {
 TEST(BindToPoll, PrintsTheTimeFromTheBindToThePollThatSeesTheBox) {
     // As main() wires them: the backends keep what they read while the monitor hears no change.
     ZELKUtil::Hid::DeviceTreeWatch watch;
-    ZELKUtil::HidrawTransport hid("/sys", "/dev", {}, &watch);
-    ZELKUtil::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &watch);
+    ZELKUtil::Hid::HidrawTransport hid("/sys", "/dev", {}, &watch);
+    ZELKUtil::Hid::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &watch);
     ZELKSim::RealTimeClock boxClock;
     ZELKSim::EmulatedBox box(boxClock, Q750());
     box.SetFirmwareVersion("2.04");
@@ -66,7 +66,7 @@ TEST(BindToPoll, PrintsTheTimeFromTheBindToThePollThatSeesTheBox) {
             seenHow = how;
         }
     };
-    ZELKUtil::HotplugMonitor monitor(
+    ZELKUtil::Hid::HotplugMonitor monitor(
         [&] { poll("a device change", &ZELKUtil::UpgradeController::Main_OnDeviceChange); });
     ASSERT_TRUE(monitor.Active()) << monitor.Error();
     monitor.Inform(watch);

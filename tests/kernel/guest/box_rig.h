@@ -8,8 +8,8 @@
 #include "emulated_box.h"
 #include "gadget_box.h"
 #include "guest_files.h"
-#include "hid/hidraw_transport.h"
-#include "hid/usb_device_probe.h"
+#include "hid/linux/hidraw_transport.h"
+#include "hid/linux/sysfs_device_probe.h"
 #include "platform/steady_clock.h"
 #include "real_time_clock.h"
 
@@ -26,8 +26,8 @@ inline ZELKSim::BoxIdentity Q750() {
 struct BackendRig {
     ZELKSim::RealTimeClock boxClock;
     ZELKSim::EmulatedBox box{boxClock, Q750()};
-    ZELKUtil::HidrawTransport hid;
-    ZELKUtil::SysfsDeviceProbe probe{"/sys", "/run/udev"};
+    ZELKUtil::Hid::HidrawTransport hid;
+    ZELKUtil::Hid::SysfsDeviceProbe probe{"/sys", "/run/udev"};
     ZELKUtil::SteadyClock clock;
     ReadPathModes modes;
     ZELK device{hid, probe, clock, modes};

@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <vector>
 
-#include "app/hotplug_monitor.h"
 #include "box_rig.h"
+#include "hid/linux/hotplug_monitor.h"
 
 namespace ZELKKernelTest {
 namespace {
@@ -71,7 +71,7 @@ TEST(HotplugMonitor, SeesTheBoxLeaveNormalModeAndComeBack) {
     GadgetRig rig;
     ASSERT_TRUE(rig.Plugged());
     std::vector<Sighting> sightings;
-    ZELKUtil::HotplugMonitor monitor([&] {
+    ZELKUtil::Hid::HotplugMonitor monitor([&] {
         sightings.push_back({rig.NormalPresent(), rig.Bootloader()});
     });
     ASSERT_TRUE(monitor.Active()) << monitor.Error();

@@ -16,7 +16,7 @@
 #include "controller/upgrade_controller.h"
 #include "dfu_bootloader.h"
 #include "package/package_files.h"
-#include "platform/posix_process_service.h"
+#include "platform/posix/posix_process_service.h"
 #include "support/temp_package.h"
 
 namespace ZELKKernelTest {

@@ -13,13 +13,13 @@
 #include "hid/device_tree_watch.h"
 #include "hid/probe_classification.h"
 
-namespace ZELKUtil {
+namespace ZELKUtil::Hid {
 
 // The present USB devices as the probe sees them, read from <sysfs_root>/bus/usb/devices and the
 // udev database in <udev_root>/data, in the order the kernel enumerated them (bus number, then
 // device number). nullopt when the device folder cannot be listed.
-std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfs_root,
-                                                                      const std::string& udev_root);
+std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfs_root,
+                                                                 const std::string& udev_root);
 
 // FindDevice over sysfs and the udev database. The product passes "/sys" and "/run/udev";
 // listing mode writes to listing. Stopping mode reads only the vendor ID of a device of another
@@ -30,7 +30,7 @@ std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(const std:
 class SysfsDeviceProbe : public DeviceTreeProbe {
   public:
     SysfsDeviceProbe(std::string sysfs_root, std::string udev_root,
-                     std::ostream& listing = std::cout, Hid::DeviceTreeWatch* watch = nullptr);
+                     std::ostream& listing = std::cout, DeviceTreeWatch* watch = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
 
   private:
@@ -39,12 +39,12 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     std::string sysfs_root_;
     std::string udev_root_;
     std::ostream& listing_;
-    Hid::DeviceTreeWatch* watch_;
+    DeviceTreeWatch* watch_;
     // By vendor and product ID; the product asks for one pair only.
     std::optional<std::pair<int, int>> kept_ids_;
-    Hid::KeptAnswer<int> kept_;
+    KeptAnswer<int> kept_;
     // The vendor ID of each device seen in the last walk, by the inode of its folder entry.
     std::unordered_map<ino_t, unsigned> vendors_;
 };
 
-}  // namespace ZELKUtil
+}  // namespace ZELKUtil::Hid

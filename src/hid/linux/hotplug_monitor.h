@@ -11,7 +11,7 @@
 struct udev;
 struct udev_monitor;
 
-namespace ZELKUtil {
+namespace ZELKUtil::Hid {
 
 // Tells the window whenever the system's set of USB or hidraw devices changes. It listens to udev's
 // processed events where systemd-udevd runs (so that the device's udev record exists by then) and
@@ -36,7 +36,7 @@ class HotplugMonitor final : public QObject {
     bool EventsPending() const;
     // From now on the watch hears what this monitor listens to and every change it sees (before
     // the handler runs), so that the backends keep what they read only while nothing changed.
-    void Inform(Hid::DeviceTreeWatch& watch);
+    void Inform(DeviceTreeWatch& watch);
 
   private:
     void Drain();
@@ -47,7 +47,7 @@ class HotplugMonitor final : public QObject {
     std::unique_ptr<QSocketNotifier> notifier_;
     std::string error_;
     std::string source_;
-    Hid::DeviceTreeWatch* watch_ = nullptr;
+    DeviceTreeWatch* watch_ = nullptr;
 };
 
-}  // namespace ZELKUtil
+}  // namespace ZELKUtil::Hid

@@ -1,4 +1,4 @@
-#include "hid/usb_device_probe.h"
+#include "hid/linux/sysfs_device_probe.h"
 
 #include <dirent.h>
 
@@ -9,10 +9,10 @@
 #include <unordered_map>
 #include <utility>
 
-#include "hid/sysfs_file.h"
+#include "hid/linux/sysfs_file.h"
 #include "hid/uevent.h"
 
-namespace ZELKUtil {
+namespace ZELKUtil::Hid {
 namespace {
 
 // The property the package's udev rules set to name the driver that serves the bootloader.
@@ -65,7 +65,7 @@ std::vector<std::string> SynthesiseHardwareIds(unsigned vendor, unsigned product
 // udev keeps a database record per device it has processed: c<major>:<minor> for a device with
 // a node, +<subsystem>:<name> otherwise.
 std::string UdevRecordPath(const std::string& udev_root, int devices_fd, const std::string& name) {
-    if (const auto dev = Hid::ReadAttribute(name, "dev", devices_fd)) {
+    if (const auto dev = ReadAttribute(name, "dev", devices_fd)) {
         return udev_root + "/data/c" + *dev;
     }
     return udev_root + "/data/+usb:" + name;
@@ -79,8 +79,8 @@ struct DevicePlace {
 };
 
 DevicePlace PlaceOf(int devices_fd, const std::string& name) {
-    return DevicePlace{ParseDecimal(Hid::ReadAttribute(name, "busnum", devices_fd)),
-                       ParseDecimal(Hid::ReadAttribute(name, "devnum", devices_fd)), name};
+    return DevicePlace{ParseDecimal(ReadAttribute(name, "busnum", devices_fd)),
+                       ParseDecimal(ReadAttribute(name, "devnum", devices_fd)), name};
 }
 
 // A listing has no defined order; bus and device number give the order of enumeration. Devices
@@ -93,19 +93,18 @@ bool EnumeratedBefore(const DevicePlace& a, const DevicePlace& b) {
 }
 
 // The device named name in the folder devices_fd, as the probe sees it.
-Hid::UsbDeviceRecord ReadOne(int devices_fd, const std::string& name,
-                             const std::string& udev_root) {
-    Hid::UsbDeviceRecord record;
-    const auto vendor = ParseHex16(Hid::ReadAttribute(name, "idVendor", devices_fd));
-    const auto product = ParseHex16(Hid::ReadAttribute(name, "idProduct", devices_fd));
+UsbDeviceRecord ReadOne(int devices_fd, const std::string& name, const std::string& udev_root) {
+    UsbDeviceRecord record;
+    const auto vendor = ParseHex16(ReadAttribute(name, "idVendor", devices_fd));
+    const auto product = ParseHex16(ReadAttribute(name, "idProduct", devices_fd));
     if (vendor && product) {
         record.hardware_ids = SynthesiseHardwareIds(
-            *vendor, *product, ParseHex16(Hid::ReadAttribute(name, "bcdDevice", devices_fd)));
+            *vendor, *product, ParseHex16(ReadAttribute(name, "bcdDevice", devices_fd)));
     }
     // A database record means udev has processed the device and the kernel's driver runs; Linux
     // has no problem state for a node.
     record.node_status = 0;
-    if (const auto udev_record = Hid::ReadSmallFile(UdevRecordPath(udev_root, devices_fd, name))) {
+    if (const auto udev_record = ReadSmallFile(UdevRecordPath(udev_root, devices_fd, name))) {
         record.node_status = Hid::kDnDriverLoaded | Hid::kDnStarted;
         std::string properties;
         std::size_t start = 0;
@@ -121,7 +120,7 @@ Hid::UsbDeviceRecord ReadOne(int devices_fd, const std::string& name,
             }
             start = end + 1;
         }
-        record.description = Hid::UeventValue(properties, kDescriptionProperty);
+        record.description = UeventValue(properties, kDescriptionProperty);
     }
     return record;
 }
@@ -161,16 +160,16 @@ class DeviceFolder {
 
 }  // namespace
 
-std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(
-    const std::string& sysfs_root, const std::string& udev_root) {
+std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfs_root,
+                                                                 const std::string& udev_root) {
     DeviceFolder folder(sysfs_root);
     if (!folder.Opened()) {
         return std::nullopt;
     }
-    std::vector<std::pair<DevicePlace, Hid::UsbDeviceRecord>> entries;
+    std::vector<std::pair<DevicePlace, UsbDeviceRecord>> entries;
     while (const auto entry = folder.Next()) {
         // Interfaces share the folder; only devices carry idVendor.
-        if (!Hid::ReadAttribute(entry->name, "idVendor", folder.Fd())) {
+        if (!ReadAttribute(entry->name, "idVendor", folder.Fd())) {
             continue;
         }
         entries.emplace_back(PlaceOf(folder.Fd(), entry->name),
@@ -178,7 +177,7 @@ std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(
     }
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return EnumeratedBefore(a.first, b.first); });
-    std::vector<Hid::UsbDeviceRecord> records;
+    std::vector<UsbDeviceRecord> records;
     records.reserve(entries.size());
     for (auto& entry : entries) {
         records.push_back(std::move(entry.second));
@@ -187,7 +186,7 @@ std::optional<std::vector<Hid::UsbDeviceRecord>> ReadUsbDeviceRecords(
 }
 
 SysfsDeviceProbe::SysfsDeviceProbe(std::string sysfs_root, std::string udev_root,
-                                   std::ostream& listing, Hid::DeviceTreeWatch* watch)
+                                   std::ostream& listing, DeviceTreeWatch* watch)
     : sysfs_root_(std::move(sysfs_root)),
       udev_root_(std::move(udev_root)),
       listing_(listing),
@@ -200,7 +199,7 @@ int SysfsDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
         if (!records) {
             return -1;
         }
-        return Hid::ClassifyUsbDevices(*records, vendor_id, product_id, verbose, listing_);
+        return ClassifyUsbDevices(*records, vendor_id, product_id, verbose, listing_);
     }
     const std::pair<int, int> ids(vendor_id, product_id);
     if (kept_ids_ != ids) {
@@ -210,7 +209,7 @@ int SysfsDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     // A device udev has not processed yet (0) may get its record any moment without a change
     // being reported: such an answer is never kept.
     return kept_.Get(
-        watch_, Hid::ChangeSource::Udev, [&] { return FindFirst(vendor_id, product_id); },
+        watch_, ChangeSource::Udev, [&] { return FindFirst(vendor_id, product_id); },
         [](int code) { return code != 0; });
 }
 
@@ -224,7 +223,7 @@ int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
     // ID holds the patterns exactly when both IDs are equal.
     std::vector<DevicePlace> matches;
     std::unordered_map<ino_t, unsigned> vendors;
-    const bool remember = Hid::InodesStayUnique(folder.Fd());
+    const bool remember = InodesStayUnique(folder.Fd());
     while (const auto entry = folder.Next()) {
         // An interface (bus-port:config.interface) has no IDs of its own.
         if (entry->name.find(':') != std::string::npos) {
@@ -237,7 +236,7 @@ int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
         if (const auto known = vendors_.find(entry->inode); remember && known != vendors_.end()) {
             vendor = known->second;
         } else {
-            vendor = ParseHex16(Hid::ReadAttribute(entry->name, "idVendor", folder.Fd()));
+            vendor = ParseHex16(ReadAttribute(entry->name, "idVendor", folder.Fd()));
         }
         if (!vendor) {
             continue;
@@ -248,7 +247,7 @@ int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
         if (static_cast<int>(*vendor) != vendor_id) {
             continue;
         }
-        const auto product = ParseHex16(Hid::ReadAttribute(entry->name, "idProduct", folder.Fd()));
+        const auto product = ParseHex16(ReadAttribute(entry->name, "idProduct", folder.Fd()));
         if (!product || static_cast<int>(*product) != product_id) {
             continue;
         }
@@ -259,8 +258,8 @@ int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
         return -1;
     }
     const auto first = std::min_element(matches.begin(), matches.end(), EnumeratedBefore);
-    const std::vector<Hid::UsbDeviceRecord> device{ReadOne(folder.Fd(), first->name, udev_root_)};
-    return Hid::ClassifyUsbDevices(device, vendor_id, product_id, 0, listing_);
+    const std::vector<UsbDeviceRecord> device{ReadOne(folder.Fd(), first->name, udev_root_)};
+    return ClassifyUsbDevices(device, vendor_id, product_id, 0, listing_);
 }
 
-}  // namespace ZELKUtil
+}  // namespace ZELKUtil::Hid

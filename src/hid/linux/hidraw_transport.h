@@ -15,7 +15,7 @@
 #include "hid/hid_transport.h"
 #include "hid/uevent.h"
 
-namespace ZELKUtil {
+namespace ZELKUtil::Hid {
 
 // The HID transport over Linux hidraw. Interfaces are found through
 // <sysfs_root>/class/hidraw and opened as <dev_root>/<node>; the product passes "/sys" and
@@ -32,7 +32,7 @@ class HidrawTransport : public HidTransport {
 
     // The node number comes from fstat() unless node_number says otherwise (emulated nodes).
     explicit HidrawTransport(std::string sysfs_root = "/sys", std::string dev_root = "/dev",
-                             NodeNumber node_number = {}, Hid::DeviceTreeWatch* watch = nullptr);
+                             NodeNumber node_number = {}, DeviceTreeWatch* watch = nullptr);
 
     hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                          const wchar_t* serial_number, int exclusive) override;
@@ -65,7 +65,7 @@ class HidrawTransport : public HidTransport {
     struct Node {
         unsigned minor = 0;
         std::string path;
-        Hid::HidIds ids;
+        HidIds ids;
     };
     // The nodes by minor number.
     const std::vector<Node>& Nodes();
@@ -82,11 +82,11 @@ class HidrawTransport : public HidTransport {
     std::string sysfs_root_;
     std::string dev_root_;
     NodeNumber node_number_;
-    Hid::DeviceTreeWatch* watch_;
-    Hid::KeptAnswer<std::vector<Node>> kept_nodes_;
+    DeviceTreeWatch* watch_;
+    KeptAnswer<std::vector<Node>> kept_nodes_;
     // The nodes seen in the last listing, by the inode of their entry in the class folder.
     std::unordered_map<ino_t, Node> known_nodes_;
     std::vector<HidOpenFailure> open_failures_;  // of the last hid_open
 };
 
-}  // namespace ZELKUtil
+}  // namespace ZELKUtil::Hid

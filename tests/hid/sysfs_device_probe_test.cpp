@@ -1,4 +1,4 @@
-#include "hid/usb_device_probe.h"
+#include "hid/linux/sysfs_device_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "sysfs_fixture.h"
 
-namespace ZELKUtil {
+namespace ZELKUtil::Hid {
 namespace {
 
 class UsbDeviceProbe : public ::testing::Test {
@@ -73,4 +73,4 @@ TEST_F(UsbDeviceProbe, TakesTheFirstDeviceInEnumerationOrderAndSkipsBadIds) {
 }
 
 }  // namespace
-}  // namespace ZELKUtil
+}  // namespace ZELKUtil::Hid

@@ -1,4 +1,4 @@
-#include "hid/report_writer.h"
+#include "hid/linux/report_writer.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "platform/posix_process_service.h"
+#include "platform/posix/posix_process_service.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -84,8 +84,9 @@ int MakePipe(UniqueFd* readEnd, UniqueFd* writeEnd) {
 class OutputPipe {
   public:
     explicit OutputPipe(int fd)
-        : fd_(fd), stream_({[this](char* buffer, std::size_t size) { return ReadNow(buffer, size); },
-                           [this] { return AwaitInput(); }}) {
+        : fd_(fd),
+          stream_({[this](char* buffer, std::size_t size) { return ReadNow(buffer, size); },
+                   [this] { return AwaitInput(); }}) {
         const int flags = ::fcntl(fd_.Get(), F_GETFL);
         // Without O_NONBLOCK a read still never blocks: it follows a poll() that found data.
         if (flags >= 0) {

@@ -1,4 +1,4 @@
-#include "hid/hidraw_transport.h"
+#include "hid/linux/hidraw_transport.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,13 +22,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "hid/linux/report_writer.h"
+#include "hid/linux/sysfs_file.h"
 #include "hid/report_descriptor.h"
-#include "hid/report_writer.h"
-#include "hid/sysfs_file.h"
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
 
-namespace ZELKUtil {
+namespace ZELKUtil::Hid {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -43,7 +43,7 @@ struct HidrawDevice : hid_device {
     bool numbered_reports = false;
     bool has_error = false;
     std::wstring last_error_text;
-    std::unique_ptr<Hid::ReportWriter> writer;
+    std::unique_ptr<ReportWriter> writer;
 
     HidrawDevice() = default;
     HidrawDevice(const HidrawDevice&) = delete;
@@ -62,7 +62,7 @@ struct HidrawDevice : hid_device {
         if (cr != std::string::npos) {
             text.resize(cr);
         }
-        last_error_text = Hid::DecodeUtf8(text);
+        last_error_text = DecodeUtf8(text);
         has_error = true;
     }
 };
@@ -176,7 +176,7 @@ std::optional<dev_t> CharacterDeviceOf(int fd) {
 }  // namespace
 
 HidrawTransport::HidrawTransport(std::string sysfs_root, std::string dev_root,
-                                 NodeNumber node_number, Hid::DeviceTreeWatch* watch)
+                                 NodeNumber node_number, DeviceTreeWatch* watch)
     : sysfs_root_(std::move(sysfs_root)),
       dev_root_(std::move(dev_root)),
       node_number_(node_number ? std::move(node_number) : NodeNumber(CharacterDeviceOf)),
@@ -186,7 +186,7 @@ const std::vector<HidrawTransport::Node>& HidrawTransport::Nodes() {
     // The list changes only when a hidraw node comes or goes, and the kernel's own event tells of
     // that once sysfs shows it.
     return kept_nodes_.Get(
-        watch_, Hid::ChangeSource::Kernel, [this] { return ReadNodes(); },
+        watch_, ChangeSource::Kernel, [this] { return ReadNodes(); },
         [](const std::vector<Node>& /*nodes*/) { return true; });
 }
 
@@ -202,7 +202,7 @@ std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() {
         return nodes;
     }
     const int dir_fd = ::dirfd(dir);
-    const bool remember = Hid::InodesStayUnique(dir_fd);
+    const bool remember = InodesStayUnique(dir_fd);
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') {
@@ -232,22 +232,22 @@ std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() {
 
 std::optional<HidrawTransport::Node> HidrawTransport::ReadNode(int class_fd,
                                                                const std::string& name) const {
-    const auto minor_number = MinorOf(Hid::ReadAttribute(name, "dev", class_fd));
+    const auto minor_number = MinorOf(ReadAttribute(name, "dev", class_fd));
     if (!minor_number) {
         return std::nullopt;
     }
-    const auto hid_uevent = Hid::ReadSmallFile(name + "/device/uevent", class_fd);
+    const auto hid_uevent = ReadSmallFile(name + "/device/uevent", class_fd);
     if (!hid_uevent) {
         return std::nullopt;
     }
-    const auto hid_id = Hid::UeventValue(*hid_uevent, "HID_ID");
-    const auto ids = hid_id ? Hid::ParseHidId(*hid_id) : std::nullopt;
+    const auto hid_id = UeventValue(*hid_uevent, "HID_ID");
+    const auto ids = hid_id ? ParseHidId(*hid_id) : std::nullopt;
     if (!ids) {
         return std::nullopt;
     }
     std::string devname = name;
-    if (const auto node_uevent = Hid::ReadSmallFile(name + "/uevent", class_fd)) {
-        devname = Hid::UeventValue(*node_uevent, "DEVNAME").value_or(name);
+    if (const auto node_uevent = ReadSmallFile(name + "/uevent", class_fd)) {
+        devname = UeventValue(*node_uevent, "DEVNAME").value_or(name);
     }
     std::string path = dev_root_;
     path.append("/").append(devname);
@@ -355,7 +355,7 @@ hid_device* HidrawTransport::OpenPath(const char* path, int exclusive,
         return nullptr;
     }
     const auto layout =
-        Hid::ParseReportDescriptor(descriptor.value, static_cast<std::size_t>(descriptor_size));
+        ParseReportDescriptor(descriptor.value, static_cast<std::size_t>(descriptor_size));
     if (!layout) {
         NoteFailure(failures, path, "report descriptor", EPROTO);
         return nullptr;
@@ -382,7 +382,7 @@ int HidrawTransport::hid_write(hid_device* device, const unsigned char* data, st
     const auto deadline = DeadlineFor(dev->timeout_ms);
     if (!dev->writer) {
         try {
-            dev->writer = std::make_unique<Hid::ReportWriter>(dev->fd);
+            dev->writer = std::make_unique<ReportWriter>(dev->fd);
         } catch (const std::system_error& error) {
             dev->RecordError(error.code().value());
             return -1;
@@ -516,22 +516,22 @@ int HidrawTransport::GetUsbString(hid_device* device, const char* attribute, wch
     // The USB device is the nearest ancestor with a vendor ID (interfaces have none).
     for (std::string dir = DirName(hidraw_dir); dir.size() > sysfs_root_.size();
          dir = DirName(dir)) {
-        if (Hid::ReadAttribute(dir, "idVendor")) {
+        if (ReadAttribute(dir, "idVendor")) {
             usb_parent = true;
-            text = Hid::ReadAttribute(dir, attribute);
+            text = ReadAttribute(dir, attribute);
             break;
         }
     }
     if (!usb_parent && std::strcmp(attribute, "product") == 0) {
-        if (const auto uevent = Hid::ReadSmallFile(hidraw_dir + "/device/uevent")) {
-            text = Hid::UeventValue(*uevent, "HID_NAME");
+        if (const auto uevent = ReadSmallFile(hidraw_dir + "/device/uevent")) {
+            text = UeventValue(*uevent, "HID_NAME");
         }
     }
     if (!text) {
         dev->RecordError(errno != 0 ? errno : ENOENT);
         return -1;
     }
-    if (!Hid::CopyTerminated(Hid::DecodeUtf8(*text), string, maxlen)) {
+    if (!CopyTerminated(DecodeUtf8(*text), string, maxlen)) {
         dev->RecordError(EINVAL);
         return -1;
     }
@@ -610,4 +610,4 @@ const wchar_t* HidrawTransport::hid_error(hid_device* device) {
     return dev->has_error ? dev->last_error_text.c_str() : nullptr;
 }
 
-}  // namespace ZELKUtil
+}  // namespace ZELKUtil::Hid

@@ -1,4 +1,4 @@
-#include "hid/sysfs_file.h"
+#include "hid/linux/sysfs_file.h"
 
 #include <linux/magic.h>
 #include <sys/vfs.h>

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "controller/process_service.h"
+#include "platform/process_service.h"
 
 namespace ZELKUtil {
 

@@ -1,4 +1,4 @@
-#include "app/hotplug_monitor.h"
+#include "hid/linux/hotplug_monitor.h"
 
 #include <fcntl.h>
 #include <libudev.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace ZELKUtil {
+namespace ZELKUtil::Hid {
 
 HotplugMonitor::HotplugMonitor(std::function<void()> onChange, const std::string& udevRunDir,
                                QObject* parent)
@@ -48,7 +48,7 @@ HotplugMonitor::HotplugMonitor(std::function<void()> onChange, const std::string
 
 HotplugMonitor::~HotplugMonitor() {
     if (watch_ != nullptr) {
-        watch_->Listening(Hid::ChangeSource::None);  // no longer heard: keep nothing
+        watch_->Listening(ChangeSource::None);  // no longer heard: keep nothing
     }
     notifier_.reset();
     if (monitor_ != nullptr) {
@@ -67,12 +67,12 @@ bool HotplugMonitor::EventsPending() const {
     return ::poll(&socket, 1, 0) > 0 && (socket.revents & POLLIN) != 0;
 }
 
-void HotplugMonitor::Inform(Hid::DeviceTreeWatch& watch) {
+void HotplugMonitor::Inform(DeviceTreeWatch& watch) {
     if (notifier_ == nullptr) {
         return;  // nothing is heard: the watch keeps nothing
     }
     watch_ = &watch;
-    watch.Listening(source_ == "udev" ? Hid::ChangeSource::Udev : Hid::ChangeSource::Kernel,
+    watch.Listening(source_ == "udev" ? ChangeSource::Udev : ChangeSource::Kernel,
                     [this] { return EventsPending(); });
 }
 
@@ -100,4 +100,4 @@ void HotplugMonitor::Drain() {
     }
 }
 
-}  // namespace ZELKUtil
+}  // namespace ZELKUtil::Hid
