@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test suite: the debug build, then the address/undefined-
-# behaviour sanitizer build, then the thread sanitizer build (the suites without the window), then
+# Sets everything up and runs every test suite: the debug build (and the style check over its
+# compile database), then the address/undefined-behaviour sanitizer build, then the thread
+# sanitizer build (the suites without the window), then
 # the optimized build that ships, then the fuzz targets (every seed corpus replayed, and a fixed
 # number of runs from a fixed seed); then builds the Debian package, checks it with lintian,
 # installs it and runs it; then the Windows build (cross-built with MinGW-w64) with its suites
@@ -24,6 +25,10 @@ for preset in debug asan tsan release fuzz; do
   if [ "$preset" = debug ]; then
     echo "=== benchmarks: one iteration each"
     ./scripts/bench.sh --smoke
+    echo "=== style: clang-format and clang-tidy"
+    style_start=$(date +%s)
+    ./scripts/check-style.sh build/debug
+    echo "=== style checked in $(( $(date +%s) - style_start )) s"
   fi
 done
 echo "=== Debian package: build, lintian, install, run"

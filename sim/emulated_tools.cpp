@@ -4,22 +4,19 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <utility>
 
+#include "emulated_child_process.h"
 #include "package/package_files.h"
 #include "package/version_file.h"
 #include "platform/files.h"
-#include "platform/line_buffer.h"
 
 namespace ZELKSim {
 namespace {
 
 using ZELKUtil::StartRequest;
 namespace PackageFiles = ZELKUtil::PackageFiles;
-
-constexpr std::int64_t kForever = std::numeric_limits<std::int64_t>::max() / 4;
 
 bool Has(const std::vector<std::string>& arguments, const std::string& wanted) {
     return std::find(arguments.begin(), arguments.end(), wanted) != arguments.end();
@@ -60,204 +57,14 @@ struct EmulatedProcessService::Script {
     std::function<void()> goneEffect;
 };
 
-// A running emulated tool. Its steps run on the timeline (on the clock's worker thread in real
-// time), its reader on the caller's thread, so everything it holds is guarded.
-struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
-    Child(Timeline& timeline, std::function<void()> onExit)
-        : timeline_(timeline), onExit_(std::move(onExit)) {}
-
-    void Emit(const std::string& text) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            buffer_.Append(text);
-        }
-        Pump();
-        timeline_.Notify();
-    }
-    void EndOutput() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (ended_) {
-                return;
-            }
-            ended_ = true;
-        }
-        Pump();
-        timeline_.Notify();
-    }
-    void Exit() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (exited_) {
-                return;
-            }
-            exited_ = true;
-        }
-        if (onExit_) {
-            onExit_();
-        }
-        timeline_.Notify();
-    }
-    // Exited, read to the end and every line delivered: nothing of it is still to come.
-    bool Finished() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return exited_ && ended_ && (!delivering_ || endTold_) && !pumpScheduled_;
-    }
-
-    std::optional<std::string> ReadLine() override {
-        (void)timeline_.WaitUntil(kForever, [this] { return LineReady(); });
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return buffer_.TakeLine(ended_);
-    }
-    int ReadChar() override {
-        (void)timeline_.WaitUntil(kForever, [this] { return OutputReady(); });
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return buffer_.TakeChar();
-    }
-    bool LineReady() override {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return ended_ || buffer_.HasLine();
-    }
-    bool OutputReady() override {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return ended_ || buffer_.HasText();
-    }
-    void DeliverLines(std::function<bool(const std::string&)> onLine,
-                      std::function<void()> onEnd) override {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            delivering_ = true;
-            onLine_ = std::move(onLine);
-            onEnd_ = std::move(onEnd);
-        }
-        Pump();
-    }
-    bool HasExited() override {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return exited_;
-    }
-    void WaitForExit() override {
-        (void)timeline_.WaitUntil(kForever, [this] { return HasExited(); });
-    }
-
-  private:
-    static constexpr std::int64_t kRedeliveryMs = 10;
-
-    // Offers the waiting lines to the taker one at a time, outside the lock and in order (one
-    // thread pumps at a time and takes what comes meanwhile too); a line it cannot take yet is
-    // offered again a little later, before any other. The end is told once, after every line has
-    // been taken.
-    void Pump() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (pumping_) {
-                return;
-            }
-            pumping_ = true;
-        }
-        for (;;) {
-            std::optional<std::string> line;
-            std::function<bool(const std::string&)> onLine;
-            std::function<void()> onEnd;
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                if (delivering_ && !pumpScheduled_) {
-                    line = buffer_.TakeLine(ended_);
-                }
-                if (!line) {
-                    if (delivering_ && !pumpScheduled_ && ended_ && !endTold_) {
-                        endTold_ = true;
-                        onEnd = onEnd_;
-                    }
-                    pumping_ = false;
-                }
-                onLine = onLine_;
-            }
-            if (!line) {
-                if (onEnd) {
-                    onEnd();
-                }
-                return;
-            }
-            if (onLine && !onLine(*line)) {
-                {
-                    const std::lock_guard<std::mutex> lock(mutex_);
-                    held_ = std::move(line);
-                    pumpScheduled_ = true;
-                    pumping_ = false;
-                }
-                ScheduleRedelivery();
-                return;
-            }
-        }
-    }
-    void ScheduleRedelivery() {
-        timeline_.ScheduleAt(this, timeline_.NowMs() + kRedeliveryMs, [this] { Redeliver(); });
-    }
-    void Redeliver() {
-        std::optional<std::string> line;
-        std::function<bool(const std::string&)> onLine;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            line = std::move(held_);
-            held_.reset();
-            onLine = onLine_;
-        }
-        if (line && onLine && !onLine(*line)) {
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                held_ = std::move(line);
-            }
-            ScheduleRedelivery();
-            return;
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            pumpScheduled_ = false;
-        }
-        Pump();
-    }
-
-    Timeline& timeline_;
-    std::function<void()> onExit_;
-    std::mutex mutex_;
-    ZELKUtil::LineBuffer buffer_;
-    bool ended_ = false;
-    bool exited_ = false;
-    bool delivering_ = false;
-    bool endTold_ = false;
-    // A line the taker could not take yet, and its next offer is scheduled.
-    std::optional<std::string> held_;
-    bool pumpScheduled_ = false;
-    bool pumping_ = false;
-    std::function<bool(const std::string&)> onLine_;
-    std::function<void()> onEnd_;
+// One run of a tool: its script, the tool's process, the box's presence when the tool last opened
+// it (or started), and whether the box was gone at a step that needed it.
+struct EmulatedProcessService::Run {
+    Script script;
+    std::weak_ptr<Child> child;
+    std::uint64_t opened = 0;
+    bool gone = false;
 };
-
-namespace {
-
-// What the service hands out: the child lives on in the service (children outlive whoever
-// started them), the caller holds a view of it.
-class ChildHandle final : public ZELKUtil::ChildProcess {
-  public:
-    explicit ChildHandle(std::shared_ptr<EmulatedProcessService::Child> child)
-        : child_(std::move(child)) {}
-    std::optional<std::string> ReadLine() override { return child_->ReadLine(); }
-    int ReadChar() override { return child_->ReadChar(); }
-    bool LineReady() override { return child_->LineReady(); }
-    bool OutputReady() override { return child_->OutputReady(); }
-    void DeliverLines(std::function<bool(const std::string&)> onLine,
-                      std::function<void()> onEnd) override {
-        child_->DeliverLines(std::move(onLine), std::move(onEnd));
-    }
-    bool HasExited() override { return child_->HasExited(); }
-    void WaitForExit() override { child_->WaitForExit(); }
-
-  private:
-    std::shared_ptr<EmulatedProcessService::Child> child_;
-};
-
-}  // namespace
 
 EmulatedProcessService::EmulatedProcessService(Timeline& timeline, EmulatedBox& box,
                                                std::string packageFolder)
@@ -300,55 +107,17 @@ std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const Star
     ForgetEndedChildren();
 
     auto child = std::make_shared<Child>(timeline_, request.onExit);
-    auto script = std::make_shared<Script>(ScriptFor(request));
-    // The box the tool works on, as it was when the tool last opened it (or started).
-    auto opened = std::make_shared<std::uint64_t>(box_.Presence());
-    auto gone = std::make_shared<bool>(false);
-    const std::weak_ptr<Child> weak = child;
+    auto run = std::make_shared<Run>(Run{ScriptFor(request), child, box_.Presence()});
+    const Script& script = run->script;
     std::int64_t at = timeline_.NowMs();
-    for (std::size_t i = 0; i < script->steps.size(); ++i) {
-        at += script->steps[i].afterMs;
-        timeline_.ScheduleAt(child.get(), at, [this, weak, script, opened, gone, i] {
-            const Step& step = script->steps[i];
-            const std::shared_ptr<Child> c = weak.lock();
-            if (!c || *gone) {
-                return;
-            }
-            // Presence first: when it is unchanged, so is the mode read after it.
-            const std::uint64_t presence = box_.Presence();
-            const bool there = box_.Mode() == script->device;
-            const bool lost = (step.box == BoxUse::Opens && !there) ||
-                              (step.box == BoxUse::Holds && (!there || presence != *opened));
-            if (lost) {
-                *gone = true;
-                if (script->goneEffect) {
-                    script->goneEffect();
-                }
-                if (!script->goneOutput.empty()) {
-                    c->Emit(script->goneOutput);
-                }
-                c->Exit();
-                timeline_.ScheduleAt(c.get(), timeline_.NowMs() + 1, [weak] {
-                    if (auto ending = weak.lock()) {
-                        ending->EndOutput();
-                    }
-                });
-                return;
-            }
-            if (step.box == BoxUse::Opens) {
-                *opened = presence;
-            }
-            if (step.effect) {
-                step.effect();
-            }
-            if (!step.output.empty()) {
-                c->Emit(step.output);
-            }
-        });
+    for (std::size_t i = 0; i < script.steps.size(); ++i) {
+        at += script.steps[i].afterMs;
+        timeline_.ScheduleAt(child.get(), at, [this, run, i] { PlayStep(*run, i); });
     }
+    const std::weak_ptr<Child> weak = child;
     // The tool exits just after its last step, or with it; its reader sees the end of the output
     // a moment later.
-    const std::int64_t exitAt = !script->steps.empty() && script->steps.back().exits ? at : at + 1;
+    const std::int64_t exitAt = !script.steps.empty() && script.steps.back().exits ? at : at + 1;
     timeline_.ScheduleAt(child.get(), exitAt, [weak] {
         if (auto c = weak.lock()) {
             c->Exit();
@@ -364,6 +133,49 @@ std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const Star
         children_.push_back(child);
     }
     return std::make_unique<ChildHandle>(child);
+}
+
+void EmulatedProcessService::PlayStep(Run& run, std::size_t i) {
+    const Step& step = run.script.steps[i];
+    const std::shared_ptr<Child> c = run.child.lock();
+    if (!c || run.gone) {
+        return;
+    }
+    // Presence first: when it is unchanged, so is the mode read after it.
+    const std::uint64_t presence = box_.Presence();
+    const bool there = box_.Mode() == run.script.device;
+    const bool lost = (step.box == BoxUse::Opens && !there) ||
+                      (step.box == BoxUse::Holds && (!there || presence != run.opened));
+    if (lost) {
+        EndWithoutBox(run, c);
+        return;
+    }
+    if (step.box == BoxUse::Opens) {
+        run.opened = presence;
+    }
+    if (step.effect) {
+        step.effect();
+    }
+    if (!step.output.empty()) {
+        c->Emit(step.output);
+    }
+}
+
+void EmulatedProcessService::EndWithoutBox(Run& run, const std::shared_ptr<Child>& child) {
+    run.gone = true;
+    if (run.script.goneEffect) {
+        run.script.goneEffect();
+    }
+    if (!run.script.goneOutput.empty()) {
+        child->Emit(run.script.goneOutput);
+    }
+    child->Exit();
+    const std::weak_ptr<Child> weak = child;
+    timeline_.ScheduleAt(child.get(), timeline_.NowMs() + 1, [weak] {
+        if (auto ending = weak.lock()) {
+            ending->EndOutput();
+        }
+    });
 }
 
 void EmulatedProcessService::ForgetEndedChildren() {
@@ -537,6 +349,38 @@ EmulatedProcessService::Script EmulatedProcessService::DfuAppScript() {
     return script;
 }
 
+// The player's identification run (DEVICE_INFO): the FPGA's IDCODE and checksum, from a
+// programmer that answers.
+void EmulatedProcessService::IdentificationSteps(std::vector<Step>& steps, bool programmer) {
+    const std::int64_t ms = settings_.stepMs;
+    const int run = deviceInfoRuns_++;
+    const StaplBehaviour b = settings_.stapl;
+    if (programmer && b != StaplBehaviour::NoIdcode && run >= settings_.staplMissedIdcodes) {
+        const std::string id =
+            b == StaplBehaviour::GarbageIdcode ? "XYZ" : Hex(box_.FpgaIdcode(), 8);
+        const std::string sum =
+            b == StaplBehaviour::GarbageChecksum ? "n/a" : Hex(box_.FpgaChecksum(), 4);
+        const std::string lines[] = {"Export: key = \"IDCODE\", value = HEX " + id + "\n",
+                                     "Export: key = \"USERCODE\", CHECKSUM: " + sum + "\n",
+                                     "Exit code = 0... Success\n\n"};
+        if (b == StaplBehaviour::BlankLineFirst) {
+            steps.front().output += "\n" + lines[0] + lines[1] + lines[2];
+            steps.front().exits = true;
+            steps.front().box = BoxUse::Opens;
+        } else {
+            BoxUse use = BoxUse::Opens;
+            for (const std::string& line : lines) {
+                steps.push_back({ms, line, nullptr, false, std::exchange(use, BoxUse::Holds)});
+            }
+        }
+    } else {
+        steps.push_back({ms,
+                         "Error: device not found in the JTAG chain\nExit code = 9... "
+                         "Unrecognized device\n\n",
+                         nullptr});
+    }
+}
+
 EmulatedProcessService::Script EmulatedProcessService::StaplScript(const StartRequest& request) {
     const std::int64_t ms = settings_.stepMs;
     Script script;
@@ -547,32 +391,7 @@ EmulatedProcessService::Script EmulatedProcessService::StaplScript(const StartRe
     steps.push_back({ms, "STAPL Player Version 2.2\nCopyright (C) 1997-2012\n", nullptr});
     const bool programmer = box_.Mode() == BoxMode::FpgaProgrammer;
     if (Has(request.arguments, "-aDEVICE_INFO")) {
-        const int run = deviceInfoRuns_++;
-        const StaplBehaviour b = settings_.stapl;
-        if (programmer && b != StaplBehaviour::NoIdcode && run >= settings_.staplMissedIdcodes) {
-            const std::string id =
-                b == StaplBehaviour::GarbageIdcode ? "XYZ" : Hex(box_.FpgaIdcode(), 8);
-            const std::string sum =
-                b == StaplBehaviour::GarbageChecksum ? "n/a" : Hex(box_.FpgaChecksum(), 4);
-            const std::string lines[] = {"Export: key = \"IDCODE\", value = HEX " + id + "\n",
-                                         "Export: key = \"USERCODE\", CHECKSUM: " + sum + "\n",
-                                         "Exit code = 0... Success\n\n"};
-            if (b == StaplBehaviour::BlankLineFirst) {
-                steps.front().output += "\n" + lines[0] + lines[1] + lines[2];
-                steps.front().exits = true;
-                steps.front().box = BoxUse::Opens;
-            } else {
-                BoxUse use = BoxUse::Opens;
-                for (const std::string& line : lines) {
-                    steps.push_back({ms, line, nullptr, false, std::exchange(use, BoxUse::Holds)});
-                }
-            }
-        } else {
-            steps.push_back({ms,
-                             "Error: device not found in the JTAG chain\nExit code = 9... "
-                             "Unrecognized device\n\n",
-                             nullptr});
-        }
+        IdentificationSteps(steps, programmer);
         return script;
     }
     const bool erase = Has(request.arguments, "-aERASE");

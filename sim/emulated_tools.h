@@ -95,13 +95,18 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
   private:
     struct Step;
     struct Script;
+    struct Run;
     Script ScriptFor(const ZELKUtil::StartRequest& request);
     Script DfuUtilScript();
     Script DfuAppScript();
     Script StaplScript(const ZELKUtil::StartRequest& request);
+    void IdentificationSteps(std::vector<Step>& steps, bool programmer);
     Script OwnOutputScript(const ZELKUtil::StartRequest& request,
                            const std::vector<std::string>& pieces);
     std::string NewVersion() const;
+    // Plays step `i` of the run, or ends the run when the box it needs is gone.
+    void PlayStep(Run& run, std::size_t i);
+    void EndWithoutBox(Run& run, const std::shared_ptr<Child>& child);
     // Drops the children that have ended and been read to their end.
     void ForgetEndedChildren();
 

@@ -93,42 +93,31 @@ void WriteTranscript(const ConsoleView& view, std::ostream& out) {
     out.flush();
 }
 
-}  // namespace
-
-int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std::ostream& err) {
+// The scenario in the file; none, after telling `err` why, when it cannot be read or parsed.
+std::optional<Scenario> ReadScenario(const std::string& path, std::ostream& err) {
     constexpr std::size_t kMaxScenarioBytes = std::size_t{4} * 1024 * 1024;
     const ZELKUtil::Result<std::string> read = ZELKUtil::Files::ReadHead(path, kMaxScenarioBytes);
     if (!read) {
         err << path << ": cannot read: " << read.error().reason << '\n';
-        return kScenarioUnplayable;
+        return std::nullopt;
     }
     const std::string& text = read.value();
     if (text.size() == kMaxScenarioBytes) {
         err << path << ": longer than any scenario should be\n";
-        return kScenarioUnplayable;
+        return std::nullopt;
     }
-    const ScenarioParseResult parsed = ParseScenario(text);
+    ScenarioParseResult parsed = ParseScenario(text);
     if (parsed.errorLine != 0) {
         err << path << ':' << parsed.errorLine << ": " << parsed.error << '\n';
-        return kScenarioUnplayable;
+        return std::nullopt;
     }
-    const Scenario& scenario = parsed.scenario;
+    return std::move(parsed.scenario);
+}
 
-    ScratchFolder folder;
-    if (std::string error = folder.Create(); !error.empty()) {
-        err << path << ": " << error << '\n';
-        return kScenarioUnplayable;
-    }
-    if (std::string error = WritePackage(folder.Root(), scenario.package); !error.empty()) {
-        err << path << ": " << error << '\n';
-        return kScenarioUnplayable;
-    }
-
-    // Declared before the world, so that it outlives the controller that uses it.
-    TracingProcessService tracer;
-    ScenarioWorld world(folder.Root());
-    world.machine = scenario.machine;
-    ScenarioRun run(world);
+// Connects the run to its world: the box's changes of presence, the controller's waits and, when
+// tracing, the window's echo.
+void Connect(ScenarioRun& run, bool trace, std::ostream& out) {
+    ScenarioWorld& world = run.world;
     // The box tells of each change of its presence; the window hears of it as soon as its thread
     // runs the event loop: at once when idle, at the end of a wait inside a poll or a tool run.
     world.box.SetPresenceListener([&run](BoxMode /*mode*/) {
@@ -141,9 +130,6 @@ int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std:
             run.DeliverDeviceChanges();
         }
     };
-    tracer.inner = &world.tools;
-    tracer.run = &run;
-    tracer.packageRoot = folder.Root();
     if (trace) {
         run.trace = &out;
         world.view.SetEcho({&out, true, [&world] { return world.clock.NowMs(); }});
@@ -151,15 +137,20 @@ int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std:
             run.Note("wait " + std::to_string(ms) + " ms");
         };
     }
+}
 
+// Plays the steps, the controller started before the first that needs it (or at the end). Returns
+// kScenarioPassed, or kScenarioUnplayable for a step after which the run cannot go on.
+int PlaySteps(const std::vector<ScenarioStep>& steps, ScenarioRun& run,
+              ZELKUtil::ProcessService* processes, const std::string& path, std::ostream& err) {
     int status = kScenarioPassed;
     bool started = false;
     const auto start = [&] {
         run.Note("start-up");
-        world.Start(&tracer);
+        run.world.Start(processes);
         started = true;
     };
-    for (const ScenarioStep& step : scenario.steps) {
+    for (const ScenarioStep& step : steps) {
         if (step.needsController && !started) {
             start();
         }
@@ -180,6 +171,37 @@ int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std:
     if (!started) {
         start();
     }
+    return status;
+}
+
+}  // namespace
+
+int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std::ostream& err) {
+    const std::optional<Scenario> scenario = ReadScenario(path, err);
+    if (!scenario) {
+        return kScenarioUnplayable;
+    }
+    ScratchFolder folder;
+    if (std::string error = folder.Create(); !error.empty()) {
+        err << path << ": " << error << '\n';
+        return kScenarioUnplayable;
+    }
+    if (std::string error = WritePackage(folder.Root(), scenario->package); !error.empty()) {
+        err << path << ": " << error << '\n';
+        return kScenarioUnplayable;
+    }
+
+    // Declared before the world, so that it outlives the controller that uses it.
+    TracingProcessService tracer;
+    ScenarioWorld world(folder.Root());
+    world.machine = scenario->machine;
+    ScenarioRun run(world);
+    Connect(run, trace, out);
+    tracer.inner = &world.tools;
+    tracer.run = &run;
+    tracer.packageRoot = folder.Root();
+
+    int status = PlaySteps(scenario->steps, run, &tracer, path, err);
     WriteTranscript(world.view, out);
     for (const std::string& failure : run.failures) {
         err << path << ':' << failure << '\n';

@@ -55,6 +55,32 @@ void UpdateForm::InitializeComponent() {
     setWindowTitle(QStringLiteral("Orvanta Upgrade"));
     resize(qRound(kDesignWidth * scale_.width()), qRound(kDesignHeight * scale_.height()));
 
+    // In this order: it is the order in which the window stacks them and the tab order counts.
+    CreateStatusControls();
+    CreateRunControls();
+    CreateServiceControls();
+
+    // Tab order: TextOutput 4, TextUpgradeVersion 5, the check boxes 6 and 7, ButtonDiag and
+    // buttonRestart 8 (in creation order), ComboZelkType 9, LabelMode 10, ButtonForce 11,
+    // ButtonAutoRings 12, LabelEye 13. Labels take no focus but keep their place.
+    const QWidget* order[] = {DeviceLabel,      TextOutput,  TextUpgradeVersion, CheckProgramArm,
+                              CheckProgramFPGA, ButtonDiag,  buttonRestart,      ComboZelkType,
+                              LabelMode,        ButtonForce, ButtonAutoRings,    LabelEye};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+    }
+
+    // Labels and check boxes size themselves to their text from the start, not only when a text
+    // is set later.
+    for (QLabel* label : {DeviceLabel, TextUpgradeVersion, LabelEye}) {
+        FitLabel(label);
+    }
+    FitCheckBoxes();
+
+    TimerCheck->start();
+}
+
+void UpdateForm::CreateStatusControls() {
     DeviceLabel = new QLabel(QStringLiteral("No device found"), this);
     DeviceLabel->setObjectName(QStringLiteral("DeviceLabel"));
     Place(DeviceLabel, Control::DeviceLabel);
@@ -81,7 +107,9 @@ void UpdateForm::InitializeComponent() {
             handlers_.timerTick();
         }
     });
+}
 
+void UpdateForm::CreateRunControls() {
     CheckProgramArm = new QCheckBox(QStringLiteral("Program ARM"), this);
     CheckProgramArm->setObjectName(QStringLiteral("CheckProgramArm"));
     // The box is drawn right of its text.
@@ -95,21 +123,9 @@ void UpdateForm::InitializeComponent() {
     CheckProgramFPGA->hide();
     Place(CheckProgramFPGA, Control::CheckProgramFPGA);
 
-    const auto button = [this](const char* name, const char* text,
-                               std::function<void()> Handlers::*handler) {
-        auto* b = new QPushButton(QString::fromLatin1(text), this);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setAutoDefault(false);
-        connect(b, &QPushButton::clicked, this, [this, handler] {
-            if (handlers_.*handler) {
-                (handlers_.*handler)();
-            }
-        });
-        return b;
-    };
-    ButtonDiag = button("ButtonDiag", "Get Stats", &Handlers::diagClick);
+    ButtonDiag = MakeButton("ButtonDiag", "Get Stats", &Handlers::diagClick);
     Place(ButtonDiag, Control::ButtonDiag);
-    buttonRestart = button("buttonRestart", "Start", &Handlers::restartClick);
+    buttonRestart = MakeButton("buttonRestart", "Start", &Handlers::restartClick);
     Place(buttonRestart, Control::buttonRestart);
 
     ComboZelkType = new QComboBox(this);
@@ -128,12 +144,14 @@ void UpdateForm::InitializeComponent() {
     LabelMode = new QLabel(this);
     LabelMode->setObjectName(QStringLiteral("LabelMode"));
     Place(LabelMode, Control::LabelMode);
+}
 
-    ButtonForce = button("ButtonForce", "Boot", &Handlers::forceClick);
+void UpdateForm::CreateServiceControls() {
+    ButtonForce = MakeButton("ButtonForce", "Boot", &Handlers::forceClick);
     ButtonForce->hide();
     Place(ButtonForce, Control::ButtonForce);
 
-    ButtonAutoRings = button("ButtonAutoRings", "Enable Rings", &Handlers::autoRingsClick);
+    ButtonAutoRings = MakeButton("ButtonAutoRings", "Enable Rings", &Handlers::autoRingsClick);
     ButtonAutoRings->hide();
     Place(ButtonAutoRings, Control::ButtonAutoRings);
 
@@ -141,25 +159,19 @@ void UpdateForm::InitializeComponent() {
     LabelEye->setObjectName(QStringLiteral("LabelEye"));
     LabelEye->hide();
     Place(LabelEye, Control::LabelEye);
+}
 
-    // Tab order: TextOutput 4, TextUpgradeVersion 5, the check boxes 6 and 7, ButtonDiag and
-    // buttonRestart 8 (in creation order), ComboZelkType 9, LabelMode 10, ButtonForce 11,
-    // ButtonAutoRings 12, LabelEye 13. Labels take no focus but keep their place.
-    const QWidget* order[] = {DeviceLabel,      TextOutput,  TextUpgradeVersion, CheckProgramArm,
-                              CheckProgramFPGA, ButtonDiag,  buttonRestart,      ComboZelkType,
-                              LabelMode,        ButtonForce, ButtonAutoRings,    LabelEye};
-    for (std::size_t i = 1; i < std::size(order); ++i) {
-        setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
-    }
-
-    // Labels and check boxes size themselves to their text from the start, not only when a text
-    // is set later.
-    for (QLabel* label : {DeviceLabel, TextUpgradeVersion, LabelEye}) {
-        FitLabel(label);
-    }
-    FitCheckBoxes();
-
-    TimerCheck->start();
+QPushButton* UpdateForm::MakeButton(const char* name, const char* text,
+                                    std::function<void()> Handlers::*handler) {
+    auto* b = new QPushButton(QString::fromLatin1(text), this);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    connect(b, &QPushButton::clicked, this, [this, handler] {
+        if (handlers_.*handler) {
+            (handlers_.*handler)();
+        }
+    });
+    return b;
 }
 
 void UpdateForm::Place(QWidget* widget, Control control) {

@@ -89,6 +89,12 @@ class UpdateForm final : public QWidget, public View {
     };
 
     void InitializeComponent();
+    // The controls, in the order the window makes them.
+    void CreateStatusControls();
+    void CreateRunControls();
+    void CreateServiceControls();
+    QPushButton* MakeButton(const char* name, const char* text,
+                            std::function<void()> Handlers::*handler);
     // At the control's design place, scaled.
     void Place(QWidget* widget, Control control);
     void Rebase(QWidget* widget);

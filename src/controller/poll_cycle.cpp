@@ -402,7 +402,7 @@ void UpgradeController::InstallWrongDrivers() {
         return;
     }
     view_.AppendText("\r\nIncorrect Drivers Loaded, installing new drivers...");
-    if (!RunDriverInstaller(1, 0)) {
+    if (!driverInstall_.Run(1, 0)) {
         state_.installerStartFailed = true;
     }
     Wait(3000);
@@ -410,11 +410,6 @@ void UpgradeController::InstallWrongDrivers() {
 
 bool UpgradeController::PackageWithoutImages() const {
     return state_.armImagePresent == 0 && state_.fpgaImagePresent == 0;
-}
-
-void UpgradeController::PackageError() {
-    view_.AppendText(OperatorTexts::kPackageError);
-    state_.error_occurred = 1;
 }
 
 bool UpgradeController::UpToDate(const std::string& boxVersion) const {

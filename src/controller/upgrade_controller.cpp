@@ -14,29 +14,37 @@ UpgradeController::UpgradeController(ControllerSeams seams)
       device_(seams.device),
       processes_(seams.processes),
       packageFolder_(std::move(seams.packageFolder)),
-      nativeMachine_(std::move(seams.nativeMachine)) {
+      nativeMachine_(std::move(seams.nativeMachine)),
+      reader_(view_, clock_),
+      runSeams_{view_, clock_, processes_, reader_, state_, packageFolder_},
+      armDownload_(runSeams_),
+      fpgaRun_(runSeams_),
+      driverInstall_(runSeams_, nativeMachine_) {
     view_.SetComboSelectionHandler([this] { ComboZelkType_SelectedIndexChanged(); });
 }
 
-UpgradeController::~UpgradeController() {
-    // A player that outlives the window still has its output read to the end, without keeping it.
-    const std::lock_guard<std::mutex> lock(state_.stapl->lock);
-    state_.stapl->abandoned = true;
-}
-
-std::string UpgradeController::PackagePath(const std::string& relative) const {
-    return Files::Join(packageFolder_, relative);
-}
-
 void UpgradeController::InitializeApplication() {
-    // Package version: held nowhere but in the label's text, which the poll compares against.
+    ReadPackageVersion();
+    LoadProfiles();
+    if (CheckImages() > 1) {
+        view_.SetText(Control::LabelMode, "ZELK");
+        view_.SetShown(Control::ComboZelkType, true);
+    }
+    SetUpgradeMode();
+    ChooseDownloadTool();
+}
+
+void UpgradeController::ReadPackageVersion() {
+    // Held nowhere but in the label's text, which the poll compares against.
     if (const auto line = ReadFirstLine(PackagePath(PackageFiles::kVersionFile))) {
         view_.SetText(Control::TextUpgradeVersion, "Upgrade Version: " + *line);
     } else {
         view_.SetText(Control::TextUpgradeVersion, "Can't find upgrade version");
     }
+}
 
-    // Profiles: the list exists from here on, even when the file cannot be read.
+void UpgradeController::LoadProfiles() {
+    // The list exists from here on, even when the file cannot be read.
     state_.profiles.emplace();
     ProfileFileResult file = ReadProfileFile(PackagePath(PackageFiles::kProfileFile));
     if (file.loaded) {
@@ -47,16 +55,18 @@ void UpgradeController::InitializeApplication() {
         view_.AppendText(file.error);
         view_.AppendText("\r\n");
     }
+}
 
-    // Image check. A profile is usable when every image it names can be opened; images counted
-    // before a missing one stay counted.
+int UpgradeController::CheckImages() {
+    // A profile is usable when every image it names can be opened; images counted before a
+    // missing one stay counted.
     state_.armImagePresent = 0;
     state_.fpgaImagePresent = 0;
     int usable = 0;
+    const auto opens = [this](const std::string& name) {
+        return Files::CanOpenForReading(PackagePath(name));
+    };
     for (const ZelkProfile& profile : *state_.profiles) {
-        const auto opens = [this](const std::string& name) {
-            return Files::CanOpenForReading(PackagePath(name));
-        };
         if (!profile.LPC3131.empty()) {
             if (!opens(profile.LPC3131)) {
                 continue;
@@ -82,14 +92,11 @@ void UpgradeController::InitializeApplication() {
         std::string refused;
         (void)view_.AddComboItem(profile.type, &refused);
     }
+    return usable;
+}
 
-    if (usable > 1) {
-        view_.SetText(Control::LabelMode, "ZELK");
-        view_.SetShown(Control::ComboZelkType, true);
-    }
-
-    // Upgrade mode and check boxes by the images found. Without any image the boxes stay as the
-    // window built them.
+void UpgradeController::SetUpgradeMode() {
+    // By the images found. Without any image the boxes stay as the window built them.
     const bool arm = state_.armImagePresent > 0;
     const bool fpga = state_.fpgaImagePresent > 0;
     const auto setBox = [this](Control box, bool shown, bool enabled) {
@@ -110,8 +117,9 @@ void UpgradeController::InitializeApplication() {
         setBox(Control::CheckProgramArm, false, true);
         setBox(Control::CheckProgramFPGA, false, false);
     }
+}
 
-    // Download tool.
+void UpgradeController::ChooseDownloadTool() {
     if (Files::Exists(PackagePath(PackageFiles::kDfuUtil))) {
         state_.useDfuUtil = 1;
     } else if (!Files::Exists(PackagePath(PackageFiles::kDfuApp))) {

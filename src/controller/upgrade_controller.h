@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "controller/arm_download.h"
+#include "controller/driver_install.h"
+#include "controller/fpga_run.h"
+#include "controller/run_seams.h"
+#include "controller/tool_reader.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
 #include "hid/hid_transport.h"
@@ -32,11 +37,11 @@ struct ControllerSeams {
     std::string nativeMachine;
 };
 
-// The upgrade controller: start-up, the poll cycle, the tool runs and the handlers' logic.
+// The upgrade controller: start-up, the poll cycle and the handlers' logic. The tool runs are
+// objects of their own that work on the same state; their entry points keep their names here.
 class UpgradeController {
   public:
     explicit UpgradeController(ControllerSeams seams);
-    ~UpgradeController();
     UpgradeController(const UpgradeController&) = delete;
     UpgradeController& operator=(const UpgradeController&) = delete;
 
@@ -62,10 +67,14 @@ class UpgradeController {
 
     // Runs the package's driver installer for the bootloader (wait: block until it has ended;
     // silent: without its own pages).
-    void InstallDrivers(std::int32_t wait, std::int32_t silent);
+    void InstallDrivers(std::int32_t wait, std::int32_t silent) {
+        (void)driverInstall_.Run(wait, silent);
+    }
     // The installer's exit notification. It may run on another thread after the controller is
     // gone, so it is given the shared flag rather than the controller.
-    static void InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling);
+    static void InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling) {
+        DriverInstall::InstrallDrivers_Exited(driversInstalling);
+    }
 
     // Closing the window: closes the box's handle. Running children are left alone.
     void Dispose();
@@ -73,36 +82,30 @@ class UpgradeController {
     UpgradeState& State() { return state_; }
     const UpgradeState& State() const { return state_; }
 
-    // The slices in which a wait for a child's exit or output looks again, keeping the window
-    // alive.
-    static constexpr std::int64_t kChildPollMs = 50;
-    static constexpr std::int64_t kOutputPollMs = 10;
-    // The most of a tool's output the window's thread takes before the event loop gets a turn.
-    static constexpr std::size_t kOutputTurnBytes = std::size_t{64} * 1024;
-    // The most progress text of the FPGA run that waits for the next poll; its reader holds
-    // further lines (and so the player) meanwhile.
-    static constexpr std::size_t kMaxPendingProgress = std::size_t{64} * 1024;
+    static constexpr std::int64_t kChildPollMs = ToolReader::kChildPollMs;
+    static constexpr std::int64_t kOutputPollMs = ToolReader::kOutputPollMs;
+    static constexpr std::size_t kOutputTurnBytes = ToolReader::kOutputTurnBytes;
+    static constexpr std::size_t kMaxPendingProgress = FpgaRun::kMaxPendingProgress;
 
     // Automatic downloads after which a box that comes back without the package's version is not
     // counted down again: the first may have failed and the operator re-plugged, the second shows
     // that the package cannot bring the box to its version.
     static constexpr std::int32_t kMaxAutoDownloads = 2;
-    // Programmer firmware downloads in one bootloader visit before giving up.
-    static constexpr std::int32_t kMaxProgrammerTries = 3;
 
-    // Handles one line of the FPGA tool's background run, on the output-reading thread. False
-    // when the line cannot be taken yet: the polls have not taken the progress text gathered so
-    // far.
-    static bool STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line);
+    // Handles one line of the FPGA tool's background run, on the output-reading thread.
+    static bool STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line) {
+        return FpgaRun::STAPLPlayerOutputHandler(handover, line);
+    }
 
   private:
     // Holds one flag at 1 for its lifetime: the poll's checking_currently, or the mark of an
     // operator's exchange with the box.
     class BusyScope;
 
-    std::string PackagePath(const std::string& relative) const;
+    std::string PackagePath(const std::string& relative) const {
+        return runSeams_.PackagePath(relative);
+    }
     void Wait(std::int64_t ms) { clock_.SleepMs(ms); }
-    void WaitForExit(ChildProcess& child);
 
     // The window's thread is inside a poll or an operator's exchange with the box: a nested poll
     // would close or read the box's handle under that exchange.
@@ -112,6 +115,14 @@ class UpgradeController {
     // Runs an operator action that talks to the box, with polls held off meanwhile.
     void ExchangeWithBox(void (UpgradeController::*action)());
     void EnableRings();
+
+    // Start-up's steps.
+    void ReadPackageVersion();
+    void LoadProfiles();
+    // Counts the images the profiles name and offers the usable profiles; returns their number.
+    int CheckImages();
+    void SetUpgradeMode();
+    void ChooseDownloadTool();
 
     // Poll steps that need more than a few lines.
     void ServiceBookkeeping();
@@ -143,40 +154,20 @@ class UpgradeController {
     // so once per plug-in; in service mode, says why each open failed.
     void ReportOpenFailures();
     void InstallWrongDrivers();
-    // Starts the installer as InstallDrivers does; false when it could not be started.
-    bool RunDriverInstaller(std::int32_t wait, std::int32_t silent);
     // The package names no image at all: it can program nothing.
     bool PackageWithoutImages() const;
     // Appends the package error and sets the error state.
-    void PackageError();
+    void PackageError() { runSeams_.PackageError(); }
     bool UpToDate(const std::string& boxVersion) const;
     std::string CurrentModel() const;
 
     // The tool runs the poll dispatches to. Those returning bool return false when they have
     // ended the poll.
-    bool RunArmDownload();
-    bool DownloadFpgaProgrammer();
-    void StartFpgaProgramming();
+    bool RunArmDownload() { return armDownload_.Run(); }
+    bool DownloadFpgaProgrammer() { return fpgaRun_.DownloadProgrammer(); }
+    void StartFpgaProgramming() { fpgaRun_.StartProgramming(); }
     // Returns true when it has ended the poll.
-    bool FpgaPollStep();
-
-    // The ARM download's pieces.
-    struct ArmPass;
-    // Reading a tool's output on the window's thread: only what is there, never blocking, with a
-    // turn of the event loop at least every kOutputTurnBytes.
-    void NoteOutput(std::size_t cost);
-    void TurnIfDue();
-    void WaitForOutput(ChildProcess& tool, bool line);
-    std::optional<std::string> ReadToolLine(ChildProcess& tool);
-    // Before it waits, it appends the characters gathered in `shown` to the log.
-    int ReadToolChar(ChildProcess& tool, std::string& shown);
-    void ShowGathered(std::string& shown);
-    bool ArmPassFailed(const std::string& description);
-    void HandleDfuUtilLine(ArmPass& pass, std::optional<std::string>& line, int& retry);
-    void HandleDfuAppLine(const std::string& line);
-    // The FPGA identification run; false when it has ended the poll.
-    bool IdentifyFpga(const std::string& file, std::optional<std::uint32_t>& idcode,
-                      std::uint32_t& checksum);
+    bool FpgaPollStep() { return fpgaRun_.PollStep(); }
 
     View& view_;
     Clock& clock_;
@@ -185,10 +176,13 @@ class UpgradeController {
     std::string packageFolder_;
     std::string nativeMachine_;
     UpgradeState state_;
+    ToolReader reader_;
+    RunSeams runSeams_;
+    ArmDownload armDownload_;
+    FpgaRun fpgaRun_;
+    DriverInstall driverInstall_;
     std::int32_t exchangeUnderway_ = 0;
     bool deviceChangePending_ = false;
-    // Tool output taken since the event loop last had a turn.
-    std::size_t outputSinceTurn_ = 0;
     std::vector<HidOpenFailure> openFailures_;  // of this poll's opens of the box
     std::string reportedFailures_;              // the reasons service mode was last told
     bool accessNoticeShown_ = false;            // for the box that is plugged in now

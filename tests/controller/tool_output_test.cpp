@@ -2,6 +2,7 @@
 
 #include "controller/dfu_output.h"
 #include "controller/stapl_output.h"
+#include "controller/tool_command.h"
 #include "controller/version_match.h"
 
 namespace ZELKUtil {
@@ -80,6 +81,31 @@ TEST(StaplOutput, HexNumbersAndVariants) {
     EXPECT_EQ(ClassifyIdcode(std::nullopt), FpgaVariant::None);
     EXPECT_STREQ(VariantText(FpgaVariant::A3P060_CH), "\r\nA3P060 CH FPGA detected");
     EXPECT_STREQ(VariantText(FpgaVariant::None), "\r\nNo FPGA detected");
+}
+
+// The service-mode line shows the argument text as the package's tools are known to take it, while
+// the tool gets one argument per file name, never one it could take for an option.
+TEST(ToolCommand, ArgumentVectorAndShownTextFromOneList) {
+    ToolCommand dfuUtil("Tools/dfu-util", StartMode::DirectRedirected);
+    dfuUtil.Options({"-R", "-D"}).File("-x my.bin");
+    EXPECT_EQ(dfuUtil.ArgumentText(), "-R -D -x my.bin");
+    const StartRequest request = dfuUtil.Request();
+    EXPECT_EQ(request.arguments, (std::vector<std::string>{"-R", "-D", "./-x my.bin"}));
+    EXPECT_EQ(request.program, "Tools/dfu-util");
+    EXPECT_EQ(request.mode, StartMode::DirectRedirected);
+
+    ToolCommand dfuApp("Tools/DFUAPP", StartMode::Direct);
+    dfuApp.TextLead(" ").Options({"/l", "dfulog.txt", "/f"}).File("a.bin").WorkingDirectory("T");
+    EXPECT_EQ(dfuApp.ArgumentText(), " /l dfulog.txt /f a.bin");
+    EXPECT_EQ(dfuApp.Request().arguments,
+              (std::vector<std::string>{"/l", "dfulog.txt", "/f", "a.bin"}));
+    EXPECT_EQ(dfuApp.Request().workingDirectory, "T");
+
+    // An empty file name is shown but not passed.
+    ToolCommand player("Tools/STAPL Player", StartMode::DirectRedirected);
+    player.Options({"-aDEVICE_INFO"}).File("");
+    EXPECT_EQ(player.ArgumentText(), "-aDEVICE_INFO ");
+    EXPECT_EQ(player.Request().arguments, (std::vector<std::string>{"-aDEVICE_INFO"}));
 }
 
 }  // namespace

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "controller/run_seams.h"
+#include "controller/tool_command.h"
+
+namespace ZELKUtil {
+
+// The FPGA run in three stages: the programmer firmware into the box in its bootloader; in
+// programmer mode the FPGA's identification and the start of an erase or programming run in the
+// background; and, poll by poll, its progress and its result, handed over from the player's output
+// reader.
+class FpgaRun {
+  public:
+    // The most progress text that waits for the next poll; the reader holds further lines (and so
+    // the player) meanwhile.
+    static constexpr std::size_t kMaxPendingProgress = std::size_t{64} * 1024;
+    // Programmer firmware downloads in one bootloader visit before giving up.
+    static constexpr std::int32_t kMaxProgrammerTries = 3;
+
+    explicit FpgaRun(RunSeams seams) : s_(seams) {}
+    // A player that outlives the window still has its output read to the end, without keeping it.
+    ~FpgaRun();
+    FpgaRun(const FpgaRun&) = delete;
+    FpgaRun& operator=(const FpgaRun&) = delete;
+
+    // Stage 1, for a box in its bootloader; false when it has ended the poll.
+    bool DownloadProgrammer();
+    // Stage 2, for a box in programmer mode: identifies the FPGA and starts the player.
+    void StartProgramming();
+    // Stage 3, at every poll while the player runs; true when it has ended the poll.
+    bool PollStep();
+
+    // Handles one line of the background run, on the output-reading thread. False when the line
+    // cannot be taken yet: the polls have not taken the progress text gathered so far.
+    static bool STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line);
+
+  private:
+    // The identification runs; false when they have ended the poll.
+    bool Identify(const std::string& file, std::optional<std::uint32_t>& idcode,
+                  std::uint32_t& checksum);
+    // Reads one identification run's output to its end.
+    void ReadIdentification(ChildProcess& player, std::optional<std::uint32_t>& idcode,
+                            std::uint32_t& checksum);
+    // Sets fpga_image for the detected variant; false when nothing is to start.
+    bool ChooseImage(std::optional<std::uint32_t> idcode);
+    // The erase or programming command for the checksum, with its line in the log.
+    ToolCommand PlayerCommand(std::uint32_t checksum);
+    // Starts the player in the background with a fresh hand-over.
+    void StartPlayer(const ToolCommand& command);
+
+    RunSeams s_;
+};
+
+}  // namespace ZELKUtil

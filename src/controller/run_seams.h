@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+#include "controller/operator_texts.h"
+#include "controller/tool_reader.h"
+#include "controller/upgrade_state.h"
+#include "controller/view.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/process_service.h"
+
+namespace ZELKUtil {
+
+// What a tool run works through, all owned by the controller: the window, the clock, the child
+// processes, the one tool reader, and the controller's state, which the runs read and write in
+// place so that the poll, the scenarios and the tests see every field where it always is.
+struct RunSeams {
+    View& view;
+    Clock& clock;
+    ProcessService& processes;
+    ToolReader& reader;
+    UpgradeState& state;
+    // Every relative package name is resolved against it.
+    const std::string& packageFolder;
+
+    std::string PackagePath(const std::string& relative) const {
+        return Files::Join(packageFolder, relative);
+    }
+    // Appends the package error and sets the error state.
+    void PackageError() const {
+        view.AppendText(OperatorTexts::kPackageError);
+        state.error_occurred = 1;
+    }
+};
+
+}  // namespace ZELKUtil
