@@ -96,18 +96,17 @@ void WriteTranscript(const ConsoleView& view, std::ostream& out) {
 // The scenario in the file; none, after telling `err` why, when it cannot be read or parsed.
 std::optional<Scenario> ReadScenario(const std::string& path, std::ostream& err) {
     constexpr std::size_t kMaxScenarioBytes = std::size_t{4} * 1024 * 1024;
-    std::string reason;
-    const std::optional<std::string> text =
-        ZELKUtil::Files::ReadHead(path, kMaxScenarioBytes, &reason);
-    if (!text) {
-        err << path << ": cannot read: " << reason << '\n';
+    const ZELKUtil::Result<std::string> read = ZELKUtil::Files::ReadHead(path, kMaxScenarioBytes);
+    if (!read) {
+        err << path << ": cannot read: " << read.error().reason << '\n';
         return std::nullopt;
     }
-    if (text->size() == kMaxScenarioBytes) {
+    const std::string& text = read.value();
+    if (text.size() == kMaxScenarioBytes) {
         err << path << ": longer than any scenario should be\n";
         return std::nullopt;
     }
-    ScenarioParseResult parsed = ParseScenario(*text);
+    ScenarioParseResult parsed = ParseScenario(text);
     if (parsed.errorLine != 0) {
         err << path << ':' << parsed.errorLine << ": " << parsed.error << '\n';
         return std::nullopt;

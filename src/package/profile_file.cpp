@@ -11,13 +11,12 @@ ProfileFileResult ReadProfileFile(const std::string& path) {
     // Read the bytes ourselves so that an unreadable file reports the system's reason, which
     // pugixml's own loader would hide behind "file not found". A profile file is a few KiB.
     constexpr std::size_t kMaxBytes = std::size_t{16} * 1024 * 1024;
-    std::string reason;
-    const std::optional<std::string> bytes = Files::ReadHead(path, kMaxBytes, &reason);
+    const Result<std::string> bytes = Files::ReadHead(path, kMaxBytes);
     if (!bytes) {
-        result.error = "Could not open '" + path + "': " + reason;
+        result.error = "Could not open '" + path + "': " + bytes.error().reason;
         return result;
     }
-    return ParseProfileFile(*bytes, path);
+    return ParseProfileFile(bytes.value(), path);
 }
 
 ProfileFileResult ParseProfileFile(const std::string& content, const std::string& path) {

@@ -31,11 +31,11 @@ std::string Utf16ToUtf8(const std::string& bytes, std::size_t start, bool bigEnd
 std::optional<std::string> ReadFirstLine(const std::string& path) {
     // Only the first line matters; a bounded read keeps a huge file from slowing start-up.
     constexpr std::size_t kMaxBytes = std::size_t{64} * 1024;
-    std::optional<std::string> head = Files::ReadHead(path, kMaxBytes);
+    Result<std::string> head = Files::ReadHead(path, kMaxBytes);
     if (!head) {
         return std::nullopt;
     }
-    return FirstLineOf(std::move(*head));
+    return FirstLineOf(std::move(head).value());
 }
 
 std::string FirstLineOf(std::string bytes) {

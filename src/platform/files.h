@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
+
+#include "platform/result.h"
 
 namespace ZELKUtil::Files {
 
@@ -14,10 +15,9 @@ bool CanOpenForReading(const std::string& path);
 // Whether anything (file or folder) exists under the name.
 bool Exists(const std::string& path);
 
-// Up to maxBytes from the start of a regular file; nullopt when it cannot be opened or read.
-// The error text (strerror) is stored in *error when given.
-std::optional<std::string> ReadHead(const std::string& path, std::size_t maxBytes,
-                                    std::string* error = nullptr);
+// Up to maxBytes from the start of a regular file, or why it cannot be opened or read (the
+// reason is the system's text).
+Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes);
 
 // Joins a relative name to a folder; an absolute name or an empty folder leaves the name as it is.
 std::string Join(const std::string& folder, const std::string& name);

@@ -27,6 +27,7 @@
 #include "hid/report_descriptor.h"
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
+#include "platform/posix/unique_fd.h"
 
 namespace ZELKUtil::Hid {
 namespace {
@@ -37,7 +38,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxIoctlSize = _IOC_SIZEMASK;
 
 struct HidrawDevice : hid_device {
-    int fd = -1;
+    UniqueFd fd;
     std::uint32_t timeout_ms = kHidNoTimeout;
     int input_report_length = -1;
     bool numbered_reports = false;
@@ -50,9 +51,6 @@ struct HidrawDevice : hid_device {
     HidrawDevice& operator=(const HidrawDevice&) = delete;
     ~HidrawDevice() override {
         writer.reset();  // before the fd goes: a write may still be using it
-        if (fd >= 0) {
-            ::close(fd);
-        }
     }
 
     // The system's text for the error, cut at its first carriage return.
@@ -85,28 +83,27 @@ std::optional<unsigned> MinorOf(const std::optional<std::string>& dev) {
     return static_cast<unsigned>(std::stoul(dev->substr(colon + 1)));
 }
 
-// Opens the node for reading and writing and takes the lock; -1 with errno set and, when asked,
+// Opens the node for reading and writing and takes the lock; none with errno set and, when asked,
 // the failed call named in *operation.
-int OpenLocked(const char* path, int lock_operation, const char** operation = nullptr) {
-    const int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
+UniqueFd OpenLocked(const char* path, int lock_operation, const char** operation = nullptr) {
+    UniqueFd fd(::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.Valid()) {
         if (operation != nullptr) {
             *operation = "open";
         }
-        return -1;
+        return fd;
     }
     int locked = 0;
     do {
-        locked = ::flock(fd, lock_operation | LOCK_NB);
+        locked = ::flock(fd.Get(), lock_operation | LOCK_NB);
     } while (locked != 0 && errno == EINTR);
     if (locked != 0) {
         const int err = errno;
-        ::close(fd);
+        fd.Reset();
         errno = err;
         if (operation != nullptr) {
             *operation = "flock";
         }
-        return -1;
     }
     return fd;
 }
@@ -270,12 +267,10 @@ hid_device_info* HidrawTransport::Enumerate(unsigned short vendor_id, unsigned s
         }
         // Listed only when this program could open it shared now.
         const char* operation = "";
-        const int fd = OpenLocked(node.path.c_str(), LOCK_SH, &operation);
-        if (fd < 0) {
+        if (!OpenLocked(node.path.c_str(), LOCK_SH, &operation).Valid()) {
             NoteFailure(failures, node.path, operation, errno);
             continue;
         }
-        ::close(fd);
         auto* info = new hid_device_info;
         info->path = CopyString(node.path);
         info->vendor_id = node.ids.vendor_id;
@@ -335,12 +330,12 @@ hid_device* HidrawTransport::OpenPath(const char* path, int exclusive,
     auto device = std::make_unique<HidrawDevice>();
     const char* operation = "";
     device->fd = OpenLocked(path, exclusive != 0 ? LOCK_EX : LOCK_SH, &operation);
-    if (device->fd < 0) {
+    if (!device->fd.Valid()) {
         NoteFailure(failures, path, operation, errno);
         return nullptr;
     }
     int descriptor_size = 0;
-    if (::ioctl(device->fd, HIDIOCGRDESCSIZE, &descriptor_size) < 0) {
+    if (::ioctl(device->fd.Get(), HIDIOCGRDESCSIZE, &descriptor_size) < 0) {
         NoteFailure(failures, path, "HIDIOCGRDESCSIZE", errno);
         return nullptr;
     }
@@ -350,7 +345,7 @@ hid_device* HidrawTransport::OpenPath(const char* path, int exclusive,
     }
     hidraw_report_descriptor descriptor{};
     descriptor.size = static_cast<__u32>(descriptor_size);
-    if (::ioctl(device->fd, HIDIOCGRDESC, &descriptor) < 0) {
+    if (::ioctl(device->fd.Get(), HIDIOCGRDESC, &descriptor) < 0) {
         NoteFailure(failures, path, "HIDIOCGRDESC", errno);
         return nullptr;
     }
@@ -382,7 +377,7 @@ int HidrawTransport::hid_write(hid_device* device, const unsigned char* data, st
     const auto deadline = DeadlineFor(dev->timeout_ms);
     if (!dev->writer) {
         try {
-            dev->writer = std::make_unique<ReportWriter>(dev->fd);
+            dev->writer = std::make_unique<ReportWriter>(dev->fd.Get());
         } catch (const std::system_error& error) {
             dev->RecordError(error.code().value());
             return -1;
@@ -430,7 +425,7 @@ int HidrawTransport::hid_read_int(hid_device* device, unsigned char* data, std::
         return -1;
     }
     for (;;) {
-        pollfd waiting{dev->fd, POLLIN, 0};
+        pollfd waiting{dev->fd.Get(), POLLIN, 0};
         const int ready = ::poll(&waiting, 1, PollTimeout(deadline));
         if (ready < 0) {
             if (errno == EINTR) {
@@ -449,7 +444,7 @@ int HidrawTransport::hid_read_int(hid_device* device, unsigned char* data, std::
             dev->RecordError(ENODEV);
             return -1;
         }
-        const ssize_t got = ::read(dev->fd, data, static_cast<std::size_t>(read_size));
+        const ssize_t got = ::read(dev->fd.Get(), data, static_cast<std::size_t>(read_size));
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -474,7 +469,7 @@ int HidrawTransport::hid_read(hid_device* device, unsigned char* data, std::size
     data[0] = 0;  // input report 0
     int got = -1;
     do {
-        got = ::ioctl(dev->fd, HIDIOCGINPUT(size), data);
+        got = ::ioctl(dev->fd.Get(), HIDIOCGINPUT(size), data);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
         dev->RecordError(errno);
@@ -492,11 +487,11 @@ int HidrawTransport::GetUsbString(hid_device* device, const char* attribute, wch
     // The fd itself tells whether the interface is still there: once it is gone the node's
     // number may already belong to another device.
     hidraw_devinfo info{};
-    if (::ioctl(dev->fd, HIDIOCGRAWINFO, &info) < 0) {
+    if (::ioctl(dev->fd.Get(), HIDIOCGRAWINFO, &info) < 0) {
         dev->RecordError(errno);
         return -1;
     }
-    const auto node = node_number_(dev->fd);
+    const auto node = node_number_(dev->fd.Get());
     if (!node) {
         dev->RecordError(errno);
         return -1;
@@ -573,7 +568,7 @@ int HidrawTransport::hid_send_feature_report(hid_device* device, const unsigned 
         dev->RecordError(EINVAL);
         return -1;
     }
-    if (::ioctl(dev->fd, HIDIOCSFEATURE(length), data) < 0) {
+    if (::ioctl(dev->fd.Get(), HIDIOCSFEATURE(length), data) < 0) {
         dev->RecordError(errno);
         return -1;
     }
@@ -590,7 +585,7 @@ int HidrawTransport::hid_get_feature_report(hid_device* device, unsigned char* d
         dev->RecordError(EINVAL);
         return -1;
     }
-    const int got = ::ioctl(dev->fd, HIDIOCGFEATURE(length), data);
+    const int got = ::ioctl(dev->fd.Get(), HIDIOCGFEATURE(length), data);
     if (got < 0) {
         dev->RecordError(errno);
         return -1;

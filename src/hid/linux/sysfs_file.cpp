@@ -8,18 +8,20 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/unique_fd.h"
+
 namespace ZELKUtil::Hid {
 namespace {
 
 constexpr std::size_t kMaxFileBytes = std::size_t{64} * 1024;
 constexpr std::size_t kChunkBytes = 4096;
 
-int OpenForReading(const std::string& path, int dir_fd) {
-    return ::openat(dir_fd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+UniqueFd OpenForReading(const std::string& path, int dir_fd) {
+    return UniqueFd(::openat(dir_fd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
 }
 
-// Appends what is left of the open file to content, up to the size bound; closes fd. False (errno
-// set) when a read fails.
+// Appends what is left of the open file to content, up to the size bound. False (errno set) when a
+// read fails.
 bool ReadRest(int fd, std::string& content) {
     std::array<char, kChunkBytes> chunk{};
     while (content.size() < kMaxFileBytes) {
@@ -28,9 +30,6 @@ bool ReadRest(int fd, std::string& content) {
             continue;
         }
         if (got < 0) {
-            const int err = errno;
-            ::close(fd);
-            errno = err;
             return false;
         }
         if (got == 0) {
@@ -38,19 +37,18 @@ bool ReadRest(int fd, std::string& content) {
         }
         content.append(chunk.data(), static_cast<std::size_t>(got));
     }
-    ::close(fd);
     return true;
 }
 
 }  // namespace
 
 std::optional<std::string> ReadSmallFile(const std::string& path, int dir_fd) {
-    const int fd = OpenForReading(path, dir_fd);
-    if (fd < 0) {
+    const UniqueFd fd = OpenForReading(path, dir_fd);
+    if (!fd.Valid()) {
         return std::nullopt;
     }
     std::string content;
-    if (!ReadRest(fd, content)) {
+    if (!ReadRest(fd.Get(), content)) {
         return std::nullopt;
     }
     return content;
@@ -64,8 +62,8 @@ bool InodesStayUnique(int dir_fd) {
 
 std::optional<std::string> ReadAttribute(const std::string& directory, const std::string& name,
                                          int dir_fd) {
-    const int fd = OpenForReading(directory.empty() ? name : directory + "/" + name, dir_fd);
-    if (fd < 0) {
+    const UniqueFd fd = OpenForReading(directory.empty() ? name : directory + "/" + name, dir_fd);
+    if (!fd.Valid()) {
         return std::nullopt;
     }
     // Only the first line counts: once the first read holds a line end, the rest is never needed.
@@ -73,26 +71,19 @@ std::optional<std::string> ReadAttribute(const std::string& directory, const std
     std::array<char, kChunkBytes> first{};
     ssize_t got = 0;
     do {
-        got = ::read(fd, first.data(), first.size());
+        got = ::read(fd.Get(), first.data(), first.size());
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
-        const int err = errno;
-        ::close(fd);
-        errno = err;
         return std::nullopt;
     }
     const auto size = static_cast<std::size_t>(got);
     if (const void* end = std::memchr(first.data(), '\n', size)) {
-        ::close(fd);
         return std::string(first.data(),
                            static_cast<std::size_t>(static_cast<const char*>(end) - first.data()));
     }
     std::string content(first.data(), size);
-    if (got != 0 && !ReadRest(fd, content)) {
+    if (got != 0 && !ReadRest(fd.Get(), content)) {
         return std::nullopt;
-    }
-    if (got == 0) {
-        ::close(fd);
     }
     const std::size_t end = content.find('\n');
     if (end != std::string::npos) {

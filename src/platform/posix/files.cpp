@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/unique_fd.h"
+
 namespace ZELKUtil::Files {
 namespace {
 
@@ -20,29 +22,28 @@ int NotAFile(mode_t mode) {
 // Opens a regular file for reading; -1 with errno set otherwise. Anything else is looked at
 // before it is opened (opening a device may do something) and again after (it may have been
 // replaced meanwhile).
-int OpenReadable(const std::string& path) {
+UniqueFd OpenReadable(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        return -1;
+        return UniqueFd();
     }
     if (!S_ISREG(st.st_mode)) {
         errno = NotAFile(st.st_mode);
-        return -1;
+        return UniqueFd();
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        return -1;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.Valid()) {
+        return fd;
     }
     int err = 0;
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd.Get(), &st) != 0) {
         err = errno;
     } else if (!S_ISREG(st.st_mode)) {
         err = NotAFile(st.st_mode);
     }
     if (err != 0) {
-        ::close(fd);
+        fd.Reset();
         errno = err;
-        return -1;
     }
     return fd;
 }
@@ -50,12 +51,7 @@ int OpenReadable(const std::string& path) {
 }  // namespace
 
 bool CanOpenForReading(const std::string& path) {
-    const int fd = OpenReadable(path);
-    if (fd < 0) {
-        return false;
-    }
-    ::close(fd);
-    return true;
+    return OpenReadable(path).Valid();
 }
 
 bool Exists(const std::string& path) {
@@ -63,37 +59,27 @@ bool Exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::optional<std::string> ReadHead(const std::string& path, std::size_t maxBytes,
-                                    std::string* error) {
-    const int fd = OpenReadable(path);
-    if (fd < 0) {
-        if (error != nullptr) {
-            *error = std::strerror(errno);
-        }
-        return std::nullopt;
+Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes) {
+    const UniqueFd fd = OpenReadable(path);
+    if (!fd.Valid()) {
+        return ErrorFromErrno("open " + path, errno);
     }
     std::string bytes;
     char chunk[16 * 1024];
     while (bytes.size() < maxBytes) {
         const std::size_t want = std::min(sizeof chunk, maxBytes - bytes.size());
-        const ssize_t n = ::read(fd, chunk, want);
+        const ssize_t n = ::read(fd.Get(), chunk, want);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            const int err = errno;
-            ::close(fd);
-            if (error != nullptr) {
-                *error = std::strerror(err);
-            }
-            return std::nullopt;
+            return ErrorFromErrno("read " + path, errno);
         }
         if (n == 0) {
             break;
         }
         bytes.append(chunk, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return bytes;
 }
 

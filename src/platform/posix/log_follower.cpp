@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/unique_fd.h"
+
 namespace ZELKUtil {
 
 LogFollower::~LogFollower() {
@@ -14,12 +16,10 @@ LogFollower::~LogFollower() {
 
 bool LogFollower::Start(const std::string& path, std::string* error) {
     Close();
-    const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (created < 0) {
+    if (!UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)).Valid()) {
         *error = path + ": " + std::strerror(errno);
         return false;
     }
-    ::close(created);
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         *error = path + ": " + std::strerror(errno);

@@ -26,6 +26,7 @@
 #include "platform/files.h"
 #include "platform/line_delivery.h"
 #include "platform/output_stream.h"
+#include "platform/posix/unique_fd.h"
 
 namespace ZELKUtil {
 namespace {
@@ -33,29 +34,6 @@ namespace {
 std::string ErrorText(int err) {
     return std::strerror(err);
 }
-
-// Owns one file descriptor and closes it.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            // Nothing useful can be done about a failed close of a pipe end.
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 // A close-on-exec pipe whose two ends are above 2, so that putting a child's standard descriptors
 // in place cannot overwrite one of them when the utility itself runs with one of 0-2 closed.

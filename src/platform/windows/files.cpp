@@ -46,14 +46,10 @@ bool Exists(const std::string& path) {
     return ::GetFileAttributesW(Windows::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::optional<std::string> ReadHead(const std::string& path, std::size_t maxBytes,
-                                    std::string* error) {
+Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes) {
     const HANDLE file = OpenReadable(path);
     if (file == INVALID_HANDLE_VALUE) {
-        if (error != nullptr) {
-            *error = Windows::SystemErrorText(::GetLastError());
-        }
-        return std::nullopt;
+        return Windows::ErrorFromSystemCode("open " + path, ::GetLastError());
     }
     std::string bytes;
     char chunk[16 * 1024];
@@ -63,10 +59,7 @@ std::optional<std::string> ReadHead(const std::string& path, std::size_t maxByte
         if (::ReadFile(file, chunk, want, &got, nullptr) == FALSE) {
             const DWORD code = ::GetLastError();
             ::CloseHandle(file);
-            if (error != nullptr) {
-                *error = Windows::SystemErrorText(code);
-            }
-            return std::nullopt;
+            return Windows::ErrorFromSystemCode("read " + path, code);
         }
         if (got == 0) {
             break;

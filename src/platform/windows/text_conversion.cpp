@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <utility>
 
 namespace ZELKUtil::Windows {
 
@@ -57,6 +58,30 @@ std::wstring SystemErrorTextW(unsigned long code) {
 
 std::string SystemErrorText(unsigned long code) {
     return Narrow(SystemErrorTextW(code));
+}
+
+Error ErrorFromSystemCode(std::string operation, unsigned long code) {
+    ErrorKind kind = ErrorKind::SystemFailure;
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+            kind = ErrorKind::NotFound;
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            kind = ErrorKind::AccessDenied;
+            break;
+        case ERROR_DIRECTORY:
+            kind = ErrorKind::NotAFile;
+            break;
+        case ERROR_BAD_EXE_FORMAT:
+            kind = ErrorKind::MalformedContent;
+            break;
+        default:
+            break;
+    }
+    return Error{kind, std::move(operation), SystemErrorText(code)};
 }
 
 }  // namespace ZELKUtil::Windows

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace ZELKUtil::Windows {
 
 // The program keeps text and file names in UTF-8; Windows' W calls take UTF-16. Malformed input
@@ -15,5 +17,8 @@ std::string Narrow(std::wstring_view utf16);
 // it. A code the system has no text for reads "error N".
 std::wstring SystemErrorTextW(unsigned long code);
 std::string SystemErrorText(unsigned long code);
+
+// An Error for a failed call that left code in GetLastError; the reason is SystemErrorText(code).
+Error ErrorFromSystemCode(std::string operation, unsigned long code);
 
 }  // namespace ZELKUtil::Windows

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace ZELKUtil {
+
+// What kind of failure an Error is, for callers that act on it rather than only report it.
+enum class ErrorKind {
+    NotFound,
+    AccessDenied,
+    NotAFile,
+    MalformedContent,
+    SystemFailure,
+};
+
+// One failure of our own operations: what was tried ("open /path") and the system's own text.
+struct Error {
+    ErrorKind kind = ErrorKind::SystemFailure;
+    std::string operation;
+    std::string reason;
+};
+
+// The kind that an errno value stands for.
+ErrorKind KindOfErrno(int err);
+
+// An Error for a failed call that left err in errno; the reason is strerror(err).
+Error ErrorFromErrno(std::string operation, int err);
+
+// A value, or the Error that kept it from being made.
+template <typename T>
+class Result {
+  public:
+    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT: implicit
+    Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT: implicit
+
+    bool ok() const { return state_.index() == 0; }
+    explicit operator bool() const { return ok(); }
+
+    T& value() & { return std::get<0>(state_); }
+    const T& value() const& { return std::get<0>(state_); }
+    T&& value() && { return std::get<0>(std::move(state_)); }
+    const Error& error() const { return std::get<1>(state_); }
+
+  private:
+    std::variant<T, Error> state_;
+};
+
+}  // namespace ZELKUtil
