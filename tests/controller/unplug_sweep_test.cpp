@@ -52,8 +52,8 @@ struct RoadSpec {
 
 // One run of the road in a world of its own, over a package folder shared by the runs.
 struct RoadRun {
-    RoadRun(const std::string& folder, const RoadSpec& road)
-        : spec(road), world(folder, Identity()) {
+    RoadRun(const std::string& folder, const RoadSpec& kind)
+        : road(kind), world(folder, Identity()) {
         world.box.SetFirmwareVersion("2.01");
         world.box.SetFpgaIdcode(0x029121CF);
         world.box.SetFpgaChecksum(0x1234);
@@ -88,10 +88,10 @@ struct RoadRun {
             if (world.view.Text(Control::DeviceLabel) == "Error occurred, please restart.") {
                 return Outcome::ErrorState;
             }
-        } else if (!spec.fpga && log.find("Upgrade Complete") != std::string::npos &&
+        } else if (!road.fpga && log.find("Upgrade Complete") != std::string::npos &&
                    world.box.FirmwareVersion() == "2.04" && mode == BoxMode::Normal) {
             return Outcome::Complete;
-        } else if (spec.fpga && log.find("FPGA Done", replugLog) != std::string::npos &&
+        } else if (road.fpga && log.find("FPGA Done", replugLog) != std::string::npos &&
                    mode == BoxMode::FpgaProgrammer &&
                    !world.view.Checked(Control::CheckProgramFPGA)) {
             return Outcome::FpgaDone;
@@ -118,7 +118,7 @@ struct RoadRun {
         return outcome;
     }
 
-    RoadSpec spec;
+    RoadSpec road;
     ScenarioWorld world;
     std::size_t replugLog = 0;
 };
@@ -140,10 +140,10 @@ class UnplugSweep : public ::testing::TestWithParam<RoadSpec> {
 };
 
 TEST_P(UnplugSweep, EveryMomentEndsWhereTheOperatorCanAct) {
-    const RoadSpec& spec = GetParam();
+    const RoadSpec& road = GetParam();
     // The road without an unplug: how long it takes.
-    RoadRun whole(pkg_.Root(), spec);
-    const Outcome end = spec.fpga ? Outcome::FpgaDone : Outcome::Complete;
+    RoadRun whole(pkg_.Root(), road);
+    const Outcome end = road.fpga ? Outcome::FpgaDone : Outcome::Complete;
     for (int tick = 0; tick < kTicksAfterReplug && whole.Now() != end; ++tick) {
         whole.world.Tick();
     }
@@ -157,20 +157,20 @@ TEST_P(UnplugSweep, EveryMomentEndsWhereTheOperatorCanAct) {
         ++moments;
         for (const BoxMode mode : {BoxMode::Normal, BoxMode::Bootloader}) {
             const char* modeName = mode == BoxMode::Normal ? "normal" : "bootloader";
-            RoadRun run(pkg_.Root(), spec);
+            RoadRun run(pkg_.Root(), road);
             run.Unplug(at, mode);
             const std::optional<Outcome> outcome = run.Finish(at + kAbsentMs);
             ++table[modeName][outcome ? OutcomeName(*outcome) : "NONE"];
             if (!outcome && ++failures <= 3) {
                 const std::string& log = run.world.view.log;
-                ADD_FAILURE() << spec.name << ": unplugged at " << at << " ms, back in " << modeName
+                ADD_FAILURE() << road.name << ": unplugged at " << at << " ms, back in " << modeName
                               << " mode: no outcome; label \""
                               << run.world.view.Text(Control::DeviceLabel) << "\", log ends \""
                               << log.substr(log.size() > 300 ? log.size() - 300 : 0) << "\"";
             }
         }
     }
-    std::cout << "unplug sweep, " << spec.name << ": " << moments << " moments of " << roadMs
+    std::cout << "unplug sweep, " << road.name << ": " << moments << " moments of " << roadMs
               << " ms\n";
     for (const auto& [mode, counts] : table) {
         std::cout << "  back in " << mode << " mode:";
