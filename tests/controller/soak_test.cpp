@@ -16,7 +16,10 @@
 #include "support/controller_rig.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own count of allocated bytes. GCC's sanitizers export it but Debian
+// ships its header only with clang, so it is declared here.
+extern "C" std::size_t
+__sanitizer_get_current_allocated_bytes();  // NOLINT(bugprone-reserved-identifier)
 #endif
 
 namespace ZELKUtil {
