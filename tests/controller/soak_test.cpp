@@ -174,6 +174,8 @@ TEST(Soak, AHundredThousandPollsInVirtualTime) {
 }
 
 TEST(Soak, RealChildProcesses) {
+    // The runtime's own threads (the thread sanitizer keeps one) are there before any child.
+    const std::size_t ownThreads = Threads();
     SoakRig rig;
     rig.pkg.WriteProgram("Tools/dfu-util",
                          "#!/bin/sh\n"
@@ -205,13 +207,13 @@ TEST(Soak, RealChildProcesses) {
         }
     };
     round();
-    settle(1);
+    settle(ownThreads);
     const std::size_t files = OpenFiles();
     constexpr int kRounds = 50;
     for (int i = 0; i < kRounds; ++i) {
         round();
     }
-    settle(1);
+    settle(ownThreads);
     const std::string done = "\r\nFPGA Done\r\n";
     std::size_t completed = 0;
     for (std::size_t at = rig.view.log.find(done); at != std::string::npos;
@@ -223,7 +225,7 @@ TEST(Soak, RealChildProcesses) {
               << Threads() << "\n";
     EXPECT_EQ(completed, static_cast<std::size_t>(kRounds + 1));
     EXPECT_EQ(OpenFiles(), files);
-    EXPECT_EQ(Threads(), 1U);
+    EXPECT_EQ(Threads(), ownThreads);
 }
 
 }  // namespace
