@@ -11,6 +11,7 @@ extern "C" {
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -283,37 +284,48 @@ int WindowsHidTransport::FinishUntimed(Device& device, OVERLAPPED& overlapped, B
     return static_cast<int>(transfer.bytes);
 }
 
+std::optional<WindowsHidTransport::Transfer> WindowsHidTransport::TimedTransfer(
+    Device& device, const std::function<BOOL(OVERLAPPED*)>& start) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = calls_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        RecordError(device, calls_.GetLastError());
+        return std::nullopt;
+    }
+    if (start(&overlapped) == FALSE) {
+        const DWORD error = calls_.GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            calls_.CloseHandle(overlapped.hEvent);
+            RecordError(device, error);
+            return std::nullopt;
+        }
+    }
+    const Transfer transfer = Finish(device, overlapped, device.timeout_ms);
+    calls_.CloseHandle(overlapped.hEvent);
+    return transfer;
+}
+
 int WindowsHidTransport::hid_write(hid_device* device, const unsigned char* data,
                                    std::size_t length) {
     if (device == nullptr) {
         return -1;
     }
     Device& d = *static_cast<Device*>(device);
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = calls_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
-        RecordError(d, calls_.GetLastError());
+    const std::optional<Transfer> transfer = TimedTransfer(d, [&](OVERLAPPED* overlapped) {
+        return calls_.WriteFile(d.device_handle, data, ByteCount(length), nullptr, overlapped);
+    });
+    if (!transfer) {
         return -1;
     }
-    if (calls_.WriteFile(d.device_handle, data, ByteCount(length), nullptr, &overlapped) == FALSE) {
-        const DWORD error = calls_.GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            calls_.CloseHandle(overlapped.hEvent);
-            RecordError(d, error);
-            return -1;
-        }
-    }
-    const Transfer transfer = Finish(d, overlapped, d.timeout_ms);
-    calls_.CloseHandle(overlapped.hEvent);
-    if (!transfer.completed) {
-        RecordError(d, transfer.error);
+    if (!transfer->completed) {
+        RecordError(d, transfer->error);
         return -2;
     }
-    if (!transfer.ok) {
-        RecordError(d, transfer.error);
+    if (!transfer->ok) {
+        RecordError(d, transfer->error);
         return -1;
     }
-    return static_cast<int>(transfer.bytes);
+    return static_cast<int>(transfer->bytes);
 }
 
 int WindowsHidTransport::hid_read_int(hid_device* device, unsigned char* data, std::size_t length) {
@@ -321,34 +333,24 @@ int WindowsHidTransport::hid_read_int(hid_device* device, unsigned char* data, s
         return -1;
     }
     Device& d = *static_cast<Device*>(device);
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = calls_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
-        RecordError(d, calls_.GetLastError());
-        return -1;
-    }
     const std::int64_t size =
         std::min<std::int64_t>(static_cast<std::int64_t>(ByteCount(length)),
                                std::max<std::int32_t>(d.input_report_length, 0));
-    if (calls_.ReadFile(d.device_handle, data, static_cast<DWORD>(size), nullptr, &overlapped) ==
-        FALSE) {
-        const DWORD error = calls_.GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            calls_.CloseHandle(overlapped.hEvent);
-            RecordError(d, error);
-            return -1;
-        }
-    }
-    const Transfer transfer = Finish(d, overlapped, d.timeout_ms);
-    calls_.CloseHandle(overlapped.hEvent);
-    if (!transfer.completed) {
-        return 0;  // a time-out is no failure: no error text
-    }
-    if (!transfer.ok) {
-        RecordError(d, transfer.error);
+    const std::optional<Transfer> transfer = TimedTransfer(d, [&](OVERLAPPED* overlapped) {
+        return calls_.ReadFile(d.device_handle, data, static_cast<DWORD>(size), nullptr,
+                               overlapped);
+    });
+    if (!transfer) {
         return -1;
     }
-    return static_cast<int>(StripReportId(data, transfer.bytes));
+    if (!transfer->completed) {
+        return 0;  // a time-out is no failure: no error text
+    }
+    if (!transfer->ok) {
+        RecordError(d, transfer->error);
+        return -1;
+    }
+    return static_cast<int>(StripReportId(data, transfer->bytes));
 }
 
 int WindowsHidTransport::hid_read(hid_device* device, unsigned char* data, std::size_t length) {

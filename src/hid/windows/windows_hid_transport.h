@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "hid/hid_transport.h"
@@ -59,6 +61,10 @@ class WindowsHidTransport : public HidTransport {
         DWORD error = 0;
     };
     Transfer Finish(Device& device, OVERLAPPED& overlapped, DWORD timeout_ms);
+    // A transfer with the device's time-out on an event of its own, started by start; nothing
+    // when it could not be started (the error text recorded).
+    std::optional<Transfer> TimedTransfer(Device& device,
+                                          const std::function<BOOL(OVERLAPPED*)>& start);
     // A transfer without a time-out, started without an event (started: the start call's
     // result): the byte count, or -1 with the error text recorded.
     int FinishUntimed(Device& device, OVERLAPPED& overlapped, BOOL started);
