@@ -22,13 +22,16 @@ namespace {
 constexpr std::int64_t kConsoleLimitMs = std::int64_t{10} * 60 * 1000;
 
 // A private copy, so that the demo's tools can write their logs without touching the original.
-std::string CopyPackage(const std::string& source, ScratchFolder& copy) {
-    if (std::string error = copy.Create(); !error.empty()) {
-        return error;
+ZELKUtil::Result<void> CopyPackage(const std::string& source, ScratchFolder& copy) {
+    if (auto created = copy.Create(); !created) {
+        return created;
     }
     std::error_code ec;
     fs::copy(source, copy.Root(), fs::copy_options::recursive, ec);
-    return ec ? "cannot copy " + source + ": " + ec.message() : "";
+    if (ec) {
+        return ErrorFromErrorCode("cannot copy " + source, ec);
+    }
+    return {};
 }
 
 // The window's event loop, for a console: a wait hands each device change that the box reports to
@@ -61,6 +64,41 @@ class ConsoleEvents {
     int changes_ = 0;
 };
 
+// Nobody sits at a console demo: where the package waits for the operator, the demo acts as one
+// would, and says so.
+class StandInOperator {
+  public:
+    StandInOperator(ZELKUtil::UpgradeController& controller, const ConsoleView& view,
+                    DemoWorld& world)
+        : controller_(controller),
+          view_(view),
+          world_(world),
+          started_(controller.State().upgradeMode != ZELKUtil::manual_upgrade) {}
+
+    void Act() {
+        if (!started_ && controller_.State().connected != 0) {
+            std::cout << "\n[The operator presses \"Start\"]" << std::endl;
+            controller_.buttonRestart_Click();
+            started_ = true;
+        }
+        // The FPGA programmer stays until the box is restarted; the operator re-plugs it.
+        if (!replugged_ && view_.log.find("FPGA Done") != std::string::npos &&
+            controller_.State().currently_programming_fpga == 0) {
+            std::cout << "\n[The operator re-plugs the box]" << std::endl;
+            world_.box.Unplug();
+            world_.box.Plug();
+            replugged_ = true;
+        }
+    }
+
+  private:
+    ZELKUtil::UpgradeController& controller_;
+    const ConsoleView& view_;
+    DemoWorld& world_;
+    bool started_;
+    bool replugged_ = false;
+};
+
 int RunConsole(const std::string& package) {
     DemoWorld world(package);
     ZELKUtil::SteadyClock clock;
@@ -91,28 +129,13 @@ int RunConsole(const std::string& package) {
     });
     controller.InitializeApplication();
     const std::int64_t start = clock.NowMs();
-    // Nobody sits at a console demo: where the package waits for the operator, the demo acts as
-    // one would, and says so.
-    bool started = controller.State().upgradeMode != ZELKUtil::manual_upgrade;
-    bool replugged = false;
+    StandInOperator stander(controller, view, world);
     // The timer: a poll, then a second, until the road is done.
     while (view.log.find("Upgrade Complete") == std::string::npos &&
            view.log.find("Error") == std::string::npos && clock.NowMs() - start < kConsoleLimitMs) {
         controller.TimerCheck_Tick();
         noteCompletion();
-        if (!started && controller.State().connected != 0) {
-            std::cout << "\n[The operator presses \"Start\"]" << std::endl;
-            controller.buttonRestart_Click();
-            started = true;
-        }
-        // The FPGA programmer stays until the box is restarted; the operator re-plugs it.
-        if (!replugged && view.log.find("FPGA Done") != std::string::npos &&
-            controller.State().currently_programming_fpga == 0) {
-            std::cout << "\n[The operator re-plugs the box]" << std::endl;
-            world.box.Unplug();
-            world.box.Plug();
-            replugged = true;
-        }
+        stander.Act();
         // The timer's interval; a countdown step waits for the next tick.
         const bool counting = controller.State().startCountDown != 0;
         const std::int64_t from = clock.NowMs();
@@ -136,8 +159,8 @@ int RunConsole(const std::string& package) {
 int RunDemo(int argc, char** argv, const std::string& package) {
     const std::string source = package.empty() ? DefaultDemoPackage() : package;
     ScratchFolder copy;
-    if (const std::string error = CopyPackage(source, copy); !error.empty()) {
-        std::fprintf(stderr, "zelk-sim demo: %s\n", error.c_str());
+    if (const auto copied = CopyPackage(source, copy); !copied) {
+        std::fprintf(stderr, "zelk-sim demo: %s\n", copied.error().Text().c_str());
         return 2;
     }
     std::printf("zelk-sim demo: package %s (working copy %s)\n", source.c_str(),

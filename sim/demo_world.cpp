@@ -11,10 +11,10 @@ constexpr const char* kBoxVersion = "2.01";
 // The box looks like the package's first variant, with older firmware.
 BoxIdentity IdentityFor(const std::string& package) {
     BoxIdentity identity;
-    const ZELKUtil::ProfileFileResult file =
+    const auto file =
         ZELKUtil::ReadProfileFile(package + "/" + ZELKUtil::PackageFiles::kProfileFile);
-    if (file.loaded && !file.profiles.empty()) {
-        const ZELKUtil::ZelkProfile& p = file.profiles.front();
+    if (file && !file.value().empty()) {
+        const ZELKUtil::ZelkProfile& p = file.value().front();
         identity.vid = static_cast<std::uint16_t>(p.vid);
         identity.pid = static_cast<std::uint16_t>(p.pid);
         identity.product = std::wstring(p.name.begin(), p.name.end());

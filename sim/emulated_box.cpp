@@ -391,7 +391,7 @@ hid_device* EmulatedBox::UsbOpen(unsigned short vid, unsigned short pid, const w
     const bool programmer =
         mode_ == BoxMode::FpgaProgrammer && vid == kProgrammerVid && pid == kProgrammerPid;
     if ((normal || programmer) && !hidAccess_) {
-        openFailures_.push_back({"/dev/hidraw0", "open", EACCES, std::strerror(EACCES)});
+        openFailures_.push_back({"/dev/hidraw0", ZELKUtil::ErrorFromErrno("open", EACCES)});
         return nullptr;
     }
     // Enumeration carries no serial numbers, so an open that asks for one finds nothing.

@@ -1,6 +1,7 @@
 #include "emulated_tools.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -87,8 +88,8 @@ void EmulatedProcessService::ForgetStarts() {
     starts_.shrink_to_fit();
 }
 
-std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const StartRequest& request,
-                                                                      std::string* error) {
+ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> EmulatedProcessService::Start(
+    const StartRequest& request) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         starts_.push_back({timeline_.NowMs(), request.program, request.arguments,
@@ -96,13 +97,11 @@ std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const Star
     }
     if (!ZELKUtil::Files::CanOpenForReading(
             ZELKUtil::Files::Join(packageFolder_, request.program))) {
-        *error = request.program + ": No such file or directory";
-        return nullptr;
+        return ZELKUtil::ErrorFromErrno(request.program, ENOENT);
     }
     if (std::find(settings_.unstartable.begin(), settings_.unstartable.end(), request.program) !=
         settings_.unstartable.end()) {
-        *error = request.program + ": Permission denied";
-        return nullptr;
+        return ZELKUtil::ErrorFromErrno(request.program, EACCES);
     }
     ForgetEndedChildren();
 
@@ -132,7 +131,7 @@ std::unique_ptr<ZELKUtil::ChildProcess> EmulatedProcessService::Start(const Star
         const std::lock_guard<std::mutex> lock(mutex_);
         children_.push_back(child);
     }
-    return std::make_unique<ChildHandle>(child);
+    return std::unique_ptr<ZELKUtil::ChildProcess>(std::make_unique<ChildHandle>(child));
 }
 
 void EmulatedProcessService::PlayStep(Run& run, std::size_t i) {
@@ -279,37 +278,51 @@ EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript() {
                      "version 0100\nDevice returned transfer size 2048\nCopying data from PC to "
                      "DFU device\n",
                      nullptr, false, BoxUse::Opens});
-    const int length = settings_.dfuUtilBarLength;
     const auto complete = [this, version = NewVersion()] { box_.CompleteArmDownload(version); };
     if (current) {
-        for (int fill = 0; fill <= length; ++fill) {
-            const int percent = length == 0 ? 100 : 100 * fill / length;
-            steps.push_back({ms,
-                             "\rDownload\t[" + std::string(static_cast<std::size_t>(fill), '=') +
-                                 std::string(static_cast<std::size_t>(length - fill), ' ') + "] " +
-                                 std::to_string(percent) + "%  " + std::to_string(fill * 2048) +
-                                 " bytes",
-                             nullptr, false, BoxUse::Holds});
-        }
-        steps.push_back({ms,
-                         "\nDownload done.\nstate(7) = dfuMANIFEST, status(0) = No error "
-                         "condition is present\nDone!\n",
-                         complete, false, BoxUse::Holds});
-        return script;
+        AddCurrentDfuUtilTransfer(steps, complete);
+    } else {
+        AddOldDfuUtilTransfer(steps, complete);
     }
+    return script;
+}
+
+// dfu-util 0.11 and later: a progress bar redrawn after a carriage return.
+void EmulatedProcessService::AddCurrentDfuUtilTransfer(
+    std::vector<Step>& steps, const std::function<void()>& complete) const {
+    const std::int64_t ms = settings_.stepMs;
+    const int length = settings_.dfuUtilBarLength;
+    for (int fill = 0; fill <= length; ++fill) {
+        const int percent = length == 0 ? 100 : 100 * fill / length;
+        steps.push_back({ms,
+                         "\rDownload\t[" + std::string(static_cast<std::size_t>(fill), '=') +
+                             std::string(static_cast<std::size_t>(length - fill), ' ') + "] " +
+                             std::to_string(percent) + "%  " + std::to_string(fill * 2048) +
+                             " bytes",
+                         nullptr, false, BoxUse::Holds});
+    }
+    steps.push_back({ms,
+                     "\nDownload done.\nstate(7) = dfuMANIFEST, status(0) = No error "
+                     "condition is present\nDone!\n",
+                     complete, false, BoxUse::Holds});
+}
+
+// dfu-util 0.7: a bar of hashes that grows on one line.
+void EmulatedProcessService::AddOldDfuUtilTransfer(std::vector<Step>& steps,
+                                                   const std::function<void()>& complete) const {
+    const std::int64_t ms = settings_.stepMs;
     steps.push_back({ms, "Starting download: [", nullptr, false, BoxUse::Holds});
-    for (int i = 0; i < length; ++i) {
+    for (int i = 0; i < settings_.dfuUtilBarLength; ++i) {
         steps.push_back({ms, "#", nullptr, false, BoxUse::Holds});
     }
     if (settings_.dfuUtil == DfuUtilBehaviour::FinishedMissing) {
         steps.push_back({ms, "] error during download\n", nullptr, false, BoxUse::Holds});
-        return script;
+        return;
     }
     steps.push_back({ms,
                      "] finished!\nstate(2) = dfuIDLE, status(0) = No error condition is "
                      "present\nDone!\n",
                      complete, false, BoxUse::Holds});
-    return script;
 }
 
 EmulatedProcessService::Script EmulatedProcessService::DfuAppScript() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -87,8 +88,8 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     // Starts the list of tool starts afresh (a long run keeps it from growing without end).
     void ForgetStarts();
 
-    std::unique_ptr<ZELKUtil::ChildProcess> Start(const ZELKUtil::StartRequest& request,
-                                                  std::string* error) override;
+    ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> Start(
+        const ZELKUtil::StartRequest& request) override;
 
     struct Child;
 
@@ -98,6 +99,10 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     struct Run;
     Script ScriptFor(const ZELKUtil::StartRequest& request);
     Script DfuUtilScript();
+    void AddCurrentDfuUtilTransfer(std::vector<Step>& steps,
+                                   const std::function<void()>& complete) const;
+    void AddOldDfuUtilTransfer(std::vector<Step>& steps,
+                               const std::function<void()>& complete) const;
     Script DfuAppScript();
     Script StaplScript(const ZELKUtil::StartRequest& request);
     void IdentificationSteps(std::vector<Step>& steps, bool programmer);

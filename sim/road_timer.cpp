@@ -71,8 +71,8 @@ void RoadClock::SleepMs(std::int64_t ms) {
     }
 }
 
-std::unique_ptr<ZELKUtil::ChildProcess> RoadTools::Start(const ZELKUtil::StartRequest& request,
-                                                         std::string* error) {
+ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> RoadTools::Start(
+    const ZELKUtil::StartRequest& request) {
     ZELKUtil::StartRequest timed = request;
     const std::int64_t started = timer_.NowMs();
     timed.onExit = [this, started, onExit = request.onExit] {
@@ -81,7 +81,7 @@ std::unique_ptr<ZELKUtil::ChildProcess> RoadTools::Start(const ZELKUtil::StartRe
             onExit();
         }
     };
-    return inner_.Start(timed, error);
+    return inner_.Start(timed);
 }
 
 }  // namespace ZELKSim

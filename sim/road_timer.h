@@ -60,8 +60,8 @@ class RoadClock final : public ZELKUtil::Clock {
 class RoadTools final : public ZELKUtil::ProcessService {
   public:
     RoadTools(ZELKUtil::ProcessService& inner, RoadTimer& timer) : inner_(inner), timer_(timer) {}
-    std::unique_ptr<ZELKUtil::ChildProcess> Start(const ZELKUtil::StartRequest& request,
-                                                  std::string* error) override;
+    ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> Start(
+        const ZELKUtil::StartRequest& request) override;
 
   private:
     ZELKUtil::ProcessService& inner_;

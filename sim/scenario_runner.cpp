@@ -63,8 +63,8 @@ namespace {
 // Starts the tools through the emulated process service and traces each command line.
 class TracingProcessService final : public ZELKUtil::ProcessService {
   public:
-    std::unique_ptr<ZELKUtil::ChildProcess> Start(const ZELKUtil::StartRequest& request,
-                                                  std::string* error) override {
+    ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> Start(
+        const ZELKUtil::StartRequest& request) override {
         std::string where = request.workingDirectory;
         // The package folder is a fresh temporary one each run; the trace names it alike.
         if (where.rfind(packageRoot, 0) == 0) {
@@ -72,9 +72,9 @@ class TracingProcessService final : public ZELKUtil::ProcessService {
         }
         run->Note("tool " + ToolCommandLine(request.program, request.arguments) +
                   (where.empty() ? "" : " in " + Quoted(where)));
-        auto child = inner->Start(request, error);
+        auto child = inner->Start(request);
         if (!child) {
-            run->Note("tool not started: " + *error);
+            run->Note("tool not started: " + child.error().Text());
         }
         return child;
     }
@@ -182,12 +182,12 @@ int RunScenarioFile(const std::string& path, bool trace, std::ostream& out, std:
         return kScenarioUnplayable;
     }
     ScratchFolder folder;
-    if (std::string error = folder.Create(); !error.empty()) {
-        err << path << ": " << error << '\n';
+    if (const auto created = folder.Create(); !created) {
+        err << path << ": " << created.error().Text() << '\n';
         return kScenarioUnplayable;
     }
-    if (std::string error = WritePackage(folder.Root(), scenario->package); !error.empty()) {
-        err << path << ": " << error << '\n';
+    if (const auto written = WritePackage(folder.Root(), scenario->package); !written) {
+        err << path << ": " << written.error().Text() << '\n';
         return kScenarioUnplayable;
     }
 

@@ -1,7 +1,6 @@
 #include "scenario_world.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -38,22 +37,28 @@ std::vector<std::int64_t> RecordingClock::Waits() const {
     return waits;
 }
 
-std::string WritePackageFile(const std::string& root, const std::string& relative,
-                             const std::string& content, bool executable) {
+ZELKUtil::Error ErrorFromErrorCode(std::string operation, const std::error_code& ec) {
+    // The portable condition of a system error is an errno value on every platform.
+    return {ZELKUtil::KindOfErrno(ec.default_error_condition().value()), std::move(operation),
+            ec.message()};
+}
+
+ZELKUtil::Result<void> WritePackageFile(const std::string& root, const std::string& relative,
+                                        const std::string& content, bool executable) {
     const fs::path path = fs::path(root) / relative;
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
     if (ec) {
-        return "cannot make the folder of " + path.string() + ": " + ec.message();
+        return ErrorFromErrorCode("cannot make the folder of " + path.string(), ec);
     }
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file) {
-        return "cannot write " + path.string() + ": " + std::strerror(errno);
+        return ZELKUtil::ErrorFromErrno("cannot write " + path.string(), errno);
     }
     file.write(content.data(), static_cast<std::streamsize>(content.size()));
     file.close();
     if (!file) {
-        return "cannot write " + path.string() + ": " + std::strerror(errno);
+        return ZELKUtil::ErrorFromErrno("cannot write " + path.string(), errno);
     }
     // A file written again as a program becomes one, whatever it was before.
     using fs::perms;
@@ -62,17 +67,17 @@ std::string WritePackageFile(const std::string& root, const std::string& relativ
         (executable ? perms::owner_exec | perms::group_exec | perms::others_exec : perms::none);
     fs::permissions(path, mode, fs::perm_options::replace, ec);
     if (ec) {
-        return "cannot set the mode of " + path.string() + ": " + ec.message();
+        return ErrorFromErrorCode("cannot set the mode of " + path.string(), ec);
     }
-    return "";
+    return {};
 }
 
-std::string WritePackage(const std::string& root, const PackageContents& contents) {
-    std::string error;
+ZELKUtil::Result<void> WritePackage(const std::string& root, const PackageContents& contents) {
+    ZELKUtil::Result<void> written;
     const auto write = [&](const std::string& relative, const std::string& content,
                            bool executable) {
-        if (error.empty()) {
-            error = WritePackageFile(root, relative, content, executable);
+        if (written) {
+            written = WritePackageFile(root, relative, content, executable);
         }
     };
     if (contents.version) {
@@ -98,7 +103,7 @@ std::string WritePackage(const std::string& root, const PackageContents& content
             }
         }
     }
-    return error;
+    return written;
 }
 
 ScratchFolder::~ScratchFolder() {
@@ -109,11 +114,11 @@ ScratchFolder::~ScratchFolder() {
     }
 }
 
-std::string ScratchFolder::Create() {
+ZELKUtil::Result<void> ScratchFolder::Create() {
     std::error_code ec;
     const fs::path temp = fs::temp_directory_path(ec);
     if (ec) {
-        return "no temporary folder: " + ec.message();
+        return ErrorFromErrorCode("no temporary folder", ec);
     }
     // A new folder under a random name: creating it fails when the name is taken, so no other
     // process can have made it first.
@@ -122,13 +127,14 @@ std::string ScratchFolder::Create() {
         const fs::path candidate = temp / ("zelk-pkg-" + std::to_string(random()));
         if (fs::create_directory(candidate, ec)) {
             root_ = candidate.string();
-            return "";
+            return {};
         }
         if (ec) {
-            return "cannot make a folder in " + temp.string() + ": " + ec.message();
+            return ErrorFromErrorCode("cannot make a folder in " + temp.string(), ec);
         }
     }
-    return "cannot make a folder in " + temp.string() + ": every name tried is taken";
+    return ZELKUtil::Error{ZELKUtil::ErrorKind::InUse, "cannot make a folder in " + temp.string(),
+                           "every name tried is taken"};
 }
 
 ScenarioWorld::ScenarioWorld(std::string packageFolder, BoxIdentity identity)

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "console_view.h"
@@ -14,6 +15,7 @@
 #include "emulated_device_probe.h"
 #include "emulated_hid_transport.h"
 #include "emulated_tools.h"
+#include "platform/result.h"
 #include "virtual_clock.h"
 
 namespace ZELKSim {
@@ -55,11 +57,13 @@ struct PackageContents {
     bool drivers = true;
 };
 
-// Writes the contents into the folder. Returns "" or the reason of the first failure.
-std::string WritePackage(const std::string& root, const PackageContents& contents);
-// Writes one file (making its folders), replacing any earlier content. Returns "" or the reason.
-std::string WritePackageFile(const std::string& root, const std::string& relative,
-                             const std::string& content, bool executable);
+// Writes the contents into the folder; stops at the first failure.
+ZELKUtil::Result<void> WritePackage(const std::string& root, const PackageContents& contents);
+// Writes one file (making its folders), replacing any earlier content.
+ZELKUtil::Result<void> WritePackageFile(const std::string& root, const std::string& relative,
+                                        const std::string& content, bool executable);
+// The Error of a failed filesystem call.
+ZELKUtil::Error ErrorFromErrorCode(std::string operation, const std::error_code& ec);
 
 // A fresh temporary folder for a package, removed with the object.
 class ScratchFolder {
@@ -68,8 +72,7 @@ class ScratchFolder {
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
-    // Returns "" or the reason it could not be made.
-    std::string Create();
+    ZELKUtil::Result<void> Create();
     const std::string& Root() const { return root_; }
 
   private:

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/enter_package_folder.h"
 #include "app/form_wiring.h"
 #include "app/ui_wait.h"
 #include "app/update_form.h"
@@ -11,7 +12,6 @@
 #include "hid/linux/hidraw_transport.h"
 #include "hid/linux/hotplug_monitor.h"
 #include "hid/linux/sysfs_device_probe.h"
-#include "package/package_folder.h"
 #include "platform/posix/posix_process_service.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
@@ -21,9 +21,8 @@
 int main(int argc, char** argv) {
     // Before anything resolves a relative name: started from a file manager inside a package
     // folder, the program's own folder is the package folder.
-    const std::string folderError = ZELKUtil::EnterPackageFolder();
-    if (!folderError.empty()) {
-        std::fprintf(stderr, "zelk-upgrade: %s\n", folderError.c_str());
+    if (const auto entered = ZELKUtil::EnterPackageFolder(); !entered) {
+        std::fprintf(stderr, "zelk-upgrade: %s\n", entered.error().Text().c_str());
     }
     QApplication app(argc, argv);
 

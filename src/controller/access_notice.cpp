@@ -2,7 +2,6 @@
 // udev rule its hidraw node belongs to root) must not look absent: the operator is told what to
 // do, once per plug-in, and service mode keeps why each open failed.
 #include <algorithm>
-#include <cerrno>
 
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
@@ -16,7 +15,7 @@ constexpr const char* kNoAccess =
     "the driver installer in this package's Drivers folder; then unplug and re-plug the box.";
 
 bool NoPermission(const HidOpenFailure& failure) {
-    return failure.error == EACCES || failure.error == EPERM;
+    return failure.error.kind == ErrorKind::AccessDenied;
 }
 
 }  // namespace
@@ -32,8 +31,7 @@ void UpgradeController::ReportOpenFailures() {
         // Each reason once, not at every poll while it lasts.
         std::string reasons;
         for (const HidOpenFailure& failure : openFailures_) {
-            reasons +=
-                "\r\nCannot open " + failure.path + ": " + failure.operation + ": " + failure.text;
+            reasons += "\r\nCannot open " + failure.path + ": " + failure.error.Text();
         }
         if (reasons != reportedFailures_) {
             view_.AppendText(reasons);

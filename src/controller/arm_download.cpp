@@ -23,7 +23,7 @@ struct ArmDownload::Pass {
     bool dfuUtil = false;
     std::unique_ptr<ChildProcess> tool;
     LogFollower log;
-    std::string failure;  // set when a read failed
+    std::string failure;  // set when the tool's output cannot be followed
     // The line handled last when the reading ended.
     std::optional<std::string> last;
     // Current dfu-util: its redrawn progress bar after "Copying data from PC to DFU device".
@@ -92,14 +92,16 @@ bool ArmDownload::StartPass(Pass& pass, const std::string& image) {
         s_.view.AppendText(command.Program() + command.ArgumentText());
         s_.view.AppendText("\r\n");
     }
-    std::string failure;
-    if (!pass.dfuUtil && !pass.log.Start(s_.PackagePath(PackageFiles::kDfuAppLog), &failure)) {
-        return Failed(failure);
+    if (!pass.dfuUtil) {
+        if (auto opened = pass.log.Start(s_.PackagePath(PackageFiles::kDfuAppLog)); !opened) {
+            return Failed(opened.error().Text());
+        }
     }
-    pass.tool = s_.processes.Start(command.Request(), &failure);
-    if (!pass.tool) {
-        return Failed(failure);
+    auto started = s_.processes.Start(command.Request());
+    if (!started) {
+        return Failed(started.error().Text());
     }
+    pass.tool = std::move(started).value();
     return true;
 }
 
@@ -125,10 +127,11 @@ bool ArmDownload::ReadPass(Pass& pass) {
         if (pass.dfuUtil) {
             current = NextDfuUtilLine(pass, exited);
         } else {
-            current = pass.log.NextLine(exited, &pass.failure);
-            if (!pass.failure.empty()) {
-                return Failed(pass.failure);
+            auto next = pass.log.NextLine(exited);
+            if (!next) {
+                return Failed(next.error().reason);
             }
+            current = std::move(next).value();
             s_.reader.NoteOutput(current ? ToolReader::kLineCost + current->size() : 0);
         }
         if (!current && exited) {

@@ -28,12 +28,13 @@ bool DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
         InstrallDrivers_Exited(*installing);
     };
 
-    std::string reason;
-    state.driversProc = s_.processes.Start(request, &reason);
-    if (!state.driversProc) {
+    auto started = s_.processes.Start(request);
+    if (!started) {
+        state.driversProc.reset();
         s_.view.AppendText("\r\nError installing drivers. Please do so manually");
         return false;
     }
+    state.driversProc = std::move(started).value();
     *state.driversInstalling = 1;
     if (wait != 0) {
         s_.reader.WaitForExit(*state.driversProc);

@@ -31,13 +31,12 @@ bool FpgaRun::DownloadProgrammer() {
     } else {
         command.Options({"/f"}).File(PackageFiles::kFpgaProgrammerImage).Options({"/tl", "1000"});
     }
-    std::string reason;
-    std::unique_ptr<ChildProcess> tool = s_.processes.Start(command.Request(), &reason);
+    const auto tool = s_.processes.Start(command.Request());
     if (!tool) {
         s_.PackageError();
         return false;
     }
-    s_.reader.WaitForExit(*tool);
+    s_.reader.WaitForExit(*tool.value());
     return true;
 }
 
@@ -66,14 +65,13 @@ bool FpgaRun::Identify(const std::string& file, std::optional<std::uint32_t>& id
     command.Options({"-v", "-u", "-r", "-aDEVICE_INFO"}).File(file);
     const StartRequest request = command.Request();
     for (int pass = 0; pass < 3 && !idcode; ++pass) {
-        std::string reason;
-        std::unique_ptr<ChildProcess> player = s_.processes.Start(request, &reason);
+        const auto player = s_.processes.Start(request);
         if (!player) {
             s_.PackageError();
             return false;
         }
-        ReadIdentification(*player, idcode, checksum);
-        s_.reader.WaitForExit(*player);
+        ReadIdentification(*player.value(), idcode, checksum);
+        s_.reader.WaitForExit(*player.value());
     }
     return true;
 }
@@ -163,13 +161,14 @@ void FpgaRun::StartPlayer(const ToolCommand& command) {
     state.stapl = std::make_shared<StaplHandover>();
     state.stapl->prevStaplLine = previousLine;
 
-    std::string reason;
-    state.STAPL_Player = s_.processes.Start(command.Request(), &reason);
-    if (!state.STAPL_Player) {
+    auto started = s_.processes.Start(command.Request());
+    if (!started) {
+        state.STAPL_Player.reset();
         s_.view.AppendText("\r\nError Programming FPGA\r\n");
         state.error_occurred = 1;
         return;
     }
+    state.STAPL_Player = std::move(started).value();
     std::shared_ptr<StaplHandover> handover = state.stapl;
     state.STAPL_Player->DeliverLines(
         [handover](const std::string& line) { return STAPLPlayerOutputHandler(*handover, line); },

@@ -46,13 +46,13 @@ void UpgradeController::ReadPackageVersion() {
 void UpgradeController::LoadProfiles() {
     // The list exists from here on, even when the file cannot be read.
     state_.profiles.emplace();
-    ProfileFileResult file = ReadProfileFile(PackagePath(PackageFiles::kProfileFile));
-    if (file.loaded) {
-        *state_.profiles = std::move(file.profiles);
+    auto file = ReadProfileFile(PackagePath(PackageFiles::kProfileFile));
+    if (file) {
+        *state_.profiles = std::move(file).value();
     } else {
         view_.AppendText("\r\n");
         view_.AppendText("\r\nError loading config file");
-        view_.AppendText(file.error);
+        view_.AppendText(file.error().Text());
         view_.AppendText("\r\n");
     }
 }

@@ -40,8 +40,7 @@ std::optional<DeviceTreeWatch::Stamp> DeviceTreeWatch::Current(ChangeSource need
 bool DeviceTreeWatch::StillTrue(const Stamp& stamp, ChangeSource needed) {
     const auto now = Current(needed);
     return now && now->generation == stamp.generation &&
-           now->read_at_ms - stamp.read_at_ms < kFullRescanMs &&
-           now->read_at_ms >= stamp.read_at_ms;
+           now->readAtMs - stamp.readAtMs < kFullRescanMs && now->readAtMs >= stamp.readAtMs;
 }
 
 }  // namespace ZELKUtil::Hid

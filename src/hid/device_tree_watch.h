@@ -35,7 +35,7 @@ class DeviceTreeWatch {
     // least `needed`; nullopt when nothing read now may be kept.
     struct Stamp {
         std::uint64_t generation = 0;
-        std::int64_t read_at_ms = 0;
+        std::int64_t readAtMs = 0;
     };
     std::optional<Stamp> Current(ChangeSource needed);
     // Whether what was read under the stamp is still true.

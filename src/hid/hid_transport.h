@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 // The HID transport: the only way to the box's HID interface. The device class calls these
 // operations through this interface so that the platform backend (hidraw on Linux) and the box
 // emulator of the tests are interchangeable. Results are integers, never exceptions:
@@ -34,10 +36,10 @@ struct hid_device_info {
 
 // An interface with the asked-for IDs that an open found but could not open, and why.
 struct HidOpenFailure {
-    std::string path;       // the interface as the system names it
-    std::string operation;  // the call that failed
-    int error = 0;          // its errno: EACCES or EPERM when this user may not open the interface
-    std::string text;       // the system's text for it
+    std::string path;  // the interface as the system names it
+    // The call that failed and the system's text for it; of kind AccessDenied when this user may
+    // not open the interface.
+    ZELKUtil::Error error;
 };
 
 // The time-out value that means "no limit".

@@ -29,26 +29,26 @@ std::string AsciiLower(std::string text) {
 
 }  // namespace
 
-std::size_t HardwareIdListBytes(const std::vector<std::string>& hardware_ids) {
+std::size_t HardwareIdListBytes(const std::vector<std::string>& hardwareIds) {
     std::size_t units = 1;  // the empty string that ends the list
-    for (const std::string& id : hardware_ids) {
+    for (const std::string& id : hardwareIds) {
         units += Utf16Units(id) + 1;
     }
     return units * 2;
 }
 
 MatchPatterns::MatchPatterns(int vendor_id, int product_id)
-    : with_underscores_(FormatPattern("vid_%04x&pid_%04x", vendor_id, product_id)),
-      without_underscores_(FormatPattern("vid%04x&pid%04x", vendor_id, product_id)) {}
+    : withUnderscores_(FormatPattern("vid_%04x&pid_%04x", vendor_id, product_id)),
+      withoutUnderscores_(FormatPattern("vid%04x&pid%04x", vendor_id, product_id)) {}
 
-bool MatchPatterns::Matches(const std::string& first_id) const {
-    const std::string lowered = AsciiLower(first_id);
-    return lowered.find(with_underscores_) != std::string::npos ||
-           lowered.find(without_underscores_) != std::string::npos;
+bool MatchPatterns::Matches(const std::string& firstId) const {
+    const std::string lowered = AsciiLower(firstId);
+    return lowered.find(withUnderscores_) != std::string::npos ||
+           lowered.find(withoutUnderscores_) != std::string::npos;
 }
 
 void ProbeWalk::Match(std::uint32_t status) {
-    match_seen_ = true;
+    matchSeen_ = true;
     if ((status & kDnDriverLoaded) != 0 && (status & kDnStarted) != 0) {
         code_ = 1;
     }
@@ -74,22 +74,22 @@ int ClassifyUsbDevices(const std::vector<UsbDeviceRecord>& devices, int vendor_i
     const MatchPatterns patterns(vendor_id, product_id);
     ProbeWalk walk;
     for (const UsbDeviceRecord& device : devices) {
-        if (!device.hardware_ids) {
+        if (!device.hardwareIds) {
             continue;
         }
-        if (HardwareIdListBytes(*device.hardware_ids) > kPropertyBufferBytes) {
+        if (HardwareIdListBytes(*device.hardwareIds) > kPropertyBufferBytes) {
             walk.ExcludeOversizedDevice();
             continue;
         }
-        const std::string first_id =
-            device.hardware_ids->empty() ? std::string() : device.hardware_ids->front();
+        const std::string firstId =
+            device.hardwareIds->empty() ? std::string() : device.hardwareIds->front();
         if (verbose != 0) {
-            listing << "Path: " << first_id << "\n";
+            listing << "Path: " << firstId << "\n";
         }
-        if (!patterns.Matches(first_id)) {
+        if (!patterns.Matches(firstId)) {
             continue;
         }
-        walk.Match(device.node_status.value_or(0));
+        walk.Match(device.nodeStatus.value_or(0));
         // A description that needs more than the property buffer is not fetched.
         if (device.description &&
             (Utf16Units(*device.description) + 1) * 2 <= kPropertyBufferBytes) {

@@ -19,9 +19,9 @@ inline constexpr std::size_t kPropertyBufferBytes = 460;
 // What the probe knows of one present USB device, in the system's device order. Texts are UTF-8.
 struct UsbDeviceRecord {
     // Most specific first; nullopt when the device has none.
-    std::optional<std::vector<std::string>> hardware_ids;
+    std::optional<std::vector<std::string>> hardwareIds;
     // nullopt when the status query fails, which reads as status 0.
-    std::optional<std::uint32_t> node_status;
+    std::optional<std::uint32_t> nodeStatus;
     // nullopt when the device has no description.
     std::optional<std::string> description;
 };
@@ -32,11 +32,11 @@ class MatchPatterns {
   public:
     MatchPatterns(int vendor_id, int product_id);
     // Whether the ID, lower-cased, holds either pattern.
-    bool Matches(const std::string& first_id) const;
+    bool Matches(const std::string& firstId) const;
 
   private:
-    std::string with_underscores_;
-    std::string without_underscores_;
+    std::string withUnderscores_;
+    std::string withoutUnderscores_;
 };
 
 // The running result of one walk over the devices: one code and one match-seen flag, carried
@@ -46,22 +46,22 @@ class MatchPatterns {
 class ProbeWalk {
   public:
     // A device whose hardware-ID list needs more than the property buffer.
-    void ExcludeOversizedDevice() { match_seen_ = false; }
+    void ExcludeOversizedDevice() { matchSeen_ = false; }
     // A matching device with its node status (0 when the query failed).
     void Match(std::uint32_t status);
     // Its description, as far as the property buffer holds it.
     void NxpDescription(const std::string& description);
     void PackageDescription(const std::string& description);
-    int Result() const { return match_seen_ ? code_ : -1; }
+    int Result() const { return matchSeen_ ? code_ : -1; }
 
   private:
     int code_ = 0;
-    bool match_seen_ = false;
+    bool matchSeen_ = false;
 };
 
 // Bytes the hardware-ID list occupies as a list of NUL-terminated UTF-16 strings ending in an
 // empty one.
-std::size_t HardwareIdListBytes(const std::vector<std::string>& hardware_ids);
+std::size_t HardwareIdListBytes(const std::vector<std::string>& hardwareIds);
 
 // Sums up the driver state of the device with the IDs: -1 absent, 0 not ready, 1 a driver of
 // neither known kind, 2 the NXP DFU driver, 3 the package's libusbK driver. verbose 0 stops at

@@ -11,7 +11,7 @@ struct InputReportLayout {
     // the device numbers its reports (the size a HID read buffer must have); 0 without inputs.
     int input_report_length = 0;
     // Whether the descriptor declares report IDs. hidraw's read() delivers the ID byte only then.
-    bool numbered_reports = false;
+    bool numberedReports = false;
 };
 
 // The input report layout of a HID report descriptor; nullopt for a descriptor that ends inside

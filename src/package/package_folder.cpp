@@ -1,11 +1,5 @@
 #include "package/package_folder.h"
 
-#include <unistd.h>
-
-#include <array>
-#include <cerrno>
-#include <cstring>
-
 #include "package/package_files.h"
 #include "platform/files.h"
 
@@ -23,24 +17,6 @@ std::optional<std::string> PackageFolderToEnter(const std::string& workingDirect
         return std::nullopt;
     }
     return programFolder;
-}
-
-std::string EnterPackageFolder() {
-    std::array<char, 4096> program{};
-    const ssize_t length = ::readlink("/proc/self/exe", program.data(), program.size() - 1);
-    if (length < 0) {
-        return std::string("readlink /proc/self/exe: ") + std::strerror(errno);
-    }
-    std::array<char, 4096> here{};
-    if (::getcwd(here.data(), here.size()) == nullptr) {
-        return std::string("getcwd: ") + std::strerror(errno);
-    }
-    const auto folder = PackageFolderToEnter(
-        here.data(), std::string(program.data(), static_cast<std::size_t>(length)));
-    if (folder && ::chdir(folder->c_str()) != 0) {
-        return "chdir " + *folder + ": " + std::strerror(errno);
-    }
-    return "";
 }
 
 }  // namespace ZELKUtil

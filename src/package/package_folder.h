@@ -13,9 +13,4 @@ namespace ZELKUtil {
 std::optional<std::string> PackageFolderToEnter(const std::string& workingDirectory,
                                                 const std::string& programFile);
 
-// Applies that rule to this process (the program file from /proc/self/exe) at start-up: changes
-// the working directory when the rule says so. "" on success or when nothing is to be done, else
-// what failed with strerror's text.
-std::string EnterPackageFolder();
-
 }  // namespace ZELKUtil

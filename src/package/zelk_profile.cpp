@@ -37,9 +37,12 @@ bool TakeAttribute(const pugi::xml_node& item, const char* attribute, std::strin
 
 }  // namespace
 
-HexParseResult ParseProfileHex(std::string text) {
-    HexParseResult result;
+Result<std::int16_t> ParseProfileHex(std::string text) {
     const std::string original = text;
+    const auto malformed = [&original](const char* what) {
+        return Error{ErrorKind::MalformedContent, "parse \"" + original + "\"",
+                     "The number \"" + original + "\" is " + what + "."};
+    };
     if (text.size() >= 2 && text[0] == '0' && text[1] == 'x') {
         text.erase(0, 2);
     }
@@ -52,29 +55,24 @@ HexParseResult ParseProfileHex(std::string text) {
         --end;
     }
     if (begin == end) {
-        result.error = "The number \"" + original + "\" is not a hexadecimal number.";
-        return result;
+        return malformed("not a hexadecimal number");
     }
     std::uint32_t value = 0;
     int significant = 0;
     for (std::size_t i = begin; i < end; ++i) {
         const int digit = HexDigit(text[i]);
         if (digit < 0) {
-            result.error = "The number \"" + original + "\" is not a hexadecimal number.";
-            return result;
+            return malformed("not a hexadecimal number");
         }
         if (significant > 0 || digit != 0) {
             ++significant;
         }
         if (significant > 4) {
-            result.error = "The number \"" + original + "\" is too large for 16 bits.";
-            return result;
+            return malformed("too large for 16 bits");
         }
         value = (value << 4U) | static_cast<std::uint32_t>(digit);
     }
-    result.ok = true;
-    result.value = static_cast<std::int16_t>(static_cast<std::uint16_t>(value));
-    return result;
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(value));
 }
 
 std::string ZelkProfile::Read(const pugi::xml_node& item) {
@@ -92,16 +90,16 @@ std::string ZelkProfile::Read(const pugi::xml_node& item) {
         !TakeAttribute(item, "pid", pidText, error)) {
         return error;
     }
-    const HexParseResult v = ParseProfileHex(vidText);
-    if (!v.ok) {
-        return v.error;
+    const Result<std::int16_t> v = ParseProfileHex(vidText);
+    if (!v) {
+        return v.error().reason;
     }
-    vid = v.value;
-    const HexParseResult p = ParseProfileHex(pidText);
-    if (!p.ok) {
-        return p.error;
+    vid = v.value();
+    const Result<std::int16_t> p = ParseProfileHex(pidText);
+    if (!p) {
+        return p.error().reason;
     }
-    pid = p.value;
+    pid = p.value();
     if (!TakeAttribute(item, "id", id, error) || !TakeAttribute(item, "name", name, error) ||
         !TakeAttribute(item, "LPC3131", LPC3131, error) ||
         !TakeAttribute(item, "A3P060", A3P060, error) ||

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/result.h"
+
 namespace pugi {
 class xml_node;
 }
@@ -34,12 +36,7 @@ class ZelkProfile {
 
 // Parses a 16-bit hexadecimal ID as profiles write it: an optional lower-case "0x" prefix, then 1
 // to 4 significant hex digits with any number of leading zeros and blanks around. No sign. The 16
-// bits are returned as a signed value. Returns an error text on failure.
-struct HexParseResult {
-    bool ok = false;
-    std::int16_t value = 0;
-    std::string error;
-};
-HexParseResult ParseProfileHex(std::string text);
+// bits are returned as a signed value. The error's reason is the message Read gives.
+Result<std::int16_t> ParseProfileHex(std::string text);
 
 }  // namespace ZELKUtil

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/line_buffer.h"
+#include "platform/result.h"
 
 namespace ZELKUtil {
 
@@ -17,16 +18,16 @@ class LogFollower {
     LogFollower(const LogFollower&) = delete;
     LogFollower& operator=(const LogFollower&) = delete;
 
-    // Creates the file empty (replacing an earlier one) and opens it for reading. False with the
-    // reason in *error on failure.
-    bool Start(const std::string& path, std::string* error);
+    // Creates the file empty (replacing an earlier one) and opens it for reading. The error's
+    // operation is the path.
+    Result<void> Start(const std::string& path);
     // The next complete line without its end; with rest set, also a final line without an end.
-    // nullopt when nothing (more) is there; a read failure sets *error and gives nullopt.
-    std::optional<std::string> NextLine(bool rest, std::string* error);
+    // nullopt when nothing (more) is there.
+    Result<std::optional<std::string>> NextLine(bool rest);
     void Close();
 
   private:
-    bool Fill(std::string* error);
+    Result<void> Fill();
 
 #ifdef _WIN32
     void* file_ = nullptr;  // a HANDLE

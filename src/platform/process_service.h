@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/line_buffer.h"
+#include "platform/result.h"
 
 namespace ZELKUtil {
 
@@ -69,9 +70,8 @@ class ChildProcess {
 class ProcessService {
   public:
     virtual ~ProcessService() = default;
-    // Null and the reason in *error when the program cannot be started.
-    virtual std::unique_ptr<ChildProcess> Start(const StartRequest& request,
-                                                std::string* error) = 0;
+    // The started child, or why the program cannot be started.
+    virtual Result<std::unique_ptr<ChildProcess>> Start(const StartRequest& request) = 0;
 };
 
 }  // namespace ZELKUtil

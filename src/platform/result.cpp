@@ -13,6 +13,8 @@ ErrorKind KindOfErrno(int err) {
         case EACCES:
         case EPERM:
             return ErrorKind::AccessDenied;
+        case EBUSY:
+            return ErrorKind::InUse;
         case EISDIR:
             return ErrorKind::NotAFile;
         case EILSEQ:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -10,6 +11,7 @@ namespace ZELKUtil {
 enum class ErrorKind {
     NotFound,
     AccessDenied,
+    InUse,  // held by another program
     NotAFile,
     MalformedContent,
     SystemFailure,
@@ -20,6 +22,9 @@ struct Error {
     ErrorKind kind = ErrorKind::SystemFailure;
     std::string operation;
     std::string reason;
+
+    // "operation: reason", as a log or a message shows it.
+    std::string Text() const { return operation + ": " + reason; }
 };
 
 // The kind that an errno value stands for.
@@ -45,6 +50,21 @@ class Result {
 
   private:
     std::variant<T, Error> state_;
+};
+
+// Success, or the Error that kept the operation from succeeding.
+template <>
+class Result<void> {
+  public:
+    Result() = default;
+    Result(Error error) : error_(std::move(error)) {}  // NOLINT: implicit
+
+    bool ok() const { return !error_.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const Error& error() const { return *error_; }
+
+  private:
+    std::optional<Error> error_;
 };
 
 }  // namespace ZELKUtil

@@ -134,7 +134,8 @@ class UnplugSweep : public ::testing::TestWithParam<RoadSpec> {
                                            : R"(LPC3131="q750.bin" A3P060="" A3PN060=""/>)");
         package.files = {"q750.bin", "kr.stp"};
         package.tools = {PackageFiles::kDfuUtil, PackageFiles::kStaplPlayer};
-        ASSERT_EQ(ZELKSim::WritePackage(pkg_.Root(), package), "");
+        const auto written = ZELKSim::WritePackage(pkg_.Root(), package);
+        ASSERT_TRUE(written) << written.error().Text();
     }
     Testing::TempPackage pkg_;
 };

@@ -26,7 +26,7 @@ const std::string& Package(bool dfuApp) {
                            R"(name="ZELK" LPC3131="a.bin" A3P060="f.stp" A3PN060=""/>)";
         contents.files = {"a.bin", "f.stp"};
         contents.tools = {withDfuApp ? "Tools/DFUAPP" : "Tools/dfu-util", "Tools/STAPL Player"};
-        if (!folder.Create().empty() || !ZELKSim::WritePackage(folder.Root(), contents).empty()) {
+        if (!folder.Create() || !ZELKSim::WritePackage(folder.Root(), contents)) {
             std::abort();
         }
         return folder.Root();

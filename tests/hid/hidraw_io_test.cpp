@@ -229,8 +229,9 @@ TEST_F(HidrawIo, ANodeThisUserMayNotOpenIsNamedWithTheReason) {
         }
         const auto failures = transport.hid_open_failures();
         const bool named = failures.size() == 1 && failures[0].path == "/dev/hidraw0" &&
-                           failures[0].operation == "open" && failures[0].error == EACCES &&
-                           failures[0].text == "Permission denied";
+                           failures[0].error.operation == "open" &&
+                           failures[0].error.kind == ZELKUtil::ErrorKind::AccessDenied &&
+                           failures[0].error.reason == "Permission denied";
         ::_exit(named ? 0 : 12);
     }
     int status = 0;

@@ -36,7 +36,7 @@ TEST(ReportDescriptor, InputLengthCountsTheReportIdByte) {
     auto layout = ParseReportDescriptor(box, sizeof box);
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->input_report_length, 65);
-    EXPECT_FALSE(layout->numbered_reports);
+    EXPECT_FALSE(layout->numberedReports);
 
     // Report 1: 3 bits + 5 bits padding; report 2: 2 x 16 bits. Push/pop restore the size.
     const std::uint8_t numbered[] = {0x85, 0x01, 0x75, 0x03, 0x95, 0x01, 0x81, 0x02, 0xA4,
@@ -45,7 +45,7 @@ TEST(ReportDescriptor, InputLengthCountsTheReportIdByte) {
     layout = ParseReportDescriptor(numbered, sizeof numbered);
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->input_report_length, 5);
-    EXPECT_TRUE(layout->numbered_reports);
+    EXPECT_TRUE(layout->numberedReports);
 
     const std::uint8_t output_only[] = {0x75, 0x08, 0x95, 0x40, 0x91, 0x02};
     EXPECT_EQ(ParseReportDescriptor(output_only, sizeof output_only)->input_report_length, 0);

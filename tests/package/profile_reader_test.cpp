@@ -25,22 +25,23 @@ std::string Detail(const std::string& vid, const std::string& pid) {
 TEST(ProfileReader, HexNumbersAcceptPrefixCaseBlanksAndLeadingZeros) {
     for (const char* text : {"0x14E3", "14e3", " 14E3 ", "0x  14e3\t", "0x0000014E3", "014E3"}) {
         SCOPED_TRACE(text);
-        const HexParseResult r = ParseProfileHex(text);
-        ASSERT_TRUE(r.ok) << r.error;
-        EXPECT_EQ(static_cast<std::uint16_t>(r.value), 0x14E3);
+        const Result<std::int16_t> r = ParseProfileHex(text);
+        ASSERT_TRUE(r) << r.error().Text();
+        EXPECT_EQ(static_cast<std::uint16_t>(r.value()), 0x14E3);
     }
     // The top bit set: stored negative, the same 16 bits.
-    const HexParseResult high = ParseProfileHex("F000");
-    ASSERT_TRUE(high.ok);
-    EXPECT_EQ(high.value, static_cast<std::int16_t>(-4096));
-    EXPECT_EQ(ParseProfileHex("0").value, 0);
+    const Result<std::int16_t> high = ParseProfileHex("F000");
+    ASSERT_TRUE(high);
+    EXPECT_EQ(high.value(), static_cast<std::int16_t>(-4096));
+    EXPECT_EQ(ParseProfileHex("0").value(), 0);
 
     for (const char* bad : {"0x", "", "  ", "0X14E3", " 0x14E3", "+14E3", "-14E3", "1 4E3", "14E3Z",
                             "&H14E3", "10000", "0x1FFFF", "0x0x14"}) {
         SCOPED_TRACE(bad);
-        const HexParseResult r = ParseProfileHex(bad);
-        EXPECT_FALSE(r.ok);
-        EXPECT_FALSE(r.error.empty());
+        const Result<std::int16_t> r = ParseProfileHex(bad);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().kind, ErrorKind::MalformedContent);
+        EXPECT_NE(r.error().reason.find(bad), std::string::npos);
     }
 }
 
@@ -109,20 +110,21 @@ TEST(ProfileReader, FileTakesEveryDetailAtAnyDepthInDocumentOrder) {
         "  <detail profile=\"C\" vid=\"3\" pid=\"3\" id=\"c\" name=\"nc\" LPC3131=\"\" "
         "A3P060=\"\" A3PN060=\"\"><detail profile=\"D\"/></detail>\n"
         "</profiles>\n");
-    const ProfileFileResult r = ReadProfileFile(pkg.Path("zelk.config"));
-    ASSERT_TRUE(r.loaded) << r.error;
-    ASSERT_EQ(r.profiles.size(), 4U);
-    EXPECT_EQ(r.profiles[0].type, "A");
-    EXPECT_EQ(r.profiles[0].id, "a");
-    EXPECT_EQ(r.profiles[1].type, "B");  // kept, though its reading failed
-    EXPECT_EQ(r.profiles[1].vid, 0);
-    EXPECT_EQ(r.profiles[2].type, "C");
-    EXPECT_EQ(r.profiles[3].type, "D");
+    const auto r = ReadProfileFile(pkg.Path("zelk.config"));
+    ASSERT_TRUE(r) << r.error().Text();
+    const std::vector<ZelkProfile>& profiles = r.value();
+    ASSERT_EQ(profiles.size(), 4U);
+    EXPECT_EQ(profiles[0].type, "A");
+    EXPECT_EQ(profiles[0].id, "a");
+    EXPECT_EQ(profiles[1].type, "B");  // kept, though its reading failed
+    EXPECT_EQ(profiles[1].vid, 0);
+    EXPECT_EQ(profiles[2].type, "C");
+    EXPECT_EQ(profiles[3].type, "D");
 
     pkg.Write("empty.config", "<profiles/>");
-    const ProfileFileResult none = ReadProfileFile(pkg.Path("empty.config"));
-    EXPECT_TRUE(none.loaded);
-    EXPECT_TRUE(none.profiles.empty());
+    const auto none = ReadProfileFile(pkg.Path("empty.config"));
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none.value().empty());
 }
 
 TEST(ProfileReader, FileErrorsCarryAMessage) {
@@ -135,13 +137,15 @@ TEST(ProfileReader, FileErrorsCarryAMessage) {
     for (const char* name : {"missing.config", "truncated.config", "text.config", "empty.config",
                              "mismatch.config", "folder.config"}) {
         SCOPED_TRACE(name);
-        const ProfileFileResult r = ReadProfileFile(pkg.Path(name));
-        EXPECT_FALSE(r.loaded);
-        EXPECT_TRUE(r.profiles.empty());
-        EXPECT_NE(r.error.find(name), std::string::npos) << r.error;
+        const auto r = ReadProfileFile(pkg.Path(name));
+        ASSERT_FALSE(r);
+        EXPECT_NE(r.error().Text().find(name), std::string::npos) << r.error().Text();
     }
-    EXPECT_NE(ReadProfileFile(pkg.Path("missing.config")).error.find(Testing::NoSuchFileText()),
-              std::string::npos);
+    const auto missing = ReadProfileFile(pkg.Path("missing.config"));
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind, ErrorKind::NotFound);
+    EXPECT_NE(missing.error().Text().find(Testing::NoSuchFileText()), std::string::npos);
+    EXPECT_EQ(ReadProfileFile(pkg.Path("text.config")).error().kind, ErrorKind::MalformedContent);
 }
 
 }  // namespace

@@ -34,9 +34,13 @@ class ProcessServiceTest : public ::testing::Test {
                                       const std::string& workingDirectory = "",
                                       std::function<void()> onExit = {}) {
         pkg_.WriteProgram("Tools/tool", "#!/bin/sh\n" + script);
-        return service_.Start(
-            {"Tools/tool", std::move(arguments), workingDirectory, mode, std::move(onExit)},
-            &error_);
+        auto started = service_.Start(
+            {"Tools/tool", std::move(arguments), workingDirectory, mode, std::move(onExit)});
+        if (!started) {
+            error_ = started.error().Text();
+            return nullptr;
+        }
+        return std::move(started).value();
     }
     std::vector<std::string> AllLines(ChildProcess& child) {
         std::vector<std::string> lines;
@@ -113,13 +117,16 @@ TEST_F(ProcessServiceTest, DeliversLinesOnAReaderThreadAfterTheObjectIsDropped) 
 }
 
 TEST_F(ProcessServiceTest, ProgramsThatCannotRunAreFailures) {
-    std::string error;
-    EXPECT_FALSE(service_.Start({"Tools/missing", {}, "", StartMode::Direct, {}}, &error));
-    EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos) << error;
+    const auto missing = service_.Start({"Tools/missing", {}, "", StartMode::Direct, {}});
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind, ErrorKind::NotFound);
+    EXPECT_NE(missing.error().Text().find(std::strerror(ENOENT)), std::string::npos);
 
     pkg_.Write("Tools/plain", "#!/bin/sh\n");
-    EXPECT_FALSE(service_.Start({"Tools/plain", {}, "", StartMode::DirectRedirected, {}}, &error));
-    EXPECT_NE(error.find(std::strerror(EACCES)), std::string::npos) << error;
+    const auto plain = service_.Start({"Tools/plain", {}, "", StartMode::DirectRedirected, {}});
+    ASSERT_FALSE(plain);
+    EXPECT_EQ(plain.error().kind, ErrorKind::AccessDenied);
+    EXPECT_NE(plain.error().Text().find(std::strerror(EACCES)), std::string::npos);
 
     EXPECT_FALSE(Run("", StartMode::Shell, {}, "nowhere"));
     EXPECT_NE(error_.find("nowhere: " + std::string(std::strerror(ENOENT))), std::string::npos)

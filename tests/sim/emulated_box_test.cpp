@@ -148,10 +148,10 @@ TEST(EmulatedToolsTest, ADownloadNeverFinishesForABoxThatLeft) {
             box.Plug(BoxMode::Bootloader);
             ZELKSim::EmulatedProcessService service(clock, box, pkg.Root());
             service.Settings().dfuUtil = dfuUtil;
-            std::string error;
-            auto child = service.Start(
-                {tool, {"-D", "a.bin"}, "", ZELKUtil::StartMode::DirectRedirected, {}}, &error);
-            ASSERT_TRUE(child) << error;
+            auto started = service.Start(
+                {tool, {"-D", "a.bin"}, "", ZELKUtil::StartMode::DirectRedirected, {}});
+            ASSERT_TRUE(started) << started.error().Text();
+            auto child = std::move(started).value();
             clock.SleepMs(650);  // well into the transfer
             box.Unplug();
             if (back) {

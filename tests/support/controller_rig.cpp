@@ -10,9 +10,8 @@ void ControllerRig::Package(const std::string& version, const std::string& detai
     contents.version = version;
     contents.details = details;
     contents.tools = toolNames;
-    const std::string error = ZELKSim::WritePackage(pkg.Root(), contents);
-    if (!error.empty()) {
-        throw std::runtime_error(error);
+    if (const auto written = ZELKSim::WritePackage(pkg.Root(), contents); !written) {
+        throw std::runtime_error(written.error().Text());
     }
 }
 

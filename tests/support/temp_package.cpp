@@ -18,9 +18,9 @@ namespace ZELKUtil::Testing {
 namespace {
 
 // A test cannot go on without its package folder.
-void Require(const std::string& error) {
-    if (!error.empty()) {
-        throw std::runtime_error(error);
+void Require(const Result<void>& done) {
+    if (!done) {
+        throw std::runtime_error(done.error().Text());
     }
 }
 

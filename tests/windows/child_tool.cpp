@@ -84,12 +84,10 @@ int main() {
         }
     } else if (mode == "start-outliver" && args.size() == 4) {
         ZELKUtil::WindowsProcessService service("");
-        std::string error;
         const auto child = service.Start(
-            {args[0], {"touch-after", args[2], args[3]}, "", ZELKUtil::StartMode::Direct, {}},
-            &error);
+            {args[0], {"touch-after", args[2], args[3]}, "", ZELKUtil::StartMode::Direct, {}});
         if (!child) {
-            std::fputs(error.c_str(), stderr);
+            std::fputs(child.error().Text().c_str(), stderr);
             return 1;
         }
     } else {

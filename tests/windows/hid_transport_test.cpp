@@ -101,8 +101,8 @@ TEST(WindowsHidTransport, EnumerationOrderWildcardsAndShareModes) {
     const std::vector<HidOpenFailure> failures = rig.transport.hid_open_failures();
     ASSERT_EQ(failures.size(), 1U);
     EXPECT_EQ(failures[0].path, "\\\\?\\hid#box");
-    EXPECT_EQ(failures[0].operation, "HidD_GetPreparsedData");
-    EXPECT_EQ(failures[0].text, Windows::SystemErrorText(ERROR_INVALID_DATA));
+    EXPECT_EQ(failures[0].error.operation, "HidD_GetPreparsedData");
+    EXPECT_EQ(failures[0].error.reason, Windows::SystemErrorText(ERROR_INVALID_DATA));
     hid_device* second = rig.transport.hid_open_path("\\\\?\\hid#second", 0);
     EXPECT_EQ(rig.Product(second), L"Second");
     rig.transport.hid_close(second);

@@ -32,9 +32,13 @@ class WindowsProcessServiceTest : public ::testing::Test {
                                       StartMode mode = StartMode::DirectRedirected,
                                       const std::string& workingDirectory = "",
                                       std::function<void()> onExit = {}) {
-        return service_.Start(
-            {"Tools\\tool.exe", std::move(arguments), workingDirectory, mode, std::move(onExit)},
-            &error_);
+        auto started = service_.Start(
+            {"Tools\\tool.exe", std::move(arguments), workingDirectory, mode, std::move(onExit)});
+        if (!started) {
+            error_ = started.error().Text();
+            return nullptr;
+        }
+        return std::move(started).value();
     }
     static std::vector<std::string> AllLines(ChildProcess& child) {
         std::vector<std::string> lines;
@@ -90,11 +94,13 @@ TEST_F(WindowsProcessServiceTest, OutputLinesInputAndErrorOfARedirectedChild) {
 }
 
 TEST_F(WindowsProcessServiceTest, ProgramsThatCannotRunAreFailures) {
-    std::string error;
-    EXPECT_FALSE(service_.Start({"Tools\\missing.exe", {}, "", StartMode::Direct, {}}, &error));
+    const auto missing = service_.Start({"Tools\\missing.exe", {}, "", StartMode::Direct, {}});
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind, ErrorKind::NotFound);
+    const std::string error = missing.error().Text();
     EXPECT_NE(error.find(Testing::NoSuchFileText()), std::string::npos) << error;
     EXPECT_NE(error.find("missing.exe"), std::string::npos) << error;
-    EXPECT_FALSE(service_.Start({"Tools\\missing.exe", {}, "", StartMode::Shell, {}}, &error));
+    EXPECT_FALSE(service_.Start({"Tools\\missing.exe", {}, "", StartMode::Shell, {}}));
     EXPECT_FALSE(Run({"cwd"}, StartMode::DirectRedirected, "nowhere"));
     EXPECT_FALSE(error_.empty());
 }

@@ -41,8 +41,8 @@ struct HidrawDevice : hid_device {
     UniqueFd fd;
     std::uint32_t timeout_ms = kHidNoTimeout;
     int input_report_length = -1;
-    bool numbered_reports = false;
-    bool has_error = false;
+    bool numberedReports = false;
+    bool hasError = false;
     std::wstring last_error_text;
     std::unique_ptr<ReportWriter> writer;
 
@@ -54,14 +54,14 @@ struct HidrawDevice : hid_device {
     }
 
     // The system's text for the error, cut at its first carriage return.
-    void RecordError(int error_number) {
-        std::string text = std::strerror(error_number);
+    void RecordError(int errorNumber) {
+        std::string text = std::strerror(errorNumber);
         const std::size_t cr = text.find('\r');
         if (cr != std::string::npos) {
             text.resize(cr);
         }
         last_error_text = DecodeUtf8(text);
-        has_error = true;
+        hasError = true;
     }
 };
 
@@ -85,7 +85,7 @@ std::optional<unsigned> MinorOf(const std::optional<std::string>& dev) {
 
 // Opens the node for reading and writing and takes the lock; none with errno set and, when asked,
 // the failed call named in *operation.
-UniqueFd OpenLocked(const char* path, int lock_operation, const char** operation = nullptr) {
+UniqueFd OpenLocked(const char* path, int lockOperation, const char** operation = nullptr) {
     UniqueFd fd(::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd.Valid()) {
         if (operation != nullptr) {
@@ -95,7 +95,7 @@ UniqueFd OpenLocked(const char* path, int lock_operation, const char** operation
     }
     int locked = 0;
     do {
-        locked = ::flock(fd.Get(), lock_operation | LOCK_NB);
+        locked = ::flock(fd.Get(), lockOperation | LOCK_NB);
     } while (locked != 0 && errno == EINTR);
     if (locked != 0) {
         const int err = errno;
@@ -111,15 +111,15 @@ UniqueFd OpenLocked(const char* path, int lock_operation, const char** operation
 void NoteFailure(std::vector<HidOpenFailure>* failures, const std::string& path,
                  const char* operation, int error) {
     if (failures != nullptr) {
-        failures->push_back({path, operation, error, std::strerror(error)});
+        failures->push_back({path, ZELKUtil::ErrorFromErrno(operation, error)});
     }
 }
 
-std::optional<Clock::time_point> DeadlineFor(std::uint32_t timeout_ms) {
-    if (timeout_ms == kHidNoTimeout) {
+std::optional<Clock::time_point> DeadlineFor(std::uint32_t timeoutMs) {
+    if (timeoutMs == kHidNoTimeout) {
         return std::nullopt;
     }
-    return Clock::now() + std::chrono::milliseconds(timeout_ms);
+    return Clock::now() + std::chrono::milliseconds(timeoutMs);
 }
 
 // Milliseconds for poll() until the deadline: -1 without one, 0 once it has passed.
@@ -172,17 +172,17 @@ std::optional<dev_t> CharacterDeviceOf(int fd) {
 
 }  // namespace
 
-HidrawTransport::HidrawTransport(std::string sysfs_root, std::string dev_root,
-                                 NodeNumber node_number, DeviceTreeWatch* watch)
-    : sysfs_root_(std::move(sysfs_root)),
-      dev_root_(std::move(dev_root)),
-      node_number_(node_number ? std::move(node_number) : NodeNumber(CharacterDeviceOf)),
+HidrawTransport::HidrawTransport(std::string sysfsRoot, std::string devRoot, NodeNumber nodeNumber,
+                                 DeviceTreeWatch* watch)
+    : sysfsRoot_(std::move(sysfsRoot)),
+      devRoot_(std::move(devRoot)),
+      nodeNumber_(nodeNumber ? std::move(nodeNumber) : NodeNumber(CharacterDeviceOf)),
       watch_(watch) {}
 
 const std::vector<HidrawTransport::Node>& HidrawTransport::Nodes() {
     // The list changes only when a hidraw node comes or goes, and the kernel's own event tells of
     // that once sysfs shows it.
-    return kept_nodes_.Get(
+    return keptNodes_.Get(
         watch_, ChangeSource::Kernel, [this] { return ReadNodes(); },
         [](const std::vector<Node>& /*nodes*/) { return true; });
 }
@@ -192,14 +192,14 @@ const std::vector<HidrawTransport::Node>& HidrawTransport::Nodes() {
 std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() {
     std::vector<Node> nodes;
     std::unordered_map<ino_t, Node> known;
-    const std::string class_dir = sysfs_root_ + "/class/hidraw";
-    DIR* dir = ::opendir(class_dir.c_str());
+    const std::string classDir = sysfsRoot_ + "/class/hidraw";
+    DIR* dir = ::opendir(classDir.c_str());
     if (dir == nullptr) {
-        known_nodes_.clear();
+        knownNodes_.clear();
         return nodes;
     }
-    const int dir_fd = ::dirfd(dir);
-    const bool remember = InodesStayUnique(dir_fd);
+    const int dirFd = ::dirfd(dir);
+    const bool remember = InodesStayUnique(dirFd);
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') {
@@ -207,13 +207,13 @@ std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() {
         }
         // A node's number, IDs and name never change while it exists, and a node that comes later
         // under the same name has a new entry with an inode number of its own (on sysfs).
-        const auto seen = remember ? known_nodes_.find(entry->d_ino) : known_nodes_.end();
-        if (seen != known_nodes_.end()) {
+        const auto seen = remember ? knownNodes_.find(entry->d_ino) : knownNodes_.end();
+        if (seen != knownNodes_.end()) {
             nodes.push_back(seen->second);
             known.emplace(entry->d_ino, seen->second);
             continue;
         }
-        if (auto node = ReadNode(dir_fd, name)) {
+        if (auto node = ReadNode(dirFd, name)) {
             nodes.push_back(*node);
             if (remember) {
                 known.emplace(entry->d_ino, std::move(*node));
@@ -221,19 +221,19 @@ std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() {
         }
     }
     ::closedir(dir);
-    known_nodes_ = std::move(known);
+    knownNodes_ = std::move(known);
     std::sort(nodes.begin(), nodes.end(),
               [](const Node& a, const Node& b) { return a.minor < b.minor; });
     return nodes;
 }
 
-std::optional<HidrawTransport::Node> HidrawTransport::ReadNode(int class_fd,
+std::optional<HidrawTransport::Node> HidrawTransport::ReadNode(int classFd,
                                                                const std::string& name) const {
-    const auto minor_number = MinorOf(ReadAttribute(name, "dev", class_fd));
-    if (!minor_number) {
+    const auto minorNumber = MinorOf(ReadAttribute(name, "dev", classFd));
+    if (!minorNumber) {
         return std::nullopt;
     }
-    const auto hid_uevent = ReadSmallFile(name + "/device/uevent", class_fd);
+    const auto hid_uevent = ReadSmallFile(name + "/device/uevent", classFd);
     if (!hid_uevent) {
         return std::nullopt;
     }
@@ -243,12 +243,12 @@ std::optional<HidrawTransport::Node> HidrawTransport::ReadNode(int class_fd,
         return std::nullopt;
     }
     std::string devname = name;
-    if (const auto node_uevent = ReadSmallFile(name + "/uevent", class_fd)) {
-        devname = UeventValue(*node_uevent, "DEVNAME").value_or(name);
+    if (const auto nodeUevent = ReadSmallFile(name + "/uevent", classFd)) {
+        devname = UeventValue(*nodeUevent, "DEVNAME").value_or(name);
     }
-    std::string path = dev_root_;
+    std::string path = devRoot_;
     path.append("/").append(devname);
-    return Node{*minor_number, path, *ids};
+    return Node{*minorNumber, path, *ids};
 }
 
 hid_device_info* HidrawTransport::hid_enumerate(unsigned short vendor_id,
@@ -295,8 +295,8 @@ void HidrawTransport::hid_free_enumeration(hid_device_info* devices) {
 
 hid_device* HidrawTransport::hid_open(unsigned short vendor_id, unsigned short product_id,
                                       const wchar_t* serial_number, int exclusive) {
-    open_failures_.clear();
-    hid_device_info* devices = Enumerate(vendor_id, product_id, &open_failures_);
+    openFailures_.clear();
+    hid_device_info* devices = Enumerate(vendor_id, product_id, &openFailures_);
     const hid_device_info* chosen = nullptr;
     for (const hid_device_info* info = devices; info != nullptr; info = info->next) {
         if (info->vendor_id != vendor_id || info->product_id != product_id) {
@@ -312,7 +312,7 @@ hid_device* HidrawTransport::hid_open(unsigned short vendor_id, unsigned short p
     }
     hid_device* device = nullptr;
     if (chosen != nullptr && chosen->path != nullptr) {
-        device = OpenPath(chosen->path, exclusive, &open_failures_);
+        device = OpenPath(chosen->path, exclusive, &openFailures_);
     }
     hid_free_enumeration(devices);
     return device;
@@ -334,29 +334,29 @@ hid_device* HidrawTransport::OpenPath(const char* path, int exclusive,
         NoteFailure(failures, path, operation, errno);
         return nullptr;
     }
-    int descriptor_size = 0;
-    if (::ioctl(device->fd.Get(), HIDIOCGRDESCSIZE, &descriptor_size) < 0) {
+    int descriptorSize = 0;
+    if (::ioctl(device->fd.Get(), HIDIOCGRDESCSIZE, &descriptorSize) < 0) {
         NoteFailure(failures, path, "HIDIOCGRDESCSIZE", errno);
         return nullptr;
     }
-    if (descriptor_size < 0 || descriptor_size > HID_MAX_DESCRIPTOR_SIZE) {
+    if (descriptorSize < 0 || descriptorSize > HID_MAX_DESCRIPTOR_SIZE) {
         NoteFailure(failures, path, "HIDIOCGRDESCSIZE", EMSGSIZE);
         return nullptr;
     }
     hidraw_report_descriptor descriptor{};
-    descriptor.size = static_cast<__u32>(descriptor_size);
+    descriptor.size = static_cast<__u32>(descriptorSize);
     if (::ioctl(device->fd.Get(), HIDIOCGRDESC, &descriptor) < 0) {
         NoteFailure(failures, path, "HIDIOCGRDESC", errno);
         return nullptr;
     }
     const auto layout =
-        ParseReportDescriptor(descriptor.value, static_cast<std::size_t>(descriptor_size));
+        ParseReportDescriptor(descriptor.value, static_cast<std::size_t>(descriptorSize));
     if (!layout) {
         NoteFailure(failures, path, "report descriptor", EPROTO);
         return nullptr;
     }
     device->input_report_length = layout->input_report_length;
-    device->numbered_reports = layout->numbered_reports;
+    device->numberedReports = layout->numberedReports;
     return device.release();
 }
 
@@ -384,12 +384,12 @@ int HidrawTransport::hid_write(hid_device* device, const unsigned char* data, st
         }
     }
     const auto outcome = dev->writer->Write(data, length, deadline);
-    if (outcome.timed_out) {
-        dev->RecordError(outcome.error_number);
+    if (outcome.timedOut) {
+        dev->RecordError(outcome.errorNumber);
         return -2;
     }
     if (outcome.result < 0) {
-        dev->RecordError(outcome.error_number);
+        dev->RecordError(outcome.errorNumber);
         return -1;
     }
     return static_cast<int>(std::min<ssize_t>(outcome.result, INT_MAX));
@@ -419,8 +419,8 @@ int HidrawTransport::hid_read_int(hid_device* device, unsigned char* data, std::
     const long long transfer =
         std::min(static_cast<long long>(std::min<std::size_t>(length, INT_MAX)),
                  static_cast<long long>(dev->input_report_length));
-    const long long read_size = dev->numbered_reports ? transfer : transfer - 1;
-    if (read_size <= 0) {
+    const long long readSize = dev->numberedReports ? transfer : transfer - 1;
+    if (readSize <= 0) {
         dev->RecordError(EINVAL);
         return -1;
     }
@@ -444,7 +444,7 @@ int HidrawTransport::hid_read_int(hid_device* device, unsigned char* data, std::
             dev->RecordError(ENODEV);
             return -1;
         }
-        const ssize_t got = ::read(dev->fd.Get(), data, static_cast<std::size_t>(read_size));
+        const ssize_t got = ::read(dev->fd.Get(), data, static_cast<std::size_t>(readSize));
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -491,34 +491,33 @@ int HidrawTransport::GetUsbString(hid_device* device, const char* attribute, wch
         dev->RecordError(errno);
         return -1;
     }
-    const auto node = node_number_(dev->fd.Get());
+    const auto node = nodeNumber_(dev->fd.Get());
     if (!node) {
         dev->RecordError(errno);
         return -1;
     }
-    const std::string link = sysfs_root_ + "/dev/char/" + std::to_string(major(*node)) + ":" +
+    const std::string link = sysfsRoot_ + "/dev/char/" + std::to_string(major(*node)) + ":" +
                              std::to_string(minor(*node));
     char* resolved = ::realpath(link.c_str(), nullptr);
     if (resolved == nullptr) {
         dev->RecordError(errno);
         return -1;
     }
-    const std::string hidraw_dir = resolved;
+    const std::string hidrawDir = resolved;
     std::free(resolved);
     std::optional<std::string> text;
-    bool usb_parent = false;
+    bool usbParent = false;
     errno = 0;
     // The USB device is the nearest ancestor with a vendor ID (interfaces have none).
-    for (std::string dir = DirName(hidraw_dir); dir.size() > sysfs_root_.size();
-         dir = DirName(dir)) {
+    for (std::string dir = DirName(hidrawDir); dir.size() > sysfsRoot_.size(); dir = DirName(dir)) {
         if (ReadAttribute(dir, "idVendor")) {
-            usb_parent = true;
+            usbParent = true;
             text = ReadAttribute(dir, attribute);
             break;
         }
     }
-    if (!usb_parent && std::strcmp(attribute, "product") == 0) {
-        if (const auto uevent = ReadSmallFile(hidraw_dir + "/device/uevent")) {
+    if (!usbParent && std::strcmp(attribute, "product") == 0) {
+        if (const auto uevent = ReadSmallFile(hidrawDir + "/device/uevent")) {
             text = UeventValue(*uevent, "HID_NAME");
         }
     }
@@ -602,7 +601,7 @@ const wchar_t* HidrawTransport::hid_error(hid_device* device) {
         return nullptr;
     }
     HidrawDevice* dev = AsHidraw(device);
-    return dev->has_error ? dev->last_error_text.c_str() : nullptr;
+    return dev->hasError ? dev->last_error_text.c_str() : nullptr;
 }
 
 }  // namespace ZELKUtil::Hid

@@ -18,7 +18,7 @@
 namespace ZELKUtil::Hid {
 
 // The HID transport over Linux hidraw. Interfaces are found through
-// <sysfs_root>/class/hidraw and opened as <dev_root>/<node>; the product passes "/sys" and
+// <sysfsRoot>/class/hidraw and opened as <devRoot>/<node>; the product passes "/sys" and
 // "/dev". Share modes are flock locks on the open node: a shared open holds LOCK_SH, an exclusive
 // one LOCK_EX, so exclusive and shared opens of this program exclude each other (other programs
 // are not bound by the advisory lock). With a watch, the list of hidraw nodes and their IDs is
@@ -30,9 +30,9 @@ class HidrawTransport : public HidTransport {
     // The device number of the node an fd has open; nullopt (errno set) when there is none.
     using NodeNumber = std::function<std::optional<dev_t>(int fd)>;
 
-    // The node number comes from fstat() unless node_number says otherwise (emulated nodes).
-    explicit HidrawTransport(std::string sysfs_root = "/sys", std::string dev_root = "/dev",
-                             NodeNumber node_number = {}, DeviceTreeWatch* watch = nullptr);
+    // The node number comes from fstat() unless nodeNumber says otherwise (emulated nodes).
+    explicit HidrawTransport(std::string sysfsRoot = "/sys", std::string devRoot = "/dev",
+                             NodeNumber nodeNumber = {}, DeviceTreeWatch* watch = nullptr);
 
     hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                          const wchar_t* serial_number, int exclusive) override;
@@ -43,7 +43,7 @@ class HidrawTransport : public HidTransport {
     int hid_get_product_string(hid_device* device, wchar_t* string, std::size_t maxlen) override;
     void hid_close(hid_device* device) override;
     const wchar_t* hid_error(hid_device* device) override;
-    std::vector<HidOpenFailure> hid_open_failures() override { return open_failures_; }
+    std::vector<HidOpenFailure> hid_open_failures() override { return openFailures_; }
 
     // The interfaces with the IDs (0 and 0: all) that can be opened for reading and writing and
     // are not held exclusively, in hidraw minor-number order; null when none.
@@ -70,7 +70,7 @@ class HidrawTransport : public HidTransport {
     // The nodes by minor number.
     const std::vector<Node>& Nodes();
     std::vector<Node> ReadNodes();
-    std::optional<Node> ReadNode(int class_fd, const std::string& name) const;
+    std::optional<Node> ReadNode(int classFd, const std::string& name) const;
 
     // Enumeration and open by path that note why an interface could not be opened.
     hid_device_info* Enumerate(unsigned short vendor_id, unsigned short product_id,
@@ -79,14 +79,14 @@ class HidrawTransport : public HidTransport {
     int GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
                      std::size_t maxlen);
 
-    std::string sysfs_root_;
-    std::string dev_root_;
-    NodeNumber node_number_;
+    std::string sysfsRoot_;
+    std::string devRoot_;
+    NodeNumber nodeNumber_;
     DeviceTreeWatch* watch_;
-    KeptAnswer<std::vector<Node>> kept_nodes_;
+    KeptAnswer<std::vector<Node>> keptNodes_;
     // The nodes seen in the last listing, by the inode of their entry in the class folder.
-    std::unordered_map<ino_t, Node> known_nodes_;
-    std::vector<HidOpenFailure> open_failures_;  // of the last hid_open
+    std::unordered_map<ino_t, Node> knownNodes_;
+    std::vector<HidOpenFailure> openFailures_;  // of the last hid_open
 };
 
 }  // namespace ZELKUtil::Hid

@@ -61,9 +61,9 @@ void ReportWriter::Run() {
         do {
             written = ::write(fd_, report.data(), report.size());
         } while (written < 0 && errno == EINTR);
-        const int error_number = written < 0 ? errno : 0;
+        const int errorNumber = written < 0 ? errno : 0;
         lock.lock();
-        outcome_ = Outcome{false, written, error_number};
+        outcome_ = Outcome{false, written, errorNumber};
         state_ = state_ == State::Abandoned ? State::Idle : State::Done;
         changed_.notify_all();
     }

@@ -21,9 +21,9 @@ class ReportWriter {
     using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
     struct Outcome {
-        bool timed_out = false;
-        ssize_t result = -1;  // bytes written, or -1 with error_number
-        int error_number = 0;
+        bool timedOut = false;
+        ssize_t result = -1;  // bytes written, or -1 with errorNumber
+        int errorNumber = 0;
     };
 
     explicit ReportWriter(int fd);

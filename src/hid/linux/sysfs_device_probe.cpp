@@ -64,11 +64,11 @@ std::vector<std::string> SynthesiseHardwareIds(unsigned vendor, unsigned product
 
 // udev keeps a database record per device it has processed: c<major>:<minor> for a device with
 // a node, +<subsystem>:<name> otherwise.
-std::string UdevRecordPath(const std::string& udev_root, int devices_fd, const std::string& name) {
-    if (const auto dev = ReadAttribute(name, "dev", devices_fd)) {
-        return udev_root + "/data/c" + *dev;
+std::string UdevRecordPath(const std::string& udevRoot, int devicesFd, const std::string& name) {
+    if (const auto dev = ReadAttribute(name, "dev", devicesFd)) {
+        return udevRoot + "/data/c" + *dev;
     }
-    return udev_root + "/data/+usb:" + name;
+    return udevRoot + "/data/+usb:" + name;
 }
 
 // Where a device stands in the order of enumeration.
@@ -78,44 +78,44 @@ struct DevicePlace {
     std::string name;
 };
 
-DevicePlace PlaceOf(int devices_fd, const std::string& name) {
-    return DevicePlace{ParseDecimal(ReadAttribute(name, "busnum", devices_fd)),
-                       ParseDecimal(ReadAttribute(name, "devnum", devices_fd)), name};
+DevicePlace PlaceOf(int devicesFd, const std::string& name) {
+    return DevicePlace{ParseDecimal(ReadAttribute(name, "busnum", devicesFd)),
+                       ParseDecimal(ReadAttribute(name, "devnum", devicesFd)), name};
 }
 
 // A listing has no defined order; bus and device number give the order of enumeration. Devices
 // without them (never seen on a real system) follow, by name.
 bool EnumeratedBefore(const DevicePlace& a, const DevicePlace& b) {
-    const bool a_numbered = a.busnum && a.devnum;
-    const bool b_numbered = b.busnum && b.devnum;
-    return std::make_tuple(!a_numbered, a.busnum.value_or(0), a.devnum.value_or(0), a.name) <
-           std::make_tuple(!b_numbered, b.busnum.value_or(0), b.devnum.value_or(0), b.name);
+    const bool aNumbered = a.busnum && a.devnum;
+    const bool bNumbered = b.busnum && b.devnum;
+    return std::make_tuple(!aNumbered, a.busnum.value_or(0), a.devnum.value_or(0), a.name) <
+           std::make_tuple(!bNumbered, b.busnum.value_or(0), b.devnum.value_or(0), b.name);
 }
 
-// The device named name in the folder devices_fd, as the probe sees it.
-UsbDeviceRecord ReadOne(int devices_fd, const std::string& name, const std::string& udev_root) {
+// The device named name in the folder devicesFd, as the probe sees it.
+UsbDeviceRecord ReadOne(int devicesFd, const std::string& name, const std::string& udevRoot) {
     UsbDeviceRecord record;
-    const auto vendor = ParseHex16(ReadAttribute(name, "idVendor", devices_fd));
-    const auto product = ParseHex16(ReadAttribute(name, "idProduct", devices_fd));
+    const auto vendor = ParseHex16(ReadAttribute(name, "idVendor", devicesFd));
+    const auto product = ParseHex16(ReadAttribute(name, "idProduct", devicesFd));
     if (vendor && product) {
-        record.hardware_ids = SynthesiseHardwareIds(
-            *vendor, *product, ParseHex16(ReadAttribute(name, "bcdDevice", devices_fd)));
+        record.hardwareIds = SynthesiseHardwareIds(
+            *vendor, *product, ParseHex16(ReadAttribute(name, "bcdDevice", devicesFd)));
     }
     // A database record means udev has processed the device and the kernel's driver runs; Linux
     // has no problem state for a node.
-    record.node_status = 0;
-    if (const auto udev_record = ReadSmallFile(UdevRecordPath(udev_root, devices_fd, name))) {
-        record.node_status = Hid::kDnDriverLoaded | Hid::kDnStarted;
+    record.nodeStatus = 0;
+    if (const auto udevRecord = ReadSmallFile(UdevRecordPath(udevRoot, devicesFd, name))) {
+        record.nodeStatus = Hid::kDnDriverLoaded | Hid::kDnStarted;
         std::string properties;
         std::size_t start = 0;
         // Properties are the "E:" lines of the record.
-        while (start < udev_record->size()) {
-            std::size_t end = udev_record->find('\n', start);
+        while (start < udevRecord->size()) {
+            std::size_t end = udevRecord->find('\n', start);
             if (end == std::string::npos) {
-                end = udev_record->size();
+                end = udevRecord->size();
             }
-            if (udev_record->compare(start, 2, "E:") == 0) {
-                properties.append(*udev_record, start + 2, end - start - 2);
+            if (udevRecord->compare(start, 2, "E:") == 0) {
+                properties.append(*udevRecord, start + 2, end - start - 2);
                 properties.push_back('\n');
             }
             start = end + 1;
@@ -128,8 +128,8 @@ UsbDeviceRecord ReadOne(int devices_fd, const std::string& name, const std::stri
 // The folder of present USB devices, open for a walk; closed with the object.
 class DeviceFolder {
   public:
-    explicit DeviceFolder(const std::string& sysfs_root)
-        : dir_(::opendir((sysfs_root + "/bus/usb/devices").c_str())) {}
+    explicit DeviceFolder(const std::string& sysfsRoot)
+        : dir_(::opendir((sysfsRoot + "/bus/usb/devices").c_str())) {}
     ~DeviceFolder() {
         if (dir_ != nullptr) {
             ::closedir(dir_);
@@ -160,9 +160,9 @@ class DeviceFolder {
 
 }  // namespace
 
-std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfs_root,
-                                                                 const std::string& udev_root) {
-    DeviceFolder folder(sysfs_root);
+std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfsRoot,
+                                                                 const std::string& udevRoot) {
+    DeviceFolder folder(sysfsRoot);
     if (!folder.Opened()) {
         return std::nullopt;
     }
@@ -173,7 +173,7 @@ std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::stri
             continue;
         }
         entries.emplace_back(PlaceOf(folder.Fd(), entry->name),
-                             ReadOne(folder.Fd(), entry->name, udev_root));
+                             ReadOne(folder.Fd(), entry->name, udevRoot));
     }
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return EnumeratedBefore(a.first, b.first); });
@@ -185,26 +185,26 @@ std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::stri
     return records;
 }
 
-SysfsDeviceProbe::SysfsDeviceProbe(std::string sysfs_root, std::string udev_root,
+SysfsDeviceProbe::SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot,
                                    std::ostream& listing, DeviceTreeWatch* watch)
-    : sysfs_root_(std::move(sysfs_root)),
-      udev_root_(std::move(udev_root)),
+    : sysfsRoot_(std::move(sysfsRoot)),
+      udevRoot_(std::move(udevRoot)),
       listing_(listing),
       watch_(watch) {}
 
 int SysfsDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     if (verbose != 0) {
         // Listing mode prints every device: nothing to skip.
-        const auto records = ReadUsbDeviceRecords(sysfs_root_, udev_root_);
+        const auto records = ReadUsbDeviceRecords(sysfsRoot_, udevRoot_);
         if (!records) {
             return -1;
         }
         return ClassifyUsbDevices(*records, vendor_id, product_id, verbose, listing_);
     }
     const std::pair<int, int> ids(vendor_id, product_id);
-    if (kept_ids_ != ids) {
+    if (keptIds_ != ids) {
         kept_ = {};
-        kept_ids_ = ids;
+        keptIds_ = ids;
     }
     // A device udev has not processed yet (0) may get its record any moment without a change
     // being reported: such an answer is never kept.
@@ -214,7 +214,7 @@ int SysfsDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
 }
 
 int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
-    DeviceFolder folder(sysfs_root_);
+    DeviceFolder folder(sysfsRoot_);
     if (!folder.Opened()) {
         return -1;
     }
@@ -258,7 +258,7 @@ int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
         return -1;
     }
     const auto first = std::min_element(matches.begin(), matches.end(), EnumeratedBefore);
-    const std::vector<UsbDeviceRecord> device{ReadOne(folder.Fd(), first->name, udev_root_)};
+    const std::vector<UsbDeviceRecord> device{ReadOne(folder.Fd(), first->name, udevRoot_)};
     return ClassifyUsbDevices(device, vendor_id, product_id, 0, listing_);
 }
 

@@ -15,11 +15,11 @@
 
 namespace ZELKUtil::Hid {
 
-// The present USB devices as the probe sees them, read from <sysfs_root>/bus/usb/devices and the
-// udev database in <udev_root>/data, in the order the kernel enumerated them (bus number, then
+// The present USB devices as the probe sees them, read from <sysfsRoot>/bus/usb/devices and the
+// udev database in <udevRoot>/data, in the order the kernel enumerated them (bus number, then
 // device number). nullopt when the device folder cannot be listed.
-std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfs_root,
-                                                                 const std::string& udev_root);
+std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfsRoot,
+                                                                 const std::string& udevRoot);
 
 // FindDevice over sysfs and the udev database. The product passes "/sys" and "/run/udev";
 // listing mode writes to listing. Stopping mode reads only the vendor ID of a device of another
@@ -29,19 +29,19 @@ std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::stri
 // heard (a record that udev has not written yet would otherwise stay unseen).
 class SysfsDeviceProbe : public DeviceTreeProbe {
   public:
-    SysfsDeviceProbe(std::string sysfs_root, std::string udev_root,
-                     std::ostream& listing = std::cout, DeviceTreeWatch* watch = nullptr);
+    SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot, std::ostream& listing = std::cout,
+                     DeviceTreeWatch* watch = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
 
   private:
     int FindFirst(int vendor_id, int product_id);
 
-    std::string sysfs_root_;
-    std::string udev_root_;
+    std::string sysfsRoot_;
+    std::string udevRoot_;
     std::ostream& listing_;
     DeviceTreeWatch* watch_;
     // By vendor and product ID; the product asks for one pair only.
-    std::optional<std::pair<int, int>> kept_ids_;
+    std::optional<std::pair<int, int>> keptIds_;
     KeptAnswer<int> kept_;
     // The vendor ID of each device seen in the last walk, by the inode of its folder entry.
     std::unordered_map<ino_t, unsigned> vendors_;

@@ -16,8 +16,8 @@ namespace {
 constexpr std::size_t kMaxFileBytes = std::size_t{64} * 1024;
 constexpr std::size_t kChunkBytes = 4096;
 
-UniqueFd OpenForReading(const std::string& path, int dir_fd) {
-    return UniqueFd(::openat(dir_fd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+UniqueFd OpenForReading(const std::string& path, int dirFd) {
+    return UniqueFd(::openat(dirFd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
 }
 
 // Appends what is left of the open file to content, up to the size bound. False (errno set) when a
@@ -42,8 +42,8 @@ bool ReadRest(int fd, std::string& content) {
 
 }  // namespace
 
-std::optional<std::string> ReadSmallFile(const std::string& path, int dir_fd) {
-    const UniqueFd fd = OpenForReading(path, dir_fd);
+std::optional<std::string> ReadSmallFile(const std::string& path, int dirFd) {
+    const UniqueFd fd = OpenForReading(path, dirFd);
     if (!fd.Valid()) {
         return std::nullopt;
     }
@@ -54,15 +54,15 @@ std::optional<std::string> ReadSmallFile(const std::string& path, int dir_fd) {
     return content;
 }
 
-bool InodesStayUnique(int dir_fd) {
+bool InodesStayUnique(int dirFd) {
     struct statfs about {};
-    return ::fstatfs(dir_fd, &about) == 0 &&
+    return ::fstatfs(dirFd, &about) == 0 &&
            (about.f_type == SYSFS_MAGIC || about.f_type == TMPFS_MAGIC);
 }
 
 std::optional<std::string> ReadAttribute(const std::string& directory, const std::string& name,
-                                         int dir_fd) {
-    const UniqueFd fd = OpenForReading(directory.empty() ? name : directory + "/" + name, dir_fd);
+                                         int dirFd) {
+    const UniqueFd fd = OpenForReading(directory.empty() ? name : directory + "/" + name, dirFd);
     if (!fd.Valid()) {
         return std::nullopt;
     }

@@ -6,7 +6,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -37,26 +36,10 @@ char* CopyText(const std::string& text) {
     return copy;
 }
 
-// The errno that stands for a Windows error in an open failure: the controller tells the operator
-// about a box that this user may not open.
-int ErrnoOf(DWORD code) {
-    switch (code) {
-        case ERROR_ACCESS_DENIED:
-            return EACCES;
-        case ERROR_SHARING_VIOLATION:
-            return EBUSY;
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_DEVICE_NOT_CONNECTED:
-            return ENODEV;
-        default:
-            return EIO;
-    }
-}
-
 void NoteFailure(std::vector<HidOpenFailure>* failures, const char* path, const char* operation,
                  DWORD code) {
     if (failures != nullptr) {
-        failures->push_back({path, operation, ErrnoOf(code), Windows::SystemErrorText(code)});
+        failures->push_back({path, Windows::ErrorFromSystemCode(operation, code)});
     }
 }
 
@@ -174,8 +157,8 @@ hid_device* WindowsHidTransport::hid_open(unsigned short vendor_id, unsigned sho
             break;
         }
     }
-    open_failures_.clear();
-    hid_device* device = path != nullptr ? OpenPath(path, exclusive, &open_failures_) : nullptr;
+    openFailures_.clear();
+    hid_device* device = path != nullptr ? OpenPath(path, exclusive, &openFailures_) : nullptr;
     hid_free_enumeration(devices);
     return device;
 }

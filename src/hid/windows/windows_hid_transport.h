@@ -30,7 +30,7 @@ class WindowsHidTransport : public HidTransport {
     const wchar_t* hid_error(hid_device* device) override;
     // The interface that the last hid_open took but could not open, and why. Interfaces that
     // cannot be opened at all never show their IDs, so they are not among them.
-    std::vector<HidOpenFailure> hid_open_failures() override { return open_failures_; }
+    std::vector<HidOpenFailure> hid_open_failures() override { return openFailures_; }
 
     // The present interfaces of the HID class with the IDs (0 and 0: all) that can be opened for
     // reading and writing, shared, in the system's order; null when none.
@@ -78,7 +78,7 @@ class WindowsHidTransport : public HidTransport {
     hid_device* OpenPath(const char* path, int exclusive, std::vector<HidOpenFailure>* failures);
 
     const Win32Calls& calls_;
-    std::vector<HidOpenFailure> open_failures_;
+    std::vector<HidOpenFailure> openFailures_;
     bool servicesTried_ = false;
     bool servicesLoaded_ = false;
     HidServices services_;

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/posix/unique_fd.h"
 
@@ -14,22 +13,20 @@ LogFollower::~LogFollower() {
     Close();
 }
 
-bool LogFollower::Start(const std::string& path, std::string* error) {
+Result<void> LogFollower::Start(const std::string& path) {
     Close();
     if (!UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)).Valid()) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
+        return ErrorFromErrno(path, errno);
     }
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
+        return ErrorFromErrno(path, errno);
     }
     lines_ = LineBuffer();
-    return true;
+    return {};
 }
 
-bool LogFollower::Fill(std::string* error) {
+Result<void> LogFollower::Fill() {
     // Only as much as the next line needs: a log of any size is held a piece at a time.
     char chunk[16 * 1024];
     while (!lines_.HasLine()) {
@@ -39,24 +36,22 @@ bool LogFollower::Fill(std::string* error) {
             continue;
         }
         if (n == 0) {
-            return true;
+            return {};
         }
         if (errno == EINTR) {
             continue;
         }
-        *error = std::strerror(errno);
-        return false;
+        return ErrorFromErrno("read the log", errno);
     }
-    return true;
+    return {};
 }
 
-std::optional<std::string> LogFollower::NextLine(bool rest, std::string* error) {
+Result<std::optional<std::string>> LogFollower::NextLine(bool rest) {
     if (fd_ < 0) {
-        *error = std::strerror(EBADF);
-        return std::nullopt;
+        return ErrorFromErrno("read the log", EBADF);
     }
-    if (!Fill(error)) {
-        return std::nullopt;
+    if (auto filled = Fill(); !filled) {
+        return filled.error();
     }
     return lines_.TakeLine(rest);
 }

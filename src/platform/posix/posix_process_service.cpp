@@ -31,10 +31,6 @@
 namespace ZELKUtil {
 namespace {
 
-std::string ErrorText(int err) {
-    return std::strerror(err);
-}
-
 // A close-on-exec pipe whose two ends are above 2, so that putting a child's standard descriptors
 // in place cannot overwrite one of them when the utility itself runs with one of 0-2 closed.
 // Returns 0 or the errno of the failure.
@@ -272,40 +268,48 @@ void CloseFrom(unsigned int first, unsigned int last, long maxFd) {
     ::_exit(127);
 }
 
-std::string FailureText(const ChildFailure& failure, const std::string& program,
-                        const std::string& workingDirectory) {
+Error FailureOf(const ChildFailure& failure, const std::string& program,
+                const std::string& workingDirectory) {
     switch (failure.step) {
         case ChildStep::EnterWorkingDirectory:
-            return "Cannot enter the working directory " + workingDirectory + ": " +
-                   ErrorText(failure.err);
+            return ErrorFromErrno("Cannot enter the working directory " + workingDirectory,
+                                  failure.err);
         case ChildStep::Execute:
-            return "Cannot run " + program + ": " + ErrorText(failure.err);
+            return ErrorFromErrno("Cannot run " + program, failure.err);
         case ChildStep::Prepare:
             break;
     }
-    return "Cannot prepare the child process for " + program + ": " + ErrorText(failure.err);
+    return ErrorFromErrno("Cannot prepare the child process for " + program, failure.err);
 }
 
-// Null and the reason in failure when the program cannot be started.
-std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
-                                         const StartRequest& request, std::string& failure) {
-    // The folder must be absolute: the child resolves the program only after changing its
-    // working directory.
+// Where a child runs and what: both absolute, since the child resolves the program only after
+// changing its working directory.
+struct ChildPaths {
+    std::string program;
+    std::string workingDirectory;
+};
+
+Result<ChildPaths> PathsFor(const std::string& packageFolder, const StartRequest& request) {
     std::string folder = packageFolder;
     if (folder.empty() || folder.front() != '/') {
         std::string cwd(PATH_MAX, '\0');
         if (::getcwd(cwd.data(), cwd.size()) == nullptr) {
-            failure = "Cannot find the current directory: " + ErrorText(errno);
-            return nullptr;
+            return ErrorFromErrno("Cannot find the current directory", errno);
         }
         cwd.resize(std::strlen(cwd.c_str()));
         folder = folder.empty() ? cwd : Files::Join(cwd, folder);
     }
-    const std::string program = Files::Join(folder, request.program);
-    const std::string workingDirectory =
-        request.workingDirectory.empty() ? folder : Files::Join(folder, request.workingDirectory);
-    std::vector<std::string> argStorage{program};
-    argStorage.insert(argStorage.end(), request.arguments.begin(), request.arguments.end());
+    return ChildPaths{
+        Files::Join(folder, request.program),
+        request.workingDirectory.empty() ? folder : Files::Join(folder, request.workingDirectory)};
+}
+
+// Forks the child, with outputWrite (when valid) as its standard output, and waits until it has
+// executed the program or failed to. The parent's copy of outputWrite is closed either way.
+Result<pid_t> Spawn(const ChildPaths& paths, const std::vector<std::string>& arguments,
+                    UniqueFd& outputWrite) {
+    std::vector<std::string> argStorage{paths.program};
+    argStorage.insert(argStorage.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     argv.reserve(argStorage.size() + 1);
     for (std::string& arg : argStorage) {
@@ -313,38 +317,16 @@ std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
     }
     argv.push_back(nullptr);
 
-    auto exitState = std::make_shared<ExitState>();
-    try {
-        std::thread(WatchChild, exitState, request.onExit).detach();
-    } catch (const std::system_error& e) {
-        failure = std::string("Cannot start a thread to watch the child: ") + e.what();
-        return nullptr;
-    }
-    // From here on the waiter must be told the outcome.
-    auto giveUp = [&](const std::string& text) -> std::unique_ptr<ChildProcess> {
-        exitState->SetPid(-1);
-        failure = text;
-        return nullptr;
-    };
-
     UniqueFd errorRead;
     UniqueFd errorWrite;
-    UniqueFd outputRead;
-    UniqueFd outputWrite;
     if (const int err = MakePipe(&errorRead, &errorWrite); err != 0) {
-        return giveUp("Cannot create a pipe: " + ErrorText(err));
+        return ErrorFromErrno("Cannot create a pipe", err);
     }
-    if (request.mode == StartMode::DirectRedirected) {
-        if (const int err = MakePipe(&outputRead, &outputWrite); err != 0) {
-            return giveUp("Cannot create a pipe: " + ErrorText(err));
-        }
-    }
-    const ChildPlan plan{program.c_str(),   argv.data(),      workingDirectory.c_str(),
-                         outputWrite.Get(), errorWrite.Get(), ::sysconf(_SC_OPEN_MAX)};
-
+    const ChildPlan plan{paths.program.c_str(), argv.data(),      paths.workingDirectory.c_str(),
+                         outputWrite.Get(),     errorWrite.Get(), ::sysconf(_SC_OPEN_MAX)};
     const pid_t pid = ::fork();
     if (pid < 0) {
-        return giveUp("Cannot start " + program + ": " + ErrorText(errno));
+        return ErrorFromErrno("Cannot start " + paths.program, errno);
     }
     if (pid == 0) {
         RunChild(plan);
@@ -362,15 +344,48 @@ std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
     if (n == static_cast<ssize_t>(sizeof childFailure)) {
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
-        return giveUp(FailureText(childFailure, program, workingDirectory));
+        return FailureOf(childFailure, paths.program, paths.workingDirectory);
     }
-    exitState->SetPid(pid);
+    return pid;
+}
+
+Result<std::unique_ptr<ChildProcess>> StartChild(const std::string& packageFolder,
+                                                 const StartRequest& request) {
+    const Result<ChildPaths> paths = PathsFor(packageFolder, request);
+    if (!paths) {
+        return paths.error();
+    }
+    auto exitState = std::make_shared<ExitState>();
+    try {
+        std::thread(WatchChild, exitState, request.onExit).detach();
+    } catch (const std::system_error& e) {
+        return Error{ErrorKind::SystemFailure, "Cannot start a thread to watch the child",
+                     e.what()};
+    }
+    // From here on the waiter must be told the outcome.
+    auto giveUp = [&](Error error) -> Result<std::unique_ptr<ChildProcess>> {
+        exitState->SetPid(-1);
+        return error;
+    };
+    UniqueFd outputRead;
+    UniqueFd outputWrite;
+    if (request.mode == StartMode::DirectRedirected) {
+        if (const int err = MakePipe(&outputRead, &outputWrite); err != 0) {
+            return giveUp(ErrorFromErrno("Cannot create a pipe", err));
+        }
+    }
+    const Result<pid_t> pid = Spawn(paths.value(), request.arguments, outputWrite);
+    if (!pid) {
+        return giveUp(pid.error());
+    }
+    exitState->SetPid(pid.value());
 
     std::unique_ptr<OutputPipe> output;
     if (outputRead.Get() >= 0) {
         output = std::make_unique<OutputPipe>(outputRead.Release());
     }
-    return std::make_unique<PosixChildProcess>(std::move(exitState), std::move(output));
+    return std::unique_ptr<ChildProcess>(
+        std::make_unique<PosixChildProcess>(std::move(exitState), std::move(output)));
 }
 
 }  // namespace
@@ -378,14 +393,8 @@ std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
 PosixProcessService::PosixProcessService(std::string packageFolder)
     : packageFolder_(std::move(packageFolder)) {}
 
-std::unique_ptr<ChildProcess> PosixProcessService::Start(const StartRequest& request,
-                                                         std::string* error) {
-    std::string failure;
-    auto child = StartChild(packageFolder_, request, failure);
-    if (!child && error != nullptr) {
-        *error = failure;
-    }
-    return child;
+Result<std::unique_ptr<ChildProcess>> PosixProcessService::Start(const StartRequest& request) {
+    return StartChild(packageFolder_, request);
 }
 
 }  // namespace ZELKUtil

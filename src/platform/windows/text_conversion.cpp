@@ -69,8 +69,10 @@ Error ErrorFromSystemCode(std::string operation, unsigned long code) {
             kind = ErrorKind::NotFound;
             break;
         case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
             kind = ErrorKind::AccessDenied;
+            break;
+        case ERROR_SHARING_VIOLATION:
+            kind = ErrorKind::InUse;
             break;
         case ERROR_DIRECTORY:
             kind = ErrorKind::NotAFile;

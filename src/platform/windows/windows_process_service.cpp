@@ -20,8 +20,8 @@
 namespace ZELKUtil {
 namespace {
 
+using Windows::ErrorFromSystemCode;
 using Windows::Narrow;
-using Windows::SystemErrorText;
 using Windows::Widen;
 
 // Owns one handle and closes it.
@@ -174,17 +174,17 @@ struct ChildHandles {
     OwnedHandle error;
 };
 
-std::optional<std::string> MakeChildHandles(ChildHandles& handles, OwnedHandle& readEnd) {
+std::optional<Error> MakeChildHandles(ChildHandles& handles, OwnedHandle& readEnd) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     if (::CreatePipe(readEnd.Out(), handles.output.Out(), &inheritable, 0) == FALSE ||
         ::SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0) == FALSE) {
-        return "Cannot create a pipe: " + SystemErrorText(::GetLastError());
+        return ErrorFromSystemCode("Cannot create a pipe", ::GetLastError());
     }
     *handles.input.Out() =
         ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       &inheritable, OPEN_EXISTING, 0, nullptr);
     if (handles.input.Get() == INVALID_HANDLE_VALUE) {
-        return "Cannot open NUL: " + SystemErrorText(::GetLastError());
+        return ErrorFromSystemCode("Cannot open NUL", ::GetLastError());
     }
     const HANDLE self = ::GetCurrentProcess();
     const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
@@ -193,7 +193,7 @@ std::optional<std::string> MakeChildHandles(ChildHandles& handles, OwnedHandle& 
             FALSE) {
         if (::DuplicateHandle(self, handles.input.Get(), self, handles.error.Out(), 0, TRUE,
                               DUPLICATE_SAME_ACCESS) == FALSE) {
-            return "Cannot pass standard error on: " + SystemErrorText(::GetLastError());
+            return ErrorFromSystemCode("Cannot pass standard error on", ::GetLastError());
         }
     }
     return std::nullopt;
@@ -201,9 +201,9 @@ std::optional<std::string> MakeChildHandles(ChildHandles& handles, OwnedHandle& 
 
 // CreateProcessW. With handles, they are the child's standard handles and the only ones it
 // inherits; without, it inherits none.
-std::optional<std::string> CreateChild(const std::wstring& program, std::wstring commandLine,
-                                       const std::wstring& folder, ChildHandles* handles,
-                                       PROCESS_INFORMATION& process) {
+std::optional<Error> CreateChild(const std::wstring& program, std::wstring commandLine,
+                                 const std::wstring& folder, ChildHandles* handles,
+                                 PROCESS_INFORMATION& process) {
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     // A process group of its own: a Ctrl+C on the utility's console does not reach the child.
@@ -221,14 +221,14 @@ std::optional<std::string> CreateChild(const std::wstring& program, std::wstring
         startup.lpAttributeList =
             reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeStorage.data());
         if (::InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size) == FALSE) {
-            return "Cannot prepare the child's handles: " + SystemErrorText(::GetLastError());
+            return ErrorFromSystemCode("Cannot prepare the child's handles", ::GetLastError());
         }
         if (::UpdateProcThreadAttribute(startup.lpAttributeList, 0,
                                         PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
                                         sizeof inherited, nullptr, nullptr) == FALSE) {
             const DWORD code = ::GetLastError();
             ::DeleteProcThreadAttributeList(startup.lpAttributeList);
-            return "Cannot prepare the child's handles: " + SystemErrorText(code);
+            return ErrorFromSystemCode("Cannot prepare the child's handles", code);
         }
         flags |= EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW;
     }
@@ -240,15 +240,15 @@ std::optional<std::string> CreateChild(const std::wstring& program, std::wstring
         ::DeleteProcThreadAttributeList(startup.lpAttributeList);
     }
     if (started == FALSE) {
-        return "Cannot run " + Narrow(program) + ": " + SystemErrorText(code);
+        return ErrorFromSystemCode("Cannot run " + Narrow(program), code);
     }
     ::CloseHandle(process.hThread);
     return std::nullopt;
 }
 
 // ShellExecuteExW: the process handle, null when the shell started the program without one.
-std::optional<std::string> ShellStart(const std::wstring& program, const std::wstring& arguments,
-                                      const std::wstring& folder, HANDLE& process) {
+std::optional<Error> ShellStart(const std::wstring& program, const std::wstring& arguments,
+                                const std::wstring& folder, HANDLE& process) {
     // The shell may need COM on this thread; whatever the thread had stays as it was.
     const HRESULT com =
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -266,13 +266,13 @@ std::optional<std::string> ShellStart(const std::wstring& program, const std::ws
         ::CoUninitialize();
     }
     if (started == FALSE) {
-        return "Cannot run " + Narrow(program) + ": " + SystemErrorText(code);
+        return ErrorFromSystemCode("Cannot run " + Narrow(program), code);
     }
     process = info.hProcess;
     return std::nullopt;
 }
 
-std::optional<std::string> AbsoluteFolder(const std::string& packageFolder, std::string& folder) {
+std::optional<Error> AbsoluteFolder(const std::string& packageFolder, std::string& folder) {
     const bool absolute =
         packageFolder.size() >= 2 &&
         (packageFolder[1] == ':' || (packageFolder[0] == '\\' && packageFolder[1] == '\\'));
@@ -282,7 +282,7 @@ std::optional<std::string> AbsoluteFolder(const std::string& packageFolder, std:
         std::wstring current(size, L'\0');
         const DWORD length = ::GetCurrentDirectoryW(size, current.data());
         if (size == 0 || length == 0 || length >= size) {
-            return "Cannot find the current directory: " + SystemErrorText(::GetLastError());
+            return ErrorFromSystemCode("Cannot find the current directory", ::GetLastError());
         }
         current.resize(length);
         folder =
@@ -291,22 +291,79 @@ std::optional<std::string> AbsoluteFolder(const std::string& packageFolder, std:
     return std::nullopt;
 }
 
-// Null and the reason in failure when the program cannot be started.
-std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
-                                         const StartRequest& request, std::string& failure) {
+// What a child runs, where, and with which arguments, all in the system's wide characters.
+struct ChildPaths {
+    std::wstring program;
+    std::wstring workingDirectory;
+    std::vector<std::wstring> arguments;
+};
+
+Result<ChildPaths> PathsFor(const std::string& packageFolder, const StartRequest& request) {
     std::string folder;
     if (auto error = AbsoluteFolder(packageFolder, folder)) {
-        failure = *error;
-        return nullptr;
+        return *error;
     }
-    const std::wstring program = Widen(Files::Join(folder, request.program));
-    const std::wstring workingDirectory = Widen(
-        request.workingDirectory.empty() ? folder : Files::Join(folder, request.workingDirectory));
-    std::vector<std::wstring> arguments;
+    ChildPaths paths{
+        Widen(Files::Join(folder, request.program)),
+        Widen(request.workingDirectory.empty() ? folder
+                                               : Files::Join(folder, request.workingDirectory)),
+        {}};
     for (const std::string& argument : request.arguments) {
-        arguments.push_back(Widen(argument));
+        paths.arguments.push_back(Widen(argument));
     }
+    return paths;
+}
 
+// Starts the child as the mode asks: its process handle (null when the shell started the program
+// without one), and the pipe of its output when that is captured.
+Result<HANDLE> Launch(const ChildPaths& paths, StartMode mode,
+                      std::unique_ptr<OutputPipe>& output) {
+    HANDLE process = nullptr;
+    if (mode == StartMode::Shell) {
+        if (auto error = ShellStart(paths.program, Arguments(paths.arguments),
+                                    paths.workingDirectory, process)) {
+            return *error;
+        }
+        return process;
+    }
+    ChildHandles handles;
+    OwnedHandle readEnd;
+    const bool redirected = mode == StartMode::DirectRedirected;
+    if (redirected) {
+        if (auto error = MakeChildHandles(handles, readEnd)) {
+            return *error;
+        }
+    }
+    PROCESS_INFORMATION info{};
+    if (auto error = CreateChild(paths.program, CommandLine(paths.program, paths.arguments),
+                                 paths.workingDirectory, redirected ? &handles : nullptr, info)) {
+        return *error;
+    }
+    if (redirected) {
+        output = std::make_unique<OutputPipe>(readEnd.Release());
+    }
+    return info.hProcess;
+}
+
+// The watcher's own handle to the child, so that the child object may go first; null when there
+// is nothing to watch.
+HANDLE HandleForWatcher(HANDLE process) {
+    HANDLE forWatcher = nullptr;
+    if (process != nullptr) {
+        const HANDLE self = ::GetCurrentProcess();
+        if (::DuplicateHandle(self, process, self, &forWatcher, SYNCHRONIZE, FALSE, 0) == FALSE) {
+            forWatcher = nullptr;
+        }
+    }
+    return forWatcher;
+}
+
+Result<std::unique_ptr<ChildProcess>> StartChild(const std::string& packageFolder,
+                                                 const StartRequest& request) {
+    const Result<ChildPaths> paths = PathsFor(packageFolder, request);
+    if (!paths) {
+        return paths.error();
+    }
     // The watcher runs before the child does, so that a thread that cannot be made fails the
     // start before any child exists. It is handed the child's process handle, or null.
     std::promise<HANDLE> watched;
@@ -323,48 +380,16 @@ std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
             }
         }).detach();
     } catch (const std::system_error& e) {
-        failure = std::string("Cannot start a thread to watch the child: ") + e.what();
-        return nullptr;
+        return Error{ErrorKind::SystemFailure, "Cannot start a thread to watch the child",
+                     e.what()};
     }
-    const auto giveUp = [&](std::string text) -> std::unique_ptr<ChildProcess> {
-        watched.set_value(nullptr);
-        failure = std::move(text);
-        return nullptr;
-    };
-
-    HANDLE process = nullptr;
     std::unique_ptr<OutputPipe> output;
-    if (request.mode == StartMode::Shell) {
-        if (auto error = ShellStart(program, Arguments(arguments), workingDirectory, process)) {
-            return giveUp(*error);
-        }
-    } else {
-        ChildHandles handles;
-        OwnedHandle readEnd;
-        const bool redirected = request.mode == StartMode::DirectRedirected;
-        if (redirected) {
-            if (auto error = MakeChildHandles(handles, readEnd)) {
-                return giveUp(*error);
-            }
-        }
-        PROCESS_INFORMATION info{};
-        if (auto error = CreateChild(program, CommandLine(program, arguments), workingDirectory,
-                                     redirected ? &handles : nullptr, info)) {
-            return giveUp(*error);
-        }
-        process = info.hProcess;
-        if (redirected) {
-            output = std::make_unique<OutputPipe>(readEnd.Release());
-        }
+    const Result<HANDLE> process = Launch(paths.value(), request.mode, output);
+    if (!process) {
+        watched.set_value(nullptr);
+        return process.error();
     }
-    // The watcher's own handle, so that the child object may go first.
-    HANDLE forWatcher = nullptr;
-    if (process != nullptr) {
-        const HANDLE self = ::GetCurrentProcess();
-        if (::DuplicateHandle(self, process, self, &forWatcher, SYNCHRONIZE, FALSE, 0) == FALSE) {
-            forWatcher = nullptr;
-        }
-    }
+    const HANDLE forWatcher = HandleForWatcher(process.value());
     if (forWatcher == nullptr && request.onExit) {
         // Nothing to watch: the child has ended as far as anyone can tell.
         try {
@@ -374,7 +399,8 @@ std::unique_ptr<ChildProcess> StartChild(const std::string& packageFolder,
         }
     }
     watched.set_value(forWatcher);
-    return std::make_unique<WindowsChildProcess>(process, std::move(output));
+    return std::unique_ptr<ChildProcess>(
+        std::make_unique<WindowsChildProcess>(process.value(), std::move(output)));
 }
 
 }  // namespace
@@ -390,14 +416,8 @@ std::wstring CommandLine(const std::wstring& program, const std::vector<std::wst
 WindowsProcessService::WindowsProcessService(std::string packageFolder)
     : packageFolder_(std::move(packageFolder)) {}
 
-std::unique_ptr<ChildProcess> WindowsProcessService::Start(const StartRequest& request,
-                                                           std::string* error) {
-    std::string failure;
-    auto child = StartChild(packageFolder_, request, failure);
-    if (!child && error != nullptr) {
-        *error = failure;
-    }
-    return child;
+Result<std::unique_ptr<ChildProcess>> WindowsProcessService::Start(const StartRequest& request) {
+    return StartChild(packageFolder_, request);
 }
 
 }  // namespace ZELKUtil

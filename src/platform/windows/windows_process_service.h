@@ -24,7 +24,7 @@ class WindowsProcessService final : public ProcessService {
     // A relative package folder is taken relative to the current directory at each start.
     explicit WindowsProcessService(std::string packageFolder);
 
-    std::unique_ptr<ChildProcess> Start(const StartRequest& request, std::string* error) override;
+    Result<std::unique_ptr<ChildProcess>> Start(const StartRequest& request) override;
 
   private:
     std::string packageFolder_;
