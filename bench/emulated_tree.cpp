@@ -11,8 +11,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ZELKBench {
@@ -44,10 +46,119 @@ std::string Hex4(unsigned value) {
 // Vendors of ordinary desktop devices: hubs, keyboards, mice, storage, cameras.
 constexpr unsigned kVendors[] = {0x046D, 0x05E3, 0x0BDA, 0x8087, 0x1050, 0x04F2, 0x0781, 0x045E};
 
+// One USB interface below a device, as the tree's hidraw nodes hang below it.
+struct Interface {
+    fs::path dir;
+    std::string name;
+    unsigned vendor;
+    unsigned product;
+};
+
+// The i-th USB device of the tree (every hundredth a root hub that starts a bus) with its one
+// interface: a hub interface for a hub, a HID one otherwise.
+class UsbDeviceWriter {
+  public:
+    UsbDeviceWriter(fs::path sys, fs::path pci) : sys_(std::move(sys)), pci_(std::move(pci)) {}
+
+    // The HID interface it wrote, or nullopt for a root hub.
+    std::optional<Interface> Write(int i) {
+        const bool rootHub = i % 100 == 0;
+        if (rootHub) {
+            ++bus_;
+            devnum_ = 0;
+        }
+        ++devnum_;
+        const std::string name = rootHub ? "usb" + std::to_string(bus_)
+                                         : std::to_string(bus_) + "-" + std::to_string(devnum_);
+        const fs::path dir = rootHub ? pci_ / name : busDir_ / name;
+        if (rootHub) {
+            busDir_ = dir;
+        }
+        const unsigned vendor = rootHub ? 0x1D6B : kVendors[i % std::size(kVendors)];
+        const unsigned product = rootHub ? 0x0002 : 0x1000U + static_cast<unsigned>(i);
+        WriteDevice(dir, name, i, rootHub, vendor, product);
+        const std::string interfaceName = (rootHub ? std::to_string(bus_) + "-0" : name) + ":1.0";
+        const fs::path interfaceDir = dir / interfaceName;
+        WriteFile(interfaceDir / "bInterfaceClass", rootHub ? "09\n" : "03\n");
+        WriteFile(interfaceDir / "bInterfaceNumber", "00\n");
+        WriteFile(interfaceDir / "uevent",
+                  std::string("DEVTYPE=usb_interface\nDRIVER=") + (rootHub ? "hub" : "usbhid") +
+                      "\nINTERFACE=" + (rootHub ? "9/0/0" : "3/1/1") + "\n");
+        Link(interfaceDir / "subsystem", sys_ / "bus/usb");
+        Link(sys_ / "bus/usb/devices" / interfaceName, interfaceDir);
+        if (rootHub) {
+            return std::nullopt;
+        }
+        return Interface{interfaceDir, interfaceName, vendor, product};
+    }
+
+  private:
+    void WriteDevice(const fs::path& dir, const std::string& name, int i, bool rootHub,
+                     unsigned vendor, unsigned product) const {
+        const int minor = (bus_ - 1) * 128 + devnum_ - 1;
+        char node[32];
+        std::snprintf(node, sizeof node, "bus/usb/%03d/%03d", bus_, devnum_);
+        const std::vector<std::pair<std::string, std::string>> attributes = {
+            {"idVendor", Hex4(vendor)},
+            {"idProduct", Hex4(product)},
+            {"bcdDevice", "0100"},
+            {"busnum", std::to_string(bus_)},
+            {"devnum", std::to_string(devnum_)},
+            {"dev", "189:" + std::to_string(minor)},
+            {"product", rootHub ? "xHCI Host Controller" : "USB Device " + std::to_string(i)},
+            {"manufacturer", "Maker " + Hex4(vendor)},
+            {"speed", "480"},
+            {"bDeviceClass", rootHub ? "09" : "00"},
+            {"bNumInterfaces", " 1"},
+        };
+        for (const auto& [key, value] : attributes) {
+            WriteFile(dir / key, value + "\n");
+        }
+        WriteFile(dir / "uevent", "MAJOR=189\nMINOR=" + std::to_string(minor) + "\nDEVNAME=" +
+                                      node + "\nDEVTYPE=usb_device\nDRIVER=usb\nPRODUCT=" +
+                                      Hex4(vendor).substr(Hex4(vendor)[0] == '0' ? 1 : 0) + "/" +
+                                      Hex4(product) + "/100\nBUSNUM=" + std::to_string(bus_) +
+                                      "\nDEVNUM=" + std::to_string(devnum_) + "\n");
+        Link(dir / "subsystem", sys_ / "bus/usb");
+        Link(sys_ / "bus/usb/devices" / name, dir);
+    }
+
+    fs::path sys_;
+    fs::path pci_;
+    fs::path busDir_;
+    int bus_ = 0;
+    int devnum_ = 0;
+};
+
+// The n-th hidraw node, below a HID interface.
+void WriteHidrawNode(const fs::path& root, const Interface& parent, int n) {
+    const fs::path sys = root / "sys";
+    char hidName[32];
+    std::snprintf(hidName, sizeof hidName, "0003:%04X:%04X.%04X", parent.vendor, parent.product,
+                  static_cast<unsigned>(n + 1));
+    const fs::path hidDir = parent.dir / hidName;
+    char hidId[40];
+    std::snprintf(hidId, sizeof hidId, "0003:%08X:%08X", parent.vendor, parent.product);
+    WriteFile(hidDir / "uevent", std::string("DRIVER=hid-generic\nHID_ID=") + hidId +
+                                     "\nHID_NAME=USB Device\nHID_PHYS=usb-0000:00:14.0-" +
+                                     parent.name + "/input0\nHID_UNIQ=\nMODALIAS=hid:b0003\n");
+    Link(hidDir / "subsystem", sys / "bus/hid");
+    Link(sys / "bus/hid/devices" / hidName, hidDir);
+    const std::string node = "hidraw" + std::to_string(n);
+    const fs::path nodeDir = hidDir / "hidraw" / node;
+    WriteFile(nodeDir / "dev", "243:" + std::to_string(n) + "\n");
+    WriteFile(nodeDir / "uevent",
+              "MAJOR=243\nMINOR=" + std::to_string(n) + "\nDEVNAME=" + node + "\n");
+    Link(nodeDir / "subsystem", sys / "class/hidraw");
+    Link(nodeDir / "device", hidDir);
+    Link(sys / "class/hidraw" / node, nodeDir);
+    WriteFile(root / "dev" / node, "");
+}
+
 }  // namespace
 
-void WriteUsbTree(const std::string& root_text, int usb_devices, int hidraw_nodes) {
-    const fs::path root(root_text);
+void WriteUsbTree(const std::string& rootText, int usbDevices, int hidrawNodes) {
+    const fs::path root(rootText);
     const fs::path sys = root / "sys";
     const fs::path pci = sys / "devices/pci0000:00/0000:00:14.0";
     WriteFile(sys / "devices/pci0000:00/uevent", "");
@@ -58,94 +169,15 @@ void WriteUsbTree(const std::string& root_text, int usb_devices, int hidraw_node
     fs::create_directories(root / "dev");
     fs::create_directories(root / "run/udev/data");
 
-    struct Interface {
-        fs::path dir;
-        std::string name;
-        unsigned vendor;
-        unsigned product;
-    };
+    UsbDeviceWriter devices(sys, pci);
     std::vector<Interface> interfaces;
-    fs::path bus_dir;
-    int bus = 0;
-    int devnum = 0;
-    for (int i = 0; i < usb_devices; ++i) {
-        const bool root_hub = i % 100 == 0;
-        if (root_hub) {
-            ++bus;
-            devnum = 0;
-        }
-        ++devnum;
-        const std::string name = root_hub ? "usb" + std::to_string(bus)
-                                          : std::to_string(bus) + "-" + std::to_string(devnum);
-        const fs::path dir = root_hub ? pci / name : bus_dir / name;
-        if (root_hub) {
-            bus_dir = dir;
-        }
-        const unsigned vendor = root_hub ? 0x1D6B : kVendors[i % std::size(kVendors)];
-        const unsigned product = root_hub ? 0x0002 : 0x1000U + static_cast<unsigned>(i);
-        const int minor = (bus - 1) * 128 + devnum - 1;
-        char node[32];
-        std::snprintf(node, sizeof node, "bus/usb/%03d/%03d", bus, devnum);
-        const std::vector<std::pair<std::string, std::string>> attributes = {
-            {"idVendor", Hex4(vendor)},
-            {"idProduct", Hex4(product)},
-            {"bcdDevice", "0100"},
-            {"busnum", std::to_string(bus)},
-            {"devnum", std::to_string(devnum)},
-            {"dev", "189:" + std::to_string(minor)},
-            {"product", root_hub ? "xHCI Host Controller" : "USB Device " + std::to_string(i)},
-            {"manufacturer", "Maker " + Hex4(vendor)},
-            {"speed", "480"},
-            {"bDeviceClass", root_hub ? "09" : "00"},
-            {"bNumInterfaces", " 1"},
-        };
-        for (const auto& [key, value] : attributes) {
-            WriteFile(dir / key, value + "\n");
-        }
-        WriteFile(dir / "uevent", "MAJOR=189\nMINOR=" + std::to_string(minor) + "\nDEVNAME=" +
-                                      node + "\nDEVTYPE=usb_device\nDRIVER=usb\nPRODUCT=" +
-                                      Hex4(vendor).substr(Hex4(vendor)[0] == '0' ? 1 : 0) + "/" +
-                                      Hex4(product) + "/100\nBUSNUM=" + std::to_string(bus) +
-                                      "\nDEVNUM=" + std::to_string(devnum) + "\n");
-        Link(dir / "subsystem", sys / "bus/usb");
-        Link(sys / "bus/usb/devices" / name, dir);
-        // Every device has an interface; hubs' are hub interfaces, the others' HID ones.
-        const std::string interface_name = (root_hub ? std::to_string(bus) + "-0" : name) + ":1.0";
-        const fs::path interface_dir = dir / interface_name;
-        WriteFile(interface_dir / "bInterfaceClass", root_hub ? "09\n" : "03\n");
-        WriteFile(interface_dir / "bInterfaceNumber", "00\n");
-        WriteFile(interface_dir / "uevent",
-                  std::string("DEVTYPE=usb_interface\nDRIVER=") + (root_hub ? "hub" : "usbhid") +
-                      "\nINTERFACE=" + (root_hub ? "9/0/0" : "3/1/1") + "\n");
-        Link(interface_dir / "subsystem", sys / "bus/usb");
-        Link(sys / "bus/usb/devices" / interface_name, interface_dir);
-        if (!root_hub) {
-            interfaces.push_back({interface_dir, interface_name, vendor, product});
+    for (int i = 0; i < usbDevices; ++i) {
+        if (auto interface = devices.Write(i)) {
+            interfaces.push_back(std::move(*interface));
         }
     }
-
-    for (int n = 0; n < hidraw_nodes && !interfaces.empty(); ++n) {
-        const Interface& parent = interfaces[static_cast<std::size_t>(n) % interfaces.size()];
-        char hid_name[32];
-        std::snprintf(hid_name, sizeof hid_name, "0003:%04X:%04X.%04X", parent.vendor,
-                      parent.product, static_cast<unsigned>(n + 1));
-        const fs::path hid_dir = parent.dir / hid_name;
-        char hid_id[40];
-        std::snprintf(hid_id, sizeof hid_id, "0003:%08X:%08X", parent.vendor, parent.product);
-        WriteFile(hid_dir / "uevent", std::string("DRIVER=hid-generic\nHID_ID=") + hid_id +
-                                          "\nHID_NAME=USB Device\nHID_PHYS=usb-0000:00:14.0-" +
-                                          parent.name + "/input0\nHID_UNIQ=\nMODALIAS=hid:b0003\n");
-        Link(hid_dir / "subsystem", sys / "bus/hid");
-        Link(sys / "bus/hid/devices" / hid_name, hid_dir);
-        const std::string node = "hidraw" + std::to_string(n);
-        const fs::path node_dir = hid_dir / "hidraw" / node;
-        WriteFile(node_dir / "dev", "243:" + std::to_string(n) + "\n");
-        WriteFile(node_dir / "uevent",
-                  "MAJOR=243\nMINOR=" + std::to_string(n) + "\nDEVNAME=" + node + "\n");
-        Link(node_dir / "subsystem", sys / "class/hidraw");
-        Link(node_dir / "device", hid_dir);
-        Link(sys / "class/hidraw" / node, node_dir);
-        WriteFile(root / "dev" / node, "");
+    for (int n = 0; n < hidrawNodes && !interfaces.empty(); ++n) {
+        WriteHidrawNode(root, interfaces[static_cast<std::size_t>(n) % interfaces.size()], n);
     }
 }
 
@@ -195,7 +227,7 @@ TreeMount::TreeMount() {
 TreeMount::~TreeMount() {
     std::error_code ignored;
     if (bind_) {
-        if (sys_mounted_) {
+        if (sysMounted_) {
             ::umount2("/sys", MNT_DETACH);
         }
         ::umount2(scratch_.c_str(), MNT_DETACH);
@@ -222,16 +254,16 @@ bool TreeMount::Show(const std::string& root) {
     if (!bind_) {
         return false;
     }
-    if (sys_mounted_ && ::umount2("/sys", MNT_DETACH) != 0) {
+    if (sysMounted_ && ::umount2("/sys", MNT_DETACH) != 0) {
         std::perror("umount /sys");
         return false;
     }
-    sys_mounted_ = false;
+    sysMounted_ = false;
     if (::mount((root + "/sys").c_str(), "/sys", nullptr, MS_BIND | MS_REC, nullptr) != 0) {
         std::perror("bind mount on /sys");
         return false;
     }
-    sys_mounted_ = true;
+    sysMounted_ = true;
     return true;
 }
 

@@ -4,11 +4,11 @@
 
 namespace ZELKBench {
 
-// A device tree as sysfs shows it, written into a folder: `usb_devices` USB devices (root hubs
-// included, at most 100 per bus), each with one interface, and `hidraw_nodes` hidraw nodes below
+// A device tree as sysfs shows it, written into a folder: `usbDevices` USB devices (root hubs
+// included, at most 100 per bus), each with one interface, and `hidrawNodes` hidraw nodes below
 // the interfaces of the first devices. No device has the box's vendor IDs. The layout is the
 // kernel's, with relative links, so that libudev accepts it when it is mounted on /sys.
-void WriteUsbTree(const std::string& root, int usb_devices, int hidraw_nodes);
+void WriteUsbTree(const std::string& root, int usbDevices, int hidrawNodes);
 
 // Whether this process runs with umockdev's preload library.
 bool UnderUmockdev();
@@ -44,7 +44,7 @@ class TreeMount {
   private:
     bool bind_ = false;
     bool umockdev_ = false;
-    bool sys_mounted_ = false;
+    bool sysMounted_ = false;
     std::string scratch_;
 };
 

@@ -21,10 +21,38 @@ constexpr std::uint8_t kLongItemPrefix = 0xFE;
 constexpr std::uint64_t kMaxReportBits = std::uint64_t{1} << 32U;
 
 struct Globals {
-    std::uint32_t report_size = 0;
-    std::uint32_t report_count = 0;
-    std::uint32_t report_id = 0;
+    std::uint32_t reportSize = 0;
+    std::uint32_t reportCount = 0;
+    std::uint32_t reportId = 0;
 };
+
+// A global item: the sizes and report ID that the following main items use.
+void ApplyGlobalItem(std::uint8_t tag, std::uint32_t data, Globals& globals,
+                     std::vector<Globals>& stack, bool& numbered) {
+    switch (tag) {
+        case kGlobalReportSize:
+            globals.reportSize = data;
+            break;
+        case kGlobalReportCount:
+            globals.reportCount = data;
+            break;
+        case kGlobalReportId:
+            globals.reportId = data;
+            numbered = true;
+            break;
+        case kGlobalPush:
+            stack.push_back(globals);
+            break;
+        case kGlobalPop:
+            if (!stack.empty()) {
+                globals = stack.back();
+                stack.pop_back();
+            }
+            break;
+        default:
+            break;
+    }
+}
 
 }  // namespace
 
@@ -32,7 +60,7 @@ std::optional<InputReportLayout> ParseReportDescriptor(const std::uint8_t* descr
                                                        std::size_t size) {
     Globals globals;
     std::vector<Globals> stack;
-    std::map<std::uint32_t, std::uint64_t> input_bits;  // per report ID
+    std::map<std::uint32_t, std::uint64_t> inputBits;  // per report ID
     bool numbered = false;
     std::size_t pos = 0;
     while (pos < size) {
@@ -41,60 +69,38 @@ std::optional<InputReportLayout> ParseReportDescriptor(const std::uint8_t* descr
             if (pos + 1 >= size) {
                 return std::nullopt;
             }
-            const std::size_t data_size = descriptor[pos + 1];
-            if (size - pos < 3 + data_size) {
+            const std::size_t dataSize = descriptor[pos + 1];
+            if (size - pos < 3 + dataSize) {
                 return std::nullopt;
             }
-            pos += 3 + data_size;
+            pos += 3 + dataSize;
             continue;
         }
-        const std::size_t data_size = (prefix & 3U) == 3U ? 4 : (prefix & 3U);
-        if (size - pos - 1 < data_size) {
+        const std::size_t dataSize = (prefix & 3U) == 3U ? 4 : (prefix & 3U);
+        if (size - pos - 1 < dataSize) {
             return std::nullopt;
         }
         std::uint32_t data = 0;
-        for (std::size_t i = 0; i < data_size; ++i) {
+        for (std::size_t i = 0; i < dataSize; ++i) {
             data |= static_cast<std::uint32_t>(descriptor[pos + 1 + i]) << (8 * i);
         }
         const auto type = static_cast<std::uint8_t>((prefix >> 2U) & 3U);
         const auto tag = static_cast<std::uint8_t>(prefix >> 4U);
         if (type == kTypeMain && tag == kMainInput) {
-            std::uint64_t& bits = input_bits[globals.report_id];
-            bits = std::min(kMaxReportBits, bits + std::uint64_t{globals.report_size} *
-                                                       std::uint64_t{globals.report_count});
+            std::uint64_t& bits = inputBits[globals.reportId];
+            bits = std::min(kMaxReportBits, bits + std::uint64_t{globals.reportSize} *
+                                                       std::uint64_t{globals.reportCount});
         } else if (type == kTypeGlobal) {
-            switch (tag) {
-                case kGlobalReportSize:
-                    globals.report_size = data;
-                    break;
-                case kGlobalReportCount:
-                    globals.report_count = data;
-                    break;
-                case kGlobalReportId:
-                    globals.report_id = data;
-                    numbered = true;
-                    break;
-                case kGlobalPush:
-                    stack.push_back(globals);
-                    break;
-                case kGlobalPop:
-                    if (!stack.empty()) {
-                        globals = stack.back();
-                        stack.pop_back();
-                    }
-                    break;
-                default:
-                    break;
-            }
+            ApplyGlobalItem(tag, data, globals, stack, numbered);
         }
-        pos += 1 + data_size;
+        pos += 1 + dataSize;
     }
     std::uint64_t longest = 0;
-    for (const auto& [id, bits] : input_bits) {
+    for (const auto& [id, bits] : inputBits) {
         longest = std::max(longest, bits);
     }
     InputReportLayout layout;
-    layout.numbered_reports = numbered;
+    layout.numberedReports = numbered;
     if (longest > 0) {
         layout.input_report_length = static_cast<int>((longest + 7) / 8 + 1);
     }

@@ -158,11 +158,11 @@ HidrawTestbed::~HidrawTestbed() {
 }
 
 EmulatedHid& HidrawTestbed::Add(unsigned minor, std::uint16_t vendor_id, std::uint16_t product_id,
-                                const std::string& usb_product, bool numbered_reports) {
+                                const std::string& usb_product, bool numberedReports) {
     auto hid = std::make_unique<EmulatedHid>();
     hid->vendor_id = vendor_id;
     hid->product_id = product_id;
-    hid->report_descriptor = Descriptor(numbered_reports);
+    hid->report_descriptor = Descriptor(numberedReports);
     char vid[8];
     char pid[8];
     std::snprintf(vid, sizeof vid, "%04x\n", vendor_id);
@@ -206,7 +206,7 @@ EmulatedHid& HidrawTestbed::Add(unsigned minor, std::uint16_t vendor_id, std::ui
     if (::fstat(hid->fifo, &fifo_stat) != 0) {
         throw std::runtime_error("fstat: " + std::string(std::strerror(errno)));
     }
-    node_numbers_[fifo_stat.st_ino] = makedev(243, minor);
+    nodeNumbers_[fifo_stat.st_ino] = makedev(243, minor);
     // umockdev does not make the /sys/dev/char link that the kernel makes.
     const std::string char_dir = root_ + "/sys/dev/char";
     g_mkdir_with_parents(char_dir.c_str(), 0755);
@@ -250,8 +250,8 @@ std::optional<dev_t> HidrawTestbed::NodeNumberOf(int fd) const {
     if (::fstat(fd, &node) != 0) {
         return std::nullopt;
     }
-    const auto found = node_numbers_.find(node.st_ino);
-    if (found == node_numbers_.end()) {
+    const auto found = nodeNumbers_.find(node.st_ino);
+    if (found == nodeNumbers_.end()) {
         errno = ENOTTY;
         return std::nullopt;
     }

@@ -39,7 +39,7 @@ class HidrawTestbed {
 
     // Adds /dev/hidraw<minor> with the IDs; usb_product empty: no USB parent (HID_NAME only).
     EmulatedHid& Add(unsigned minor, std::uint16_t vendor_id, std::uint16_t product_id,
-                     const std::string& usb_product, bool numbered_reports = false);
+                     const std::string& usb_product, bool numberedReports = false);
     // Queues one input report as the device would send it on its interrupt pipe.
     void SendInput(EmulatedHid& hid, const std::vector<std::uint8_t>& report);
     // What fstat() gives for the node on a real system (an emulated node is a FIFO).
@@ -54,5 +54,5 @@ class HidrawTestbed {
     UMockdevTestbed* testbed_;
     std::string root_;
     std::vector<std::unique_ptr<EmulatedHid>> devices_;
-    std::map<ino_t, dev_t> node_numbers_;  // FIFO inode to the device number it stands for
+    std::map<ino_t, dev_t> nodeNumbers_;  // FIFO inode to the device number it stands for
 };

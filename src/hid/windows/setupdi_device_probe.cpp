@@ -11,14 +11,43 @@
 namespace ZELKUtil::Hid {
 namespace {
 
-// 230 wide characters: a property that needs more is not fetched.
-using PropertyBuffer = std::array<wchar_t, kPropertyBufferBytes / sizeof(wchar_t)>;
+// Fetches a device's registry properties into one buffer of 230 wide characters: a property that
+// needs more is not fetched.
+class PropertyReader {
+  public:
+    PropertyReader(const Win32Calls& calls, HDEVINFO set) : calls_(calls), set_(set) {}
 
-// The first string of a property as far as the buffer holds it.
-std::string FirstString(const PropertyBuffer& buffer) {
-    return Windows::Narrow(
-        std::wstring_view(buffer.data(), ::wcsnlen(buffer.data(), buffer.size())));
-}
+    // False when the property cannot be sized, needs more than the buffer (tooLarge), or cannot be
+    // fetched.
+    bool Fetch(SP_DEVINFO_DATA& device, DWORD property, bool& tooLarge) {
+        tooLarge = false;
+        DWORD needed = 0;
+        if (calls_.SetupDiGetDeviceRegistryPropertyW(set_, &device, property, nullptr, nullptr, 0,
+                                                     &needed) != FALSE ||
+            calls_.GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            return false;
+        }
+        if (needed > kPropertyBufferBytes) {
+            tooLarge = true;
+            return false;
+        }
+        buffer_.fill(L'\0');
+        return calls_.SetupDiGetDeviceRegistryPropertyW(set_, &device, property, nullptr,
+                                                        reinterpret_cast<PBYTE>(buffer_.data()),
+                                                        kPropertyBufferBytes, nullptr) != FALSE;
+    }
+
+    // The first string of the last property fetched, as far as the buffer holds it.
+    std::string FirstString() const {
+        return Windows::Narrow(
+            std::wstring_view(buffer_.data(), ::wcsnlen(buffer_.data(), buffer_.size())));
+    }
+
+  private:
+    const Win32Calls& calls_;
+    HDEVINFO set_;
+    std::array<wchar_t, kPropertyBufferBytes / sizeof(wchar_t)> buffer_{};
+};
 
 }  // namespace
 
@@ -32,27 +61,7 @@ int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     if (set == INVALID_HANDLE_VALUE) {
         return -1;
     }
-    // Fetches a property into the buffer: false when it cannot be sized, needs more than the
-    // buffer, or cannot be fetched.
-    PropertyBuffer buffer{};
-    const auto fetch = [&](SP_DEVINFO_DATA& device, DWORD property, bool& tooLarge) {
-        tooLarge = false;
-        DWORD needed = 0;
-        if (calls_.SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr, nullptr, 0,
-                                                     &needed) != FALSE ||
-            calls_.GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-            return false;
-        }
-        if (needed > kPropertyBufferBytes) {
-            tooLarge = true;
-            return false;
-        }
-        buffer.fill(L'\0');
-        return calls_.SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr,
-                                                        reinterpret_cast<PBYTE>(buffer.data()),
-                                                        kPropertyBufferBytes, nullptr) != FALSE;
-    };
-
+    PropertyReader properties(calls_, set);
     ProbeWalk walk;
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA device{};
@@ -61,13 +70,13 @@ int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
             break;
         }
         bool tooLarge = false;
-        if (!fetch(device, SPDRP_HARDWAREID, tooLarge)) {
+        if (!properties.Fetch(device, SPDRP_HARDWAREID, tooLarge)) {
             if (tooLarge) {
                 walk.ExcludeOversizedDevice();
             }
             continue;
         }
-        const std::string firstId = FirstString(buffer);
+        const std::string firstId = properties.FirstString();
         if (verbose != 0) {
             listing_ << "Path: " << firstId << "\n";
         }
@@ -80,11 +89,11 @@ int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
         ULONG problem = 0;
         (void)calls_.CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0);
         walk.Match(status);
-        if (fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
-            walk.NxpDescription(FirstString(buffer));
+        if (properties.Fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
+            walk.NxpDescription(properties.FirstString());
         }
-        if (fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
-            walk.PackageDescription(FirstString(buffer));
+        if (properties.Fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
+            walk.PackageDescription(properties.FirstString());
         }
         if (verbose == 0) {
             break;
