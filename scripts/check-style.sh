@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/debug}
 jobs=$(nproc)
+start=$(date +%s)
 
 echo "=== clang-format"
 git ls-files '*.h' '*.cpp' | xargs clang-format-14 --dry-run --Werror
@@ -24,4 +25,4 @@ for entry in json.load(open(sys.argv[1])):
         print(path)
 PY
 xargs -P "$jobs" -n 4 clang-tidy-14 -p "$build" --quiet < "$build/tidy-files.txt"
-echo "=== style: clean ($(wc -l < "$build/tidy-files.txt") files through clang-tidy)"
+echo "=== style: clean ($(wc -l < "$build/tidy-files.txt") files through clang-tidy) in $(( $(date +%s) - start )) s"
