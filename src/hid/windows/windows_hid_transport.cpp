@@ -216,11 +216,11 @@ int WindowsHidTransport::hid_set_nonblocking(hid_device* device, int nonblock, i
 }
 
 WindowsHidTransport::Transfer WindowsHidTransport::Finish(Device& device, OVERLAPPED& overlapped,
-                                                          DWORD timeout_ms) {
+                                                          DWORD timeoutMs) {
     Transfer transfer;
     const HANDLE handle = device.device_handle;
     if (overlapped.hEvent != nullptr) {
-        const DWORD waited = calls_.WaitForSingleObject(overlapped.hEvent, timeout_ms);
+        const DWORD waited = calls_.WaitForSingleObject(overlapped.hEvent, timeoutMs);
         if (waited != WAIT_OBJECT_0) {
             const DWORD reason = waited == WAIT_FAILED ? calls_.GetLastError() : ERROR_TIMEOUT;
             calls_.CancelIo(handle);

@@ -60,7 +60,7 @@ class WindowsHidTransport : public HidTransport {
         DWORD bytes = 0;
         DWORD error = 0;
     };
-    Transfer Finish(Device& device, OVERLAPPED& overlapped, DWORD timeout_ms);
+    Transfer Finish(Device& device, OVERLAPPED& overlapped, DWORD timeoutMs);
     // A transfer with the device's time-out on an event of its own, started by start; nothing
     // when it could not be started (the error text recorded).
     std::optional<Transfer> TimedTransfer(Device& device,
