@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -46,5 +47,30 @@ void DeliverLinesOnThread(std::unique_ptr<Output> output,
         }
     }
 }
+
+// A child's captured output (a pipe with ReadLine, ReadChar, LineReady and CharReady) as the
+// child's object offers it: read by the caller, or handed once to a reader thread, after which it
+// reads as ended. No pipe (output not captured) reads as ended from the start.
+template <typename Pipe>
+class CapturedOutput {
+  public:
+    explicit CapturedOutput(std::unique_ptr<Pipe> pipe) : pipe_(std::move(pipe)) {}
+
+    std::optional<std::string> ReadLine() { return pipe_ ? pipe_->ReadLine() : std::nullopt; }
+    int ReadChar() { return pipe_ ? pipe_->ReadChar() : -1; }
+    bool LineReady() { return !pipe_ || pipe_->LineReady(); }
+    bool CharReady() { return !pipe_ || pipe_->CharReady(); }
+    void Deliver(std::function<bool(const std::string&)> onLine, std::function<void()> onEnd) {
+        if (delivering_) {
+            return;
+        }
+        delivering_ = true;
+        DeliverLinesOnThread(std::move(pipe_), std::move(onLine), std::move(onEnd));
+    }
+
+  private:
+    std::unique_ptr<Pipe> pipe_;
+    bool delivering_ = false;
+};
 
 }  // namespace ZELKUtil

@@ -233,12 +233,12 @@ std::optional<HidrawTransport::Node> HidrawTransport::ReadNode(int classFd,
     if (!minorNumber) {
         return std::nullopt;
     }
-    const auto hid_uevent = ReadSmallFile(name + "/device/uevent", classFd);
-    if (!hid_uevent) {
+    const auto hidUevent = ReadSmallFile(name + "/device/uevent", classFd);
+    if (!hidUevent) {
         return std::nullopt;
     }
-    const auto hid_id = UeventValue(*hid_uevent, "HID_ID");
-    const auto ids = hid_id ? ParseHidId(*hid_id) : std::nullopt;
+    const auto hidId = UeventValue(*hidUevent, "HID_ID");
+    const auto ids = hidId ? ParseHidId(*hidId) : std::nullopt;
     if (!ids) {
         return std::nullopt;
     }

@@ -170,21 +170,13 @@ class PosixChildProcess final : public ChildProcess {
     PosixChildProcess(std::shared_ptr<ExitState> exit, std::unique_ptr<OutputPipe> output)
         : exit_(std::move(exit)), output_(std::move(output)) {}
 
-    std::optional<std::string> ReadLine() override {
-        return output_ ? output_->ReadLine() : std::nullopt;
-    }
-    int ReadChar() override { return output_ ? output_->ReadChar() : -1; }
-    bool LineReady() override { return !output_ || output_->LineReady(); }
-    bool OutputReady() override { return !output_ || output_->CharReady(); }
-
+    std::optional<std::string> ReadLine() override { return output_.ReadLine(); }
+    int ReadChar() override { return output_.ReadChar(); }
+    bool LineReady() override { return output_.LineReady(); }
+    bool OutputReady() override { return output_.CharReady(); }
     void DeliverLines(std::function<bool(const std::string&)> onLine,
                       std::function<void()> onEnd) override {
-        if (delivering_) {
-            return;
-        }
-        delivering_ = true;
-        // The stream goes to the reader thread; ReadLine and ReadChar see the end from now on.
-        DeliverLinesOnThread(std::move(output_), std::move(onLine), std::move(onEnd));
+        output_.Deliver(std::move(onLine), std::move(onEnd));
     }
 
     bool HasExited() override { return exit_->HasExited(); }
@@ -192,8 +184,7 @@ class PosixChildProcess final : public ChildProcess {
 
   private:
     std::shared_ptr<ExitState> exit_;
-    std::unique_ptr<OutputPipe> output_;
-    bool delivering_ = false;
+    CapturedOutput<OutputPipe> output_;
 };
 
 // Why a child did not get to run its program, sent back through the close-on-exec error pipe.

@@ -100,23 +100,14 @@ class WindowsChildProcess final : public ChildProcess {
     WindowsChildProcess(HANDLE process, std::unique_ptr<OutputPipe> output)
         : process_(process), output_(std::move(output)) {}
 
-    std::optional<std::string> ReadLine() override {
-        return output_ ? output_->ReadLine() : std::nullopt;
-    }
-    int ReadChar() override { return output_ ? output_->ReadChar() : -1; }
-
+    std::optional<std::string> ReadLine() override { return output_.ReadLine(); }
+    int ReadChar() override { return output_.ReadChar(); }
+    bool LineReady() override { return output_.LineReady(); }
+    bool OutputReady() override { return output_.CharReady(); }
     void DeliverLines(std::function<bool(const std::string&)> onLine,
                       std::function<void()> onEnd) override {
-        if (delivering_) {
-            return;
-        }
-        delivering_ = true;
-        // The stream goes to the reader thread; ReadLine and ReadChar see the end from now on.
-        DeliverLinesOnThread(std::move(output_), std::move(onLine), std::move(onEnd));
+        output_.Deliver(std::move(onLine), std::move(onEnd));
     }
-
-    bool LineReady() override { return !output_ || output_->LineReady(); }
-    bool OutputReady() override { return !output_ || output_->CharReady(); }
     bool HasExited() override {
         return process_.Get() == nullptr ||
                ::WaitForSingleObject(process_.Get(), 0) != WAIT_TIMEOUT;
@@ -129,8 +120,7 @@ class WindowsChildProcess final : public ChildProcess {
 
   private:
     OwnedHandle process_;
-    std::unique_ptr<OutputPipe> output_;
-    bool delivering_ = false;
+    CapturedOutput<OutputPipe> output_;
 };
 
 // Quotes one word for the C runtime's command-line parser: backslashes are literal except before
