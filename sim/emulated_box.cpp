@@ -46,8 +46,8 @@ void CopyText(char (&field)[N], const std::string& text) {
 
 }  // namespace
 
-EmulatedBox::EmulatedBox(Timeline& timeline, BoxIdentity identity)
-    : timeline_(timeline), identity_(std::move(identity)) {}
+EmulatedBox::EmulatedBox(Timeline& timeline, BoxIdentity identity, std::string port)
+    : timeline_(timeline), port_(std::move(port)), identity_(std::move(identity)) {}
 
 EmulatedBox::~EmulatedBox() {
     timeline_.CancelAll(this);
@@ -381,6 +381,12 @@ EmulatedBox::Handle* EmulatedBox::Live(hid_device* device) {
         return nullptr;
     }
     return handle;
+}
+
+bool EmulatedBox::UsbPresents(unsigned short vid, unsigned short pid) const {
+    std::lock_guard lock(mutex_);
+    return (mode_ == BoxMode::Normal && vid == identity_.vid && pid == identity_.pid) ||
+           (mode_ == BoxMode::FpgaProgrammer && vid == kProgrammerVid && pid == kProgrammerPid);
 }
 
 hid_device* EmulatedBox::UsbOpen(unsigned short vid, unsigned short pid, const wchar_t* serial,

@@ -101,13 +101,19 @@ class EmulatedBox {
     // kernel's hidraw buffer drops them.
     static constexpr std::size_t kMaxQueuedReports = 64;
 
-    // The box starts plugged in, in normal mode.
-    explicit EmulatedBox(Timeline& timeline, BoxIdentity identity = {});
+    // The port a box sits on when nobody says otherwise.
+    static constexpr const char* kDefaultPort = "1-1";
+
+    // The box starts plugged in, in normal mode, on its USB port: the port stays the same in
+    // every mode, as a real box's does.
+    explicit EmulatedBox(Timeline& timeline, BoxIdentity identity = {},
+                         std::string port = kDefaultPort);
     ~EmulatedBox();
     EmulatedBox(const EmulatedBox&) = delete;
     EmulatedBox& operator=(const EmulatedBox&) = delete;
 
     // --- Presence and modes (scenario runner, emulated tools) ---
+    const std::string& Port() const { return port_; }
     BoxMode Mode() const;
     // Changes whenever the box leaves or enters the bus: a tool that opened the box sees by it
     // whether the device it holds is still the same one.
@@ -192,6 +198,8 @@ class EmulatedBox {
     void UsbClose(hid_device* device);
     const wchar_t* UsbError(hid_device* device);
     std::vector<HidOpenFailure> UsbOpenFailures() const;
+    // Whether an HID interface with the IDs is on the bus now (whoever may open it).
+    bool UsbPresents(unsigned short vid, unsigned short pid) const;
     int UsbFindDevice(int vendorId, int productId) const;
 
     // With mutex_ held.
@@ -202,6 +210,7 @@ class EmulatedBox {
     Handle* Live(hid_device* device);
 
     Timeline& timeline_;
+    const std::string port_;
     mutable std::mutex mutex_;
     BoxMode mode_ = BoxMode::Normal;
     std::uint64_t presence_ = 0;  // counts mode changes; a pending restart checks it

@@ -61,6 +61,7 @@ struct EmulatedProcessService::Script {
 // One run of a tool: its script, the tool's process, the box's presence when the tool last opened
 // it (or started), and whether the box was gone at a step that needed it.
 struct EmulatedProcessService::Run {
+    EmulatedBox* box = nullptr;  // the box the tool works on, if it found one
     Script script;
     std::weak_ptr<Child> child;
     std::uint64_t opened = 0;
@@ -69,7 +70,11 @@ struct EmulatedProcessService::Run {
 
 EmulatedProcessService::EmulatedProcessService(Timeline& timeline, EmulatedBox& box,
                                                std::string packageFolder)
-    : timeline_(timeline), box_(box), packageFolder_(std::move(packageFolder)) {}
+    : timeline_(timeline), own_(box), bus_(own_), packageFolder_(std::move(packageFolder)) {}
+
+EmulatedProcessService::EmulatedProcessService(Timeline& timeline, const EmulatedBus& bus,
+                                               std::string packageFolder)
+    : timeline_(timeline), bus_(bus), packageFolder_(std::move(packageFolder)) {}
 
 EmulatedProcessService::~EmulatedProcessService() {
     for (const auto& child : children_) {
@@ -106,7 +111,9 @@ ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> EmulatedProcessService
     ForgetEndedChildren();
 
     auto child = std::make_shared<Child>(timeline_, request.onExit);
-    auto run = std::make_shared<Run>(Run{ScriptFor(request), child, box_.Presence()});
+    EmulatedBox* box = Target(request);
+    auto run = std::make_shared<Run>(
+        Run{box, ScriptFor(request, box), child, box != nullptr ? box->Presence() : 0});
     const Script& script = run->script;
     std::int64_t at = timeline_.NowMs();
     for (std::size_t i = 0; i < script.steps.size(); ++i) {
@@ -141,8 +148,8 @@ void EmulatedProcessService::PlayStep(Run& run, std::size_t i) {
         return;
     }
     // Presence first: when it is unchanged, so is the mode read after it.
-    const std::uint64_t presence = box_.Presence();
-    const bool there = box_.Mode() == run.script.device;
+    const std::uint64_t presence = run.box != nullptr ? run.box->Presence() : 0;
+    const bool there = run.box != nullptr && run.box->Mode() == run.script.device;
     const bool lost = (step.box == BoxUse::Opens && !there) ||
                       (step.box == BoxUse::Holds && (!there || presence != run.opened));
     if (lost) {
@@ -192,21 +199,38 @@ void EmulatedProcessService::ForgetEndedChildren() {
     }
 }
 
-EmulatedProcessService::Script EmulatedProcessService::ScriptFor(const StartRequest& request) {
+EmulatedBox* EmulatedProcessService::Target(const StartRequest& request) const {
     const bool downloadTool =
         request.program == PackageFiles::kDfuUtil || request.program == PackageFiles::kDfuApp;
-    if (downloadTool && Has(request.arguments, PackageFiles::kFpgaProgrammerImage)) {
-        // The programmer firmware: started by the shell in the Tools folder, no output read. It
-        // turns into the programmer only the box it found in its bootloader when it started.
-        Script script;
-        script.steps.push_back({settings_.stepMs * 10, "",
-                                [this, works = settings_.programmerFirmwareWorks] {
-                                    if (works) {
-                                        box_.BecomeFpgaProgrammer();
-                                    }
-                                },
-                                false, BoxUse::Holds});
-        return script;
+    const BoxMode wanted = downloadTool ? BoxMode::Bootloader : BoxMode::FpgaProgrammer;
+    // dfu-util's -p names the port; without it every DFU device on the bus is a candidate.
+    std::string port;
+    const auto option = std::find(request.arguments.begin(), request.arguments.end(), "-p");
+    if (request.program == PackageFiles::kDfuUtil && option != request.arguments.end() &&
+        option + 1 != request.arguments.end()) {
+        port = *(option + 1);
+    }
+    const std::vector<EmulatedBox*> boxes = bus_.On(port);
+    std::vector<EmulatedBox*> candidates;
+    std::copy_if(boxes.begin(), boxes.end(), std::back_inserter(candidates),
+                 [wanted](EmulatedBox* box) { return box->Mode() == wanted; });
+    if (candidates.size() > 1 && request.program == PackageFiles::kDfuUtil) {
+        return nullptr;  // dfu-util will not choose between two devices
+    }
+    if (!candidates.empty()) {
+        return candidates.front();
+    }
+    // None in the tool's mode: the tool meets whatever is there and finds no device of its kind.
+    return boxes.empty() ? nullptr : boxes.front();
+}
+
+EmulatedProcessService::Script EmulatedProcessService::ScriptFor(const StartRequest& request,
+                                                                 EmulatedBox* box) {
+    const bool downloadTool =
+        request.program == PackageFiles::kDfuUtil || request.program == PackageFiles::kDfuApp;
+    if (downloadTool && box != nullptr &&
+        Has(request.arguments, PackageFiles::kFpgaProgrammerImage)) {
+        return ProgrammerFirmwareScript(*box);
     }
     const bool player = request.program == PackageFiles::kStaplPlayer;
     const bool identification = player && Has(request.arguments, "-aDEVICE_INFO");
@@ -216,22 +240,52 @@ EmulatedProcessService::Script EmulatedProcessService::ScriptFor(const StartRequ
         return OwnOutputScript(request, own);
     }
     if (request.program == PackageFiles::kDfuUtil) {
-        return DfuUtilScript();
+        return DfuUtilScript(box);
+    }
+    if (box == nullptr) {
+        Script none;
+        none.steps.push_back({settings_.stepMs, "", nullptr});
+        return none;
     }
     if (request.program == PackageFiles::kDfuApp) {
-        return DfuAppScript();
+        return DfuAppScript(*box);
     }
     if (player) {
-        return StaplScript(request);
+        return StaplScript(request, *box);
     }
+    return InstallerScript(request);
+}
+
+EmulatedProcessService::Script EmulatedProcessService::ProgrammerFirmwareScript(
+    EmulatedBox& box) const {
+    // Started by the shell in the Tools folder, no output read. It acts only on the box it found
+    // in its bootloader when it started.
+    Script script;
+    script.steps.push_back({settings_.stepMs * 10, "",
+                            [&box, firmware = settings_.programmerFirmware] {
+                                if (firmware == ProgrammerFirmware::Works) {
+                                    box.BecomeFpgaProgrammer();
+                                } else if (firmware == ProgrammerFirmware::FallsBack) {
+                                    box.Restart(BoxMode::Normal, EmulatedBox::kDefaultRestartMs);
+                                }
+                            },
+                            false, BoxUse::Holds});
+    return script;
+}
+
+EmulatedProcessService::Script EmulatedProcessService::InstallerScript(
+    const StartRequest& request) const {
     Script script;
     if (request.program.rfind(PackageFiles::kDriverFolderLibusbk, 0) == 0 ||
         request.program.rfind(PackageFiles::kDriverFolderNxp, 0) == 0) {
-        // The installer puts the folder's driver on the bootloader: the package's libusbK driver
-        // or the NXP one.
+        // The installer puts the folder's driver on the bootloader, the package's libusbK driver
+        // or the NXP one, for every bootloader of the machine.
         const bool libusbk = request.program.rfind(PackageFiles::kDriverFolderLibusbk, 0) == 0;
-        script.steps.push_back(
-            {settings_.installerMs, "", [this, libusbk] { box_.SetDriverState(libusbk ? 3 : 2); }});
+        script.steps.push_back({settings_.installerMs, "", [this, libusbk] {
+                                    for (EmulatedBox* box : bus_.Boxes()) {
+                                        box->SetDriverState(libusbk ? 3 : 2);
+                                    }
+                                }});
     } else {
         script.steps.push_back({settings_.stepMs, "", nullptr});
     }
@@ -247,7 +301,7 @@ std::string EmulatedProcessService::NewVersion() const {
         .value_or("");
 }
 
-EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript() {
+EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript(EmulatedBox* box) {
     const std::int64_t ms = settings_.stepMs;
 
     const bool current = settings_.dfuUtil == DfuUtilBehaviour::WorksCurrent ||
@@ -262,8 +316,10 @@ EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript() {
                          "program is Free Software and has ABSOLUTELY NO WARRANTY\n\n",
                      nullptr});
     const int pass = dfuUtilPasses_++;
-    const bool inBootloader = box_.Mode() == BoxMode::Bootloader;
-    if (settings_.dfuUtil == DfuUtilBehaviour::NoDeviceCurrent || (current && !inBootloader)) {
+    const bool inBootloader = box != nullptr && box->Mode() == BoxMode::Bootloader;
+    // More than one DFU device, or (current dfu-util) none: it says so on its error stream only.
+    if (settings_.dfuUtil == DfuUtilBehaviour::NoDeviceCurrent || (current && !inBootloader) ||
+        box == nullptr) {
         return script;
     }
     steps.push_back({ms, "Opening DFU capable USB device...\n", nullptr});
@@ -278,7 +334,7 @@ EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript() {
                      "version 0100\nDevice returned transfer size 2048\nCopying data from PC to "
                      "DFU device\n",
                      nullptr, false, BoxUse::Opens});
-    const auto complete = [this, version = NewVersion()] { box_.CompleteArmDownload(version); };
+    const auto complete = [box, version = NewVersion()] { box->CompleteArmDownload(version); };
     if (current) {
         AddCurrentDfuUtilTransfer(steps, complete);
     } else {
@@ -325,7 +381,7 @@ void EmulatedProcessService::AddOldDfuUtilTransfer(std::vector<Step>& steps,
                      complete, false, BoxUse::Holds});
 }
 
-EmulatedProcessService::Script EmulatedProcessService::DfuAppScript() {
+EmulatedProcessService::Script EmulatedProcessService::DfuAppScript(EmulatedBox& box) {
     const std::int64_t ms = settings_.stepMs;
     // DFUAPP writes its log into the package's Tools folder, where the utility reads it.
     const std::string log = ZELKUtil::Files::Join(packageFolder_, PackageFiles::kDfuAppLog);
@@ -353,10 +409,10 @@ EmulatedProcessService::Script EmulatedProcessService::DfuAppScript() {
         return script;
     }
     steps.push_back({ms, "",
-                     [this, write = append("Device Reset after Download successful\r\n"),
+                     [&box, write = append("Device Reset after Download successful\r\n"),
                       version = NewVersion()] {
                          write();
-                         box_.CompleteArmDownload(version);
+                         box.CompleteArmDownload(version);
                      },
                      false, BoxUse::Holds});
     return script;
@@ -364,15 +420,16 @@ EmulatedProcessService::Script EmulatedProcessService::DfuAppScript() {
 
 // The player's identification run (DEVICE_INFO): the FPGA's IDCODE and checksum, from a
 // programmer that answers.
-void EmulatedProcessService::IdentificationSteps(std::vector<Step>& steps, bool programmer) {
+void EmulatedProcessService::IdentificationSteps(std::vector<Step>& steps, bool programmer,
+                                                 EmulatedBox& box) {
     const std::int64_t ms = settings_.stepMs;
     const int run = deviceInfoRuns_++;
     const StaplBehaviour b = settings_.stapl;
     if (programmer && b != StaplBehaviour::NoIdcode && run >= settings_.staplMissedIdcodes) {
         const std::string id =
-            b == StaplBehaviour::GarbageIdcode ? "XYZ" : Hex(box_.FpgaIdcode(), 8);
+            b == StaplBehaviour::GarbageIdcode ? "XYZ" : Hex(box.FpgaIdcode(), 8);
         const std::string sum =
-            b == StaplBehaviour::GarbageChecksum ? "n/a" : Hex(box_.FpgaChecksum(), 4);
+            b == StaplBehaviour::GarbageChecksum ? "n/a" : Hex(box.FpgaChecksum(), 4);
         const std::string lines[] = {"Export: key = \"IDCODE\", value = HEX " + id + "\n",
                                      "Export: key = \"USERCODE\", CHECKSUM: " + sum + "\n",
                                      "Exit code = 0... Success\n\n"};
@@ -394,7 +451,8 @@ void EmulatedProcessService::IdentificationSteps(std::vector<Step>& steps, bool 
     }
 }
 
-EmulatedProcessService::Script EmulatedProcessService::StaplScript(const StartRequest& request) {
+EmulatedProcessService::Script EmulatedProcessService::StaplScript(const StartRequest& request,
+                                                                   EmulatedBox& box) {
     const std::int64_t ms = settings_.stepMs;
     Script script;
     script.device = BoxMode::FpgaProgrammer;
@@ -402,9 +460,9 @@ EmulatedProcessService::Script EmulatedProcessService::StaplScript(const StartRe
     script.goneOutput = "Error: the JTAG chain is gone\nExit code = 1... Checking chain failure\n";
     std::vector<Step>& steps = script.steps;
     steps.push_back({ms, "STAPL Player Version 2.2\nCopyright (C) 1997-2012\n", nullptr});
-    const bool programmer = box_.Mode() == BoxMode::FpgaProgrammer;
+    const bool programmer = box.Mode() == BoxMode::FpgaProgrammer;
     if (Has(request.arguments, "-aDEVICE_INFO")) {
-        IdentificationSteps(steps, programmer);
+        IdentificationSteps(steps, programmer, box);
         return script;
     }
     const bool erase = Has(request.arguments, "-aERASE");
@@ -425,13 +483,19 @@ EmulatedProcessService::Script EmulatedProcessService::StaplScript(const StartRe
         return script;
     }
     if (erase) {
+        const bool clears = settings_.stapl != StaplBehaviour::EraseLeavesDesign;
         steps.push_back({ms, "Completed erase\nExit code = 0... Success\n",
-                         [this] { box_.SetFpgaChecksum(0); }, false, BoxUse::Holds});
+                         [&box, clears] {
+                             if (clears) {
+                                 box.SetFpgaChecksum(0);
+                             }
+                         },
+                         false, BoxUse::Holds});
     } else {
         steps.push_back({ms,
                          "Verifying FPGA Array\nVerifying FPGA Array -- pass\nExit code = 0... "
                          "Success\n",
-                         [this, sum = settings_.programmedChecksum] { box_.SetFpgaChecksum(sum); },
+                         [&box, sum = settings_.programmedChecksum] { box.SetFpgaChecksum(sum); },
                          false, BoxUse::Holds});
     }
     return script;

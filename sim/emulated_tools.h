@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "emulated_box.h"
+#include "emulated_bus.h"
 #include "platform/process_service.h"
 #include "timeline.h"
 
@@ -23,6 +23,11 @@ enum class DfuUtilBehaviour {
     NoDeviceCurrent,  // current dfu-util finding no device: its banner only on standard output
 };
 enum class DfuAppBehaviour { Works, Fails };
+enum class ProgrammerFirmware {
+    Works,      // the box restarts as the FPGA programmer
+    Fails,      // the box stays in its bootloader
+    FallsBack,  // the firmware does not start: the box falls back to its normal firmware
+};
 enum class StaplBehaviour {
     Works,
     NoIdcode,         // DEVICE_INFO reads no IDCODE
@@ -33,6 +38,8 @@ enum class StaplBehaviour {
     // DEVICE_INFO's output arrives in one piece as the player exits (a redirected output is
     // buffered), with an empty line between the banner and the exports.
     BlankLineFirst,
+    // ERASE says it completed, but the FPGA still shows its design's checksum afterwards.
+    EraseLeavesDesign,
 };
 
 struct ToolSettings {
@@ -40,8 +47,8 @@ struct ToolSettings {
     // Passes that only get as far as opening the device before the tool works, whatever the box.
     int dfuUtilOpeningPasses = 0;
     int dfuUtilBarLength = 10;  // '#' marks (or '=' steps) in the progress bar
-    // Whether the programmer firmware download turns a box in its bootloader into the programmer.
-    bool programmerFirmwareWorks = true;
+    // What the programmer firmware download makes of a box in its bootloader.
+    ProgrammerFirmware programmerFirmware = ProgrammerFirmware::Works;
     DfuAppBehaviour dfuApp = DfuAppBehaviour::Works;
     int dfuAppBlocks = 6;  // block lines in DFUAPP's log
     // The firmware version a successful download gives the box; "" means the package's version.
@@ -74,11 +81,14 @@ struct ToolStart {
 };
 
 // The process service of the emulated world: it starts the package's tools as emulations that run
-// on the timeline, print their output over time and act on the box. A program that is not in the
-// package folder cannot be started, as with real processes.
+// on the timeline, print their output over time and act on the box they find on the bus, as the
+// real tools find theirs: dfu-util takes the one DFU device (or the one on the port given with
+// -p) and refuses to choose between two; the player takes the programmer. A program that is not
+// in the package folder cannot be started, as with real processes.
 class EmulatedProcessService final : public ZELKUtil::ProcessService {
   public:
     EmulatedProcessService(Timeline& timeline, EmulatedBox& box, std::string packageFolder);
+    EmulatedProcessService(Timeline& timeline, const EmulatedBus& bus, std::string packageFolder);
     ~EmulatedProcessService() override;
     EmulatedProcessService(const EmulatedProcessService&) = delete;
     EmulatedProcessService& operator=(const EmulatedProcessService&) = delete;
@@ -97,15 +107,19 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     struct Step;
     struct Script;
     struct Run;
-    Script ScriptFor(const ZELKUtil::StartRequest& request);
-    Script DfuUtilScript();
+    // The box the tool works on; null when a DFU tool finds more than one it could take.
+    EmulatedBox* Target(const ZELKUtil::StartRequest& request) const;
+    Script ScriptFor(const ZELKUtil::StartRequest& request, EmulatedBox* box);
+    Script ProgrammerFirmwareScript(EmulatedBox& box) const;
+    Script InstallerScript(const ZELKUtil::StartRequest& request) const;
+    Script DfuUtilScript(EmulatedBox* box);
     void AddCurrentDfuUtilTransfer(std::vector<Step>& steps,
                                    const std::function<void()>& complete) const;
     void AddOldDfuUtilTransfer(std::vector<Step>& steps,
                                const std::function<void()>& complete) const;
-    Script DfuAppScript();
-    Script StaplScript(const ZELKUtil::StartRequest& request);
-    void IdentificationSteps(std::vector<Step>& steps, bool programmer);
+    Script DfuAppScript(EmulatedBox& box);
+    Script StaplScript(const ZELKUtil::StartRequest& request, EmulatedBox& box);
+    void IdentificationSteps(std::vector<Step>& steps, bool programmer, EmulatedBox& box);
     Script OwnOutputScript(const ZELKUtil::StartRequest& request,
                            const std::vector<std::string>& pieces);
     std::string NewVersion() const;
@@ -116,7 +130,8 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     void ForgetEndedChildren();
 
     Timeline& timeline_;
-    EmulatedBox& box_;
+    EmulatedBus own_;
+    const EmulatedBus& bus_;
     std::string packageFolder_;
     ToolSettings settings_;
     mutable std::mutex mutex_;

@@ -30,7 +30,12 @@ struct ScenarioRun {
     // A trace line, stamped with the time, when tracing.
     void Note(const std::string& what) const;
 
+    // The box that box, plug, unplug and box-mode lines are about: the first unless "box at"
+    // chose another.
+    EmulatedBox& Box() { return selected != nullptr ? *selected : world.box; }
+
     ScenarioWorld& world;
+    EmulatedBox* selected = nullptr;
     std::ostream* trace = nullptr;
     // When the timer's next tick is due. The first comes at once.
     std::int64_t nextTickMs = 0;

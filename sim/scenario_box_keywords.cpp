@@ -11,7 +11,7 @@ namespace {
 void BoxStep(ScenarioParser& p, std::function<void(EmulatedBox&)> change) {
     p.Add(
         [change = std::move(change)](ScenarioRun& run) {
-            change(run.world.box);
+            change(run.Box());
             return std::string();
         },
         false);
@@ -251,6 +251,17 @@ constexpr Keyword kBoxItems[] = {
          BoxNumber<std::uint16_t>(p, t[2], 0, 0xFFFF, &EmulatedBox::SetFpgaChecksum);
      }},
     {"mode", 2, "box mode normal|bootloader|fpga-programmer|absent", Mode},
+    // A box on another port: made (plugged in, in normal mode) when none is there yet, and the
+    // one that the box, plug, unplug and box-mode lines after it are about.
+    {"at", 2, "box at PORT",
+     [](ScenarioParser& p, const Tokens& t) {
+         p.Add(
+             [port = t[2].value](ScenarioRun& run) {
+                 run.selected = &run.world.AddBox(port);
+                 return std::string();
+             },
+             false);
+     }},
 };
 
 constexpr Keyword kBoxKeywords[] = {

@@ -177,7 +177,7 @@ void ExpectBoxMode(ScenarioParser& p, const Tokens& t) {
         return;
     }
     p.AddExpect(
-        "box mode", [](ScenarioRun& run) { return ModeName(run.world.box.Mode()); },
+        "box mode", [](ScenarioRun& run) { return ModeName(run.Box().Mode()); },
         ModeName(*mode));
 }
 
@@ -220,7 +220,7 @@ constexpr Keyword kExpectations[] = {
      [](ScenarioParser& p, const Tokens& t) {
          if (const auto on = p.Flag(t[2])) {
              p.AddExpect(
-                 "rings", [](ScenarioRun& run) { return YesNo(run.world.box.RingsOn()); },
+                 "rings", [](ScenarioRun& run) { return YesNo(run.Box().RingsOn()); },
                  YesNo(*on));
          }
      }},

@@ -120,7 +120,7 @@ void Connect(ScenarioRun& run, bool trace, std::ostream& out) {
     ScenarioWorld& world = run.world;
     // The box tells of each change of its presence; the window hears of it as soon as its thread
     // runs the event loop: at once when idle, at the end of a wait inside a poll or a tool run.
-    world.box.SetPresenceListener([&run](BoxMode /*mode*/) {
+    world.SetPresenceListener([&run](BoxMode /*mode*/) {
         if (run.deliverDeviceChanges) {
             ++run.undeliveredChanges;
         }

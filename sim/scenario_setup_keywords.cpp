@@ -149,6 +149,7 @@ constexpr Keyword kToolsItems[] = {
      [](ScenarioParser& p, const Tokens& t) {
          ToolsChoice<StaplBehaviour>(p, t,
                                      {{"blank-line-first", StaplBehaviour::BlankLineFirst},
+                                      {"erase-leaves-design", StaplBehaviour::EraseLeavesDesign},
                                       {"fails", StaplBehaviour::Fails},
                                       {"fails-silently", StaplBehaviour::FailsSilently},
                                       {"garbage-checksum", StaplBehaviour::GarbageChecksum},
@@ -159,8 +160,11 @@ constexpr Keyword kToolsItems[] = {
      }},
     {"programmer-firmware", Keyword::kOwnWords, "",
      [](ScenarioParser& p, const Tokens& t) {
-         ToolsChoice<bool>(p, t, {{"fails", false}, {"works", true}},
-                           &ToolSettings::programmerFirmwareWorks);
+         ToolsChoice<ProgrammerFirmware>(p, t,
+                                         {{"fails", ProgrammerFirmware::Fails},
+                                          {"falls-back", ProgrammerFirmware::FallsBack},
+                                          {"works", ProgrammerFirmware::Works}},
+                                         &ToolSettings::programmerFirmware);
      }},
     {"dfu-util-opening-passes", 2, "tools dfu-util-opening-passes NUMBER",
      [](ScenarioParser& p, const Tokens& t) {

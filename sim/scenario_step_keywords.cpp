@@ -172,7 +172,7 @@ void Plug(ScenarioParser& p, const Tokens& t) {
         return;
     }
     p.Add([mode = *mode](ScenarioRun& run) {
-        run.world.box.Plug(mode);
+        run.Box().Plug(mode);
         return std::string();
     });
 }
@@ -202,7 +202,7 @@ constexpr Keyword kStepKeywords[] = {
     {"unplug", 0, "unplug",
      [](ScenarioParser& p, const Tokens& /*t*/) {
          p.Add([](ScenarioRun& run) {
-             run.world.box.Unplug();
+             run.Box().Unplug();
              return std::string();
          });
      }},

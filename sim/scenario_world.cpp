@@ -152,6 +152,23 @@ ZELKUtil::UpgradeController& ScenarioWorld::Start(ZELKUtil::ProcessService* proc
     return *controller;
 }
 
+EmulatedBox& ScenarioWorld::AddBox(const std::string& port) {
+    if (EmulatedBox* there = bus.OnPort(port)) {
+        return *there;
+    }
+    EmulatedBox& added = moreBoxes.emplace_back(clock, BoxIdentity{}, port);
+    added.SetPresenceListener(presenceListener);
+    bus.Attach(added);
+    return added;
+}
+
+void ScenarioWorld::SetPresenceListener(const std::function<void(BoxMode)>& listener) {
+    presenceListener = listener;
+    for (EmulatedBox* each : bus.Boxes()) {
+        each->SetPresenceListener(listener);
+    }
+}
+
 void ScenarioWorld::Tick() {
     controller->TimerCheck_Tick();
     clock.SleepMs(kTimerIntervalMs);

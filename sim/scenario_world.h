@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -98,16 +99,26 @@ struct ScenarioWorld {
 
     static constexpr std::int64_t kTimerIntervalMs = 1000;
 
+    // Another box on the bus, plugged in in normal mode on the port; the box already there when
+    // the port is taken.
+    EmulatedBox& AddBox(const std::string& port);
+    // Told of every change of presence of every box, those added later too.
+    void SetPresenceListener(const std::function<void(BoxMode)>& listener);
+
     std::string packageRoot;
     ConsoleView view;
     VirtualClock clock;
     RecordingClock controllerClock{clock};
+    // The first box, on the default port; more can be added.
     EmulatedBox box;
-    EmulatedHidTransport hid{box};
-    EmulatedDeviceProbe probe{box};
+    std::deque<EmulatedBox> moreBoxes;
+    EmulatedBus bus{box};
+    EmulatedHidTransport hid{bus};
+    EmulatedDeviceProbe probe{bus};
     ReadPathModes modes;
     ZELK device{hid, probe, clock, modes};
-    EmulatedProcessService tools{clock, box, packageRoot};
+    EmulatedProcessService tools{clock, bus, packageRoot};
+    std::function<void(BoxMode)> presenceListener;
     std::string machine = "x86_64";
     std::unique_ptr<ZELKUtil::UpgradeController> controller;
 };

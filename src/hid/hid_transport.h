@@ -68,4 +68,18 @@ class HidTransport {
     // The interfaces with its IDs that the last hid_open found but could not open (none when it
     // opened one, or found none): a box that is present but not open to this user is not absent.
     virtual std::vector<HidOpenFailure> hid_open_failures() = 0;
+
+    // The box is known by the USB port it is plugged into, in every mode: these tell and limit
+    // ports. A port is the system's name for where a USB device sits: on Linux the sysfs name of
+    // the USB device ("1-2.3"), on Windows the USB device's location path. "" when the system does
+    // not tell (a virtual device without a USB parent, a stack that gives no location).
+
+    // The port of the interface that an open record holds; "" for a null record.
+    virtual std::string hid_port(hid_device* device) = 0;
+    // The port of every interface with the IDs that is present now, one entry per interface in
+    // the system's order, whether or not this user may open it or it is held open.
+    virtual std::vector<std::string> hid_ports(unsigned short vendor_id,
+                                               unsigned short product_id) = 0;
+    // Confines every later hid_open and hid_ports to interfaces on the port; "" lifts the limit.
+    virtual void hid_confine_to_port(const std::string& port) = 0;
 };

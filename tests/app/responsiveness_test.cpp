@@ -55,6 +55,12 @@ class NullRecordCounter final : public HidTransport {
     void hid_close(hid_device* d) override { inner_.hid_close(d); }
     const wchar_t* hid_error(hid_device* d) override { return inner_.hid_error(d); }
     std::vector<HidOpenFailure> hid_open_failures() override { return inner_.hid_open_failures(); }
+    std::string hid_port(hid_device* device) override { return inner_.hid_port(device); }
+    std::vector<std::string> hid_ports(unsigned short vendor_id,
+                                       unsigned short product_id) override {
+        return inner_.hid_ports(vendor_id, product_id);
+    }
+    void hid_confine_to_port(const std::string& port) override { inner_.hid_confine_to_port(port); }
 
   private:
     void Count(const hid_device* d) { nullCalls += d == nullptr ? 1 : 0; }

@@ -50,6 +50,11 @@ class InputTransport final : public HidTransport {
     void hid_close(hid_device*) override {}
     const wchar_t* hid_error(hid_device*) override { return nullptr; }
     std::vector<HidOpenFailure> hid_open_failures() override { return {}; }
+    std::string hid_port(hid_device* /*device*/) override { return {}; }
+    std::vector<std::string> hid_ports(unsigned short /*vid*/, unsigned short /*pid*/) override {
+        return {};
+    }
+    void hid_confine_to_port(const std::string& /*port*/) override {}
 
   private:
     std::span<const std::uint8_t> Take(std::size_t n) {
@@ -76,6 +81,10 @@ class FixedProbe final : public DeviceTreeProbe {
   public:
     explicit FixedProbe(int code) : code_(code) {}
     int FindDevice(int, int, int) override { return code_; }
+    std::vector<ProbeMatch> FindDevices(int, int) override {
+        return code_ >= 0 ? std::vector<ProbeMatch>{{"", code_}} : std::vector<ProbeMatch>{};
+    }
+    void ConfineToPort(const std::string& /*port*/) override {}
 
   private:
     int code_;

@@ -44,6 +44,13 @@ class HidrawTransport : public HidTransport {
     void hid_close(hid_device* device) override;
     const wchar_t* hid_error(hid_device* device) override;
     std::vector<HidOpenFailure> hid_open_failures() override { return openFailures_; }
+    // PORT-STUB: the ports are not read yet.
+    std::string hid_port(hid_device* /*device*/) override { return {}; }
+    std::vector<std::string> hid_ports(unsigned short /*vendor_id*/,
+                                       unsigned short /*product_id*/) override {
+        return {};
+    }
+    void hid_confine_to_port(const std::string& /*port*/) override {}
 
     // The interfaces with the IDs (0 and 0: all) that can be opened for reading and writing and
     // are not held exclusively, in hidraw minor-number order; null when none.

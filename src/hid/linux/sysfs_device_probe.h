@@ -32,6 +32,11 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot, std::ostream& listing = std::cout,
                      DeviceTreeWatch* watch = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
+    // PORT-STUB: the ports are not read yet.
+    std::vector<ProbeMatch> FindDevices(int /*vendor_id*/, int /*product_id*/) override {
+        return {};
+    }
+    void ConfineToPort(const std::string& /*port*/) override {}
 
   private:
     int FindFirst(int vendor_id, int product_id);

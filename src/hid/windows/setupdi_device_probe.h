@@ -16,6 +16,11 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
     // The table must outlive the probe.
     explicit SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing = std::cout);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
+    // PORT-STUB: the ports are not read yet.
+    std::vector<ProbeMatch> FindDevices(int /*vendor_id*/, int /*product_id*/) override {
+        return {};
+    }
+    void ConfineToPort(const std::string& /*port*/) override {}
 
   private:
     const Win32Calls& calls_;

@@ -31,6 +31,13 @@ class WindowsHidTransport : public HidTransport {
     // The interface that the last hid_open took but could not open, and why. Interfaces that
     // cannot be opened at all never show their IDs, so they are not among them.
     std::vector<HidOpenFailure> hid_open_failures() override { return openFailures_; }
+    // PORT-STUB: the ports are not read yet.
+    std::string hid_port(hid_device* /*device*/) override { return {}; }
+    std::vector<std::string> hid_ports(unsigned short /*vendor_id*/,
+                                       unsigned short /*product_id*/) override {
+        return {};
+    }
+    void hid_confine_to_port(const std::string& /*port*/) override {}
 
     // The present interfaces of the HID class with the IDs (0 and 0: all) that can be opened for
     // reading and writing, shared, in the system's order; null when none.
