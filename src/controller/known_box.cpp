@@ -40,10 +40,23 @@ void UpgradeController::StartFpgaJob() {
     state_.fpgaErases = 0;
 }
 
-void UpgradeController::ForgetUpgradingBoxOn(const std::string& port) {
-    if (state_.upgradingBox && state_.upgradingBox->port == port) {
-        state_.upgradingBox.reset();
+const UpgradeState::KnownBox* UpgradeController::UpgradingBoxOn(const std::string& port) const {
+    for (const UpgradeState::KnownBox& known : state_.upgradingBoxes) {
+        if (known.port == port) {
+            return &known;
+        }
     }
+    return nullptr;
+}
+
+void UpgradeController::UpgradeBoxOn(const std::string& port, const ZelkProfile& profile) {
+    ForgetUpgradingBoxOn(port);
+    state_.upgradingBoxes.push_back({port, profile});
+}
+
+void UpgradeController::ForgetUpgradingBoxOn(const std::string& port) {
+    std::erase_if(state_.upgradingBoxes,
+                  [&port](const UpgradeState::KnownBox& known) { return known.port == port; });
 }
 
 bool UpgradeController::MayRunOn(const std::string& port) {
@@ -55,10 +68,11 @@ bool UpgradeController::MayRunOn(const std::string& port) {
     }
     // What the countdown ticked is for the box it counted down, and nothing else: another box
     // found in that mode gets nothing and no word.
-    if (!state_.upgradingBox || state_.upgradingBox->port != port) {
+    const UpgradeState::KnownBox* known = UpgradingBoxOn(port);
+    if (known == nullptr) {
         return false;
     }
-    state_.current_profile = state_.upgradingBox->profile;
+    state_.current_profile = known->profile;
     return true;
 }
 
@@ -82,7 +96,9 @@ bool UpgradeController::SeveralBoxes() {
 }
 
 void UpgradeController::NoteBootloaderFound(bool found) {
-    if (found && !state_.bootloaderVisit) {
+    // A bootloader on another port than the last one is another box's visit.
+    if (found && (!state_.bootloaderVisit || state_.visitPort != bootloaderPort_)) {
+        state_.visitPort = bootloaderPort_;
         state_.installerStartFailed = false;
         ResumeInBootloader();
     }
@@ -103,7 +119,7 @@ void UpgradeController::ResumeInBootloader() {
         view_.Checked(Control::CheckProgramArm) || view_.Checked(Control::CheckProgramFPGA);
     if (state_.upgradeMode != auto_upgrade || ticked || bootBegun || PackageWithoutImages() ||
         PackageVersionLine(view_.Text(Control::TextUpgradeVersion)).empty() ||
-        !state_.upgradingBox || state_.upgradingBox->port != bootloaderPort_) {
+        UpgradingBoxOn(bootloaderPort_) == nullptr) {
         return;
     }
     if (state_.interruptedDownloads >= kMaxInterruptedDownloads) {
@@ -115,7 +131,7 @@ void UpgradeController::ResumeInBootloader() {
         PackageError();
         return;
     }
-    state_.current_profile = state_.upgradingBox->profile;
+    state_.current_profile = UpgradingBoxOn(bootloaderPort_)->profile;
     TickAutomatically();
 }
 

@@ -319,7 +319,7 @@ bool UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
     }
     view_.AppendText("\r\nStarting the upgrade in: 5..");
     state_.startCountDown = 5;
-    state_.upgradingBox = UpgradeState::KnownBox{connectedPort_, *match};
+    UpgradeBoxOn(connectedPort_, *match);
     Wait(1000);
     return true;
 }

@@ -155,6 +155,9 @@ class UpgradeController {
     void TickAutomatically();
     // A new FPGA job: its programmer downloads and erases count afresh.
     void StartFpgaJob();
+    // The box being upgraded on the port, if any.
+    const UpgradeState::KnownBox* UpgradingBoxOn(const std::string& port) const;
+    void UpgradeBoxOn(const std::string& port, const ZelkProfile& profile);
     void ForgetUpgradingBoxOn(const std::string& port);
     // Whether what is ticked may start on the box on the port: never while more than one box is
     // on the bus, and automatic ticks only for the box they were made for (whose profile is then

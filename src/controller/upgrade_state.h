@@ -72,16 +72,16 @@ struct UpgradeState {
     // driversInstalling as the first service-mode poll saw it; never updated afterwards.
     std::optional<std::int32_t> lastDriversInstalling;
 
-    // The box that this run recognised in normal mode and is upgrading by itself: the USB port it
-    // was connected on and the profile it named then. Only a box found in its bootloader on that
-    // port gets an automatic download, and always with that profile's image. Set when its
+    // The boxes that this run recognised in normal mode and is upgrading by itself: the USB port
+    // each was connected on and the profile it named then. Only a box found in its bootloader on
+    // such a port gets an automatic download, and always with that port's profile. Set when its
     // countdown starts; dropped when a box on that port shows the package's version or names no
     // profile of the package.
     struct KnownBox {
         std::string port;
         ZelkProfile profile;
     };
-    std::optional<KnownBox> upgradingBox;
+    std::vector<KnownBox> upgradingBoxes;
     // The check boxes were ticked by the countdown (or the rescue below), not by the operator:
     // what they start is an automatic download, for the box above only.
     bool automaticTicks = false;
@@ -100,6 +100,7 @@ struct UpgradeState {
     // The box was found in its bootloader by the last poll that looked for it. A visit begins with
     // the first poll that finds it there and ends with the first that finds it elsewhere.
     bool bootloaderVisit = false;
+    std::string visitPort;  // where that bootloader was
     // "Boot" sent the box to its bootloader with nothing ticked: that visit downloads nothing.
     bool bootBegunVisit = false;
     // The FPGA job: from the tick of "Program FPGA" until the programmer is reached, or the

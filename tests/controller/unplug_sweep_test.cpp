@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -214,6 +215,42 @@ TEST_P(UnplugSweep, EveryMomentEndsWhereTheOperatorCanAct) {
         std::cout << '\n';
     }
     EXPECT_EQ(failures, 0);
+}
+
+// A box that drops off the bus in the middle of every download: each cut download is the
+// download-failed line, never the package error or the error state, and the box is downloaded into
+// again when it comes back in its bootloader, up to the bound of its own; then one clear line, and
+// no more downloads by themselves.
+TEST_P(UnplugSweep, ABoxThatKeepsLeavingItsDownloadsGetsALineNotEndlessDownloads) {
+    if (GetParam().fpga) {
+        GTEST_SKIP() << "an ARM road";
+    }
+    RoadRun run(pkg_.Root(), GetParam());
+    ScenarioWorld& world = run.world;
+    std::size_t seen = 0;
+    std::function<void()> watch = [&] {
+        const auto starts = world.tools.Starts();
+        if (starts.size() > seen && starts.back().program == PackageFiles::kDfuUtil &&
+            world.clock.NowMs() >= starts.back().atMs + 700) {
+            seen = starts.size();
+            world.box.Unplug();
+            world.clock.ScheduleAfter(1000, [&] { world.box.Plug(BoxMode::Bootloader); });
+        }
+        world.clock.ScheduleAfter(100, watch);
+    };
+    world.clock.ScheduleAfter(100, watch);
+    world.Ticks(150);
+    const std::string& log = world.view.log;
+    EXPECT_EQ(log.find(OperatorTexts::kPackageError), std::string::npos) << log;
+    EXPECT_EQ(world.controller->State().error_occurred, 0);
+    std::size_t downloads = 0;
+    for (const auto& start : world.tools.Starts()) {
+        downloads += start.program == PackageFiles::kDfuUtil ? 1 : 0;
+    }
+    EXPECT_EQ(downloads, static_cast<std::size_t>(UpgradeController::kMaxInterruptedDownloads));
+    const std::string keepsLeaving = OperatorTexts::kBoxKeepsLeaving;
+    ASSERT_NE(log.find(keepsLeaving), std::string::npos) << log;
+    EXPECT_EQ(log.find(keepsLeaving), log.rfind(keepsLeaving));
 }
 
 INSTANTIATE_TEST_SUITE_P(
