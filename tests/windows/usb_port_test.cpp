@@ -7,6 +7,7 @@
 
 #include "fake_windows.h"
 #include "hid/probe_classification.h"
+#include "hid/windows/setupdi_device_probe.h"
 #include "hid/windows/windows_hid_transport.h"
 #include "platform/windows/text_conversion.h"
 
@@ -15,9 +16,12 @@ namespace {
 
 using Testing::FakeWindows;
 using Ports = std::vector<std::string>;
+using Matches = std::vector<std::pair<std::string, int>>;
 
 constexpr USHORT kVid = 0x14E3;
 constexpr USHORT kPid = 0x0706;
+constexpr int kBootVid = 0x0471;
+constexpr int kBootPid = 0xDF55;
 const std::string kPortA = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)";
 const std::string kPortB = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
 
@@ -42,7 +46,15 @@ FakeWindows::HidInterface HidUnder(std::size_t parent, const std::string& name) 
     return box;
 }
 
-// One box in its normal mode on port A, another in its bootloader, with no HID interface, on B.
+Matches Found(SetupDiDeviceProbe& probe, int vendor_id, int product_id) {
+    Matches found;
+    for (const ProbeMatch& match : probe.FindDevices(vendor_id, product_id)) {
+        found.emplace_back(match.port, match.code);
+    }
+    return found;
+}
+
+// One box in its normal mode on port A, another in its bootloader on port B.
 TEST(WindowsUsbPorts, TwoBoxesAreToldApartByTheirPorts) {
     FakeWindows windows;
     windows.usb = {UsbAt(L"USB\\VID_14E3&PID_0706\\6&1B2C3D&0&2", kPortA),
@@ -51,25 +63,34 @@ TEST(WindowsUsbPorts, TwoBoxesAreToldApartByTheirPorts) {
     windows.hid = {HidUnder(0, "box")};
     const Win32Calls calls = windows.Calls();
     WindowsHidTransport transport(calls);
+    SetupDiDeviceProbe probe(calls);
 
     EXPECT_EQ(transport.hid_ports(kVid, kPid), Ports{kPortA});
+    EXPECT_EQ(Found(probe, kBootVid, kBootPid), (Matches{{kPortB, 3}}));
     hid_device* box = transport.hid_open(kVid, kPid, nullptr, 0);
     EXPECT_EQ(transport.hid_port(box), kPortA);
     EXPECT_EQ(transport.hid_port(nullptr), "");
     transport.hid_close(box);
 
-    // Confined to B, the box on A is not seen.
+    // Confined to B, the box on A is not seen; the bootloader is.
     transport.hid_confine_to_port(kPortB);
+    probe.ConfineToPort(kPortB);
     EXPECT_EQ(transport.hid_open(kVid, kPid, nullptr, 0), nullptr);
     EXPECT_TRUE(transport.hid_ports(kVid, kPid).empty());
+    EXPECT_EQ(probe.FindDevice(kBootVid, kBootPid, 0), 3);
     // Confined to A, the other way round.
     transport.hid_confine_to_port(kPortA);
+    probe.ConfineToPort(kPortA);
     box = transport.hid_open(kVid, kPid, nullptr, 0);
     EXPECT_EQ(transport.hid_port(box), kPortA);
     transport.hid_close(box);
-    // "" lifts the limit.
+    EXPECT_EQ(probe.FindDevice(kBootVid, kBootPid, 1), -1);
+    EXPECT_TRUE(probe.FindDevices(kBootVid, kBootPid).empty());
+    // "" lifts both limits.
     transport.hid_confine_to_port("");
+    probe.ConfineToPort("");
     EXPECT_EQ(transport.hid_ports(kVid, kPid), Ports{kPortA});
+    EXPECT_EQ(probe.FindDevice(kBootVid, kBootPid, 0), 3);
     EXPECT_EQ(windows.OpenHandles(), 0);
 }
 
@@ -92,6 +113,7 @@ TEST(WindowsUsbPorts, ThePortIsTheLocationOfTheUsbDevice) {
         L"HID\\{00001124-0000-1000-8000-00805F9B34FB}_VID&000214E3_PID&0706\\8&1&0&0000";
     const Win32Calls calls = windows.Calls();
     WindowsHidTransport transport(calls);
+    SetupDiDeviceProbe probe(calls);
 
     const Ports all{portC, hubPort, "", ""};
     EXPECT_EQ(transport.hid_ports(kVid, kPid), all);
@@ -104,6 +126,8 @@ TEST(WindowsUsbPorts, ThePortIsTheLocationOfTheUsbDevice) {
     EXPECT_EQ(transport.hid_port(info), hubPort);
     transport.hid_close(info);
     transport.hid_close(held);
+    // The probe matches the composite device's interface too, at its parent's port.
+    EXPECT_EQ(Found(probe, kVid, kPid), (Matches{{portC, 1}, {portC, 1}, {hubPort, 1}, {"", 1}}));
     EXPECT_EQ(windows.OpenHandles(), 0);
 }
 
