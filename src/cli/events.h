@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ZELKUtil::Cli {
+
+// One thing that happened to one box, as a JSON line on standard output (--json) and as the
+// human line on a terminal. Every event names the box by its port.
+struct BoxEvent {
+    enum class Kind {
+        Found,     // a box is present: mode, and model, serial and version where the mode tells
+        State,     // what the box is doing now: "waiting", "counting down", "bootloader", ...
+        Progress,  // percent done and an estimate of the seconds left
+        Log,       // one line of the box's log, exactly as the window would show it
+        Result,    // how the box's run ended
+    };
+    Kind kind = Kind::Log;
+    std::string port;
+    // Found: "normal", "bootloader" or "programmer".
+    std::string mode;
+    std::string model;    // the profile's id, when known
+    std::string serial;   // when known
+    std::string version;  // the box's firmware version, when known
+    // Found: whether the box already has the package's version (only for a box in normal mode).
+    std::optional<bool> upToDate;
+    // State: the state's name; Log: the line; Result: "upgraded", "up-to-date", "failed",
+    // "interrupted" or "stopped".
+    std::string text;
+    // Progress.
+    int percent = 0;
+    std::optional<std::int64_t> secondsLeft;
+};
+
+// The event as one JSON object on one line, without the line end: {"event":"found","port":...}.
+std::string ToJsonLine(const BoxEvent& event);
+// The event back from such a line; nullopt when the line is not one.
+std::optional<BoxEvent> FromJsonLine(const std::string& line);
+// The event as a human reads it: "1-2: Q750 Version:      2.01".
+std::string ToHumanLine(const BoxEvent& event);
+
+}  // namespace ZELKUtil::Cli

@@ -1,0 +1,26 @@
+#pragma once
+
+// What zelk-cli's exit status says. 0 only when every box it was asked about came back with (or
+// already had) the package's version; never 0 after a failure. Usage errors follow sysexits.
+namespace ZELKUtil::Cli {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    // A box it was asked to upgrade failed, or was unplugged mid-run ("interrupted").
+    kExitBoxFailed = 1,
+    // check: a box present needs an upgrade.
+    kExitUpgradeDue = 2,
+    // No box was found (none present, or none on the ports named).
+    kExitNoBox = 3,
+    // Ctrl+C: work that had started was finished, the rest left undone.
+    kExitStopped = 4,
+    // The command line is wrong (sysexits EX_USAGE).
+    kExitUsage = 64,
+    // The package folder cannot be used: no version file, no usable profile, no download tool
+    // (sysexits EX_NOINPUT).
+    kExitPackage = 66,
+    // The history file cannot be written; found out before any box is touched (EX_CANTCREAT).
+    kExitHistory = 73,
+};
+
+}  // namespace ZELKUtil::Cli
