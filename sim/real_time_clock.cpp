@@ -8,15 +8,21 @@ namespace ZELKSim {
 
 namespace {
 
-using SteadyMs = std::chrono::time_point<std::chrono::steady_clock, std::chrono::milliseconds>;
-
-SteadyMs ToTimePoint(std::int64_t ms) {
-    return SteadyMs(std::chrono::milliseconds(ms));
+std::int64_t SteadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
 
-RealTimeClock::RealTimeClock() : worker_([this] { RunActions(); }) {}
+RealTimeClock::RealTimeClock(int speed)
+    : speed_(std::max(speed, 1)), startMs_(SteadyNowMs()), worker_([this] { RunActions(); }) {}
+
+std::chrono::steady_clock::time_point RealTimeClock::ToTimePoint(std::int64_t ms) const {
+    const std::int64_t realMs = startMs_ + (ms - startMs_) / speed_;
+    return std::chrono::steady_clock::time_point(std::chrono::milliseconds(realMs));
+}
 
 RealTimeClock::~RealTimeClock() {
     {
@@ -28,14 +34,12 @@ RealTimeClock::~RealTimeClock() {
 }
 
 std::int64_t RealTimeClock::NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return startMs_ + (SteadyNowMs() - startMs_) * speed_;
 }
 
 void RealTimeClock::SleepMs(std::int64_t ms) {
     if (ms > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / speed_));
     }
 }
 

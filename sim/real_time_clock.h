@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -15,10 +16,12 @@ namespace ZELKSim {
 
 // Wall-clock time for a live demonstration: sleeps really sleep, waits really wait (on a condition
 // variable, up to their deadline) and scheduled actions run on a worker thread of this clock at
-// their time. Whatever an action touches must therefore be guarded by its owner.
+// their time. Whatever an action touches must therefore be guarded by its owner. At a speed above
+// 1 time runs that many times faster than the wall clock (tests of several threads at once, which
+// virtual time cannot serve).
 class RealTimeClock final : public ZELKUtil::Clock, public Timeline {
   public:
-    RealTimeClock();
+    explicit RealTimeClock(int speed = 1);
     ~RealTimeClock() override;
     RealTimeClock(const RealTimeClock&) = delete;
     RealTimeClock& operator=(const RealTimeClock&) = delete;
@@ -32,7 +35,11 @@ class RealTimeClock final : public ZELKUtil::Clock, public Timeline {
 
   private:
     void RunActions();
+    // The wall-clock moment of a time of this clock.
+    std::chrono::steady_clock::time_point ToTimePoint(std::int64_t ms) const;
 
+    const std::int64_t speed_;
+    const std::int64_t startMs_;
     std::mutex mutex_;
     std::condition_variable changed_;
     ActionQueue pending_;

@@ -177,8 +177,7 @@ void ExpectBoxMode(ScenarioParser& p, const Tokens& t) {
         return;
     }
     p.AddExpect(
-        "box mode", [](ScenarioRun& run) { return ModeName(run.Box().Mode()); },
-        ModeName(*mode));
+        "box mode", [](ScenarioRun& run) { return ModeName(run.Box().Mode()); }, ModeName(*mode));
 }
 
 constexpr Keyword kExpectations[] = {
@@ -220,8 +219,7 @@ constexpr Keyword kExpectations[] = {
      [](ScenarioParser& p, const Tokens& t) {
          if (const auto on = p.Flag(t[2])) {
              p.AddExpect(
-                 "rings", [](ScenarioRun& run) { return YesNo(run.Box().RingsOn()); },
-                 YesNo(*on));
+                 "rings", [](ScenarioRun& run) { return YesNo(run.Box().RingsOn()); }, YesNo(*on));
          }
      }},
 };

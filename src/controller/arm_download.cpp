@@ -76,10 +76,14 @@ bool ArmDownload::Run() {
     }
 }
 
-ToolCommand ArmDownload::Command(const std::string& image, bool dfuUtil) {
+ToolCommand ArmDownload::Command(const std::string& image, bool dfuUtil, const std::string& port) {
     if (dfuUtil) {
         ToolCommand command(PackageFiles::kDfuUtil, StartMode::DirectRedirected);
-        command.Options({"-R", "-d", "0x0471:0xdf55", "-t", "2048", "-D"}).File(image);
+        command.Options({"-R", "-d", "0x0471:0xdf55"});
+        if (!port.empty()) {
+            command.Options({"-p"}).File(port);
+        }
+        command.Options({"-t", "2048", "-D"}).File(image);
         return command;
     }
     ToolCommand command(PackageFiles::kDfuApp, StartMode::Direct);
@@ -90,7 +94,7 @@ ToolCommand ArmDownload::Command(const std::string& image, bool dfuUtil) {
 }
 
 bool ArmDownload::StartPass(Pass& pass, const std::string& image) {
-    const ToolCommand command = Command(image, pass.dfuUtil);
+    const ToolCommand command = Command(image, pass.dfuUtil, s_.dfuUtilPort);
     if (s_.state.diagOutput != 0) {
         s_.view.AppendText("\r\n");
         s_.view.AppendText("Loading File: " + image);

@@ -27,7 +27,11 @@ bool FpgaRun::DownloadProgrammer() {
     // The tool runs in the Tools folder and is given the firmware by its bare name.
     command.WorkingDirectory(s_.PackagePath(PackageFiles::kToolsFolder));
     if (dfuUtil) {
-        command.Options({"-R", "-t", "2048", "-D"}).File(PackageFiles::kFpgaProgrammerImage);
+        command.Options({"-R"});
+        if (!s_.dfuUtilPort.empty()) {
+            command.Options({"-p"}).File(s_.dfuUtilPort);
+        }
+        command.Options({"-t", "2048", "-D"}).File(PackageFiles::kFpgaProgrammerImage);
     } else {
         command.Options({"/f"}).File(PackageFiles::kFpgaProgrammerImage).Options({"/tl", "1000"});
     }

@@ -23,6 +23,8 @@ struct RunSeams {
     UpgradeState& state;
     // Every relative package name is resolved against it.
     const std::string& packageFolder;
+    // dfu-util's -p path of the one port a bench run is confined to; "" for none.
+    const std::string& dfuUtilPort;
 
     std::string PackagePath(const std::string& relative) const {
         return Files::Join(packageFolder, relative);

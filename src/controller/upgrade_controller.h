@@ -47,6 +47,11 @@ class UpgradeController {
 
     void InitializeApplication();
 
+    // The USB port the box is confined to, in dfu-util's path form, when a bench runs several
+    // boxes at once: dfu-util is then told it with -p, so that it writes into this box and no
+    // other. Without it (the window) dfu-util finds the one DFU device by its IDs alone.
+    void TellDfuUtilThePort(std::string port) { dfuUtilPort_ = std::move(port); }
+
     // The two ways a poll is requested. A device change that arrives while the window's thread is
     // busy with the box is remembered and runs one poll as soon as that work has returned.
     void TimerCheck_Tick();
@@ -199,6 +204,7 @@ class UpgradeController {
     ProcessService& processes_;
     std::string packageFolder_;
     std::string nativeMachine_;
+    std::string dfuUtilPort_;
     UpgradeState state_;
     ToolReader reader_;
     RunSeams runSeams_;

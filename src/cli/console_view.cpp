@@ -1,4 +1,4 @@
-#include "console_view.h"
+#include "cli/console_view.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ostream>
 
-namespace ZELKSim {
+namespace ZELKUtil::Cli {
 
 using ZELKUtil::Control;
 
@@ -253,4 +253,4 @@ std::string TimeStamp(std::int64_t ms) {
     return text;
 }
 
-}  // namespace ZELKSim
+}  // namespace ZELKUtil::Cli
