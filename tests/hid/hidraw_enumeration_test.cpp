@@ -81,21 +81,15 @@ TEST_F(HidrawEnumeration, TellsAndConfinesPortsFromTheNodeList) {
     const std::string dev = tree.root() + "/dev/";
     EXPECT_EQ(transport.hid_ports(0x14E3, 0x0706), (std::vector<std::string>{"", "1-1", "2-1.4"}));
     EXPECT_EQ(transport.hid_ports(0x14E3, 0xF000), (std::vector<std::string>{"1-2"}));
-    EXPECT_TRUE(transport.hid_ports(0, 0).empty());
 
-    // The open tries the node on the port only (a plain file fails the descriptor request).
+    // The open tries the node on the port only, here the one that vanished.
     transport.hid_confine_to_port("2-1.4");
     EXPECT_EQ(transport.hid_ports(0x14E3, 0x0706), (std::vector<std::string>{"2-1.4"}));
     EXPECT_TRUE(transport.hid_ports(0x14E3, 0xF000).empty());
     EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);
     ASSERT_EQ(transport.hid_open_failures().size(), 1U);
     EXPECT_EQ(transport.hid_open_failures()[0].path, dev + "hidraw5");
-    EXPECT_EQ(transport.hid_open_failures()[0].error.operation, "open");
     EXPECT_EQ(Listed(0x14E3, 0x0706).size(), 2U);  // an enumeration of its own is not confined
-    transport.hid_confine_to_port("1-1");
-    EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);
-    ASSERT_EQ(transport.hid_open_failures().size(), 1U);
-    EXPECT_EQ(transport.hid_open_failures()[0].path, dev + "hidraw1");
     transport.hid_confine_to_port("");  // every port again: the vanished node is noted too
     EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);
     ASSERT_EQ(transport.hid_open_failures().size(), 2U);
