@@ -33,6 +33,8 @@ struct ArmDownload::Pass {
     bool barEcho = true;
     // Every line so far was dfu-util's banner: it never got to open a device.
     bool bannerOnly = true;
+    // The output stopped inside the progress bar: the box left mid-transfer.
+    bool interrupted = false;
 };
 
 bool ArmDownload::Run() {
@@ -58,6 +60,10 @@ bool ArmDownload::Run() {
             return false;
         }
         EndPass(pass);
+        if (pass.interrupted) {
+            CountInterrupted();
+            return true;
+        }
         if (retry_ == 0) {
             return true;
         }
@@ -161,6 +167,7 @@ std::optional<std::string> ArmDownload::NextDfuUtilLine(Pass& pass, bool& exited
 void ArmDownload::EndPass(Pass& pass) {
     if (pass.barMode && !pass.barDone) {
         s_.view.AppendText(kDownloadFailed);
+        pass.interrupted = true;
     }
     // Current dfu-util says that it found no device on its error stream only; a pass that printed
     // nothing but its banner stopped where the older tool printed the opening line.
@@ -236,7 +243,11 @@ void ArmDownload::ReadBar(Pass& pass, std::optional<std::string>& line) {
     s_.reader.ShowGathered(shown);
     std::optional<std::string> rest = s_.reader.ReadLine(*pass.tool);
     if (!rest) {
-        pass.failure = "the download tool's output ended in its progress line";
+        // The tool lost the box mid-transfer: the same event as a bar not followed by
+        // "finished", and nothing wrong with the package.
+        s_.view.AppendText(kDownloadFailed);
+        pass.interrupted = true;
+        line = std::string();
         return;
     }
     if (rest->find("finished") != std::string::npos) {
@@ -265,6 +276,20 @@ void ArmDownload::FollowRedrawnBar(Pass& pass, const std::string& line) {
 void ArmDownload::DownloadDone() {
     s_.view.AppendText("\r\nDone.");
     s_.view.AppendText("\r\nPerforming Upgrade...\r\n");
+    retry_ = 0;
+    s_.state.interruptedDownloads = 0;
+}
+
+void ArmDownload::CountInterrupted() {
+    UpgradeState& state = s_.state;
+    // Not counted as one of the package's automatic downloads; counted in a row of its own.
+    if (state.upgradeMode == auto_upgrade && state.autoDownloads > 0) {
+        --state.autoDownloads;
+    }
+    ++state.interruptedDownloads;
+    // The box that comes back in its bootloader is a new visit, whichever poll sees it first: it
+    // gets the download again (or the line that says why not), never silence.
+    state.bootloaderVisit = false;
     retry_ = 0;
 }
 

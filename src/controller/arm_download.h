@@ -41,6 +41,8 @@ class ArmDownload {
     // Current dfu-util's bar, redrawn in place line by line.
     void FollowRedrawnBar(Pass& pass, const std::string& line);
     void DownloadDone();
+    // A pass whose box left mid-transfer.
+    void CountInterrupted();
     void HandleDfuAppLine(const std::string& line);
 
     RunSeams s_;

@@ -56,6 +56,13 @@ void FpgaRun::StartProgramming() {
     if (!Identify(file, idcode, checksum) || !ChooseImage(idcode)) {
         return;
     }
+    if (!Blank(checksum) && state.fpgaErases >= kMaxErases) {
+        // The erase said it was done, yet the FPGA still shows a design: erasing it again would
+        // change nothing. "Program FPGA" stays ticked, so "Boot" tries the job afresh.
+        s_.view.AppendText(OperatorTexts::kFpgaStillHoldsDesign);
+        state.error_occurred = 1;
+        return;
+    }
     StartPlayer(PlayerCommand(checksum));
 }
 
@@ -136,7 +143,7 @@ ToolCommand FpgaRun::PlayerCommand(std::uint32_t checksum) {
     UpgradeState& state = s_.state;
     ToolCommand command(PackageFiles::kStaplPlayer, StartMode::DirectRedirected);
     const std::string speed = "-u" + std::to_string(state.fpga_usb_quick);
-    if (checksum == 0 || checksum == 0xFFFF) {
+    if (Blank(checksum)) {
         s_.view.AppendText(state.fpga_usb_quick == 1 ? "\r\nProgramming FPGA..."
                                                      : "\r\nProgramming FPGA (Slowly)...");
         state.fpga_erase_first = 0;
@@ -144,6 +151,7 @@ ToolCommand FpgaRun::PlayerCommand(std::uint32_t checksum) {
     } else {
         s_.view.AppendText("\r\nErasing FPGA...");
         state.fpga_erase_first = 1;
+        ++state.fpgaErases;
         command.Options({"-v", speed, "-r", "-aERASE"});
     }
     command.File(state.fpga_image);

@@ -19,8 +19,10 @@ class FpgaRun {
     // The most progress text that waits for the next poll; the reader holds further lines (and so
     // the player) meanwhile.
     static constexpr std::size_t kMaxPendingProgress = std::size_t{64} * 1024;
-    // Programmer firmware downloads in one bootloader visit before giving up.
+    // Programmer firmware downloads in one FPGA job before giving up.
     static constexpr std::int32_t kMaxProgrammerTries = 3;
+    // Erases in one FPGA job: a design that an erase leaves is not erased again and again.
+    static constexpr std::int32_t kMaxErases = 1;
 
     explicit FpgaRun(RunSeams seams) : s_(seams) {}
     // A player that outlives the window still has its output read to the end, without keeping it.
@@ -40,6 +42,8 @@ class FpgaRun {
     static bool STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line);
 
   private:
+    // A checksum of a blank FPGA (or none read).
+    static bool Blank(std::uint32_t checksum) { return checksum == 0 || checksum == 0xFFFF; }
     // The identification runs; false when they have ended the poll.
     bool Identify(const std::string& file, std::optional<std::uint32_t>& idcode,
                   std::uint32_t& checksum);

@@ -40,6 +40,9 @@ void UpgradeController::ButtonDiag_Click() {
 }
 
 void UpgradeController::buttonRestart_Click() {
+    // The operator's own ticks, whatever was ticked before.
+    state_.automaticTicks = false;
+    StartFpgaJob();
     if (view_.Enabled(Control::CheckProgramFPGA)) {
         view_.SetChecked(Control::CheckProgramFPGA, true);
     }
@@ -53,7 +56,9 @@ void UpgradeController::ButtonForce_Click() {
     state_.error_occurred = 0;
     // The operator starts over: the bounds that stopped a failing upgrade count afresh.
     state_.autoDownloads = 0;
+    state_.interruptedDownloads = 0;
     state_.bootloaderVisit = false;
+    StartFpgaJob();
 }
 
 void UpgradeController::ButtonAutoRings_Click() {

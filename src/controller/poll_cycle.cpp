@@ -67,6 +67,12 @@ void UpgradeController::ExchangeWithBox(void (UpgradeController::*action)()) {
 
 void UpgradeController::Poll() {
     const BusyScope poll(state_.checking_currently);
+    NoticeOperatorTicks();
+    PollSteps();
+    RememberTicks();
+}
+
+void UpgradeController::PollSteps() {
     if (state_.diagOutput != 0) {
         ServiceBookkeeping();
     }
@@ -102,7 +108,8 @@ void UpgradeController::Poll() {
         return;
     }
     // Programmer dispatch.
-    if (programmerMode && view_.Checked(Control::CheckProgramFPGA)) {
+    if (programmerMode && view_.Checked(Control::CheckProgramFPGA) &&
+        MayRunOn(device_.ProgrammerPort())) {
         StartFpgaProgramming();
     }
 }
@@ -143,9 +150,21 @@ void UpgradeController::StartBootloaderIfAsked() {
     // The check boxes stay ticked: they carry the request into the polls that find the box in its
     // bootloader. A package without images has nothing to program: its ticks restart nothing;
     // "Boot" still does.
-    const bool ticked = !PackageWithoutImages() && (view_.Checked(Control::CheckProgramArm) ||
-                                                    view_.Checked(Control::CheckProgramFPGA));
+    bool ticked = !PackageWithoutImages() && (view_.Checked(Control::CheckProgramArm) ||
+                                              view_.Checked(Control::CheckProgramFPGA));
+    if (state_.connected != 0 && state_.force_bootloader != 0 && !ticked &&
+        state_.startCountDown > 0) {
+        // "Boot" during the countdown starts now what the countdown was about to start.
+        state_.startCountDown = 0;
+        TickAutomatically();
+        if (AutomaticRunBox() == Control::CheckProgramFPGA) {
+            StartFpgaJob();
+        }
+        ticked = true;
+    }
     if (state_.connected != 0 && (state_.force_bootloader != 0 || ticked)) {
+        // "Boot" alone restarts the box: the visit it begins downloads nothing by itself.
+        state_.bootBegunVisit = !ticked;
         state_.force_bootloader = 0;
         (void)device_.StartBootloader();
         state_.operation_underway = 1;
@@ -154,6 +173,11 @@ void UpgradeController::StartBootloaderIfAsked() {
 }
 
 bool UpgradeController::DispatchInBootloader() {
+    const bool ticked =
+        view_.Checked(Control::CheckProgramFPGA) || view_.Checked(Control::CheckProgramArm);
+    if (!ticked || !MayRunOn(bootloaderPort_)) {
+        return true;
+    }
     // The FPGA comes first; its programmer firmware replaces the ARM run of this poll.
     if (view_.Checked(Control::CheckProgramFPGA)) {
         return DownloadFpgaProgrammer();
@@ -211,6 +235,8 @@ bool UpgradeController::Connect() {
             break;
         }
         state_.connected = 1;
+        connectedPort_ = device_.Port();
+        state_.bootBegunVisit = false;
         const std::string product = device_.GetManufacturer();
         if (product.empty()) {
             break;
@@ -254,24 +280,27 @@ const ZelkProfile* UpgradeController::AdoptProfileOf(const std::string& product)
 
 bool UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
     if (match == nullptr) {
+        ForgetUpgradingBoxOn(connectedPort_);
         view_.AppendText("\r\nWrong upgrade package. Please contact Orvanta");
         view_.SetChecked(Control::CheckProgramArm, false);
         view_.SetChecked(Control::CheckProgramFPGA, false);
         return false;
     }
-    if (PackageWithoutImages()) {
-        // Nothing to program: no countdown and no restart into a bootloader it cannot leave.
-        view_.AppendText(OperatorTexts::kPackageError);
-        return true;
-    }
     if (UpToDate(state_.version)) {
+        ForgetUpgradingBoxOn(connectedPort_);
         state_.autoDownloads = 0;
+        state_.interruptedDownloads = 0;
         if (state_.arm_just_programmed == 0) {
             view_.AppendText("\r\n");
             view_.AppendText("\r\nNo Upgrade Required");
         }
         view_.SetChecked(Control::CheckProgramArm, false);
         view_.SetChecked(Control::CheckProgramFPGA, false);
+        return true;
+    }
+    if (PackageWithoutImages()) {
+        // Nothing to program: no countdown and no restart into a bootloader it cannot leave.
+        view_.AppendText(OperatorTexts::kPackageError);
         return true;
     }
     if (state_.upgradeMode != auto_upgrade) {
@@ -290,6 +319,7 @@ bool UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
     }
     view_.AppendText("\r\nStarting the upgrade in: 5..");
     state_.startCountDown = 5;
+    UpgradeBoxOn(connectedPort_, *match);
     Wait(1000);
     return true;
 }
@@ -303,7 +333,10 @@ void UpgradeController::Countdown() {
     --state_.startCountDown;
     view_.AppendText(std::to_string(state_.startCountDown) + "..");
     if (state_.startCountDown == 0) {
-        view_.SetChecked(AutomaticRunBox(), true);
+        TickAutomatically();
+        if (AutomaticRunBox() == Control::CheckProgramFPGA) {
+            StartFpgaJob();
+        }
     }
 }
 
@@ -315,6 +348,8 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
     }
     if (device_.CheckForFpgaProg() != 0) {
         NoteBootloaderFound(false);
+        // The programmer is reached: its firmware downloads are over for this FPGA job.
+        state_.programmerTries = 0;
         status = "ZELK in fpga programming mode";
         programmerMode = true;
         return true;
@@ -330,6 +365,7 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
             view_.AppendText("\r\nWaiting for Driver...");
         }
     }
+    bootloaderPort_ = code >= 0 && code <= 3 ? device_.BootloaderPort() : std::string();
     NoteBootloaderFound(code >= 0 && code <= 3);
     switch (code) {
         case 0:
@@ -355,38 +391,6 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
             state_.connected = 0;
             return false;
     }
-}
-
-void UpgradeController::NoteBootloaderFound(bool found) {
-    if (found && !state_.bootloaderVisit) {
-        state_.programmerTries = 0;
-        state_.installerStartFailed = false;
-        ResumeInBootloader();
-    }
-    if (found) {
-        // "Boot" has been carried out; left set, it would send the box back here once upgraded.
-        state_.force_bootloader = 0;
-    }
-    state_.bootloaderVisit = found;
-}
-
-void UpgradeController::ResumeInBootloader() {
-    // A box that comes back in its bootloader by itself (its download was interrupted, or it was
-    // unplugged during the countdown or its restart) has nothing ticked in automatic mode and no
-    // control to go on with: it gets what the countdown would have ticked, once per visit.
-    const bool ticked =
-        view_.Checked(Control::CheckProgramArm) || view_.Checked(Control::CheckProgramFPGA);
-    if (state_.upgradeMode != auto_upgrade || ticked || state_.force_bootloader != 0 ||
-        PackageWithoutImages() ||
-        PackageVersionLine(view_.Text(Control::TextUpgradeVersion)).empty()) {
-        return;
-    }
-    // Its download counts toward the bound like any other automatic one.
-    if (state_.autoDownloads >= kMaxAutoDownloads) {
-        PackageError();
-        return;
-    }
-    view_.SetChecked(AutomaticRunBox(), true);
 }
 
 Control UpgradeController::AutomaticRunBox() const {

@@ -91,6 +91,10 @@ class UpgradeController {
     // counted down again: the first may have failed and the operator re-plugged, the second shows
     // that the package cannot bring the box to its version.
     static constexpr std::int32_t kMaxAutoDownloads = 2;
+    // Downloads in a row that the box left mid-way, after which it is no longer downloaded into
+    // by itself when it comes back in its bootloader: only a box that keeps dropping off the bus
+    // gets there.
+    static constexpr std::int32_t kMaxInterruptedDownloads = 5;
 
     // Handles one line of the FPGA tool's background run, on the output-reading thread.
     static bool STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line) {
@@ -111,6 +115,7 @@ class UpgradeController {
     // would close or read the box's handle under that exchange.
     bool Busy() const { return state_.checking_currently != 0 || exchangeUnderway_ != 0; }
     void Poll();
+    void PollSteps();
     void RunRememberedDeviceChanges();
     // Runs an operator action that talks to the box, with polls held off meanwhile.
     void ExchangeWithBox(void (UpgradeController::*action)());
@@ -142,9 +147,28 @@ class UpgradeController {
     // Starts the run that a box ready in its bootloader is ticked for; false when it has ended
     // the poll.
     bool DispatchInBootloader();
+    // The box's identity (known_box.cpp).
+    // Ticks made since the last poll are the operator's: a new FPGA job, not automatic.
+    void NoticeOperatorTicks();
+    void RememberTicks();
+    // Ticks what the package programs by itself, for the box being upgraded.
+    void TickAutomatically();
+    // A new FPGA job: its programmer downloads and erases count afresh.
+    void StartFpgaJob();
+    // The box being upgraded on the port, if any.
+    const UpgradeState::KnownBox* UpgradingBoxOn(const std::string& port) const;
+    void UpgradeBoxOn(const std::string& port, const ZelkProfile& profile);
+    void ForgetUpgradingBoxOn(const std::string& port);
+    // Whether what is ticked may start on the box on the port: never while more than one box is
+    // on the bus, and automatic ticks only for the box they were made for (whose profile is then
+    // made current).
+    bool MayRunOn(const std::string& port);
+    // More than one box on the bus: says so once; true while it lasts.
+    bool SeveralBoxes();
     // Where the last probe found the box, for the per-visit bounds.
     void NoteBootloaderFound(bool found);
-    // At the start of a bootloader visit in automatic mode: ticks what the countdown would.
+    // At the start of a bootloader visit in automatic mode: ticks what the countdown would, for
+    // the box this run is upgrading.
     void ResumeInBootloader();
     // The check box that an automatic run ticks.
     Control AutomaticRunBox() const;
@@ -182,6 +206,8 @@ class UpgradeController {
     FpgaRun fpgaRun_;
     DriverInstall driverInstall_;
     std::int32_t exchangeUnderway_ = 0;
+    std::string connectedPort_;   // of the box this poll connected
+    std::string bootloaderPort_;  // of the bootloader this poll found
     bool deviceChangePending_ = false;
     std::vector<HidOpenFailure> openFailures_;  // of this poll's opens of the box
     std::string reportedFailures_;              // the reasons service mode was last told

@@ -1,5 +1,6 @@
 #include "device/zelk.h"
 
+#include <algorithm>
 #include <array>
 #include <cwchar>
 
@@ -225,6 +226,46 @@ std::int32_t ZELK::CheckForFpgaProg() {
 
 std::int32_t ZELK::CheckForBootloader() {
     return probe_.FindDevice(kBootloaderVid, kBootloaderPid, 0);
+}
+
+std::string ZELK::Port() {
+    return ZELK_handle != nullptr ? transport_.hid_port(ZELK_handle) : std::string();
+}
+
+std::string ZELK::BootloaderPort() {
+    const std::vector<ProbeMatch> found = probe_.FindDevices(kBootloaderVid, kBootloaderPid);
+    return found.size() == 1 ? found.front().port : std::string();
+}
+
+std::string ZELK::ProgrammerPort() {
+    const std::vector<std::string> found =
+        transport_.hid_ports(kFpgaProgrammerVid, kFpgaProgrammerPid);
+    return found.size() == 1 ? found.front() : std::string();
+}
+
+int ZELK::BoxesPresent(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& normalIds) {
+    std::vector<std::string> ports;
+    int unknown = 0;
+    const auto add = [&ports, &unknown](const std::string& port) {
+        if (port.empty()) {
+            ++unknown;
+        } else if (std::find(ports.begin(), ports.end(), port) == ports.end()) {
+            ports.push_back(port);
+        }
+    };
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> hidIds = normalIds;
+    hidIds.emplace_back(kFpgaProgrammerVid, kFpgaProgrammerPid);
+    std::sort(hidIds.begin(), hidIds.end());
+    hidIds.erase(std::unique(hidIds.begin(), hidIds.end()), hidIds.end());
+    for (const auto& [boxVid, boxPid] : hidIds) {
+        for (const std::string& port : transport_.hid_ports(boxVid, boxPid)) {
+            add(port);
+        }
+    }
+    for (const ProbeMatch& match : probe_.FindDevices(kBootloaderVid, kBootloaderPid)) {
+        add(match.port);
+    }
+    return static_cast<int>(ports.size()) + unknown;
 }
 
 int ZELK::read_packet(unsigned char* data, std::uint32_t timeout) {

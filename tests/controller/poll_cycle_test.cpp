@@ -151,8 +151,8 @@ TEST(PollCycle, BootloaderCodes) {
         std::vector<std::int64_t> waits;
         std::string tool;  // "" when none runs
     };
-    // A box found in its bootloader with the right driver gets the download the countdown would
-    // have started.
+    // A box found in its bootloader with the right driver gets the download the operator ticked
+    // (this run never saw it in normal mode, so nothing starts by itself).
     const char* const dfuAppLog =
         "\r\nZELK in programming mode\r\nDownloading ZELK Q750 Upgrade###"
         "\r\nPerforming Upgrade...\r\n";
@@ -192,6 +192,7 @@ TEST(PollCycle, BootloaderCodes) {
         rig.Start();
         rig.box.Plug(ZELKSim::BoxMode::Bootloader);
         rig.box.SetDriverState(row.code);
+        rig.view.SetChecked(Control::CheckProgramArm, true);
         rig.Tick();
         EXPECT_EQ(rig.view.log, row.log);
         EXPECT_EQ(rig.controllerClock.Waits(), row.waits);
@@ -222,6 +223,7 @@ TEST(PollCycle, BootloaderCodes) {
     late.box.Plug(ZELKSim::BoxMode::Bootloader);
     late.box.SetDriverState(0);
     late.clock.ScheduleAfter(1000, [&] { late.box.SetDriverState(3); });
+    late.view.SetChecked(Control::CheckProgramArm, true);
     late.Tick();
     EXPECT_EQ(late.view.log, dfuUtilLog);
 }

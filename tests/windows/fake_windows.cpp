@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 namespace ZELKUtil::Testing {
 namespace {
@@ -17,6 +18,20 @@ DWORD CopyReport(const std::vector<std::uint8_t>& report, unsigned char* buffer,
     const DWORD count = std::min<DWORD>(size, static_cast<DWORD>(report.size()));
     std::memcpy(buffer, report.data(), count);
     return count;
+}
+
+constexpr DEVINST kHidNodes = 0x1000;
+constexpr DEVINST kHubNode = 0x800;
+constexpr DEVINST kRootNode = 0x801;
+
+// A property's value as the system stores it: one string, or a list of them ending in an empty one.
+std::wstring MultiString(const std::vector<std::wstring>& strings) {
+    std::wstring value;
+    for (const std::wstring& text : strings) {
+        value += text;
+        value += L'\0';
+    }
+    return value + L'\0';
 }
 
 }  // namespace
@@ -105,21 +120,22 @@ BOOL FakeWindows::Start(HANDLE file, LPOVERLAPPED overlapped, Transfer transfer)
 BOOL FakeWindows::Property(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, PBYTE buffer,
                            DWORD size, PDWORD needed) {
     const Handle* handle = Find(set);
-    if (handle == nullptr || handle->kind != Handle::Kind::UsbSet || data == nullptr ||
-        data->DevInst == 0 || data->DevInst > usb.size()) {
+    if (handle == nullptr ||
+        (handle->kind != Handle::Kind::UsbSet && handle->kind != Handle::Kind::OwnSet) ||
+        data == nullptr || data->DevInst == 0 || data->DevInst > usb.size()) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     UsbDevice& device = usb[data->DevInst - 1];
     ++device.propertyReads;
     std::wstring value;
     if (property == SPDRP_HARDWAREID && device.hardwareIds) {
-        for (const std::wstring& id : *device.hardwareIds) {
-            value += id;
-            value += L'\0';
-        }
-        value += L'\0';
+        value = MultiString(*device.hardwareIds);
     } else if (property == SPDRP_DEVICEDESC && device.description) {
         value = *device.description + L'\0';
+    } else if (property == SPDRP_LOCATION_PATHS && device.locationPaths) {
+        value = MultiString(*device.locationPaths);
+    } else if (property == SPDRP_LOCATION_INFORMATION && device.locationInformation) {
+        value = *device.locationInformation + L'\0';
     } else {
         return Fail(ERROR_INVALID_DATA);
     }
@@ -198,24 +214,30 @@ Hid::Win32Calls FakeWindows::Calls() {
         data->Reserved = index;
         return TRUE;
     };
-    c.SetupDiGetDeviceInterfaceDetailA = [this](HDEVINFO, PSP_DEVICE_INTERFACE_DATA data,
-                                                PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
-                                                DWORD size, PDWORD required, PSP_DEVINFO_DATA) {
-        const std::string& path = hid[data->Reserved].path;
-        const DWORD needed = static_cast<DWORD>(
-            offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
-        if (required != nullptr) {
-            *required = needed;
-        }
-        if (detail == nullptr || size < needed) {
-            return Fail(ERROR_INSUFFICIENT_BUFFER);
-        }
-        if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
-            return Fail(ERROR_INVALID_USER_BUFFER);
-        }
-        std::memcpy(detail->DevicePath, path.c_str(), path.size() + 1);
-        return TRUE;
-    };
+    c.SetupDiGetDeviceInterfaceDetailA =
+        [this](HDEVINFO, PSP_DEVICE_INTERFACE_DATA data, PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
+               DWORD size, PDWORD required, PSP_DEVINFO_DATA device) {
+            const std::string& path = hid[data->Reserved].path;
+            const DWORD needed = static_cast<DWORD>(
+                offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
+            if (required != nullptr) {
+                *required = needed;
+            }
+            if (detail == nullptr || size < needed) {
+                return Fail(ERROR_INSUFFICIENT_BUFFER);
+            }
+            if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+                return Fail(ERROR_INVALID_USER_BUFFER);
+            }
+            if (device != nullptr) {
+                if (device->cbSize != sizeof(SP_DEVINFO_DATA)) {
+                    return Fail(ERROR_INVALID_USER_BUFFER);
+                }
+                device->DevInst = kHidNodes + static_cast<DEVINST>(data->Reserved);
+            }
+            std::memcpy(detail->DevicePath, path.c_str(), path.size() + 1);
+            return TRUE;
+        };
     c.SetupDiGetClassDevsW = [this](const GUID* guid, PCWSTR enumerator, HWND, DWORD flags) {
         EXPECT_EQ(guid, nullptr);
         usbEnumerator = enumerator != nullptr ? enumerator : L"";
@@ -391,7 +413,78 @@ Hid::Win32Calls FakeWindows::Calls() {
         return TRUE;
     };
     c.GetLastError = [this] { return lastError_; };
+    AnswerDeviceTree(c);
     return c;
+}
+
+std::wstring FakeWindows::NodeId(DEVINST node) const {
+    if (node == kRootNode) {
+        return L"HTREE\\ROOT\\0";
+    }
+    if (node == kHubNode) {
+        return L"USB\\ROOT_HUB30\\4&2CE0EA6&0&0";
+    }
+    if (node >= kHidNodes && node - kHidNodes < hid.size()) {
+        return hid[node - kHidNodes].instanceId;
+    }
+    return node >= 1 && node <= usb.size() ? usb[node - 1].instanceId : L"";
+}
+
+std::optional<DEVINST> FakeWindows::ParentOf(DEVINST node) const {
+    const auto usbNode = [](std::size_t index) { return static_cast<DEVINST>(index + 1); };
+    if (node == kHubNode) {
+        return kRootNode;
+    }
+    if (node >= kHidNodes && node - kHidNodes < hid.size()) {
+        const std::optional<std::size_t> parent = hid[node - kHidNodes].usbParent;
+        return parent ? usbNode(*parent) : kRootNode;
+    }
+    if (node >= 1 && node <= usb.size()) {
+        const std::optional<std::size_t> parent = usb[node - 1].parent;
+        return parent ? usbNode(*parent) : kHubNode;
+    }
+    return std::nullopt;  // the root, or no node at all
+}
+
+void FakeWindows::AnswerDeviceTree(Hid::Win32Calls& c) {
+    c.CM_Get_Device_IDW = [this](DEVINST node, PWSTR buffer, ULONG length, ULONG) {
+        const std::wstring id = NodeId(node);
+        if (id.empty()) {
+            return static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE);
+        }
+        if (length < id.size() + 1) {
+            return static_cast<CONFIGRET>(CR_BUFFER_SMALL);
+        }
+        std::memcpy(buffer, id.c_str(), (id.size() + 1) * sizeof(wchar_t));
+        return static_cast<CONFIGRET>(CR_SUCCESS);
+    };
+    c.CM_Get_Parent = [this](PDEVINST parent, DEVINST node, ULONG) {
+        const std::optional<DEVINST> found = ParentOf(node);
+        if (!found) {
+            return static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE);
+        }
+        *parent = *found;
+        return static_cast<CONFIGRET>(CR_SUCCESS);
+    };
+    c.SetupDiCreateDeviceInfoList = [this](const GUID* setupClass, HWND) {
+        EXPECT_EQ(setupClass, nullptr) << "a list of one setup class could not hold every device";
+        return static_cast<HDEVINFO>(NewHandle({Handle::Kind::OwnSet}));
+    };
+    // Only the devices of the USB enumerator are opened by instance ID; IDs compare in any case.
+    c.SetupDiOpenDeviceInfoW = [this](HDEVINFO set, PCWSTR id, HWND, DWORD, PSP_DEVINFO_DATA data) {
+        const Handle* handle = Find(set);
+        if (handle == nullptr || handle->kind != Handle::Kind::OwnSet ||
+            data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+            return Fail(ERROR_INVALID_PARAMETER);
+        }
+        for (std::size_t i = 0; i < usb.size(); ++i) {
+            if (!usb[i].instanceId.empty() && ::_wcsicmp(usb[i].instanceId.c_str(), id) == 0) {
+                data->DevInst = static_cast<DEVINST>(i + 1);
+                return TRUE;
+            }
+        }
+        return Fail(ERROR_NO_SUCH_DEVINST);
+    };
 }
 
 }  // namespace ZELKUtil::Testing

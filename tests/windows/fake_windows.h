@@ -42,6 +42,10 @@ class FakeWindows {
         // What this program holds open: shared handles and whether one is exclusive.
         int openHandles = 0;
         bool heldExclusively = false;
+        // Its device node's instance ID, and the USB node (an index into usb) it hangs under;
+        // none: it is on no USB bus, and hangs under the tree's root.
+        std::wstring instanceId;
+        std::optional<std::size_t> usbParent;
     };
 
     struct UsbDevice {
@@ -53,6 +57,12 @@ class FakeWindows {
         bool statusStub = false;
         // Property reads of this device, counted: stopping mode reads nothing past a match.
         int propertyReads = 0;
+        // Its device node: the instance ID, and the composite device (an index into usb) whose
+        // interface it is; none: it hangs under a hub. Location properties the stack may omit.
+        std::wstring instanceId;
+        std::optional<std::size_t> parent;
+        std::optional<std::vector<std::wstring>> locationPaths;
+        std::optional<std::wstring> locationInformation;
     };
 
     static HidInterface Interface(std::string path, USHORT vendor, USHORT product,
@@ -105,7 +115,8 @@ class FakeWindows {
         std::optional<DWORD> dueIn;
     };
     struct Handle {
-        enum class Kind { File, Event, HidSet, UsbSet } kind = Kind::File;
+        // UsbSet: the present devices of the USB enumerator; OwnSet: a list the program made.
+        enum class Kind { File, Event, HidSet, UsbSet, OwnSet } kind = Kind::File;
         std::size_t device = 0;
         bool exclusive = false;
         bool signalled = false;
@@ -119,6 +130,12 @@ class FakeWindows {
     void Complete(Transfer& transfer, HidInterface& device);
     BOOL Property(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, PBYTE buffer, DWORD size,
                   PDWORD needed);
+    // The device tree: usb[i] is node i + 1, hid[i] node kHidNodes + i, above them a hub and the
+    // root. The instance ID of a node ("" for one the test gave none), and its parent if it has
+    // one.
+    std::wstring NodeId(DEVINST node) const;
+    std::optional<DEVINST> ParentOf(DEVINST node) const;
+    void AnswerDeviceTree(Hid::Win32Calls& c);
     BOOL Fail(DWORD error) {
         lastError_ = error;
         return FALSE;

@@ -5,11 +5,14 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "hid/windows/setupdi_device_probe.h"
+#include "hid/windows/usb_port.h"
 #include "hid/windows/windows_hid_transport.h"
 #include "platform/system_info.h"
 #include "platform/windows/system_info.h"
+#include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil::Hid {
 namespace {
@@ -45,21 +48,61 @@ TEST(WindowsSmoke, RealCallsOnTheSystemsOwnDeviceTree) {
         if (transport.hid_get_product_string(device, product, 255) != 0) {
             EXPECT_NE(transport.hid_error(device), nullptr);
         }
+        // Wine's interfaces are on no USB bus: their port is "", and confinement to a port hides
+        // them.
+        EXPECT_EQ(transport.hid_port(device), "");
         transport.hid_close(device);
+        const std::vector<std::string> ports =
+            transport.hid_ports(info->vendor_id, info->product_id);
+        EXPECT_FALSE(ports.empty());
+        EXPECT_EQ(ports, std::vector<std::string>(ports.size(), ""));
+        transport.hid_confine_to_port("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)");
+        EXPECT_TRUE(transport.hid_ports(info->vendor_id, info->product_id).empty());
+        transport.hid_confine_to_port("");
     }
     transport.hid_free_enumeration(devices);
     EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);
     EXPECT_EQ(transport.hid_open(0x14E3, 0xF000, nullptr, 1), nullptr);
+    EXPECT_TRUE(transport.hid_ports(0x14E3, 0x0706).empty());
 
     std::ostringstream listing;
     SetupDiDeviceProbe probe(calls, listing);
     EXPECT_EQ(probe.FindDevice(0x0471, 0xDF55, 0), -1);
     EXPECT_EQ(probe.FindDevice(0x0471, 0xDF55, 1), -1);
+    EXPECT_TRUE(probe.FindDevices(0x0471, 0xDF55).empty());
     // Every USB device examined is listed by its first hardware ID.
     std::istringstream lines(listing.str());
     for (std::string line; std::getline(lines, line);) {
         EXPECT_EQ(line.rfind("Path: ", 0), 0U) << line;
     }
+}
+
+TEST(WindowsSmoke, DeviceNodesOpenByInstanceIdAndWineGivesNoLocation) {
+    const Win32Calls system = SystemWin32Calls();
+    Win32Calls calls = system;
+    int opened = 0;
+    calls.SetupDiOpenDeviceInfoW = [&](auto... arguments) {
+        const BOOL ok = system.SetupDiOpenDeviceInfoW(arguments...);
+        opened += ok != FALSE ? 1 : 0;
+        return ok;
+    };
+    const HDEVINFO set =
+        calls.SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    DWORD count = 0;
+    for (; calls.SetupDiEnumDeviceInfo(set, count, &device) != FALSE; ++count) {
+        std::wstring id(MAX_DEVICE_ID_LEN + 1, L'\0');
+        ASSERT_EQ(
+            calls.CM_Get_Device_IDW(device.DevInst, id.data(), static_cast<ULONG>(id.size()), 0),
+            CR_SUCCESS);
+        id.resize(id.find(L'\0'));
+        EXPECT_EQ(UsbDevicePort(calls, id), "") << Windows::Narrow(id);
+    }
+    calls.SetupDiDestroyDeviceInfoList(set);
+    EXPECT_GT(count, 0U) << "Wine lists its own devices";
+    EXPECT_EQ(opened, static_cast<int>(count));
 }
 
 TEST(WindowsSmoke, NativeArchitecture) {

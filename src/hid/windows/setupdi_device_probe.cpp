@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "hid/probe_classification.h"
+#include "hid/windows/usb_port.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil::Hid {
@@ -49,6 +50,83 @@ class PropertyReader {
     std::array<wchar_t, kPropertyBufferBytes / sizeof(wchar_t)> buffer_{};
 };
 
+// What a device is to the probe's walk.
+enum class Seen { Passed, Oversized, Matching };
+
+// One pass over the present devices of the "USB" enumerator, of every setup class, on the port
+// the probe is confined to (all when it is not).
+class UsbDevices {
+  public:
+    UsbDevices(const Win32Calls& calls, const std::string& confinedPort)
+        : calls_(calls),
+          confinedPort_(confinedPort),
+          set_(calls.SetupDiGetClassDevsW(nullptr, L"USB", nullptr,
+                                          DIGCF_PRESENT | DIGCF_ALLCLASSES)),
+          properties_(calls, set_) {}
+    ~UsbDevices() {
+        if (set_ != INVALID_HANDLE_VALUE) {
+            calls_.SetupDiDestroyDeviceInfoList(set_);
+        }
+    }
+    UsbDevices(const UsbDevices&) = delete;
+    UsbDevices& operator=(const UsbDevices&) = delete;
+
+    // The next device; false past the last one, or when the list cannot be had.
+    bool Next(SP_DEVINFO_DATA& device) {
+        if (set_ == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        for (;;) {
+            device = SP_DEVINFO_DATA{};
+            device.cbSize = sizeof device;
+            if (calls_.SetupDiEnumDeviceInfo(set_, index_++, &device) == FALSE) {
+                return false;
+            }
+            if (confinedPort_.empty() || PortOfNode(calls_, device.DevInst) == confinedPort_) {
+                return true;
+            }
+        }
+    }
+
+    // Whether the device's first hardware ID matches; listed first when verbose.
+    Seen Examine(SP_DEVINFO_DATA& device, const MatchPatterns& patterns, int verbose,
+                 std::ostream& listing) {
+        bool tooLarge = false;
+        if (!properties_.Fetch(device, SPDRP_HARDWAREID, tooLarge)) {
+            return tooLarge ? Seen::Oversized : Seen::Passed;
+        }
+        const std::string firstId = properties_.FirstString();
+        if (verbose != 0) {
+            listing << "Path: " << firstId << "\n";
+        }
+        return patterns.Matches(firstId) ? Seen::Matching : Seen::Passed;
+    }
+
+    // A matching device's node status and descriptions, added to the walk.
+    void Classify(SP_DEVINFO_DATA& device, ProbeWalk& walk) {
+        // The query's own result is not looked at; a configuration manager that answers without
+        // writing (as some do) must leave status 0, not whatever was on the stack.
+        ULONG status = 0;
+        ULONG problem = 0;
+        (void)calls_.CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0);
+        walk.Match(status);
+        bool tooLarge = false;
+        if (properties_.Fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
+            walk.NxpDescription(properties_.FirstString());
+        }
+        if (properties_.Fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
+            walk.PackageDescription(properties_.FirstString());
+        }
+    }
+
+  private:
+    const Win32Calls& calls_;
+    const std::string& confinedPort_;
+    HDEVINFO set_;
+    PropertyReader properties_;
+    DWORD index_ = 0;
+};
+
 }  // namespace
 
 SetupDiDeviceProbe::SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing)
@@ -56,51 +134,41 @@ SetupDiDeviceProbe::SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& li
 
 int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     const MatchPatterns patterns(vendor_id, product_id);
-    const HDEVINFO set =
-        calls_.SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (set == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    PropertyReader properties(calls_, set);
+    UsbDevices devices(calls_, confinedPort_);
     ProbeWalk walk;
-    for (DWORD index = 0;; ++index) {
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof device;
-        if (calls_.SetupDiEnumDeviceInfo(set, index, &device) == FALSE) {
-            break;
+    SP_DEVINFO_DATA device{};
+    while (devices.Next(device)) {
+        const Seen seen = devices.Examine(device, patterns, verbose, listing_);
+        if (seen == Seen::Oversized) {
+            walk.ExcludeOversizedDevice();
         }
-        bool tooLarge = false;
-        if (!properties.Fetch(device, SPDRP_HARDWAREID, tooLarge)) {
-            if (tooLarge) {
-                walk.ExcludeOversizedDevice();
-            }
+        if (seen != Seen::Matching) {
             continue;
         }
-        const std::string firstId = properties.FirstString();
-        if (verbose != 0) {
-            listing_ << "Path: " << firstId << "\n";
-        }
-        if (!patterns.Matches(firstId)) {
-            continue;
-        }
-        // The query's own result is not looked at; a configuration manager that answers without
-        // writing (as some do) must leave status 0, not whatever was on the stack.
-        ULONG status = 0;
-        ULONG problem = 0;
-        (void)calls_.CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0);
-        walk.Match(status);
-        if (properties.Fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
-            walk.NxpDescription(properties.FirstString());
-        }
-        if (properties.Fetch(device, SPDRP_DEVICEDESC, tooLarge)) {
-            walk.PackageDescription(properties.FirstString());
-        }
+        devices.Classify(device, walk);
         if (verbose == 0) {
             break;
         }
     }
-    calls_.SetupDiDestroyDeviceInfoList(set);
     return walk.Result();
+}
+
+std::vector<ProbeMatch> SetupDiDeviceProbe::FindDevices(int vendor_id, int product_id) {
+    const MatchPatterns patterns(vendor_id, product_id);
+    UsbDevices devices(calls_, confinedPort_);
+    std::vector<ProbeMatch> found;
+    SP_DEVINFO_DATA device{};
+    while (devices.Next(device)) {
+        if (devices.Examine(device, patterns, 0, listing_) != Seen::Matching) {
+            continue;
+        }
+        // Its code as FindDevice gives it when this device is the only one.
+        ProbeWalk alone;
+        devices.Classify(device, alone);
+        found.push_back({confinedPort_.empty() ? PortOfNode(calls_, device.DevInst) : confinedPort_,
+                         alone.Result()});
+    }
+    return found;
 }
 
 }  // namespace ZELKUtil::Hid

@@ -46,6 +46,10 @@ Win32Calls SystemWin32Calls() {
     calls.SetupDiGetDeviceRegistryPropertyW = ::SetupDiGetDeviceRegistryPropertyW;
     calls.CM_Get_DevNode_Status = ::CM_Get_DevNode_Status;
     calls.SetupDiDestroyDeviceInfoList = ::SetupDiDestroyDeviceInfoList;
+    calls.CM_Get_Parent = ::CM_Get_Parent;
+    calls.CM_Get_Device_IDW = ::CM_Get_Device_IDW;
+    calls.SetupDiCreateDeviceInfoList = ::SetupDiCreateDeviceInfoList;
+    calls.SetupDiOpenDeviceInfoW = ::SetupDiOpenDeviceInfoW;
     calls.CreateFileA = ::CreateFileA;
     calls.WriteFile = ::WriteFile;
     calls.ReadFile = ::ReadFile;

@@ -52,6 +52,12 @@ struct Win32Calls {
         SetupDiGetDeviceRegistryPropertyW;
     std::function<CONFIGRET(PULONG, PULONG, DEVINST, ULONG)> CM_Get_DevNode_Status;
     std::function<BOOL(HDEVINFO)> SetupDiDestroyDeviceInfoList;
+    // The device tree above a device node, and a set of one device opened by its instance ID:
+    // how a HID interface or a USB interface finds the USB device, and so the port, it sits on.
+    std::function<CONFIGRET(PDEVINST, DEVINST, ULONG)> CM_Get_Parent;
+    std::function<CONFIGRET(DEVINST, PWSTR, ULONG, ULONG)> CM_Get_Device_IDW;
+    std::function<HDEVINFO(const GUID*, HWND)> SetupDiCreateDeviceInfoList;
+    std::function<BOOL(HDEVINFO, PCWSTR, HWND, DWORD, PSP_DEVINFO_DATA)> SetupDiOpenDeviceInfoW;
 
     // Files, overlapped I/O and events.
     std::function<HANDLE(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)>

@@ -14,8 +14,10 @@ extern "C" {
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "hid/windows/usb_port.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil::Hid {
@@ -54,6 +56,7 @@ struct WindowsHidTransport::Device : hid_device {
     std::uint32_t timeout_ms = kHidNoTimeout;
     std::int32_t input_report_length = -1;
     std::optional<std::wstring> last_error_text;
+    std::string port;  // of the interface, found when it was opened
 };
 
 WindowsHidTransport::WindowsHidTransport(const Win32Calls& calls) : calls_(calls) {}
@@ -72,18 +75,13 @@ void WindowsHidTransport::RecordError(Device& device, DWORD code) {
     device.last_error_text = Windows::SystemErrorTextW(code);
 }
 
-hid_device_info* WindowsHidTransport::hid_enumerate(unsigned short vendor_id,
-                                                    unsigned short product_id) {
-    if (!HidServicesReady()) {
-        return nullptr;
-    }
+std::vector<WindowsHidTransport::PresentInterface> WindowsHidTransport::PresentInterfaces() {
+    std::vector<PresentInterface> interfaces;
     const HDEVINFO set = calls_.SetupDiGetClassDevsA(&kHidInterfaceClass, nullptr, nullptr,
                                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
-        return nullptr;
+        return interfaces;
     }
-    hid_device_info* head = nullptr;
-    hid_device_info** tail = &head;
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA entry{};
         entry.cbSize = sizeof entry;
@@ -99,36 +97,62 @@ hid_device_info* WindowsHidTransport::hid_enumerate(unsigned short vendor_id,
         std::vector<std::uint64_t> storage((required + 7) / 8);
         auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
         if (calls_.SetupDiGetDeviceInterfaceDetailA(set, &entry, detail, required, nullptr,
-                                                    nullptr) == FALSE) {
+                                                    &device) == FALSE) {
             continue;
         }
         // Terminated within the record, whatever the system wrote.
         const std::size_t room = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-        const std::string path(detail->DevicePath, ::strnlen(detail->DevicePath, room));
+        interfaces.push_back(
+            {std::string(detail->DevicePath, ::strnlen(detail->DevicePath, room)), device.DevInst});
+    }
+    calls_.SetupDiDestroyDeviceInfoList(set);
+    return interfaces;
+}
 
-        // Interfaces that someone holds exclusively cannot be opened and so never appear.
-        const HANDLE handle = calls_.CreateFileA(path.c_str(), kReadWrite, kShareReadWrite, nullptr,
-                                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            continue;
-        }
-        HIDD_ATTRIBUTES attributes{};
-        attributes.Size = sizeof attributes;
-        services_.HidD_GetAttributes(handle, &attributes);
+std::optional<HIDD_ATTRIBUTES> WindowsHidTransport::Attributes(const std::string& path) {
+    if (!HidServicesReady()) {
+        return std::nullopt;
+    }
+    // Interfaces that someone holds exclusively cannot be opened and so show no attributes.
+    const HANDLE handle = calls_.CreateFileA(path.c_str(), kReadWrite, kShareReadWrite, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof attributes;
+    const bool read = services_.HidD_GetAttributes(handle, &attributes) != FALSE;
+    calls_.CloseHandle(handle);
+    if (!read) {
+        return std::nullopt;
+    }
+    return attributes;
+}
+
+hid_device_info* WindowsHidTransport::hid_enumerate(unsigned short vendor_id,
+                                                    unsigned short product_id) {
+    if (!HidServicesReady()) {
+        return nullptr;
+    }
+    hid_device_info* head = nullptr;
+    hid_device_info** tail = &head;
+    for (const PresentInterface& entry : PresentInterfaces()) {
+        const std::optional<HIDD_ATTRIBUTES> attributes = Attributes(entry.path);
         // Only both IDs 0 are a wildcard; a zero vendor ID alone matches vendor ID 0.
-        if ((vendor_id == 0 && product_id == 0) ||
-            (attributes.VendorID == vendor_id && attributes.ProductID == product_id)) {
+        if (attributes &&
+            ((vendor_id == 0 && product_id == 0) ||
+             (attributes->VendorID == vendor_id && attributes->ProductID == product_id))) {
             auto* info = new hid_device_info;
-            info->path = CopyText(path);
-            info->vendor_id = attributes.VendorID;
-            info->product_id = attributes.ProductID;
+            info->path = CopyText(entry.path);
+            info->vendor_id = attributes->VendorID;
+            info->product_id = attributes->ProductID;
             *tail = info;
             tail = &info->next;
         }
-        calls_.CloseHandle(handle);
     }
-    calls_.SetupDiDestroyDeviceInfoList(set);
     return head;
 }
 
@@ -146,25 +170,74 @@ void WindowsHidTransport::hid_free_enumeration(hid_device_info* devices) {
 
 hid_device* WindowsHidTransport::hid_open(unsigned short vendor_id, unsigned short product_id,
                                           const wchar_t* serial_number, int exclusive) {
-    hid_device_info* devices = hid_enumerate(vendor_id, product_id);
-    // Only the first matching interface is tried: no retry with the next when its open fails.
-    const char* path = nullptr;
-    for (const hid_device_info* info = devices; info != nullptr; info = info->next) {
-        if (info->vendor_id == vendor_id && info->product_id == product_id &&
-            (serial_number == nullptr || (info->serial_number != nullptr &&
-                                          std::wcscmp(serial_number, info->serial_number) == 0))) {
-            path = info->path;
-            break;
-        }
-    }
     openFailures_.clear();
-    hid_device* device = path != nullptr ? OpenPath(path, exclusive, &openFailures_) : nullptr;
-    hid_free_enumeration(devices);
-    return device;
+    // The list carries no serial numbers, so a serial number finds nothing.
+    if (serial_number != nullptr || !HidServicesReady()) {
+        return nullptr;
+    }
+    // Only the first interface with the IDs on the port is tried: no retry with the next when its
+    // open fails.
+    for (const PresentInterface& entry : PresentInterfaces()) {
+        const std::optional<HIDD_ATTRIBUTES> attributes = Attributes(entry.path);
+        if (!attributes || attributes->VendorID != vendor_id ||
+            attributes->ProductID != product_id) {
+            continue;
+        }
+        std::string port = PortOfNode(calls_, entry.node);
+        if (!confinedPort_.empty() && port != confinedPort_) {
+            continue;
+        }
+        hid_device* device = OpenPath(entry.path.c_str(), exclusive, &openFailures_);
+        if (device != nullptr) {
+            static_cast<Device*>(device)->port = std::move(port);
+        }
+        return device;
+    }
+    return nullptr;
 }
 
 hid_device* WindowsHidTransport::hid_open_path(const char* path, int exclusive) {
-    return OpenPath(path, exclusive, nullptr);
+    hid_device* device = OpenPath(path, exclusive, nullptr);
+    if (device == nullptr) {
+        return nullptr;
+    }
+    // The path names the interface only; its device node, and so its port, comes from the list.
+    for (const PresentInterface& entry : PresentInterfaces()) {
+        if (::_stricmp(entry.path.c_str(), path) == 0) {
+            static_cast<Device*>(device)->port = PortOfNode(calls_, entry.node);
+            break;
+        }
+    }
+    return device;
+}
+
+std::string WindowsHidTransport::hid_port(hid_device* device) {
+    return device != nullptr ? static_cast<Device*>(device)->port : std::string();
+}
+
+std::vector<std::string> WindowsHidTransport::hid_ports(unsigned short vendor_id,
+                                                        unsigned short product_id) {
+    std::vector<std::string> ports;
+    for (const PresentInterface& entry : PresentInterfaces()) {
+        const std::optional<HIDD_ATTRIBUTES> attributes = Attributes(entry.path);
+        if (attributes &&
+            (attributes->VendorID != vendor_id || attributes->ProductID != product_id)) {
+            continue;
+        }
+        const std::optional<UsbDeviceNode> usb = OwningUsbDevice(calls_, entry.node);
+        if (!attributes) {
+            const std::optional<std::pair<unsigned short, unsigned short>> ids =
+                usb ? UsbDeviceIds(usb->instanceId) : std::nullopt;
+            if (ids != std::make_pair(vendor_id, product_id)) {
+                continue;
+            }
+        }
+        std::string port = usb ? UsbDevicePort(calls_, usb->instanceId) : std::string();
+        if (confinedPort_.empty() || port == confinedPort_) {
+            ports.push_back(std::move(port));
+        }
+    }
+    return ports;
 }
 
 hid_device* WindowsHidTransport::OpenPath(const char* path, int exclusive,

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "hid/hid_transport.h"
@@ -31,16 +32,18 @@ class WindowsHidTransport : public HidTransport {
     // The interface that the last hid_open took but could not open, and why. Interfaces that
     // cannot be opened at all never show their IDs, so they are not among them.
     std::vector<HidOpenFailure> hid_open_failures() override { return openFailures_; }
-    // PORT-STUB: the ports are not read yet.
-    std::string hid_port(hid_device* /*device*/) override { return {}; }
-    std::vector<std::string> hid_ports(unsigned short /*vendor_id*/,
-                                       unsigned short /*product_id*/) override {
-        return {};
-    }
-    void hid_confine_to_port(const std::string& /*port*/) override {}
+    // Ports are the location paths of the USB devices the interfaces belong to (see usb_port.h);
+    // the port of a record is found when it is opened.
+    std::string hid_port(hid_device* device) override;
+    // An interface that cannot be opened (held exclusively, not open to this user) shows no
+    // attributes; its IDs are then those of the USB device it belongs to. IDs 0 and 0 are no
+    // wildcard here, as in hid_open.
+    std::vector<std::string> hid_ports(unsigned short vendor_id,
+                                       unsigned short product_id) override;
+    void hid_confine_to_port(const std::string& port) override { confinedPort_ = port; }
 
     // The present interfaces of the HID class with the IDs (0 and 0: all) that can be opened for
-    // reading and writing, shared, in the system's order; null when none.
+    // reading and writing, shared, in the system's order; null when none. Not confined to a port.
     hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id);
     void hid_free_enumeration(hid_device_info* devices);
     hid_device* hid_open_path(const char* path, int exclusive);
@@ -56,9 +59,19 @@ class WindowsHidTransport : public HidTransport {
 
   private:
     struct Device;
+    // A present interface of the HID class as SetupDi lists it: its path and its device node.
+    struct PresentInterface {
+        std::string path;
+        DEVINST node = 0;
+    };
 
     // Looks hid.dll's services up once; true when those the layer needs are there.
     bool HidServicesReady();
+    // Every present interface of the HID class in the system's order; none when the list cannot
+    // be had.
+    std::vector<PresentInterface> PresentInterfaces();
+    // The interface's attributes, when it can be opened for reading and writing, shared.
+    std::optional<HIDD_ATTRIBUTES> Attributes(const std::string& path);
     // The outcome of an overlapped transfer that was started, waited for within the time-out
     // (or without one), cancelled when it was not done in time.
     struct Transfer {
@@ -86,6 +99,7 @@ class WindowsHidTransport : public HidTransport {
 
     const Win32Calls& calls_;
     std::vector<HidOpenFailure> openFailures_;
+    std::string confinedPort_;  // "" when not confined
     bool servicesTried_ = false;
     bool servicesLoaded_ = false;
     HidServices services_;
