@@ -1,5 +1,5 @@
 // Two boxes on two USB ports of the guest kernel (dummy_hcd with two controllers, one box on
-// each): the Linux backends tell them apart by port, and Debian's dfu-util refuses to choose
+// each): the Linux backends know each by its port, and Debian's dfu-util refuses to choose
 // between two bootloaders unless it is given the port with -p.
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -97,7 +97,7 @@ struct TwoBoxes {
     }
 };
 
-TEST(TwoPorts, TheHidrawTransportTellsTheBoxesApartByPort) {
+TEST(TwoPorts, TheHidrawTransportKnowsEachBoxByItsPort) {
     TwoBoxes rig(BoxMode::Normal);
     ASSERT_TRUE(rig.Started());
     auto& hid = rig.hid;

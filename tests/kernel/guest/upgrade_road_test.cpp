@@ -158,8 +158,8 @@ TEST(RealDfuUtil, FailureRoads) {
 }
 
 // Two boxes, each recognised and sent to its bootloader: with two bootloaders on the bus no tool
-// starts (dfu-util could not tell them apart) and the operator is told; once one is unplugged, the
-// other gets its download.
+// starts (dfu-util could not tell one from the other) and the operator is told; once one is
+// unplugged, the other gets its download.
 TEST(RealDfuUtil, TwoBootloadersGetNothingUntilOneIsUnplugged) {
     RealToolRoad road;
     ZELKSim::EmulatedBox second{road.rig.boxClock, Q750()};
