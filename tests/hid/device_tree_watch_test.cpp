@@ -89,6 +89,21 @@ TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
     EXPECT_EQ(listing.str(), "");
 }
 
+TEST_F(KeptTree, ConfiningTheProbeDropsWhatWasKeptForAnotherPort) {
+    watch.Listening(ChangeSource::Udev);
+    AddBootloader("1-2", 5, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+    AddBootloader("1-1", 3, "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
+    EXPECT_EQ(Bootloader(), 2);
+    EXPECT_EQ(probe.FindDevices(0x0471, 0xDF55).size(), 2U);
+    probe.ConfineToPort("1-2");
+    EXPECT_EQ(Bootloader(), 3);
+    ASSERT_EQ(probe.FindDevices(0x0471, 0xDF55).size(), 1U);
+    EXPECT_EQ(probe.FindDevices(0x0471, 0xDF55)[0].port, "1-2");
+    probe.ConfineToPort("");
+    EXPECT_EQ(Bootloader(), 2);
+    EXPECT_EQ(probe.FindDevices(0x0471, 0xDF55).size(), 2U);
+}
+
 TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
     for (const ChangeSource source : {ChangeSource::None, ChangeSource::Kernel}) {
         watch.Listening(source);

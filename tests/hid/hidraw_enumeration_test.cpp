@@ -11,15 +11,24 @@ namespace {
 
 class HidrawEnumeration : public ::testing::Test {
   protected:
-    // A hidraw node as sysfs shows it; with_node false: the /dev node has vanished.
-    void AddNode(unsigned minor, const std::string& hid_id, bool with_node = true) {
+    // A hidraw node as sysfs shows it; with_node false: the /dev node has vanished. With a port,
+    // below the USB device on it (on the bus the port begins with) and its interface; without
+    // one, a virtual device as uhid makes.
+    void AddNode(unsigned minor, const std::string& hid_id, bool with_node = true,
+                 const std::string& port = "") {
         const std::string name = "hidraw" + std::to_string(minor);
-        const std::string dir = "sys/devices/virtual/hid/" + name;
+        std::string dir = "sys/devices/virtual/hid/" + name;
+        if (!port.empty()) {
+            const std::string usb =
+                "sys/devices/pci0000:00/usb" + port.substr(0, port.find('-')) + "/" + port;
+            tree.Write(usb + "/idVendor", "14e3\n");
+            dir = usb + "/" + port + ":1.0/0003:14E3:0706.000" + std::to_string(minor) + "/" + name;
+        }
         tree.Write(dir + "/dev", "243:" + std::to_string(minor) + "\n");
         tree.Write(dir + "/uevent",
                    "MAJOR=243\nMINOR=" + std::to_string(minor) + "\nDEVNAME=" + name + "\n");
         tree.Write(dir + "/device/uevent", "DRIVER=hid-generic\n" + hid_id + "\nHID_NAME=x\n");
-        tree.Link("sys/class/hidraw/" + name, "../../devices/virtual/hid/" + name);
+        tree.Link("sys/class/hidraw/" + name, "../../" + dir.substr(4));
         if (with_node) {
             tree.Write("dev/" + name, "");
         }
@@ -61,6 +70,31 @@ TEST_F(HidrawEnumeration, ListsInMinorOrderWithTheWildcardRule) {
     EXPECT_TRUE(Listed(0x14E3, 0xF000).empty());
     // The first listed node is taken and no other is tried: a plain file is no hidraw node.
     EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);
+}
+
+TEST_F(HidrawEnumeration, TellsAndConfinesPortsFromTheNodeList) {
+    const std::string normal = "HID_ID=0003:000014E3:00000706";
+    AddNode(3, "HID_ID=0003:000014E3:0000F000", true, "1-2");  // a box in the programmer's mode
+    AddNode(1, normal, true, "1-1");
+    AddNode(5, normal, false, "2-1.4");  // present though its node cannot be opened
+    AddNode(0, normal);                  // no USB parent
+    const std::string dev = tree.root() + "/dev/";
+    EXPECT_EQ(transport.hid_ports(0x14E3, 0x0706), (std::vector<std::string>{"", "1-1", "2-1.4"}));
+    EXPECT_EQ(transport.hid_ports(0x14E3, 0xF000), (std::vector<std::string>{"1-2"}));
+
+    // The open tries the node on the port only, here the one that vanished.
+    transport.hid_confine_to_port("2-1.4");
+    EXPECT_EQ(transport.hid_ports(0x14E3, 0x0706), (std::vector<std::string>{"2-1.4"}));
+    EXPECT_TRUE(transport.hid_ports(0x14E3, 0xF000).empty());
+    EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);
+    ASSERT_EQ(transport.hid_open_failures().size(), 1U);
+    EXPECT_EQ(transport.hid_open_failures()[0].path, dev + "hidraw5");
+    EXPECT_EQ(Listed(0x14E3, 0x0706).size(), 2U);  // an enumeration of its own is not confined
+    transport.hid_confine_to_port("");  // every port again: the vanished node is noted too
+    EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);
+    ASSERT_EQ(transport.hid_open_failures().size(), 2U);
+    EXPECT_EQ(transport.hid_open_failures()[0].path, dev + "hidraw5");
+    EXPECT_EQ(transport.hid_open_failures()[1].path, dev + "hidraw0");
 }
 
 }  // namespace

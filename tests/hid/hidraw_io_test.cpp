@@ -86,6 +86,36 @@ TEST_F(HidrawIo, OpensFirstInterfaceInMinorOrderAndSharesAgainstExclusive) {
     transport.hid_close(nullptr);
 }
 
+TEST_F(HidrawIo, AnOpenRecordTellsItsPortAndConfinementOpensTheBoxThere) {
+    bed.Add(0, kVid, kPid, "Box A", false, "1-1");
+    EmulatedHid& boxB = bed.Add(1, kVid, kPid, "Box B", false, "2-3.1");
+    bed.Add(2, kVid, 0xF000, "");  // no USB parent, as uhid makes it
+    EXPECT_EQ(transport.hid_port(nullptr), "");
+
+    transport.hid_confine_to_port("2-3.1");
+    hid_device* b = transport.hid_open(kVid, kPid, nullptr, 0);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(Product(b), L"Box B");
+    EXPECT_EQ(transport.hid_port(b), "2-3.1");
+    EXPECT_EQ(transport.hid_open(kVid, 0xF000, nullptr, 0), nullptr);
+    transport.hid_confine_to_port("");
+    hid_device* a = transport.hid_open(kVid, kPid, nullptr, 0);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(transport.hid_port(a), "1-1");
+    hid_device* virtualHid = transport.hid_open(kVid, 0xF000, nullptr, 0);
+    ASSERT_NE(virtualHid, nullptr);
+    EXPECT_EQ(transport.hid_port(virtualHid), "");
+    EXPECT_EQ(transport.hid_ports(kVid, kPid), (std::vector<std::string>{"1-1", "2-3.1"}));
+
+    // Gone, the box's record names no port, whatever now holds the node's number.
+    bed.Unplug(boxB);
+    EXPECT_EQ(transport.hid_port(b), "");
+    EXPECT_NE(transport.hid_error(b), nullptr);
+    for (hid_device* device : {a, b, virtualHid}) {
+        transport.hid_close(device);
+    }
+}
+
 TEST_F(HidrawIo, BothReadPathsGiveTheMessageAtByteZero) {
     EmulatedHid& plain = bed.Add(0, kVid, kPid, "ZELK Q750");
     EmulatedHid& numbered = bed.Add(1, kVid, 0xF000, "Programmer", true);

@@ -158,7 +158,8 @@ HidrawTestbed::~HidrawTestbed() {
 }
 
 EmulatedHid& HidrawTestbed::Add(unsigned minor, std::uint16_t vendor_id, std::uint16_t product_id,
-                                const std::string& usb_product, bool numberedReports) {
+                                const std::string& usb_product, bool numberedReports,
+                                std::string port) {
     auto hid = std::make_unique<EmulatedHid>();
     hid->vendor_id = vendor_id;
     hid->product_id = product_id;
@@ -173,14 +174,18 @@ EmulatedHid& HidrawTestbed::Add(unsigned minor, std::uint16_t vendor_id, std::ui
                   minor + 1);
     char hid_id[32];
     std::snprintf(hid_id, sizeof hid_id, "0003:%08X:%08X", vendor_id, product_id);
+    if (port.empty()) {
+        port = "1-" + n;
+    }
     std::string parent;
     if (!usb_product.empty()) {
+        const std::string bus = "usb" + port.substr(0, port.find('-')) + "/";
         hid->usb_syspath = Take(umockdev_testbed_add_device(
-            testbed_, "usb", ("usb1/1-" + n).c_str(), nullptr, "idVendor", vid, "idProduct", pid,
+            testbed_, "usb", (bus + port).c_str(), nullptr, "idVendor", vid, "idProduct", pid,
             "product", (usb_product + "\n").c_str(), nullptr, "DEVTYPE", "usb_device", nullptr));
         parent = Take(umockdev_testbed_add_device(
-            testbed_, "usb", ("1-" + n + ":1.0").c_str(), hid->usb_syspath.c_str(),
-            "bInterfaceClass", "03\n", nullptr, "DEVTYPE", "usb_interface", nullptr));
+            testbed_, "usb", (port + ":1.0").c_str(), hid->usb_syspath.c_str(), "bInterfaceClass",
+            "03\n", nullptr, "DEVTYPE", "usb_interface", nullptr));
     }
     const std::string hid_dir = Take(umockdev_testbed_add_device(
         testbed_, "hid", hid_name, parent.empty() ? nullptr : parent.c_str(), nullptr, "HID_ID",

@@ -38,8 +38,10 @@ class HidrawTestbed {
     ~HidrawTestbed();
 
     // Adds /dev/hidraw<minor> with the IDs; usb_product empty: no USB parent (HID_NAME only).
+    // The USB device sits on the port, "1-<minor>" unless given.
     EmulatedHid& Add(unsigned minor, std::uint16_t vendor_id, std::uint16_t product_id,
-                     const std::string& usb_product, bool numberedReports = false);
+                     const std::string& usb_product, bool numberedReports = false,
+                     std::string port = "");
     // Queues one input report as the device would send it on its interrupt pipe.
     void SendInput(EmulatedHid& hid, const std::vector<std::uint8_t>& report);
     // What fstat() gives for the node on a real system (an emulated node is a FIFO).

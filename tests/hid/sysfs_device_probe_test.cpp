@@ -11,33 +11,41 @@ namespace {
 
 class UsbDeviceProbe : public ::testing::Test {
   protected:
-    // A USB device as sysfs shows it, and its udev record when udev_properties is given.
+    // A USB device as sysfs shows it (on the bus its name begins with), and its udev record when
+    // udev_properties is given.
     void AddDevice(const std::string& name, const std::string& vendor, const std::string& product,
                    int devnum, const char* udev_properties = nullptr) {
-        const std::string dir = "sys/devices/pci0000:00/usb1/" + name;
+        const std::string bus = name.substr(0, name.find('-'));
+        const std::string dir = "sys/devices/pci0000:00/usb" + bus + "/" + name;
         tree.Write(dir + "/idVendor", vendor + "\n");
         tree.Write(dir + "/idProduct", product + "\n");
         tree.Write(dir + "/bcdDevice", "0100\n");
-        tree.Write(dir + "/busnum", "1\n");
+        tree.Write(dir + "/busnum", bus + "\n");
         tree.Write(dir + "/devnum", std::to_string(devnum) + "\n");
         tree.Write(dir + "/dev", "189:" + std::to_string(devnum) + "\n");
         tree.Write(dir + "/" + name + ":1.0/bInterfaceClass", "fe\n");
-        tree.Link("sys/bus/usb/devices/" + name, "../../../devices/pci0000:00/usb1/" + name);
+        tree.Link("sys/bus/usb/devices/" + name, "../../../" + dir.substr(4));
         tree.Link("sys/bus/usb/devices/" + name + ":1.0",
-                  "../../../devices/pci0000:00/usb1/" + name + "/" + name + ":1.0");
+                  "../../../" + dir.substr(4) + "/" + name + ":1.0");
         if (udev_properties != nullptr) {
             tree.Write("run/udev/data/c189:" + std::to_string(devnum),
                        std::string("I:1234\n") + udev_properties);
         }
     }
 
-    int Find(int verbose = 0) {
-        SysfsDeviceProbe probe(tree.root() + "/sys", tree.root() + "/run/udev", listing);
-        return probe.FindDevice(0x0471, 0xDF55, verbose);
+    int Find(int verbose = 0) { return probe.FindDevice(0x0471, 0xDF55, verbose); }
+    // The bootloaders found, as "port=code" in the order given.
+    std::string Matches() {
+        std::string text;
+        for (const ProbeMatch& match : probe.FindDevices(0x0471, 0xDF55)) {
+            text += (text.empty() ? "" : " ") + match.port + "=" + std::to_string(match.code);
+        }
+        return text;
     }
 
     SysfsFixture tree;
     std::ostringstream listing;
+    SysfsDeviceProbe probe{tree.root() + "/sys", tree.root() + "/run/udev", listing};
 };
 
 TEST_F(UsbDeviceProbe, ReadsIdsStatusAndDescriptionFromSysfsAndUdev) {
@@ -70,6 +78,28 @@ TEST_F(UsbDeviceProbe, TakesTheFirstDeviceInEnumerationOrderAndSkipsBadIds) {
     EXPECT_EQ(listing.str(),
               "Path: USB\\VID_0471&PID_DF55&REV_0100\n"
               "Path: USB\\VID_0471&PID_DF55&REV_0100\n");
+}
+
+TEST_F(UsbDeviceProbe, FindsEachBoxOnItsPortAndConfinesToOnePort) {
+    EXPECT_EQ(Matches(), "");
+    AddDevice("2-1", "0471", "df55", 4, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+    AddDevice("1-3", "0471", "df55", 9, "E:DEVTYPE=usb_device\n");
+    AddDevice("1-2", "14e3", "f000", 3, "");  // a box in the programmer's mode
+    AddDevice("1-4.2", "0471", "df55", 2);    // behind a hub, not processed by udev yet
+    // Each classified alone, in enumeration order: bus 1 before bus 2, then device number.
+    EXPECT_EQ(Matches(), "1-4.2=0 1-3=1 2-1=3");
+    EXPECT_EQ(Find(), 0);
+
+    probe.ConfineToPort("2-1");
+    EXPECT_EQ(Matches(), "2-1=3");
+    EXPECT_EQ(Find(), 3);
+    EXPECT_EQ(Find(1), 3);
+    EXPECT_EQ(listing.str(), "Path: USB\\VID_0471&PID_DF55&REV_0100\n");  // that device alone
+    probe.ConfineToPort("1-2");  // the other box is not in the bootloader
+    EXPECT_EQ(Matches(), "");
+    EXPECT_EQ(Find(), -1);
+    probe.ConfineToPort("");
+    EXPECT_EQ(Matches(), "1-4.2=0 1-3=1 2-1=3");
 }
 
 }  // namespace

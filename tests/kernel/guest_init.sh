@@ -7,8 +7,10 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs /tmp
-for module in uhid hid-generic usbhid dummy_hcd libcomposite usb_f_hid usb_f_fs; do
-  modprobe "$module" || echo "modprobe $module failed"
+# dummy_hcd with two device controllers, each wired to a host controller of its own: two USB
+# ports, for the tests with two boxes. $module is left unquoted: it holds the parameters too.
+for module in uhid hid-generic usbhid "dummy_hcd num=2" libcomposite usb_f_hid usb_f_fs; do
+  modprobe $module || echo "modprobe $module failed"
 done
 mount -t configfs configfs /sys/kernel/config
 /lib/systemd/systemd-udevd --daemon --resolve-names=never

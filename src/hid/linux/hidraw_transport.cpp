@@ -1,13 +1,11 @@
 #include "hid/linux/hidraw_transport.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,11 +17,11 @@
 #include <cwchar>
 #include <optional>
 #include <system_error>
-#include <unordered_map>
 #include <vector>
 
 #include "hid/linux/report_writer.h"
 #include "hid/linux/sysfs_file.h"
+#include "hid/linux/usb_port.h"
 #include "hid/report_descriptor.h"
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
@@ -67,20 +65,6 @@ struct HidrawDevice : hid_device {
 
 HidrawDevice* AsHidraw(hid_device* device) {
     return static_cast<HidrawDevice*>(device);
-}
-
-// The minor number of a "major:minor" dev attribute.
-std::optional<unsigned> MinorOf(const std::optional<std::string>& dev) {
-    if (!dev) {
-        return std::nullopt;
-    }
-    const std::size_t colon = dev->find(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == dev->size() ||
-        dev->size() - colon > 8 ||
-        dev->find_first_not_of("0123456789", colon + 1) != std::string::npos) {
-        return std::nullopt;
-    }
-    return static_cast<unsigned>(std::stoul(dev->substr(colon + 1)));
 }
 
 // Opens the node for reading and writing and takes the lock; none with errno set and, when asked,
@@ -136,11 +120,6 @@ int PollTimeout(const std::optional<Clock::time_point>& deadline) {
     return static_cast<int>(std::min<long long>(ms, INT_MAX));
 }
 
-std::string DirName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
-}
-
 char* CopyString(const std::string& text) {
     auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
     if (copy != nullptr) {
@@ -179,90 +158,22 @@ HidrawTransport::HidrawTransport(std::string sysfsRoot, std::string devRoot, Nod
       nodeNumber_(nodeNumber ? std::move(nodeNumber) : NodeNumber(CharacterDeviceOf)),
       watch_(watch) {}
 
-const std::vector<HidrawTransport::Node>& HidrawTransport::Nodes() {
-    // The list changes only when a hidraw node comes or goes, and the kernel's own event tells of
-    // that once sysfs shows it.
-    return keptNodes_.Get(
-        watch_, ChangeSource::Kernel, [this] { return ReadNodes(); },
-        [](const std::vector<Node>& /*nodes*/) { return true; });
-}
-
-// The hidraw nodes that sysfs lists with a readable HID_ID, by minor number. Nodes are found here
-// before anything is opened, so a vanished or foreign node is never tried.
-std::vector<HidrawTransport::Node> HidrawTransport::ReadNodes() {
-    std::vector<Node> nodes;
-    std::unordered_map<ino_t, Node> known;
-    const std::string classDir = sysfsRoot_ + "/class/hidraw";
-    DIR* dir = ::opendir(classDir.c_str());
-    if (dir == nullptr) {
-        knownNodes_.clear();
-        return nodes;
-    }
-    const int dirFd = ::dirfd(dir);
-    const bool remember = InodesStayUnique(dirFd);
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name[0] == '.') {
-            continue;
-        }
-        // A node's number, IDs and name never change while it exists, and a node that comes later
-        // under the same name has a new entry with an inode number of its own (on sysfs).
-        const auto seen = remember ? knownNodes_.find(entry->d_ino) : knownNodes_.end();
-        if (seen != knownNodes_.end()) {
-            nodes.push_back(seen->second);
-            known.emplace(entry->d_ino, seen->second);
-            continue;
-        }
-        if (auto node = ReadNode(dirFd, name)) {
-            nodes.push_back(*node);
-            if (remember) {
-                known.emplace(entry->d_ino, std::move(*node));
-            }
-        }
-    }
-    ::closedir(dir);
-    knownNodes_ = std::move(known);
-    std::sort(nodes.begin(), nodes.end(),
-              [](const Node& a, const Node& b) { return a.minor < b.minor; });
-    return nodes;
-}
-
-std::optional<HidrawTransport::Node> HidrawTransport::ReadNode(int classFd,
-                                                               const std::string& name) const {
-    const auto minorNumber = MinorOf(ReadAttribute(name, "dev", classFd));
-    if (!minorNumber) {
-        return std::nullopt;
-    }
-    const auto hidUevent = ReadSmallFile(name + "/device/uevent", classFd);
-    if (!hidUevent) {
-        return std::nullopt;
-    }
-    const auto hidId = UeventValue(*hidUevent, "HID_ID");
-    const auto ids = hidId ? ParseHidId(*hidId) : std::nullopt;
-    if (!ids) {
-        return std::nullopt;
-    }
-    std::string devname = name;
-    if (const auto nodeUevent = ReadSmallFile(name + "/uevent", classFd)) {
-        devname = UeventValue(*nodeUevent, "DEVNAME").value_or(name);
-    }
-    std::string path = devRoot_;
-    path.append("/").append(devname);
-    return Node{*minorNumber, path, *ids};
-}
-
 hid_device_info* HidrawTransport::hid_enumerate(unsigned short vendor_id,
                                                 unsigned short product_id) {
-    return Enumerate(vendor_id, product_id, nullptr);
+    return Enumerate(vendor_id, product_id, false, nullptr);
 }
 
 hid_device_info* HidrawTransport::Enumerate(unsigned short vendor_id, unsigned short product_id,
-                                            std::vector<HidOpenFailure>* failures) {
+                                            bool confined, std::vector<HidOpenFailure>* failures) {
     hid_device_info* head = nullptr;
     hid_device_info** tail = &head;
     for (const Node& node : Nodes()) {
         const bool wildcard = vendor_id == 0 && product_id == 0;
         if (!wildcard && (node.ids.vendor_id != vendor_id || node.ids.product_id != product_id)) {
+            continue;
+        }
+        // A node on another port is not tried at all: its failure to open says nothing of the box.
+        if (confined && !OnConfinedPort(node)) {
             continue;
         }
         // Listed only when this program could open it shared now.
@@ -296,7 +207,7 @@ void HidrawTransport::hid_free_enumeration(hid_device_info* devices) {
 hid_device* HidrawTransport::hid_open(unsigned short vendor_id, unsigned short product_id,
                                       const wchar_t* serial_number, int exclusive) {
     openFailures_.clear();
-    hid_device_info* devices = Enumerate(vendor_id, product_id, &openFailures_);
+    hid_device_info* devices = Enumerate(vendor_id, product_id, true, &openFailures_);
     const hid_device_info* chosen = nullptr;
     for (const hid_device_info* info = devices; info != nullptr; info = info->next) {
         if (info->vendor_id != vendor_id || info->product_id != product_id) {
@@ -478,46 +389,44 @@ int HidrawTransport::hid_read(hid_device* device, unsigned char* data, std::size
     return StripReportId(data, std::min(got, static_cast<int>(size)));
 }
 
-int HidrawTransport::GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
-                                  std::size_t maxlen) {
-    if (device == nullptr) {
-        return -1;
-    }
+std::optional<std::string> HidrawTransport::OpenNodeFolder(hid_device* device) {
     HidrawDevice* dev = AsHidraw(device);
     // The fd itself tells whether the interface is still there: once it is gone the node's
     // number may already belong to another device.
     hidraw_devinfo info{};
     if (::ioctl(dev->fd.Get(), HIDIOCGRAWINFO, &info) < 0) {
         dev->RecordError(errno);
-        return -1;
+        return std::nullopt;
     }
     const auto node = nodeNumber_(dev->fd.Get());
     if (!node) {
         dev->RecordError(errno);
-        return -1;
+        return std::nullopt;
     }
-    const std::string link = sysfsRoot_ + "/dev/char/" + std::to_string(major(*node)) + ":" +
-                             std::to_string(minor(*node));
-    char* resolved = ::realpath(link.c_str(), nullptr);
-    if (resolved == nullptr) {
+    auto folder = CharDeviceFolder(sysfsRoot_, *node);
+    if (!folder) {
         dev->RecordError(errno);
+    }
+    return folder;
+}
+
+int HidrawTransport::GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
+                                  std::size_t maxlen) {
+    if (device == nullptr) {
         return -1;
     }
-    const std::string hidrawDir = resolved;
-    std::free(resolved);
-    std::optional<std::string> text;
-    bool usbParent = false;
-    errno = 0;
-    // The USB device is the nearest ancestor with a vendor ID (interfaces have none).
-    for (std::string dir = DirName(hidrawDir); dir.size() > sysfsRoot_.size(); dir = DirName(dir)) {
-        if (ReadAttribute(dir, "idVendor")) {
-            usbParent = true;
-            text = ReadAttribute(dir, attribute);
-            break;
-        }
+    HidrawDevice* dev = AsHidraw(device);
+    const auto hidrawDir = OpenNodeFolder(device);
+    if (!hidrawDir) {
+        return -1;
     }
-    if (!usbParent && std::strcmp(attribute, "product") == 0) {
-        if (const auto uevent = ReadSmallFile(hidrawDir + "/device/uevent")) {
+    std::optional<std::string> text;
+    errno = 0;
+    const auto usbDevice = UsbDeviceFolderOf(sysfsRoot_, *hidrawDir);
+    if (usbDevice) {
+        text = ReadAttribute(*usbDevice, attribute);
+    } else if (std::strcmp(attribute, "product") == 0) {
+        if (const auto uevent = ReadSmallFile(*hidrawDir + "/device/uevent")) {
             text = UeventValue(*uevent, "HID_NAME");
         }
     }
@@ -530,6 +439,14 @@ int HidrawTransport::GetUsbString(hid_device* device, const char* attribute, wch
         return -1;
     }
     return 0;
+}
+
+std::string HidrawTransport::hid_port(hid_device* device) {
+    if (device == nullptr) {
+        return {};
+    }
+    const auto hidrawDir = OpenNodeFolder(device);
+    return hidrawDir ? UsbPortOf(sysfsRoot_, *hidrawDir) : std::string();
 }
 
 int HidrawTransport::hid_get_product_string(hid_device* device, wchar_t* string,

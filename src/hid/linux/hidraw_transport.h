@@ -44,13 +44,15 @@ class HidrawTransport : public HidTransport {
     void hid_close(hid_device* device) override;
     const wchar_t* hid_error(hid_device* device) override;
     std::vector<HidOpenFailure> hid_open_failures() override { return openFailures_; }
-    // PORT-STUB: the ports are not read yet.
-    std::string hid_port(hid_device* /*device*/) override { return {}; }
-    std::vector<std::string> hid_ports(unsigned short /*vendor_id*/,
-                                       unsigned short /*product_id*/) override {
-        return {};
-    }
-    void hid_confine_to_port(const std::string& /*port*/) override {}
+    // The port of the interface the fd has open, found afresh through the node's device number:
+    // once the interface has gone its node's name may already belong to another device.
+    std::string hid_port(hid_device* device) override;
+    // In minor-number order, from the list of nodes: costs no file read while that list is kept.
+    std::vector<std::string> hid_ports(unsigned short vendor_id,
+                                       unsigned short product_id) override;
+    // Limits hid_open (and the enumeration it makes) and hid_ports; hid_enumerate called on its
+    // own lists every port.
+    void hid_confine_to_port(const std::string& port) override { confinedPort_ = port; }
 
     // The interfaces with the IDs (0 and 0: all) that can be opened for reading and writing and
     // are not held exclusively, in hidraw minor-number order; null when none.
@@ -68,23 +70,30 @@ class HidrawTransport : public HidTransport {
     int hid_write_untimed(hid_device* device, const unsigned char* data, std::size_t length);
 
   private:
-    // One hidraw node that sysfs lists with a readable HID_ID.
+    // One hidraw node that sysfs lists with a readable HID_ID, and the port of its USB device.
     struct Node {
         unsigned minor = 0;
         std::string path;
         HidIds ids;
+        std::string port;
     };
     // The nodes by minor number.
     const std::vector<Node>& Nodes();
     std::vector<Node> ReadNodes();
     std::optional<Node> ReadNode(int classFd, const std::string& name) const;
 
-    // Enumeration and open by path that note why an interface could not be opened.
-    hid_device_info* Enumerate(unsigned short vendor_id, unsigned short product_id,
+    bool OnConfinedPort(const Node& node) const;
+
+    // Enumeration and open by path that note why an interface could not be opened; the
+    // enumeration of an open keeps to the confined port.
+    hid_device_info* Enumerate(unsigned short vendor_id, unsigned short product_id, bool confined,
                                std::vector<HidOpenFailure>* failures);
     hid_device* OpenPath(const char* path, int exclusive, std::vector<HidOpenFailure>* failures);
     int GetUsbString(hid_device* device, const char* attribute, wchar_t* string,
                      std::size_t maxlen);
+    // The sysfs folder of the hidraw node the record has open, while the interface is there;
+    // nullopt with the failure recorded on the record.
+    std::optional<std::string> OpenNodeFolder(hid_device* device);
 
     std::string sysfsRoot_;
     std::string devRoot_;
@@ -94,6 +103,7 @@ class HidrawTransport : public HidTransport {
     // The nodes seen in the last listing, by the inode of their entry in the class folder.
     std::unordered_map<ino_t, Node> knownNodes_;
     std::vector<HidOpenFailure> openFailures_;  // of the last hid_open
+    std::string confinedPort_;                  // "" when not confined
 };
 
 }  // namespace ZELKUtil::Hid

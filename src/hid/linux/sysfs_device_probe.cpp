@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "hid/linux/sysfs_file.h"
+#include "hid/linux/usb_port.h"
 #include "hid/uevent.h"
 
 namespace ZELKUtil::Hid {
@@ -158,16 +159,63 @@ class DeviceFolder {
     DIR* dir_;
 };
 
+// The devices with both IDs in the folder, in enumeration order; only the one on `port` unless it
+// is "". A device of another vendor costs one small read, and none once its vendor ID is known:
+// vendors holds them by the inode number of their folder entry from one walk to the next.
+std::vector<DevicePlace> MatchingDevices(DeviceFolder& folder, int vendor_id, int product_id,
+                                         const std::string& port,
+                                         std::unordered_map<ino_t, unsigned>& vendors) {
+    std::vector<DevicePlace> matches;
+    std::unordered_map<ino_t, unsigned> seen;
+    const bool remember = InodesStayUnique(folder.Fd());
+    while (const auto entry = folder.Next()) {
+        // An interface (bus-port:config.interface) has no IDs of its own.
+        if (!IsUsbDeviceName(entry->name) || (!port.empty() && entry->name != port)) {
+            continue;
+        }
+        // A device's vendor ID never changes, and the folder's entry for a device that comes
+        // later under the same name is a new one, with an inode number of its own (on sysfs,
+        // which never hands out an inode number twice).
+        std::optional<unsigned> vendor;
+        if (const auto known = vendors.find(entry->inode); remember && known != vendors.end()) {
+            vendor = known->second;
+        } else {
+            vendor = ParseHex16(ReadAttribute(entry->name, "idVendor", folder.Fd()));
+        }
+        if (!vendor) {
+            continue;
+        }
+        if (remember) {
+            seen.emplace(entry->inode, *vendor);
+        }
+        if (static_cast<int>(*vendor) != vendor_id) {
+            continue;
+        }
+        const auto product = ParseHex16(ReadAttribute(entry->name, "idProduct", folder.Fd()));
+        if (!product || static_cast<int>(*product) != product_id) {
+            continue;
+        }
+        matches.push_back(PlaceOf(folder.Fd(), entry->name));
+    }
+    vendors = std::move(seen);  // devices that left are forgotten
+    std::sort(matches.begin(), matches.end(), EnumeratedBefore);
+    return matches;
+}
+
 }  // namespace
 
 std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfsRoot,
-                                                                 const std::string& udevRoot) {
+                                                                 const std::string& udevRoot,
+                                                                 const std::string& port) {
     DeviceFolder folder(sysfsRoot);
     if (!folder.Opened()) {
         return std::nullopt;
     }
     std::vector<std::pair<DevicePlace, UsbDeviceRecord>> entries;
     while (const auto entry = folder.Next()) {
+        if (!port.empty() && entry->name != port) {
+            continue;
+        }
         // Interfaces share the folder; only devices carry idVendor.
         if (!ReadAttribute(entry->name, "idVendor", folder.Fd())) {
             continue;
@@ -192,25 +240,39 @@ SysfsDeviceProbe::SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot,
       listing_(listing),
       watch_(watch) {}
 
+void SysfsDeviceProbe::ConfineToPort(const std::string& port) {
+    if (port != port_) {
+        port_ = port;
+        kept_ = {};
+        keptMatches_ = {};
+    }
+}
+
 int SysfsDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     if (verbose != 0) {
         // Listing mode prints every device: nothing to skip.
-        const auto records = ReadUsbDeviceRecords(sysfsRoot_, udevRoot_);
+        const auto records = ReadUsbDeviceRecords(sysfsRoot_, udevRoot_, port_);
         if (!records) {
             return -1;
         }
         return ClassifyUsbDevices(*records, vendor_id, product_id, verbose, listing_);
     }
-    const std::pair<int, int> ids(vendor_id, product_id);
-    if (keptIds_ != ids) {
-        kept_ = {};
-        keptIds_ = ids;
-    }
     // A device udev has not processed yet (0) may get its record any moment without a change
     // being reported: such an answer is never kept.
-    return kept_.Get(
-        watch_, ChangeSource::Udev, [&] { return FindFirst(vendor_id, product_id); },
-        [](int code) { return code != 0; });
+    return kept_.For(vendor_id, product_id)
+        .Get(
+            watch_, ChangeSource::Udev, [&] { return FindFirst(vendor_id, product_id); },
+            [](int code) { return code != 0; });
+}
+
+std::vector<ProbeMatch> SysfsDeviceProbe::FindDevices(int vendor_id, int product_id) {
+    return keptMatches_.For(vendor_id, product_id)
+        .Get(
+            watch_, ChangeSource::Udev, [&] { return ReadMatches(vendor_id, product_id); },
+            [](const std::vector<ProbeMatch>& matches) {
+                return std::none_of(matches.begin(), matches.end(),
+                                    [](const ProbeMatch& match) { return match.code == 0; });
+            });
 }
 
 int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
@@ -218,48 +280,30 @@ int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
     if (!folder.Opened()) {
         return -1;
     }
-    // In stopping mode only the first device with both IDs counts: a device of another vendor
-    // costs one small read, and none once its vendor ID is known. The synthesised first hardware
+    // In stopping mode only the first device with both IDs counts. The synthesised first hardware
     // ID holds the patterns exactly when both IDs are equal.
-    std::vector<DevicePlace> matches;
-    std::unordered_map<ino_t, unsigned> vendors;
-    const bool remember = InodesStayUnique(folder.Fd());
-    while (const auto entry = folder.Next()) {
-        // An interface (bus-port:config.interface) has no IDs of its own.
-        if (entry->name.find(':') != std::string::npos) {
-            continue;
-        }
-        // A device's vendor ID never changes, and the folder's entry for a device that comes
-        // later under the same name is a new one, with an inode number of its own (on sysfs,
-        // which never hands out an inode number twice).
-        std::optional<unsigned> vendor;
-        if (const auto known = vendors_.find(entry->inode); remember && known != vendors_.end()) {
-            vendor = known->second;
-        } else {
-            vendor = ParseHex16(ReadAttribute(entry->name, "idVendor", folder.Fd()));
-        }
-        if (!vendor) {
-            continue;
-        }
-        if (remember) {
-            vendors.emplace(entry->inode, *vendor);
-        }
-        if (static_cast<int>(*vendor) != vendor_id) {
-            continue;
-        }
-        const auto product = ParseHex16(ReadAttribute(entry->name, "idProduct", folder.Fd()));
-        if (!product || static_cast<int>(*product) != product_id) {
-            continue;
-        }
-        matches.push_back(PlaceOf(folder.Fd(), entry->name));
-    }
-    vendors_ = std::move(vendors);  // devices that left are forgotten
+    const auto matches = MatchingDevices(folder, vendor_id, product_id, port_, vendors_);
     if (matches.empty()) {
         return -1;
     }
-    const auto first = std::min_element(matches.begin(), matches.end(), EnumeratedBefore);
-    const std::vector<UsbDeviceRecord> device{ReadOne(folder.Fd(), first->name, udevRoot_)};
+    const std::vector<UsbDeviceRecord> device{
+        ReadOne(folder.Fd(), matches.front().name, udevRoot_)};
     return ClassifyUsbDevices(device, vendor_id, product_id, 0, listing_);
+}
+
+std::vector<ProbeMatch> SysfsDeviceProbe::ReadMatches(int vendor_id, int product_id) {
+    std::vector<ProbeMatch> found;
+    DeviceFolder folder(sysfsRoot_);
+    if (!folder.Opened()) {
+        return found;
+    }
+    for (const DevicePlace& place :
+         MatchingDevices(folder, vendor_id, product_id, port_, vendors_)) {
+        const std::vector<UsbDeviceRecord> device{ReadOne(folder.Fd(), place.name, udevRoot_)};
+        found.push_back(
+            {place.name, ClassifyUsbDevices(device, vendor_id, product_id, 0, listing_)});
+    }
+    return found;
 }
 
 }  // namespace ZELKUtil::Hid

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "hid/device_probe.h"
@@ -17,37 +18,57 @@ namespace ZELKUtil::Hid {
 
 // The present USB devices as the probe sees them, read from <sysfsRoot>/bus/usb/devices and the
 // udev database in <udevRoot>/data, in the order the kernel enumerated them (bus number, then
-// device number). nullopt when the device folder cannot be listed.
+// device number); only the device on `port` unless it is "". nullopt when the device folder cannot
+// be listed.
 std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfsRoot,
-                                                                 const std::string& udevRoot);
+                                                                 const std::string& udevRoot,
+                                                                 const std::string& port = "");
 
 // FindDevice over sysfs and the udev database. The product passes "/sys" and "/run/udev";
 // listing mode writes to listing. Stopping mode reads only the vendor ID of a device of another
 // vendor, once for as long as the device stays, and everything else only of the first device with
 // the IDs. With a watch, an answer
 // other than 0 is kept while the watch says that the tree is unchanged and udev's events are
-// heard (a record that udev has not written yet would otherwise stay unseen).
+// heard (a record that udev has not written yet would otherwise stay unseen). A port is the name of
+// the device's folder in the USB device folder (see usb_port.h).
 class SysfsDeviceProbe : public DeviceTreeProbe {
   public:
     SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot, std::ostream& listing = std::cout,
                      DeviceTreeWatch* watch = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
-    // PORT-STUB: the ports are not read yet.
-    std::vector<ProbeMatch> FindDevices(int /*vendor_id*/, int /*product_id*/) override {
-        return {};
-    }
-    void ConfineToPort(const std::string& /*port*/) override {}
+    // Each device classified as FindDevice would classify it alone; kept as FindDevice's answer
+    // is, while no device in it waits for udev.
+    std::vector<ProbeMatch> FindDevices(int vendor_id, int product_id) override;
+    // Drops every kept answer when the port changes: it was read for another one.
+    void ConfineToPort(const std::string& port) override;
 
   private:
+    // An answer kept for one pair of IDs; the product asks for one pair only.
+    template <typename T>
+    struct KeptForIds {
+        std::optional<std::pair<int, int>> ids;
+        KeptAnswer<T> answer;
+
+        KeptAnswer<T>& For(int vendor_id, int product_id) {
+            const std::pair<int, int> asked(vendor_id, product_id);
+            if (ids != asked) {
+                answer = {};
+                ids = asked;
+            }
+            return answer;
+        }
+    };
+
     int FindFirst(int vendor_id, int product_id);
+    std::vector<ProbeMatch> ReadMatches(int vendor_id, int product_id);
 
     std::string sysfsRoot_;
     std::string udevRoot_;
     std::ostream& listing_;
     DeviceTreeWatch* watch_;
-    // By vendor and product ID; the product asks for one pair only.
-    std::optional<std::pair<int, int>> keptIds_;
-    KeptAnswer<int> kept_;
+    std::string port_;  // "" when not confined
+    KeptForIds<int> kept_;
+    KeptForIds<std::vector<ProbeMatch>> keptMatches_;
     // The vendor ID of each device seen in the last walk, by the inode of its folder entry.
     std::unordered_map<ino_t, unsigned> vendors_;
 };

@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "guest_files.h"
 
@@ -21,8 +23,6 @@ namespace {
 using ZELKSim::BoxMode;
 
 constexpr const char* kGadgetRoot = "/sys/kernel/config/usb_gadget/";
-constexpr const char* kDfuInstance = "zelk-dfu";
-constexpr const char* kDfuMount = "/dev/ffs-zelk-dfu";
 
 // One vendor-defined application collection with unnumbered 64-byte input and output reports,
 // as the box's HID interface declares them.
@@ -46,8 +46,14 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace
 
-GadgetBox::GadgetBox(ZELKSim::EmulatedBox& box, ZELKSim::Timeline& clock, ZELKSim::DfuFaults faults)
-    : box_(box), clock_(clock), boxHid_(box), faults_(faults) {}
+GadgetBox::GadgetBox(ZELKSim::EmulatedBox& box, ZELKSim::Timeline& clock, ZELKSim::DfuFaults faults,
+                     unsigned controller)
+    : box_(box),
+      clock_(clock),
+      boxHid_(box),
+      faults_(faults),
+      controller_(controller),
+      names_(controller == 0 ? "zelk" : "zelk" + std::to_string(controller)) {}
 
 GadgetBox::~GadgetBox() {
     stop_ = true;
@@ -55,8 +61,9 @@ GadgetBox::~GadgetBox() {
         pump_.join();
     }
     Present(BoxMode::Absent);
-    if (mounted_ && ::umount(kDfuMount) != 0) {
-        std::fprintf(stderr, "gadget: cannot unmount %s: %s\n", kDfuMount, std::strerror(errno));
+    if (mounted_ && ::umount(DfuMount().c_str()) != 0) {
+        std::fprintf(stderr, "gadget: cannot unmount %s: %s\n", DfuMount().c_str(),
+                     std::strerror(errno));
     }
     for (auto entry = created_.rbegin(); entry != created_.rend(); ++entry) {
         // Links go with unlink, folders with rmdir; configfs wants them in reverse order.
@@ -67,32 +74,42 @@ GadgetBox::~GadgetBox() {
     }
 }
 
-bool GadgetBox::Start(std::string* error) {
+bool GadgetBox::PickController(std::string* error) {
     DIR* udcs = ::opendir("/sys/class/udc");
     if (udcs == nullptr) {
         *error = std::string("/sys/class/udc: ") + std::strerror(errno);
         return false;
     }
+    std::vector<std::string> names;
     while (const dirent* entry = ::readdir(udcs)) {
         if (entry->d_name[0] != '.') {
-            udc_ = entry->d_name;
-            break;
+            names.emplace_back(entry->d_name);
         }
     }
     ::closedir(udcs);
-    if (udc_.empty()) {
-        *error = "no USB device controller (dummy_hcd not loaded?)";
+    std::sort(names.begin(), names.end());
+    if (controller_ >= names.size()) {
+        *error = "no USB device controller number " + std::to_string(controller_) +
+                 " (dummy_hcd not loaded, or with fewer)";
+        return false;
+    }
+    udc_ = names[controller_];
+    return true;
+}
+
+bool GadgetBox::Start(std::string* error) {
+    if (!PickController(error)) {
         return false;
     }
     const ZELKSim::BoxIdentity identity = box_.Identity();
-    if (!BuildGadget("zelk-normal", identity.vid, identity.pid, Narrow(identity.product),
+    if (!BuildGadget(names_ + "-normal", identity.vid, identity.pid, Narrow(identity.product),
                      "hid.zelk-normal", &normal_, error) ||
-        !BuildGadget("zelk-programmer", ZELKSim::EmulatedBox::kProgrammerVid,
+        !BuildGadget(names_ + "-programmer", ZELKSim::EmulatedBox::kProgrammerVid,
                      ZELKSim::EmulatedBox::kProgrammerPid, "ZELK FPGA programmer",
                      "hid.zelk-programmer", &programmer_, error) ||
-        !BuildGadget("zelk-bootloader", ZELKSim::EmulatedBox::kBootloaderVid,
-                     ZELKSim::EmulatedBox::kBootloaderPid, "LPC31xx DFU",
-                     std::string("ffs.") + kDfuInstance, &bootloader_, error) ||
+        !BuildGadget(names_ + "-bootloader", ZELKSim::EmulatedBox::kBootloaderVid,
+                     ZELKSim::EmulatedBox::kBootloaderPid, "LPC31xx DFU", "ffs." + DfuInstance(),
+                     &bootloader_, error) ||
         !MountFunctionFs(error)) {
         return false;
     }
@@ -155,9 +172,10 @@ bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uin
 }
 
 bool GadgetBox::MountFunctionFs(std::string* error) {
-    if ((::mkdir(kDfuMount, 0755) != 0 && errno != EEXIST) ||
-        ::mount(kDfuInstance, kDfuMount, "functionfs", 0, nullptr) != 0) {
-        *error = std::string("mount functionfs on ") + kDfuMount + ": " + std::strerror(errno);
+    const std::string mount = DfuMount();
+    if ((::mkdir(mount.c_str(), 0755) != 0 && errno != EEXIST) ||
+        ::mount(DfuInstance().c_str(), mount.c_str(), "functionfs", 0, nullptr) != 0) {
+        *error = "mount functionfs on " + mount + ": " + std::strerror(errno);
         return false;
     }
     mounted_ = true;
@@ -210,7 +228,7 @@ bool GadgetBox::Present(BoxMode mode) {
     if (mode == BoxMode::Bootloader) {
         // A fresh ROM each visit; FunctionFS binds only once its ep0 has the descriptors.
         rom_.emplace(box_, clock_, faults_);
-        if (!dfu_.Open(std::string(kDfuMount) + "/ep0", *rom_, &error)) {
+        if (!dfu_.Open(DfuMount() + "/ep0", *rom_, &error)) {
             Fail(error);
             return false;
         }

@@ -27,9 +27,13 @@ namespace ZELKKernelTest {
 // A pump thread carries the reports between /dev/hidgN and the box's own HID side (the firmware
 // model of the in-process emulator), answers the bootloader's control requests and follows the
 // box's mode. Each visit to the bootloader meets a fresh ROM with the given faults.
+//
+// dummy_hcd loaded with num=N gives N device controllers, each wired to a host controller of its
+// own: a box on each is a box on a port of its own. `controller` picks one, in name order.
 class GadgetBox {
   public:
-    GadgetBox(ZELKSim::EmulatedBox& box, ZELKSim::Timeline& clock, ZELKSim::DfuFaults faults = {});
+    GadgetBox(ZELKSim::EmulatedBox& box, ZELKSim::Timeline& clock, ZELKSim::DfuFaults faults = {},
+              unsigned controller = 0);
     ~GadgetBox();
     GadgetBox(const GadgetBox&) = delete;
     GadgetBox& operator=(const GadgetBox&) = delete;
@@ -52,6 +56,9 @@ class GadgetBox {
         std::string function;  // its folder under functions/
     };
 
+    std::string DfuInstance() const { return names_ + "-dfu"; }
+    std::string DfuMount() const { return "/dev/ffs-" + DfuInstance(); }
+    bool PickController(std::string* error);
     bool BuildGadget(const std::string& name, std::uint16_t vid, std::uint16_t pid,
                      const std::string& product, const std::string& function, Gadget* gadget,
                      std::string* error);
@@ -67,6 +74,10 @@ class GadgetBox {
     ZELKSim::Timeline& clock_;
     ZELKSim::EmulatedHidTransport boxHid_;
     const ZELKSim::DfuFaults faults_;
+    const unsigned controller_;
+    // Gadgets and FunctionFS instances are named system-wide: a box on another controller gets
+    // names of its own.
+    const std::string names_;
     std::string udc_;
     Gadget normal_;
     Gadget programmer_;

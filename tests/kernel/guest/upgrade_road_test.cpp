@@ -13,6 +13,7 @@
 
 #include "box_rig.h"
 #include "console_view.h"
+#include "controller/operator_texts.h"
 #include "controller/upgrade_controller.h"
 #include "dfu_bootloader.h"
 #include "package/package_files.h"
@@ -68,8 +69,8 @@ struct RealToolRoad {
     RealToolRoad(const RealToolRoad&) = delete;
     RealToolRoad& operator=(const RealToolRoad&) = delete;
 
-    // Plugs the box in, starts up and runs the window's timer, faster (each tick is one poll),
-    // until the log holds `text`, an error or a failed download.
+    // Plugs the box in, starts up and runs the window's timer until the log holds `text`, an
+    // error or a failed download.
     bool RunUntil(const std::string& text, bool serviceMode = false) {
         if (!rig.Plugged()) {
             return false;
@@ -78,6 +79,11 @@ struct RealToolRoad {
         if (serviceMode) {
             controller.UpdateForm_KeyDown(ZELKUtil::Key::M, true);
         }
+        return TickUntil(text);
+    }
+    // Runs the window's timer, faster (each tick is one poll), until the log holds `text`, an
+    // error or a failed download.
+    bool TickUntil(const std::string& text) {
         const bool seen = WaitFor(
             [&] {
                 controller.TimerCheck_Tick();
@@ -149,6 +155,34 @@ TEST(RealDfuUtil, FailureRoads) {
         EXPECT_EQ(run.substr(run.size() - std::string(r.end).size()), r.end) << run;
         EXPECT_EQ(road.rig.box.FirmwareVersion(), "2.01");
     }
+}
+
+// Two boxes, each recognised and sent to its bootloader: with two bootloaders on the bus no tool
+// starts (dfu-util could not tell one from the other) and the operator is told; once one is
+// unplugged, the other gets its download.
+TEST(RealDfuUtil, TwoBootloadersGetNothingUntilOneIsUnplugged) {
+    RealToolRoad road;
+    ZELKSim::EmulatedBox second{road.rig.boxClock, Q750()};
+    second.SetFirmwareVersion("2.01");
+    GadgetBox secondGadget(second, road.rig.boxClock, {}, 1);
+    std::string error;
+    ASSERT_TRUE(secondGadget.Start(&error)) << error;
+    ASSERT_TRUE(road.RunUntil(ZELKUtil::OperatorTexts::kSeveralBoxes));
+    EXPECT_EQ(road.rig.box.Mode(), ZELKSim::BoxMode::Bootloader);
+    EXPECT_EQ(second.Mode(), ZELKSim::BoxMode::Bootloader);
+    // A few more polls with both there: still nothing starts, and nothing is said again.
+    for (int poll = 0; poll < 5; ++poll) {
+        road.controller.TimerCheck_Tick();
+    }
+    const std::string& log = road.view.log;
+    EXPECT_EQ(log.find("Downloading"), std::string::npos) << log;
+    EXPECT_EQ(log.find("More than one"), log.rfind("More than one")) << log;
+
+    second.Unplug();
+    ASSERT_TRUE(road.TickUntil("Upgrade Complete")) << log;
+    EXPECT_EQ(road.rig.box.FirmwareVersion(), "2.04");
+    EXPECT_EQ(second.FirmwareVersion(), "2.01");
+    EXPECT_EQ(road.rig.gadget.PumpError() + secondGadget.PumpError(), "");
 }
 
 // Without the udev rule the box's hidraw node belongs to root: a user who is not root is told,
