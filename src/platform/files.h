@@ -19,6 +19,16 @@ bool Exists(const std::string& path);
 // reason is the system's text).
 Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes);
 
+// Makes the folder and every folder above it that is missing, as `mkdir -p` does; a folder that
+// is already there is fine, a file in its place is not.
+Result<void> MakeFolders(const std::string& folder);
+
+// Appends the text to the file, creating it when missing, in one write call where the system
+// allows it: the file is opened for appending, so every write lands at its end even with other
+// writers, and a text written whole is never interleaved with theirs. An empty text only opens
+// the file, which shows whether it could be written.
+Result<void> AppendToFile(const std::string& path, const std::string& text);
+
 // Joins a relative name to a folder; an absolute name or an empty folder leaves the name as it is.
 std::string Join(const std::string& folder, const std::string& name);
 

@@ -83,6 +83,52 @@ Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes) {
     return bytes;
 }
 
+Result<void> MakeFolders(const std::string& folder) {
+    if (folder.empty()) {
+        return ErrorFromErrno("make folder " + folder, ENOENT);
+    }
+    // Each level from the top down; the root and repeated slashes name nothing new to make.
+    for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        const std::string level = folder.substr(0, end);
+        if (!level.empty() && level.back() != '/' && ::mkdir(level.c_str(), 0777) != 0) {
+            // A level that is already there fails with EEXIST, or on a read-only or forbidden
+            // parent possibly with EROFS or EACCES first: only what is there now decides.
+            const int err = errno;
+            struct stat st {};
+            if (::stat(level.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+                return ErrorFromErrno("make folder " + level, err == EEXIST ? ENOTDIR : err);
+            }
+        }
+        if (end == std::string::npos) {
+            return {};
+        }
+    }
+}
+
+Result<void> AppendToFile(const std::string& path, const std::string& text) {
+    // The mode is the usual one for a user's own file; the umask narrows it further.
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd.Valid()) {
+        return ErrorFromErrno("open " + path, errno);
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return ErrorFromErrno("write " + path, errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    // On a network file system a failed write may only show at close.
+    if (::close(fd.Release()) != 0) {
+        return ErrorFromErrno("close " + path, errno);
+    }
+    return {};
+}
+
 std::string Join(const std::string& folder, const std::string& name) {
     if (folder.empty() || (!name.empty() && name.front() == '/')) {
         return name;

@@ -30,6 +30,40 @@ HANDLE OpenReadable(const std::string& path) {
     return file;
 }
 
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Where the levels that can be made begin: after a drive ("C:\") or a share ("\\server\share\"),
+// which are there or not but never made.
+std::size_t FirstMakeableLevel(const std::string& folder) {
+    if (folder.size() >= 2 && IsSeparator(folder[0]) && IsSeparator(folder[1])) {
+        std::size_t separators = 0;
+        for (std::size_t i = 2; i < folder.size(); ++i) {
+            if (IsSeparator(folder[i]) && ++separators == 2) {
+                return i + 1;
+            }
+        }
+        return folder.size();
+    }
+    return folder.size() >= 2 && folder[1] == ':' ? 2 : 0;
+}
+
+// Writes the whole text; WriteFile takes at most a DWORD's worth at a time.
+Result<void> WriteAll(HANDLE file, const std::string& path, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1U << 30));
+        DWORD written = 0;
+        if (::WriteFile(file, text.data() + done, want, &written, nullptr) == FALSE) {
+            return Windows::ErrorFromSystemCode("write " + path, ::GetLastError());
+        }
+        done += written;
+    }
+    return {};
+}
+
 }  // namespace
 
 bool CanOpenForReading(const std::string& path) {
@@ -68,6 +102,45 @@ Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes) {
     }
     ::CloseHandle(file);
     return bytes;
+}
+
+Result<void> MakeFolders(const std::string& folder) {
+    if (folder.empty()) {
+        return Windows::ErrorFromSystemCode("make folder " + folder, ERROR_PATH_NOT_FOUND);
+    }
+    for (std::size_t end = FirstMakeableLevel(folder); end <= folder.size(); ++end) {
+        if (end < folder.size() && !IsSeparator(folder[end])) {
+            continue;
+        }
+        const std::string level = folder.substr(0, end);
+        if (level.empty() || IsSeparator(level.back()) || (level.size() == 2 && level[1] == ':')) {
+            continue;
+        }
+        const std::wstring wide = Windows::Widen(level);
+        if (::CreateDirectoryW(wide.c_str(), nullptr) == FALSE) {
+            // A level that is already there is fine; only what is there now decides.
+            const DWORD code = ::GetLastError();
+            if (!IsFolder(wide)) {
+                return Windows::ErrorFromSystemCode("make folder " + level, code);
+            }
+        }
+    }
+    return {};
+}
+
+Result<void> AppendToFile(const std::string& path, const std::string& text) {
+    // With FILE_APPEND_DATA alone every write goes to the file's end, whoever else writes to it.
+    const HANDLE file = ::CreateFileW(Windows::Widen(path).c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return Windows::ErrorFromSystemCode("open " + path, ::GetLastError());
+    }
+    Result<void> written = WriteAll(file, path, text);
+    if (::CloseHandle(file) == FALSE && written.ok()) {
+        return Windows::ErrorFromSystemCode("close " + path, ::GetLastError());
+    }
+    return written;
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
