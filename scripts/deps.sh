@@ -11,6 +11,7 @@ packages=(
   xvfb xauth lintian
   qemu-system-x86 busybox-static cpio kmod udev dfu-util
   libbenchmark-dev libhidapi-dev libxcb1-dev
+  libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix wine64 fonts-wine dpkg-dev debian-archive-keyring
   clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
   "$@"
