@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/result.h"
@@ -26,7 +27,11 @@ struct HistoryRecord {
     std::string log;  // the box's whole log, CR LF line ends as in the window
 };
 
+// The record as one JSON object on one line, without the line end; every field is written, under
+// its snake_case name (package_folder, duration_ms, ...).
 std::string ToJsonLine(const HistoryRecord& record);
+// The record back from such a line; nullopt for a line that is no record: not a JSON object, a
+// field of the wrong type, or no time, port or result.
 std::optional<HistoryRecord> ParseHistoryLine(const std::string& line);
 // The records as a table for a terminal: a header row, then one row per record.
 std::string FormatHistoryTable(const std::vector<HistoryRecord>& records);
@@ -46,9 +51,10 @@ class HistoryFile {
     // written is found out before any box is touched.
     Result<void> CheckWritable() const;
     // Appends one record as one line, in one write to a file opened for appending: lines of
-    // several writers never interleave.
+    // several writers on a local disk never interleave. The folder is made by CheckWritable.
     Result<void> Append(const HistoryRecord& record) const;
-    // Every record, in order; lines that are no record are skipped.
+    // Every record, in order; lines that are no record are skipped. A file that is not there
+    // holds no runs yet.
     Result<std::vector<HistoryRecord>> ReadAll() const;
 
   private:

@@ -1,0 +1,232 @@
+#include "cli/history.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "platform/files.h"
+
+namespace ZELKUtil::Cli {
+namespace {
+
+// Keys in the order written: a person reading the file sees the time first and the long log last.
+using Json = nlohmann::ordered_json;
+
+// The text fields of a record with their names in the file, in the order the file shows them.
+using TextField = std::pair<const char*, std::string HistoryRecord::*>;
+constexpr std::array<TextField, 11> kTextFields = {{
+    {"time", &HistoryRecord::time},
+    {"host", &HistoryRecord::host},
+    {"package_folder", &HistoryRecord::packageFolder},
+    {"package_version", &HistoryRecord::packageVersion},
+    {"port", &HistoryRecord::port},
+    {"model", &HistoryRecord::model},
+    {"serial", &HistoryRecord::serial},
+    {"version_before", &HistoryRecord::versionBefore},
+    {"version_after", &HistoryRecord::versionAfter},
+    {"result", &HistoryRecord::result},
+    {"log", &HistoryRecord::log},
+}};
+
+// A history that grew past this is not read whole into memory; at some hundred kilobytes per run
+// with its log, it holds thousands of runs.
+constexpr std::size_t kMaxHistoryBytes = std::size_t{512} * 1024 * 1024;
+
+bool IsFolderSeparator(char c) {
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+// The folder that holds the file: "" for a bare name, the root for a file in it.
+std::string FolderOf(const std::string& path) {
+    const auto separator = std::find_if(path.rbegin(), path.rend(), IsFolderSeparator);
+    if (separator == path.rend()) {
+        return "";
+    }
+    const auto length = static_cast<std::size_t>(path.rend() - separator) - 1;
+    return path.substr(0, length == 0 ? 1 : length);
+}
+
+// A table cell shows what a terminal can show on one line: control characters, which could also
+// move the cursor or change colours, become "?".
+std::string Cell(const std::string& text) {
+    std::string cell = text;
+    std::replace_if(
+        cell.begin(), cell.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, '?');
+    return cell;
+}
+
+// The columns a cell takes on a terminal: one per character, counted as UTF-8 lead bytes.
+std::size_t Width(const std::string& text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::string Seconds(std::int64_t milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(milliseconds) / 1000.0);
+    return text;
+}
+
+std::vector<std::string> Row(const HistoryRecord& record) {
+    std::string versions;
+    if (!record.versionBefore.empty() || !record.versionAfter.empty()) {
+        versions = (record.versionBefore.empty() ? "?" : record.versionBefore) + " \u2192 " +
+                   (record.versionAfter.empty() ? "?" : record.versionAfter);
+    }
+    return {Cell(record.time), Cell(record.port),   Cell(record.model),        Cell(record.serial),
+            Cell(versions),    Cell(record.result), Seconds(record.durationMs)};
+}
+
+}  // namespace
+
+std::string ToJsonLine(const HistoryRecord& record) {
+    Json object = Json::object();
+    for (const auto& [name, field] : kTextFields) {
+        // The duration before the log, which is long.
+        if (field == &HistoryRecord::log) {
+            object["duration_ms"] = record.durationMs;
+        }
+        object[name] = record.*field;
+    }
+    // Text that is not UTF-8 gets replacement characters rather than losing the record.
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::optional<HistoryRecord> ParseHistoryLine(const std::string& line) {
+    const Json object = Json::parse(line, nullptr, false);
+    if (!object.is_object()) {
+        return std::nullopt;
+    }
+    HistoryRecord record;
+    for (const auto& [name, field] : kTextFields) {
+        const auto it = object.find(name);
+        if (it == object.end()) {
+            continue;
+        }
+        if (!it->is_string()) {
+            return std::nullopt;
+        }
+        record.*field = it->get<std::string>();
+    }
+    // Without a time, a port and a result there is no run to show.
+    if (record.time.empty() || record.port.empty() || record.result.empty()) {
+        return std::nullopt;
+    }
+    if (const auto it = object.find("duration_ms"); it != object.end()) {
+        const bool fits =
+            it->is_number_integer() &&
+            (!it->is_number_unsigned() ||
+             it->get<std::uint64_t>() <=
+                 static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
+        if (!fits) {
+            return std::nullopt;
+        }
+        record.durationMs = it->get<std::int64_t>();
+    }
+    return record;
+}
+
+std::string FormatHistoryTable(const std::vector<HistoryRecord>& records) {
+    std::vector<std::vector<std::string>> rows = {
+        {"time", "port", "model", "serial", "before \u2192 after", "result", "duration (s)"}};
+    for (const HistoryRecord& record : records) {
+        rows.push_back(Row(record));
+    }
+    std::vector<std::size_t> widths(rows.front().size(), 0);
+    for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], Width(row[i]));
+        }
+    }
+    std::string table;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const std::string padding(widths[i] - Width(row[i]), ' ');
+            // The duration is a number: right-aligned, so its digits line up.
+            const bool last = i + 1 == row.size();
+            line += last ? padding + row[i] : row[i] + padding + "  ";
+        }
+        table += line + "\n";
+    }
+    return table;
+}
+
+std::string DefaultHistoryPath(const std::function<std::string(const std::string&)>& env,
+                               bool windows) {
+    if (windows) {
+        const std::string local = env("LOCALAPPDATA");
+        if (local.empty()) {
+            return "";
+        }
+        const bool separated = local.back() == '\\' || local.back() == '/';
+        return local + (separated ? "" : "\\") + "ZELK\\history.jsonl";
+    }
+    // A relative XDG_STATE_HOME is invalid and to be ignored, as the XDG base directories say.
+    std::string state = env("XDG_STATE_HOME");
+    if (state.empty() || state.front() != '/') {
+        const std::string home = env("HOME");
+        if (home.empty()) {
+            return "";
+        }
+        state = home + (home.back() == '/' ? "" : "/") + ".local/state";
+    }
+    return state + (state.back() == '/' ? "" : "/") + "zelk/history.jsonl";
+}
+
+Result<void> HistoryFile::CheckWritable() const {
+    if (const std::string folder = FolderOf(path_); !folder.empty()) {
+        if (Result<void> made = Files::MakeFolders(folder); !made) {
+            return made;
+        }
+    }
+    return Files::AppendToFile(path_, "");
+}
+
+Result<void> HistoryFile::Append(const HistoryRecord& record) const {
+    return Files::AppendToFile(path_, ToJsonLine(record) + "\n");
+}
+
+Result<std::vector<HistoryRecord>> HistoryFile::ReadAll() const {
+    Result<std::string> text = Files::ReadHead(path_, kMaxHistoryBytes + 1);
+    if (!text) {
+        // No runs yet: the file is made with the first.
+        if (text.error().kind == ErrorKind::NotFound) {
+            return std::vector<HistoryRecord>{};
+        }
+        return text.error();
+    }
+    if (text.value().size() > kMaxHistoryBytes) {
+        return Error{ErrorKind::MalformedContent, "read " + path_,
+                     "larger than " + std::to_string(kMaxHistoryBytes >> 20) + " MiB"};
+    }
+    std::vector<HistoryRecord> records;
+    std::size_t start = 0;
+    const std::string& all = text.value();
+    while (start < all.size()) {
+        std::size_t end = all.find('\n', start);
+        if (end == std::string::npos) {
+            end = all.size();
+        }
+        // A line ended CR LF by an editor on Windows reads the same.
+        std::size_t length = end - start;
+        if (length > 0 && all[end - 1] == '\r') {
+            --length;
+        }
+        if (std::optional<HistoryRecord> record = ParseHistoryLine(all.substr(start, length))) {
+            records.push_back(std::move(*record));
+        }
+        start = end + 1;
+    }
+    return records;
+}
+
+}  // namespace ZELKUtil::Cli
