@@ -1,6 +1,7 @@
-# The Debian package: the program, the udev rule with scripts that put it into effect, a manual
-# page, the README, the copyright and changelog files. `cmake --workflow --preset deb` builds
-# build/deb/zelk-upgrade_<version>_amd64.deb; dependencies come from the shared libraries.
+# The Debian package: the program, the udev rule with scripts that put it into effect, the manual
+# pages of zelk-upgrade and zelk-cli, the README, the copyright and changelog files.
+# `cmake --workflow --preset deb` builds build/deb/zelk-upgrade_<version>_amd64.deb; dependencies
+# come from the shared libraries.
 set(_zelk_doc ${CMAKE_INSTALL_DATADIR}/doc/zelk-upgrade)
 set(_zelk_gen ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 
@@ -12,9 +13,13 @@ function(zelk_gzip source target)
 endfunction()
 set(VERSION ${PROJECT_VERSION})
 zelk_gzip(${CMAKE_CURRENT_SOURCE_DIR}/packaging/zelk-upgrade.1 zelk-upgrade.1)
+zelk_gzip(${CMAKE_CURRENT_SOURCE_DIR}/packaging/zelk-cli.1 zelk-cli.1)
 zelk_gzip(${CMAKE_CURRENT_SOURCE_DIR}/packaging/debian/changelog changelog)
 
-install(FILES ${_zelk_gen}/zelk-upgrade.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${_zelk_gen}/zelk-upgrade.1.gz ${_zelk_gen}/zelk-cli.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# zelk-cli's page goes in ahead of the program, which is not built yet: the program's own place is
+# beside zelk-upgrade's install() in the top-level CMakeLists.txt.
 install(FILES ${_zelk_gen}/changelog.gz packaging/debian/copyright DESTINATION ${_zelk_doc})
 install(FILES README.md DESTINATION ${_zelk_doc})
 

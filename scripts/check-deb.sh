@@ -29,7 +29,8 @@ trap cleanup EXIT
 
 $sudo dpkg -i "$deb" >/dev/null
 for file in /usr/bin/zelk-upgrade /usr/lib/udev/rules.d/70-zelk-upgrade.rules \
-            /usr/share/man/man1/zelk-upgrade.1.gz /usr/share/doc/zelk-upgrade/copyright; do
+            /usr/share/man/man1/zelk-upgrade.1.gz /usr/share/man/man1/zelk-cli.1.gz \
+            /usr/share/doc/zelk-upgrade/copyright; do
   [ -f "$file" ] || fail "the package installed no $file"
 done
 
