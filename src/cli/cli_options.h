@@ -19,9 +19,11 @@ struct Options {
     // The history file; "" means the per-user default.
     std::string history;
     // upgrade: the ports named with --port, in order, without repeats; or every box with --all.
+    // worker: its one port.
     std::vector<std::string> ports;
     bool all = false;
-    // upgrade: keep running and upgrade every box plugged in from now on.
+    // upgrade: keep running and upgrade every box plugged in from now on; without a port named,
+    // all is set too.
     bool watch = false;
 };
 
