@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace ZELKUtil::Cli {
@@ -13,6 +14,10 @@ ParsedCommandLine Parse(std::vector<const char*> words) {
     return ParseCommandLine(static_cast<int>(words.size()), words.data(), "1.2.3");
 }
 
+auto Fields(const Options& o) {
+    return std::tie(o.command, o.package, o.json, o.history, o.ports, o.all, o.watch);
+}
+
 TEST(CliOptions, HelpAndVersionPrintAndExitZero) {
     const ParsedCommandLine help = Parse({"--help"});
     EXPECT_FALSE(help.options);
@@ -21,97 +26,64 @@ TEST(CliOptions, HelpAndVersionPrintAndExitZero) {
         EXPECT_NE(help.output.find(word), std::string::npos) << word;
     }
     EXPECT_EQ(help.output.find("worker"), std::string::npos);
-    const ParsedCommandLine upgradeHelp = Parse({"upgrade", "--help"});
-    EXPECT_NE(upgradeHelp.output.find("--watch"), std::string::npos);
-
+    EXPECT_NE(Parse({"upgrade", "--help"}).output.find("--watch"), std::string::npos);
     const ParsedCommandLine version = Parse({"list", "--version"});
     EXPECT_FALSE(version.options);
     EXPECT_EQ(version.exitCode, kExitOk);
     EXPECT_EQ(version.output, "zelk-cli 1.2.3\n");
 }
 
-TEST(CliOptions, CommandsWithOptionsBeforeOrAfter) {
-    const ParsedCommandLine list = Parse({"list"});
-    ASSERT_TRUE(list.options);
-    EXPECT_EQ(list.options->command, Command::List);
-    EXPECT_EQ(list.options->package, ".");
-    EXPECT_FALSE(list.options->json);
-    EXPECT_EQ(list.options->history, "");
-
-    const ParsedCommandLine check =
-        Parse({"--json", "check", "--package", "/p k g", "--history=h.jsonl"});
-    ASSERT_TRUE(check.options);
-    EXPECT_EQ(check.options->command, Command::Check);
-    EXPECT_TRUE(check.options->json);
-    EXPECT_EQ(check.options->package, "/p k g");
-    EXPECT_EQ(check.options->history, "h.jsonl");
-
-    const ParsedCommandLine history = Parse({"--history", "x", "history", "--json"});
-    ASSERT_TRUE(history.options);
-    EXPECT_EQ(history.options->command, Command::History);
-    EXPECT_TRUE(history.options->json);
-
-    const ParsedCommandLine worker = Parse({"worker", "--port", "1-2.3"});
-    ASSERT_TRUE(worker.options);
-    EXPECT_EQ(worker.options->command, Command::Worker);
-    EXPECT_EQ(worker.options->ports, std::vector<std::string>{"1-2.3"});
-}
-
-TEST(CliOptions, UpgradePortsAllAndWatch) {
-    const ParsedCommandLine ports =
-        Parse({"upgrade", "--port", "1-2", "--json", "--port=3-1", "--port", "1-2"});
-    ASSERT_TRUE(ports.options);
-    EXPECT_EQ(ports.options->command, Command::Upgrade);
-    EXPECT_EQ(ports.options->ports, (std::vector<std::string>{"1-2", "3-1"}));
-    EXPECT_FALSE(ports.options->all);
-    EXPECT_FALSE(ports.options->watch);
-
-    const ParsedCommandLine all = Parse({"upgrade", "--all"});
-    ASSERT_TRUE(all.options);
-    EXPECT_TRUE(all.options->all);
-    EXPECT_TRUE(all.options->ports.empty());
-
-    const ParsedCommandLine watchAll = Parse({"upgrade", "--watch"});
-    ASSERT_TRUE(watchAll.options);
-    EXPECT_TRUE(watchAll.options->watch);
-    EXPECT_TRUE(watchAll.options->all);
-
-    const ParsedCommandLine watchPort = Parse({"upgrade", "--watch", "--port", "2-1"});
-    ASSERT_TRUE(watchPort.options);
-    EXPECT_TRUE(watchPort.options->watch);
-    EXPECT_FALSE(watchPort.options->all);
-    EXPECT_EQ(watchPort.options->ports, std::vector<std::string>{"2-1"});
+TEST(CliOptions, CommandsPortsAndOptionsOnEitherSide) {
+    using V = std::vector<std::string>;
+    const struct {
+        std::vector<const char*> words;
+        Options expected;
+    } cases[] = {
+        {{"list"}, {Command::List, ".", false, "", {}, false, false}},
+        {{"--json", "check", "--package", "/p k", "--history=h"},
+         {Command::Check, "/p k", true, "h", {}, false, false}},
+        {{"--history", "x", "history", "--json"},
+         {Command::History, ".", true, "x", {}, false, false}},
+        {{"worker", "--port", "1-2.3"},
+         {Command::Worker, ".", false, "", V{"1-2.3"}, false, false}},
+        {{"upgrade", "--port", "1-2", "--json", "--port=3-1", "--port", "1-2"},
+         {Command::Upgrade, ".", true, "", V{"1-2", "3-1"}, false, false}},
+        {{"upgrade", "--all"}, {Command::Upgrade, ".", false, "", {}, true, false}},
+        {{"upgrade", "--watch"}, {Command::Upgrade, ".", false, "", {}, true, true}},
+        {{"upgrade", "--watch", "--port", "2-1"},
+         {Command::Upgrade, ".", false, "", V{"2-1"}, false, true}},
+    };
+    for (const auto& c : cases) {
+        const ParsedCommandLine parsed = Parse(c.words);
+        ASSERT_TRUE(parsed.options) << parsed.output;
+        EXPECT_EQ(parsed.exitCode, kExitOk);
+        EXPECT_TRUE(Fields(*parsed.options) == Fields(c.expected)) << c.words.back();
+    }
 }
 
 TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
-    const std::vector<std::vector<const char*>> wrong = {
-        {},
-        {"frobnicate"},
-        {"list", "check"},
-        {"upgrade"},
-        {"upgrade", "--port", "1-2", "--all"},
-        {"upgrade", "--port", "1-2", "3-1"},
-        {"upgrade", "--port"},
-        {"upgrade", "--port", ""},
-        {"list", "--watch"},
-        {"--watch", "upgrade", "--all"},
-        {"list", "--all"},
-        {"worker"},
-        {"--package", "", "list"},
-        {"list", "--bogus"},
-    };
+    const std::vector<std::vector<const char*>> wrong = {{},
+                                                         {"frobnicate"},
+                                                         {"list", "check"},
+                                                         {"upgrade"},
+                                                         {"upgrade", "--port", "1", "--all"},
+                                                         {"upgrade", "--port", "1-2", "3-1"},
+                                                         {"upgrade", "--port"},
+                                                         {"upgrade", "--port", ""},
+                                                         {"list", "--watch"},
+                                                         {"--watch", "upgrade", "--all"},
+                                                         {"list", "--all"},
+                                                         {"worker"},
+                                                         {"--package", "", "list"},
+                                                         {"list", "--bogus"}};
     for (const auto& words : wrong) {
         const ParsedCommandLine parsed = Parse(words);
-        std::string shown;
-        for (const char* word : words) {
-            shown += std::string(word) + " ";
-        }
-        EXPECT_FALSE(parsed.options) << shown;
-        EXPECT_EQ(parsed.exitCode, kExitUsage) << shown;
+        EXPECT_FALSE(parsed.options) << parsed.output;
+        EXPECT_EQ(parsed.exitCode, kExitUsage) << parsed.output;
         // "zelk-cli: reason", then the pointer to --help: two lines in all.
         EXPECT_EQ(parsed.output.rfind("zelk-cli: ", 0), 0U) << parsed.output;
         EXPECT_EQ(std::count(parsed.output.begin(), parsed.output.end(), '\n'), 2) << parsed.output;
-        EXPECT_TRUE(parsed.output.ends_with("\nRun with --help for more information.\n")) << shown;
+        EXPECT_TRUE(parsed.output.ends_with("\nRun with --help for more information.\n"));
     }
 }
 
