@@ -1,0 +1,201 @@
+#include "cli/bench_runner.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "cli/console_view.h"
+#include "controller/upgrade_controller.h"
+#include "controller/version_match.h"
+#include "device/zelk.h"
+
+namespace ZELKUtil::Cli {
+namespace {
+
+constexpr std::uint16_t kProgrammerVid = 0x14E3;
+constexpr std::uint16_t kProgrammerPid = 0xF000;
+constexpr int kBootloaderVid = 0x0471;
+constexpr int kBootloaderPid = 0xDF55;
+
+bool Holds(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+BenchRunner::BenchRunner(BenchSeams seams, Options options, const std::atomic<bool>& stopping)
+    : seams_(std::move(seams)), options_(std::move(options)), stopping_(stopping) {}
+
+int BenchRunner::Run() {
+    switch (options_.command) {
+        case Command::List:
+            return List(false);
+        case Command::Check:
+            return List(true);
+        case Command::Upgrade:
+            return Upgrade();
+        case Command::History:
+            return ShowHistory();
+        case Command::Worker:
+            break;
+    }
+    seams_.err("this command is for the program's own use");
+    return kExitUsage;
+}
+
+std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
+    // Start-up as the window makes it, on a device that is never opened.
+    const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
+    ReadPathModes modes;
+    ZELK device(platform->Transport(), platform->Probe(), seams_.clock, modes);
+    ConsoleView view;
+    UpgradeController controller({view, seams_.clock, device, platform->Processes(),
+                                  options_.package, seams_.nativeMachine});
+    controller.InitializeApplication();
+    const UpgradeState& state = controller.State();
+    std::string reason;
+    Package package;
+    package.versionLine = PackageVersionLine(view.Text(Control::TextUpgradeVersion));
+    if (package.versionLine.empty()) {
+        reason = "it has no version (CurrentVersion.txt)";
+    } else if (Holds(view.log, "Error loading config file")) {
+        reason = "its profile file cannot be read:" + view.log.substr(view.log.find("file") + 4);
+    } else if (view.comboItems.empty() && !state.current_profile) {
+        reason = "no profile of it names images that are there";
+    } else if (state.armImagePresent == 0 && state.fpgaImagePresent == 0) {
+        reason = "it holds no image";
+    } else if (Holds(view.log, "Damaged upgrade package")) {
+        reason = "it holds no download tool";
+    }
+    if (!reason.empty()) {
+        reason.erase(std::remove(reason.begin(), reason.end(), '\r'), reason.end());
+        std::replace(reason.begin(), reason.end(), '\n', ' ');
+        seams_.err("The package in " + options_.package + " cannot be used: " + reason);
+        return std::nullopt;
+    }
+    package.profiles = state.profiles.value_or(std::vector<ZelkProfile>{});
+    package.dfuUtil = state.useDfuUtil != 0;
+    package.fpgaImages = state.fpgaImagePresent > 0;
+    return package;
+}
+
+std::vector<BenchRunner::Found> BenchRunner::Look(const Package& package) {
+    const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
+    HidTransport& transport = platform->Transport();
+    std::vector<Found> found;
+    const auto seen = [&found](const std::string& port) {
+        return std::any_of(found.begin(), found.end(),
+                           [&port](const Found& f) { return f.port == port; });
+    };
+    for (const ZelkProfile& profile : package.profiles) {
+        const auto vid = static_cast<std::uint16_t>(profile.vid);
+        const auto pid = static_cast<std::uint16_t>(profile.pid);
+        for (const std::string& port : transport.hid_ports(vid, pid)) {
+            if (seen(port)) {
+                continue;
+            }
+            Found box{port, "normal", "", "", "", std::nullopt};
+            transport.hid_confine_to_port(port);
+            ReadPathModes modes;
+            ZELK device(transport, platform->Probe(), seams_.clock, modes);
+            device.setVid(profile.vid);
+            device.setPid(profile.pid);
+            box.version = device.GetVersion();
+            const std::string product = device.GetManufacturer();
+            box.serial = device.GetSerial();
+            device.Close();
+            transport.hid_confine_to_port("");
+            for (const ZelkProfile& named : package.profiles) {
+                if (named.name == product && box.model.empty()) {
+                    box.model = named.id;
+                }
+            }
+            if (!box.version.empty()) {
+                box.upToDate = PackageHasVersion(package.versionLine, box.version);
+            }
+            found.push_back(box);
+        }
+    }
+    for (const std::string& port : transport.hid_ports(kProgrammerVid, kProgrammerPid)) {
+        if (!seen(port)) {
+            found.push_back({port, "programmer", "", "", "", std::nullopt});
+        }
+    }
+    for (const ProbeMatch& match : platform->Probe().FindDevices(kBootloaderVid, kBootloaderPid)) {
+        if (!seen(match.port)) {
+            found.push_back({match.port, "bootloader", "", "", "", std::nullopt});
+        }
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.port < b.port; });
+    return found;
+}
+
+std::vector<std::string> BenchRunner::PresentPorts(const Package& package) {
+    const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> ids{{kProgrammerVid, kProgrammerPid}};
+    for (const ZelkProfile& profile : package.profiles) {
+        ids.emplace_back(static_cast<std::uint16_t>(profile.vid),
+                         static_cast<std::uint16_t>(profile.pid));
+    }
+    std::vector<std::string> ports;
+    for (const auto& [vid, pid] : ids) {
+        for (const std::string& port : platform->Transport().hid_ports(vid, pid)) {
+            ports.push_back(port);
+        }
+    }
+    for (const ProbeMatch& match : platform->Probe().FindDevices(kBootloaderVid, kBootloaderPid)) {
+        ports.push_back(match.port);
+    }
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    return ports;
+}
+
+void BenchRunner::Emit(const BoxEvent& event) {
+    const std::lock_guard<std::mutex> lock(outputLock_);
+    if (options_.json) {
+        seams_.out(ToJsonLine(event));
+    } else if (event.kind != BoxEvent::Kind::Progress || event.percent % 10 == 0 ||
+               event.percent == 100) {
+        seams_.out(ToHumanLine(event));
+    }
+}
+
+int BenchRunner::List(bool check) {
+    const std::optional<Package> package = CheckPackage();
+    if (!package) {
+        return kExitPackage;
+    }
+    const std::vector<Found> found = Look(*package);
+    if (found.empty()) {
+        seams_.err("No box found.");
+        return kExitNoBox;
+    }
+    bool allUpToDate = true;
+    for (const Found& box : found) {
+        BoxEvent event;
+        event.kind = BoxEvent::Kind::Found;
+        event.port = box.port;
+        event.mode = box.mode;
+        event.model = box.model;
+        event.serial = box.serial;
+        event.version = box.version;
+        event.upToDate = box.upToDate;
+        Emit(event);
+        allUpToDate = allUpToDate && box.upToDate.value_or(false);
+    }
+    return check && !allUpToDate ? kExitUpgradeDue : kExitOk;
+}
+
+int BenchRunner::ShowHistory() {
+    const HistoryFile history(options_.history.empty() ? seams_.defaultHistory : options_.history);
+    const auto records = history.ReadAll();
+    if (!records) {
+        seams_.err("The history " + history.Path() + " cannot be read: " + records.error().Text());
+        return kExitHistory;
+    }
+    seams_.out(FormatHistoryTable(records.value()));
+    return kExitOk;
+}
+
+}  // namespace ZELKUtil::Cli

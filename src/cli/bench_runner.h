@@ -1,0 +1,104 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "cli/box_run.h"
+#include "cli/cli_options.h"
+#include "cli/events.h"
+#include "cli/history.h"
+#include "package/zelk_profile.h"
+
+namespace ZELKUtil::Cli {
+
+// What the bench runner works through; the platform's entry fills it in, tests the emulator.
+struct BenchSeams {
+    Clock& clock;
+    // A transport, probe and process service of its own for each box's run and for the look at
+    // the bus.
+    std::function<std::unique_ptr<BoxPlatform>()> newPlatform;
+    std::string nativeMachine;
+    std::string host;
+    // Now, in UTC, as ISO 8601 text.
+    std::function<std::string()> utcNow;
+    // One line to standard output, one to the error stream (each without its line end).
+    std::function<void(const std::string&)> out;
+    std::function<void(const std::string&)> err;
+    // Whether a port's name is dfu-util's -p path (on Linux: the sysfs name of the USB device).
+    // Where it is not, boxes are upgraded one at a time, so that dfu-util only ever sees one.
+    bool portsAreDfuUtilPaths = false;
+    // The history file when the command line names none ("" when there is no per-user folder).
+    std::string defaultHistory;
+};
+
+// The command-line program's work: lists the boxes on the bus, says whether they are up to date,
+// and upgrades several at once, each in a run of its own confined to its USB port (a thread each:
+// a run's waits block only its own thread, and every run has its own device object, read-path
+// modes, transport and probe), with a history record for every box.
+class BenchRunner {
+  public:
+    BenchRunner(BenchSeams seams, Options options, const std::atomic<bool>& stopping);
+    // The exit code.
+    int Run();
+
+    // A box on the bus as the look at it finds it.
+    struct Found {
+        std::string port;
+        std::string mode;  // "normal", "bootloader", "programmer"
+        std::string model;
+        std::string serial;
+        std::string version;
+        std::optional<bool> upToDate;
+    };
+
+    // The package as start-up reads it.
+    struct Package {
+        std::string versionLine;
+        std::vector<ZelkProfile> profiles;
+        bool dfuUtil = false;
+        bool fpgaImages = false;
+    };
+    // One box's run on the bench.
+    struct Job {
+        std::string port;
+        std::thread thread;
+        std::atomic<bool> ended{false};
+        BoxOutcome outcome;
+    };
+
+  private:
+    int List(bool check);
+    int Upgrade();
+    int ShowHistory();
+    // What start-up makes of the package folder; nullopt (after saying why) when it cannot be used.
+    std::optional<Package> CheckPackage();
+    std::vector<Found> Look(const Package& package);
+    // The ports with a box in any mode, from the bus alone: no box is talked to.
+    std::vector<std::string> PresentPorts(const Package& package);
+    void Emit(const BoxEvent& event);
+    void StartJob(const std::string& port, const Package& package, const HistoryFile& history);
+    void RunJob(Job& job, const Package& package, const HistoryFile& history);
+    int Finish(const std::vector<std::string>& asked);
+
+    BenchSeams seams_;
+    Options options_;
+    const std::atomic<bool>& stopping_;
+    std::mutex outputLock_;
+    // Held by the run of a box that must be alone on the bench (FPGA programming, DFUAPP, or ports
+    // dfu-util cannot be told).
+    std::mutex benchLock_;
+    std::map<std::string, std::unique_ptr<Job>> jobs_;
+    // The outcomes of runs whose box has since been unplugged (a watch starts a new run when it
+    // comes back).
+    std::vector<std::pair<std::string, BoxOutcome>> ended_;
+};
+
+}  // namespace ZELKUtil::Cli

@@ -1,0 +1,121 @@
+// zelk-cli.exe: the bench runner over hid.dll, SetupDi and CreateProcess. Ctrl+C (or Ctrl+Break)
+// asks the runner to stop starting new work; the runs under way go on to their end. A Windows
+// port is a location path, which dfu-util's -p does not take: the boxes are upgraded one at a
+// time, so that dfu-util only ever sees one bootloader.
+// <windows.h> before the headers that build on it.
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "cli/bench_runner.h"
+#include "cli/cli_options.h"
+#include "cli/history.h"
+#include "hid/windows/setupdi_device_probe.h"
+#include "hid/windows/win32_calls.h"
+#include "hid/windows/windows_hid_transport.h"
+#include "platform/steady_clock.h"
+#include "platform/system_info.h"
+#include "platform/windows/text_conversion.h"
+#include "platform/windows/windows_process_service.h"
+
+namespace {
+
+using ZELKUtil::Cli::BoxPlatform;
+
+class WindowsBoxPlatform final : public BoxPlatform {
+  public:
+    WindowsBoxPlatform(const ZELKUtil::Hid::Win32Calls& calls, const std::string& package)
+        : hid_(calls), probe_(calls, discard_), processes_(package) {}
+    HidTransport& Transport() override { return hid_; }
+    DeviceTreeProbe& Probe() override { return probe_; }
+    ZELKUtil::ProcessService& Processes() override { return processes_; }
+
+  private:
+    std::ostream discard_{nullptr};
+    ZELKUtil::Hid::WindowsHidTransport hid_;
+    ZELKUtil::Hid::SetupDiDeviceProbe probe_;
+    ZELKUtil::WindowsProcessService processes_;
+};
+
+std::string Env(const std::string& name) {
+    const std::wstring wide = ZELKUtil::Windows::Widen(name);
+    const DWORD size = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+    if (size == 0) {
+        return "";
+    }
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wide.c_str(), value.data(), size);
+    value.resize(length < size ? length : 0);
+    return ZELKUtil::Windows::Narrow(value);
+}
+
+std::string HostName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) != 0 ? ZELKUtil::Windows::Narrow(name) : "";
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    char text[32] = {};
+    if (gmtime_s(&utc, &now) != 0 ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) {
+        return "";
+    }
+    return text;
+}
+
+// The console's control handler is a plain function that the system calls on a thread of its
+// own: it can reach nothing but this flag.
+std::atomic<bool>& StopRequested() {
+    static std::atomic<bool> stopping{false};
+    return stopping;
+}
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
+        if (!StopRequested().exchange(true)) {
+            std::fputs("zelk-cli: stopping: the runs under way finish first\n", stderr);
+        }
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const ZELKUtil::Cli::ParsedCommandLine parsed =
+        ZELKUtil::Cli::ParseCommandLine(argc, argv, ZELK_VERSION);
+    if (!parsed.options) {
+        std::fputs(parsed.output.c_str(), parsed.exitCode == 0 ? stdout : stderr);
+        return parsed.exitCode;
+    }
+    if (SetConsoleCtrlHandler(OnConsoleControl, TRUE) == 0) {
+        std::fputs("zelk-cli: Ctrl+C cannot be caught; it ends the program at once\n", stderr);
+    }
+    const ZELKUtil::Hid::Win32Calls calls = ZELKUtil::Hid::SystemWin32Calls();
+    ZELKUtil::SteadyClock clock;
+    const std::string package = parsed.options->package;
+    ZELKUtil::Cli::BenchSeams seams{
+        clock,
+        [&calls, package] { return std::make_unique<WindowsBoxPlatform>(calls, package); },
+        ZELKUtil::NativeMachine(),
+        HostName(),
+        UtcNow,
+        [](const std::string& line) { std::cout << line << std::endl; },
+        [](const std::string& line) { std::cerr << line << std::endl; },
+        false,
+        ZELKUtil::Cli::DefaultHistoryPath(Env, true),
+    };
+    ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, StopRequested());
+    return runner.Run();
+}

@@ -1,0 +1,227 @@
+// The bench runner over the emulator: several boxes on their ports, each upgraded in a run of its
+// own at the same time, in real time run fast (the runs are threads, which virtual time cannot
+// serve). What the program prints is parsed back with the JSON library, field by field.
+#include "cli/bench_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "emulated_device_probe.h"
+#include "emulated_hid_transport.h"
+#include "emulated_tools.h"
+#include "package/package_files.h"
+#include "real_time_clock.h"
+#include "scenario_world.h"
+#include "support/temp_package.h"
+
+namespace ZELKUtil::Cli {
+namespace {
+
+using ZELKSim::BoxMode;
+using ZELKSim::EmulatedBox;
+
+// Tool steps and box restarts as the emulator has them, and every wait of the controller, run 50
+// times faster than the wall clock.
+constexpr int kSpeed = 50;
+
+class EmulatedPlatform final : public BoxPlatform {
+  public:
+    EmulatedPlatform(ZELKSim::RealTimeClock& clock, const ZELKSim::EmulatedBus& bus,
+                     const std::string& package)
+        : hid_(bus), probe_(bus), tools_(clock, bus, package) {}
+    HidTransport& Transport() override { return hid_; }
+    DeviceTreeProbe& Probe() override { return probe_; }
+    ProcessService& Processes() override { return tools_; }
+
+  private:
+    ZELKSim::EmulatedHidTransport hid_;
+    ZELKSim::EmulatedDeviceProbe probe_;
+    ZELKSim::EmulatedProcessService tools_;
+};
+
+struct Bench {
+    explicit Bench(const std::vector<std::string>& ports, bool dfuUtil = true) {
+        ZELKSim::PackageContents package;
+        package.version = "2.04";
+        package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
+                          R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
+        package.files = {"q750.bin"};
+        package.tools = {dfuUtil ? PackageFiles::kDfuUtil : PackageFiles::kDfuApp};
+        EXPECT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
+        for (const std::string& port : ports) {
+            EmulatedBox& box = boxes.emplace_back(clock, ZELKSim::BoxIdentity{}, port);
+            box.SetIdentity({0x14E3, 0x0706, L"ZELK Q750"});
+            box.SetFirmwareVersion("2.01");
+            bus.Attach(box);
+        }
+    }
+
+    int Run(Options options) {
+        options.package = pkg.Root();
+        if (options.history.empty()) {
+            options.history = pkg.Path("history.jsonl");
+        }
+        BenchSeams seams{
+            clock,
+            [this] { return std::make_unique<EmulatedPlatform>(clock, bus, pkg.Root()); },
+            "x86_64",
+            "bench-host",
+            [] { return std::string("2026-12-07T01:37:36Z"); },
+            [this](const std::string& line) {
+                const std::lock_guard<std::mutex> lock(outLock);
+                out.push_back(line);
+                onLine(line);
+            },
+            [this](const std::string& line) {
+                const std::lock_guard<std::mutex> lock(outLock);
+                err.push_back(line);
+            },
+            true,
+            ""};
+        BenchRunner runner(std::move(seams), std::move(options), stopping);
+        return runner.Run();
+    }
+
+    // The JSON events for the port, of the kind.
+    std::vector<nlohmann::json> Events(const std::string& port, const std::string& kind) const {
+        std::vector<nlohmann::json> found;
+        for (const std::string& line : out) {
+            const nlohmann::json event = nlohmann::json::parse(line);
+            if (event.at("port") == port && event.at("event") == kind) {
+                found.push_back(event);
+            }
+        }
+        return found;
+    }
+    std::string Result(const std::string& port) const {
+        const auto results = Events(port, "result");
+        return results.size() == 1 ? results[0].at("text").get<std::string>() : "";
+    }
+
+    ZELKSim::RealTimeClock clock{kSpeed};
+    Testing::TempPackage pkg;
+    std::deque<EmulatedBox> boxes;
+    ZELKSim::EmulatedBus bus;
+    std::atomic<bool> stopping{false};
+    std::mutex outLock;
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+    std::function<void(const std::string&)> onLine = [](const std::string&) {};
+};
+
+Options Upgrade(std::vector<std::string> ports) {
+    Options options;
+    options.command = Command::Upgrade;
+    options.json = true;
+    options.all = ports.empty();
+    options.ports = std::move(ports);
+    return options;
+}
+
+TEST(BenchRunner, BoxesAtOnceOneFailingEachWithItsOwnResultAndHistory) {
+    Bench bench({"1-1", "1-2", "1-3"});
+    // The third box is a variant the package does not know. The first two are in their
+    // bootloaders at the same time: only dfu-util's -p tells them apart.
+    bench.boxes[2].SetIdentity({0x14E3, 0x0706, L"ZELK Other"});
+    EXPECT_EQ(bench.Run(Upgrade({})), kExitBoxFailed);
+    EXPECT_EQ(bench.Result("1-1"), "upgraded");
+    EXPECT_EQ(bench.Result("1-2"), "upgraded");
+    EXPECT_EQ(bench.Result("1-3"), "failed");
+    EXPECT_EQ(bench.boxes[0].FirmwareVersion(), "2.04");
+    EXPECT_EQ(bench.boxes[1].FirmwareVersion(), "2.04");
+    EXPECT_EQ(bench.boxes[2].FirmwareVersion(), "2.01");
+    // Every line of the window's log, for its own box only.
+    const auto logs = bench.Events("1-1", "log");
+    ASSERT_FALSE(logs.empty());
+    EXPECT_EQ(logs.front().at("text"), "Q750 Version:      2.01");
+    EXPECT_EQ(logs.back().at("text"), "Upgrade Complete");
+    const auto progress = bench.Events("1-1", "progress");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().at("percent"), 100);
+    EXPECT_EQ(bench.Events("1-3", "log").back().at("text"),
+              "Wrong upgrade package. Please contact Orvanta");
+    const auto records = HistoryFile(bench.pkg.Path("history.jsonl")).ReadAll();
+    ASSERT_TRUE(records);
+    ASSERT_EQ(records.value().size(), 3U);
+    for (const HistoryRecord& record : records.value()) {
+        const bool good = record.port != "1-3";
+        EXPECT_EQ(record.host, "bench-host");
+        EXPECT_EQ(record.packageVersion, "2.04");
+        EXPECT_EQ(record.versionBefore, "2.01");
+        EXPECT_EQ(record.result, good ? "upgraded" : "failed");
+        EXPECT_EQ(record.versionAfter, good ? "2.04" : "2.01");
+        EXPECT_EQ(record.serial, "000001");
+    }
+}
+
+TEST(BenchRunner, ABoxUnpluggedMidRunIsInterruptedAndTheOthersGoOn) {
+    Bench bench({"1-1", "1-2"});
+    bench.onLine = [&bench](const std::string& line) {
+        if (line.find("\"Downloading ZELK Q750 Upgrade\"") != std::string::npos &&
+            line.find("\"1-2\"") != std::string::npos) {
+            bench.boxes[1].Unplug();
+        }
+    };
+    EXPECT_EQ(bench.Run(Upgrade({})), kExitBoxFailed);
+    EXPECT_EQ(bench.Result("1-1"), "upgraded");
+    EXPECT_EQ(bench.Result("1-2"), "interrupted");
+}
+
+TEST(BenchRunner, NothingIsTouchedWhenTheHistoryCannotBeWrittenOrNoBoxIsThere) {
+    Bench bench({"1-1"});
+    bench.pkg.Write("not-a-folder", "x");
+    Options options = Upgrade({});
+    options.history = bench.pkg.Path("not-a-folder/history.jsonl");
+    EXPECT_EQ(bench.Run(options), kExitHistory);
+    EXPECT_TRUE(bench.boxes[0].Requests().empty());
+    EXPECT_TRUE(bench.out.empty());
+
+    Bench empty({});
+    EXPECT_EQ(empty.Run(Upgrade({})), kExitNoBox);
+    Bench elsewhere({"1-1"});
+    EXPECT_EQ(elsewhere.Run(Upgrade({"2-1"})), kExitBoxFailed);
+    EXPECT_TRUE(elsewhere.boxes[0].Requests().empty());
+}
+
+TEST(BenchRunner, CheckAndListTellWhichBoxesNeedTheUpgrade) {
+    Bench bench({"1-1", "1-2"});
+    bench.boxes[0].SetFirmwareVersion("2.04");
+    bench.boxes[1].Plug(BoxMode::Bootloader);
+    Options check;
+    check.command = Command::Check;
+    check.json = true;
+    EXPECT_EQ(bench.Run(check), kExitUpgradeDue);
+    const auto normal = bench.Events("1-1", "found");
+    ASSERT_EQ(normal.size(), 1U);
+    EXPECT_EQ(normal[0].at("mode"), "normal");
+    EXPECT_EQ(normal[0].at("model"), "Q750");
+    EXPECT_EQ(normal[0].at("version"), "2.04");
+    EXPECT_EQ(normal[0].at("up_to_date"), true);
+    EXPECT_EQ(bench.Events("1-2", "found").at(0).at("mode"), "bootloader");
+    bench.boxes[1].Plug(BoxMode::Normal);
+    bench.boxes[1].SetFirmwareVersion("2.04");
+    bench.out.clear();
+    EXPECT_EQ(bench.Run(check), kExitOk);
+}
+
+TEST(BenchRunner, CtrlCLetsTheRunningDownloadFinishAndStartsNothingNew) {
+    // DFUAPP cannot be told a port: the boxes are upgraded one at a time.
+    Bench bench({"1-1", "1-2"}, false);
+    bench.onLine = [&bench](const std::string& line) {
+        if (line.find("Downloading ZELK Q750 Upgrade") != std::string::npos) {
+            bench.stopping = true;
+        }
+    };
+    EXPECT_EQ(bench.Run(Upgrade({})), kExitStopped);
+    const std::string first = bench.Result("1-1") == "upgraded" ? "1-1" : "1-2";
+    const std::string second = first == "1-1" ? "1-2" : "1-1";
+    EXPECT_EQ(bench.Result(first), "upgraded");
+    EXPECT_EQ(bench.Result(second), "stopped");
+    ASSERT_FALSE(bench.err.empty());
+    EXPECT_EQ(bench.err.back(), second + ": left undone");
+}
+
+}  // namespace
+}  // namespace ZELKUtil::Cli
