@@ -18,8 +18,6 @@ zelk_gzip(${CMAKE_CURRENT_SOURCE_DIR}/packaging/debian/changelog changelog)
 
 install(FILES ${_zelk_gen}/zelk-upgrade.1.gz ${_zelk_gen}/zelk-cli.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# zelk-cli's page goes in ahead of the program, which is not built yet: the program's own place is
-# beside zelk-upgrade's install() in the top-level CMakeLists.txt.
 install(FILES ${_zelk_gen}/changelog.gz packaging/debian/copyright DESTINATION ${_zelk_doc})
 install(FILES README.md DESTINATION ${_zelk_doc})
 

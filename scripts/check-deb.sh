@@ -28,7 +28,7 @@ cleanup() {
 trap cleanup EXIT
 
 $sudo dpkg -i "$deb" >/dev/null
-for file in /usr/bin/zelk-upgrade /usr/lib/udev/rules.d/70-zelk-upgrade.rules \
+for file in /usr/bin/zelk-upgrade /usr/bin/zelk-cli /usr/lib/udev/rules.d/70-zelk-upgrade.rules \
             /usr/share/man/man1/zelk-upgrade.1.gz /usr/share/man/man1/zelk-cli.1.gz \
             /usr/share/doc/zelk-upgrade/copyright; do
   [ -f "$file" ] || fail "the package installed no $file"
@@ -55,6 +55,11 @@ cp -r examples/package "$work/package"
 runs_in_package "$work/package" /usr/bin/zelk-upgrade
 cp /usr/bin/zelk-upgrade "$work/package/zelk-upgrade"
 runs_in_package / "$work/package/zelk-upgrade"
+
+# The command-line program on the same copy: the package is usable, and no box is there.
+status=0
+(cd "$work/package" && /usr/bin/zelk-cli --json list) >"$work/cli.log" 2>&1 || status=$?
+[ "$status" -eq 3 ] || { cat "$work/cli.log"; fail "zelk-cli list without a box exited $status, not 3"; }
 
 $sudo dpkg --purge zelk-upgrade >/dev/null
 [ ! -e /usr/lib/udev/rules.d/70-zelk-upgrade.rules ] || fail "the rule outlived the package"

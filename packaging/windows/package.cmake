@@ -4,7 +4,7 @@
 add_executable(zelk-placeholder-tool ${CMAKE_CURRENT_LIST_DIR}/placeholder_tool.cpp)
 
 set(_zelk_demo ${PROJECT_SOURCE_DIR}/examples/package)
-install(TARGETS zelk-upgrade zelk-sim RUNTIME DESTINATION .)
+install(TARGETS zelk-upgrade zelk-cli zelk-sim RUNTIME DESTINATION .)
 install(FILES ${_zelk_demo}/CurrentVersion.txt DESTINATION .)
 install(FILES ${_zelk_demo}/Tools/zelk.config DESTINATION Tools)
 install(DIRECTORY ${_zelk_demo}/images DESTINATION .)
