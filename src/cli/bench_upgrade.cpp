@@ -156,13 +156,14 @@ int BenchRunner::Finish(const std::vector<std::string>& asked) {
             undone.push_back(port);
         }
     }
-    if (stopping_.load()) {
-        for (const std::string& port : undone) {
-            seams_.err(port + ": left undone");
-        }
-        return kExitStopped;
+    for (const std::string& port : undone) {
+        seams_.err(port + ": left undone");
     }
-    return failed ? kExitBoxFailed : kExitOk;
+    // A failure says more than the stop that followed it.
+    if (failed) {
+        return kExitBoxFailed;
+    }
+    return stopping_.load() ? kExitStopped : kExitOk;
 }
 
 }  // namespace ZELKUtil::Cli

@@ -206,6 +206,27 @@ TEST(BenchRunner, CheckAndListTellWhichBoxesNeedTheUpgrade) {
     EXPECT_EQ(bench.Run(check), kExitOk);
 }
 
+TEST(BenchRunner, WatchUpgradesABoxPluggedInLaterUntilStopped) {
+    Bench bench({"1-1", "1-2"});
+    bench.boxes[1].Unplug();
+    int results = 0;
+    bench.onLine = [&](const std::string& line) {
+        const nlohmann::json event = nlohmann::json::parse(line);
+        if (event.at("port") == "1-1" && event.at("event") == "result") {
+            bench.boxes[1].Plug(BoxMode::Normal);
+        }
+        if (event.at("event") == "result" && ++results == 2) {
+            bench.stopping = true;
+        }
+    };
+    Options watch = Upgrade({});
+    watch.watch = true;
+    EXPECT_EQ(bench.Run(watch), kExitStopped);
+    EXPECT_EQ(bench.Result("1-1"), "upgraded");
+    EXPECT_EQ(bench.Result("1-2"), "upgraded");
+    EXPECT_EQ(bench.boxes[1].FirmwareVersion(), "2.04");
+}
+
 TEST(BenchRunner, CtrlCLetsTheRunningDownloadFinishAndStartsNothingNew) {
     // DFUAPP cannot be told a port: the boxes are upgraded one at a time.
     Bench bench({"1-1", "1-2"}, false);
