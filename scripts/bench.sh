@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets=(zelk-bench-poll zelk-bench-uevent zelk-bench-process)
+targets=(zelk-bench-poll zelk-bench-uevent zelk-bench-process zelk-bench-boxes)
 if [ "${1:-}" = "--smoke" ]; then
   build=build/debug
   cmake --build --preset debug --target "${targets[@]}"

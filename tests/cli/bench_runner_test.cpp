@@ -1,19 +1,12 @@
 // The bench runner over the emulator: several boxes on their ports, each upgraded in a run of its
 // own at the same time, in real time run fast (the runs are threads, which virtual time cannot
 // serve). What the program prints is parsed back with the JSON library, field by field.
-#include "cli/bench_runner.h"
-
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <nlohmann/json.hpp>
 
-#include "emulated_device_probe.h"
-#include "emulated_hid_transport.h"
-#include "emulated_tools.h"
+#include "bench_world.h"
 #include "package/package_files.h"
-#include "real_time_clock.h"
-#include "scenario_world.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil::Cli {
@@ -26,62 +19,36 @@ using ZELKSim::EmulatedBox;
 // times faster than the wall clock.
 constexpr int kSpeed = 50;
 
-class EmulatedPlatform final : public BoxPlatform {
-  public:
-    EmulatedPlatform(ZELKSim::RealTimeClock& clock, const ZELKSim::EmulatedBus& bus,
-                     const std::string& package)
-        : hid_(bus), probe_(bus), tools_(clock, bus, package) {}
-    HidTransport& Transport() override { return hid_; }
-    DeviceTreeProbe& Probe() override { return probe_; }
-    ProcessService& Processes() override { return tools_; }
+// The bench's package: one profile with an ARM image, and dfu-util or DFUAPP.
+std::string WritePackage(const Testing::TempPackage& pkg, bool dfuUtil) {
+    ZELKSim::PackageContents package;
+    package.version = "2.04";
+    package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
+                      R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
+    package.files = {"q750.bin"};
+    package.tools = {dfuUtil ? PackageFiles::kDfuUtil : PackageFiles::kDfuApp};
+    EXPECT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
+    return pkg.Root();
+}
 
-  private:
-    ZELKSim::EmulatedHidTransport hid_;
-    ZELKSim::EmulatedDeviceProbe probe_;
-    ZELKSim::EmulatedProcessService tools_;
+struct PackageFolder {
+    Testing::TempPackage pkg;
 };
 
-struct Bench {
-    explicit Bench(const std::vector<std::string>& ports, bool dfuUtil = true) {
-        ZELKSim::PackageContents package;
-        package.version = "2.04";
-        package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
-                          R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
-        package.files = {"q750.bin"};
-        package.tools = {dfuUtil ? PackageFiles::kDfuUtil : PackageFiles::kDfuApp};
-        EXPECT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
+// Boxes of the package's variant at 2.01 on the ports, and what the runner printed.
+struct Bench : PackageFolder, ZELKSim::BenchWorld {
+    explicit Bench(const std::vector<std::string>& ports, bool dfuUtil = true)
+        : BenchWorld(WritePackage(pkg, dfuUtil), kSpeed) {
         for (const std::string& port : ports) {
-            EmulatedBox& box = boxes.emplace_back(clock, ZELKSim::BoxIdentity{}, port);
-            box.SetIdentity({0x14E3, 0x0706, L"ZELK Q750"});
-            box.SetFirmwareVersion("2.01");
-            bus.Attach(box);
+            AddBox(port, {0x14E3, 0x0706, L"ZELK Q750"}, "2.01");
         }
     }
 
     int Run(Options options) {
-        options.package = pkg.Root();
         if (options.history.empty()) {
             options.history = pkg.Path("history.jsonl");
         }
-        BenchSeams seams{
-            clock,
-            [this] { return std::make_unique<EmulatedPlatform>(clock, bus, pkg.Root()); },
-            "x86_64",
-            "bench-host",
-            [] { return std::string("2026-12-07T01:37:36Z"); },
-            [this](const std::string& line) {
-                const std::lock_guard<std::mutex> lock(outLock);
-                out.push_back(line);
-                onLine(line);
-            },
-            [this](const std::string& line) {
-                const std::lock_guard<std::mutex> lock(outLock);
-                err.push_back(line);
-            },
-            true,
-            ""};
-        BenchRunner runner(std::move(seams), std::move(options), stopping);
-        return runner.Run();
+        return BenchWorld::Run(std::move(options));
     }
 
     // The JSON events for the port, of the kind.
@@ -99,16 +66,6 @@ struct Bench {
         const auto results = Events(port, "result");
         return results.size() == 1 ? results[0].at("text").get<std::string>() : "";
     }
-
-    ZELKSim::RealTimeClock clock{kSpeed};
-    Testing::TempPackage pkg;
-    std::deque<EmulatedBox> boxes;
-    ZELKSim::EmulatedBus bus;
-    std::atomic<bool> stopping{false};
-    std::mutex outLock;
-    std::vector<std::string> out;
-    std::vector<std::string> err;
-    std::function<void(const std::string&)> onLine = [](const std::string&) {};
 };
 
 Options Upgrade(std::vector<std::string> ports) {
