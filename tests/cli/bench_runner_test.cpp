@@ -13,7 +13,6 @@ namespace ZELKUtil::Cli {
 namespace {
 
 using ZELKSim::BoxMode;
-using ZELKSim::EmulatedBox;
 
 // Tool steps and box restarts as the emulator has them, and every wait of the controller, run 50
 // times faster than the wall clock.
