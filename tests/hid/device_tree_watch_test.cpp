@@ -1,5 +1,6 @@
 // What the Linux backends keep between polls: an answer stays only while the hot-plug monitor
-// hears the tree and has reported no change, and never longer than the full-rescan interval.
+// hears the tree and has reported no change, and never longer than the full-rescan interval; a
+// reader that re-reads single devices is handed the changes pinned to them.
 #include "hid/device_tree_watch.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ class KeptTree : public ::testing::Test {
 };
 
 TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
-    watch.Listening(ChangeSource::Udev, [this] { return pending; });
+    watch.Listening(ChangeSource::Udev, [this] { return !pending; });
     EXPECT_EQ(Bootloader(), -1);
     AddBootloader("1-2", 5, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
     EXPECT_EQ(Bootloader(), -1);  // nothing told of the device yet
@@ -68,7 +69,9 @@ TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
     pending = false;
     EXPECT_EQ(Bootloader(), 3);  // read again: nothing read while an event waited was kept
     AddBootloader("1-1", 3, "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
-    EXPECT_EQ(Bootloader(), 3);
+    EXPECT_EQ(Bootloader(), 3);  // nothing told of it yet
+    watch.DeviceChanged({DeviceChange::Kind::UsbDevice, DeviceChange::Action::Add, "/usb1/1-1"});
+    EXPECT_EQ(Bootloader(), 2);
     EXPECT_EQ(probe.FindDevice(0x0471, 0xDF56, 0), -1);
     EXPECT_EQ(Bootloader(), 2);  // what was kept for other IDs is never taken for these
     tree.Write("run/udev/data/c189:3", "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
@@ -105,11 +108,14 @@ TEST_F(KeptTree, ConfiningTheProbeDropsWhatWasKeptForAnotherPort) {
 }
 
 TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
+    AddBootloader("1-1", 1, "E:DEVTYPE=usb_device\n");
     for (const ChangeSource source : {ChangeSource::None, ChangeSource::Kernel}) {
         watch.Listening(source);
-        const int before = Bootloader();
-        AddBootloader("1-" + std::to_string(before + 2), before + 2, "E:DEVTYPE=usb_device\n");
         EXPECT_EQ(Bootloader(), 1);
+        // udev's record, which no kernel event tells of.
+        tree.Write("run/udev/data/c189:1", "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+        EXPECT_EQ(Bootloader(), 3);
+        tree.Write("run/udev/data/c189:1", "E:DEVTYPE=usb_device\n");
     }
 
     watch.Listening(ChangeSource::Kernel);
@@ -124,6 +130,45 @@ TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
     watch.Listening(ChangeSource::None);
     AddHidraw(4);
     EXPECT_EQ(Listed(), 1);
+}
+
+TEST(DeviceTreeWatch, HandsEachReaderThePinnedChangesSinceItReadUntilItMustReadEverything) {
+    std::int64_t now_ms = 0;
+    DeviceTreeWatch watch{[&] { return now_ms; }};
+    watch.Listening(ChangeSource::Kernel);
+    const auto pin = [&](const char* devpath) {
+        watch.DeviceChanged({DeviceChange::Kind::Hidraw, DeviceChange::Action::Add, devpath});
+    };
+    const auto caughtUp = [&](DeviceTreeWatch::Stamp& stamp) {
+        const auto changes = watch.CatchUp(stamp, ChangeSource::Kernel);
+        std::string names = changes ? "" : "everything";
+        for (const DeviceChange& change : changes.value_or(std::span<const DeviceChange>())) {
+            names += std::string(change.Name()) + " ";
+        }
+        return names;
+    };
+    auto early = *watch.Current(ChangeSource::Kernel);
+    pin("/devices/virtual/hid/hidraw1");
+    auto late = *watch.Current(ChangeSource::Kernel);
+    pin("/devices/virtual/hid/hidraw2");
+    EXPECT_FALSE(watch.StillTrue(late, ChangeSource::Kernel));
+    EXPECT_EQ(caughtUp(early), "hidraw1 hidraw2 ");
+    EXPECT_EQ(caughtUp(late), "hidraw2 ");
+    EXPECT_EQ(caughtUp(late), "");
+    EXPECT_TRUE(watch.StillTrue(late, ChangeSource::Kernel));
+    EXPECT_EQ(watch.CatchUp(late, ChangeSource::Udev), std::nullopt);
+
+    for (std::size_t i = 0; i < 2 * DeviceTreeWatch::kJournalLength; ++i) {
+        pin("/devices/virtual/hid/hidraw3");
+    }
+    EXPECT_EQ(caughtUp(early), "everything");  // fell behind what the watch remembers
+    EXPECT_EQ(caughtUp(late), "everything");
+    late = *watch.Current(ChangeSource::Kernel);
+    watch.Changed();
+    EXPECT_EQ(caughtUp(late), "everything");
+    late = *watch.Current(ChangeSource::Kernel);
+    now_ms += DeviceTreeWatch::kFullRescanMs;
+    EXPECT_EQ(caughtUp(late), "everything");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "hid/device_change.h"
 #include "hid/report_descriptor.h"
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
@@ -26,6 +27,21 @@ TEST(Uevent, ReadsHidIdAndRejectsGarbage) {
           "0003:000014E3:0706 "}) {
         EXPECT_EQ(ParseHidId(garbage), std::nullopt) << garbage;
     }
+}
+
+TEST(Uevent, PinsOnlyChangesOfOneDeviceThatTheBackendsRead) {
+    const auto bind = PinChange("usb", "usb_interface", "bind", "/devices/usb1/1-2/1-2:1.0");
+    ASSERT_TRUE(bind);
+    EXPECT_EQ(bind->kind, DeviceChange::Kind::UsbInterface);
+    EXPECT_EQ(bind->action, DeviceChange::Action::Change);
+    EXPECT_EQ(bind->Name(), "1-2:1.0");
+    EXPECT_EQ(PinChange("hidraw", nullptr, "remove", "/devices/x/hidraw/hidraw3")->Name(),
+              "hidraw3");
+    EXPECT_EQ(PinChange("usb", "usb_device", "move", "/devices/usb1/1-2"), std::nullopt);
+    EXPECT_EQ(PinChange("usb", "usb_device", "add", nullptr), std::nullopt);
+    EXPECT_EQ(PinChange("usb", "usb_device", "add", "/devices/usb1/"), std::nullopt);
+    EXPECT_EQ(PinChange("usb", nullptr, "add", "/devices/usb1/1-2"), std::nullopt);
+    EXPECT_EQ(PinChange("block", "disk", "add", "/devices/usb1/sda"), std::nullopt);
 }
 
 TEST(ReportDescriptor, InputLengthCountsTheReportIdByte) {
