@@ -10,6 +10,13 @@ namespace ZELKBench {
 // kernel's, with relative links, so that libudev accepts it when it is mounted on /sys.
 void WriteUsbTree(const std::string& root, int usbDevices, int hidrawNodes);
 
+// Device paths (as a uevent names them, below /sys) in every tree that WriteUsbTree writes: its
+// first USB device after the root hub, that device's interface, and hidraw0, which hangs below it.
+constexpr const char* kFirstDevicePath = "/devices/pci0000:00/0000:00:14.0/usb1/1-2";
+constexpr const char* kFirstInterfacePath = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0";
+constexpr const char* kFirstHidrawPath =
+    "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:05E3:1001.0001/hidraw/hidraw0";
+
 // Whether this process runs with umockdev's preload library.
 bool UnderUmockdev();
 // Runs this program again under umockdev-wrapper; returns only when that fails (1).
