@@ -59,10 +59,24 @@ bool HidrawTransport::UpdateNodes(std::span<const DeviceChange> changes) {
     if (!classFd.Valid()) {
         return false;
     }
-    for (const std::string_view name : names) {
-        // Whatever the action said, the node is now as sysfs shows it: gone, new or the same.
+    const bool remember = InodesStayUnique(classFd.Get());
+    for (const std::string_view changed : names) {
+        // Whatever the action said, the node is now as sysfs shows it: gone, new or the same. A
+        // node whose entry is the one seen before is the same node, as in a full listing.
+        const std::string name(changed);
         std::erase_if(nodes_, [&](const Node& node) { return node.name == name; });
-        if (auto node = ReadNode(classFd.Get(), std::string(name))) {
+        const auto inode = remember ? EntryInode(classFd.Get(), name) : std::nullopt;
+        std::optional<Node> node;
+        const auto seen = inode ? knownNodes_.find(*inode) : knownNodes_.end();
+        if (seen != knownNodes_.end()) {
+            node = seen->second;
+        } else {
+            node = ReadNode(classFd.Get(), name);
+            if (node && inode) {
+                knownNodes_.emplace(*inode, *node);
+            }
+        }
+        if (node) {
             const auto place = std::upper_bound(
                 nodes_.begin(), nodes_.end(), node->minor,
                 [](unsigned minor, const Node& other) { return minor < other.minor; });

@@ -160,6 +160,18 @@ class DeviceFolder {
     DIR* dir_;
 };
 
+// A device's vendor ID never changes, and the folder's entry for a device that comes later under
+// the same name is a new one, with an inode number of its own (on sysfs, which never hands out an
+// inode number twice): the ID is read only for an entry not seen before.
+std::optional<unsigned> RememberedOrRead(const std::unordered_map<ino_t, unsigned>& vendors,
+                                         std::optional<ino_t> inode, int folderFd,
+                                         const std::string& name) {
+    if (const auto known = inode ? vendors.find(*inode) : vendors.end(); known != vendors.end()) {
+        return known->second;
+    }
+    return ParseHex16(ReadAttribute(name, "idVendor", folderFd));
+}
+
 UniqueFd OpenFolder(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
@@ -269,22 +281,16 @@ bool SysfsDeviceProbe::WalkDevices() {
         if (!IsUsbDeviceName(entry->name) || (!port_.empty() && entry->name != port_)) {
             continue;
         }
-        // A device's vendor ID never changes, and the folder's entry for a device that comes
-        // later under the same name is a new one, with an inode number of its own (on sysfs,
-        // which never hands out an inode number twice).
-        std::optional<unsigned> vendor;
-        if (const auto known = vendors_.find(entry->inode); remember && known != vendors_.end()) {
-            vendor = known->second;
-        } else {
-            vendor = ParseHex16(ReadAttribute(entry->name, "idVendor", folder.Fd()));
-        }
+        const auto vendor =
+            RememberedOrRead(vendors_, remember ? std::optional(entry->inode) : std::nullopt,
+                             folder.Fd(), entry->name);
         if (!vendor) {
             continue;
         }
         if (remember) {
             seen.emplace(entry->inode, *vendor);
         }
-        devices_.emplace(entry->name, *vendor);
+        devices_.push_back({entry->name, *vendor});
     }
     vendors_ = std::move(seen);  // devices that left are forgotten
     return true;
@@ -300,16 +306,27 @@ bool SysfsDeviceProbe::UpdateDevices(std::span<const DeviceChange> changes) {
     if (!folder.Valid()) {
         return false;
     }
+    const bool remember = InodesStayUnique(folder.Get());
     for (const std::string_view changed : names) {
         const std::string name(changed);
         if (!IsUsbDeviceName(name) || (!port_.empty() && name != port_)) {
             continue;
         }
         // Whatever the action said, the device is now as sysfs shows it: gone, new or the same.
-        if (const auto vendor = ParseHex16(ReadAttribute(name, "idVendor", folder.Get()))) {
-            devices_.insert_or_assign(name, *vendor);
-        } else {
-            devices_.erase(name);
+        const auto inode = remember ? EntryInode(folder.Get(), name) : std::nullopt;
+        const auto vendor = RememberedOrRead(vendors_, inode, folder.Get(), name);
+        if (vendor && inode) {
+            vendors_.emplace(*inode, *vendor);
+        }
+        const auto kept =
+            std::find_if(devices_.begin(), devices_.end(),
+                         [&](const UsbDevice& device) { return device.name == name; });
+        if (vendor && kept != devices_.end()) {
+            kept->vendor = *vendor;
+        } else if (vendor) {
+            devices_.push_back({name, *vendor});
+        } else if (kept != devices_.end()) {
+            devices_.erase(kept);
         }
     }
     return true;
@@ -319,8 +336,8 @@ SysfsDeviceProbe::Matches SysfsDeviceProbe::FindMatches(int vendor_id, int produ
     Matches found;
     const UsbDevices* devices = Devices();
     if (devices == nullptr ||
-        std::none_of(devices->begin(), devices->end(), [&](const auto& device) {
-            return static_cast<int>(device.second) == vendor_id;
+        std::none_of(devices->begin(), devices->end(), [&](const UsbDevice& device) {
+            return static_cast<int>(device.vendor) == vendor_id;
         })) {
         return found;  // a device of another vendor costs nothing more
     }
@@ -329,13 +346,14 @@ SysfsDeviceProbe::Matches SysfsDeviceProbe::FindMatches(int vendor_id, int produ
         return found;
     }
     std::vector<DevicePlace> places;
-    for (const auto& [name, vendor] : *devices) {
-        if (static_cast<int>(vendor) != vendor_id) {
+    for (const UsbDevice& device : *devices) {
+        if (static_cast<int>(device.vendor) != vendor_id) {
             continue;
         }
-        const auto product = ParseHex16(ReadAttribute(name, "idProduct", found.folder.Get()));
+        const auto product =
+            ParseHex16(ReadAttribute(device.name, "idProduct", found.folder.Get()));
         if (product && static_cast<int>(*product) == product_id) {
-            places.push_back(PlaceOf(found.folder.Get(), name));
+            places.push_back(PlaceOf(found.folder.Get(), device.name));
         }
     }
     std::sort(places.begin(), places.end(), EnumeratedBefore);

@@ -62,9 +62,13 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
         }
     };
 
-    // The USB devices on the probe's port (all when it is not confined) by folder name, with
-    // their vendor IDs.
-    using UsbDevices = std::unordered_map<std::string, unsigned>;
+    // A USB device on the probe's port (any when it is not confined): its folder's name and its
+    // vendor ID. A list, so that a walk without a watch allocates no more than before.
+    struct UsbDevice {
+        std::string name;
+        unsigned vendor = 0;
+    };
+    using UsbDevices = std::vector<UsbDevice>;
     // The devices as the kept walk says, brought up to date; null when the folder cannot be read.
     const UsbDevices* Devices();
     bool WalkDevices();
