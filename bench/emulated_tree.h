@@ -17,6 +17,11 @@ constexpr const char* kFirstInterfacePath = "/devices/pci0000:00/0000:00:14.0/us
 constexpr const char* kFirstHidrawPath =
     "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:05E3:1001.0001/hidraw/hidraw0";
 
+// Makes the entries of that device in <sys>/bus/usb/devices and of hidraw0 in <sys>/class/hidraw
+// new ones (new inode numbers, the same targets), as when the device is unplugged and plugged in
+// again, so that nothing remembered of them is taken. False with the reason on stderr.
+bool RenewFirstDevice(const std::string& sys = "/sys");
+
 // Whether this process runs with umockdev's preload library.
 bool UnderUmockdev();
 // Runs this program again under umockdev-wrapper; returns only when that fails (1).

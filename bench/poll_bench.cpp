@@ -89,16 +89,29 @@ void HearPlugIn(PollRig& rig) {
     rig.Uevent("usb", "usb_device", "bind", ZELKBench::kFirstDevicePath);
 }
 
-// lost_events: the monitor's socket overflowed, so nobody can say what changed.
-void PollAfterUevent(benchmark::State& state, Trees& trees, bool lost_events) {
+// What the monitor told the watch before the poll.
+enum class Told { PlugIn, SeenDevice, LostEvents };
+
+void PollAfterUevent(benchmark::State& state, Trees& trees, Told told) {
     if (!trees.Show(state, static_cast<int>(state.range(0)))) {
         return;
     }
     PollRig rig(trees, Heard::Udev);
     rig.Poll();
     while (state.KeepRunning()) {
-        if (lost_events) {
-            rig.Changed();
+        if (told == Told::PlugIn) {
+            // The device that comes is a new one: its entries are new, so nothing remembered of
+            // them is taken and its files are read.
+            state.PauseTiming();
+            const bool renewed = ZELKBench::RenewFirstDevice();
+            state.ResumeTiming();
+            if (!renewed) {
+                state.SkipWithError("the device's entries cannot be made anew");
+                return;
+            }
+        }
+        if (told == Told::LostEvents) {
+            rig.Changed();  // the socket overflowed: nobody can say what changed
         } else {
             HearPlugIn(rig);
         }
@@ -204,8 +217,12 @@ int main(int argc, char** argv) {
 
     const std::vector<std::pair<std::string, std::function<void(benchmark::State&)>>> cases = {
         {"poll_warm", [&](benchmark::State& s) { PollWarm(s, trees, Heard::Udev); }},
-        {"poll_after_uevent", [&](benchmark::State& s) { PollAfterUevent(s, trees, false); }},
-        {"poll_after_lost_events", [&](benchmark::State& s) { PollAfterUevent(s, trees, true); }},
+        {"poll_after_uevent",
+         [&](benchmark::State& s) { PollAfterUevent(s, trees, Told::PlugIn); }},
+        {"poll_after_uevent_seen_device",
+         [&](benchmark::State& s) { PollAfterUevent(s, trees, Told::SeenDevice); }},
+        {"poll_after_lost_events",
+         [&](benchmark::State& s) { PollAfterUevent(s, trees, Told::LostEvents); }},
         {"poll_kernel_events_only",
          [&](benchmark::State& s) { PollWarm(s, trees, Heard::Kernel); }},
         {"probe", [&](benchmark::State& s) { Probe(s, trees, false); }},
