@@ -181,6 +181,25 @@ void WriteUsbTree(const std::string& rootText, int usbDevices, int hidrawNodes) 
     }
 }
 
+bool RenewFirstDevice(const std::string& sys) {
+    for (const char* entry : {"/bus/usb/devices/1-2", "/class/hidraw/hidraw0"}) {
+        const fs::path link = sys + entry;
+        std::error_code error;
+        const fs::path target = fs::read_symlink(link, error);
+        if (!error) {
+            fs::remove(link, error);
+        }
+        if (!error) {
+            fs::create_symlink(target, link, error);
+        }
+        if (error) {
+            std::fprintf(stderr, "%s: %s\n", link.c_str(), error.message().c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 bool UnderUmockdev() {
     const char* preload = std::getenv("LD_PRELOAD");
     return preload != nullptr && std::strstr(preload, "umockdev") != nullptr;

@@ -10,6 +10,18 @@ namespace ZELKBench {
 // kernel's, with relative links, so that libudev accepts it when it is mounted on /sys.
 void WriteUsbTree(const std::string& root, int usbDevices, int hidrawNodes);
 
+// Device paths (as a uevent names them, below /sys) in every tree that WriteUsbTree writes: its
+// first USB device after the root hub, that device's interface, and hidraw0, which hangs below it.
+constexpr const char* kFirstDevicePath = "/devices/pci0000:00/0000:00:14.0/usb1/1-2";
+constexpr const char* kFirstInterfacePath = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0";
+constexpr const char* kFirstHidrawPath =
+    "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:05E3:1001.0001/hidraw/hidraw0";
+
+// Makes the entries of that device in <sys>/bus/usb/devices and of hidraw0 in <sys>/class/hidraw
+// new ones (new inode numbers, the same targets), as when the device is unplugged and plugged in
+// again, so that nothing remembered of them is taken. False with the reason on stderr.
+bool RenewFirstDevice(const std::string& sys = "/sys");
+
 // Whether this process runs with umockdev's preload library.
 bool UnderUmockdev();
 // Runs this program again under umockdev-wrapper; returns only when that fails (1).

@@ -79,14 +79,42 @@ void PollWarm(benchmark::State& state, Trees& trees, Heard heard) {
     }
 }
 
-void PollAfterUevent(benchmark::State& state, Trees& trees) {
+// What the monitor reads when a HID device is plugged in: the device, its interface and its hidraw
+// node come, then the drivers bind. All of it comes before the poll the monitor runs.
+void HearPlugIn(PollRig& rig) {
+    rig.Uevent("usb", "usb_device", "add", ZELKBench::kFirstDevicePath);
+    rig.Uevent("usb", "usb_interface", "add", ZELKBench::kFirstInterfacePath);
+    rig.Uevent("hidraw", nullptr, "add", ZELKBench::kFirstHidrawPath);
+    rig.Uevent("usb", "usb_interface", "bind", ZELKBench::kFirstInterfacePath);
+    rig.Uevent("usb", "usb_device", "bind", ZELKBench::kFirstDevicePath);
+}
+
+// What the monitor told the watch before the poll.
+enum class Told { PlugIn, SeenDevice, LostEvents };
+
+void PollAfterUevent(benchmark::State& state, Trees& trees, Told told) {
     if (!trees.Show(state, static_cast<int>(state.range(0)))) {
         return;
     }
     PollRig rig(trees, Heard::Udev);
     rig.Poll();
     while (state.KeepRunning()) {
-        rig.Changed();  // what the monitor does on each uevent, before it runs the poll
+        if (told == Told::PlugIn) {
+            // The device that comes is a new one: its entries are new, so nothing remembered of
+            // them is taken and its files are read.
+            state.PauseTiming();
+            const bool renewed = ZELKBench::RenewFirstDevice();
+            state.ResumeTiming();
+            if (!renewed) {
+                state.SkipWithError("the device's entries cannot be made anew");
+                return;
+            }
+        }
+        if (told == Told::LostEvents) {
+            rig.Changed();  // the socket overflowed: nobody can say what changed
+        } else {
+            HearPlugIn(rig);
+        }
         benchmark::DoNotOptimize(rig.Poll());
     }
 }
@@ -189,7 +217,12 @@ int main(int argc, char** argv) {
 
     const std::vector<std::pair<std::string, std::function<void(benchmark::State&)>>> cases = {
         {"poll_warm", [&](benchmark::State& s) { PollWarm(s, trees, Heard::Udev); }},
-        {"poll_after_uevent", [&](benchmark::State& s) { PollAfterUevent(s, trees); }},
+        {"poll_after_uevent",
+         [&](benchmark::State& s) { PollAfterUevent(s, trees, Told::PlugIn); }},
+        {"poll_after_uevent_seen_device",
+         [&](benchmark::State& s) { PollAfterUevent(s, trees, Told::SeenDevice); }},
+        {"poll_after_lost_events",
+         [&](benchmark::State& s) { PollAfterUevent(s, trees, Told::LostEvents); }},
         {"poll_kernel_events_only",
          [&](benchmark::State& s) { PollWarm(s, trees, Heard::Kernel); }},
         {"probe", [&](benchmark::State& s) { Probe(s, trees, false); }},

@@ -3,7 +3,8 @@
 // The product's poll as main() wires it: the hidraw transport and the sysfs probe on /sys, the
 // device-tree watch that the hot-plug monitor tells, the controller on the demo package with a
 // window that draws nothing. The same header builds against the code from before the watch
-// existed (then nothing is kept between polls).
+// existed (then nothing is kept between polls) and from before the monitor pinned each change to
+// its device (then every uevent is a change of anything).
 #include <functional>
 #include <iostream>
 #include <string>
@@ -21,6 +22,10 @@
 #if __has_include("hid/device_tree_watch.h")
 #define ZELK_BENCH_KEEPS_TREE 1
 #include "hid/device_tree_watch.h"
+#endif
+#if __has_include("hid/device_change.h")
+#define ZELK_BENCH_PINS_CHANGES 1
+#include "hid/device_change.h"
 #endif
 
 namespace ZELKBench {
@@ -42,11 +47,23 @@ struct ProductRig {
         controller.InitializeApplication();
     }
 
-    // The monitor saw a change.
+    // The monitor saw a change it cannot pin to one device (lost events).
     void Changed() {
 #ifdef ZELK_BENCH_KEEPS_TREE
         watch.Changed();
 #endif
+    }
+
+    // The monitor read one uevent, and tells the watch as the product's monitor does.
+    void Uevent([[maybe_unused]] const char* subsystem, [[maybe_unused]] const char* devtype,
+                [[maybe_unused]] const char* action, [[maybe_unused]] const char* devpath) {
+#ifdef ZELK_BENCH_PINS_CHANGES
+        if (auto change = ZELKUtil::Hid::PinChange(subsystem, devtype, action, devpath)) {
+            watch.DeviceChanged(std::move(*change));
+            return;
+        }
+#endif
+        Changed();
     }
 
 #ifdef ZELK_BENCH_KEEPS_TREE

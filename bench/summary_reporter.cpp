@@ -88,16 +88,19 @@ const SummaryReporter::Figures* SummaryReporter::Find(const std::string& name) c
 
 void SummaryReporter::PrintPollSummary(std::ostream& out, const std::vector<int>& sizes) const {
     out << "\nCPU per call (Markdown):\n\n"
-           "| USB devices | poll, warm | first poll after a uevent | poll, kernel events only "
-           "| probe | probe, first sight | enumeration | enumeration, first sight | hidapi "
-           "enumerate | warm poll ÷ hidapi | first poll after a uevent ÷ hidapi |\n"
-           "|---|---|---|---|---|---|---|---|---|---|---|\n";
+           "| USB devices | poll, warm | first poll after a uevent | the same, a device seen "
+           "before | first poll after lost events | poll, kernel events only | probe | probe, "
+           "first sight | enumeration | enumeration, first sight | hidapi enumerate | warm poll "
+           "÷ hidapi | first poll after a uevent ÷ hidapi |\n"
+           "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
     for (const int size : sizes) {
         const std::string arg = "/" + std::to_string(size);
         const Figures* warm = Find("poll_warm" + arg);
         const Figures* cold = Find("poll_after_uevent" + arg);
         const Figures* hidapi = Find("hidapi_enumerate" + arg);
         out << "| " << size << " | " << Cell(warm) << " | " << Cell(cold) << " | "
+            << Cell(Find("poll_after_uevent_seen_device" + arg)) << " | "
+            << Cell(Find("poll_after_lost_events" + arg)) << " | "
             << Cell(Find("poll_kernel_events_only" + arg)) << " | " << Cell(Find("probe" + arg))
             << " | " << Cell(Find("probe_first_sight" + arg)) << " | "
             << Cell(Find("enumerate" + arg)) << " | " << Cell(Find("enumerate_first_sight" + arg))

@@ -1,6 +1,7 @@
 #include "hid/device_tree_watch.h"
 
 #include <chrono>
+#include <utility>
 
 namespace ZELKUtil::Hid {
 namespace {
@@ -15,32 +16,62 @@ std::int64_t SteadyNowMs() {
 
 DeviceTreeWatch::DeviceTreeWatch(NowMs now) : now_(now ? std::move(now) : NowMs(SteadyNowMs)) {}
 
-void DeviceTreeWatch::Listening(ChangeSource source, EventsPending pending) {
+void DeviceTreeWatch::Listening(ChangeSource source, ReadWaiting readWaiting) {
     source_ = source;
-    pending_ = std::move(pending);
-    ++generation_;
+    readWaiting_ = std::move(readWaiting);
+    Changed();
 }
 
 void DeviceTreeWatch::Changed() {
     ++generation_;
+    journal_.clear();
+    journalStart_ = sequence_;
+}
+
+void DeviceTreeWatch::DeviceChanged(DeviceChange change) {
+    journal_.push_back(std::move(change));
+    ++sequence_;
+    // Trimmed in halves, so that a long quiet run of single changes moves each one once.
+    if (journal_.size() >= 2 * kJournalLength) {
+        const auto dropped = journal_.size() - kJournalLength;
+        journal_.erase(journal_.begin(), journal_.begin() + static_cast<std::ptrdiff_t>(dropped));
+        journalStart_ += dropped;
+    }
 }
 
 std::optional<DeviceTreeWatch::Stamp> DeviceTreeWatch::Current(ChangeSource needed) {
     if (source_ == ChangeSource::None || source_ < needed) {
         return std::nullopt;
     }
-    // A change on its way to the window's thread already makes the tree differ from what was read.
-    if (pending_ && pending_()) {
-        ++generation_;
+    // A change on its way to the window's thread already makes the tree differ from what was
+    // read: it is heard now, before anything is taken as true.
+    if (readWaiting_ && !readWaiting_()) {
+        Changed();
         return std::nullopt;
     }
-    return Stamp{generation_, now_()};
+    return Stamp{generation_, sequence_, now_()};
+}
+
+bool DeviceTreeWatch::Young(const Stamp& stamp, const Stamp& now) const {
+    return now.readAtMs - stamp.readAtMs < kFullRescanMs && now.readAtMs >= stamp.readAtMs;
 }
 
 bool DeviceTreeWatch::StillTrue(const Stamp& stamp, ChangeSource needed) {
     const auto now = Current(needed);
-    return now && now->generation == stamp.generation &&
-           now->readAtMs - stamp.readAtMs < kFullRescanMs && now->readAtMs >= stamp.readAtMs;
+    return now && now->generation == stamp.generation && now->sequence == stamp.sequence &&
+           Young(stamp, *now);
+}
+
+std::optional<std::span<const DeviceChange>> DeviceTreeWatch::CatchUp(Stamp& stamp,
+                                                                      ChangeSource needed) {
+    const auto now = Current(needed);
+    if (!now || now->generation != stamp.generation || !Young(stamp, *now) ||
+        stamp.sequence < journalStart_ || stamp.sequence > now->sequence) {
+        return std::nullopt;
+    }
+    const auto from = static_cast<std::size_t>(stamp.sequence - journalStart_);
+    stamp.sequence = now->sequence;
+    return std::span<const DeviceChange>(journal_).subspan(from);
 }
 
 }  // namespace ZELKUtil::Hid

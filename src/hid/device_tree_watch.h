@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
+#include <vector>
+
+#include "hid/device_change.h"
 
 namespace ZELKUtil::Hid {
 
@@ -11,41 +16,63 @@ namespace ZELKUtil::Hid {
 enum class ChangeSource { None, Kernel, Udev };
 
 // Tells the Linux backends how long what they read of the device tree stays true, so that a poll
-// that finds nothing changed reads nothing again. The hot-plug monitor reports here what it listens
-// to and every change it sees; an answer is kept only while no change has been seen since it was
-// read, none waits unread on the monitor's socket, and it is younger than kFullRescanMs, so that a
-// change no notification told of is still found by a full rescan. Without a monitor nothing is
-// kept. One thread (the window's) uses it.
+// that finds nothing changed reads nothing again, and one after a uevent reads only the device it
+// names. The hot-plug monitor reports here what it listens to and every change it sees: pinned to
+// one device where the event names one, otherwise as a change of anything. An answer is kept only
+// while no change has been seen since it was read; a reader that can re-read single devices keeps
+// what it read while every change since was pinned. Events that wait unread on the monitor's
+// socket are read (and told) before anything is taken as true, and nothing read is kept longer
+// than kFullRescanMs, so that a change no notification told of is still found by a full rescan.
+// Without a monitor nothing is kept. One thread (the window's) uses it.
 class DeviceTreeWatch {
   public:
     static constexpr std::int64_t kFullRescanMs = 10000;
+    // The pinned changes remembered for readers that have not caught up yet; one that falls
+    // further behind (a hub with everything behind it coming at once) reads everything again.
+    static constexpr std::size_t kJournalLength = 256;
 
     using NowMs = std::function<std::int64_t()>;
-    using EventsPending = std::function<bool()>;
+    // Reads the events that wait on the monitor's socket, telling the watch of each; false when
+    // some still wait unread.
+    using ReadWaiting = std::function<bool()>;
 
     // now: a monotonic clock in milliseconds (the steady clock when not given).
     explicit DeviceTreeWatch(NowMs now = {});
 
-    // The monitor: what it listens to, and how to ask whether events wait unread on its socket.
-    void Listening(ChangeSource source, EventsPending pending = {});
-    // The monitor saw a change, or lost events: nothing read before stays kept.
+    // The monitor: what it listens to, and how to read what waits unread on its socket.
+    void Listening(ChangeSource source, ReadWaiting readWaiting = {});
+    // The monitor saw a change it cannot pin to one device, or lost events: nothing read before
+    // stays kept.
     void Changed();
+    // The monitor saw a change of one device: what was read of every other one stays true.
+    void DeviceChanged(DeviceChange change);
 
     // The stamp under which a reader may keep what it reads now, when the monitor's source is at
     // least `needed`; nullopt when nothing read now may be kept.
     struct Stamp {
-        std::uint64_t generation = 0;
-        std::int64_t readAtMs = 0;
+        std::uint64_t generation = 0;  // changes of anything told before the read
+        std::uint64_t sequence = 0;    // pinned changes told before the read
+        std::int64_t readAtMs = 0;     // when the tree was read whole
     };
     std::optional<Stamp> Current(ChangeSource needed);
-    // Whether what was read under the stamp is still true.
+    // Whether what was read under the stamp is still true: nothing at all changed since.
     bool StillTrue(const Stamp& stamp, ChangeSource needed);
+    // For a reader that can re-read single devices: the changes pinned since the stamp, which then
+    // moves past them (the span lasts until the watch is next told or asked); nullopt when what
+    // was read under it must be read whole again.
+    std::optional<std::span<const DeviceChange>> CatchUp(Stamp& stamp, ChangeSource needed);
 
   private:
+    bool Young(const Stamp& stamp, const Stamp& now) const;
+
     NowMs now_;
     ChangeSource source_ = ChangeSource::None;
-    EventsPending pending_;
+    ReadWaiting readWaiting_;
     std::uint64_t generation_ = 0;
+    std::uint64_t sequence_ = 0;
+    // The pinned changes of this generation from sequence journalStart_ on.
+    std::vector<DeviceChange> journal_;
+    std::uint64_t journalStart_ = 0;
 };
 
 // One answer read from the device tree, kept under a watch. Without a watch every Get reads.

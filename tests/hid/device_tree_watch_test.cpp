@@ -1,5 +1,6 @@
 // What the Linux backends keep between polls: an answer stays only while the hot-plug monitor
-// hears the tree and has reported no change, and never longer than the full-rescan interval.
+// hears the tree and has reported no change, and never longer than the full-rescan interval; a
+// reader that re-reads single devices is handed the changes pinned to them.
 #include "hid/device_tree_watch.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ class KeptTree : public ::testing::Test {
 };
 
 TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
-    watch.Listening(ChangeSource::Udev, [this] { return pending; });
+    watch.Listening(ChangeSource::Udev, [this] { return !pending; });
     EXPECT_EQ(Bootloader(), -1);
     AddBootloader("1-2", 5, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
     EXPECT_EQ(Bootloader(), -1);  // nothing told of the device yet
@@ -68,7 +69,9 @@ TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
     pending = false;
     EXPECT_EQ(Bootloader(), 3);  // read again: nothing read while an event waited was kept
     AddBootloader("1-1", 3, "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
-    EXPECT_EQ(Bootloader(), 3);
+    EXPECT_EQ(Bootloader(), 3);  // nothing told of it yet
+    watch.DeviceChanged({DeviceChange::Kind::UsbDevice, DeviceChange::Action::Add, "/usb1/1-1"});
+    EXPECT_EQ(Bootloader(), 2);
     EXPECT_EQ(probe.FindDevice(0x0471, 0xDF56, 0), -1);
     EXPECT_EQ(Bootloader(), 2);  // what was kept for other IDs is never taken for these
     tree.Write("run/udev/data/c189:3", "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
@@ -105,11 +108,14 @@ TEST_F(KeptTree, ConfiningTheProbeDropsWhatWasKeptForAnotherPort) {
 }
 
 TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
+    AddBootloader("1-1", 1, "E:DEVTYPE=usb_device\n");
     for (const ChangeSource source : {ChangeSource::None, ChangeSource::Kernel}) {
         watch.Listening(source);
-        const int before = Bootloader();
-        AddBootloader("1-" + std::to_string(before + 2), before + 2, "E:DEVTYPE=usb_device\n");
         EXPECT_EQ(Bootloader(), 1);
+        // udev's record, which no kernel event tells of.
+        tree.Write("run/udev/data/c189:1", "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+        EXPECT_EQ(Bootloader(), 3);
+        tree.Write("run/udev/data/c189:1", "E:DEVTYPE=usb_device\n");
     }
 
     watch.Listening(ChangeSource::Kernel);
@@ -124,6 +130,33 @@ TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
     watch.Listening(ChangeSource::None);
     AddHidraw(4);
     EXPECT_EQ(Listed(), 1);
+}
+
+TEST(DeviceTreeWatch, HandsEachReaderThePinnedChangesSinceItReadUntilItMustReadEverything) {
+    std::int64_t now_ms = 0;
+    DeviceTreeWatch watch{[&] { return now_ms; }};
+    watch.Listening(ChangeSource::Kernel);
+    // How many changes the reader is handed after `pins` more; -1: it must read everything.
+    const auto caughtUp = [&](DeviceTreeWatch::Stamp& stamp, std::size_t pins) {
+        for (std::size_t i = 0; i < pins; ++i) {
+            watch.DeviceChanged({DeviceChange::Kind::Hidraw, DeviceChange::Action::Add, "/h"});
+        }
+        const auto changes = watch.CatchUp(stamp, ChangeSource::Kernel);
+        return changes ? static_cast<int>(changes->size()) : -1;
+    };
+    auto early = *watch.Current(ChangeSource::Kernel);
+    auto late = early;
+    EXPECT_EQ(caughtUp(late, 2), 2);
+    EXPECT_EQ(caughtUp(early, 1), 3);  // each reader from where it read
+    EXPECT_TRUE(watch.StillTrue(early, ChangeSource::Kernel));
+    EXPECT_EQ(watch.CatchUp(early, ChangeSource::Udev), std::nullopt);
+    EXPECT_EQ(caughtUp(early, 2 * DeviceTreeWatch::kJournalLength), -1);  // fell behind
+    late = *watch.Current(ChangeSource::Kernel);
+    watch.Changed();
+    EXPECT_EQ(caughtUp(late, 0), -1);
+    late = *watch.Current(ChangeSource::Kernel);
+    now_ms += DeviceTreeWatch::kFullRescanMs;
+    EXPECT_EQ(caughtUp(late, 0), -1);
 }
 
 }  // namespace

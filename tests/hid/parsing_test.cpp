@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
+#include "hid/device_change.h"
 #include "hid/report_descriptor.h"
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
@@ -25,6 +28,19 @@ TEST(Uevent, ReadsHidIdAndRejectsGarbage) {
           "0003:00010000:00000706", "0003:000014G3:00000706", "0003:000014E3:00000706:1",
           "0003:000014E3:0706 "}) {
         EXPECT_EQ(ParseHidId(garbage), std::nullopt) << garbage;
+    }
+}
+
+TEST(Uevent, PinsOnlyChangesOfOneDeviceThatTheBackendsRead) {
+    EXPECT_EQ(PinChange("usb", "usb_interface", "bind", "/u/1-2/1-2:1.0")->Name(), "1-2:1.0");
+    // A move renames the device; the rest names no device the backends read.
+    const std::array<const char*, 4> unpinned[] = {{"usb", "usb_device", "move", "/u/1-2"},
+                                                   {"usb", "usb_device", "add", nullptr},
+                                                   {"usb", "usb_device", "add", "/u/"},
+                                                   {"usb", nullptr, "add", "/u/1-2"},
+                                                   {"block", "disk", "add", "/u/sda"}};
+    for (const auto& [subsystem, devtype, action, devpath] : unpinned) {
+        EXPECT_EQ(PinChange(subsystem, devtype, action, devpath), std::nullopt) << action;
     }
 }
 

@@ -1,6 +1,7 @@
 // The list of hidraw nodes: what sysfs tells of each node, read once per node, and the ports of the
 // interfaces, which come from that list alone.
 #include <dirent.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "hid/linux/sysfs_file.h"
 #include "hid/linux/usb_port.h"
 #include "hid/uevent.h"
+#include "platform/posix/unique_fd.h"
 
 namespace ZELKUtil::Hid {
 namespace {
@@ -33,11 +35,55 @@ std::optional<unsigned> MinorOf(const std::optional<std::string>& dev) {
 }  // namespace
 
 const std::vector<HidrawTransport::Node>& HidrawTransport::Nodes() {
-    // The list changes only when a hidraw node comes or goes, and the kernel's own event tells of
-    // that once sysfs shows it.
-    return keptNodes_.Get(
-        watch_, ChangeSource::Kernel, [this] { return ReadNodes(); },
-        [](const std::vector<Node>& /*nodes*/) { return true; });
+    // The list changes only when a hidraw node comes, goes or changes, and the kernel's own event
+    // for that node tells of it once sysfs shows it; events of USB devices and interfaces change
+    // no node of their own.
+    if (watch_ != nullptr && nodesStamp_) {
+        const auto changes = watch_->CatchUp(*nodesStamp_, ChangeSource::Kernel);
+        if (changes && UpdateNodes(*changes)) {
+            return nodes_;
+        }
+    }
+    nodesStamp_ = watch_ != nullptr ? watch_->Current(ChangeSource::Kernel) : std::nullopt;
+    nodes_ = ReadNodes();
+    return nodes_;
+}
+
+bool HidrawTransport::UpdateNodes(std::span<const DeviceChange> changes) {
+    const auto names = ChangedNames(changes, DeviceChange::Kind::Hidraw);
+    if (names.empty()) {
+        return true;
+    }
+    const UniqueFd classFd(
+        ::open((sysfsRoot_ + "/class/hidraw").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!classFd.Valid()) {
+        return false;
+    }
+    const bool remember = InodesStayUnique(classFd.Get());
+    for (const std::string_view changed : names) {
+        // Whatever the action said, the node is now as sysfs shows it: gone, new or the same. A
+        // node whose entry is the one seen before is the same node, as in a full listing.
+        const std::string name(changed);
+        std::erase_if(nodes_, [&](const Node& node) { return node.name == name; });
+        const auto inode = remember ? EntryInode(classFd.Get(), name) : std::nullopt;
+        std::optional<Node> node;
+        const auto seen = inode ? knownNodes_.find(*inode) : knownNodes_.end();
+        if (seen != knownNodes_.end()) {
+            node = seen->second;
+        } else {
+            node = ReadNode(classFd.Get(), name);
+            if (node && inode) {
+                knownNodes_.emplace(*inode, *node);
+            }
+        }
+        if (node) {
+            const auto place = std::upper_bound(
+                nodes_.begin(), nodes_.end(), node->minor,
+                [](unsigned minor, const Node& other) { return minor < other.minor; });
+            nodes_.insert(place, std::move(*node));
+        }
+    }
+    return true;
 }
 
 // The hidraw nodes that sysfs lists with a readable HID_ID, by minor number. Nodes are found here
@@ -107,7 +153,7 @@ std::optional<HidrawTransport::Node> HidrawTransport::ReadNode(int classFd,
     if (!folder) {
         return std::nullopt;
     }
-    return Node{*minorNumber, path, *ids, UsbPortOf(sysfsRoot_, *folder)};
+    return Node{name, *minorNumber, path, *ids, UsbPortOf(sysfsRoot_, *folder)};
 }
 
 std::vector<std::string> HidrawTransport::hid_ports(unsigned short vendor_id,

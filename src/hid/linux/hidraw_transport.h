@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,8 +24,9 @@ namespace ZELKUtil::Hid {
 // one LOCK_EX, so exclusive and shared opens of this program exclude each other (other programs
 // are not bound by the advisory lock). With a watch, the list of hidraw nodes and their IDs is
 // kept while the watch says that the tree is unchanged, so that the opens of a poll that finds
-// nothing changed read no sysfs file; whether a node can be opened is always tried afresh. Without
-// one the list is read on every enumeration, but a node already seen costs no file read.
+// nothing changed read no sysfs file, and after a change pinned to one node only that node is read
+// again; whether a node can be opened is always tried afresh. Without one the list is read on
+// every enumeration, but a node already seen costs no file read.
 class HidrawTransport : public HidTransport {
   public:
     // The device number of the node an fd has open; nullopt (errno set) when there is none.
@@ -72,6 +74,7 @@ class HidrawTransport : public HidTransport {
   private:
     // One hidraw node that sysfs lists with a readable HID_ID, and the port of its USB device.
     struct Node {
+        std::string name;  // in the class folder, as a pinned change names it
         unsigned minor = 0;
         std::string path;
         HidIds ids;
@@ -80,6 +83,9 @@ class HidrawTransport : public HidTransport {
     // The nodes by minor number.
     const std::vector<Node>& Nodes();
     std::vector<Node> ReadNodes();
+    // Re-reads the nodes that the changes name into nodes_; false when the class folder cannot be
+    // opened.
+    bool UpdateNodes(std::span<const DeviceChange> changes);
     std::optional<Node> ReadNode(int classFd, const std::string& name) const;
 
     bool OnConfinedPort(const Node& node) const;
@@ -99,7 +105,8 @@ class HidrawTransport : public HidTransport {
     std::string devRoot_;
     NodeNumber nodeNumber_;
     DeviceTreeWatch* watch_;
-    KeptAnswer<std::vector<Node>> keptNodes_;
+    std::vector<Node> nodes_;                           // by minor number
+    std::optional<DeviceTreeWatch::Stamp> nodesStamp_;  // under which nodes_ was read whole
     // The nodes seen in the last listing, by the inode of their entry in the class folder.
     std::unordered_map<ino_t, Node> knownNodes_;
     std::vector<HidOpenFailure> openFailures_;  // of the last hid_open

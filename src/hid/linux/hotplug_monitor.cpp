@@ -7,8 +7,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace ZELKUtil::Hid {
+namespace {
+
+// More than a hub with everything behind it sends at once.
+constexpr int kMaxEventsPerRead = 1024;
+
+}  // namespace
 
 HotplugMonitor::HotplugMonitor(std::function<void()> onChange, const std::string& udevRunDir,
                                QObject* parent)
@@ -44,6 +51,9 @@ HotplugMonitor::HotplugMonitor(std::function<void()> onChange, const std::string
     }
     notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { Drain(); });
+    owed_.setSingleShot(true);
+    owed_.setInterval(0);
+    connect(&owed_, &QTimer::timeout, this, [this] { onChange_(); });
 }
 
 HotplugMonitor::~HotplugMonitor() {
@@ -63,8 +73,11 @@ bool HotplugMonitor::EventsPending() const {
     if (notifier_ == nullptr) {
         return false;
     }
+    // A socket that overflowed shows POLLERR: reading it tells of the loss. A poll that fails says
+    // nothing, which must not be taken for a quiet socket.
     pollfd socket{udev_monitor_get_fd(monitor_), POLLIN, 0};
-    return ::poll(&socket, 1, 0) > 0 && (socket.revents & POLLIN) != 0;
+    const int ready = ::poll(&socket, 1, 0);
+    return ready < 0 || (ready > 0 && (socket.revents & (POLLIN | POLLERR)) != 0);
 }
 
 void HotplugMonitor::Inform(DeviceTreeWatch& watch) {
@@ -72,31 +85,75 @@ void HotplugMonitor::Inform(DeviceTreeWatch& watch) {
         return;  // nothing is heard: the watch keeps nothing
     }
     watch_ = &watch;
-    watch.Listening(source_ == "udev" ? ChangeSource::Udev : ChangeSource::Kernel,
-                    [this] { return EventsPending(); });
+    watch.Listening(source_ == "udev" ? ChangeSource::Udev : ChangeSource::Kernel, [this] {
+        if (!EventsPending()) {
+            return true;
+        }
+        if (ReadEvents()) {
+            OweChange();
+        }
+        return !EventsPending();
+    });
 }
 
 void HotplugMonitor::Drain() {
-    int events = 0;
-    for (;;) {
+    if (ReadEvents() && onChange_) {
+        owed_.stop();  // this run covers whatever a backend read meanwhile
+        onChange_();
+    }
+}
+
+bool HotplugMonitor::ReadEvents() {
+    bool any = false;
+    // Bounded, so that a flood cannot hold the window's thread: what is left fires the notifier.
+    for (int read = 0; read < kMaxEventsPerRead; ++read) {
         errno = 0;
         udev_device* device = udev_monitor_receive_device(monitor_);
-        if (device == nullptr) {
-            // A socket that overflowed has lost events: something changed all the same.
-            if (errno == ENOBUFS) {
-                ++events;
+        if (device != nullptr) {
+            Tell(device);
+            udev_device_unref(device);
+            any = true;
+            continue;
+        }
+        const int error = errno;
+        // libudev also says EAGAIN for a message it passed over (the filter, a sender it does
+        // not trust), with more behind it.
+        if (error == 0 || error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+            if (EventsPending()) {
                 continue;
             }
             break;
         }
-        udev_device_unref(device);
-        ++events;
+        // A socket that overflowed has lost events, and a message that could not be read may have
+        // been one: something changed all the same, and nobody can say what.
+        if (watch_ != nullptr) {
+            watch_->Changed();
+        }
+        any = true;
+        if (error != ENOBUFS) {
+            break;
+        }
     }
-    if (events > 0 && watch_ != nullptr) {
+    return any;
+}
+
+void HotplugMonitor::Tell(udev_device* device) {
+    if (watch_ == nullptr) {
+        return;
+    }
+    auto change = PinChange(udev_device_get_subsystem(device), udev_device_get_devtype(device),
+                            udev_device_get_action(device), udev_device_get_devpath(device));
+    if (change) {
+        watch_->DeviceChanged(std::move(*change));
+    } else {
         watch_->Changed();
     }
-    if (events > 0 && onChange_) {
-        onChange_();
+}
+
+void HotplugMonitor::OweChange() {
+    // Never from inside the backend that asked: the handler runs a poll of its own.
+    if (onChange_ && !owed_.isActive()) {
+        owed_.start();
     }
 }
 

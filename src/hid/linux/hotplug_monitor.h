@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include "hid/device_tree_watch.h"
 
 struct udev;
+struct udev_device;
 struct udev_monitor;
 
 namespace ZELKUtil::Hid {
@@ -35,11 +37,18 @@ class HotplugMonitor final : public QObject {
     // Whether events wait unread on the monitor's socket.
     bool EventsPending() const;
     // From now on the watch hears what this monitor listens to and every change it sees (before
-    // the handler runs), so that the backends keep what they read only while nothing changed.
+    // the handler runs), each pinned to the device the event names where it names one, so that
+    // the backends re-read only what changed. Events that wait when a backend asks the watch are
+    // read then, and the handler runs for them from the event loop.
     void Inform(DeviceTreeWatch& watch);
 
   private:
     void Drain();
+    // Reads every event that waits, telling the watch of each; whether there was any.
+    bool ReadEvents();
+    void Tell(udev_device* device);
+    // Runs the handler from the event loop, once however many events were read meanwhile.
+    void OweChange();
 
     std::function<void()> onChange_;
     udev* udev_ = nullptr;
@@ -48,6 +57,8 @@ class HotplugMonitor final : public QObject {
     std::string error_;
     std::string source_;
     DeviceTreeWatch* watch_ = nullptr;
+    // Runs the handler from the event loop for events read when a backend asked the watch.
+    QTimer owed_;
 };
 
 }  // namespace ZELKUtil::Hid

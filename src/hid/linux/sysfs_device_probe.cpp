@@ -1,6 +1,7 @@
 #include "hid/linux/sysfs_device_probe.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <array>
@@ -159,47 +160,20 @@ class DeviceFolder {
     DIR* dir_;
 };
 
-// The devices with both IDs in the folder, in enumeration order; only the one on `port` unless it
-// is "". A device of another vendor costs one small read, and none once its vendor ID is known:
-// vendors holds them by the inode number of their folder entry from one walk to the next.
-std::vector<DevicePlace> MatchingDevices(DeviceFolder& folder, int vendor_id, int product_id,
-                                         const std::string& port,
-                                         std::unordered_map<ino_t, unsigned>& vendors) {
-    std::vector<DevicePlace> matches;
-    std::unordered_map<ino_t, unsigned> seen;
-    const bool remember = InodesStayUnique(folder.Fd());
-    while (const auto entry = folder.Next()) {
-        // An interface (bus-port:config.interface) has no IDs of its own.
-        if (!IsUsbDeviceName(entry->name) || (!port.empty() && entry->name != port)) {
-            continue;
-        }
-        // A device's vendor ID never changes, and the folder's entry for a device that comes
-        // later under the same name is a new one, with an inode number of its own (on sysfs,
-        // which never hands out an inode number twice).
-        std::optional<unsigned> vendor;
-        if (const auto known = vendors.find(entry->inode); remember && known != vendors.end()) {
-            vendor = known->second;
-        } else {
-            vendor = ParseHex16(ReadAttribute(entry->name, "idVendor", folder.Fd()));
-        }
-        if (!vendor) {
-            continue;
-        }
-        if (remember) {
-            seen.emplace(entry->inode, *vendor);
-        }
-        if (static_cast<int>(*vendor) != vendor_id) {
-            continue;
-        }
-        const auto product = ParseHex16(ReadAttribute(entry->name, "idProduct", folder.Fd()));
-        if (!product || static_cast<int>(*product) != product_id) {
-            continue;
-        }
-        matches.push_back(PlaceOf(folder.Fd(), entry->name));
+// A device's vendor ID never changes, and the folder's entry for a device that comes later under
+// the same name is a new one, with an inode number of its own (on sysfs, which never hands out an
+// inode number twice): the ID is read only for an entry not seen before.
+std::optional<unsigned> RememberedOrRead(const std::unordered_map<ino_t, unsigned>& vendors,
+                                         std::optional<ino_t> inode, int folderFd,
+                                         const std::string& name) {
+    if (const auto known = inode ? vendors.find(*inode) : vendors.end(); known != vendors.end()) {
+        return known->second;
     }
-    vendors = std::move(seen);  // devices that left are forgotten
-    std::sort(matches.begin(), matches.end(), EnumeratedBefore);
-    return matches;
+    return ParseHex16(ReadAttribute(name, "idVendor", folderFd));
+}
+
+UniqueFd OpenFolder(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 }  // namespace
@@ -245,6 +219,7 @@ void SysfsDeviceProbe::ConfineToPort(const std::string& port) {
         port_ = port;
         kept_ = {};
         keptMatches_ = {};
+        devicesStamp_.reset();
     }
 }
 
@@ -275,33 +250,137 @@ std::vector<ProbeMatch> SysfsDeviceProbe::FindDevices(int vendor_id, int product
             });
 }
 
-int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
+const SysfsDeviceProbe::UsbDevices* SysfsDeviceProbe::Devices() {
+    // Which devices there are and their vendor IDs is sysfs alone: the kernel's event for a device
+    // tells of its coming and going once sysfs shows it.
+    if (watch_ != nullptr && devicesStamp_) {
+        const auto changes = watch_->CatchUp(*devicesStamp_, ChangeSource::Kernel);
+        if (changes && UpdateDevices(*changes)) {
+            return &devices_;
+        }
+    }
+    devicesStamp_ = watch_ != nullptr ? watch_->Current(ChangeSource::Kernel) : std::nullopt;
+    if (!WalkDevices()) {
+        devicesStamp_.reset();
+        return nullptr;
+    }
+    return &devices_;
+}
+
+bool SysfsDeviceProbe::WalkDevices() {
+    devices_.clear();
     DeviceFolder folder(sysfsRoot_);
     if (!folder.Opened()) {
-        return -1;
+        vendors_.clear();
+        return false;
     }
+    std::unordered_map<ino_t, unsigned> seen;
+    const bool remember = InodesStayUnique(folder.Fd());
+    while (const auto entry = folder.Next()) {
+        // An interface (bus-port:config.interface) has no IDs of its own.
+        if (!IsUsbDeviceName(entry->name) || (!port_.empty() && entry->name != port_)) {
+            continue;
+        }
+        const auto vendor =
+            RememberedOrRead(vendors_, remember ? std::optional(entry->inode) : std::nullopt,
+                             folder.Fd(), entry->name);
+        if (!vendor) {
+            continue;
+        }
+        if (remember) {
+            seen.emplace(entry->inode, *vendor);
+        }
+        devices_.push_back({entry->name, *vendor});
+    }
+    vendors_ = std::move(seen);  // devices that left are forgotten
+    return true;
+}
+
+bool SysfsDeviceProbe::UpdateDevices(std::span<const DeviceChange> changes) {
+    // An interface's or a hidraw node's change leaves its device's IDs as they were.
+    const auto names = ChangedNames(changes, DeviceChange::Kind::UsbDevice);
+    if (names.empty()) {
+        return true;
+    }
+    const UniqueFd folder = OpenFolder(sysfsRoot_ + "/bus/usb/devices");
+    if (!folder.Valid()) {
+        return false;
+    }
+    const bool remember = InodesStayUnique(folder.Get());
+    for (const std::string_view changed : names) {
+        const std::string name(changed);
+        if (!IsUsbDeviceName(name) || (!port_.empty() && name != port_)) {
+            continue;
+        }
+        // Whatever the action said, the device is now as sysfs shows it: gone, new or the same.
+        const auto inode = remember ? EntryInode(folder.Get(), name) : std::nullopt;
+        const auto vendor = RememberedOrRead(vendors_, inode, folder.Get(), name);
+        if (vendor && inode) {
+            vendors_.emplace(*inode, *vendor);
+        }
+        const auto kept =
+            std::find_if(devices_.begin(), devices_.end(),
+                         [&](const UsbDevice& device) { return device.name == name; });
+        if (vendor && kept != devices_.end()) {
+            kept->vendor = *vendor;
+        } else if (vendor) {
+            devices_.push_back({name, *vendor});
+        } else if (kept != devices_.end()) {
+            devices_.erase(kept);
+        }
+    }
+    return true;
+}
+
+SysfsDeviceProbe::Matches SysfsDeviceProbe::FindMatches(int vendor_id, int product_id) {
+    Matches found;
+    const UsbDevices* devices = Devices();
+    if (devices == nullptr ||
+        std::none_of(devices->begin(), devices->end(), [&](const UsbDevice& device) {
+            return static_cast<int>(device.vendor) == vendor_id;
+        })) {
+        return found;  // a device of another vendor costs nothing more
+    }
+    found.folder = OpenFolder(sysfsRoot_ + "/bus/usb/devices");
+    if (!found.folder.Valid()) {
+        return found;
+    }
+    std::vector<DevicePlace> places;
+    for (const UsbDevice& device : *devices) {
+        if (static_cast<int>(device.vendor) != vendor_id) {
+            continue;
+        }
+        const auto product =
+            ParseHex16(ReadAttribute(device.name, "idProduct", found.folder.Get()));
+        if (product && static_cast<int>(*product) == product_id) {
+            places.push_back(PlaceOf(found.folder.Get(), device.name));
+        }
+    }
+    std::sort(places.begin(), places.end(), EnumeratedBefore);
+    for (DevicePlace& place : places) {
+        found.names.push_back(std::move(place.name));
+    }
+    return found;
+}
+
+int SysfsDeviceProbe::FindFirst(int vendor_id, int product_id) {
     // In stopping mode only the first device with both IDs counts. The synthesised first hardware
     // ID holds the patterns exactly when both IDs are equal.
-    const auto matches = MatchingDevices(folder, vendor_id, product_id, port_, vendors_);
-    if (matches.empty()) {
+    const Matches matches = FindMatches(vendor_id, product_id);
+    if (matches.names.empty()) {
         return -1;
     }
     const std::vector<UsbDeviceRecord> device{
-        ReadOne(folder.Fd(), matches.front().name, udevRoot_)};
+        ReadOne(matches.folder.Get(), matches.names.front(), udevRoot_)};
     return ClassifyUsbDevices(device, vendor_id, product_id, 0, listing_);
 }
 
 std::vector<ProbeMatch> SysfsDeviceProbe::ReadMatches(int vendor_id, int product_id) {
     std::vector<ProbeMatch> found;
-    DeviceFolder folder(sysfsRoot_);
-    if (!folder.Opened()) {
-        return found;
-    }
-    for (const DevicePlace& place :
-         MatchingDevices(folder, vendor_id, product_id, port_, vendors_)) {
-        const std::vector<UsbDeviceRecord> device{ReadOne(folder.Fd(), place.name, udevRoot_)};
-        found.push_back(
-            {place.name, ClassifyUsbDevices(device, vendor_id, product_id, 0, listing_)});
+    const Matches matches = FindMatches(vendor_id, product_id);
+    for (const std::string& name : matches.names) {
+        const std::vector<UsbDeviceRecord> device{ReadOne(matches.folder.Get(), name, udevRoot_)};
+        found.push_back({name, ClassifyUsbDevices(device, vendor_id, product_id, 0, listing_)});
     }
     return found;
 }

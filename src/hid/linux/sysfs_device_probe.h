@@ -5,6 +5,7 @@
 #include <iostream>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "hid/device_probe.h"
 #include "hid/device_tree_watch.h"
 #include "hid/probe_classification.h"
+#include "platform/posix/unique_fd.h"
 
 namespace ZELKUtil::Hid {
 
@@ -27,10 +29,11 @@ std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::stri
 // FindDevice over sysfs and the udev database. The product passes "/sys" and "/run/udev";
 // listing mode writes to listing. Stopping mode reads only the vendor ID of a device of another
 // vendor, once for as long as the device stays, and everything else only of the first device with
-// the IDs. With a watch, an answer
-// other than 0 is kept while the watch says that the tree is unchanged and udev's events are
-// heard (a record that udev has not written yet would otherwise stay unseen). A port is the name of
-// the device's folder in the USB device folder (see usb_port.h).
+// the IDs. With a watch, an answer other than 0 is kept while the watch says that the tree is
+// unchanged and udev's events are heard (a record that udev has not written yet would otherwise
+// stay unseen), and the walk of the device folder (each device's vendor ID) is kept while every
+// change since was pinned to one device, re-reading only the devices those changes name. A port is
+// the name of the device's folder in the USB device folder (see usb_port.h).
 class SysfsDeviceProbe : public DeviceTreeProbe {
   public:
     SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot, std::ostream& listing = std::cout,
@@ -59,6 +62,24 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
         }
     };
 
+    // A USB device on the probe's port (any when it is not confined): its folder's name and its
+    // vendor ID. A list, so that a walk without a watch allocates no more than before.
+    struct UsbDevice {
+        std::string name;
+        unsigned vendor = 0;
+    };
+    using UsbDevices = std::vector<UsbDevice>;
+    // The devices as the kept walk says, brought up to date; null when the folder cannot be read.
+    const UsbDevices* Devices();
+    bool WalkDevices();
+    // Re-reads the devices that the changes name; false when the folder cannot be opened.
+    bool UpdateDevices(std::span<const DeviceChange> changes);
+    // The devices with both IDs in enumeration order, and the open device folder to read them in.
+    struct Matches {
+        UniqueFd folder;
+        std::vector<std::string> names;
+    };
+    Matches FindMatches(int vendor_id, int product_id);
     int FindFirst(int vendor_id, int product_id);
     std::vector<ProbeMatch> ReadMatches(int vendor_id, int product_id);
 
@@ -69,6 +90,8 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     std::string port_;  // "" when not confined
     KeptForIds<int> kept_;
     KeptForIds<std::vector<ProbeMatch>> keptMatches_;
+    UsbDevices devices_;
+    std::optional<DeviceTreeWatch::Stamp> devicesStamp_;  // under which devices_ was walked whole
     // The vendor ID of each device seen in the last walk, by the inode of its folder entry.
     std::unordered_map<ino_t, unsigned> vendors_;
 };

@@ -1,6 +1,7 @@
 #include "hid/linux/sysfs_file.h"
 
 #include <linux/magic.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -58,6 +59,14 @@ bool InodesStayUnique(int dirFd) {
     struct statfs about {};
     return ::fstatfs(dirFd, &about) == 0 &&
            (about.f_type == SYSFS_MAGIC || about.f_type == TMPFS_MAGIC);
+}
+
+std::optional<ino_t> EntryInode(int dirFd, const std::string& name) {
+    struct stat entry {};
+    if (::fstatat(dirFd, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    return entry.st_ino;
 }
 
 std::optional<std::string> ReadAttribute(const std::string& directory, const std::string& name,
