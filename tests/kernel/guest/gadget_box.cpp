@@ -122,9 +122,9 @@ std::string GadgetBox::PumpError() const {
     return error_;
 }
 
-std::optional<std::int64_t> GadgetBox::LastDownloadMs() const {
+std::optional<ZELKSim::CompletedDownload> GadgetBox::LastDownload() const {
     std::lock_guard lock(errorMutex_);
-    return lastDownloadMs_;
+    return lastDownload_;
 }
 
 bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uint16_t pid,
@@ -213,9 +213,9 @@ bool GadgetBox::Present(BoxMode mode) {
     }
     // FunctionFS would unbind its gadget itself when ep0 closes; it goes after the unbind.
     dfu_.Close();
-    if (rom_ && rom_->LastDownloadMs()) {
+    if (rom_ && rom_->LastDownload()) {
         std::lock_guard lock(errorMutex_);
-        lastDownloadMs_ = rom_->LastDownloadMs();
+        lastDownload_ = rom_->LastDownload();
     }
     presented_ = mode;
     const Gadget* next = mode == BoxMode::Normal           ? &normal_

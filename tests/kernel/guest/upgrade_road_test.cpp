@@ -114,11 +114,13 @@ TEST(RealDfuUtil, AutomaticArmUpgradeFromPlugInToUpgradeComplete) {
               "\r\n"
               "\r\nUpgrade Complete");
     EXPECT_EQ(road.rig.gadget.PumpError(), "");
-    const auto ms = road.rig.gadget.LastDownloadMs();
-    ASSERT_TRUE(ms);
+    const auto download = road.rig.gadget.LastDownload();
+    ASSERT_TRUE(download);
+    EXPECT_EQ(download->bytes, kImageSize);
+    const std::int64_t ms = download->Ms();
     std::printf("DFU transfer of a %zu KiB image with dfu-util 0.11: %lld ms (%.0f KiB/s)\n",
-                kImageSize / 1024, static_cast<long long>(*ms),
-                static_cast<double>(kImageSize) / 1024.0 * 1000.0 / static_cast<double>(*ms));
+                kImageSize / 1024, static_cast<long long>(ms),
+                static_cast<double>(kImageSize) / 1024.0 * 1000.0 / static_cast<double>(ms));
 }
 
 TEST(RealDfuUtil, ServiceModeLogShowsTheToolsOwnOutput) {
