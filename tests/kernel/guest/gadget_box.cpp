@@ -327,4 +327,21 @@ void GadgetBox::Pump() {
     }
 }
 
+std::string PortOfController(unsigned controller) {
+    const std::string dir = "/sys/devices/platform/dummy_hcd." + std::to_string(controller);
+    DIR* hcd = ::opendir(dir.c_str());
+    if (hcd == nullptr) {
+        return "";
+    }
+    std::string port;
+    while (const dirent* entry = ::readdir(hcd)) {
+        const std::string name = entry->d_name;
+        if (name.rfind("usb", 0) == 0 && name.size() > 3) {
+            port = name.substr(3) + "-1";
+        }
+    }
+    ::closedir(hcd);
+    return port;
+}
+
 }  // namespace ZELKKernelTest

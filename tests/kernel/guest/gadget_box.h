@@ -103,4 +103,10 @@ class GadgetBox {
     std::thread pump_;
 };
 
+// Where a gadget on device controller n appears: the one port of the root hub of its host
+// controller, dummy_hcd.n, named "<bus>-1" as the kernel names the device there ("" when there is
+// no such controller). Read from the controller's platform device, independently of the backends
+// under test.
+std::string PortOfController(unsigned controller);
+
 }  // namespace ZELKKernelTest
