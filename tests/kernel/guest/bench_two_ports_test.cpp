@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -110,9 +111,7 @@ struct TwoPortBench {
     }
     ~TwoPortBench() {
         stopping = true;
-        if (runner.joinable()) {
-            runner.join();
-        }
+        Finish();
         a.box.SetPresenceListener({});
         b.box.SetPresenceListener({});
         RemoveBootloaderRules();
@@ -166,10 +165,19 @@ struct TwoPortBench {
             exitCode = bench.Run();
         });
     }
+    // The runner's exit code once it has ended. A runner still going after 90 s (the road takes
+    // 20) is stuck on a box whose run may last its full 20 minutes: the program ends here with
+    // the failure rather than wait for the guest's time-out.
     int Finish() {
-        if (runner.joinable()) {
-            runner.join();
+        if (!runner.joinable()) {
+            return exitCode;
         }
+        if (!WaitFor([this] { return exitCode != -1; }, 90000)) {
+            ADD_FAILURE() << "the bench runner did not end";
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
+        runner.join();
         return exitCode;
     }
 
