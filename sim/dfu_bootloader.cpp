@@ -140,7 +140,7 @@ ControlReply DfuBootloader::Download(const UsbSetup& setup) {
     }
     if (setup.length == 0) {
         state_ = kManifestSync;
-        lastDownloadMs_ = clock_.NowMs() - firstBlockMs_;
+        lastDownload_ = CompletedDownload{firstBlockMs_, clock_.NowMs(), image_.size()};
         return {};
     }
     if (first) {
@@ -228,9 +228,9 @@ void DfuBootloader::BusReset() {
     box_.CompleteArmDownload(version.value_or(box_.FirmwareVersion()));
 }
 
-std::optional<std::int64_t> DfuBootloader::LastDownloadMs() const {
+std::optional<CompletedDownload> DfuBootloader::LastDownload() const {
     std::lock_guard lock(mutex_);
-    return lastDownloadMs_;
+    return lastDownload_;
 }
 
 }  // namespace ZELKSim

@@ -19,6 +19,16 @@ std::string MakeFirmwareImage(const std::string& version, std::size_t size);
 // The version an image carries; nullopt when it is not a whole, intact image.
 std::optional<std::string> FirmwareImageVersion(std::span<const unsigned char> image);
 
+// A download that ended with its zero-length block: when its first block and its end came, on the
+// bootloader's clock (boxes that share a clock can be compared), and how many bytes it brought.
+struct CompletedDownload {
+    std::int64_t firstBlockMs = 0;
+    std::int64_t endMs = 0;
+    std::size_t bytes = 0;
+
+    std::int64_t Ms() const { return endMs - firstBlockMs; }
+};
+
 // The eight bytes of a USB control request.
 struct UsbSetup {
     std::uint8_t requestType = 0;
@@ -70,8 +80,8 @@ class DfuBootloader {
     void Receive(std::span<const unsigned char> data);
     // A bus reset, as dfu-util -R gives one after the download.
     void BusReset();
-    // From the first block to the one that ended the last complete download; nullopt before.
-    std::optional<std::int64_t> LastDownloadMs() const;
+    // The last complete download; nullopt before.
+    std::optional<CompletedDownload> LastDownload() const;
 
   private:
     enum State : std::uint8_t {
@@ -101,7 +111,7 @@ class DfuBootloader {
     bool brokenBlock_ = false;
     std::size_t uploaded_ = 0;
     std::int64_t firstBlockMs_ = 0;
-    std::optional<std::int64_t> lastDownloadMs_;
+    std::optional<CompletedDownload> lastDownload_;
 };
 
 }  // namespace ZELKSim

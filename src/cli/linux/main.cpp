@@ -17,32 +17,11 @@
 #include "cli/bench_runner.h"
 #include "cli/cli_options.h"
 #include "cli/history.h"
-#include "hid/linux/hidraw_transport.h"
-#include "hid/linux/sysfs_device_probe.h"
-#include "platform/posix/posix_process_service.h"
+#include "cli/linux/linux_box_platform.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
 
 namespace {
-
-using ZELKUtil::Cli::BoxPlatform;
-
-// A box's own backends: nothing is kept between looks, since no hot-plug monitor tells when the
-// bus changed.
-class LinuxBoxPlatform final : public BoxPlatform {
-  public:
-    explicit LinuxBoxPlatform(const std::string& package)
-        : probe_("/sys", "/run/udev", discard_), processes_(package) {}
-    HidTransport& Transport() override { return hid_; }
-    DeviceTreeProbe& Probe() override { return probe_; }
-    ZELKUtil::ProcessService& Processes() override { return processes_; }
-
-  private:
-    std::ostream discard_{nullptr};
-    ZELKUtil::Hid::HidrawTransport hid_;
-    ZELKUtil::Hid::SysfsDeviceProbe probe_;
-    ZELKUtil::PosixProcessService processes_;
-};
 
 std::string Env(const std::string& name) {
     const char* value = std::getenv(name.c_str());
@@ -126,7 +105,7 @@ int main(int argc, char** argv) {
     const std::string package = parsed.options->package;
     ZELKUtil::Cli::BenchSeams seams{
         clock,
-        [package] { return std::make_unique<LinuxBoxPlatform>(package); },
+        [package] { return std::make_unique<ZELKUtil::Cli::LinuxBoxPlatform>(package); },
         ZELKUtil::NativeMachine(),
         HostName(),
         UtcNow,

@@ -81,6 +81,11 @@ bool DfuGadget::Serve(int ms, std::string* error) {
     }
     std::array<usb_functionfs_event, 4> events{};
     const ssize_t got = ::read(fd_, events.data(), sizeof(events));
+    if (got < 0 && errno == EIDRM) {
+        // A request that had not been answered yet was cancelled by a reset or disconnect that
+        // came right after it: FunctionFS says so once, and the next read has the events.
+        return true;
+    }
     if (got < 0) {
         *error = Errno("read ep0");
         return false;

@@ -122,9 +122,9 @@ std::string GadgetBox::PumpError() const {
     return error_;
 }
 
-std::optional<std::int64_t> GadgetBox::LastDownloadMs() const {
+std::optional<ZELKSim::CompletedDownload> GadgetBox::LastDownload() const {
     std::lock_guard lock(errorMutex_);
-    return lastDownloadMs_;
+    return lastDownload_;
 }
 
 bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uint16_t pid,
@@ -213,9 +213,9 @@ bool GadgetBox::Present(BoxMode mode) {
     }
     // FunctionFS would unbind its gadget itself when ep0 closes; it goes after the unbind.
     dfu_.Close();
-    if (rom_ && rom_->LastDownloadMs()) {
+    if (rom_ && rom_->LastDownload()) {
         std::lock_guard lock(errorMutex_);
-        lastDownloadMs_ = rom_->LastDownloadMs();
+        lastDownload_ = rom_->LastDownload();
     }
     presented_ = mode;
     const Gadget* next = mode == BoxMode::Normal           ? &normal_
@@ -325,6 +325,23 @@ void GadgetBox::Pump() {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
+}
+
+std::string PortOfController(unsigned controller) {
+    const std::string dir = "/sys/devices/platform/dummy_hcd." + std::to_string(controller);
+    DIR* hcd = ::opendir(dir.c_str());
+    if (hcd == nullptr) {
+        return "";
+    }
+    std::string port;
+    while (const dirent* entry = ::readdir(hcd)) {
+        const std::string name = entry->d_name;
+        if (name.rfind("usb", 0) == 0 && name.size() > 3) {
+            port = name.substr(3) + "-1";
+        }
+    }
+    ::closedir(hcd);
+    return port;
 }
 
 }  // namespace ZELKKernelTest

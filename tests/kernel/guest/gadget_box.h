@@ -45,8 +45,8 @@ class GadgetBox {
     void HoldHostReports(bool hold) { holdHostReports_ = hold; }
     // The pump's first failure, "" while there is none.
     std::string PumpError() const;
-    // How long the last complete download into the bootloader took, as the box saw it.
-    std::optional<std::int64_t> LastDownloadMs() const;
+    // The last complete download into the bootloader, as the box saw it.
+    std::optional<ZELKSim::CompletedDownload> LastDownload() const;
     // When a gadget was last bound to the controller (steady clock, ms); -1 before the first.
     std::int64_t LastBindMs() const { return lastBindMs_; }
 
@@ -94,13 +94,19 @@ class GadgetBox {
     std::optional<ZELKSim::DfuBootloader> rom_;
     DfuGadget dfu_;
 
-    mutable std::mutex errorMutex_;  // guards error_ and lastDownloadMs_
+    mutable std::mutex errorMutex_;  // guards error_ and lastDownload_
     std::string error_;
-    std::optional<std::int64_t> lastDownloadMs_;
+    std::optional<ZELKSim::CompletedDownload> lastDownload_;
     std::atomic<bool> holdHostReports_{false};
     std::atomic<std::int64_t> lastBindMs_{-1};
     std::atomic<bool> stop_{false};
     std::thread pump_;
 };
+
+// Where a gadget on device controller n appears: the one port of the root hub of its host
+// controller, dummy_hcd.n, named "<bus>-1" as the kernel names the device there ("" when there is
+// no such controller). Read from the controller's platform device, independently of the backends
+// under test.
+std::string PortOfController(unsigned controller);
 
 }  // namespace ZELKKernelTest

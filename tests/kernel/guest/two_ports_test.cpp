@@ -1,7 +1,6 @@
 // Two boxes on two USB ports of the guest kernel (dummy_hcd with two controllers, one box on
 // each): the Linux backends know each by its port, and Debian's dfu-util refuses to choose
 // between two bootloaders unless it is given the port with -p.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -28,26 +27,6 @@ constexpr unsigned short kPid = 0x0706;
 constexpr int kBootloaderVid = 0x0471;
 constexpr int kBootloaderPid = 0xDF55;
 constexpr const char* kImage = "/tmp/two-ports.bin";
-
-// Where a gadget on device controller n appears: the one port of the root hub of its host
-// controller, dummy_hcd.n, named "<bus>-1" as the kernel names the device there. Read from the
-// controller's platform device, independently of the backends under test.
-std::string PortOfController(unsigned controller) {
-    const std::string dir = "/sys/devices/platform/dummy_hcd." + std::to_string(controller);
-    DIR* hcd = ::opendir(dir.c_str());
-    if (hcd == nullptr) {
-        return "";
-    }
-    std::string port;
-    while (const dirent* entry = ::readdir(hcd)) {
-        const std::string name = entry->d_name;
-        if (name.rfind("usb", 0) == 0 && name.size() > 3) {
-            port = name.substr(3) + "-1";
-        }
-    }
-    ::closedir(hcd);
-    return port;
-}
 
 std::vector<std::string> Sorted(std::vector<std::string> ports) {
     std::sort(ports.begin(), ports.end());

@@ -16,27 +16,17 @@
 #include "controller/operator_texts.h"
 #include "controller/upgrade_controller.h"
 #include "dfu_bootloader.h"
-#include "package/package_files.h"
 #include "platform/posix/posix_process_service.h"
+#include "real_tool_package.h"
 #include "support/temp_package.h"
 
 namespace ZELKKernelTest {
 namespace {
 
-namespace PackageFiles = ZELKUtil::PackageFiles;
-
 constexpr std::size_t kImageSize = std::size_t{256} * 1024;
 constexpr const char* kFailed =
     "\r\nFirmare download failed. Please unplug and re-plug converter box usb amd try again.\r\n";
 constexpr const char* kGaveUp = "\r\nError with upgrade package. Please contact Orvanta";
-
-constexpr const char* kInstaller = R"sh(#!/bin/sh
-cp "$(dirname "$0")/70-zelk-bootloader.rules" /etc/udev/rules.d/ && udevadm control --reload
-)sh";
-
-void RemoveRules() {
-    RunCommand("rm -f /etc/udev/rules.d/70-zelk-*.rules; udevadm control --reload");
-}
 
 // A package whose Tools/dfu-util is Debian's dfu-util, a box with firmware 2.01 plugged in on the
 // bus, and the controller with the window's log going to the serial console as it comes.
@@ -49,23 +39,14 @@ struct RealToolRoad {
         {view, rig.clock, rig.device, processes, pkg.Root(), "x86_64"}};
 
     explicit RealToolRoad(ZELKSim::DfuFaults faults = {}) : rig(faults) {
-        RemoveRules();
-        pkg.Write(PackageFiles::kVersionFile, "2.04\r\n");
-        pkg.Write(PackageFiles::kProfileFile,
-                  "<?xml version=\"1.0\"?>\n<zelk><detail profile=\"ZELK Q750\" vid=\"0x14E3\" "
-                  "pid=\"0x0706\" id=\"Q750\" name=\"ZELK Q750\" LPC3131=\"images/q750.bin\" "
-                  "A3P060=\"\" A3PN060=\"\"/></zelk>");
-        pkg.Write("images/q750.bin", ZELKSim::MakeFirmwareImage("2.04", kImageSize));
-        pkg.MakeFolder(PackageFiles::kToolsFolder);
-        EXPECT_EQ(::symlink("/usr/bin/dfu-util", pkg.Path(PackageFiles::kDfuUtil).c_str()), 0);
-        const std::string drivers = PackageFiles::kDriverFolderLibusbk;
-        pkg.WriteProgram(drivers + PackageFiles::kDriverInstaller, kInstaller);
-        pkg.WriteProgram(drivers + PackageFiles::kDriverInstaller64, kInstaller);
-        const auto rule = ReadWholeFile("/etc/zelk-test/70-zelk-bootloader-libusbk.rules");
-        EXPECT_TRUE(rule);
-        pkg.Write(drivers + "70-zelk-bootloader.rules", rule.value_or(""));
+        RemoveBootloaderRules();
+        WriteRealToolPackage(pkg,
+                             "<detail profile=\"ZELK Q750\" vid=\"0x14E3\" pid=\"0x0706\" "
+                             "id=\"Q750\" name=\"ZELK Q750\" LPC3131=\"images/q750.bin\" "
+                             "A3P060=\"\" A3PN060=\"\"/>",
+                             {{"images/q750.bin", ZELKSim::MakeFirmwareImage("2.04", kImageSize)}});
     }
-    ~RealToolRoad() { RemoveRules(); }
+    ~RealToolRoad() { RemoveBootloaderRules(); }
     RealToolRoad(const RealToolRoad&) = delete;
     RealToolRoad& operator=(const RealToolRoad&) = delete;
 
@@ -114,11 +95,13 @@ TEST(RealDfuUtil, AutomaticArmUpgradeFromPlugInToUpgradeComplete) {
               "\r\n"
               "\r\nUpgrade Complete");
     EXPECT_EQ(road.rig.gadget.PumpError(), "");
-    const auto ms = road.rig.gadget.LastDownloadMs();
-    ASSERT_TRUE(ms);
+    const auto download = road.rig.gadget.LastDownload();
+    ASSERT_TRUE(download);
+    EXPECT_EQ(download->bytes, kImageSize);
+    const std::int64_t ms = download->Ms();
     std::printf("DFU transfer of a %zu KiB image with dfu-util 0.11: %lld ms (%.0f KiB/s)\n",
-                kImageSize / 1024, static_cast<long long>(*ms),
-                static_cast<double>(kImageSize) / 1024.0 * 1000.0 / static_cast<double>(*ms));
+                kImageSize / 1024, static_cast<long long>(ms),
+                static_cast<double>(kImageSize) / 1024.0 * 1000.0 / static_cast<double>(ms));
 }
 
 TEST(RealDfuUtil, ServiceModeLogShowsTheToolsOwnOutput) {

@@ -1,0 +1,305 @@
+// zelk-cli's bench runner over the product's Linux backends, as its Linux entry wires them, with
+// Debian's real dfu-util told each box's port: two boxes on the two ports of the dummy USB bus,
+// each a variant of its own with an image of its own size, so that the bootloader's count of the
+// bytes it received tells which image reached which box. With both boxes in their bootloaders at
+// once, dfu-util downloads nothing unless -p names the port, so a box that got its own image got
+// it through its own port.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/bench_runner.h"
+#include "cli/cli_options.h"
+#include "cli/events.h"
+#include "cli/history.h"
+#include "cli/linux/linux_box_platform.h"
+#include "dfu_bootloader.h"
+#include "emulated_box.h"
+#include "gadget_box.h"
+#include "guest_files.h"
+#include "hid/linux/hidraw_transport.h"
+#include "platform/steady_clock.h"
+#include "platform/system_info.h"
+#include "real_time_clock.h"
+#include "real_tool_package.h"
+#include "support/temp_package.h"
+
+namespace ZELKKernelTest {
+namespace {
+
+namespace Cli = ZELKUtil::Cli;
+using ZELKSim::BoxMode;
+
+constexpr std::size_t kImageA = std::size_t{64} * 1024;
+constexpr std::size_t kImageB = std::size_t{96} * 1024;
+constexpr const char* kHost = "kernel-guest";
+
+// From a box's entry into its bootloader to its leaving it, on the boxes' clock.
+struct Span {
+    std::int64_t from = -1;
+    std::int64_t to = -1;
+};
+std::int64_t Overlap(const Span& a, const Span& b) {
+    return std::min(a.to, b.to) - std::max(a.from, b.from);
+}
+
+// One box on the bus and what the test knows of it.
+struct BoxOnPort {
+    BoxOnPort(ZELKSim::Timeline& clock, const wchar_t* product, const char* serial,
+              unsigned controller)
+        : box(clock, {0x14E3, 0x0706, product}),
+          gadget(box, clock, {}, controller),
+          port(PortOfController(controller)) {
+        box.SetFirmwareVersion("2.01");
+        box.SetSerial(serial);
+    }
+    ZELKSim::EmulatedBox box;
+    GadgetBox gadget;
+    const std::string port;
+    Span bootloader;  // guarded by the bench's lock
+};
+
+// The package (variant Q750 with a 64 KiB image, Q750B with a 96 KiB one, both at 2.04), box A
+// (a Q750, serial 100001) on the first port and box B (a Q750B, serial 200002) on the second,
+// each bound to the bus when the test says, and the bench runner on a thread of its own.
+struct TwoPortBench {
+    ZELKSim::RealTimeClock boxClock;
+    BoxOnPort a{boxClock, L"ZELK Q750", "100001", 0};
+    BoxOnPort b{boxClock, L"ZELK Q750 B", "200002", 1};
+    ZELKUtil::Testing::TempPackage pkg;
+    ZELKUtil::SteadyClock clock;
+    const std::int64_t startMs = clock.NowMs();
+    std::atomic<bool> stopping{false};
+    std::atomic<int> exitCode{-1};
+    std::thread runner;
+    std::mutex lock;  // guards the rest
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+
+    TwoPortBench() {
+        RemoveBootloaderRules();
+        WriteRealToolPackage(
+            pkg,
+            "<detail profile=\"ZELK Q750\" vid=\"0x14E3\" pid=\"0x0706\" id=\"Q750\" name=\"ZELK "
+            "Q750\" LPC3131=\"images/q750.bin\" A3P060=\"\" A3PN060=\"\"/><detail profile=\"ZELK "
+            "Q750 B\" vid=\"0x14E3\" pid=\"0x0706\" id=\"Q750B\" name=\"ZELK Q750 B\" "
+            "LPC3131=\"images/q750b.bin\" A3P060=\"\" A3PN060=\"\"/>",
+            {{"images/q750.bin", ZELKSim::MakeFirmwareImage("2.04", kImageA)},
+             {"images/q750b.bin", ZELKSim::MakeFirmwareImage("2.04", kImageB)}});
+        for (BoxOnPort* each : {&a, &b}) {
+            // Told with the box's own lock held: only notes the time.
+            each->box.SetPresenceListener([this, each](BoxMode mode) {
+                const std::lock_guard<std::mutex> held(lock);
+                if (mode == BoxMode::Bootloader && each->bootloader.from < 0) {
+                    each->bootloader.from = boxClock.NowMs();
+                } else if (mode != BoxMode::Bootloader && each->bootloader.from >= 0 &&
+                           each->bootloader.to < 0) {
+                    each->bootloader.to = boxClock.NowMs();
+                }
+            });
+        }
+    }
+    ~TwoPortBench() {
+        stopping = true;
+        Finish();
+        a.box.SetPresenceListener({});
+        b.box.SetPresenceListener({});
+        RemoveBootloaderRules();
+    }
+    TwoPortBench(const TwoPortBench&) = delete;
+    TwoPortBench& operator=(const TwoPortBench&) = delete;
+
+    // Binds the boxes' gadgets; true once each box's hidraw node is on its port.
+    static bool Plug(const std::vector<BoxOnPort*>& boxes) {
+        for (BoxOnPort* box : boxes) {
+            std::string error;
+            if (!box->gadget.Start(&error)) {
+                ADD_FAILURE() << error;
+                return false;
+            }
+        }
+        return std::all_of(boxes.begin(), boxes.end(), [](const BoxOnPort* box) {
+            ZELKUtil::Hid::HidrawTransport hid;
+            hid.hid_confine_to_port(box->port);
+            return WaitFor([&hid] { return !hid.hid_ports(0x14E3, 0x0706).empty(); }, 20000);
+        });
+    }
+
+    // zelk-cli with the package, the history file and these arguments, on the runner's thread,
+    // wired as its Linux entry wires it.
+    void Start(std::vector<std::string> arguments) {
+        std::vector<std::string> words{"zelk-cli", "--package", pkg.Root(), "--history",
+                                       History().Path()};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<const char*> argv;
+        argv.reserve(words.size());
+        for (const std::string& word : words) {
+            argv.push_back(word.c_str());
+        }
+        const Cli::ParsedCommandLine parsed =
+            Cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "0");
+        ASSERT_TRUE(parsed.options) << parsed.output;
+        const std::string package = pkg.Root();
+        Cli::BenchSeams seams{
+            clock,
+            [package] { return std::make_unique<Cli::LinuxBoxPlatform>(package); },
+            ZELKUtil::NativeMachine(),
+            kHost,
+            [] { return std::string("2026-12-07T01:37:36Z"); },
+            [this](const std::string& line) { Keep(out, line); },
+            [this](const std::string& line) { Keep(err, line); },
+            true,
+            ""};
+        runner = std::thread([this, seams = std::move(seams), options = *parsed.options] {
+            Cli::BenchRunner bench(seams, options, stopping);
+            exitCode = bench.Run();
+        });
+    }
+    // The runner's exit code once it has ended. A runner still going after 90 s (the road takes
+    // 20) is stuck on a box whose run may last its full 20 minutes: the program ends here with
+    // the failure rather than wait for the guest's time-out.
+    int Finish() {
+        if (!runner.joinable()) {
+            return exitCode;
+        }
+        if (!WaitFor([this] { return exitCode != -1; }, 90000)) {
+            ADD_FAILURE() << "the bench runner did not end";
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
+        runner.join();
+        return exitCode;
+    }
+
+    void Keep(std::vector<std::string>& lines, const std::string& line) {
+        std::printf("%6lld ms %s\n", static_cast<long long>(clock.NowMs() - startMs), line.c_str());
+        const std::lock_guard<std::mutex> held(lock);
+        lines.push_back(line);
+    }
+    Cli::HistoryFile History() const { return Cli::HistoryFile(pkg.Path("history.jsonl")); }
+
+    // The port's events, in order.
+    std::vector<Cli::BoxEvent> Events(const std::string& port) {
+        const std::lock_guard<std::mutex> held(lock);
+        std::vector<Cli::BoxEvent> events;
+        for (const std::string& line : out) {
+            const auto event = Cli::FromJsonLine(line);
+            EXPECT_TRUE(event) << line;
+            if (event && event->port == port) {
+                events.push_back(*event);
+            }
+        }
+        return events;
+    }
+    // What the port's runs ended with, in order.
+    std::vector<std::string> Results(const std::string& port) {
+        std::vector<std::string> results;
+        for (const Cli::BoxEvent& event : Events(port)) {
+            if (event.kind == Cli::BoxEvent::Kind::Result) {
+                results.push_back(event.text);
+            }
+        }
+        return results;
+    }
+
+    // One history record for each box, on its port, as its run left it.
+    void ExpectHistory(const std::map<std::string, std::string>& resultOfPort) {
+        const auto records = History().ReadAll();
+        ASSERT_TRUE(records);
+        std::map<std::string, std::string> found;
+        for (const Cli::HistoryRecord& record : records.value()) {
+            SCOPED_TRACE(record.port);
+            found[record.port] = record.result;
+            const bool isA = record.port == a.port;
+            EXPECT_EQ(record.model, isA ? "Q750" : "Q750B");
+            EXPECT_EQ(record.serial, isA ? "100001" : "200002");
+            EXPECT_EQ(record.versionBefore, record.result == "upgraded" ? "2.01" : "2.04");
+            EXPECT_EQ(record.versionAfter, "2.04");
+            EXPECT_EQ(record.host, kHost);
+            EXPECT_EQ(record.packageVersion, "2.04");
+        }
+        EXPECT_EQ(records.value().size(), resultOfPort.size());
+        EXPECT_EQ(found, resultOfPort);
+    }
+    // The box received its own variant's image, whole, and runs what it carries.
+    static void ExpectOwnImage(const BoxOnPort& box, std::size_t bytes) {
+        const auto download = box.gadget.LastDownload();
+        ASSERT_TRUE(download) << box.port;
+        EXPECT_EQ(download->bytes, bytes) << box.port;
+        EXPECT_EQ(box.box.FirmwareVersion(), "2.04") << box.port;
+        EXPECT_EQ(box.gadget.PumpError(), "") << box.port;
+    }
+};
+
+TEST(BenchOnTwoPorts, UpgradeAllTakesBothBoxesAtOnceEachWithItsOwnImage) {
+    TwoPortBench bench;
+    ASSERT_TRUE(TwoPortBench::Plug({&bench.a, &bench.b}));
+    ASSERT_NE(bench.a.port, bench.b.port);
+    bench.Start({"upgrade", "--all", "--json"});
+    EXPECT_EQ(bench.Finish(), Cli::kExitOk);
+    EXPECT_EQ(bench.Results(bench.a.port), std::vector<std::string>{"upgraded"});
+    EXPECT_EQ(bench.Results(bench.b.port), std::vector<std::string>{"upgraded"});
+    TwoPortBench::ExpectOwnImage(bench.a, kImageA);
+    TwoPortBench::ExpectOwnImage(bench.b, kImageB);
+    bench.ExpectHistory({{bench.a.port, "upgraded"}, {bench.b.port, "upgraded"}});
+
+    // At once: both boxes were in their bootloaders together; whether the transfers themselves
+    // overlapped depends on where each run's poll fell.
+    const std::lock_guard<std::mutex> held(bench.lock);
+    const std::int64_t together = Overlap(bench.a.bootloader, bench.b.bootloader);
+    EXPECT_GT(together, 0) << "the boxes were in their bootloaders one after the other";
+    const auto downloadA = bench.a.gadget.LastDownload();
+    const auto downloadB = bench.b.gadget.LastDownload();
+    ASSERT_TRUE(downloadA && downloadB);
+    const std::int64_t transfers = Overlap({downloadA->firstBlockMs, downloadA->endMs},
+                                           {downloadB->firstBlockMs, downloadB->endMs});
+    std::printf(
+        "[  FIGURE  ] both boxes in their bootloaders together for %lld ms; the transfers "
+        "(%lld ms on %s, %lld ms on %s) %s %lld ms\n",
+        static_cast<long long>(together), static_cast<long long>(downloadA->Ms()),
+        bench.a.port.c_str(), static_cast<long long>(downloadB->Ms()), bench.b.port.c_str(),
+        transfers > 0 ? "overlapped by" : "were apart by",
+        static_cast<long long>(transfers > 0 ? transfers : -transfers));
+}
+
+TEST(BenchOnTwoPorts, WatchUpgradesABoxPluggedInLaterAndStopsWhenAsked) {
+    TwoPortBench bench;
+    bench.a.box.SetFirmwareVersion("2.04");
+    ASSERT_TRUE(TwoPortBench::Plug({&bench.a}));
+    bench.Start({"upgrade", "--watch", "--json"});
+    // Box A's first event shows the runner has looked at the bus: box B comes later.
+    ASSERT_TRUE(WaitFor([&] { return !bench.Events(bench.a.port).empty(); }, 30000));
+    ASSERT_TRUE(TwoPortBench::Plug({&bench.b}));
+    ASSERT_TRUE(WaitFor([&] { return !bench.Results(bench.b.port).empty(); }, 90000));
+    // One more look at the bus with both boxes there and done.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    bench.stopping = true;
+    EXPECT_EQ(bench.Finish(), Cli::kExitStopped);
+
+    // One run each, and nothing said of a box after its run's end.
+    for (const std::string& port : {bench.a.port, bench.b.port}) {
+        const std::vector<Cli::BoxEvent> events = bench.Events(port);
+        ASSERT_FALSE(events.empty()) << port;
+        EXPECT_EQ(events.back().kind, Cli::BoxEvent::Kind::Result) << port;
+    }
+    EXPECT_EQ(bench.Results(bench.a.port), std::vector<std::string>{"up-to-date"});
+    EXPECT_EQ(bench.Results(bench.b.port), std::vector<std::string>{"upgraded"});
+    EXPECT_FALSE(bench.a.gadget.LastDownload());
+    TwoPortBench::ExpectOwnImage(bench.b, kImageB);
+    bench.ExpectHistory({{bench.a.port, "up-to-date"}, {bench.b.port, "upgraded"}});
+    const std::lock_guard<std::mutex> held(bench.lock);
+    EXPECT_EQ(bench.err, std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace ZELKKernelTest
