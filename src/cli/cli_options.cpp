@@ -23,12 +23,10 @@ CLI::Validator NotEmpty() {
 struct Parsed {
     Options options;
     std::vector<std::string> upgradePorts;
-    std::string workerPort;
     CLI::App* list = nullptr;
     CLI::App* check = nullptr;
     CLI::App* upgrade = nullptr;
     CLI::App* history = nullptr;
-    CLI::App* worker = nullptr;
 };
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
@@ -63,13 +61,6 @@ void AddCommands(CLI::App& app, Parsed& parsed) {
     parsed.check = app.add_subcommand("check", "Tell whether a box present needs an upgrade");
     AddUpgrade(app, parsed);
     parsed.history = app.add_subcommand("history", "Show the runs kept in the history file");
-    // The program starts itself with it for each box; operators never use it, so help omits it.
-    parsed.worker = app.add_subcommand("worker", "Upgrade one box for the program itself");
-    parsed.worker->group("");
-    parsed.worker->add_option("--port", parsed.workerPort, "The box's USB port")
-        ->type_name("P")
-        ->required()
-        ->check(NotEmpty());
 }
 
 // The reason on one line, however CLI11 worded it.
@@ -112,9 +103,6 @@ std::optional<std::string> Complete(Parsed& parsed) {
         options.command = Command::Check;
     } else if (parsed.history->parsed()) {
         options.command = Command::History;
-    } else if (parsed.worker->parsed()) {
-        options.command = Command::Worker;
-        options.ports = {parsed.workerPort};
     } else {
         return "no command given: list, check, upgrade or history";
     }

@@ -8,7 +8,7 @@
 
 namespace ZELKUtil::Cli {
 
-enum class Command { List, Check, Upgrade, History, Worker };
+enum class Command { List, Check, Upgrade, History };
 
 // What the command line asks for.
 struct Options {
@@ -19,7 +19,6 @@ struct Options {
     // The history file; "" means the per-user default.
     std::string history;
     // upgrade: the ports named with --port, in order, without repeats; or every box with --all.
-    // worker: its one port.
     std::vector<std::string> ports;
     bool all = false;
     // upgrade: keep running and upgrade every box plugged in from now on; without a port named,

@@ -25,7 +25,6 @@ TEST(CliOptions, HelpAndVersionPrintAndExitZero) {
     for (const char* word : {"--package", "--json", "--history", "list", "check", "upgrade"}) {
         EXPECT_NE(help.output.find(word), std::string::npos) << word;
     }
-    EXPECT_EQ(help.output.find("worker"), std::string::npos);
     EXPECT_NE(Parse({"upgrade", "--help"}).output.find("--watch"), std::string::npos);
     const ParsedCommandLine version = Parse({"list", "--version"});
     EXPECT_FALSE(version.options);
@@ -44,8 +43,6 @@ TEST(CliOptions, CommandsPortsAndOptionsOnEitherSide) {
          {Command::Check, "/p k", true, "h", {}, false, false}},
         {{"--history", "x", "history", "--json"},
          {Command::History, ".", true, "x", {}, false, false}},
-        {{"worker", "--port", "1-2.3"},
-         {Command::Worker, ".", false, "", V{"1-2.3"}, false, false}},
         {{"upgrade", "--port", "1-2", "--json", "--port=3-1", "--port", "1-2"},
          {Command::Upgrade, ".", true, "", V{"1-2", "3-1"}, false, false}},
         {{"upgrade", "--all"}, {Command::Upgrade, ".", false, "", {}, true, false}},
@@ -73,7 +70,6 @@ TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
                                                          {"list", "--watch"},
                                                          {"--watch", "upgrade", "--all"},
                                                          {"list", "--all"},
-                                                         {"worker"},
                                                          {"--package", "", "list"},
                                                          {"list", "--bogus"}};
     for (const auto& words : wrong) {
