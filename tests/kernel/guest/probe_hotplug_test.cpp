@@ -27,6 +27,10 @@ bool UseRule(const std::string& name) {
 int ReplugBootloader(GadgetRig& rig) {
     rig.box.Unplug();
     WaitFor([&] { return rig.Bootloader() == -1; }, 20000);
+    // udev has handled the removal too: the device that comes back may get the same device
+    // number, whose record from the last plug-in (another rule's description) must be gone by
+    // then, or the probe reads it before udev replaces it.
+    RunCommand("udevadm settle");
     rig.box.Plug(BoxMode::Bootloader);
     WaitFor([&] { return rig.Bootloader() != -1; }, 20000);
     RunCommand("udevadm settle");
