@@ -11,11 +11,6 @@
 namespace ZELKUtil::Cli {
 namespace {
 
-constexpr std::uint16_t kProgrammerVid = 0x14E3;
-constexpr std::uint16_t kProgrammerPid = 0xF000;
-constexpr int kBootloaderVid = 0x0471;
-constexpr int kBootloaderPid = 0xDF55;
-
 bool Holds(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
 }
@@ -78,46 +73,26 @@ std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
 std::vector<BenchRunner::Found> BenchRunner::Look(const Package& package) {
     const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
     HidTransport& transport = platform->Transport();
+    ReadPathModes modes;
+    ZELK device(transport, platform->Probe(), seams_.clock, modes);
     std::vector<Found> found;
     const auto seen = [&found](const std::string& port) {
         return std::any_of(found.begin(), found.end(),
                            [&port](const Found& f) { return f.port == port; });
     };
-    for (const ZelkProfile& profile : package.profiles) {
-        const auto vid = static_cast<std::uint16_t>(profile.vid);
-        const auto pid = static_cast<std::uint16_t>(profile.pid);
+    for (const auto& [vid, pid] : NormalModeIds(package.profiles)) {
         for (const std::string& port : transport.hid_ports(vid, pid)) {
-            if (seen(port)) {
-                continue;
+            if (!seen(port)) {
+                found.push_back(LookAt(device, transport, port, {vid, pid}, package));
             }
-            Found box{port, "normal", "", "", "", std::nullopt};
-            transport.hid_confine_to_port(port);
-            ReadPathModes modes;
-            ZELK device(transport, platform->Probe(), seams_.clock, modes);
-            device.setVid(profile.vid);
-            device.setPid(profile.pid);
-            box.version = device.GetVersion();
-            const std::string product = device.GetManufacturer();
-            box.serial = device.GetSerial();
-            device.Close();
-            transport.hid_confine_to_port("");
-            for (const ZelkProfile& named : package.profiles) {
-                if (named.name == product && box.model.empty()) {
-                    box.model = named.id;
-                }
-            }
-            if (!box.version.empty()) {
-                box.upToDate = PackageHasVersion(package.versionLine, box.version);
-            }
-            found.push_back(box);
         }
     }
-    for (const std::string& port : transport.hid_ports(kProgrammerVid, kProgrammerPid)) {
+    for (const std::string& port : device.ProgrammerPorts()) {
         if (!seen(port)) {
             found.push_back({port, "programmer", "", "", "", std::nullopt});
         }
     }
-    for (const ProbeMatch& match : platform->Probe().FindDevices(kBootloaderVid, kBootloaderPid)) {
+    for (const ProbeMatch& match : device.Bootloaders()) {
         if (!seen(match.port)) {
             found.push_back({match.port, "bootloader", "", "", "", std::nullopt});
         }
@@ -127,22 +102,35 @@ std::vector<BenchRunner::Found> BenchRunner::Look(const Package& package) {
     return found;
 }
 
+BenchRunner::Found BenchRunner::LookAt(ZELK& device, HidTransport& transport,
+                                       const std::string& port,
+                                       std::pair<std::uint16_t, std::uint16_t> ids,
+                                       const Package& package) {
+    Found box{port, "normal", "", "", "", std::nullopt};
+    transport.hid_confine_to_port(port);
+    device.setVid(static_cast<std::int16_t>(ids.first));
+    device.setPid(static_cast<std::int16_t>(ids.second));
+    box.version = device.GetVersion();
+    const std::string product = device.GetManufacturer();
+    box.serial = device.GetSerial();
+    device.Close();
+    transport.hid_confine_to_port("");
+    const auto named = std::find_if(package.profiles.begin(), package.profiles.end(),
+                                    [&product](const ZelkProfile& p) { return p.name == product; });
+    if (named != package.profiles.end()) {
+        box.model = named->id;
+    }
+    if (!box.version.empty()) {
+        box.upToDate = PackageHasVersion(package.versionLine, box.version);
+    }
+    return box;
+}
+
 std::vector<std::string> BenchRunner::PresentPorts(const Package& package) {
     const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
-    std::vector<std::pair<std::uint16_t, std::uint16_t>> ids{{kProgrammerVid, kProgrammerPid}};
-    for (const ZelkProfile& profile : package.profiles) {
-        ids.emplace_back(static_cast<std::uint16_t>(profile.vid),
-                         static_cast<std::uint16_t>(profile.pid));
-    }
-    std::vector<std::string> ports;
-    for (const auto& [vid, pid] : ids) {
-        for (const std::string& port : platform->Transport().hid_ports(vid, pid)) {
-            ports.push_back(port);
-        }
-    }
-    for (const ProbeMatch& match : platform->Probe().FindDevices(kBootloaderVid, kBootloaderPid)) {
-        ports.push_back(match.port);
-    }
+    ReadPathModes modes;
+    ZELK device(platform->Transport(), platform->Probe(), seams_.clock, modes);
+    std::vector<std::string> ports = device.BoxPorts(NormalModeIds(package.profiles));
     std::sort(ports.begin(), ports.end());
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     return ports;

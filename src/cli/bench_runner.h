@@ -17,6 +17,8 @@
 #include "cli/history.h"
 #include "package/zelk_profile.h"
 
+class ZELK;
+
 namespace ZELKUtil::Cli {
 
 // What the bench runner works through; the platform's entry fills it in, tests the emulator.
@@ -81,6 +83,9 @@ class BenchRunner {
     // What start-up makes of the package folder; nullopt (after saying why) when it cannot be used.
     std::optional<Package> CheckPackage();
     std::vector<Found> Look(const Package& package);
+    // What the box in normal mode on the port says of itself.
+    Found LookAt(ZELK& device, HidTransport& transport, const std::string& port,
+                 std::pair<std::uint16_t, std::uint16_t> ids, const Package& package);
     // The ports with a box in any mode, from the bus alone: no box is talked to.
     std::vector<std::string> PresentPorts(const Package& package);
     void Emit(const BoxEvent& event);

@@ -30,8 +30,7 @@ int BenchRunner::Upgrade() {
         return kExitHistory;
     }
     std::vector<std::string> asked = options_.ports;
-    const auto present = [this, &package] { return PresentPorts(*package); };
-    const std::vector<std::string> there = present();
+    const std::vector<std::string> there = PresentPorts(*package);
     if (options_.all) {
         asked = there;
     }
@@ -50,7 +49,7 @@ int BenchRunner::Upgrade() {
     }
     while (options_.watch && !stopping_.load()) {
         // A production line: every box plugged in from now on, once per plug-in.
-        const std::vector<std::string> now = present();
+        const std::vector<std::string> now = PresentPorts(*package);
         for (const std::string& port : now) {
             const auto job = jobs_.find(port);
             if (job == jobs_.end()) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/reporting_view.h"
+#include "cli/console_view.h"
 #include "controller/operator_texts.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
@@ -27,8 +27,8 @@ bool Holds(const std::string& text, const char* part) {
 // change, and judges from what the window would show when the run has ended.
 class BoxRun::Watch {
   public:
-    Watch(BoxRun& run, const ReportingView& view, const UpgradeState& state)
-        : run_(run), view_(view.State()), state_(state), startMs_(run.clock_.NowMs()) {}
+    Watch(BoxRun& run, const ConsoleView& view, const UpgradeState& state)
+        : run_(run), view_(view), state_(state), startMs_(run.clock_.NowMs()) {}
 
     void Skip() { shown_ = view_.log.size(); }
 
@@ -218,12 +218,7 @@ BoxOutcome BoxRun::Run() {
     platform_.Probe().ConfineToPort(port_);
     ReadPathModes modes;
     ZELK device(platform_.Transport(), platform_.Probe(), clock_, modes);
-    Watch* watch = nullptr;
-    ReportingView view([&watch] {
-        if (watch != nullptr) {
-            watch->ReportLines();
-        }
-    });
+    ConsoleView view;
     UpgradeController controller({view, clock_, device, platform_.Processes(),
                                   settings_.packageFolder, settings_.nativeMachine});
     controller.TellDfuUtilThePort(settings_.dfuUtilPort);
@@ -231,13 +226,9 @@ BoxOutcome BoxRun::Run() {
     Watch follow(*this, view, controller.State());
     // Start-up's own lines are the package's, which the bench has judged already.
     follow.Skip();
-    watch = &follow;
-    std::vector<std::pair<std::uint16_t, std::uint16_t>> ids;
-    for (const ZelkProfile& profile :
-         controller.State().profiles.value_or(std::vector<ZelkProfile>{})) {
-        ids.emplace_back(static_cast<std::uint16_t>(profile.vid),
-                         static_cast<std::uint16_t>(profile.pid));
-    }
+    view.SetAppendListener([&follow] { follow.ReportLines(); });
+    const auto ids =
+        NormalModeIds(controller.State().profiles.value_or(std::vector<ZelkProfile>{}));
     bool operatorTicked = false;
     if (stopping_.load()) {
         return follow.Finish("stopped");  // asked to stop before the box was touched
@@ -247,8 +238,8 @@ BoxOutcome BoxRun::Run() {
         // A package that waits for the operator: the run ticks what it programs, once, for a box
         // without the package's version, as the window's operator presses "Start".
         if (!operatorTicked && state.upgradeMode == manual_upgrade && state.connected != 0 &&
-            view.State().log.find("Version:") != std::string::npos &&
-            view.State().log.find("No Upgrade Required") == std::string::npos) {
+            view.log.find("Version:") != std::string::npos &&
+            view.log.find("No Upgrade Required") == std::string::npos) {
             operatorTicked = true;
             view.SetChecked(
                 state.armImagePresent > 0 ? Control::CheckProgramArm : Control::CheckProgramFPGA,
@@ -258,7 +249,7 @@ BoxOutcome BoxRun::Run() {
         follow.NoteConnection(device);
         follow.ReportLines();
         follow.ReportState();
-        const bool present = device.BoxesPresent(ids) > 0;
+        const bool present = !device.BoxPorts(ids).empty();
         if (const auto result = follow.Judge(present, stopping_.load())) {
             controller.Dispose();
             return follow.Finish(*result);

@@ -43,6 +43,9 @@ ConsoleView::ConsoleView(ConsoleEcho echo) : echo_(std::move(echo)) {
 
 void ConsoleView::AppendText(const std::string& text) {
     log += text;
+    if (appended_) {
+        appended_();
+    }
     if (echo_.out == nullptr) {
         return;
     }

@@ -33,6 +33,8 @@ class ConsoleView final : public ZELKUtil::View {
     explicit ConsoleView(ConsoleEcho echo = {});
 
     void SetEcho(ConsoleEcho echo) { echo_ = std::move(echo); }
+    // Told after every text added to the log (a download adds its marks inside one poll).
+    void SetAppendListener(std::function<void()> appended) { appended_ = std::move(appended); }
 
     void AppendText(const std::string& text) override;
     void Clear() override;
@@ -75,6 +77,7 @@ class ConsoleView final : public ZELKUtil::View {
     void EchoEvent(const std::string& what);
 
     ConsoleEcho echo_;
+    std::function<void()> appended_;
     // The plain echo has just ended a line (or written nothing yet).
     bool atLineStart_ = true;
     std::map<ZELKUtil::Control, std::string> texts_;

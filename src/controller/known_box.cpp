@@ -77,14 +77,8 @@ bool UpgradeController::MayRunOn(const std::string& port) {
 }
 
 bool UpgradeController::SeveralBoxes() {
-    std::vector<std::pair<std::uint16_t, std::uint16_t>> ids;
-    if (state_.profiles) {
-        for (const ZelkProfile& profile : *state_.profiles) {
-            ids.emplace_back(static_cast<std::uint16_t>(profile.vid),
-                             static_cast<std::uint16_t>(profile.pid));
-        }
-    }
-    if (device_.BoxesPresent(ids) <= 1) {
+    const auto ids = NormalModeIds(state_.profiles.value_or(std::vector<ZelkProfile>{}));
+    if (device_.BoxPorts(ids).size() <= 1) {
         state_.severalBoxesSaid = false;
         return false;
     }

@@ -232,40 +232,46 @@ std::string ZELK::Port() {
     return ZELK_handle != nullptr ? transport_.hid_port(ZELK_handle) : std::string();
 }
 
+std::vector<ProbeMatch> ZELK::Bootloaders() {
+    return probe_.FindDevices(kBootloaderVid, kBootloaderPid);
+}
+
+std::vector<std::string> ZELK::ProgrammerPorts() {
+    return transport_.hid_ports(kFpgaProgrammerVid, kFpgaProgrammerPid);
+}
+
 std::string ZELK::BootloaderPort() {
-    const std::vector<ProbeMatch> found = probe_.FindDevices(kBootloaderVid, kBootloaderPid);
+    const std::vector<ProbeMatch> found = Bootloaders();
     return found.size() == 1 ? found.front().port : std::string();
 }
 
 std::string ZELK::ProgrammerPort() {
-    const std::vector<std::string> found =
-        transport_.hid_ports(kFpgaProgrammerVid, kFpgaProgrammerPid);
+    const std::vector<std::string> found = ProgrammerPorts();
     return found.size() == 1 ? found.front() : std::string();
 }
 
-int ZELK::BoxesPresent(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& normalIds) {
+std::vector<std::string> ZELK::BoxPorts(
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>>& normalIds) {
     std::vector<std::string> ports;
-    int unknown = 0;
-    const auto add = [&ports, &unknown](const std::string& port) {
-        if (port.empty()) {
-            ++unknown;
-        } else if (std::find(ports.begin(), ports.end(), port) == ports.end()) {
+    const auto add = [&ports](const std::string& port) {
+        if (port.empty() || std::find(ports.begin(), ports.end(), port) == ports.end()) {
             ports.push_back(port);
         }
     };
-    std::vector<std::pair<std::uint16_t, std::uint16_t>> hidIds = normalIds;
-    hidIds.emplace_back(kFpgaProgrammerVid, kFpgaProgrammerPid);
-    std::sort(hidIds.begin(), hidIds.end());
-    hidIds.erase(std::unique(hidIds.begin(), hidIds.end()), hidIds.end());
-    for (const auto& [boxVid, boxPid] : hidIds) {
-        for (const std::string& port : transport_.hid_ports(boxVid, boxPid)) {
-            add(port);
+    for (const auto& [boxVid, boxPid] : normalIds) {
+        if (boxVid != kFpgaProgrammerVid || boxPid != kFpgaProgrammerPid) {
+            for (const std::string& port : transport_.hid_ports(boxVid, boxPid)) {
+                add(port);
+            }
         }
     }
-    for (const ProbeMatch& match : probe_.FindDevices(kBootloaderVid, kBootloaderPid)) {
+    for (const std::string& port : ProgrammerPorts()) {
+        add(port);
+    }
+    for (const ProbeMatch& match : Bootloaders()) {
         add(match.port);
     }
-    return static_cast<int>(ports.size()) + unknown;
+    return ports;
 }
 
 int ZELK::read_packet(unsigned char* data, std::uint32_t timeout) {

@@ -53,15 +53,19 @@ class ZELK {
     // The box is known by its USB port in every mode.
     // The port of the open handle's interface; "" when none is open or the system does not tell.
     std::string Port();
+    // Every bootloader present, and every FPGA programmer's port.
+    std::vector<ProbeMatch> Bootloaders();
+    std::vector<std::string> ProgrammerPorts();
     // The port of the one bootloader present; "" when there is none, more than one, or the system
     // does not tell.
     std::string BootloaderPort();
     // The port of the one FPGA programmer present; "" as above.
     std::string ProgrammerPort();
-    // How many boxes are on the bus now, in any mode: normal (under any of the IDs given),
+    // The ports of the boxes on the bus now, in any mode: normal (under any of the IDs given),
     // bootloader or FPGA programmer. Boxes on the same port are one; every interface whose port
-    // the system does not tell counts as a box of its own.
-    int BoxesPresent(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& normalIds);
+    // the system does not tell is one of its own ("").
+    std::vector<std::string> BoxPorts(
+        const std::vector<std::pair<std::uint16_t, std::uint16_t>>& normalIds);
     // Why the last open (Open, CheckForFpgaProg) could not open an interface it found.
     std::vector<HidOpenFailure> OpenFailures() { return transport_.hid_open_failures(); }
 

@@ -1,5 +1,6 @@
 #include "package/zelk_profile.h"
 
+#include <algorithm>
 #include <pugixml.hpp>
 
 namespace ZELKUtil {
@@ -107,6 +108,19 @@ std::string ZelkProfile::Read(const pugi::xml_node& item) {
         return error;
     }
     return "";
+}
+
+std::vector<std::pair<std::uint16_t, std::uint16_t>> NormalModeIds(
+    const std::vector<ZelkProfile>& profiles) {
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> ids;
+    for (const ZelkProfile& profile : profiles) {
+        const std::pair<std::uint16_t, std::uint16_t> pair{static_cast<std::uint16_t>(profile.vid),
+                                                           static_cast<std::uint16_t>(profile.pid)};
+        if (std::find(ids.begin(), ids.end(), pair) == ids.end()) {
+            ids.push_back(pair);
+        }
+    }
+    return ids;
 }
 
 }  // namespace ZELKUtil

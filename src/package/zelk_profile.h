@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/result.h"
 
@@ -33,6 +35,11 @@ class ZelkProfile {
 
     bool operator==(const ZelkProfile&) const = default;
 };
+
+// The USB IDs (vendor, product) under which the profiles' boxes show in normal mode, each pair
+// once, in the order the profiles first name them.
+std::vector<std::pair<std::uint16_t, std::uint16_t>> NormalModeIds(
+    const std::vector<ZelkProfile>& profiles);
 
 // Parses a 16-bit hexadecimal ID as profiles write it: an optional lower-case "0x" prefix, then 1
 // to 4 significant hex digits with any number of leading zeros and blanks around. No sign. The 16
