@@ -67,7 +67,8 @@ class BenchWorld {
             [this](const std::string& line) { Keep(out, line, true); },
             [this](const std::string& line) { Keep(err, line, false); },
             true,
-            ""};
+            "",
+            {}};
         ZELKUtil::Cli::BenchRunner runner(std::move(seams), std::move(options), stopping);
         return runner.Run();
     }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_scenario.h"
 #include "scenario_runner.h"
 #ifdef ZELK_WITH_DEMO
 #include "demo.h"
@@ -12,11 +13,14 @@ namespace {
 
 void Usage(std::ostream& out) {
     out << "usage: zelk-sim run FILE [--trace]\n"
+           "       zelk-sim bench FILE\n"
 #ifdef ZELK_WITH_DEMO
            "       zelk-sim demo [PACKAGE]\n"
 #endif
            "  run    plays a scenario file in virtual time and prints the final log and labels;\n"
            "         with --trace also every poll, wait, tool start and label change\n"
+           "  bench  plays a bench scenario: zelk-cli on emulated boxes, in real time run fast;\n"
+           "         prints what the program printed\n"
 #ifdef ZELK_WITH_DEMO
            "  demo   the utility's window upgrading an emulated box in real time (in the\n"
            "         console when there is no display); PACKAGE defaults to the demo package\n"
@@ -48,6 +52,9 @@ int Run(const std::vector<std::string>& arguments) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() == 2 && arguments[0] == "bench") {
+        return ZELKSim::RunBenchScenarioFile(arguments[1], std::cout, std::cerr);
+    }
     if (!arguments.empty() && arguments[0] == "run") {
         return Run({arguments.begin() + 1, arguments.end()});
     }

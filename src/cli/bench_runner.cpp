@@ -61,7 +61,7 @@ std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
     if (!reason.empty()) {
         reason.erase(std::remove(reason.begin(), reason.end(), '\r'), reason.end());
         std::replace(reason.begin(), reason.end(), '\n', ' ');
-        seams_.err("The package in " + options_.package + " cannot be used: " + reason);
+        Say("The package in " + options_.package + " cannot be used: " + reason);
         return std::nullopt;
     }
     package.profiles = state.profiles.value_or(std::vector<ZelkProfile>{});
@@ -140,9 +140,24 @@ void BenchRunner::Emit(const BoxEvent& event) {
     const std::lock_guard<std::mutex> lock(outputLock_);
     if (options_.json) {
         seams_.out(ToJsonLine(event));
-    } else if (event.kind != BoxEvent::Kind::Progress || event.percent % 10 == 0 ||
-               event.percent == 100) {
+    } else if (seams_.terminal) {
+        seams_.terminal(board_.Show(event));
+    } else if (event.kind != BoxEvent::Kind::Progress && event.kind != BoxEvent::Kind::State) {
+        // Without a terminal, the lines of the window's log and the results: what a file or a
+        // pipe keeps is the same on every run.
         seams_.out(ToHumanLine(event));
+    }
+}
+
+void BenchRunner::Say(const std::string& line) {
+    const std::lock_guard<std::mutex> lock(outputLock_);
+    const bool board = seams_.terminal && !options_.json;
+    if (board) {
+        seams_.terminal(board_.Erase());
+    }
+    seams_.err(line);
+    if (board) {
+        seams_.terminal(board_.Draw());
     }
 }
 
@@ -153,7 +168,7 @@ int BenchRunner::List(bool check) {
     }
     const std::vector<Found> found = Look(*package);
     if (found.empty()) {
-        seams_.err("No box found.");
+        Say("No box found.");
         return kExitNoBox;
     }
     bool allUpToDate = true;
@@ -176,7 +191,7 @@ int BenchRunner::ShowHistory() {
     const HistoryFile history(options_.history.empty() ? seams_.defaultHistory : options_.history);
     const auto records = history.ReadAll();
     if (!records) {
-        seams_.err("The history " + history.Path() + " cannot be read: " + records.error().Text());
+        Say("The history " + history.Path() + " cannot be read: " + records.error().Text());
         return kExitHistory;
     }
     seams_.out(FormatHistoryTable(records.value()));

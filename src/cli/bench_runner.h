@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +17,7 @@
 #include "cli/cli_options.h"
 #include "cli/events.h"
 #include "cli/history.h"
+#include "cli/progress_board.h"
 #include "package/zelk_profile.h"
 
 class ZELK;
@@ -39,6 +42,9 @@ struct BenchSeams {
     bool portsAreDfuUtilPaths = false;
     // The history file when the command line names none ("" when there is no per-user folder).
     std::string defaultHistory;
+    // Set where standard output is a terminal that takes cursor movements: human output then goes
+    // here as raw text, with a progress line per box redrawn in place at the terminal's foot.
+    std::function<void(const std::string&)> terminal;
 };
 
 // The command-line program's work: lists the boxes on the bus, says whether they are up to date,
@@ -72,6 +78,8 @@ class BenchRunner {
     struct Job {
         std::string port;
         std::thread thread;
+        // Its place in the queue of runs that must be alone on the bench; none when it need not.
+        std::optional<std::uint64_t> turn;
         std::atomic<bool> ended{false};
         BoxOutcome outcome;
     };
@@ -89,6 +97,11 @@ class BenchRunner {
     // The ports with a box in any mode, from the bus alone: no box is talked to.
     std::vector<std::string> PresentPorts(const Package& package);
     void Emit(const BoxEvent& event);
+    // A line of the error stream, with the progress board (when there is one) kept whole.
+    void Say(const std::string& line);
+    // Waits for the job's turn on the bench when it has one (after saying that it waits); the
+    // turn passes on with the returned guard.
+    std::shared_ptr<void> TakeTurn(const Job& job);
     void StartJob(const std::string& port, const Package& package, const HistoryFile& history);
     void RunJob(Job& job, const Package& package, const HistoryFile& history);
     int Finish(const std::vector<std::string>& asked);
@@ -97,9 +110,14 @@ class BenchRunner {
     Options options_;
     const std::atomic<bool>& stopping_;
     std::mutex outputLock_;
-    // Held by the run of a box that must be alone on the bench (FPGA programming, DFUAPP, or ports
-    // dfu-util cannot be told).
-    std::mutex benchLock_;
+    ProgressBoard board_;
+    // The runs of boxes that must be alone on the bench (FPGA programming, DFUAPP, or ports
+    // dfu-util cannot be told) take turns in the order they were started: the bench is upgraded
+    // in port order, never in the order threads happen to wake.
+    std::mutex turnsLock_;
+    std::condition_variable nextTurn_;
+    std::uint64_t turnsIssued_ = 0;
+    std::uint64_t serving_ = 0;
     std::map<std::string, std::unique_ptr<Job>> jobs_;
     // The outcomes of runs whose box has since been unplugged (a watch starts a new run when it
     // comes back).

@@ -21,12 +21,11 @@ int BenchRunner::Upgrade() {
     // Found out before any box is touched, never after a flash.
     const HistoryFile history(options_.history.empty() ? seams_.defaultHistory : options_.history);
     if (history.Path().empty()) {
-        seams_.err("No folder for the history: name a file with --history.");
+        Say("No folder for the history: name a file with --history.");
         return kExitHistory;
     }
     if (const auto writable = history.CheckWritable(); !writable) {
-        seams_.err("The history " + history.Path() +
-                   " cannot be written: " + writable.error().Text());
+        Say("The history " + history.Path() + " cannot be written: " + writable.error().Text());
         return kExitHistory;
     }
     std::vector<std::string> asked = options_.ports;
@@ -41,7 +40,7 @@ int BenchRunner::Upgrade() {
             none.port = port;
             none.text = "failed";
             Emit(none);
-            seams_.err(port + ": no box on this port");
+            Say(port + ": no box on this port");
             ended_.emplace_back(port, BoxOutcome{"failed", "", "", "", "", "", 0});
             continue;
         }
@@ -76,6 +75,12 @@ void BenchRunner::StartJob(const std::string& port, const Package& package,
                            const HistoryFile& history) {
     auto job = std::make_unique<Job>();
     job->port = port;
+    // dfu-util is told the port where the port's name is its path; DFUAPP and the STAPL player
+    // cannot be told which box, so a box whose road takes them is upgraded alone.
+    if (!package.dfuUtil || package.fpgaImages || !seams_.portsAreDfuUtilPaths) {
+        const std::lock_guard<std::mutex> lock(turnsLock_);
+        job->turn = turnsIssued_++;
+    }
     Job& running = *job;
     jobs_[port] = std::move(job);
     running.thread = std::thread([this, &running, &package, &history] {
@@ -85,20 +90,7 @@ void BenchRunner::StartJob(const std::string& port, const Package& package,
 }
 
 void BenchRunner::RunJob(Job& job, const Package& package, const HistoryFile& history) {
-    // dfu-util is told the port where the port's name is its path; DFUAPP and the STAPL player
-    // cannot be told which box, so a box whose road takes them is upgraded alone.
-    const bool alone = !package.dfuUtil || package.fpgaImages || !seams_.portsAreDfuUtilPaths;
-    std::unique_lock<std::mutex> bench(benchLock_, std::defer_lock);
-    if (alone && !bench.try_lock()) {
-        BoxEvent waiting;
-        waiting.kind = BoxEvent::Kind::State;
-        waiting.port = job.port;
-        waiting.text =
-            "waiting: another box is being upgraded, and this package's tools cannot "
-            "be told which box to program";
-        Emit(waiting);
-        bench.lock();
-    }
+    const std::shared_ptr<void> turn = TakeTurn(job);
     const std::string started = seams_.utcNow();
     const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
     BoxRunSettings settings;
@@ -126,10 +118,38 @@ void BenchRunner::RunJob(Job& job, const Package& package, const HistoryFile& hi
     record.durationMs = job.outcome.durationMs;
     record.log = job.outcome.log;
     if (const auto appended = history.Append(record); !appended) {
-        const std::lock_guard<std::mutex> lock(outputLock_);
-        seams_.err(job.port + ": the history " + history.Path() +
-                   " could not be written: " + appended.error().Text());
+        Say(job.port + ": the history " + history.Path() +
+            " could not be written: " + appended.error().Text());
     }
+}
+
+std::shared_ptr<void> BenchRunner::TakeTurn(const Job& job) {
+    if (!job.turn) {
+        return nullptr;
+    }
+    const std::uint64_t mine = *job.turn;
+    std::unique_lock<std::mutex> lock(turnsLock_);
+    if (serving_ != mine) {
+        lock.unlock();
+        BoxEvent waiting;
+        waiting.kind = BoxEvent::Kind::State;
+        waiting.port = job.port;
+        waiting.text = "waiting for another box";
+        Emit(waiting);
+        Say(job.port +
+            ": waits: another box is being upgraded, and this package's tools cannot be told "
+            "which box to program");
+        lock.lock();
+        nextTurn_.wait(lock, [this, mine] { return serving_ == mine; });
+    }
+    // The next run's turn comes when this one's guard goes, however the run ended.
+    return {this, [](BenchRunner* runner) {
+                {
+                    const std::lock_guard<std::mutex> passing(runner->turnsLock_);
+                    ++runner->serving_;
+                }
+                runner->nextTurn_.notify_all();
+            }};
 }
 
 int BenchRunner::Finish(const std::vector<std::string>& asked) {
@@ -139,7 +159,7 @@ int BenchRunner::Finish(const std::vector<std::string>& asked) {
         }
     }
     if (asked.empty()) {
-        seams_.err(options_.watch ? "No box was plugged in." : "No box found.");
+        Say(options_.watch ? "No box was plugged in." : "No box found.");
         return stopping_.load() ? kExitStopped : kExitNoBox;
     }
     std::vector<std::pair<std::string, BoxOutcome>> outcomes = ended_;
@@ -156,7 +176,7 @@ int BenchRunner::Finish(const std::vector<std::string>& asked) {
         }
     }
     for (const std::string& port : undone) {
-        seams_.err(port + ": left undone");
+        Say(port + ": left undone");
     }
     // A failure says more than the stop that followed it.
     if (failed) {

@@ -1,5 +1,6 @@
 #include "cli/events.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -138,6 +139,25 @@ std::string FoundLine(const BoxEvent& event) {
     return line;
 }
 
+std::string HumanText(const BoxEvent& event) {
+    std::string line = event.port + ": ";
+    switch (event.kind) {
+        case Kind::Found:
+            return line + FoundLine(event);
+        case Kind::Progress:
+            line += std::to_string(event.percent) + " %";
+            if (event.secondsLeft) {
+                line += ", about " + std::to_string(*event.secondsLeft) + " s left";
+            }
+            return line;
+        case Kind::State:
+        case Kind::Log:
+        case Kind::Result:
+            break;
+    }
+    return line + event.text;
+}
+
 }  // namespace
 
 std::string ToJsonLine(const BoxEvent& event) {
@@ -174,22 +194,13 @@ std::optional<BoxEvent> FromJsonLine(const std::string& line) {
 }
 
 std::string ToHumanLine(const BoxEvent& event) {
-    std::string line = event.port + ": ";
-    switch (event.kind) {
-        case Kind::Found:
-            return line + FoundLine(event);
-        case Kind::Progress:
-            line += std::to_string(event.percent) + " %";
-            if (event.secondsLeft) {
-                line += ", about " + std::to_string(*event.secondsLeft) + " s left";
-            }
-            return line;
-        case Kind::State:
-        case Kind::Log:
-        case Kind::Result:
-            break;
-    }
-    return line + event.text;
+    std::string line = HumanText(event);
+    // A box may send any byte: nothing it says may move a terminal's cursor or change its colours.
+    std::replace_if(
+        line.begin(), line.end(),
+        [](char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f; },
+        '?');
+    return line;
 }
 
 }  // namespace ZELKUtil::Cli

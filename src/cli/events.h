@@ -37,7 +37,8 @@ struct BoxEvent {
 std::string ToJsonLine(const BoxEvent& event);
 // The event back from such a line; nullopt when the line is not one.
 std::optional<BoxEvent> FromJsonLine(const std::string& line);
-// The event as a human reads it: "1-2: Q750 Version:      2.01".
+// The event as a human reads it: "1-2: Q750 Version:      2.01", every control character but the
+// tab shown as "?".
 std::string ToHumanLine(const BoxEvent& event);
 
 }  // namespace ZELKUtil::Cli

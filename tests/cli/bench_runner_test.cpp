@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bench_world.h"
+#include "cli/progress_board.h"
 #include "package/package_files.h"
 #include "support/temp_package.h"
 
@@ -112,19 +113,6 @@ TEST(BenchRunner, BoxesAtOnceOneFailingEachWithItsOwnResultAndHistory) {
     }
 }
 
-TEST(BenchRunner, ABoxUnpluggedMidRunIsInterruptedAndTheOthersGoOn) {
-    Bench bench({"1-1", "1-2"});
-    bench.onLine = [&bench](const std::string& line) {
-        if (line.find("\"Downloading ZELK Q750 Upgrade\"") != std::string::npos &&
-            line.find("\"1-2\"") != std::string::npos) {
-            bench.boxes[1].Unplug();
-        }
-    };
-    EXPECT_EQ(bench.Run(Upgrade({})), kExitBoxFailed);
-    EXPECT_EQ(bench.Result("1-1"), "upgraded");
-    EXPECT_EQ(bench.Result("1-2"), "interrupted");
-}
-
 TEST(BenchRunner, NothingIsTouchedWhenTheHistoryCannotBeWrittenOrNoBoxIsThere) {
     Bench bench({"1-1"});
     bench.pkg.Write("not-a-folder", "x");
@@ -162,42 +150,32 @@ TEST(BenchRunner, CheckAndListTellWhichBoxesNeedTheUpgrade) {
     EXPECT_EQ(bench.Run(check), kExitOk);
 }
 
-TEST(BenchRunner, WatchUpgradesABoxPluggedInLaterUntilStopped) {
-    Bench bench({"1-1", "1-2"});
-    bench.boxes[1].Unplug();
-    int results = 0;
-    bench.onLine = [&](const std::string& line) {
-        const nlohmann::json event = nlohmann::json::parse(line);
-        if (event.at("port") == "1-1" && event.at("event") == "result") {
-            bench.boxes[1].Plug(BoxMode::Normal);
-        }
-        if (event.at("event") == "result" && ++results == 2) {
-            bench.stopping = true;
-        }
+TEST(ProgressBoard, RowsRedrawInPlaceBelowTheLinesAndGoWithTheirResult) {
+    ProgressBoard board;
+    const auto event = [](BoxEvent::Kind kind, const std::string& port, const std::string& text,
+                          int percent = 0) {
+        BoxEvent e;
+        e.kind = kind;
+        e.port = port;
+        e.text = text;
+        e.percent = percent;
+        e.secondsLeft = percent > 0 ? std::optional<std::int64_t>(12) : std::nullopt;
+        return e;
     };
-    Options watch = Upgrade({});
-    watch.watch = true;
-    EXPECT_EQ(bench.Run(watch), kExitStopped);
-    EXPECT_EQ(bench.Result("1-1"), "upgraded");
-    EXPECT_EQ(bench.Result("1-2"), "upgraded");
-    EXPECT_EQ(bench.boxes[1].FirmwareVersion(), "2.04");
-}
-
-TEST(BenchRunner, CtrlCLetsTheRunningDownloadFinishAndStartsNothingNew) {
-    // DFUAPP cannot be told a port: the boxes are upgraded one at a time.
-    Bench bench({"1-1", "1-2"}, false);
-    bench.onLine = [&bench](const std::string& line) {
-        if (line.find("Downloading ZELK Q750 Upgrade") != std::string::npos) {
-            bench.stopping = true;
-        }
-    };
-    EXPECT_EQ(bench.Run(Upgrade({})), kExitStopped);
-    const std::string first = bench.Result("1-1") == "upgraded" ? "1-1" : "1-2";
-    const std::string second = first == "1-1" ? "1-2" : "1-1";
-    EXPECT_EQ(bench.Result(first), "upgraded");
-    EXPECT_EQ(bench.Result(second), "stopped");
-    ASSERT_FALSE(bench.err.empty());
-    EXPECT_EQ(bench.err.back(), second + ": left undone");
+    const std::string first = "1-1: [##########          ]  50 %  about 12 s left\n";
+    EXPECT_EQ(board.Show(event(BoxEvent::Kind::Progress, "1-1", "", 50)), first);
+    const std::string second = "1-2: [                    ]   0 %  bootloader\n";
+    EXPECT_EQ(board.Show(event(BoxEvent::Kind::State, "1-2", "bootloader")),
+              "\x1b[1F\x1b[J" + first + second);
+    EXPECT_EQ(board.Show(event(BoxEvent::Kind::Log, "1-1", "Done.\x1b[2J")),
+              "\x1b[2F\x1b[J1-1: Done.?[2J\n" + first + second);
+    EXPECT_EQ(board.Show(event(BoxEvent::Kind::Result, "1-1", "upgraded")),
+              "\x1b[2F\x1b[J1-1: upgraded\n" + second);
+    // A row never wraps, so the cursor goes back over exactly the rows drawn.
+    const std::string row = board.Show(event(BoxEvent::Kind::State, "1-2", std::string(90, 's')));
+    EXPECT_EQ(row.substr(row.find('J') + 1).size(), ProgressBoard::kWidth + 1);
+    EXPECT_EQ(board.Erase(), "\x1b[1F\x1b[J");
+    EXPECT_EQ(board.Erase(), "");
 }
 
 }  // namespace

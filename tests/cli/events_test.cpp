@@ -49,7 +49,8 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
         {Event(Kind::State, "counting down"), "1-2: counting down"},
         {Event(Kind::Progress, "", 40, 12), "1-2: 40 %, about 12 s left"},
         {Event(Kind::Progress, "", 0), "1-2: 0 %"},
-        {Event(Kind::Log, log), "1-2: " + log},
+        // Nothing a box says may drive the terminal.
+        {Event(Kind::Log, log), "1-2: Q750 Version:\t2.01 ??? \"\\\" \xc3\xa9 \xe2\x9c\x93"},
         {result, "1-2: upgraded"},
     };
     for (const auto& [event, human] : cases) {

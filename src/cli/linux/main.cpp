@@ -114,7 +114,13 @@ int main(int argc, char** argv) {
         // The sysfs name of a USB device ("1-2.3") is the path dfu-util's -p takes.
         true,
         ZELKUtil::Cli::DefaultHistoryPath(Env, false),
+        {},
     };
+    // A terminal that is not a dumb one takes the cursor movements of the progress lines.
+    const std::string term = Env("TERM");
+    if (::isatty(STDOUT_FILENO) == 1 && !term.empty() && term != "dumb") {
+        seams.terminal = [](const std::string& text) { std::cout << text << std::flush; };
+    }
     ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, signals.Stopping());
     return runner.Run();
 }

@@ -90,6 +90,18 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     return FALSE;
 }
 
+// Whether standard output is a console that takes the cursor movements of the progress lines
+// (Windows 10 and later, once asked to); a redirected output is no console.
+bool ConsoleTakesCursorMoves() {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out == INVALID_HANDLE_VALUE || out == nullptr || GetConsoleMode(out, &mode) == 0) {
+        return false;
+    }
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,7 +127,11 @@ int main(int argc, char** argv) {
         [](const std::string& line) { std::cerr << line << std::endl; },
         false,
         ZELKUtil::Cli::DefaultHistoryPath(Env, true),
+        {},
     };
+    if (ConsoleTakesCursorMoves()) {
+        seams.terminal = [](const std::string& text) { std::cout << text << std::flush; };
+    }
     ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, StopRequested());
     return runner.Run();
 }

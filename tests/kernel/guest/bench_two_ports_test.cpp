@@ -159,7 +159,8 @@ struct TwoPortBench {
             [this](const std::string& line) { Keep(out, line); },
             [this](const std::string& line) { Keep(err, line); },
             true,
-            ""};
+            "",
+            {}};
         runner = std::thread([this, seams = std::move(seams), options = *parsed.options] {
             Cli::BenchRunner bench(seams, options, stopping);
             exitCode = bench.Run();
