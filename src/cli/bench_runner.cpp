@@ -9,14 +9,6 @@
 #include "device/zelk.h"
 
 namespace ZELKUtil::Cli {
-namespace {
-
-bool Holds(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
-
-}  // namespace
-
 BenchRunner::BenchRunner(BenchSeams seams, Options options, const std::atomic<bool>& stopping)
     : seams_(std::move(seams)), options_(std::move(options)), stopping_(stopping) {}
 
@@ -49,13 +41,13 @@ std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
     package.versionLine = PackageVersionLine(view.Text(Control::TextUpgradeVersion));
     if (package.versionLine.empty()) {
         reason = "it has no version (CurrentVersion.txt)";
-    } else if (Holds(view.log, "Error loading config file")) {
+    } else if (view.log.find("Error loading config file") != std::string::npos) {
         reason = "its profile file cannot be read:" + view.log.substr(view.log.find("file") + 4);
     } else if (view.comboItems.empty() && !state.current_profile) {
         reason = "no profile of it names images that are there";
     } else if (state.armImagePresent == 0 && state.fpgaImagePresent == 0) {
         reason = "it holds no image";
-    } else if (Holds(view.log, "Damaged upgrade package")) {
+    } else if (view.log.find("Damaged upgrade package") != std::string::npos) {
         reason = "it holds no download tool";
     }
     if (!reason.empty()) {
