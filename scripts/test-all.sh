@@ -31,6 +31,9 @@ for preset in debug asan tsan release fuzz; do
     echo "=== style checked in $(( $(date +%s) - style_start )) s"
   fi
 done
+echo "=== demo: the README's first command's own build (one unit per folder, so it is checked)"
+cmake --preset demo >/dev/null
+cmake --build --preset demo -j "$jobs"
 echo "=== Debian package: build, lintian, install, run"
 ./scripts/check-deb.sh
 
