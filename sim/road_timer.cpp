@@ -65,10 +65,7 @@ std::string RoadTimer::Report(std::int64_t startMs, std::int64_t endMs) const {
 void RoadClock::SleepMs(std::int64_t ms) {
     const std::int64_t from = inner_.NowMs();
     inner_.SleepMs(ms);
-    if (ms != ZELKUtil::UpgradeController::kChildPollMs &&
-        ms != ZELKUtil::UpgradeController::kOutputPollMs) {
-        timer_.Add(RoadTimer::Kind::MandatedWait, from, inner_.NowMs());
-    }
+    timer_.Add(RoadTimer::Kind::MandatedWait, from, inner_.NowMs());
 }
 
 ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> RoadTools::Start(

@@ -50,6 +50,7 @@ class RoadClock final : public ZELKUtil::Clock {
     RoadClock(ZELKUtil::Clock& inner, RoadTimer& timer) : inner_(inner), timer_(timer) {}
     std::int64_t NowMs() override { return inner_.NowMs(); }
     void SleepMs(std::int64_t ms) override;
+    void SliceMs(std::int64_t ms) override { inner_.SliceMs(ms); }
 
   private:
     ZELKUtil::Clock& inner_;

@@ -14,27 +14,22 @@ namespace PackageFiles = ZELKUtil::PackageFiles;
 using ZELKUtil::UpgradeController;
 
 void RecordingClock::SleepMs(std::int64_t ms) {
+    waits_.push_back(ms);
+    if (onWait) {
+        onWait(ms);
+    }
+    SliceMs(ms);
+}
+
+void RecordingClock::SliceMs(std::int64_t ms) {
     sleeps.push_back(ms);
     if (onSleep) {
         onSleep(ms);
-    }
-    if (onWait && ms != UpgradeController::kChildPollMs && ms != UpgradeController::kOutputPollMs) {
-        onWait(ms);
     }
     clock_.SleepMs(ms);
     if (afterWait) {
         afterWait();
     }
-}
-
-std::vector<std::int64_t> RecordingClock::Waits() const {
-    std::vector<std::int64_t> waits;
-    for (const std::int64_t ms : sleeps) {
-        if (ms != UpgradeController::kChildPollMs && ms != UpgradeController::kOutputPollMs) {
-            waits.push_back(ms);
-        }
-    }
-    return waits;
 }
 
 ZELKUtil::Error ErrorFromErrorCode(std::string operation, const std::error_code& ec) {

@@ -28,9 +28,10 @@ class RecordingClock final : public ZELKUtil::Clock {
     explicit RecordingClock(VirtualClock& clock) : clock_(clock) {}
     std::int64_t NowMs() override { return clock_.NowMs(); }
     void SleepMs(std::int64_t ms) override;
+    void SliceMs(std::int64_t ms) override;
     // The waits in order, without the short slices in which the controller looks at a running
     // child again.
-    std::vector<std::int64_t> Waits() const;
+    const std::vector<std::int64_t>& Waits() const { return waits_; }
     // Told of each of those waits as it begins.
     std::function<void(std::int64_t ms)> onWait;
     // Runs at the end of every sleep (as the window's event loop runs during a wait).
@@ -42,6 +43,7 @@ class RecordingClock final : public ZELKUtil::Clock {
 
   private:
     VirtualClock& clock_;
+    std::vector<std::int64_t> waits_;
 };
 
 // What a package folder holds.

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "controller/dfu_output.h"
+#include "controller/waits.h"
 #include "package/package_files.h"
 #include "platform/files.h"
 #include "platform/log_follower.h"
@@ -72,7 +73,7 @@ bool ArmDownload::Run() {
             s_.view.AppendText(kPackageError);
             return true;
         }
-        s_.clock.SleepMs(3000);
+        s_.clock.SleepMs(Waits::kBetweenDownloadPassesMs);
     }
 }
 

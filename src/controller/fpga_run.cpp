@@ -1,6 +1,7 @@
 #include "controller/fpga_run.h"
 
 #include "controller/stapl_output.h"
+#include "controller/waits.h"
 #include "package/package_files.h"
 
 namespace ZELKUtil {
@@ -256,7 +257,7 @@ bool FpgaRun::PollStep() {
         state.error_occurred = 1;
     }
     s_.view.SetChecked(Control::CheckProgramFPGA, state.fpga_erase_first != 0);
-    s_.clock.SleepMs(3500);
+    s_.clock.SleepMs(Waits::kAfterFpgaRunMs);
     state.currently_programming_fpga = 0;
     state.STAPL_Player.reset();
     return true;

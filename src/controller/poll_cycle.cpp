@@ -5,6 +5,7 @@
 #include "controller/operator_texts.h"
 #include "controller/upgrade_controller.h"
 #include "controller/version_match.h"
+#include "controller/waits.h"
 #include "device/zelk.h"
 
 namespace ZELKUtil {
@@ -168,7 +169,7 @@ void UpgradeController::StartBootloaderIfAsked() {
         state_.force_bootloader = 0;
         (void)device_.StartBootloader();
         state_.operation_underway = 1;
-        Wait(3000);
+        Wait(Waits::kAfterBootloaderStartMs);
     }
 }
 
@@ -315,12 +316,12 @@ bool UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
     if (state_.driversInstalled == 0) {
         view_.AppendText("\r\nInstalling Drivers...");
         InstallDrivers(1, 0);
-        Wait(3000);
+        Wait(Waits::kAfterDriverInstallMs);
     }
     view_.AppendText("\r\nStarting the upgrade in: 5..");
     state_.startCountDown = 5;
     UpgradeBoxOn(connectedPort_, *match);
-    Wait(1000);
+    Wait(Waits::kAfterCountdownStartMs);
     return true;
 }
 
@@ -359,7 +360,7 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
     if (code == 0) {
         // The driver may still be coming up: look once more. A code that changed meanwhile is
         // acted on like a first answer.
-        Wait(3000);
+        Wait(Waits::kBeforeSecondBootloaderLookMs);
         code = device_.CheckForBootloader();
         if (code == 0) {
             view_.AppendText("\r\nWaiting for Driver...");
@@ -409,7 +410,7 @@ void UpgradeController::InstallWrongDrivers() {
     if (!driverInstall_.Run(1, 0)) {
         state_.installerStartFailed = true;
     }
-    Wait(3000);
+    Wait(Waits::kAfterDriverInstallMs);
 }
 
 bool UpgradeController::PackageWithoutImages() const {

@@ -4,7 +4,7 @@ namespace ZELKUtil {
 
 void ToolReader::WaitForExit(ChildProcess& child) {
     while (!child.HasExited()) {
-        clock_.SleepMs(kChildPollMs);
+        clock_.SliceMs(kChildPollMs);
     }
 }
 
@@ -15,7 +15,7 @@ void ToolReader::TurnIfDue() {
 }
 
 void ToolReader::Pause() {
-    clock_.SleepMs(kOutputPollMs);
+    clock_.SliceMs(kOutputPollMs);
     outputSinceTurn_ = 0;
 }
 

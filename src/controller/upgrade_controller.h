@@ -87,8 +87,6 @@ class UpgradeController {
     UpgradeState& State() { return state_; }
     const UpgradeState& State() const { return state_; }
 
-    static constexpr std::int64_t kChildPollMs = ToolReader::kChildPollMs;
-    static constexpr std::int64_t kOutputPollMs = ToolReader::kOutputPollMs;
     static constexpr std::size_t kOutputTurnBytes = ToolReader::kOutputTurnBytes;
     static constexpr std::size_t kMaxPendingProgress = FpgaRun::kMaxPendingProgress;
 

@@ -14,6 +14,10 @@ class Clock {
     virtual std::int64_t NowMs() = 0;
     // Blocks the caller for the given time; 0 or less returns at once.
     virtual void SleepMs(std::int64_t ms) = 0;
+    // A slice of a wait for a running tool (its output or its exit) before looking at it again:
+    // a turn of the window's event loop, not a wait of its own. Clocks that note the controller's
+    // waits leave these out.
+    virtual void SliceMs(std::int64_t ms) { SleepMs(ms); }
 };
 
 }  // namespace ZELKUtil
