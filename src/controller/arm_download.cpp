@@ -38,7 +38,7 @@ struct ArmDownload::Pass {
     bool interrupted = false;
 };
 
-bool ArmDownload::Run() {
+PollFlow ArmDownload::Run() {
     UpgradeState& state = s_.state;
     const ZelkProfile& profile = *state.current_profile;
     // Without an image the tool would run on nothing and the box would stay in its bootloader
@@ -46,7 +46,7 @@ bool ArmDownload::Run() {
     if (profile.LPC3131.empty() || !Files::CanOpenForReading(s_.PackagePath(profile.LPC3131))) {
         s_.view.AppendText(kPackageError);
         s_.view.SetChecked(Control::CheckProgramArm, false);
-        return true;
+        return PollFlow::GoOn;
     }
 
     s_.view.AppendText("\r\nDownloading " + profile.type.value_or("") + " Upgrade");
@@ -58,20 +58,20 @@ bool ArmDownload::Run() {
         Pass pass;
         pass.dfuUtil = state.useDfuUtil != 0;
         if (!StartPass(pass, profile.LPC3131) || !ReadPass(pass)) {
-            return false;
+            return PollFlow::Ended;
         }
         EndPass(pass);
         if (pass.interrupted) {
             CountInterrupted();
-            return true;
+            return PollFlow::GoOn;
         }
         if (retry_ == 0) {
-            return true;
+            return PollFlow::GoOn;
         }
         --retry_;
         if (retry_ <= 1 || passes >= kMaxArmPasses) {
             s_.view.AppendText(kPackageError);
-            return true;
+            return PollFlow::GoOn;
         }
         s_.clock.SleepMs(Waits::kBetweenDownloadPassesMs);
     }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "controller/poll_flow.h"
 #include "controller/run_seams.h"
 #include "controller/tool_command.h"
 
@@ -16,8 +17,8 @@ class ArmDownload {
   public:
     explicit ArmDownload(RunSeams seams) : s_(seams) {}
 
-    // Needs a current profile. False when it has ended the poll.
-    bool Run();
+    // Needs a current profile.
+    PollFlow Run();
 
   private:
     struct Pass;

@@ -11,13 +11,13 @@ FpgaRun::~FpgaRun() {
     s_.state.stapl->abandoned = true;
 }
 
-bool FpgaRun::DownloadProgrammer() {
+PollFlow FpgaRun::DownloadProgrammer() {
     UpgradeState& state = s_.state;
     // The tool's end says nothing about its success; a box still in its bootloader at the next
     // poll does. Three such tries in one visit mean the package cannot make the programmer.
     if (state.programmerTries >= kMaxProgrammerTries) {
         s_.PackageError();
-        return false;
+        return PollFlow::Ended;
     }
     ++state.programmerTries;
     if (state.upgradeMode == auto_upgrade) {
@@ -39,10 +39,10 @@ bool FpgaRun::DownloadProgrammer() {
     const auto tool = s_.processes.Start(command.Request());
     if (!tool) {
         s_.PackageError();
-        return false;
+        return PollFlow::Ended;
     }
     s_.reader.WaitForExit(*tool.value());
-    return true;
+    return PollFlow::GoOn;
 }
 
 void FpgaRun::StartProgramming() {
@@ -224,7 +224,7 @@ bool FpgaRun::STAPLPlayerOutputHandler(StaplHandover& handover, const std::strin
     return true;
 }
 
-bool FpgaRun::PollStep() {
+PollFlow FpgaRun::PollStep() {
     UpgradeState& state = s_.state;
     s_.view.SetText(Control::DeviceLabel, "FPGA programming underway");
     // The run has ended once the player has exited and its reader has handled every line, so a
@@ -245,7 +245,7 @@ bool FpgaRun::PollStep() {
         s_.view.AppendText(progress);
     }
     if (!ended) {
-        return false;
+        return PollFlow::GoOn;
     }
 
     if (succeeded == 0) {
@@ -260,7 +260,7 @@ bool FpgaRun::PollStep() {
     s_.clock.SleepMs(Waits::kAfterFpgaRunMs);
     state.currently_programming_fpga = 0;
     state.STAPL_Player.reset();
-    return true;
+    return PollFlow::Ended;
 }
 
 }  // namespace ZELKUtil

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "controller/poll_flow.h"
 #include "controller/run_seams.h"
 #include "controller/tool_command.h"
 
@@ -30,12 +31,12 @@ class FpgaRun {
     FpgaRun(const FpgaRun&) = delete;
     FpgaRun& operator=(const FpgaRun&) = delete;
 
-    // Stage 1, for a box in its bootloader; false when it has ended the poll.
-    bool DownloadProgrammer();
+    // Stage 1, for a box in its bootloader.
+    PollFlow DownloadProgrammer();
     // Stage 2, for a box in programmer mode: identifies the FPGA and starts the player.
     void StartProgramming();
-    // Stage 3, at every poll while the player runs; true when it has ended the poll.
-    bool PollStep();
+    // Stage 3, at every poll while the player runs.
+    PollFlow PollStep();
 
     // Handles one line of the background run, on the output-reading thread. False when the line
     // cannot be taken yet: the polls have not taken the progress text gathered so far.

@@ -122,7 +122,7 @@ void UpgradeController::ResumeInBootloader() {
     }
     // Its download counts toward the bound like any other automatic one.
     if (state_.autoDownloads >= kMaxAutoDownloads) {
-        PackageError();
+        runSeams_.PackageError();
         return;
     }
     state_.current_profile = UpgradingBoxOn(bootloaderPort_)->profile;

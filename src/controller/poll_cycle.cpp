@@ -77,7 +77,7 @@ void UpgradeController::PollSteps() {
     if (state_.diagOutput != 0) {
         ServiceBookkeeping();
     }
-    if (state_.currently_programming_fpga != 0 && FpgaPollStep()) {
+    if (state_.currently_programming_fpga != 0 && fpgaRun_.PollStep() == PollFlow::Ended) {
         return;
     }
 
@@ -90,7 +90,7 @@ void UpgradeController::PollSteps() {
         return;
     }
 
-    if (!Connect()) {
+    if (Connect() == PollFlow::Ended) {
         return;
     }
     Countdown();
@@ -98,20 +98,20 @@ void UpgradeController::PollSteps() {
     std::string status;
     bool bootloaderReady = false;
     bool programmerMode = false;
-    if (!ProbeModes(status, bootloaderReady, programmerMode)) {
+    if (ProbeModes(status, bootloaderReady, programmerMode) == PollFlow::Ended) {
         return;
     }
 
     ShowEyeEvent();
     ReportStatus(status);
     StartBootloaderIfAsked();
-    if (bootloaderReady && !DispatchInBootloader()) {
+    if (bootloaderReady && DispatchInBootloader() == PollFlow::Ended) {
         return;
     }
     // Programmer dispatch.
     if (programmerMode && view_.Checked(Control::CheckProgramFPGA) &&
         MayRunOn(device_.ProgrammerPort())) {
-        StartFpgaProgramming();
+        fpgaRun_.StartProgramming();
     }
 }
 
@@ -169,29 +169,29 @@ void UpgradeController::StartBootloaderIfAsked() {
         state_.force_bootloader = 0;
         (void)device_.StartBootloader();
         state_.operation_underway = 1;
-        Wait(Waits::kAfterBootloaderStartMs);
+        clock_.SleepMs(Waits::kAfterBootloaderStartMs);
     }
 }
 
-bool UpgradeController::DispatchInBootloader() {
+PollFlow UpgradeController::DispatchInBootloader() {
     const bool ticked =
         view_.Checked(Control::CheckProgramFPGA) || view_.Checked(Control::CheckProgramArm);
     if (!ticked || !MayRunOn(bootloaderPort_)) {
-        return true;
+        return PollFlow::GoOn;
     }
     // The FPGA comes first; its programmer firmware replaces the ARM run of this poll.
     if (view_.Checked(Control::CheckProgramFPGA)) {
-        return DownloadFpgaProgrammer();
+        return fpgaRun_.DownloadProgrammer();
     }
     if (view_.Checked(Control::CheckProgramArm)) {
         if (!state_.current_profile) {
             view_.AppendText("\r\nZELK type not known, please select manually");
             view_.SetChecked(Control::CheckProgramArm, false);
-            return true;
+            return PollFlow::GoOn;
         }
-        return RunArmDownload();
+        return armDownload_.Run();
     }
-    return true;
+    return PollFlow::GoOn;
 }
 
 void UpgradeController::ServiceBookkeeping() {
@@ -207,18 +207,18 @@ void UpgradeController::ServiceBookkeeping() {
     state_.driversProc.reset();
 }
 
-bool UpgradeController::Connect() {
+PollFlow UpgradeController::Connect() {
     if (state_.connected != 0) {
         // A connected box has gone once it no longer gives its product string.
         if (device_.GetManufacturer().empty()) {
             state_.connected = 0;
             state_.version.clear();
         }
-        return true;
+        return PollFlow::GoOn;
     }
     openFailures_.clear();
     if (!state_.profiles) {
-        return true;
+        return PollFlow::GoOn;
     }
     // Only the first profile whose IDs open is ever used in one poll.
     for (const ZelkProfile& profile : *state_.profiles) {
@@ -251,7 +251,7 @@ bool UpgradeController::Connect() {
         state_.operation_underway = 0;
         return DecideAfterConnection(match);
     }
-    return true;
+    return PollFlow::GoOn;
 }
 
 const ZelkProfile* UpgradeController::AdoptProfileOf(const std::string& product) {
@@ -279,13 +279,13 @@ const ZelkProfile* UpgradeController::AdoptProfileOf(const std::string& product)
     return match;
 }
 
-bool UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
+PollFlow UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
     if (match == nullptr) {
         ForgetUpgradingBoxOn(connectedPort_);
         view_.AppendText("\r\nWrong upgrade package. Please contact Orvanta");
         view_.SetChecked(Control::CheckProgramArm, false);
         view_.SetChecked(Control::CheckProgramFPGA, false);
-        return false;
+        return PollFlow::Ended;
     }
     if (UpToDate(state_.version)) {
         ForgetUpgradingBoxOn(connectedPort_);
@@ -297,32 +297,32 @@ bool UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
         }
         view_.SetChecked(Control::CheckProgramArm, false);
         view_.SetChecked(Control::CheckProgramFPGA, false);
-        return true;
+        return PollFlow::GoOn;
     }
     if (PackageWithoutImages()) {
         // Nothing to program: no countdown and no restart into a bootloader it cannot leave.
         view_.AppendText(OperatorTexts::kPackageError);
-        return true;
+        return PollFlow::GoOn;
     }
     if (state_.upgradeMode != auto_upgrade) {
-        return true;
+        return PollFlow::GoOn;
     }
     if (state_.autoDownloads >= kMaxAutoDownloads) {
         // The box came back from its downloads still without the package's version: flashing it
         // again would change nothing but wear its flash.
-        PackageError();
-        return false;
+        runSeams_.PackageError();
+        return PollFlow::Ended;
     }
     if (state_.driversInstalled == 0) {
         view_.AppendText("\r\nInstalling Drivers...");
         InstallDrivers(1, 0);
-        Wait(Waits::kAfterDriverInstallMs);
+        clock_.SleepMs(Waits::kAfterDriverInstallMs);
     }
     view_.AppendText("\r\nStarting the upgrade in: 5..");
     state_.startCountDown = 5;
     UpgradeBoxOn(connectedPort_, *match);
-    Wait(Waits::kAfterCountdownStartMs);
-    return true;
+    clock_.SleepMs(Waits::kAfterCountdownStartMs);
+    return PollFlow::GoOn;
 }
 
 void UpgradeController::Countdown() {
@@ -341,11 +341,11 @@ void UpgradeController::Countdown() {
     }
 }
 
-bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
-                                   bool& programmerMode) {
+PollFlow UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
+                                       bool& programmerMode) {
     if (!device_.GetManufacturer().empty()) {
         NoteBootloaderFound(false);
-        return true;
+        return PollFlow::GoOn;
     }
     if (device_.CheckForFpgaProg() != 0) {
         NoteBootloaderFound(false);
@@ -353,14 +353,14 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
         state_.programmerTries = 0;
         status = "ZELK in fpga programming mode";
         programmerMode = true;
-        return true;
+        return PollFlow::GoOn;
     }
     NoteOpenFailures();
     std::int32_t code = device_.CheckForBootloader();
     if (code == 0) {
         // The driver may still be coming up: look once more. A code that changed meanwhile is
         // acted on like a first answer.
-        Wait(Waits::kBeforeSecondBootloaderLookMs);
+        clock_.SleepMs(Waits::kBeforeSecondBootloaderLookMs);
         code = device_.CheckForBootloader();
         if (code == 0) {
             view_.AppendText("\r\nWaiting for Driver...");
@@ -370,10 +370,10 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
     NoteBootloaderFound(code >= 0 && code <= 3);
     switch (code) {
         case 0:
-            return true;
+            return PollFlow::GoOn;
         case 1:
             InstallWrongDrivers();
-            return false;
+            return PollFlow::Ended;
         case 2:
         case 3:
             // The NXP driver (2) serves DFUAPP, the package's libusbK driver (3) serves dfu-util.
@@ -383,14 +383,14 @@ bool UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
             } else {
                 InstallWrongDrivers();
             }
-            return true;
+            return PollFlow::GoOn;
         default:
             ReportOpenFailures();
             if (state_.operation_underway == 0) {
                 view_.SetText(Control::DeviceLabel, "No device found");
             }
             state_.connected = 0;
-            return false;
+            return PollFlow::Ended;
     }
 }
 
@@ -410,7 +410,7 @@ void UpgradeController::InstallWrongDrivers() {
     if (!driverInstall_.Run(1, 0)) {
         state_.installerStartFailed = true;
     }
-    Wait(Waits::kAfterDriverInstallMs);
+    clock_.SleepMs(Waits::kAfterDriverInstallMs);
 }
 
 bool UpgradeController::PackageWithoutImages() const {

@@ -36,7 +36,7 @@ void UpgradeController::InitializeApplication() {
 
 void UpgradeController::ReadPackageVersion() {
     // Held nowhere but in the label's text, which the poll compares against.
-    if (const auto line = ReadFirstLine(PackagePath(PackageFiles::kVersionFile))) {
+    if (const auto line = ReadFirstLine(runSeams_.PackagePath(PackageFiles::kVersionFile))) {
         view_.SetText(Control::TextUpgradeVersion, "Upgrade Version: " + *line);
     } else {
         view_.SetText(Control::TextUpgradeVersion, "Can't find upgrade version");
@@ -46,7 +46,7 @@ void UpgradeController::ReadPackageVersion() {
 void UpgradeController::LoadProfiles() {
     // The list exists from here on, even when the file cannot be read.
     state_.profiles.emplace();
-    auto file = ReadProfileFile(PackagePath(PackageFiles::kProfileFile));
+    auto file = ReadProfileFile(runSeams_.PackagePath(PackageFiles::kProfileFile));
     if (file) {
         *state_.profiles = std::move(file).value();
     } else {
@@ -64,7 +64,7 @@ int UpgradeController::CheckImages() {
     state_.fpgaImagePresent = 0;
     int usable = 0;
     const auto opens = [this](const std::string& name) {
-        return Files::CanOpenForReading(PackagePath(name));
+        return Files::CanOpenForReading(runSeams_.PackagePath(name));
     };
     for (const ZelkProfile& profile : *state_.profiles) {
         if (!profile.LPC3131.empty()) {
@@ -120,9 +120,9 @@ void UpgradeController::SetUpgradeMode() {
 }
 
 void UpgradeController::ChooseDownloadTool() {
-    if (Files::Exists(PackagePath(PackageFiles::kDfuUtil))) {
+    if (Files::Exists(runSeams_.PackagePath(PackageFiles::kDfuUtil))) {
         state_.useDfuUtil = 1;
-    } else if (!Files::Exists(PackagePath(PackageFiles::kDfuApp))) {
+    } else if (!Files::Exists(runSeams_.PackagePath(PackageFiles::kDfuApp))) {
         view_.AppendText("\r\nDamaged upgrade package. Please obtain new copy from Orvanta");
     }
 }

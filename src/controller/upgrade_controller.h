@@ -10,6 +10,7 @@
 #include "controller/arm_download.h"
 #include "controller/driver_install.h"
 #include "controller/fpga_run.h"
+#include "controller/poll_flow.h"
 #include "controller/run_seams.h"
 #include "controller/tool_reader.h"
 #include "controller/upgrade_state.h"
@@ -75,20 +76,12 @@ class UpgradeController {
     void InstallDrivers(std::int32_t wait, std::int32_t silent) {
         (void)driverInstall_.Run(wait, silent);
     }
-    // The installer's exit notification. It may run on another thread after the controller is
-    // gone, so it is given the shared flag rather than the controller.
-    static void InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling) {
-        DriverInstall::InstrallDrivers_Exited(driversInstalling);
-    }
 
     // Closing the window: closes the box's handle. Running children are left alone.
     void Dispose();
 
     UpgradeState& State() { return state_; }
     const UpgradeState& State() const { return state_; }
-
-    static constexpr std::size_t kOutputTurnBytes = ToolReader::kOutputTurnBytes;
-    static constexpr std::size_t kMaxPendingProgress = FpgaRun::kMaxPendingProgress;
 
     // Automatic downloads after which a box that comes back without the package's version is not
     // counted down again: the first may have failed and the operator re-plugged, the second shows
@@ -99,20 +92,10 @@ class UpgradeController {
     // gets there.
     static constexpr std::int32_t kMaxInterruptedDownloads = 5;
 
-    // Handles one line of the FPGA tool's background run, on the output-reading thread.
-    static bool STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line) {
-        return FpgaRun::STAPLPlayerOutputHandler(handover, line);
-    }
-
   private:
     // Holds one flag at 1 for its lifetime: the poll's checking_currently, or the mark of an
     // operator's exchange with the box.
     class BusyScope;
-
-    std::string PackagePath(const std::string& relative) const {
-        return runSeams_.PackagePath(relative);
-    }
-    void Wait(std::int64_t ms) { clock_.SleepMs(ms); }
 
     // The window's thread is inside a poll or an operator's exchange with the box: a nested poll
     // would close or read the box's handle under that exchange.
@@ -134,22 +117,19 @@ class UpgradeController {
 
     // Poll steps that need more than a few lines.
     void ServiceBookkeeping();
-    // Returns false when the poll has ended.
-    bool Connect();
+    PollFlow Connect();
     // Makes the first profile named by the box's product string current; null when none is.
     const ZelkProfile* AdoptProfileOf(const std::string& product);
-    // What a new connection leads to; false when the poll has ended.
-    bool DecideAfterConnection(const ZelkProfile* match);
+    // What a new connection leads to.
+    PollFlow DecideAfterConnection(const ZelkProfile* match);
     void Countdown();
-    // Returns false when the poll has ended.
-    bool ProbeModes(std::string& status, bool& bootloaderReady, bool& programmerMode);
+    PollFlow ProbeModes(std::string& status, bool& bootloaderReady, bool& programmerMode);
     void ShowEyeEvent();
     // The status line and, when the box shows the package's version, the completion line.
     void ReportStatus(std::string status);
     void StartBootloaderIfAsked();
-    // Starts the run that a box ready in its bootloader is ticked for; false when it has ended
-    // the poll.
-    bool DispatchInBootloader();
+    // Starts the run that a box ready in its bootloader is ticked for.
+    PollFlow DispatchInBootloader();
     // The box's identity (known_box.cpp).
     // Ticks made since the last poll are the operator's: a new FPGA job, not automatic.
     void NoticeOperatorTicks();
@@ -183,18 +163,8 @@ class UpgradeController {
     void InstallWrongDrivers();
     // The package names no image at all: it can program nothing.
     bool PackageWithoutImages() const;
-    // Appends the package error and sets the error state.
-    void PackageError() { runSeams_.PackageError(); }
     bool UpToDate(const std::string& boxVersion) const;
     std::string CurrentModel() const;
-
-    // The tool runs the poll dispatches to. Those returning bool return false when they have
-    // ended the poll.
-    bool RunArmDownload() { return armDownload_.Run(); }
-    bool DownloadFpgaProgrammer() { return fpgaRun_.DownloadProgrammer(); }
-    void StartFpgaProgramming() { fpgaRun_.StartProgramming(); }
-    // Returns true when it has ended the poll.
-    bool FpgaPollStep() { return fpgaRun_.PollStep(); }
 
     View& view_;
     Clock& clock_;

@@ -208,7 +208,7 @@ TEST(ArmDownload, AnEndlessBarReachesTheLogInPiecesWithTheWindowAlive) {
         const Testing::Watchdog watchdog("a download with a 4 MiB bar");
         road.controller->CheckForZELK();
     }
-    EXPECT_LE(growth, UpgradeController::kOutputTurnBytes);
+    EXPECT_LE(growth, ToolReader::kOutputTurnBytes);
     EXPECT_EQ(road.view.log,
               "\r\nZELK in programming mode"
               "\r\nDownloading ZELK Q750 Upgrade"
@@ -417,7 +417,7 @@ TEST(FpgaRun, EndlessProgressComesPollByPollInBoundedPiecesWithEveryMark) {
         const Testing::Watchdog watchdog("a player printing 200000 progress lines");
         ASSERT_TRUE(road.TickUntil("FPGA Done", 20));
     }
-    EXPECT_LE(growth, UpgradeController::kMaxPendingProgress + 64);
+    EXPECT_LE(growth, FpgaRun::kMaxPendingProgress + 64);
     EXPECT_NE(road.view.log.find("\r\nProgramming FPGA..." + std::string(kLines, '#') +
                                  "\r\nFPGA Done\r\n"),
               std::string::npos);
