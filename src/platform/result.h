@@ -35,7 +35,7 @@ Error ErrorFromErrno(std::string operation, int err);
 
 // A value, or the Error that kept it from being made.
 template <typename T>
-class Result {
+class [[nodiscard]] Result {
   public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT: implicit
     Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT: implicit
@@ -54,7 +54,7 @@ class Result {
 
 // Success, or the Error that kept the operation from succeeding.
 template <>
-class Result<void> {
+class [[nodiscard]] Result<void> {
   public:
     Result() = default;
     Result(Error error) : error_(std::move(error)) {}  // NOLINT: implicit
