@@ -2,7 +2,8 @@
 
 #include <memory>
 
-#include "controller/dfu_output.h"
+#include "controller/tools/dfu_util_output.h"
+#include "controller/tools/dfuapp_log.h"
 #include "controller/waits.h"
 #include "package/package_files.h"
 #include "platform/files.h"
@@ -13,7 +14,6 @@ namespace {
 
 using OperatorTexts::kDownloadFailed;
 using OperatorTexts::kPackageError;
-constexpr const char* kOpeningDevice = "Opening DFU capable USB device...";
 // A run makes at most three passes, also when a pass that finished still ends on the opening line.
 constexpr int kMaxArmPasses = 3;
 
@@ -163,7 +163,7 @@ std::optional<std::string> ArmDownload::NextDfuUtilLine(Pass& pass, bool& exited
         exited = true;
         line = s_.reader.ReadLine(*pass.tool);
     }
-    if (line && !IsDfuUtilBannerLine(*line)) {
+    if (line && ReadDfuUtilLine(*line).kind != DfuUtilLine::Kind::Banner) {
         pass.bannerOnly = false;
     }
     return line;
@@ -179,7 +179,10 @@ void ArmDownload::EndPass(Pass& pass) {
     const bool noDevice = pass.dfuUtil && pass.bannerOnly;
     const std::optional<std::string>& last = pass.last;
     if (last && (!last->empty() || noDevice)) {
-        if (last->find(kOpeningDevice) != std::string::npos || noDevice) {
+        const bool opening = pass.dfuUtil
+                                 ? ReadDfuUtilLine(*last).kind == DfuUtilLine::Kind::OpeningDevice
+                                 : ReadDfuAppLine(*last) == DfuAppLine::OpeningDevice;
+        if (opening || noDevice) {
             if (retry_ == 0) {
                 retry_ = 4;
             }
@@ -206,9 +209,10 @@ void ArmDownload::HandleDfuUtilLine(Pass& pass, std::optional<std::string>& line
         s_.view.AppendText("\r\n" + *line);
         return;
     }
+    const DfuUtilLine event = ReadDfuUtilLine(*line);
     if (pass.barMode) {
-        FollowRedrawnBar(pass, *line);
-    } else if (line->find("Copying data from PC to DFU device") != std::string::npos) {
+        FollowRedrawnBar(pass, event);
+    } else if (event.kind == DfuUtilLine::Kind::BarStart) {
         ReadBar(pass, line);
     }
 }
@@ -255,7 +259,7 @@ void ArmDownload::ReadBar(Pass& pass, std::optional<std::string>& line) {
         line = std::string();
         return;
     }
-    if (rest->find("finished") != std::string::npos) {
+    if (DfuUtilBarFinished(*rest)) {
         DownloadDone();
     } else {
         s_.view.AppendText(kDownloadFailed);
@@ -263,16 +267,16 @@ void ArmDownload::ReadBar(Pass& pass, std::optional<std::string>& line) {
     line = std::move(rest);
 }
 
-void ArmDownload::FollowRedrawnBar(Pass& pass, const std::string& line) {
-    if (const std::optional<int> fill = DfuUtilProgressFill(line)) {
+void ArmDownload::FollowRedrawnBar(Pass& pass, const DfuUtilLine& line) {
+    if (line.kind == DfuUtilLine::Kind::BarProgress) {
         // The same marks as the '#' bar: every other step of the bar.
-        for (; pass.barFill < *fill; ++pass.barFill) {
+        for (; pass.barFill < line.fill; ++pass.barFill) {
             if (pass.barEcho) {
                 s_.view.AppendText("#");
             }
             pass.barEcho = !pass.barEcho;
         }
-    } else if (!pass.barDone && IsDfuUtilDownloadDone(line)) {
+    } else if (!pass.barDone && line.kind == DfuUtilLine::Kind::DownloadDone) {
         pass.barDone = true;
         DownloadDone();
     }
@@ -300,18 +304,22 @@ void ArmDownload::CountInterrupted() {
 
 void ArmDownload::HandleDfuAppLine(const std::string& line) {
     UpgradeState& state = s_.state;
-    if (line.find("Device has received a block and is waiting for the host to solicit the status "
-                  "via DFU_GETSTATUS") != std::string::npos) {
-        if (state.skip != 0) {
-            s_.view.AppendText("#");
-        }
-        state.skip = state.skip != 0 ? 0 : 1;
-    }
-    if (line.find("Device Reset after Download successful") != std::string::npos) {
-        s_.view.AppendText("\r\nPerforming Upgrade...\r\n");
-    }
-    if (line.find("An error has occurred.") != std::string::npos) {
-        s_.view.AppendText(kDownloadFailed);
+    switch (ReadDfuAppLine(line)) {
+        case DfuAppLine::BlockReceived:
+            if (state.skip != 0) {
+                s_.view.AppendText("#");
+            }
+            state.skip = state.skip != 0 ? 0 : 1;
+            break;
+        case DfuAppLine::ResetAfterDownload:
+            s_.view.AppendText("\r\nPerforming Upgrade...\r\n");
+            break;
+        case DfuAppLine::Error:
+            s_.view.AppendText(kDownloadFailed);
+            break;
+        case DfuAppLine::OpeningDevice:
+        case DfuAppLine::Other:
+            break;
     }
 }
 

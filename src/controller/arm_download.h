@@ -5,7 +5,8 @@
 
 #include "controller/poll_flow.h"
 #include "controller/run_seams.h"
-#include "controller/tool_command.h"
+#include "controller/tools/dfu_util_output.h"
+#include "controller/tools/tool_command.h"
 
 namespace ZELKUtil {
 
@@ -40,7 +41,7 @@ class ArmDownload {
     // replaces the line.
     void ReadBar(Pass& pass, std::optional<std::string>& line);
     // Current dfu-util's bar, redrawn in place line by line.
-    void FollowRedrawnBar(Pass& pass, const std::string& line);
+    void FollowRedrawnBar(Pass& pass, const DfuUtilLine& line);
     void DownloadDone();
     // A pass whose box left mid-transfer.
     void CountInterrupted();

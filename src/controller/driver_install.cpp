@@ -1,6 +1,6 @@
 #include "controller/driver_install.h"
 
-#include "controller/tool_command.h"
+#include "controller/tools/tool_command.h"
 #include "package/package_files.h"
 
 namespace ZELKUtil {

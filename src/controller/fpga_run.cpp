@@ -1,6 +1,6 @@
 #include "controller/fpga_run.h"
 
-#include "controller/stapl_output.h"
+#include "controller/tools/stapl_output.h"
 #include "controller/waits.h"
 #include "package/package_files.h"
 
@@ -95,28 +95,24 @@ void FpgaRun::ReadIdentification(ChildProcess& player, std::optional<std::uint32
     // first CHECKSUM line of a pass are taken.
     bool idcodeSeen = false;
     bool checksumSeen = false;
-    const auto hexAfter = [](const std::string& line, const char* marker) {
-        const std::optional<std::string> text = TextAfterLast(line, marker);
-        return text ? ParseHex32(*text) : std::nullopt;
-    };
     while (const std::optional<std::string> line = s_.reader.ReadLine(player)) {
-        if (!idcodeSeen && line->find("Export: key = \"IDCODE\"") != std::string::npos) {
+        const StaplIdentificationLine read = ReadStaplIdentificationLine(*line);
+        if (!idcodeSeen && read.idcodeLine) {
             idcodeSeen = true;
-            if (const std::optional<std::uint32_t> value = hexAfter(*line, "HEX ")) {
-                idcode = value;
+            if (read.idcode) {
+                idcode = read.idcode;
             } else {
                 s_.view.AppendText("\r\nError Getting FPGA IDCODE");
                 s_.state.error_occurred = 1;
             }
         }
-        if (!checksumSeen && line->find("CHECKSUM:") != std::string::npos) {
+        if (!checksumSeen && read.checksumLine) {
             checksumSeen = true;
-            const std::optional<std::uint32_t> value = hexAfter(*line, "CHECKSUM: ");
-            if (!value) {
+            if (!read.checksum) {
                 s_.view.AppendText("\r\nError Getting FPGA Checksum");
                 s_.state.error_occurred = 1;
             }
-            checksum = value.value_or(0);
+            checksum = read.checksum.value_or(0);
         }
     }
 }
@@ -204,20 +200,20 @@ bool FpgaRun::STAPLPlayerOutputHandler(StaplHandover& handover, const std::strin
     if (handover.STAPL_Player_Output.size() >= kMaxPendingProgress) {
         return false;
     }
-    if (line.find("PERCENT_DONE") != std::string::npos) {
+    const StaplProgressLine read = ReadStaplProgressLine(line, handover.prevStaplLine);
+    if (read.step) {
         handover.STAPL_Player_Output += "#";
     }
-    if (line.find("Verifying FPGA Array -- pass") != std::string::npos) {
+    if (read.verifyPassed) {
         handover.fpga_just_programmed = 1;
         handover.STAPL_Player_Output += "\r\nFPGA Done\r\n";
-    } else if (line.find("Verifying FPGA Array") != std::string::npos) {
+    } else if (read.verifying) {
         handover.STAPL_Player_Output += "\r\nVerifying FPGA...\r\n";
-    } else if (line.find("Exit code = 0... Success") != std::string::npos &&
-               handover.prevStaplLine.find("Completed erase") != std::string::npos) {
+    } else if (read.erased) {
         handover.fpga_just_programmed = 1;
         handover.STAPL_Player_Output += "\r\nFPGA Erased\r\n";
     }
-    if (line.find("Exit code") != std::string::npos) {
+    if (read.exitCode) {
         handover.error = line;
     }
     handover.prevStaplLine = line;

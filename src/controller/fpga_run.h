@@ -7,7 +7,7 @@
 
 #include "controller/poll_flow.h"
 #include "controller/run_seams.h"
-#include "controller/tool_command.h"
+#include "controller/tools/tool_command.h"
 
 namespace ZELKUtil {
 

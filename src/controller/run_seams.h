@@ -3,7 +3,7 @@
 #include <string>
 
 #include "controller/operator_texts.h"
-#include "controller/tool_reader.h"
+#include "controller/tools/tool_reader.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
 #include "platform/clock.h"

@@ -12,7 +12,7 @@
 #include "controller/fpga_run.h"
 #include "controller/poll_flow.h"
 #include "controller/run_seams.h"
-#include "controller/tool_reader.h"
+#include "controller/tools/tool_reader.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
 #include "hid/hid_transport.h"

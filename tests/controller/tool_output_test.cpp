@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "controller/dfu_output.h"
-#include "controller/stapl_output.h"
-#include "controller/tool_command.h"
+#include "controller/tools/dfu_util_output.h"
+#include "controller/tools/dfuapp_log.h"
+#include "controller/tools/stapl_output.h"
+#include "controller/tools/tool_command.h"
 #include "controller/version_match.h"
 
 namespace ZELKUtil {
@@ -31,29 +32,68 @@ TEST(VersionMatch, WholeOccurrencesOnly) {
 }
 
 // What Debian's dfu-util 0.11 prints on its standard output when it finds no device (its error
-// goes to the error stream), and how it draws its progress.
-TEST(DfuOutput, RecognisesCurrentDfuUtil) {
+// goes to the error stream), how it draws its progress, and the older tool's lines.
+TEST(ToolOutput, DfuUtilAndDfuAppLinesAsEvents) {
+    using Kind = DfuUtilLine::Kind;
     for (const char* line :
          {"dfu-util 0.11", "", "Copyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.",
           "Copyright 2010-2021 Tormod Volden and Stefan Schmidt",
           "This program is Free Software and has ABSOLUTELY NO WARRANTY",
           "Please report bugs to http://sourceforge.net/p/dfu-util/tickets/"}) {
-        EXPECT_TRUE(IsDfuUtilBannerLine(line)) << line;
+        EXPECT_EQ(ReadDfuUtilLine(line).kind, Kind::Banner) << line;
     }
-    EXPECT_FALSE(IsDfuUtilBannerLine("Opening DFU capable USB device..."));
-    EXPECT_FALSE(IsDfuUtilBannerLine("Copying data from PC to DFU device"));
+    const std::pair<const char*, DfuUtilLine> lines[] = {
+        {"Opening DFU capable USB device...", {Kind::OpeningDevice}},
+        {"Copying data from PC to DFU device", {Kind::BarStart}},
+        {"Download\t[                         ]   0%            0 bytes", {Kind::BarProgress, 0}},
+        {"Download\t[==========               ]  40%        20480 bytes", {Kind::BarProgress, 10}},
+        {"Download\t[=========================] 100%        51200 bytes", {Kind::BarProgress, 25}},
+        {"Starting download: [##########] finished!", {Kind::Other}},
+        {"Download\t[=== x ]", {Kind::Other}},
+        {"Download\t[====", {Kind::Other}},
+        {"Download done.", {Kind::DownloadDone}},
+    };
+    for (const auto& [line, expected] : lines) {
+        const DfuUtilLine read = ReadDfuUtilLine(line);
+        EXPECT_EQ(read.kind, expected.kind) << line;
+        EXPECT_EQ(read.fill, expected.fill) << line;
+    }
+    EXPECT_TRUE(DfuUtilBarFinished("] finished!"));
+    EXPECT_FALSE(DfuUtilBarFinished("]"));
 
-    EXPECT_EQ(DfuUtilProgressFill("Download\t[                         ]   0%            0 bytes"),
-              0);
-    EXPECT_EQ(DfuUtilProgressFill("Download\t[==========               ]  40%        20480 bytes"),
-              10);
-    EXPECT_EQ(DfuUtilProgressFill("Download\t[=========================] 100%        51200 bytes"),
-              25);
-    EXPECT_EQ(DfuUtilProgressFill("Starting download: [##########] finished!"), std::nullopt);
-    EXPECT_EQ(DfuUtilProgressFill("Download\t[=== x ]"), std::nullopt);
-    EXPECT_EQ(DfuUtilProgressFill("Download\t[===="), std::nullopt);
-    EXPECT_TRUE(IsDfuUtilDownloadDone("Download done."));
-    EXPECT_FALSE(IsDfuUtilDownloadDone("Download\t[=====     ]  50%"));
+    EXPECT_EQ(ReadDfuAppLine("12:01 Device has received a block and is waiting for the host to "
+                             "solicit the status via DFU_GETSTATUS"),
+              DfuAppLine::BlockReceived);
+    EXPECT_EQ(ReadDfuAppLine("Device Reset after Download successful"),
+              DfuAppLine::ResetAfterDownload);
+    EXPECT_EQ(ReadDfuAppLine("An error has occurred."), DfuAppLine::Error);
+    EXPECT_EQ(ReadDfuAppLine("Opening DFU capable USB device..."), DfuAppLine::OpeningDevice);
+    EXPECT_EQ(ReadDfuAppLine("Device has received a block"), DfuAppLine::Other);
+}
+
+TEST(ToolOutput, StaplPlayerLinesAsEvents) {
+    const StaplIdentificationLine id =
+        ReadStaplIdentificationLine("Export: key = \"IDCODE\", value = HEX 1 HEX 029121CF");
+    EXPECT_TRUE(id.idcodeLine);
+    EXPECT_EQ(id.idcode, 0x029121CFU);
+    EXPECT_FALSE(id.checksumLine);
+    const StaplIdentificationLine bad = ReadStaplIdentificationLine("CHECKSUM: zz");
+    EXPECT_TRUE(bad.checksumLine);
+    EXPECT_EQ(bad.checksum, std::nullopt);
+    EXPECT_EQ(ReadStaplIdentificationLine("CHECKSUM: 1234").checksum, 0x1234U);
+
+    const auto read = [](const char* line, const char* previous = "") {
+        const StaplProgressLine r = ReadStaplProgressLine(line, previous);
+        return std::vector<bool>{r.step, r.verifyPassed, r.verifying, r.erased, r.exitCode};
+    };
+    EXPECT_EQ(read("PERCENT_DONE = 40"), (std::vector<bool>{true, false, false, false, false}));
+    EXPECT_EQ(read("Verifying FPGA Array -- pass"),
+              (std::vector<bool>{false, true, false, false, false}));
+    EXPECT_EQ(read("Verifying FPGA Array"), (std::vector<bool>{false, false, true, false, false}));
+    EXPECT_EQ(read("Exit code = 0... Success", "Completed erase"),
+              (std::vector<bool>{false, false, false, true, true}));
+    EXPECT_EQ(read("Exit code = 0... Success", "PERCENT_DONE = 100"),
+              (std::vector<bool>{false, false, false, false, true}));
 }
 
 TEST(StaplOutput, HexNumbersAndVariants) {
@@ -65,9 +105,6 @@ TEST(StaplOutput, HexNumbersAndVariants) {
     EXPECT_EQ(ParseHex32("0x12"), std::nullopt);
     EXPECT_EQ(ParseHex32("12 34"), std::nullopt);
     EXPECT_EQ(ParseHex32("G1"), std::nullopt);
-
-    EXPECT_EQ(TextAfterLast("a HEX 1 HEX 2", "HEX "), "2");
-    EXPECT_EQ(TextAfterLast("no marker", "HEX "), std::nullopt);
 
     EXPECT_EQ(ClassifyIdcode(0x029121CF), FpgaVariant::A3P060_KR);
     EXPECT_EQ(ClassifyIdcode(0xF29121CF), FpgaVariant::A3P060_KR);  // version field ignored

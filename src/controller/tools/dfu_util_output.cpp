@@ -1,4 +1,6 @@
-#include "controller/dfu_output.h"
+#include "controller/tools/dfu_util_output.h"
+
+#include <optional>
 
 namespace ZELKUtil {
 namespace {
@@ -7,15 +9,17 @@ bool StartsWith(const std::string& s, const char* prefix) {
     return s.rfind(prefix, 0) == 0;
 }
 
-}  // namespace
+bool Holds(const std::string& s, const char* part) {
+    return s.find(part) != std::string::npos;
+}
 
-bool IsDfuUtilBannerLine(const std::string& line) {
+bool IsBanner(const std::string& line) {
     return line.find_first_not_of(" \t") == std::string::npos || StartsWith(line, "dfu-util ") ||
            StartsWith(line, "Copyright ") || StartsWith(line, "This program is Free Software") ||
            StartsWith(line, "Please report bugs");
 }
 
-std::optional<int> DfuUtilProgressFill(const std::string& line) {
+std::optional<int> ProgressFill(const std::string& line) {
     const std::string head = "Download\t[";
     const std::size_t at = line.find(head);
     if (at == std::string::npos) {
@@ -37,8 +41,30 @@ std::optional<int> DfuUtilProgressFill(const std::string& line) {
     return fill;
 }
 
-bool IsDfuUtilDownloadDone(const std::string& line) {
-    return line.find("Download done.") != std::string::npos;
+}  // namespace
+
+DfuUtilLine ReadDfuUtilLine(const std::string& line) {
+    using Kind = DfuUtilLine::Kind;
+    if (IsBanner(line)) {
+        return {Kind::Banner};
+    }
+    if (Holds(line, "Copying data from PC to DFU device")) {
+        return {Kind::BarStart};
+    }
+    if (const std::optional<int> fill = ProgressFill(line)) {
+        return {Kind::BarProgress, *fill};
+    }
+    if (Holds(line, "Download done.")) {
+        return {Kind::DownloadDone};
+    }
+    if (Holds(line, "Opening DFU capable USB device...")) {
+        return {Kind::OpeningDevice};
+    }
+    return {};
+}
+
+bool DfuUtilBarFinished(const std::string& rest) {
+    return Holds(rest, "finished");
 }
 
 }  // namespace ZELKUtil

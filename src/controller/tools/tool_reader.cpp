@@ -1,4 +1,4 @@
-#include "controller/tool_reader.h"
+#include "controller/tools/tool_reader.h"
 
 namespace ZELKUtil {
 

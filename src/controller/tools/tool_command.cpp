@@ -1,4 +1,4 @@
-#include "controller/tool_command.h"
+#include "controller/tools/tool_command.h"
 
 namespace ZELKUtil {
 

@@ -1,4 +1,4 @@
-#include "controller/stapl_output.h"
+#include "controller/tools/stapl_output.h"
 
 namespace ZELKUtil {
 
@@ -36,6 +36,42 @@ std::optional<std::string> TextAfterLast(const std::string& line, const std::str
         return std::nullopt;
     }
     return line.substr(at + marker.size());
+}
+
+namespace {
+
+bool Holds(const std::string& line, const char* part) {
+    return line.find(part) != std::string::npos;
+}
+
+std::optional<std::uint32_t> HexAfter(const std::string& line, const char* marker) {
+    const std::optional<std::string> text = TextAfterLast(line, marker);
+    return text ? ParseHex32(*text) : std::nullopt;
+}
+
+}  // namespace
+
+StaplIdentificationLine ReadStaplIdentificationLine(const std::string& line) {
+    StaplIdentificationLine read;
+    read.idcodeLine = Holds(line, "Export: key = \"IDCODE\"");
+    if (read.idcodeLine) {
+        read.idcode = HexAfter(line, "HEX ");
+    }
+    read.checksumLine = Holds(line, "CHECKSUM:");
+    if (read.checksumLine) {
+        read.checksum = HexAfter(line, "CHECKSUM: ");
+    }
+    return read;
+}
+
+StaplProgressLine ReadStaplProgressLine(const std::string& line, const std::string& previous) {
+    StaplProgressLine read;
+    read.step = Holds(line, "PERCENT_DONE");
+    read.verifyPassed = Holds(line, "Verifying FPGA Array -- pass");
+    read.verifying = !read.verifyPassed && Holds(line, "Verifying FPGA Array");
+    read.erased = Holds(line, "Exit code = 0... Success") && Holds(previous, "Completed erase");
+    read.exitCode = Holds(line, "Exit code");
+    return read;
 }
 
 FpgaVariant ClassifyIdcode(std::optional<std::uint32_t> idcode) {
