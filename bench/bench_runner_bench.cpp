@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "bench_world.h"
 #include "package/package_files.h"
+#include "scenario/bench_world.h"
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include <string>
 #include <utility>
 
-#include "console_view.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
 #include "hid/linux/hidraw_transport.h"
@@ -18,6 +17,7 @@
 #include "hid/linux/sysfs_device_probe.h"
 #include "platform/posix/posix_process_service.h"
 #include "platform/steady_clock.h"
+#include "scenario/console_view.h"
 
 #if __has_include("hid/device_tree_watch.h")
 #define ZELK_BENCH_KEEPS_TREE 1

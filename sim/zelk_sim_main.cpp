@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "bench_scenario.h"
-#include "scenario_runner.h"
+#include "scenario/bench_scenario.h"
+#include "scenario/scenario_runner.h"
 #ifdef ZELK_WITH_DEMO
-#include "demo.h"
+#include "demo/demo.h"
 #endif
 
 namespace {

@@ -9,14 +9,14 @@
 #include "app/form_wiring.h"
 #include "app/ui_wait.h"
 #include "app/update_form.h"
+#include "box/emulated_box.h"
+#include "box/emulated_device_probe.h"
+#include "box/emulated_hid_transport.h"
 #include "device/zelk.h"
-#include "emulated_box.h"
-#include "emulated_device_probe.h"
-#include "emulated_hid_transport.h"
-#include "emulated_tools.h"
 #include "platform/steady_clock.h"
-#include "real_time_clock.h"
 #include "support/temp_package.h"
+#include "time/real_time_clock.h"
+#include "tools/emulated_tools.h"
 
 namespace ZELKUtil {
 namespace {

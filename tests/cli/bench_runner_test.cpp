@@ -5,9 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bench_world.h"
 #include "cli/progress_board.h"
 #include "package/package_files.h"
+#include "scenario/bench_world.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil::Cli {

@@ -4,10 +4,10 @@
 
 #include <memory>
 
-#include "emulated_box.h"
-#include "emulated_device_probe.h"
-#include "emulated_hid_transport.h"
-#include "virtual_clock.h"
+#include "box/emulated_box.h"
+#include "box/emulated_device_probe.h"
+#include "box/emulated_hid_transport.h"
+#include "time/virtual_clock.h"
 
 namespace {
 

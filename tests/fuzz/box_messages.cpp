@@ -14,7 +14,7 @@
 #include "hid/report_descriptor.h"
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
-#include "virtual_clock.h"
+#include "time/virtual_clock.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "console_view.h"
-#include "scenario.h"
+#include "scenario/console_view.h"
+#include "scenario/scenario.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "scenario_world.h"
+#include "scenario/scenario_world.h"
 
 namespace {
 

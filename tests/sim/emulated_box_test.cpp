@@ -1,4 +1,4 @@
-#include "emulated_box.h"
+#include "box/emulated_box.h"
 
 #include <gtest/gtest.h>
 
@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "box/emulated_device_probe.h"
+#include "box/emulated_hid_transport.h"
 #include "device/zelk.h"
-#include "emulated_device_probe.h"
-#include "emulated_hid_transport.h"
-#include "emulated_tools.h"
-#include "real_time_clock.h"
 #include "support/temp_package.h"
-#include "virtual_clock.h"
+#include "time/real_time_clock.h"
+#include "time/virtual_clock.h"
+#include "tools/emulated_tools.h"
 
 namespace {
 

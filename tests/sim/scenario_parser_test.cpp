@@ -4,9 +4,9 @@
 
 #include <sstream>
 
-#include "console_view.h"
-#include "scenario.h"
-#include "scenario_runner.h"
+#include "scenario/console_view.h"
+#include "scenario/scenario.h"
+#include "scenario/scenario_runner.h"
 #include "support/temp_package.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "scenario_world.h"
+#include "scenario/scenario_world.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil::Testing {

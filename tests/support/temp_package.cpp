@@ -12,7 +12,7 @@
 #include <cstring>
 #endif
 
-#include "scenario_world.h"
+#include "scenario/scenario_world.h"
 
 namespace ZELKUtil::Testing {
 namespace {

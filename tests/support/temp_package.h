@@ -3,7 +3,7 @@
 #include <string>
 
 #include "package/package_files.h"
-#include "scenario_world.h"
+#include "scenario/scenario_world.h"
 
 namespace ZELKUtil::Testing {
 

@@ -18,21 +18,21 @@
 #include <thread>
 #include <vector>
 
+#include "box/dfu_bootloader.h"
+#include "box/emulated_box.h"
 #include "cli/bench_runner.h"
 #include "cli/cli_options.h"
 #include "cli/events.h"
 #include "cli/history.h"
 #include "cli/linux/linux_box_platform.h"
-#include "dfu_bootloader.h"
-#include "emulated_box.h"
 #include "gadget_box.h"
 #include "guest_files.h"
 #include "hid/linux/hidraw_transport.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
-#include "real_time_clock.h"
 #include "real_tool_package.h"
 #include "support/temp_package.h"
+#include "time/real_time_clock.h"
 
 namespace ZELKKernelTest {
 namespace {

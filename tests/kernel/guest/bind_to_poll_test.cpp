@@ -10,12 +10,12 @@
 #include <iostream>
 
 #include "box_rig.h"
-#include "console_view.h"
 #include "controller/upgrade_controller.h"
 #include "hid/device_tree_watch.h"
 #include "hid/linux/hotplug_monitor.h"
 #include "package/package_files.h"
 #include "platform/posix/posix_process_service.h"
+#include "scenario/console_view.h"
 #include "support/temp_package.h"
 
 namespace ZELKKernelTest {

@@ -4,14 +4,14 @@
 
 #include <string>
 
+#include "box/emulated_box.h"
 #include "device/zelk.h"
-#include "emulated_box.h"
 #include "gadget_box.h"
 #include "guest_files.h"
 #include "hid/linux/hidraw_transport.h"
 #include "hid/linux/sysfs_device_probe.h"
 #include "platform/steady_clock.h"
-#include "real_time_clock.h"
+#include "time/real_time_clock.h"
 
 namespace ZELKKernelTest {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "dfu_bootloader.h"
+#include "box/dfu_bootloader.h"
 
 namespace ZELKKernelTest {
 

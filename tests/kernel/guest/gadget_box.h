@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "dfu_bootloader.h"
+#include "box/dfu_bootloader.h"
+#include "box/emulated_box.h"
+#include "box/emulated_hid_transport.h"
 #include "dfu_gadget.h"
-#include "emulated_box.h"
-#include "emulated_hid_transport.h"
 
 namespace ZELKKernelTest {
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "dfu_bootloader.h"
-#include "emulated_box.h"
+#include "box/dfu_bootloader.h"
+#include "box/emulated_box.h"
 #include "gadget_box.h"
 #include "guest_files.h"
 #include "hid/linux/hidraw_transport.h"
 #include "hid/linux/sysfs_device_probe.h"
-#include "real_time_clock.h"
+#include "time/real_time_clock.h"
 
 namespace ZELKKernelTest {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "emulated_box.h"
-#include "emulated_hid_transport.h"
+#include "box/emulated_box.h"
+#include "box/emulated_hid_transport.h"
 
 namespace ZELKKernelTest {
 

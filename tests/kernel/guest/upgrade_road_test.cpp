@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <iostream>
 
+#include "box/dfu_bootloader.h"
 #include "box_rig.h"
-#include "console_view.h"
 #include "controller/operator_texts.h"
 #include "controller/upgrade_controller.h"
-#include "dfu_bootloader.h"
 #include "platform/posix/posix_process_service.h"
 #include "real_tool_package.h"
+#include "scenario/console_view.h"
 #include "support/temp_package.h"
 
 namespace ZELKKernelTest {

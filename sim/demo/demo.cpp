@@ -1,0 +1,175 @@
+#include "demo/demo.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <optional>
+
+#include "controller/upgrade_controller.h"
+#include "demo/demo_world.h"
+#include "platform/steady_clock.h"
+#include "scenario/console_view.h"
+#include "scenario/scenario_world.h"
+#include "time/road_timer.h"
+
+namespace fs = std::filesystem;
+
+namespace ZELKSim {
+namespace {
+
+constexpr std::int64_t kConsoleLimitMs = std::int64_t{10} * 60 * 1000;
+
+// A private copy, so that the demo's tools can write their logs without touching the original.
+ZELKUtil::Result<void> CopyPackage(const std::string& source, ScratchFolder& copy) {
+    if (auto created = copy.Create(); !created) {
+        return created;
+    }
+    std::error_code ec;
+    fs::copy(source, copy.Root(), fs::copy_options::recursive, ec);
+    if (ec) {
+        return ErrorFromErrorCode("cannot copy " + source, ec);
+    }
+    return {};
+}
+
+// The window's event loop, for a console: a wait hands each device change that the box reports to
+// the controller as it comes.
+class ConsoleEvents {
+  public:
+    void Notify() {
+        const std::lock_guard lock(mutex_);
+        ++changes_;
+        arrived_.notify_one();
+    }
+    void Wait(std::int64_t ms, const std::function<void()>& deliver) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            arrived_.wait_until(lock, deadline, [this] { return changes_ > 0; });
+            if (changes_ == 0) {
+                return;
+            }
+            --changes_;
+            lock.unlock();
+            deliver();
+            lock.lock();
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    int changes_ = 0;
+};
+
+// Nobody sits at a console demo: where the package waits for the operator, the demo acts as one
+// would, and says so.
+class StandInOperator {
+  public:
+    StandInOperator(ZELKUtil::UpgradeController& controller, const ConsoleView& view,
+                    DemoWorld& world)
+        : controller_(controller),
+          view_(view),
+          world_(world),
+          started_(controller.State().upgradeMode != ZELKUtil::manual_upgrade) {}
+
+    void Act() {
+        if (!started_ && controller_.State().connected != 0) {
+            std::cout << "\n[The operator presses \"Start\"]" << std::endl;
+            controller_.buttonRestart_Click();
+            started_ = true;
+        }
+        // The FPGA programmer stays until the box is restarted; the operator re-plugs it.
+        if (!replugged_ && view_.log.find("FPGA Done") != std::string::npos &&
+            controller_.State().currently_programming_fpga == 0) {
+            std::cout << "\n[The operator re-plugs the box]" << std::endl;
+            world_.box.Unplug();
+            world_.box.Plug();
+            replugged_ = true;
+        }
+    }
+
+  private:
+    ZELKUtil::UpgradeController& controller_;
+    const ConsoleView& view_;
+    DemoWorld& world_;
+    bool started_;
+    bool replugged_ = false;
+};
+
+int RunConsole(const std::string& package) {
+    DemoWorld world(package);
+    ZELKUtil::SteadyClock clock;
+    RoadTimer road(clock);
+    RoadClock controllerClock(clock, road);
+    RoadTools tools(world.tools, road);
+    ZELK device(world.hid, world.probe, clock, world.modes);
+    // The log as it grows, and the label changes on lines of their own.
+    ConsoleView view(ConsoleEcho{&std::cout, true, {}});
+    ZELKUtil::UpgradeController controller(
+        {view, controllerClock, device, tools, package, "x86_64"});
+    std::int64_t completed = -1;
+    const auto noteCompletion = [&] {
+        if (completed < 0 && view.log.find("Upgrade Complete") != std::string::npos) {
+            completed = clock.NowMs();
+        }
+    };
+    ConsoleEvents events;
+    clock.SetWaiter([&](std::int64_t ms) {
+        events.Wait(ms, [&] {
+            controller.Main_OnDeviceChange();
+            noteCompletion();
+        });
+    });
+    world.box.SetPresenceListener([&events, &road](BoxMode mode) {
+        road.BoxOnBus(mode != BoxMode::Absent);
+        events.Notify();
+    });
+    controller.InitializeApplication();
+    const std::int64_t start = clock.NowMs();
+    StandInOperator stander(controller, view, world);
+    // The timer: a poll, then a second, until the road is done.
+    while (view.log.find("Upgrade Complete") == std::string::npos &&
+           view.log.find("Error") == std::string::npos && clock.NowMs() - start < kConsoleLimitMs) {
+        controller.TimerCheck_Tick();
+        noteCompletion();
+        stander.Act();
+        // The timer's interval; a countdown step waits for the next tick.
+        const bool counting = controller.State().startCountDown != 0;
+        const std::int64_t from = clock.NowMs();
+        clock.SleepMs(1000);
+        if (counting) {
+            road.Add(RoadTimer::Kind::CountdownTick, from, clock.NowMs());
+        }
+        noteCompletion();
+    }
+    controller.Dispose();
+    world.box.SetPresenceListener({});
+    std::cout << "\n\nDemo ended after " << (clock.NowMs() - start) / 1000 << " s." << std::endl;
+    if (completed >= 0 && controller.State().upgradeMode == ZELKUtil::auto_upgrade) {
+        std::cout << road.Report(start, completed) << std::endl;
+    }
+    return view.log.find("Upgrade Complete") != std::string::npos ? 0 : 1;
+}
+
+}  // namespace
+
+int RunDemo(int argc, char** argv, const std::string& package) {
+    const std::string source = package.empty() ? DefaultDemoPackage() : package;
+    ScratchFolder copy;
+    if (const auto copied = CopyPackage(source, copy); !copied) {
+        std::fprintf(stderr, "zelk-sim demo: %s\n", copied.error().Text().c_str());
+        return 2;
+    }
+    std::printf("zelk-sim demo: package %s (working copy %s)\n", source.c_str(),
+                copy.Root().c_str());
+    std::fflush(stdout);
+    if (const std::optional<int> rc = RunDemoWindow(argc, argv, copy.Root())) {
+        return *rc;
+    }
+    return RunConsole(copy.Root());
+}
+
+}  // namespace ZELKSim

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scenario/scenario_world.h"
+
+namespace ZELKSim {
+
+// A scenario of the command-line program on a bench of boxes: the boxes on their ports, the
+// program's command line, what happens to a box when the program prints a line, and what must
+// come out. The boxes' runs are threads in real time (run fast), so a bench scenario ties what
+// happens to what the program says, never to a time.
+struct BenchScenario {
+    struct Box {
+        std::string port;
+        std::string version;
+        std::string product = "ZELK Q750";
+        bool plugged = true;
+    };
+    // When a line of standard output for the port (any port: "*") holds the text: the box on
+    // `target` is unplugged or plugged in normal mode, or Ctrl+C is pressed ("stop"). Once each.
+    struct When {
+        std::string port;
+        std::string text;
+        std::string action;
+        std::string target;
+    };
+    struct Expect {
+        int line = 0;
+        // "exit", "port" (the port's lines, each without its "PORT: "), "result", "errors",
+        // "history" (a record a line: "PORT RESULT BEFORE AFTER", "-" for a version not known).
+        std::string what;
+        std::string port;
+        std::vector<std::string> lines;
+    };
+
+    PackageContents package;
+    std::vector<Box> boxes;
+    std::vector<When> whens;
+    // The program's arguments; the package and the history are the scenario's own.
+    std::vector<std::string> arguments;
+    std::vector<Expect> expects;
+};
+
+struct BenchScenarioParse {
+    BenchScenario scenario;
+    int errorLine = 0;
+    std::string error;
+};
+
+BenchScenarioParse ParseBenchScenario(std::string_view text);
+
+// Plays a bench scenario file. What the program printed goes to `out`, each expectation that did
+// not hold to `err` with the file and line. Returns a ScenarioExit.
+int RunBenchScenarioFile(const std::string& path, std::ostream& out, std::ostream& err);
+
+}  // namespace ZELKSim

@@ -1,0 +1,149 @@
+// Reads a bench scenario. The package lines are those of the scenario files, read by their parser.
+#include <algorithm>
+#include <sstream>
+
+#include "scenario/bench_scenario.h"
+#include "scenario/scenario.h"
+#include "scenario/scenario_tokenizer.h"
+
+namespace ZELKSim {
+namespace {
+
+class Reader {
+  public:
+    explicit Reader(std::string_view text) {
+        std::istringstream in{std::string(text)};
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            lines_.push_back(line);
+        }
+    }
+
+    BenchScenarioParse Parse() {
+        std::string packageLines;
+        for (index_ = 0; index_ < lines_.size() && result_.errorLine == 0; ++index_) {
+            Tokens t;
+            if (const std::string error = Tokenize(lines_[index_], t); !error.empty()) {
+                Fail(error);
+                break;
+            }
+            const bool package = !t.empty() && t[0].value == "package" && !t[0].keyed;
+            // The package lines keep their line numbers for the scenario parser's errors.
+            packageLines += (package ? lines_[index_] : "") + "\n";
+            if (!t.empty() && !package) {
+                Command(t);
+            }
+        }
+        if (result_.errorLine == 0) {
+            ScenarioParseResult package = ParseScenario(packageLines);
+            result_.scenario.package = std::move(package.scenario.package);
+            result_.errorLine = package.errorLine;
+            result_.error = std::move(package.error);
+        }
+        if (result_.errorLine == 0 && result_.scenario.arguments.empty()) {
+            index_ = lines_.size() - 1;
+            Fail("no run line: what the program is asked to do");
+        }
+        return std::move(result_);
+    }
+
+  private:
+    void Fail(const std::string& error) {
+        if (result_.errorLine == 0) {
+            result_.errorLine = static_cast<int>(index_) + 1;
+            result_.error = error;
+        }
+    }
+
+    static bool Plain(const Tokens& t) {
+        return std::none_of(t.begin(), t.end(), [](const Token& w) { return w.keyed; });
+    }
+
+    void Command(const Tokens& t) {
+        const std::string& command = t[0].value;
+        BenchScenario& s = result_.scenario;
+        if (command == "box") {
+            Box(t);
+        } else if (command == "when" && t.size() >= 4 && t.size() <= 5 && Plain(t) &&
+                   (t[3].value == "unplug" || t[3].value == "plug" || t[3].value == "stop")) {
+            s.whens.push_back(
+                {t[1].value, t[2].value, t[3].value, t.size() == 5 ? t[4].value : t[1].value});
+        } else if (command == "run" && t.size() >= 2 && Plain(t)) {
+            for (std::size_t i = 1; i < t.size(); ++i) {
+                s.arguments.push_back(t[i].value);
+            }
+        } else if (command == "expect" && t.size() >= 2 && Plain(t)) {
+            Expect(t);
+        } else {
+            Fail("unknown line; a bench scenario has package, box, when, run and expect lines");
+        }
+    }
+
+    void Box(const Tokens& t) {
+        if (t.size() < 3 || t[1].keyed || t[2].keyed) {
+            Fail("usage: box PORT VERSION [product=NAME] [unplugged]");
+            return;
+        }
+        BenchScenario::Box box{t[1].value, t[2].value};
+        for (std::size_t i = 3; i < t.size(); ++i) {
+            if (t[i].keyed && t[i].key == "product") {
+                box.product = t[i].value;
+            } else if (!t[i].keyed && t[i].value == "unplugged") {
+                box.plugged = false;
+            } else {
+                Fail("usage: box PORT VERSION [product=NAME] [unplugged]");
+            }
+        }
+        result_.scenario.boxes.push_back(box);
+    }
+
+    void Expect(const Tokens& t) {
+        BenchScenario::Expect expect{static_cast<int>(index_) + 1, t[1].value, "", {}};
+        if (t[1].value == "exit" && t.size() == 3) {
+            expect.lines = {t[2].value};
+        } else if (t.size() == 4 && t[2].value == "result") {
+            expect = {expect.line, "result", t[1].value, {t[3].value}};
+        } else if (t.size() == 2) {
+            if (t[1].value != "errors" && t[1].value != "history") {
+                expect.what = "port";
+                expect.port = t[1].value;
+            }
+            expect.lines = Block();
+        } else {
+            Fail("usage: expect exit N | expect PORT result R | expect PORT|errors|history");
+        }
+        result_.scenario.expects.push_back(expect);
+    }
+
+    // The "|" lines up to "end".
+    std::vector<std::string> Block() {
+        std::vector<std::string> block;
+        for (++index_; index_ < lines_.size(); ++index_) {
+            const std::string& line = lines_[index_];
+            if (line == "end") {
+                return block;
+            }
+            if (line.empty() || line[0] != '|') {
+                Fail("a block's lines start with |, and it ends with end");
+                return block;
+            }
+            block.push_back(line.substr(1));
+        }
+        Fail("a block without its end");
+        return block;
+    }
+
+    std::vector<std::string> lines_;
+    std::size_t index_ = 0;
+    BenchScenarioParse result_;
+};
+
+}  // namespace
+
+BenchScenarioParse ParseBenchScenario(std::string_view text) {
+    return Reader(text).Parse();
+}
+
+}  // namespace ZELKSim

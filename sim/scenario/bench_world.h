@@ -1,0 +1,97 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "box/emulated_device_probe.h"
+#include "box/emulated_hid_transport.h"
+#include "cli/bench_runner.h"
+#include "scenario/scenario_world.h"
+#include "time/real_time_clock.h"
+#include "tools/emulated_tools.h"
+
+namespace ZELKSim {
+
+// One box run's backends on the emulated bus: a transport, a probe and the emulated tools of its
+// own, over the boxes that every run shares.
+class EmulatedBoxPlatform final : public ZELKUtil::Cli::BoxPlatform {
+  public:
+    EmulatedBoxPlatform(RealTimeClock& clock, const EmulatedBus& bus, const std::string& package,
+                        const ToolSettings& settings)
+        : hid_(bus), probe_(bus), tools_(clock, bus, package) {
+        tools_.Settings() = settings;
+    }
+    HidTransport& Transport() override { return hid_; }
+    DeviceTreeProbe& Probe() override { return probe_; }
+    ZELKUtil::ProcessService& Processes() override { return tools_; }
+
+  private:
+    EmulatedHidTransport hid_;
+    EmulatedDeviceProbe probe_;
+    EmulatedProcessService tools_;
+};
+
+// A bench of emulated boxes for the bench runner, in real time run `speed` times faster than the
+// wall clock (the runs are threads, which virtual time cannot serve): the boxes on their ports,
+// the package folder the owner provides, and what the runner prints, line by line.
+class BenchWorld {
+    std::string package_;
+
+  public:
+    BenchWorld(std::string packageFolder, int speed)
+        : package_(std::move(packageFolder)), clock(speed) {}
+
+    // A box on the port, plugged in in normal mode.
+    EmulatedBox& AddBox(const std::string& port, const BoxIdentity& identity,
+                        const std::string& version) {
+        EmulatedBox& box = boxes.emplace_back(clock, identity, port);
+        box.SetFirmwareVersion(version);
+        bus.Attach(box);
+        return box;
+    }
+
+    // Runs the bench runner with the options (the package is this world's) to its exit code.
+    int Run(ZELKUtil::Cli::Options options) {
+        options.package = package_;
+        ZELKUtil::Cli::BenchSeams seams{
+            clock,
+            [this] { return std::make_unique<EmulatedBoxPlatform>(clock, bus, package_, tools); },
+            "x86_64",
+            "bench-host",
+            [] { return std::string("2026-12-07T01:37:36Z"); },
+            [this](const std::string& line) { Keep(out, line, true); },
+            [this](const std::string& line) { Keep(err, line, false); },
+            true,
+            "",
+            {}};
+        ZELKUtil::Cli::BenchRunner runner(std::move(seams), std::move(options), stopping);
+        return runner.Run();
+    }
+
+    RealTimeClock clock;
+    std::deque<EmulatedBox> boxes;
+    EmulatedBus bus;
+    ToolSettings tools;
+    std::atomic<bool> stopping{false};
+    std::mutex outLock;
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+    // Told of every line of standard output as it is printed (under the output's lock).
+    std::function<void(const std::string&)> onLine = [](const std::string&) {};
+
+  private:
+    void Keep(std::vector<std::string>& lines, const std::string& line, bool tell) {
+        const std::lock_guard<std::mutex> lock(outLock);
+        lines.push_back(line);
+        if (tell) {
+            onLine(line);
+        }
+    }
+};
+
+}  // namespace ZELKSim

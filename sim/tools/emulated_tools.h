@@ -1,0 +1,144 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "box/emulated_bus.h"
+#include "platform/process_service.h"
+#include "time/timeline.h"
+
+namespace ZELKSim {
+
+// How each emulated package tool behaves. They print what the real tools print and act on the
+// emulated box as the real ones act on a box.
+enum class DfuUtilBehaviour {
+    Works,            // the older tool's output: a '#' bar ending in "finished!"
+    WorksCurrent,     // current dfu-util: a redrawn "Download\t[===  ]" bar and "Download done."
+    FinishedMissing,  // the '#' bar ends without "finished": the download failed
+    OnlyOpening,      // stops right after "Opening DFU capable USB device..."
+    NoDeviceCurrent,  // current dfu-util finding no device: its banner only on standard output
+};
+enum class DfuAppBehaviour { Works, Fails };
+enum class ProgrammerFirmware {
+    Works,      // the box restarts as the FPGA programmer
+    Fails,      // the box stays in its bootloader
+    FallsBack,  // the firmware does not start: the box falls back to its normal firmware
+};
+enum class StaplBehaviour {
+    Works,
+    NoIdcode,         // DEVICE_INFO reads no IDCODE
+    GarbageIdcode,    // DEVICE_INFO prints an IDCODE that is no number
+    GarbageChecksum,  // DEVICE_INFO prints a checksum that is no number
+    Fails,            // ERASE and PROGRAM end with a failing exit line
+    FailsSilently,    // ERASE and PROGRAM end without any exit line
+    // DEVICE_INFO's output arrives in one piece as the player exits (a redirected output is
+    // buffered), with an empty line between the banner and the exports.
+    BlankLineFirst,
+    // ERASE says it completed, but the FPGA still shows its design's checksum afterwards.
+    EraseLeavesDesign,
+};
+
+struct ToolSettings {
+    DfuUtilBehaviour dfuUtil = DfuUtilBehaviour::Works;
+    // Passes that only get as far as opening the device before the tool works, whatever the box.
+    int dfuUtilOpeningPasses = 0;
+    int dfuUtilBarLength = 10;  // '#' marks (or '=' steps) in the progress bar
+    // What the programmer firmware download makes of a box in its bootloader.
+    ProgrammerFirmware programmerFirmware = ProgrammerFirmware::Works;
+    DfuAppBehaviour dfuApp = DfuAppBehaviour::Works;
+    int dfuAppBlocks = 6;  // block lines in DFUAPP's log
+    // The firmware version a successful download gives the box; "" means the package's version.
+    std::string newVersion;
+    StaplBehaviour stapl = StaplBehaviour::Works;
+    // DEVICE_INFO runs that read no IDCODE before it is read.
+    int staplMissedIdcodes = 0;
+    int staplPercentLines = 4;
+    std::uint16_t programmedChecksum = 0x1234;
+    // Programs (package-relative, e.g. "Tools/dfu-util") that exist but cannot be started.
+    std::vector<std::string> unstartable;
+    // How long a tool runs, per step of its output.
+    std::int64_t stepMs = 100;
+    std::int64_t installerMs = 1500;
+    // When not empty, the download tools and the player's erase and programming runs print these
+    // pieces, one per step, in place of their own output (DFUAPP into its log), and leave the box
+    // alone: a tool whose output is whatever a test or a fuzzer makes it.
+    std::vector<std::string> ownOutput;
+    // The same for the player's identification runs.
+    std::vector<std::string> ownIdentification;
+};
+
+// One start of a tool, as the service saw it.
+struct ToolStart {
+    std::int64_t atMs = 0;
+    std::string program;
+    std::vector<std::string> arguments;
+    std::string workingDirectory;
+    ZELKUtil::StartMode mode = ZELKUtil::StartMode::Direct;
+};
+
+// The process service of the emulated world: it starts the package's tools as emulations that run
+// on the timeline, print their output over time and act on the box they find on the bus, as the
+// real tools find theirs: dfu-util takes the one DFU device (or the one on the port given with
+// -p) and refuses to choose between two; the player takes the programmer. A program that is not
+// in the package folder cannot be started, as with real processes.
+class EmulatedProcessService final : public ZELKUtil::ProcessService {
+  public:
+    EmulatedProcessService(Timeline& timeline, EmulatedBox& box, std::string packageFolder);
+    EmulatedProcessService(Timeline& timeline, const EmulatedBus& bus, std::string packageFolder);
+    ~EmulatedProcessService() override;
+    EmulatedProcessService(const EmulatedProcessService&) = delete;
+    EmulatedProcessService& operator=(const EmulatedProcessService&) = delete;
+
+    ToolSettings& Settings() { return settings_; }
+    std::vector<ToolStart> Starts() const;
+    // Starts the list of tool starts afresh (a long run keeps it from growing without end).
+    void ForgetStarts();
+
+    ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> Start(
+        const ZELKUtil::StartRequest& request) override;
+
+    struct Child;
+
+  private:
+    struct Step;
+    struct Script;
+    struct Run;
+    // The box the tool works on; null when a DFU tool finds more than one it could take.
+    EmulatedBox* Target(const ZELKUtil::StartRequest& request) const;
+    Script ScriptFor(const ZELKUtil::StartRequest& request, EmulatedBox* box);
+    Script ProgrammerFirmwareScript(EmulatedBox& box) const;
+    Script InstallerScript(const ZELKUtil::StartRequest& request) const;
+    Script DfuUtilScript(EmulatedBox* box);
+    void AddCurrentDfuUtilTransfer(std::vector<Step>& steps,
+                                   const std::function<void()>& complete) const;
+    void AddOldDfuUtilTransfer(std::vector<Step>& steps,
+                               const std::function<void()>& complete) const;
+    Script DfuAppScript(EmulatedBox& box);
+    Script StaplScript(const ZELKUtil::StartRequest& request, EmulatedBox& box);
+    void IdentificationSteps(std::vector<Step>& steps, bool programmer, EmulatedBox& box);
+    Script OwnOutputScript(const ZELKUtil::StartRequest& request,
+                           const std::vector<std::string>& pieces);
+    std::string NewVersion() const;
+    // Plays step `i` of the run, or ends the run when the box it needs is gone.
+    void PlayStep(Run& run, std::size_t i);
+    void EndWithoutBox(Run& run, const std::shared_ptr<Child>& child);
+    // Drops the children that have ended and been read to their end.
+    void ForgetEndedChildren();
+
+    Timeline& timeline_;
+    EmulatedBus own_;
+    const EmulatedBus& bus_;
+    std::string packageFolder_;
+    ToolSettings settings_;
+    mutable std::mutex mutex_;
+    std::vector<ToolStart> starts_;
+    std::vector<std::shared_ptr<Child>> children_;
+    int dfuUtilPasses_ = 0;
+    int deviceInfoRuns_ = 0;
+};
+
+}  // namespace ZELKSim
