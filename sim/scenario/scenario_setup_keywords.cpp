@@ -65,7 +65,36 @@ void Profile(ScenarioParser& p, const Tokens& t) {
     details = details.value_or("") + element + "/>";
 }
 
+// "package q750 arm|fpga|both": the usual package for the Q750 at 2.04 with dfu-util, its ARM
+// image images/q750.bin, its FPGA image images/kr.stp (with the STAPL player) or both.
+void UsualPackage(ScenarioParser& p, const Tokens& t) {
+    const auto images = p.Choice<int>(t, {{"arm", 1}, {"fpga", 2}, {"both", 3}});
+    if (!images) {
+        return;
+    }
+    const bool arm = (*images & 1) != 0;
+    const bool fpga = (*images & 2) != 0;
+    PackageContents& package = p.Result().package;
+    package.version = "2.04";
+    std::string element = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
+                          R"( name="ZELK Q750")";
+    element += std::string(" LPC3131=\"") + (arm ? "images/q750.bin" : "") + "\"";
+    element += std::string(" A3P060=\"") + (fpga ? "images/kr.stp" : "") + "\" A3PN060=\"\"/>";
+    package.details = package.details.value_or("") + element;
+    if (arm) {
+        package.files.emplace_back("images/q750.bin");
+    }
+    if (fpga) {
+        package.files.emplace_back("images/kr.stp");
+    }
+    package.tools.push_back(PlatformProgramName("Tools/dfu-util"));
+    if (fpga) {
+        package.tools.push_back(PlatformProgramName("Tools/STAPL Player"));
+    }
+}
+
 constexpr Keyword kPackageItems[] = {
+    {"q750", Keyword::kOwnWords, "", UsualPackage},
     {"version", 2, "package version TEXT",
      [](ScenarioParser& p, const Tokens& t) { p.Result().package.version = t[2].value; }},
     {"file", 2, "package file NAME",
