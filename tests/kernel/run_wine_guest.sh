@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Boots the Debian kernel under qemu to run the Windows programs under Wine against the guest's
 # real USB and HID stack, and reports what the guest reported.
-# Usage: run_wine_guest.sh WORK_DIR RIG_PROGRAM WINDOWS_TEST CLI_PROGRAM DFU_BRIDGE [GTEST_FILTER]
+# Usage: run_wine_guest.sh WORK_DIR RIG_PROGRAM WINDOWS_TEST CLI_PROGRAM DFU_BRIDGE
+#                          DRIVER_INSTALLER [GTEST_FILTER]
 #
 # RIG_PROGRAM is the native (Linux) program of the native build that puts the emulated box on the
-# dummy USB bus and runs the Windows programs (WINDOWS_TEST, the Windows build's zelk-cli.exe and
-# the dfu-util bridge) under Wine, answering their requests to unplug or hold the box.
+# dummy USB bus and runs the Windows programs (WINDOWS_TEST, the Windows build's zelk-cli.exe, and
+# the stand-ins for the package's dfu-util.exe and driver installer) under Wine, answering their
+# requests to unplug or hold the box.
 #
 # Wine is far too large for an initramfs, so the guest mounts the host's root read-only over 9p
 # and runs chrooted into it: the host's Wine, udevd, dfu-util and the programs under test run as
@@ -21,7 +23,8 @@ rig=$2
 windows_test=$3
 cli=$4
 dfu_bridge=$5
-filter=${6:-*}
+driver_installer=$6
+filter=${7:-*}
 boot_timeout=${ZELK_KERNEL_TEST_TIMEOUT:-280}
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -34,6 +37,7 @@ rig=$(absolute "$rig")
 windows_test=$(absolute "$windows_test")
 cli=$(absolute "$cli")
 dfu_bridge=$(absolute "$dfu_bridge")
+driver_installer=$(absolute "$driver_installer")
 [ -x "$rig" ] || skip "no $rig: build the native debug preset first (its kernel tests on)"
 for tool in busybox cpio depmod modprobe dpkg-deb apt-get dfu-util; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/deps.sh"
@@ -41,7 +45,7 @@ done
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 [ -x "$wine" ] && [ -x "$wineserver" ] || fail "Wine is missing: run scripts/deps.sh (package wine64)"
-for program in "$windows_test" "$cli" "$dfu_bridge"; do
+for program in "$windows_test" "$cli" "$dfu_bridge" "$driver_installer"; do
   [ -f "$program" ] || fail "no $program"
 done
 
@@ -78,7 +82,8 @@ chmod +x "$root/init"
 # What the guest runs once chrooted into the host's tree, all by their paths here.
 cat > "$root/etc/zelk-test/run" <<EOF
 export ZELK_WINE_PREFIX='$prefix' ZELK_WINE_HID_TEST='$windows_test' ZELK_WINE_CLI='$cli'
-export ZELK_WINE_DFU_BRIDGE='$dfu_bridge' ZELK_WINE_RIG='$rig' ZELK_WINE_FILTER='$filter'
+export ZELK_WINE_DFU_BRIDGE='$dfu_bridge' ZELK_WINE_DRIVER_INSTALLER='$driver_installer'
+export ZELK_WINE_RIG='$rig' ZELK_WINE_FILTER='$filter'
 export ZELK_WINE_DEBUG='${ZELK_WINE_DEBUG:-}' ZELK_WINE_OUT=/run/zelk-out
 export ZELK_WINE_TEST_FILTER='${ZELK_WINE_TEST_FILTER:-*}' ZELK_WINE_TEST_REPEAT='${ZELK_WINE_TEST_REPEAT:-1}'
 exec /bin/bash '$here/wine_guest_run.sh'

@@ -86,6 +86,78 @@ struct WineRig {
     }
 };
 
+// The driver package that the stand-in installer puts in place: the bootloader's IDs with the
+// package's description and no service, so that the device stays libusb's.
+constexpr const char* kBootloaderInf = R"inf([Version]
+Signature="$Windows NT$"
+Class=USBDevice
+ClassGuid={88BAE032-5A81-49f0-BC3D-A4FF138216D6}
+Provider=%Maker%
+DriverVer=01/01/2024,1.0.0.0
+
+[Manufacturer]
+%Maker%=Models,NTamd64
+
+[Models.NTamd64]
+%Bootloader%=Install,USB\VID_0471&PID_DF55
+
+[Install.NTamd64]
+
+[Install.NTamd64.Services]
+AddService=,2
+
+[Strings]
+Maker="Orvanta"
+Bootloader="Orvanta Update"
+)inf";
+
+// zelk-cli.exe's automatic ARM road under Wine, from the box in normal mode with 2.01 to
+// "Upgrade Complete" with 2.04: hid.dll and SetupDi through Wine's drivers, CreateProcess and
+// ShellExecute of the package's tools, the guest's real dfu-util downloading into the gadget's
+// bootloader. It runs first, in the fresh prefix, before any bootloader has been seen: Wine's
+// SetupDi goes on listing a USB device that has gone.
+TEST(WineGuest, ZelkCliTakesTheArmRoadWithTheRealDfuUtil) {
+    constexpr std::size_t kImageSize = std::size_t{64} * 1024;
+    WineRig rig;
+    rig.box.Plug(BoxMode::Normal);
+    ASSERT_TRUE(rig.Start());
+    ZELKUtil::Testing::TempPackage pkg;
+    namespace Files = ZELKUtil::PackageFiles;
+    pkg.Write(Files::kVersionFile, "2.04\r\n");
+    // Wine names the box by the kernel's HID name, manufacturer and product (see the HID test),
+    // so the profile carries that name.
+    pkg.Write(Files::kProfileFile,
+              "<?xml version=\"1.0\"?>\n<zelk><detail profile=\"Orvanta ZELK Q750\" "
+              "vid=\"0x14E3\" pid=\"0x0706\" id=\"Q750\" name=\"Orvanta ZELK Q750\" "
+              "LPC3131=\"images\\q750.bin\" A3P060=\"\" A3PN060=\"\"/></zelk>");
+    pkg.Write("images/q750.bin", ZELKSim::MakeFirmwareImage("2.04", kImageSize));
+    const auto bridge = ReadWholeFile(Env("ZELK_WINE_DFU_BRIDGE"));
+    const auto installer = ReadWholeFile(Env("ZELK_WINE_DRIVER_INSTALLER"));
+    ASSERT_TRUE(bridge && installer);
+    pkg.Write("Tools/dfu-util.exe", *bridge);
+    for (const char* name : {"dpinst.exe", "dpinst_x64.exe"}) {
+        pkg.Write(std::string("Drivers/libusbk/") + name, *installer);
+    }
+    pkg.Write("Drivers/libusbk/zelk-bootloader.inf", kBootloaderInf);
+
+    const WineRun run =
+        rig.Run({WindowsPath(Env("ZELK_WINE_CLI")), "--package", WindowsPath(pkg.Root()),
+                 "--history", WindowsPath(pkg.Root() + "/history.txt"), "upgrade", "--all"},
+                "/tmp", 240000);
+    EXPECT_EQ(run.failure, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(std::find_if(run.lines.begin(), run.lines.end(),
+                           [](const std::string& line) {
+                               return line.find("Upgrade Complete") != std::string::npos;
+                           }),
+              run.lines.end());
+    const auto download = rig.gadget.LastDownload();
+    ASSERT_TRUE(download.has_value());
+    EXPECT_EQ(download->bytes, kImageSize);
+    EXPECT_EQ(rig.box.FirmwareVersion(), "2.04");
+    EXPECT_EQ(rig.gadget.PumpError(), "");
+}
+
 TEST(WineGuest, OurHidTransportAndProbeOverWinesStack) {
     WineRig rig;
     ASSERT_TRUE(rig.Start());
