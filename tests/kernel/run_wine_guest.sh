@@ -25,7 +25,7 @@ cli=$4
 dfu_bridge=$5
 driver_installer=$6
 filter=${7:-*}
-boot_timeout=${ZELK_KERNEL_TEST_TIMEOUT:-280}
+boot_timeout=${ZELK_KERNEL_TEST_TIMEOUT:-400}
 here=$(cd "$(dirname "$0")" && pwd)
 
 skip() { echo "SKIPPED: $*"; exit 77; }

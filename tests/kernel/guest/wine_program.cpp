@@ -73,6 +73,7 @@ pid_t Spawn(const std::vector<std::string>& command, const std::string& folder, 
     std::string traceFile;
     std::vector<std::string> environment = WineEnvironment(&traceFile);
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (std::string& entry : environment) {
         envp.push_back(entry.data());
     }
@@ -97,6 +98,27 @@ pid_t Spawn(const std::vector<std::string>& command, const std::string& folder, 
         ::close(trace);
     }
     return pid;
+}
+
+// Takes the whole lines out of `pending`: requests are answered on `answers`, the rest shown and
+// kept.
+void TakeLines(std::string& pending, int answers,
+               const std::function<std::string(const std::string&)>& onRequest, WineRun& run) {
+    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const bool request = line.rfind(kRequest, 0) == 0;
+        std::printf("%s %s\n", request ? "[rig]" : "[wine]", line.c_str() + (request ? 5 : 0));
+        std::fflush(stdout);
+        if (request) {
+            WriteLine(answers, onRequest(line.substr(5)));
+        } else {
+            run.lines.push_back(std::move(line));
+        }
+    }
 }
 
 }  // namespace
@@ -147,22 +169,7 @@ WineRun RunUnderWine(const std::vector<std::string>& command, const std::string&
             open = false;  // the end of the program's output
         }
         pending.append(chunk.data(), got > 0 ? static_cast<std::size_t>(got) : 0);
-        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            std::string line = pending.substr(0, end);
-            pending.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            if (line.rfind(kRequest, 0) == 0) {
-                std::printf("[rig] %s\n", line.c_str() + 5);
-                std::fflush(stdout);
-                WriteLine(toProgram[1], onRequest(line.substr(5)));
-                continue;
-            }
-            std::printf("[wine] %s\n", line.c_str());
-            std::fflush(stdout);
-            run.lines.push_back(std::move(line));
-        }
+        TakeLines(pending, toProgram[1], onRequest, run);
     }
     ::close(toProgram[1]);
     ::close(fromProgram[0]);

@@ -75,7 +75,8 @@ struct WineRig {
             return "ok";
         }
         if (request.rfind("eye ", 0) == 0) {
-            box.SendEyeChangedEvent(static_cast<std::uint8_t>(std::atoi(request.c_str() + 4)));
+            box.SendEyeChangedEvent(
+                static_cast<std::uint8_t>(std::strtol(request.c_str() + 4, nullptr, 10)));
             return "ok";
         }
         return "unknown request";
@@ -163,11 +164,12 @@ TEST(WineGuest, OurHidTransportAndProbeOverWinesStack) {
     ASSERT_TRUE(rig.Start());
     // ZELK_WINE_TEST_REPEAT runs the Windows tests that many times, to flush out what only
     // sometimes fails.
-    const std::string repeat = Env("ZELK_WINE_TEST_REPEAT");
+    const int rounds = static_cast<int>(
+        std::clamp(std::strtol(Env("ZELK_WINE_TEST_REPEAT").c_str(), nullptr, 10), 1L, 100L));
     const WineRun run = rig.Run({WindowsPath(Env("ZELK_WINE_HID_TEST")), "--gtest_color=no",
                                  "--gtest_filter=" + Env("ZELK_WINE_TEST_FILTER"),
-                                 "--gtest_repeat=" + (repeat.empty() ? std::string("1") : repeat)},
-                                "/tmp", 150000 * std::max(1, std::atoi(repeat.c_str())));
+                                 "--gtest_repeat=" + std::to_string(rounds)},
+                                "/tmp", 150000 * rounds);
     EXPECT_EQ(run.failure, "");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(rig.gadget.PumpError(), "");

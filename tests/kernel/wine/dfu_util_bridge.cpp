@@ -54,23 +54,12 @@ int Fail(const char* what) {
     return 74;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-    const auto spawn = reinterpret_cast<SpawnFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(ntdll, "__wine_unix_spawnvp")));
-    const auto toUnix = reinterpret_cast<UnixNameFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel32, "wine_get_unix_file_name")));
-    if (spawn == nullptr || toUnix == nullptr) {
-        return Fail("not running under Wine");
-    }
+// The shell's words that run dfu-util with the arguments in the current folder, its output into
+// STEM.out and its exit code into STEM.status once it has ended.
+std::vector<std::string> ShellWords(UnixNameFunction toUnix, const std::string& stem, int argc,
+                                    char** argv) {
     wchar_t folder[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, folder);
-    const std::string stem = "/tmp/zelk-dfu-util-" + std::to_string(::GetCurrentProcessId());
-    const std::string output = stem + ".out";
-    const std::string status = stem + ".status";
     std::vector<std::string> words = {
         "/bin/sh", "-c",
         "cd \"$1\" && shift && exec >\"$0.out\" 2>&1 && /usr/bin/dfu-util \"$@\"; "
@@ -83,16 +72,14 @@ int main(int argc, char** argv) {
                                      : std::string();
         words.push_back(unix.empty() ? argument : unix);
     }
-    std::vector<char*> spawnArgv;
-    for (std::string& word : words) {
-        spawnArgv.push_back(word.data());
-    }
-    spawnArgv.push_back(nullptr);
-    if (spawn(spawnArgv.data(), 0) != 0) {
-        return Fail("cannot start /bin/sh");
-    }
-    const std::wstring outputName = L"Z:" + Wide(output.c_str());
-    const std::wstring statusName = L"Z:" + Wide(status.c_str());
+    return words;
+}
+
+// Passes dfu-util's output on as it comes until its exit code is there; that code, 74 when it
+// cannot be had.
+int FollowUntilEnd(const std::string& stem) {
+    const std::wstring outputName = L"Z:" + Wide((stem + ".out").c_str());
+    const std::wstring statusName = L"Z:" + Wide((stem + ".status").c_str());
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int tries = 0; file == INVALID_HANDLE_VALUE && tries < 600; ++tries) {
         file = ::CreateFileW(outputName.c_str(), GENERIC_READ,
@@ -113,11 +100,37 @@ int main(int argc, char** argv) {
     PassOn(file);
     ::CloseHandle(file);
     int code = 74;
-    if (FILE* exit = std::fopen(("Z:" + status).c_str(), "r")) {
+    if (FILE* exit = ::_wfopen(statusName.c_str(), L"r")) {
         if (std::fscanf(exit, "%d", &code) != 1) {
             code = 74;
         }
         std::fclose(exit);
     }
     return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    const auto spawn = reinterpret_cast<SpawnFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(ntdll, "__wine_unix_spawnvp")));
+    const auto toUnix = reinterpret_cast<UnixNameFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel32, "wine_get_unix_file_name")));
+    if (spawn == nullptr || toUnix == nullptr) {
+        return Fail("not running under Wine");
+    }
+    const std::string stem = "/tmp/zelk-dfu-util-" + std::to_string(::GetCurrentProcessId());
+    std::vector<std::string> words = ShellWords(toUnix, stem, argc, argv);
+    std::vector<char*> spawnArgv;
+    spawnArgv.reserve(words.size() + 1);
+    for (std::string& word : words) {
+        spawnArgv.push_back(word.data());
+    }
+    spawnArgv.push_back(nullptr);
+    if (spawn(spawnArgv.data(), 0) != 0) {
+        return Fail("cannot start /bin/sh");
+    }
+    return FollowUntilEnd(stem);
 }
