@@ -249,6 +249,23 @@ TEST(WineHid, AStalledBoxsWritesAndAnUnplugDuringAWrite) {
     EXPECT_TRUE(WaitFor([&] { return !rig.NormalPresent(); }, kPresentMs));
 }
 
+// The box through uhid, with no USB device above it (the rig starts it before this test runs):
+// winebus names it by the HID name, the product text alone; IOCTL_HID_GET_INPUT_REPORT gives the
+// last answer the interrupt pipe brought.
+TEST(WineUhid, TheDeviceClassOverAUhidDevice) {
+    WineBox rig;
+    ASSERT_TRUE(WaitFor([&] { return rig.NormalPresent(); }, kPresentMs));
+    EXPECT_EQ(rig.device.GetVersion(), "2.01");
+    EXPECT_EQ(rig.device.GetManufacturer(), "ZELK Q750");
+    EXPECT_EQ(rig.hid.hid_ports(0x14E3, 0x0706), std::vector<std::string>{""});
+    hid_device* box = rig.OpenShared();
+    ASSERT_NE(box, nullptr);
+    std::array<unsigned char, kReportBufferSize> data{};
+    ASSERT_EQ(rig.hid.hid_read(box, data.data(), data.size()), 64) << rig.hid.hid_error(box);
+    EXPECT_EQ(data[6], MSG_VERSION_NUMBER);
+    rig.hid.hid_close(box);
+}
+
 }  // namespace
 }  // namespace ZELKWineTest
 
