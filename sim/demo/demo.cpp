@@ -100,9 +100,11 @@ class StandInOperator {
 };
 
 int RunConsole(const std::string& package) {
-    DemoWorld world(package);
+    // The timer first: a tool that is still running when the road ends (an error mid-run) ends
+    // on the world's clock thread until the world has gone, and notes its run in the timer.
     ZELKUtil::SteadyClock clock;
     RoadTimer road(clock);
+    DemoWorld world(package);
     RoadClock controllerClock(clock, road);
     RoadTools tools(world.tools, road);
     ZELK device(world.hid, world.probe, clock, world.modes);

@@ -72,8 +72,10 @@ ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> RoadTools::Start(
     const ZELKUtil::StartRequest& request) {
     ZELKUtil::StartRequest timed = request;
     const std::int64_t started = timer_.NowMs();
-    timed.onExit = [this, started, onExit = request.onExit] {
-        timer_.Add(RoadTimer::Kind::Tool, started, timer_.NowMs());
+    // The exit comes on whatever thread ends the tool (the real-time clock's worker), possibly
+    // after this wrapper has gone: only the timer, which must outlive the tools, is used.
+    timed.onExit = [&timer = timer_, started, onExit = request.onExit] {
+        timer.Add(RoadTimer::Kind::Tool, started, timer.NowMs());
         if (onExit) {
             onExit();
         }

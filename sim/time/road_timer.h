@@ -57,7 +57,8 @@ class RoadClock final : public ZELKUtil::Clock {
     RoadTimer& timer_;
 };
 
-// The controller's process service, noting each tool's run from its start to its exit.
+// The controller's process service, noting each tool's run from its start to its exit. The timer
+// must outlive the tools it times (their exits may come after this wrapper has gone).
 class RoadTools final : public ZELKUtil::ProcessService {
   public:
     RoadTools(ZELKUtil::ProcessService& inner, RoadTimer& timer) : inner_(inner), timer_(timer) {}

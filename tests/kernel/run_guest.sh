@@ -17,9 +17,6 @@ boot_timeout=${ZELK_KERNEL_TEST_TIMEOUT:-480}
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 
-qemu=$(command -v qemu-system-x86_64 || true)
-[ -n "$qemu" ] || skip "qemu-system-x86_64 is not installed (scripts/deps.sh installs qemu-system-x86)"
-"$qemu" -version >/dev/null 2>&1 || skip "qemu-system-x86_64 does not run on this machine"
 for tool in busybox cpio depmod modprobe dpkg-deb apt-get dfu-util; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/deps.sh"
 done
@@ -30,52 +27,12 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
 # --- The kernel, once per build folder.
-kernel_dir=$work/kernel
-if [ ! -f "$kernel_dir/ready" ]; then
-  rm -rf "$kernel_dir"
-  mkdir -p "$kernel_dir/download"
-  package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2; exit}')
-  if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
-    apt-get update >/dev/null
-    package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2; exit}')
-  fi
-  [ -n "$package" ] || fail "apt-cache does not know linux-image-amd64 (apt-get update needed)"
-  echo "Downloading $package"
-  (cd "$kernel_dir/download" && apt-get download "$package" >"$kernel_dir/download.log" 2>&1) || { cat "$kernel_dir/download.log"; false; } ||
-    fail "apt-get download $package failed"
-  dpkg-deb -x "$kernel_dir"/download/*.deb "$kernel_dir/root"
-  release=${package#linux-image-}
-  depmod -b "$kernel_dir/root" "$release"
-  echo "$release" > "$kernel_dir/release"
-  rm -rf "$kernel_dir/download"
-  touch "$kernel_dir/ready"
-fi
-release=$(cat "$kernel_dir/release")
-kroot=$kernel_dir/root
-vmlinuz=$kroot/boot/vmlinuz-$release
-[ -f "$vmlinuz" ] || fail "no kernel at $vmlinuz"
+. "$(dirname "$0")/guest_kernel.sh"
+fetch_kernel "$work"
 
 # --- The initramfs.
 root=$work/initramfs
-rm -rf "$root"
-mkdir -p "$root"/{bin,sbin,dev,proc,sys,run,tmp,etc/udev/rules.d,lib/udev/rules.d,etc/zelk-test}
-mkdir -p "$root/lib/modules/$release"
-cp "$(command -v busybox)" "$root/bin/busybox"
-for applet in $(busybox --list); do
-  # An applet named busybox would replace the binary itself with a link loop.
-  [ "$applet" = busybox ] || ln -sf busybox "$root/bin/$applet"
-done
-
-modules="uhid hid-generic usbhid dummy_hcd libcomposite usb_f_hid usb_f_fs"
-for module in $modules; do
-  modprobe -d "$kroot" -S "$release" --show-depends "$module" | awk '$1 == "insmod" {print $2}'
-done | sort -u | while read -r file; do
-  relative=${file#"$kroot"}
-  mkdir -p "$root$(dirname "$relative")"
-  cp "$file" "$root$relative"
-done
-cp "$kroot/lib/modules/$release"/modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$release/" 2>/dev/null || true
-depmod -b "$root" "$release"
+start_initramfs "$root" uhid hid-generic usbhid dummy_hcd libcomposite usb_f_hid usb_f_fs
 
 # A program and every shared library it loads, at the paths the dynamic loader looks for them.
 copy_program() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "device/zelk.h"
 #include "support/temp_package.h"
 #include "time/real_time_clock.h"
+#include "time/road_timer.h"
 #include "time/virtual_clock.h"
 #include "tools/emulated_tools.h"
 
@@ -169,6 +171,30 @@ TEST(EmulatedToolsTest, ADownloadNeverFinishesForABoxThatLeft) {
             EXPECT_EQ(box.Mode(), back ? BoxMode::Bootloader : BoxMode::Absent);
         }
     }
+}
+
+// The console demo's tool timing: a tool that ends after the timing wrapper has gone (on the
+// real-time clock's worker, at the demo's end) is still noted, in the timer alone.
+TEST(EmulatedToolsTest, AToolEndingAfterItsTimingWrapperIsNoted) {
+    ZELKUtil::Testing::TempPackage pkg;
+    pkg.WriteProgram("Tools/dfu-util", "");
+    ZELKSim::VirtualClock clock;
+    EmulatedBox box(clock);
+    box.Plug(BoxMode::Bootloader);
+    ZELKSim::RoadTimer road(clock);
+    ZELKSim::EmulatedProcessService service(clock, box, pkg.Root());
+    std::unique_ptr<ZELKUtil::ChildProcess> child;
+    {
+        ZELKSim::RoadTools tools(service, road);
+        auto started = tools.Start(
+            {"Tools/dfu-util", {"-D", "a.bin"}, "", ZELKUtil::StartMode::DirectRedirected, {}});
+        ASSERT_TRUE(started) << started.error().Text();
+        child = std::move(started).value();
+    }
+    clock.SleepMs(60000);
+    ASSERT_TRUE(child->HasExited());
+    const std::string report = road.Report(0, clock.NowMs());
+    EXPECT_EQ(report.find("tools 0.00 s"), std::string::npos) << report;
 }
 
 }  // namespace
