@@ -95,6 +95,14 @@ class WindowsChildProcess final : public ChildProcess {
             ::WaitForSingleObject(process_.Get(), INFINITE);
         }
     }
+    std::optional<std::uint32_t> ExitCode() override {
+        DWORD code = 0;
+        if (process_.Get() == nullptr || !HasExited() ||
+            ::GetExitCodeProcess(process_.Get(), &code) == FALSE) {
+            return std::nullopt;
+        }
+        return code;
+    }
 
   private:
     UniqueHandle process_;
