@@ -52,7 +52,8 @@ HANDLE FakeWindows::NewHandle(Handle handle) {
     const std::uintptr_t value = nextHandle_;
     nextHandle_ += 4;
     handles_[value] = handle;
-    return reinterpret_cast<HANDLE>(value);
+    // A fake handle is a number that only this table gives meaning to.
+    return reinterpret_cast<HANDLE>(value);  // NOLINT(performance-no-int-to-ptr)
 }
 
 FakeWindows::Handle* FakeWindows::Find(HANDLE handle) {
@@ -158,7 +159,8 @@ BOOL FakeWindows::Property(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, 
     if (buffer == nullptr || size < bytes) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
-    std::memcpy(buffer, value.data(), bytes);
+    // The value's own terminators are among its bytes.
+    std::copy_n(reinterpret_cast<const BYTE*>(value.data()), bytes, buffer);
     return TRUE;
 }
 
@@ -199,6 +201,7 @@ Hid::Win32Calls FakeWindows::Calls() {
                 return FailService(ERROR_INVALID_DATA);
             }
             ++preparsedHeld;
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): a token that HidP_GetCaps reads back
             *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(handle->device + 1);
             return TRUE;
         };

@@ -62,6 +62,7 @@ TEST_F(WindowsProcessServiceTest, EveryArgumentArrivesWholeWhateverItHolds) {
     auto child = Run(arguments);
     ASSERT_TRUE(child) << error_;
     std::vector<std::string> expected;
+    expected.reserve(words.size());
     for (const std::string& word : words) {
         expected.push_back("<" + word + ">");
     }
