@@ -66,6 +66,8 @@ class WindowsHidTransport : public HidTransport {
     int hid_write_untimed(hid_device* device, const unsigned char* data, std::size_t length);
 
   private:
+    static constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+    static constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
     struct Device;
     // A present interface of the HID class as SetupDi lists it: its path and its device node.
     struct PresentInterface {
