@@ -3,18 +3,22 @@
 # allowed) and clang-tidy (the project's .clang-tidy, warnings are errors) over the compile
 # database of a configured build, on all cores; then clang-tidy over the Windows-only sources
 # from the windows preset's database (configured here when it is not), as the MinGW target.
-# Usage: check-style.sh [BUILD_DIR] (build/debug) [WINDOWS_BUILD_DIR] (build/windows).
+# Usage: check-style.sh [--part linux|windows] [BUILD_DIR] (build/debug) [WINDOWS_BUILD_DIR]
+# (build/windows). --part linux: clang-format and the Linux build's clang-tidy; --part windows:
+# the Windows-only sources' clang-tidy alone (scripts/test-all.sh runs it beside the Wine tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+part=all
+if [ "${1:-}" = --part ]; then
+  part=$2
+  shift 2
+fi
 build=${1:-build/debug}
 windows_build=${2:-build/windows}
 jobs=$(nproc)
 start=$(date +%s)
+linux_done=$start
 
-echo "=== clang-format"
-git ls-files '*.h' '*.cpp' | xargs clang-format-14 --dry-run --Werror
-
-echo "=== clang-tidy ($jobs at a time)"
 # The project sources a build's database lists, less those another database lists.
 project_sources() {
   python3 - "$@" <<'PY'
@@ -31,9 +35,20 @@ checked = set(sources(sys.argv[2])) if len(sys.argv) > 2 else set()
 print("\n".join(path for path in sources(sys.argv[1]) if path not in checked))
 PY
 }
-project_sources "$build/compile_commands.json" > "$build/tidy-files.txt"
-xargs -P "$jobs" -n 4 clang-tidy-14 -p "$build" --quiet < "$build/tidy-files.txt"
-linux_done=$(date +%s)
+
+if [ "$part" != windows ]; then
+  echo "=== clang-format"
+  git ls-files '*.h' '*.cpp' | xargs clang-format-14 --dry-run --Werror
+  echo "=== clang-tidy ($jobs at a time)"
+  project_sources "$build/compile_commands.json" > "$build/tidy-files.txt"
+  xargs -P "$jobs" -n 4 clang-tidy-14 -p "$build" --quiet < "$build/tidy-files.txt"
+  linux_done=$(date +%s)
+  echo "=== style: clean ($(wc -l < "$build/tidy-files.txt") files through clang-tidy) in" \
+    "$(( linux_done - start )) s"
+fi
+if [ "$part" = linux ]; then
+  exit 0
+fi
 
 echo "=== clang-tidy over the Windows-only sources ($jobs at a time)"
 if [ ! -f "$windows_build/compile_commands.json" ]; then
@@ -41,7 +56,9 @@ if [ ! -f "$windows_build/compile_commands.json" ]; then
 fi
 # clang takes the MinGW target and its sysroot (/usr/x86_64-w64-mingw32) from the triple; the C++
 # library is the MinGW compiler's libstdc++, which clang does not find under its "-posix" name.
-cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$windows_build/CMakeCache.txt")
+cxx=$(python3 -c 'import json, shlex, sys
+print(shlex.split(json.load(open(sys.argv[1]))[0]["command"])[0])' \
+  "$windows_build/compile_commands.json")
 mingw_args=(--extra-arg=--target=x86_64-w64-mingw32 --extra-arg=-nostdinc++)
 while read -r folder; do
   mingw_args+=("--extra-arg=-isystem$folder")
@@ -53,6 +70,5 @@ project_sources "$windows_build/compile_commands.json" "$build/compile_commands.
   grep -v "^$PWD/tests/" > "$build/tidy-files-windows.txt"
 xargs -P "$jobs" -n 2 clang-tidy-14 -p "$windows_build" --quiet "${mingw_args[@]}" \
   < "$build/tidy-files-windows.txt"
-echo "=== style: clean ($(wc -l < "$build/tidy-files.txt") files through clang-tidy in" \
-  "$(( linux_done - start )) s, $(wc -l < "$build/tidy-files-windows.txt") Windows-only files in" \
-  "$(( $(date +%s) - linux_done )) s)"
+echo "=== style: clean ($(wc -l < "$build/tidy-files-windows.txt") Windows-only files through" \
+  "clang-tidy) in $(( $(date +%s) - linux_done )) s"
