@@ -39,8 +39,8 @@ windows_start=$(date +%s)
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 echo "=== windows: test under Wine, clang-tidy over the Windows-only sources beside it"
-# The Wine tests mostly wait (Wine's start-up, the window's timers, the children's sleeps), so the
-# Windows sources' clang-tidy runs meanwhile instead of after them.
+# The Windows sources' clang-tidy (minutes of parsing windows.h on two cores) runs beside the
+# Wine tests rather than after them.
 ./scripts/check-style.sh --part windows build/debug build/windows > build/windows/tidy.log 2>&1 &
 tidy=$!
 ctest --preset windows -j "$jobs"
