@@ -25,3 +25,10 @@ for program in "${targets[@]}"; do
   echo "=== $program"
   "$build/bench/$program" "$@"
 done
+
+# The Windows poll, on the fake Windows of the backend tests, under Wine (the windows preset is
+# the optimised build; its Wine prefix is the one its tests use).
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target zelk-bench-winpoll
+echo "=== zelk-bench-winpoll (Wine)"
+cmake/run-under-wine.sh "$PWD/build/windows/wineprefix" build/windows/bench/zelk-bench-winpoll.exe "$@"

@@ -224,6 +224,10 @@ constexpr Keyword kToolsItems[] = {
      [](ScenarioParser& p, const Tokens& t) {
          ToolsNumber(p, t, kMaxTimeMs, &ToolSettings::installerMs);
      }},
+    {"installer-exit-code", 2, "tools installer-exit-code NUMBER",
+     [](ScenarioParser& p, const Tokens& t) {
+         ToolsNumber(p, t, 0xFFFFFFFF, &ToolSettings::installerExitCode);
+     }},
     {"new-version", 2, "tools new-version TEXT",
      [](ScenarioParser& p, const Tokens& t) {
          ToolsStep(p, [v = t[2].value](ToolSettings& s) { s.newVersion = v; });

@@ -43,13 +43,14 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
         Pump();
         timeline_.Notify();
     }
-    void Exit() {
+    void Exit(std::uint32_t code = 0) {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             if (exited_) {
                 return;
             }
             exited_ = true;
+            exitCode_ = code;
         }
         if (onExit_) {
             onExit_();
@@ -96,6 +97,10 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
     }
     void WaitForExit() override {
         (void)timeline_.WaitUntil(kForever, [this] { return HasExited(); });
+    }
+    std::optional<std::uint32_t> ExitCode() override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return exited_ ? std::optional<std::uint32_t>(exitCode_) : std::nullopt;
     }
 
   private:
@@ -182,6 +187,7 @@ struct EmulatedProcessService::Child : ZELKUtil::ChildProcess {
     ZELKUtil::LineBuffer buffer_;
     bool ended_ = false;
     bool exited_ = false;
+    std::uint32_t exitCode_ = 0;
     bool delivering_ = false;
     bool endTold_ = false;
     // A line the taker could not take yet, and its next offer is scheduled.
@@ -208,6 +214,7 @@ class ChildHandle final : public ZELKUtil::ChildProcess {
     }
     bool HasExited() override { return child_->HasExited(); }
     void WaitForExit() override { child_->WaitForExit(); }
+    std::optional<std::uint32_t> ExitCode() override { return child_->ExitCode(); }
 
   private:
     std::shared_ptr<EmulatedProcessService::Child> child_;

@@ -56,6 +56,7 @@ struct EmulatedProcessService::Script {
     BoxMode device = BoxMode::Bootloader;
     std::string goneOutput;
     std::function<void()> goneEffect;
+    std::uint32_t exitCode = 0;  // when it runs to its end
 };
 
 // One run of a tool: its script, the tool's process, the box's presence when the tool last opened
@@ -124,9 +125,9 @@ ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> EmulatedProcessService
     // The tool exits just after its last step, or with it; its reader sees the end of the output
     // a moment later.
     const std::int64_t exitAt = !script.steps.empty() && script.steps.back().exits ? at : at + 1;
-    timeline_.ScheduleAt(child.get(), exitAt, [weak] {
+    timeline_.ScheduleAt(child.get(), exitAt, [weak, code = script.exitCode] {
         if (auto c = weak.lock()) {
-            c->Exit();
+            c->Exit(code);
         }
     });
     timeline_.ScheduleAt(child.get(), exitAt + 1, [weak] {
@@ -279,13 +280,18 @@ EmulatedProcessService::Script EmulatedProcessService::InstallerScript(
     if (request.program.rfind(PackageFiles::kDriverFolderLibusbk, 0) == 0 ||
         request.program.rfind(PackageFiles::kDriverFolderNxp, 0) == 0) {
         // The installer puts the folder's driver on the bootloader, the package's libusbK driver
-        // or the NXP one, for every bootloader of the machine.
+        // or the NXP one, for every bootloader of the machine; one that reports a failed
+        // installation leaves the driver as it was.
         const bool libusbk = request.program.rfind(PackageFiles::kDriverFolderLibusbk, 0) == 0;
-        script.steps.push_back({settings_.installerMs, "", [this, libusbk] {
+        const bool installs = (settings_.installerExitCode & 0x80000000U) == 0;
+        script.steps.push_back({settings_.installerMs, "", [this, libusbk, installs] {
                                     for (EmulatedBox* box : bus_.Boxes()) {
-                                        box->SetDriverState(libusbk ? 3 : 2);
+                                        if (installs) {
+                                            box->SetDriverState(libusbk ? 3 : 2);
+                                        }
                                     }
                                 }});
+        script.exitCode = settings_.installerExitCode;
     } else {
         script.steps.push_back({settings_.stepMs, "", nullptr});
     }

@@ -63,6 +63,8 @@ struct ToolSettings {
     // How long a tool runs, per step of its output.
     std::int64_t stepMs = 100;
     std::int64_t installerMs = 1500;
+    // The driver installer's exit code (dpinst's: flags in the top byte, counts below).
+    std::uint32_t installerExitCode = 0;
     // When not empty, the download tools and the player's erase and programming runs print these
     // pieces, one per step, in place of their own output (DFUAPP into its log), and leave the box
     // alone: a tool whose output is whatever a test or a fuzzer makes it.

@@ -1,9 +1,40 @@
 #include "controller/driver_install.h"
 
+#include <optional>
+#include <string>
+
 #include "controller/tools/tool_command.h"
 #include "package/package_files.h"
 
 namespace ZELKUtil {
+
+InstallerOutcome ReadInstallerExitCode(std::uint32_t code) {
+    InstallerOutcome outcome;
+    outcome.failed = (code & 0x80000000U) != 0;
+    outcome.restartNeeded = (code & 0x40000000U) != 0;
+    outcome.notInstalled = static_cast<int>((code >> 16) & 0xFFU);
+    outcome.installed = static_cast<int>(code & 0xFFU);
+    return outcome;
+}
+
+void DriverInstall::TellOutcome(ChildProcess& installer) {
+    const std::optional<std::uint32_t> code = installer.ExitCode();
+    if (!code) {
+        return;
+    }
+    const InstallerOutcome outcome = ReadInstallerExitCode(*code);
+    UpgradeState& state = s_.state;
+    if (outcome.failed && !state.installerFailureTold) {
+        s_.view.AppendText("\r\nThe driver installer failed (driver packages not installed: " +
+                           std::to_string(outcome.notInstalled) +
+                           "). Please install the driver manually");
+        state.installerFailureTold = true;
+    }
+    if (outcome.restartNeeded && !state.installerRestartTold) {
+        s_.view.AppendText("\r\nRestart Windows to finish the driver installation");
+        state.installerRestartTold = true;
+    }
+}
 
 bool DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
     UpgradeState& state = s_.state;
@@ -40,6 +71,7 @@ bool DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
         s_.reader.WaitForExit(*state.driversProc);
         *state.driversInstalling = 0;
         state.driversInstalled = 1;
+        TellOutcome(*state.driversProc);
     }
     return true;
 }

@@ -8,6 +8,18 @@
 
 namespace ZELKUtil {
 
+// What the driver installer's exit code says. dpinst packs it as 0xWWXXYYZZ: in WW the flags
+// 0x80 (a driver package could not be installed) and 0x40 (Windows must restart to finish), XX
+// the packages that could not be installed, YY those only copied to the driver store, ZZ those
+// installed. A plain exit status (the Linux installers' 0 or 1) sets no flag.
+struct InstallerOutcome {
+    bool failed = false;
+    bool restartNeeded = false;
+    int notInstalled = 0;
+    int installed = 0;
+};
+InstallerOutcome ReadInstallerExitCode(std::uint32_t code);
+
 // The bootloader's USB driver: the package's installer for the driver that matches its download
 // tool, run the way the desktop starts a program, and waited for.
 class DriverInstall {
@@ -25,6 +37,10 @@ class DriverInstall {
     static void InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling);
 
   private:
+    // Tells the operator, once per bootloader visit each, of a failed installation and of a
+    // restart the installation needs; the installer's own pages may have gone unread.
+    void TellOutcome(ChildProcess& installer);
+
     RunSeams s_;
     const std::string& nativeMachine_;
 };

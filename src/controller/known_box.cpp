@@ -94,6 +94,8 @@ void UpgradeController::NoteBootloaderFound(bool found) {
     if (found && (!state_.bootloaderVisit || state_.visitPort != bootloaderPort_)) {
         state_.visitPort = bootloaderPort_;
         state_.installerStartFailed = false;
+        state_.installerFailureTold = false;
+        state_.installerRestartTold = false;
         ResumeInBootloader();
     }
     if (found) {

@@ -109,6 +109,10 @@ struct UpgradeState {
     std::int32_t fpgaErases = 0;
     // The driver installer could not be started in this bootloader visit.
     bool installerStartFailed = false;
+    // The operator has been told in this bootloader visit that the installer reported a failed
+    // installation, or a restart it needs.
+    bool installerFailureTold = false;
+    bool installerRestartTold = false;
     // The operator has been told that more than one box is connected, and not yet that one is.
     bool severalBoxesSaid = false;
 

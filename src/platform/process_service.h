@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -65,6 +66,10 @@ class ChildProcess {
     virtual bool HasExited() = 0;
     // Blocks without a time limit.
     virtual void WaitForExit() = 0;
+    // The child's exit code once it has exited (a POSIX child's exit status, 128 + the signal's
+    // number for one that a signal ended); nullopt before, or when there is no process to ask (a
+    // shell start that handed over none).
+    virtual std::optional<std::uint32_t> ExitCode() = 0;
 };
 
 class ProcessService {

@@ -2,6 +2,7 @@
 // from the operator texts, never taken from a run.
 #include <gtest/gtest.h>
 
+#include "controller/driver_install.h"
 #include "support/controller_rig.h"
 
 namespace ZELKUtil {
@@ -328,6 +329,44 @@ TEST(DriverInstall, InstallerByMachineAndServiceLine) {
     EXPECT_EQ(missing.view.log, "\r\nError installing drivers. Please do so manually");
     EXPECT_EQ(missing.State().driversProc, nullptr);
     EXPECT_EQ(missing.State().driversInstalled, 0);
+}
+
+// dpinst's exit code: flags in the top byte, counts of packages below; a failed installation and
+// a needed restart are each told once per bootloader visit, a plain exit status tells nothing.
+TEST(DriverInstall, TheInstallersExitCodeIsReadAndToldOnce) {
+    const std::string failed =
+        "\r\nThe driver installer failed (driver packages not installed: 2). Please install the "
+        "driver manually";
+    const std::string restart = "\r\nRestart Windows to finish the driver installation";
+    struct Row {
+        std::uint32_t code;
+        bool failed, restart;
+        int notInstalled, installed;
+        std::string log;
+    };
+    const Row rows[] = {
+        {0x00000001, false, false, 0, 1, ""},
+        {0x00000000, false, false, 0, 0, ""},
+        {0x00000001U << 8, false, false, 0, 0, ""},  // only copied to the driver store
+        {1, false, false, 0, 1, ""},                 // a Linux installer's plain failure status
+        {0x80020000, true, false, 2, 0, failed},
+        {0x40000003, false, true, 0, 3, restart},
+        {0xC0020101, true, true, 2, 1, failed + restart},
+    };
+    for (const Row& row : rows) {
+        const InstallerOutcome outcome = ReadInstallerExitCode(row.code);
+        EXPECT_EQ(outcome.failed, row.failed) << row.code;
+        EXPECT_EQ(outcome.restartNeeded, row.restart) << row.code;
+        EXPECT_EQ(outcome.notInstalled, row.notInstalled) << row.code;
+        EXPECT_EQ(outcome.installed, row.installed) << row.code;
+        AutoRig rig;
+        rig.tools.Settings().installerExitCode = row.code;
+        rig.Start();
+        rig.controller->InstallDrivers(1, 0);
+        rig.controller->InstallDrivers(1, 0);
+        EXPECT_EQ(rig.view.log, row.log) << row.code;
+        EXPECT_EQ(rig.State().driversInstalled, 1);
+    }
 }
 
 }  // namespace

@@ -156,14 +156,16 @@ TEST_F(ProcessServiceTest, ArgumentsStayWholeAndTheProgramIsFoundFromThePackage)
 
 TEST_F(ProcessServiceTest, ExitIsSeenAndNotifiedAndTheChildIsReaped) {
     Latch notified;
-    auto child = Run("echo $$\n" + std::string(kWaitForGo), StartMode::DirectRedirected, {}, "",
-                     [&] { notified.Set(); });
+    auto child = Run("echo $$\n" + std::string(kWaitForGo) + "\nexit 7",
+                     StartMode::DirectRedirected, {}, "", [&] { notified.Set(); });
     ASSERT_TRUE(child) << error_;
     const pid_t pid = std::stoi(child->ReadLine().value_or("0"));
     EXPECT_FALSE(child->HasExited());
+    EXPECT_EQ(child->ExitCode(), std::nullopt);
     pkg_.Write("go", "");
     child->WaitForExit();
     EXPECT_TRUE(child->HasExited());
+    EXPECT_EQ(child->ExitCode(), 7U);
     EXPECT_TRUE(notified.Wait());
     // A zombie would still answer kill().
     const int result = ::kill(pid, 0);

@@ -43,6 +43,7 @@ int main() {
     int count = 0;
     wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     std::vector<std::string> args;
+    args.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         args.push_back(Narrow(wide[i]));
     }

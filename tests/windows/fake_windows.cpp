@@ -34,13 +34,26 @@ std::wstring MultiString(const std::vector<std::wstring>& strings) {
     return value + L'\0';
 }
 
+// Counts every call of the table's entries.
+template <typename... Entries>
+void CountCalls(Hid::Win32Calls& table, int& count, Entries... entries) {
+    const auto wrap = [&](auto entry) {
+        table.*entry = [inner = table.*entry, &count](auto... arguments) {
+            ++count;
+            return inner(arguments...);
+        };
+    };
+    (wrap(entries), ...);
+}
+
 }  // namespace
 
 HANDLE FakeWindows::NewHandle(Handle handle) {
     const std::uintptr_t value = nextHandle_;
     nextHandle_ += 4;
     handles_[value] = handle;
-    return reinterpret_cast<HANDLE>(value);
+    // A fake handle is a number that only this table gives meaning to.
+    return reinterpret_cast<HANDLE>(value);  // NOLINT(performance-no-int-to-ptr)
 }
 
 FakeWindows::Handle* FakeWindows::Find(HANDLE handle) {
@@ -146,7 +159,8 @@ BOOL FakeWindows::Property(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, 
     if (buffer == nullptr || size < bytes) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
-    std::memcpy(buffer, value.data(), bytes);
+    // The value's own terminators are among its bytes.
+    std::copy_n(reinterpret_cast<const BYTE*>(value.data()), bytes, buffer);
     return TRUE;
 }
 
@@ -187,6 +201,7 @@ Hid::Win32Calls FakeWindows::Calls() {
                 return FailService(ERROR_INVALID_DATA);
             }
             ++preparsedHeld;
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): a token that HidP_GetCaps reads back
             *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(handle->device + 1);
             return TRUE;
         };
@@ -204,6 +219,7 @@ Hid::Win32Calls FakeWindows::Calls() {
 
     c.SetupDiGetClassDevsA = [this](const GUID*, PCSTR, HWND, DWORD flags) {
         EXPECT_EQ(flags, static_cast<DWORD>(DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+        ++hidEnumerations;
         return static_cast<HDEVINFO>(NewHandle({Handle::Kind::HidSet}));
     };
     c.SetupDiEnumDeviceInterfaces = [this](HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD index,
@@ -242,6 +258,7 @@ Hid::Win32Calls FakeWindows::Calls() {
         EXPECT_EQ(guid, nullptr);
         usbEnumerator = enumerator != nullptr ? enumerator : L"";
         usbFlags = flags;
+        ++usbEnumerations;
         if (!deviceSetAvailable) {
             Fail(ERROR_ACCESS_DENIED);
             return static_cast<HDEVINFO>(INVALID_HANDLE_VALUE);
@@ -282,6 +299,7 @@ Hid::Win32Calls FakeWindows::Calls() {
         EXPECT_EQ(access, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
         EXPECT_EQ(disposition, static_cast<DWORD>(OPEN_EXISTING));
         EXPECT_EQ(flags & FILE_FLAG_OVERLAPPED, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
+        ++opens[path];
         const auto it = std::find_if(hid.begin(), hid.end(),
                                      [&](const HidInterface& i) { return i.path == path; });
         if (it == hid.end() || it->vanished) {
@@ -414,6 +432,15 @@ Hid::Win32Calls FakeWindows::Calls() {
     };
     c.GetLastError = [this] { return lastError_; };
     AnswerDeviceTree(c);
+    using W = Hid::Win32Calls;
+    CountCalls(c, calls, &W::SetupDiGetClassDevsA, &W::SetupDiEnumDeviceInterfaces,
+               &W::SetupDiGetDeviceInterfaceDetailA, &W::SetupDiGetClassDevsW,
+               &W::SetupDiEnumDeviceInfo, &W::SetupDiGetDeviceRegistryPropertyW,
+               &W::CM_Get_DevNode_Status, &W::SetupDiDestroyDeviceInfoList, &W::CM_Get_Parent,
+               &W::CM_Get_Device_IDW, &W::SetupDiCreateDeviceInfoList, &W::SetupDiOpenDeviceInfoW,
+               &W::CreateFileA, &W::WriteFile, &W::ReadFile, &W::DeviceIoControl,
+               &W::GetOverlappedResult, &W::CancelIo, &W::CreateEventA, &W::WaitForSingleObject,
+               &W::CloseHandle);
     return c;
 }
 

@@ -94,6 +94,12 @@ class FakeWindows {
     int hidLoads = 0;
     int cancels = 0;
     int preparsedHeld = 0;
+    // What the backends cost: every call through the table, the enumerations of the HID interface
+    // class (A) and of the USB devices (W), and the opens of each interface by path.
+    int calls = 0;
+    int hidEnumerations = 0;
+    int usbEnumerations = 0;
+    std::map<std::string, int> opens;
 
     // The calls table answered by this object; it must outlive the table's users.
     Hid::Win32Calls Calls();

@@ -62,6 +62,7 @@ TEST_F(WindowsProcessServiceTest, EveryArgumentArrivesWholeWhateverItHolds) {
     auto child = Run(arguments);
     ASSERT_TRUE(child) << error_;
     std::vector<std::string> expected;
+    expected.reserve(words.size());
     for (const std::string& word : words) {
         expected.push_back("<" + word + ">");
     }
@@ -110,9 +111,15 @@ TEST_F(WindowsProcessServiceTest, ExitIsSeenAndNotifiedAndLinesAreDeliveredOnATh
     auto sleeper = Run({"sleep", "300"}, StartMode::Direct, "", [&] { notified.Set(); });
     ASSERT_TRUE(sleeper) << error_;
     EXPECT_FALSE(sleeper->HasExited());
+    EXPECT_EQ(sleeper->ExitCode(), std::nullopt);
     EXPECT_TRUE(sleeper->OutputReady()) << "nothing captured: nothing to wait for";
     sleeper->WaitForExit();
     EXPECT_TRUE(sleeper->HasExited());
+    EXPECT_EQ(sleeper->ExitCode(), 0U);
+    auto refused = Run({"no-such-mode"}, StartMode::Direct);
+    ASSERT_TRUE(refused) << error_;
+    refused->WaitForExit();
+    EXPECT_EQ(refused->ExitCode(), 2U) << "the tool's answer to a mode it does not know";
     EXPECT_TRUE(notified.Wait());
 
     // The first child's output ends when it does, while another redirected child still runs.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -128,6 +130,84 @@ TEST(WindowsUsbPorts, ThePortIsTheLocationOfTheUsbDevice) {
     transport.hid_close(held);
     // The probe matches the composite device's interface too, at its parent's port.
     EXPECT_EQ(Found(probe, kVid, kPid), (Matches{{portC, 1}, {portC, 1}, {hubPort, 1}, {"", 1}}));
+    EXPECT_EQ(windows.OpenHandles(), 0);
+}
+
+// Under a watch that hears the device notifications, a poll that finds nothing changed enumerates
+// nothing and opens nothing but the box; a notification, or 10 s, makes the next one read afresh.
+TEST(WindowsUsbPorts, WhatWasReadIsKeptUntilADeviceChangeIsHeard) {
+    FakeWindows windows;
+    windows.usb = {UsbAt(L"USB\\VID_046D&PID_C31C\\5&1&0&1", "k"),
+                   UsbAt(L"USB\\VID_046D&PID_C077\\5&1&0&2", "m")};
+    windows.hid = {HidUnder(0, "keyboard"), HidUnder(1, "mouse")};
+    windows.hid[0].vendor = windows.hid[1].vendor = 0x046D;
+    windows.hid[0].product = 0xC31C;
+    windows.hid[1].product = 0xC077;
+    windows.hid[0].heldExclusively = true;  // as the system holds keyboards
+    const Win32Calls calls = windows.Calls();
+    DeviceTreeWatch watch([&windows] { return windows.now; });
+    WindowsHidTransport transport(calls, &watch);
+    SetupDiDeviceProbe probe(calls, std::cout, &watch);
+    watch.Listening(ChangeSource::Udev);
+    const auto poll = [&] {
+        hid_device* box = transport.hid_open(kVid, kPid, nullptr, 0);
+        const std::string port = transport.hid_port(box);
+        transport.hid_close(box);
+        return port + "/" + std::to_string(probe.FindDevice(kBootVid, kBootPid, 0));
+    };
+    const std::string keyboard = "\\\\?\\hid#keyboard";
+    EXPECT_EQ(poll(), "/-1");
+    const std::map<std::string, int> cold = windows.opens;
+    const int walks = windows.usbEnumerations;
+    EXPECT_EQ(poll(), "/-1");
+    EXPECT_EQ(transport.hid_ports(0x046D, 0xC077), Ports{"m"});
+    EXPECT_EQ(windows.hidEnumerations, 1);
+    EXPECT_EQ(windows.usbEnumerations, walks);
+    EXPECT_EQ(windows.opens, cold) << "nothing opened again, the held keyboard neither";
+
+    // The box comes: unseen until the notification.
+    windows.usb.push_back(UsbAt(L"USB\\VID_14E3&PID_0706\\6&1B2C3D&0&2", kPortA));
+    windows.hid.push_back(HidUnder(2, "box"));
+    EXPECT_EQ(poll(), "/-1");
+    watch.Changed();
+    EXPECT_EQ(poll(), kPortA + "/-1");
+    // A bootloader whose driver is still coming up (0) is asked about afresh each time; once it
+    // runs, its answer is kept.
+    windows.usb.push_back(UsbAt(L"USB\\VID_0471&PID_DF55\\6&1B2C3D&0&3", kPortB));
+    windows.usb[3].status = 0;
+    watch.Changed();
+    EXPECT_EQ(poll(), kPortA + "/0");
+    windows.usb[3].status = kDnDriverLoaded | kDnStarted;
+    windows.usb[3].description = L"Orvanta Update";
+    EXPECT_EQ(poll(), kPortA + "/3");
+    windows.usb[3].description = L"USB Device with DFU Capabilities";
+    EXPECT_EQ(poll(), kPortA + "/3");
+    // Held by another program, the box is passed over without a failure, as if unlisted; let go,
+    // it is opened again (its USB device has the IDs) with nothing else opened or enumerated.
+    windows.hid[2].heldExclusively = true;
+    EXPECT_EQ(transport.hid_open(kVid, kPid, nullptr, 0), nullptr);
+    EXPECT_TRUE(transport.hid_open_failures().empty());
+    EXPECT_EQ(windows.hidEnumerations, 3);
+    EXPECT_EQ(poll(), "/3");
+    EXPECT_EQ(windows.hidEnumerations, 4) << "a kept interface that failed: the list read again";
+    windows.hid[2].heldExclusively = false;
+    const int keyboardOpens = windows.opens[keyboard];
+    EXPECT_EQ(poll(), kPortA + "/3");
+    EXPECT_EQ(windows.hidEnumerations, 4);
+    EXPECT_EQ(windows.opens[keyboard], keyboardOpens);
+    // Kept for no more than 10 s; a change of port drops the probe's answers.
+    windows.now += DeviceTreeWatch::kFullRescanMs;
+    EXPECT_EQ(poll(), kPortA + "/2");
+    windows.usb[3].description = L"Orvanta Update";
+    probe.ConfineToPort(kPortB);
+    EXPECT_EQ(probe.FindDevice(kBootVid, kBootPid, 0), 3);
+    // Unplugged, with the notification: gone at the next poll. Not listening: nothing kept.
+    windows.hid[2].vanished = true;
+    watch.Changed();
+    EXPECT_EQ(transport.hid_open(kVid, kPid, nullptr, 0), nullptr);
+    watch.Listening(ChangeSource::None);
+    EXPECT_EQ(transport.hid_open(kVid, kPid, nullptr, 0), nullptr);
+    EXPECT_EQ(windows.hidEnumerations, 7);
     EXPECT_EQ(windows.OpenHandles(), 0);
 }
 

@@ -6,10 +6,13 @@
 #include <commctrl.h>
 // clang-format on
 
+#include <iostream>
+
 #include "app/form_wiring.h"
 #include "app/win32/update_form.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
+#include "hid/device_tree_watch.h"
 #include "hid/windows/setupdi_device_probe.h"
 #include "hid/windows/win32_calls.h"
 #include "hid/windows/windows_hid_transport.h"
@@ -25,8 +28,11 @@ int main() {
 
     const ZELKUtil::Hid::Win32Calls calls = ZELKUtil::Hid::SystemWin32Calls();
     ZELKUtil::SteadyClock clock;
-    ZELKUtil::Hid::WindowsHidTransport hid(calls);
-    ZELKUtil::Hid::SetupDiDeviceProbe probe(calls);
+    // What the backends read of the device tree is kept while the window hears no device change,
+    // so that a poll that finds nothing new enumerates nothing and opens nothing.
+    ZELKUtil::Hid::DeviceTreeWatch treeWatch;
+    ZELKUtil::Hid::WindowsHidTransport hid(calls, &treeWatch);
+    ZELKUtil::Hid::SetupDiDeviceProbe probe(calls, std::cout, &treeWatch);
     ReadPathModes readPath;
     // The device object comes first and lives as long as the window.
     ZELK device(hid, probe, clock, readPath);
@@ -39,6 +45,7 @@ int main() {
         MessageBoxW(nullptr, text.c_str(), L"Orvanta Upgrade", MB_OK | MB_ICONERROR);
         return 1;
     }
+    form.WatchDeviceTree(treeWatch);
     clock.SetWaiter([&form](std::int64_t ms) { form.WaitKeepingWindowAlive(ms); });
     ZELKUtil::UpgradeController controller(
         {form, clock, device, processes, "", ZELKUtil::NativeMachine()});

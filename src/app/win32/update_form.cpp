@@ -13,6 +13,7 @@
 
 #include "app/win32/message_param.h"
 #include "app/win32/system_dpi.h"
+#include "hid/windows/device_notifications.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
@@ -168,6 +169,12 @@ void UpdateForm::RegisterDeviceNotifications() {
     }
 }
 
+void UpdateForm::WatchDeviceTree(Hid::DeviceTreeWatch& watch) {
+    treeWatch_ = &watch;
+    treeWatch_->Listening(DeviceNotificationsRegistered() ? Hid::kDeviceNotifications
+                                                          : Hid::ChangeSource::None);
+}
+
 bool UpdateForm::DeviceNotificationsRegistered() const {
     return notifications_.size() == 2;
 }
@@ -210,6 +217,9 @@ LRESULT UpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_DEVICECHANGE:
+            if (treeWatch_ != nullptr) {
+                treeWatch_->Changed();
+            }
             CallHandler(handlers_.deviceChange);
             break;  // the system's handling still runs
         case WM_GETFONT:
@@ -233,6 +243,9 @@ LRESULT UpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 UnregisterDeviceNotification(handle);
             }
             notifications_.clear();
+            if (treeWatch_ != nullptr) {
+                treeWatch_->Listening(Hid::ChangeSource::None);
+            }
             KillTimer(hwnd, kTimerId);
             timerRunning_ = false;
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);

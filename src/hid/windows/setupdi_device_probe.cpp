@@ -1,11 +1,13 @@
 #include "hid/windows/setupdi_device_probe.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "hid/probe_classification.h"
+#include "hid/windows/device_notifications.h"
 #include "hid/windows/usb_port.h"
 #include "platform/windows/text_conversion.h"
 
@@ -129,10 +131,39 @@ class UsbDevices {
 
 }  // namespace
 
-SetupDiDeviceProbe::SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing)
-    : calls_(calls), listing_(listing) {}
+SetupDiDeviceProbe::SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing,
+                                       DeviceTreeWatch* watch)
+    : calls_(calls), listing_(listing), watch_(watch) {}
+
+void SetupDiDeviceProbe::ConfineToPort(const std::string& port) {
+    if (port != confinedPort_) {
+        kept_ = {};
+        keptMatches_ = {};
+    }
+    confinedPort_ = port;
+}
 
 int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
+    if (verbose != 0) {
+        return Walk(vendor_id, product_id, verbose);
+    }
+    return kept_.For(vendor_id, product_id)
+        .Get(
+            watch_, kDeviceNotifications, [&] { return Walk(vendor_id, product_id, 0); },
+            [](int code) { return code != 0; });
+}
+
+std::vector<ProbeMatch> SetupDiDeviceProbe::FindDevices(int vendor_id, int product_id) {
+    return keptMatches_.For(vendor_id, product_id)
+        .Get(
+            watch_, kDeviceNotifications, [&] { return WalkMatches(vendor_id, product_id); },
+            [](const std::vector<ProbeMatch>& found) {
+                return std::none_of(found.begin(), found.end(),
+                                    [](const ProbeMatch& match) { return match.code == 0; });
+            });
+}
+
+int SetupDiDeviceProbe::Walk(int vendor_id, int product_id, int verbose) {
     const MatchPatterns patterns(vendor_id, product_id);
     UsbDevices devices(calls_, confinedPort_);
     ProbeWalk walk;
@@ -153,7 +184,7 @@ int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     return walk.Result();
 }
 
-std::vector<ProbeMatch> SetupDiDeviceProbe::FindDevices(int vendor_id, int product_id) {
+std::vector<ProbeMatch> SetupDiDeviceProbe::WalkMatches(int vendor_id, int product_id) {
     const MatchPatterns patterns(vendor_id, product_id);
     UsbDevices devices(calls_, confinedPort_);
     std::vector<ProbeMatch> found;

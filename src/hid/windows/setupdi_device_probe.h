@@ -3,20 +3,26 @@
 #include <iostream>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hid/device_probe.h"
+#include "hid/device_tree_watch.h"
 #include "hid/windows/win32_calls.h"
 
 namespace ZELKUtil::Hid {
 
 // FindDevice over the Windows device installation services: the present devices of the "USB"
 // enumerator, of every setup class, their first hardware IDs, their node status from the
-// configuration manager and their device descriptions. Listing mode writes to listing.
+// configuration manager and their device descriptions. Listing mode writes to listing. With a
+// watch that hears the system's device notifications, an answer other than 0 is kept while no
+// notification has come (0 is a driver still coming up, which the poll asks about again at once,
+// and listing mode always walks), so that a poll that finds nothing changed enumerates nothing.
 class SetupDiDeviceProbe : public DeviceTreeProbe {
   public:
-    // The table must outlive the probe.
-    explicit SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing = std::cout);
+    // The table (and the watch, when given) must outlive the probe.
+    explicit SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing = std::cout,
+                                DeviceTreeWatch* watch = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
     // The ports are the location paths of the USB devices (see usb_port.h); a matching interface
     // of a composite device has its parent's. A device whose hardware IDs do not fit the property
@@ -24,12 +30,34 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
     std::vector<ProbeMatch> FindDevices(int vendor_id, int product_id) override;
     // Devices on other ports are passed over as if absent: not listed, not matched, and an
     // oversized hardware-ID list among them clears no match.
-    void ConfineToPort(const std::string& port) override { confinedPort_ = port; }
+    // Drops every kept answer when the port changes: it was read for another one.
+    void ConfineToPort(const std::string& port) override;
 
   private:
+    // An answer kept for one pair of IDs; the product asks for one pair only.
+    template <typename T>
+    struct KeptForIds {
+        std::pair<int, int> ids{-1, -1};
+        KeptAnswer<T> answer;
+
+        KeptAnswer<T>& For(int vendor_id, int product_id) {
+            if (ids != std::make_pair(vendor_id, product_id)) {
+                answer = {};
+                ids = {vendor_id, product_id};
+            }
+            return answer;
+        }
+    };
+
+    int Walk(int vendor_id, int product_id, int verbose);
+    std::vector<ProbeMatch> WalkMatches(int vendor_id, int product_id);
+
     const Win32Calls& calls_;
     std::ostream& listing_;
+    DeviceTreeWatch* watch_;
     std::string confinedPort_;  // "" when not confined
+    KeptForIds<int> kept_;
+    KeptForIds<std::vector<ProbeMatch>> keptMatches_;
 };
 
 }  // namespace ZELKUtil::Hid

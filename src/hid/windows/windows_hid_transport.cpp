@@ -19,18 +19,13 @@ extern "C" {
 
 #include "hid/windows/usb_port.h"
 #include "platform/windows/text_conversion.h"
+#include "platform/windows/unique_handle.h"
 
 namespace ZELKUtil::Hid {
 namespace {
 
-// GUID_DEVINTERFACE_HID.
-constexpr GUID kHidInterfaceClass = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 static_assert(IOCTL_HID_GET_INPUT_REPORT == 0x000B01A2);
 static_assert(IOCTL_HID_GET_FEATURE == 0x000B0192);
-
-constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
-constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 char* CopyText(const std::string& text) {
     char* copy = new char[text.size() + 1];
@@ -52,14 +47,15 @@ DWORD ByteCount(std::size_t length) {
 }  // namespace
 
 struct WindowsHidTransport::Device : hid_device {
-    HANDLE device_handle = INVALID_HANDLE_VALUE;
+    UniqueHandle device_handle;
     std::uint32_t timeout_ms = kHidNoTimeout;
     std::int32_t input_report_length = -1;
     std::optional<std::wstring> last_error_text;
     std::string port;  // of the interface, found when it was opened
 };
 
-WindowsHidTransport::WindowsHidTransport(const Win32Calls& calls) : calls_(calls) {}
+WindowsHidTransport::WindowsHidTransport(const Win32Calls& calls, DeviceTreeWatch* watch)
+    : calls_(calls), watch_(watch) {}
 
 bool WindowsHidTransport::HidServicesReady() {
     if (!servicesTried_) {
@@ -75,63 +71,6 @@ void WindowsHidTransport::RecordError(Device& device, DWORD code) {
     device.last_error_text = Windows::SystemErrorTextW(code);
 }
 
-std::vector<WindowsHidTransport::PresentInterface> WindowsHidTransport::PresentInterfaces() {
-    std::vector<PresentInterface> interfaces;
-    const HDEVINFO set = calls_.SetupDiGetClassDevsA(&kHidInterfaceClass, nullptr, nullptr,
-                                                     DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
-        return interfaces;
-    }
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA entry{};
-        entry.cbSize = sizeof entry;
-        if (calls_.SetupDiEnumDeviceInterfaces(set, nullptr, &kHidInterfaceClass, index, &entry) ==
-            FALSE) {
-            break;
-        }
-        DWORD required = 0;
-        calls_.SetupDiGetDeviceInterfaceDetailA(set, &entry, nullptr, 0, &required, nullptr);
-        if (required <= offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath)) {
-            continue;
-        }
-        std::vector<std::uint64_t> storage((required + 7) / 8);
-        auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof device;
-        if (calls_.SetupDiGetDeviceInterfaceDetailA(set, &entry, detail, required, nullptr,
-                                                    &device) == FALSE) {
-            continue;
-        }
-        // Terminated within the record, whatever the system wrote.
-        const std::size_t room = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-        interfaces.push_back(
-            {std::string(detail->DevicePath, ::strnlen(detail->DevicePath, room)), device.DevInst});
-    }
-    calls_.SetupDiDestroyDeviceInfoList(set);
-    return interfaces;
-}
-
-std::optional<HIDD_ATTRIBUTES> WindowsHidTransport::Attributes(const std::string& path) {
-    if (!HidServicesReady()) {
-        return std::nullopt;
-    }
-    // Interfaces that someone holds exclusively cannot be opened and so show no attributes.
-    const HANDLE handle = calls_.CreateFileA(path.c_str(), kReadWrite, kShareReadWrite, nullptr,
-                                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
-    HIDD_ATTRIBUTES attributes{};
-    attributes.Size = sizeof attributes;
-    const bool read = services_.HidD_GetAttributes(handle, &attributes) != FALSE;
-    calls_.CloseHandle(handle);
-    if (!read) {
-        return std::nullopt;
-    }
-    return attributes;
-}
-
 hid_device_info* WindowsHidTransport::hid_enumerate(unsigned short vendor_id,
                                                     unsigned short product_id) {
     if (!HidServicesReady()) {
@@ -139,8 +78,13 @@ hid_device_info* WindowsHidTransport::hid_enumerate(unsigned short vendor_id,
     }
     hid_device_info* head = nullptr;
     hid_device_info** tail = &head;
-    for (const PresentInterface& entry : PresentInterfaces()) {
-        const std::optional<HIDD_ATTRIBUTES> attributes = Attributes(entry.path);
+    for (Listed& entry : Interfaces()) {
+        // Whether it can be opened now is asked now.
+        if (entry.stale || !entry.attributes) {
+            entry.attributes = Attributes(entry.path);
+            entry.stale = false;
+        }
+        const std::optional<HIDD_ATTRIBUTES>& attributes = *entry.attributes;
         // Only both IDs 0 are a wildcard; a zero vendor ID alone matches vendor ID 0.
         if (attributes &&
             ((vendor_id == 0 && product_id == 0) ||
@@ -177,21 +121,34 @@ hid_device* WindowsHidTransport::hid_open(unsigned short vendor_id, unsigned sho
     }
     // Only the first interface with the IDs on the port is tried: no retry with the next when its
     // open fails.
-    for (const PresentInterface& entry : PresentInterfaces()) {
-        const std::optional<HIDD_ATTRIBUTES> attributes = Attributes(entry.path);
-        if (!attributes || attributes->VendorID != vendor_id ||
-            attributes->ProductID != product_id) {
+    for (Listed& entry : Interfaces()) {
+        bool readNow = false;
+        if (!HasIds(entry, vendor_id, product_id, readNow)) {
             continue;
         }
-        std::string port = PortOfNode(calls_, entry.node);
+        const std::string& port = PortOf(entry);
         if (!confinedPort_.empty() && port != confinedPort_) {
             continue;
         }
+        const std::size_t failures = openFailures_.size();
         hid_device* device = OpenPath(entry.path.c_str(), exclusive, &openFailures_);
         if (device != nullptr) {
-            static_cast<Device*>(device)->port = std::move(port);
+            static_cast<Device*>(device)->port = port;
+            return device;
         }
-        return device;
+        // Kept attributes say nothing of now: an interface that cannot be opened shared at all
+        // (gone, or held by someone else) would not have been listed with its IDs, so it is passed
+        // over as then, and the list is read afresh next time.
+        if (!readNow) {
+            entry.attributes = Attributes(entry.path);
+            if (!*entry.attributes) {
+                openFailures_.erase(openFailures_.begin() + static_cast<std::ptrdiff_t>(failures),
+                                    openFailures_.end());
+                listStamp_.reset();
+                continue;
+            }
+        }
+        return nullptr;
     }
     return nullptr;
 }
@@ -202,9 +159,9 @@ hid_device* WindowsHidTransport::hid_open_path(const char* path, int exclusive) 
         return nullptr;
     }
     // The path names the interface only; its device node, and so its port, comes from the list.
-    for (const PresentInterface& entry : PresentInterfaces()) {
+    for (Listed& entry : Interfaces()) {
         if (::_stricmp(entry.path.c_str(), path) == 0) {
-            static_cast<Device*>(device)->port = PortOfNode(calls_, entry.node);
+            static_cast<Device*>(device)->port = PortOf(entry);
             break;
         }
     }
@@ -218,23 +175,19 @@ std::string WindowsHidTransport::hid_port(hid_device* device) {
 std::vector<std::string> WindowsHidTransport::hid_ports(unsigned short vendor_id,
                                                         unsigned short product_id) {
     std::vector<std::string> ports;
-    for (const PresentInterface& entry : PresentInterfaces()) {
-        const std::optional<HIDD_ATTRIBUTES> attributes = Attributes(entry.path);
-        if (attributes &&
-            (attributes->VendorID != vendor_id || attributes->ProductID != product_id)) {
+    const std::pair<unsigned short, unsigned short> asked(vendor_id, product_id);
+    for (Listed& entry : Interfaces()) {
+        bool readNow = false;
+        const bool hasIds = HasIds(entry, vendor_id, product_id, readNow);
+        // An interface that cannot be opened shows no attributes; the IDs of its USB device stand
+        // in for them.
+        if (!hasIds && (entry.attributes->has_value() || !UsbOf(entry) ||
+                        UsbDeviceIds(UsbOf(entry)->instanceId) != asked)) {
             continue;
         }
-        const std::optional<UsbDeviceNode> usb = OwningUsbDevice(calls_, entry.node);
-        if (!attributes) {
-            const std::optional<std::pair<unsigned short, unsigned short>> ids =
-                usb ? UsbDeviceIds(usb->instanceId) : std::nullopt;
-            if (ids != std::make_pair(vendor_id, product_id)) {
-                continue;
-            }
-        }
-        std::string port = usb ? UsbDevicePort(calls_, usb->instanceId) : std::string();
+        const std::string& port = PortOf(entry);
         if (confinedPort_.empty() || port == confinedPort_) {
-            ports.push_back(std::move(port));
+            ports.push_back(port);
         }
     }
     return ports;
@@ -249,9 +202,10 @@ hid_device* WindowsHidTransport::OpenPath(const char* path, int exclusive,
     // Share mode none: fails while any other handle reads or writes the interface, and holds off
     // every other open (enumeration's too) while it is held.
     device->device_handle =
-        calls_.CreateFileA(path, kReadWrite, exclusive != 0 ? 0 : kShareReadWrite, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (device->device_handle == INVALID_HANDLE_VALUE) {
+        UniqueHandle(calls_.CreateFileA(path, kReadWrite, exclusive != 0 ? 0 : kShareReadWrite,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr),
+                     &calls_.CloseHandle);
+    if (!device->device_handle.Valid()) {
         // The record and its error text are discarded; the reason is kept for hid_open's caller.
         NoteFailure(failures, path, "CreateFileA", calls_.GetLastError());
         return nullptr;
@@ -260,7 +214,7 @@ hid_device* WindowsHidTransport::OpenPath(const char* path, int exclusive,
     HIDP_CAPS caps{};
     const char* failed = nullptr;
     DWORD code = 0;
-    if (services_.HidD_GetPreparsedData(device->device_handle, &preparsed) == FALSE) {
+    if (services_.HidD_GetPreparsedData(device->device_handle.Get(), &preparsed) == FALSE) {
         failed = "HidD_GetPreparsedData";
         code = calls_.GetLastError();
     } else if (services_.HidP_GetCaps(preparsed, &caps) != HIDP_STATUS_SUCCESS) {
@@ -272,7 +226,6 @@ hid_device* WindowsHidTransport::OpenPath(const char* path, int exclusive,
     }
     if (failed != nullptr) {
         NoteFailure(failures, path, failed, code);
-        calls_.CloseHandle(device->device_handle);
         return nullptr;
     }
     device->input_report_length = caps.InputReportByteLength;
@@ -291,7 +244,7 @@ int WindowsHidTransport::hid_set_nonblocking(hid_device* device, int nonblock, i
 WindowsHidTransport::Transfer WindowsHidTransport::Finish(Device& device, OVERLAPPED& overlapped,
                                                           DWORD timeoutMs) {
     Transfer transfer;
-    const HANDLE handle = device.device_handle;
+    const HANDLE handle = device.device_handle.Get();
     if (overlapped.hEvent != nullptr) {
         const DWORD waited = calls_.WaitForSingleObject(overlapped.hEvent, timeoutMs);
         if (waited != WAIT_OBJECT_0) {
@@ -342,23 +295,23 @@ int WindowsHidTransport::FinishUntimed(Device& device, OVERLAPPED& overlapped, B
 
 std::optional<WindowsHidTransport::Transfer> WindowsHidTransport::TimedTransfer(
     Device& device, const std::function<BOOL(OVERLAPPED*)>& start) {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = calls_.CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
+    const UniqueHandle event(calls_.CreateEventA(nullptr, FALSE, FALSE, nullptr),
+                             &calls_.CloseHandle);
+    if (!event.Valid()) {
         RecordError(device, calls_.GetLastError());
         return std::nullopt;
     }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
     if (start(&overlapped) == FALSE) {
         const DWORD error = calls_.GetLastError();
         if (error != ERROR_IO_PENDING) {
-            calls_.CloseHandle(overlapped.hEvent);
             RecordError(device, error);
             return std::nullopt;
         }
     }
-    const Transfer transfer = Finish(device, overlapped, device.timeout_ms);
-    calls_.CloseHandle(overlapped.hEvent);
-    return transfer;
+    // Finished (completed or cancelled and collected) before the event is closed.
+    return Finish(device, overlapped, device.timeout_ms);
 }
 
 int WindowsHidTransport::hid_write(hid_device* device, const unsigned char* data,
@@ -368,7 +321,8 @@ int WindowsHidTransport::hid_write(hid_device* device, const unsigned char* data
     }
     Device& d = *static_cast<Device*>(device);
     const std::optional<Transfer> transfer = TimedTransfer(d, [&](OVERLAPPED* overlapped) {
-        return calls_.WriteFile(d.device_handle, data, ByteCount(length), nullptr, overlapped);
+        return calls_.WriteFile(d.device_handle.Get(), data, ByteCount(length), nullptr,
+                                overlapped);
     });
     if (!transfer) {
         return -1;
@@ -393,7 +347,7 @@ int WindowsHidTransport::hid_read_int(hid_device* device, unsigned char* data, s
         std::min<std::int64_t>(static_cast<std::int64_t>(ByteCount(length)),
                                std::max<std::int32_t>(d.input_report_length, 0));
     const std::optional<Transfer> transfer = TimedTransfer(d, [&](OVERLAPPED* overlapped) {
-        return calls_.ReadFile(d.device_handle, data, static_cast<DWORD>(size), nullptr,
+        return calls_.ReadFile(d.device_handle.Get(), data, static_cast<DWORD>(size), nullptr,
                                overlapped);
     });
     if (!transfer) {
@@ -421,10 +375,10 @@ int WindowsHidTransport::hid_read(hid_device* device, unsigned char* data, std::
     data[0] = 0;  // asks for input report 0
     // The device's time-out does not apply: the request waits for the device's answer.
     OVERLAPPED overlapped{};
-    const int count =
-        FinishUntimed(d, overlapped,
-                      calls_.DeviceIoControl(d.device_handle, IOCTL_HID_GET_INPUT_REPORT, nullptr,
-                                             0, data, ByteCount(length), nullptr, &overlapped));
+    const int count = FinishUntimed(
+        d, overlapped,
+        calls_.DeviceIoControl(d.device_handle.Get(), IOCTL_HID_GET_INPUT_REPORT, nullptr, 0, data,
+                               ByteCount(length), nullptr, &overlapped));
     return count < 0 ? count : static_cast<int>(StripReportId(data, static_cast<DWORD>(count)));
 }
 
@@ -440,7 +394,7 @@ int WindowsHidTransport::GetString(hid_device* device,
         return -1;
     }
     const ULONG bytes = static_cast<ULONG>(std::min<std::size_t>(maxlen, MAXDWORD / 2) * 2);
-    if (service(d.device_handle, string, bytes) == FALSE) {
+    if (service(d.device_handle.Get(), string, bytes) == FALSE) {
         RecordError(d, calls_.GetLastError());
         return -1;
     }
@@ -488,7 +442,7 @@ int WindowsHidTransport::hid_send_feature_report(hid_device* device, const unsig
         return -1;
     }
     // The service takes a writable buffer but does not write it.
-    if (services_.HidD_SetFeature(d.device_handle, const_cast<unsigned char*>(data),
+    if (services_.HidD_SetFeature(d.device_handle.Get(), const_cast<unsigned char*>(data),
                                   ByteCount(length)) == FALSE) {
         RecordError(d, calls_.GetLastError());
         return -1;
@@ -505,8 +459,8 @@ int WindowsHidTransport::hid_get_feature_report(hid_device* device, unsigned cha
     OVERLAPPED overlapped{};
     return FinishUntimed(
         d, overlapped,
-        calls_.DeviceIoControl(d.device_handle, IOCTL_HID_GET_FEATURE, data, ByteCount(length),
-                               data, ByteCount(length), nullptr, &overlapped));
+        calls_.DeviceIoControl(d.device_handle.Get(), IOCTL_HID_GET_FEATURE, data,
+                               ByteCount(length), data, ByteCount(length), nullptr, &overlapped));
 }
 
 int WindowsHidTransport::hid_write_untimed(hid_device* device, const unsigned char* data,
@@ -518,16 +472,14 @@ int WindowsHidTransport::hid_write_untimed(hid_device* device, const unsigned ch
     OVERLAPPED overlapped{};
     return FinishUntimed(
         d, overlapped,
-        calls_.WriteFile(d.device_handle, data, ByteCount(length), nullptr, &overlapped));
+        calls_.WriteFile(d.device_handle.Get(), data, ByteCount(length), nullptr, &overlapped));
 }
 
 void WindowsHidTransport::hid_close(hid_device* device) {
     if (device == nullptr) {
         return;
     }
-    auto* d = static_cast<Device*>(device);
-    calls_.CloseHandle(d->device_handle);
-    delete d;
+    delete static_cast<Device*>(device);  // its handle closes with it
 }
 
 const wchar_t* WindowsHidTransport::hid_error(hid_device* device) {

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "hid/device_tree_watch.h"
 #include "hid/hid_transport.h"
+#include "hid/windows/usb_port.h"
 #include "hid/windows/win32_calls.h"
 
 namespace ZELKUtil::Hid {
@@ -15,10 +17,15 @@ namespace ZELKUtil::Hid {
 // SetupDi, opened with CreateFileA for overlapped I/O (shared for reading and writing, or not at
 // all for an exclusive open), hid.dll's services loaded by name at first use. Every Win32 call goes
 // through the calls table, which the product fills with the system's and tests with their own.
+// With a watch that hears the system's device notifications, the list of interfaces and what was
+// learnt of each (attributes, USB device, port) is kept while no notification has come, so that a
+// poll that finds nothing changed enumerates nothing and opens no interface but the one it opens
+// for use. An interface that could not be opened when listed (held by someone else, or by the
+// system, as keyboards are) is tried again only when its USB device has the IDs asked for.
 class WindowsHidTransport : public HidTransport {
   public:
-    // The table must outlive the transport.
-    explicit WindowsHidTransport(const Win32Calls& calls);
+    // The table (and the watch, when given) must outlive the transport.
+    explicit WindowsHidTransport(const Win32Calls& calls, DeviceTreeWatch* watch = nullptr);
 
     hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                          const wchar_t* serial_number, int exclusive) override;
@@ -44,6 +51,7 @@ class WindowsHidTransport : public HidTransport {
 
     // The present interfaces of the HID class with the IDs (0 and 0: all) that can be opened for
     // reading and writing, shared, in the system's order; null when none. Not confined to a port.
+    // Whether each can be opened is tried afresh, even while the list is kept.
     hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id);
     void hid_free_enumeration(hid_device_info* devices);
     hid_device* hid_open_path(const char* path, int exclusive);
@@ -58,6 +66,8 @@ class WindowsHidTransport : public HidTransport {
     int hid_write_untimed(hid_device* device, const unsigned char* data, std::size_t length);
 
   private:
+    static constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+    static constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
     struct Device;
     // A present interface of the HID class as SetupDi lists it: its path and its device node.
     struct PresentInterface {
@@ -65,11 +75,30 @@ class WindowsHidTransport : public HidTransport {
         DEVINST node = 0;
     };
 
+    // One interface of the list and what has been learnt of it, each part at its first need.
+    struct Listed {
+        std::string path;
+        DEVINST node = 0;
+        // Its attributes; nullopt inside: it could not be opened when they were asked for.
+        std::optional<std::optional<HIDD_ATTRIBUTES>> attributes;
+        // Set on every interface of a kept list: attributes that could not be had may be had now.
+        bool stale = false;
+        std::optional<std::optional<UsbDeviceNode>> usb;
+        std::optional<std::string> port;
+    };
+
     // Looks hid.dll's services up once; true when those the layer needs are there.
     bool HidServicesReady();
-    // Every present interface of the HID class in the system's order; none when the list cannot
+    // Every present interface of the HID class in the system's order; false when the list cannot
     // be had.
-    std::vector<PresentInterface> PresentInterfaces();
+    bool PresentInterfaces(std::vector<PresentInterface>& interfaces);
+    // The list: kept while the watch says nothing changed, else read now.
+    std::vector<Listed>& Interfaces();
+    // Whether the interface has the IDs, reading its attributes when they are not known (or,
+    // in a kept list, could not be had and its USB device has the IDs); readNow tells which.
+    bool HasIds(Listed& entry, unsigned short vendor_id, unsigned short product_id, bool& readNow);
+    const std::optional<UsbDeviceNode>& UsbOf(Listed& entry);
+    const std::string& PortOf(Listed& entry);
     // The interface's attributes, when it can be opened for reading and writing, shared.
     std::optional<HIDD_ATTRIBUTES> Attributes(const std::string& path);
     // The outcome of an overlapped transfer that was started, waited for within the time-out
@@ -98,6 +127,9 @@ class WindowsHidTransport : public HidTransport {
     hid_device* OpenPath(const char* path, int exclusive, std::vector<HidOpenFailure>* failures);
 
     const Win32Calls& calls_;
+    DeviceTreeWatch* watch_;
+    std::vector<Listed> list_;
+    std::optional<DeviceTreeWatch::Stamp> listStamp_;  // under which list_ was read
     std::vector<HidOpenFailure> openFailures_;
     std::string confinedPort_;  // "" when not confined
     bool servicesTried_ = false;

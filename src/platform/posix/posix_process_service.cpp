@@ -125,10 +125,11 @@ class ExitState {
         changed_.wait(lock, [this] { return pidSet_; });
         return pid_;
     }
-    void MarkExited() {
+    void MarkExited(std::optional<std::uint32_t> code) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             exited_ = true;
+            code_ = code;
         }
         changed_.notify_all();
     }
@@ -140,6 +141,10 @@ class ExitState {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return exited_; });
     }
+    std::optional<std::uint32_t> Code() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return code_;
+    }
 
   private:
     std::mutex mutex_;
@@ -147,6 +152,7 @@ class ExitState {
     bool pidSet_ = false;
     pid_t pid_ = -1;
     bool exited_ = false;
+    std::optional<std::uint32_t> code_;
 };
 
 void WatchChild(const std::shared_ptr<ExitState>& state, const std::function<void()>& onExit) {
@@ -157,9 +163,16 @@ void WatchChild(const std::shared_ptr<ExitState>& state, const std::function<voi
     // Reaping here leaves no zombie behind. ECHILD means the child is gone without a status to
     // collect (SIGCHLD ignored by the process): it has ended all the same.
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t reaped = -1;
+    while ((reaped = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
-    state->MarkExited();
+    std::optional<std::uint32_t> code;
+    if (reaped == pid && WIFEXITED(status)) {
+        code = static_cast<std::uint32_t>(WEXITSTATUS(status));
+    } else if (reaped == pid && WIFSIGNALED(status)) {
+        code = 128U + static_cast<std::uint32_t>(WTERMSIG(status));
+    }
+    state->MarkExited(code);
     if (onExit) {
         onExit();
     }
@@ -181,6 +194,7 @@ class PosixChildProcess final : public ChildProcess {
 
     bool HasExited() override { return exit_->HasExited(); }
     void WaitForExit() override { exit_->WaitForExit(); }
+    std::optional<std::uint32_t> ExitCode() override { return exit_->Code(); }
 
   private:
     std::shared_ptr<ExitState> exit_;

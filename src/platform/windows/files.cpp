@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "platform/windows/text_conversion.h"
+#include "platform/windows/unique_handle.h"
 
 namespace ZELKUtil::Files {
 namespace {
@@ -18,14 +19,13 @@ bool IsSeparator(char c) {
 // Opens a file on a disk for reading, sharing it with writers as a program's log needs. A folder,
 // a pipe or a character device (NUL, CON) is no package file: reading one could wait for ever or
 // never end.
-HANDLE OpenReadable(const std::string& path) {
-    const HANDLE file = ::CreateFileW(Windows::Widen(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_DISK) {
-        ::CloseHandle(file);
+UniqueHandle OpenReadable(const std::string& path) {
+    UniqueHandle file(::CreateFileW(Windows::Widen(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Valid() && ::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        file.Reset();
         ::SetLastError(ERROR_NOT_SUPPORTED);
-        return INVALID_HANDLE_VALUE;
     }
     return file;
 }
@@ -68,12 +68,7 @@ Result<void> WriteAll(HANDLE file, const std::string& path, const std::string& t
 
 bool CanOpenForReading(const std::string& path) {
     // Without FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened: it is no readable file.
-    const HANDLE file = OpenReadable(path);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    ::CloseHandle(file);
-    return true;
+    return OpenReadable(path).Valid();
 }
 
 bool Exists(const std::string& path) {
@@ -81,8 +76,8 @@ bool Exists(const std::string& path) {
 }
 
 Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes) {
-    const HANDLE file = OpenReadable(path);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueHandle file = OpenReadable(path);
+    if (!file.Valid()) {
         return Windows::ErrorFromSystemCode("open " + path, ::GetLastError());
     }
     std::string bytes;
@@ -90,17 +85,14 @@ Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes) {
     while (bytes.size() < maxBytes) {
         const DWORD want = static_cast<DWORD>(std::min(sizeof chunk, maxBytes - bytes.size()));
         DWORD got = 0;
-        if (::ReadFile(file, chunk, want, &got, nullptr) == FALSE) {
-            const DWORD code = ::GetLastError();
-            ::CloseHandle(file);
-            return Windows::ErrorFromSystemCode("read " + path, code);
+        if (::ReadFile(file.Get(), chunk, want, &got, nullptr) == FALSE) {
+            return Windows::ErrorFromSystemCode("read " + path, ::GetLastError());
         }
         if (got == 0) {
             break;
         }
         bytes.append(chunk, got);
     }
-    ::CloseHandle(file);
     return bytes;
 }
 
@@ -130,14 +122,15 @@ Result<void> MakeFolders(const std::string& folder) {
 
 Result<void> AppendToFile(const std::string& path, const std::string& text) {
     // With FILE_APPEND_DATA alone every write goes to the file's end, whoever else writes to it.
-    const HANDLE file = ::CreateFileW(Windows::Widen(path).c_str(), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueHandle file(::CreateFileW(Windows::Widen(path).c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
         return Windows::ErrorFromSystemCode("open " + path, ::GetLastError());
     }
-    Result<void> written = WriteAll(file, path, text);
-    if (::CloseHandle(file) == FALSE && written.ok()) {
+    Result<void> written = WriteAll(file.Get(), path, text);
+    // A close that fails may have lost what was written: told, unless the write failed first.
+    if (!file.Close() && written.ok()) {
         return Windows::ErrorFromSystemCode("close " + path, ::GetLastError());
     }
     return written;

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "platform/windows/text_conversion.h"
+#include "platform/windows/unique_handle.h"
 
 namespace ZELKUtil {
 
@@ -14,12 +17,13 @@ Result<void> LogFollower::Start(const std::string& path) {
     Close();
     const std::wstring name = Windows::Widen(path);
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const HANDLE created = ::CreateFileW(name.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (created == INVALID_HANDLE_VALUE) {
-        return Windows::ErrorFromSystemCode(path, ::GetLastError());
+    {
+        const UniqueHandle created(::CreateFileW(name.c_str(), GENERIC_WRITE, share, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!created.Valid()) {
+            return Windows::ErrorFromSystemCode(path, ::GetLastError());
+        }
     }
-    ::CloseHandle(created);
     // Shared with the tool, another process, which opens the log to write it.
     const HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -56,10 +60,8 @@ Result<std::optional<std::string>> LogFollower::NextLine(bool rest) {
 }
 
 void LogFollower::Close() {
-    if (file_ != nullptr) {
-        ::CloseHandle(static_cast<HANDLE>(file_));
-        file_ = nullptr;
-    }
+    // The header is the platforms' own, so the handle is held as a plain pointer.
+    const UniqueHandle closing(static_cast<HANDLE>(std::exchange(file_, nullptr)));
 }
 
 }  // namespace ZELKUtil

@@ -16,6 +16,7 @@
 #include "platform/line_delivery.h"
 #include "platform/output_stream.h"
 #include "platform/windows/text_conversion.h"
+#include "platform/windows/unique_handle.h"
 
 namespace ZELKUtil {
 namespace {
@@ -23,29 +24,6 @@ namespace {
 using Windows::ErrorFromSystemCode;
 using Windows::Narrow;
 using Windows::Widen;
-
-// Owns one handle and closes it.
-class OwnedHandle {
-  public:
-    OwnedHandle() = default;
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    ~OwnedHandle() { Reset(); }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-
-    HANDLE Get() const { return handle_; }
-    HANDLE* Out() { return &handle_; }
-    HANDLE Release() { return std::exchange(handle_, nullptr); }
-    void Reset() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle_);
-        }
-        handle_ = nullptr;
-    }
-
-  private:
-    HANDLE handle_ = nullptr;
-};
 
 // The read end of a child's output pipe and the stream over it. Anonymous pipes have no
 // readiness wait, so the pipe is peeked first and only what it holds is read.
@@ -90,7 +68,7 @@ class OutputPipe {
 
     static constexpr DWORD kAwaitPollMs = 5;
 
-    OwnedHandle pipe_;
+    UniqueHandle pipe_;
     OutputStream stream_;
 };
 
@@ -117,9 +95,17 @@ class WindowsChildProcess final : public ChildProcess {
             ::WaitForSingleObject(process_.Get(), INFINITE);
         }
     }
+    std::optional<std::uint32_t> ExitCode() override {
+        DWORD code = 0;
+        if (process_.Get() == nullptr || !HasExited() ||
+            ::GetExitCodeProcess(process_.Get(), &code) == FALSE) {
+            return std::nullopt;
+        }
+        return code;
+    }
 
   private:
-    OwnedHandle process_;
+    UniqueHandle process_;
     CapturedOutput<OutputPipe> output_;
 };
 
@@ -159,12 +145,12 @@ std::wstring Arguments(const std::vector<std::wstring>& arguments) {
 // The handles a redirected child inherits, and nothing else: standard input from NUL, output to
 // the pipe, standard error the utility's own (NUL when it has none).
 struct ChildHandles {
-    OwnedHandle input;
-    OwnedHandle output;
-    OwnedHandle error;
+    UniqueHandle input;
+    UniqueHandle output;
+    UniqueHandle error;
 };
 
-std::optional<Error> MakeChildHandles(ChildHandles& handles, OwnedHandle& readEnd) {
+std::optional<Error> MakeChildHandles(ChildHandles& handles, UniqueHandle& readEnd) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     if (::CreatePipe(readEnd.Out(), handles.output.Out(), &inheritable, 0) == FALSE ||
         ::SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0) == FALSE) {
@@ -232,7 +218,7 @@ std::optional<Error> CreateChild(const std::wstring& program, std::wstring comma
     if (started == FALSE) {
         return ErrorFromSystemCode("Cannot run " + Narrow(program), code);
     }
-    ::CloseHandle(process.hThread);
+    const UniqueHandle thread(process.hThread);  // not needed: closed at once
     return std::nullopt;
 }
 
@@ -317,7 +303,7 @@ Result<HANDLE> Launch(const ChildPaths& paths, StartMode mode,
         return process;
     }
     ChildHandles handles;
-    OwnedHandle readEnd;
+    UniqueHandle readEnd;
     const bool redirected = mode == StartMode::DirectRedirected;
     if (redirected) {
         if (auto error = MakeChildHandles(handles, readEnd)) {
@@ -359,12 +345,11 @@ Result<std::unique_ptr<ChildProcess>> StartChild(const std::string& packageFolde
     std::promise<HANDLE> watched;
     try {
         std::thread([child = watched.get_future(), onExit = request.onExit]() mutable {
-            const HANDLE process = child.get();
-            if (process == nullptr) {
+            const UniqueHandle process(child.get());
+            if (!process.Valid()) {
                 return;
             }
-            ::WaitForSingleObject(process, INFINITE);
-            ::CloseHandle(process);
+            ::WaitForSingleObject(process.Get(), INFINITE);
             if (onExit) {
                 onExit();
             }

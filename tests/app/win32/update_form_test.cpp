@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/win32/system_dpi.h"
+#include "hid/windows/device_notifications.h"
 #include "platform/windows/text_conversion.h"
 #include "window_probe.h"
 
@@ -424,8 +425,16 @@ TEST(Win32Window, WaitsPaintAndTickButLeaveInputForLater) {
     int ticks = 0;
     int deviceChanges = 0;
     int disposed = 0;
+    // The device-tree watch hears of the change before the poll it starts.
+    Hid::DeviceTreeWatch watch;
+    form.WatchDeviceTree(watch);
+    const auto stamp = watch.Current(Hid::kDeviceNotifications);
+    ASSERT_TRUE(stamp) << "listening: both device-interface classes are registered";
     handlers.timerTick = [&] { ++ticks; };
-    handlers.deviceChange = [&] { ++deviceChanges; };
+    handlers.deviceChange = [&] {
+        ++deviceChanges;
+        EXPECT_FALSE(watch.StillTrue(*stamp, Hid::kDeviceNotifications));
+    };
     handlers.dispose = [&] { ++disposed; };
     form.SetHandlers(handlers);
     Present(form);
@@ -472,6 +481,7 @@ TEST(Win32Window, WaitsPaintAndTickButLeaveInputForLater) {
     EXPECT_EQ(disposed, 1);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_FALSE(form.Created());
+    EXPECT_FALSE(watch.Current(Hid::kDeviceNotifications)) << "no window: nothing kept";
 }
 
 }  // namespace
