@@ -69,7 +69,7 @@ TEST(StartUp, ConfigErrorIsLoggedInFourPartsAndStartUpGoesOn) {
     EXPECT_NE(missing.view.log.find(Testing::NoSuchFileText()), std::string::npos);
 }
 
-TEST(StartUp, ModeAndCheckBoxesFollowTheImagesFound) {
+TEST(StartUp, ModeAndCheckBoxesFollowTheImagesFoundAlsoInServiceModeAndForStart) {
     struct Row {
         const char* name;
         std::string details;
@@ -106,6 +106,13 @@ TEST(StartUp, ModeAndCheckBoxesFollowTheImagesFound) {
         EXPECT_EQ(c.State().upgradeMode, row.mode);
         EXPECT_EQ(c.State().useDfuUtil, 1);
         EXPECT_EQ(s.view.log, "");
+        // Service mode shows just the boxes the package can use, and "Start" ticks them.
+        c.UpdateForm_KeyDown(Key::M, true);
+        EXPECT_EQ(s.view.Shown(Control::CheckProgramArm), row.armEnabled);
+        EXPECT_EQ(s.view.Shown(Control::CheckProgramFPGA), row.fpgaEnabled);
+        c.buttonRestart_Click();
+        EXPECT_EQ(s.view.Checked(Control::CheckProgramArm), row.armEnabled);
+        EXPECT_EQ(s.view.Checked(Control::CheckProgramFPGA), row.fpgaEnabled);
     }
 }
 
