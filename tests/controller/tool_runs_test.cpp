@@ -83,6 +83,10 @@ TEST(ArmDownload, CurrentDfuUtilGivesTheSameMarks) {
                                  "\r\nQ750 Version:      2.04"
                                  "\r\n"
                                  "\r\nUpgrade Complete");
+    EXPECT_EQ(road.view.Text(Control::DeviceLabel), "Q750 Version:      2.04");
+    EXPECT_FALSE(road.view.Checked(Control::CheckProgramArm));
+    EXPECT_EQ(road.State().arm_just_programmed, 0);
+    EXPECT_EQ(road.State().error_occurred, 0);
 }
 
 TEST(ArmDownload, DfuAppMarksEveryOtherBlockOverTheProgramsLife) {
@@ -238,11 +242,12 @@ TEST(ArmDownload, ToolThatCannotStartSetsTheErrorStateUntilBoot) {
     EXPECT_EQ(road.box.Requests().size(), requests);
 
     // "Boot" ends the error state: the next poll runs again.
-    road.State().force_bootloader = 1;
-    road.State().error_occurred = 0;
     road.tools.Settings().unstartable.clear();
+    road.controller->ButtonForce_Click();
     road.Tick();
     EXPECT_EQ(road.view.Text(Control::DeviceLabel), "ZELK in programming mode");
+    ASSERT_TRUE(road.TickUntil("Upgrade Complete"));
+    EXPECT_EQ(road.State().error_occurred, 0);
 }
 
 TEST(ArmDownload, ProfileWithoutUsableImageStartsNothing) {
