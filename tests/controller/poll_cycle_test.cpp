@@ -250,28 +250,6 @@ TEST(PollCycle, AbsentBoxAndErrorState) {
     EXPECT_EQ(rig.box.OpenHandles(), 0);
 }
 
-TEST(PollCycle, DeviceChangeDuringAWaitIsRememberedForAfterIt) {
-    AutoRig rig;
-    rig.Start();
-    // In the middle of the 3000 ms after the driver installation: two device changes and a tick.
-    std::string logDuringWait;
-    rig.clock.ScheduleAfter(2500, [&] {
-        rig.controller->Main_OnDeviceChange();
-        rig.controller->TimerCheck_Tick();
-        rig.controller->Main_OnDeviceChange();
-        logDuringWait = rig.view.log;
-    });
-    rig.Tick();
-    // Nothing ran inside the wait; the changes made one poll right after it (the countdown's
-    // next step), the tick none.
-    EXPECT_EQ(logDuringWait, "\r\nQ750 Version:      2.01\r\nInstalling Drivers...");
-    EXPECT_EQ(rig.view.log,
-              "\r\nQ750 Version:      2.01"
-              "\r\nInstalling Drivers..."
-              "\r\nStarting the upgrade in: 5..4..3..");
-    EXPECT_EQ(rig.controllerClock.Waits(), (std::vector<std::int64_t>{3000, 1000}));
-}
-
 TEST(PollCycle, ComboSelectsTheExactDisplayNameAndKeepsTheMatchedProfile) {
     ControllerRig rig(Q750Box("ZELK Q750 box"));
     rig.pkg.Write("plain.bin", "p");
