@@ -9,21 +9,16 @@ namespace {
 
 using Testing::Installer;
 
+using Testing::BoxNamed;
 using Testing::ControllerRig;
 using Testing::Detail;
-
-ZELKSim::BoxIdentity Q750Box(const std::string& product = "ZELK Q750") {
-    ZELKSim::BoxIdentity identity;
-    identity.product = std::wstring(product.begin(), product.end());
-    return identity;
-}
 
 // A package with one Q750 profile and an ARM image, so it runs automatically.
 struct AutoRig : ControllerRig {
     explicit AutoRig(const std::string& packageVersion = "2.04",
                      const std::string& boxVersion = "2.01",
                      const std::vector<std::string>& toolNames = {PackageFiles::kDfuUtil})
-        : ControllerRig(Q750Box()) {
+        : ControllerRig(BoxNamed()) {
         pkg.Write("images/q750.bin", "image");
         Package(packageVersion, Detail("ZELK Q750", "Q750", "ZELK Q750", "images/q750.bin"),
                 toolNames);
@@ -78,7 +73,7 @@ TEST(PollCycle, SilentBoxAndUnknownProduct) {
     EXPECT_EQ(silent.view.log, "");
     EXPECT_EQ(silent.State().connected, 0);
 
-    ControllerRig unknown(Q750Box("Some Other Box"));
+    ControllerRig unknown(BoxNamed(L"Some Other Box"));
     unknown.pkg.Write("a.bin", "x");
     unknown.Package("2.04", Detail("ZELK Q750", "Q750", "ZELK Q750", "a.bin"));
     unknown.box.SetFirmwareVersion("2.01");
@@ -124,7 +119,7 @@ TEST(PollCycle, VersionTestCountsWholeVersionsOnly) {
 }
 
 TEST(PollCycle, ManualModeStartsOnlyWhatIsTicked) {
-    ControllerRig rig(Q750Box());
+    ControllerRig rig(BoxNamed());
     rig.pkg.Write("a.bin", "a");
     rig.pkg.Write("f.stp", "f");
     rig.Package("2.04", Detail("ZELK Q750", "Q750", "ZELK Q750", "a.bin", "f.stp"));
@@ -251,7 +246,7 @@ TEST(PollCycle, AbsentBoxAndErrorState) {
 }
 
 TEST(PollCycle, ComboSelectsTheExactDisplayNameAndKeepsTheMatchedProfile) {
-    ControllerRig rig(Q750Box("ZELK Q750 box"));
+    ControllerRig rig(BoxNamed(L"ZELK Q750 box"));
     rig.pkg.Write("plain.bin", "p");
     rig.pkg.Write("q750.bin", "q");
     rig.pkg.Write("q750b.bin", "b");
@@ -267,7 +262,7 @@ TEST(PollCycle, ComboSelectsTheExactDisplayNameAndKeepsTheMatchedProfile) {
     EXPECT_EQ(rig.State().current_profile->LPC3131, "q750b.bin");
     EXPECT_EQ(rig.view.Text(Control::LabelMode), "Q750B");
 
-    ControllerRig plain(Q750Box("ZELK box"));
+    ControllerRig plain(BoxNamed(L"ZELK box"));
     plain.pkg.Write("plain.bin", "p");
     plain.pkg.Write("q750.bin", "q");
     plain.Package("2.04", Detail("ZELK Q750", "Q750", "ZELK Q750 box", "q750.bin") +

@@ -21,17 +21,12 @@ struct Road : ControllerRig {
     explicit Road(const std::vector<std::string>& toolNames = {PackageFiles::kDfuUtil},
                   const std::string& arm = "images/q750.bin", const std::string& a3p = "",
                   const std::string& a3pn = "")
-        : ControllerRig(Identity()) {
+        : ControllerRig(Testing::BoxNamed()) {
         pkg.Write("images/q750.bin", "arm");
         pkg.Write("images/kr.stp", "kr");
         pkg.Write("images/n.stp", "n");
         Package("2.04", Detail("ZELK Q750", "Q750", "ZELK Q750", arm, a3p, a3pn), toolNames);
         box.SetFirmwareVersion("2.01");
-    }
-    static ZELKSim::BoxIdentity Identity() {
-        ZELKSim::BoxIdentity identity;
-        identity.product = L"ZELK Q750";
-        return identity;
     }
     // The argument vectors of every start of the STAPL player, in order.
     std::vector<std::vector<std::string>> PlayerArguments() const {
