@@ -137,7 +137,8 @@ TEST(PollCycle, ManualModeStartsOnlyWhatIsTicked) {
     EXPECT_EQ(rig.box.Requests().back(), 0x31);
 }
 
-// Each bootloader code, with the package's dfu-util (libusbK driver) and with DFUAPP (NXP driver).
+// Each bootloader code, and the codes that depend on the download tool with the package's
+// dfu-util (libusbK driver) and with DFUAPP (NXP driver).
 TEST(PollCycle, BootloaderCodes) {
     struct Row {
         bool dfuUtil;
@@ -156,17 +157,11 @@ TEST(PollCycle, BootloaderCodes) {
         "\r\nStarting download: [#####]\r\nDone.\r\nPerforming Upgrade...\r\n";
     const Row rows[] = {
         {true, 0, "\r\nWaiting for Driver...", {3000}, ""},
-        {false, 0, "\r\nWaiting for Driver...", {3000}, ""},
         {true,
          1,
          "\r\nIncorrect Drivers Loaded, installing new drivers...",
          {3000},
          Installer(PackageFiles::kDriverFolderLibusbk, PackageFiles::kDriverInstaller64)},
-        {false,
-         1,
-         "\r\nIncorrect Drivers Loaded, installing new drivers...",
-         {3000},
-         Installer(PackageFiles::kDriverFolderNxp, PackageFiles::kDriverInstaller64)},
         {true,
          2,
          "\r\nIncorrect Drivers Loaded, installing new drivers...",
