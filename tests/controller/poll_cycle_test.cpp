@@ -64,7 +64,7 @@ TEST(PollCycle, AutomaticRoadUpToTheBootloaderStart) {
     EXPECT_EQ(requests.back(), 0x31);
 }
 
-TEST(PollCycle, SilentBoxAndUnknownProduct) {
+TEST(PollCycle, SilentBox) {
     AutoRig silent;
     silent.box.SetAnswerBehaviour(ZELKSim::AnswerBehaviour::Silent());
     silent.Start();
@@ -72,21 +72,6 @@ TEST(PollCycle, SilentBoxAndUnknownProduct) {
     EXPECT_EQ(silent.view.Text(Control::DeviceLabel), "\r\nWaiting for response...");
     EXPECT_EQ(silent.view.log, "");
     EXPECT_EQ(silent.State().connected, 0);
-
-    ControllerRig unknown(BoxNamed(L"Some Other Box"));
-    unknown.pkg.Write("a.bin", "x");
-    unknown.Package("2.04", Detail("ZELK Q750", "Q750", "ZELK Q750", "a.bin"));
-    unknown.box.SetFirmwareVersion("2.01");
-    unknown.Start();
-    unknown.Tick();
-    unknown.Tick();
-    // The connection line names the current profile; nothing starts.
-    EXPECT_EQ(unknown.view.log,
-              "\r\nQ750 Version:      2.01"
-              "\r\nWrong upgrade package. Please contact Orvanta");
-    EXPECT_EQ(unknown.State().connected, 1);
-    EXPECT_EQ(unknown.State().startCountDown, 0);
-    EXPECT_TRUE(unknown.controllerClock.Waits().empty());
 }
 
 TEST(PollCycle, VersionTestCountsWholeVersionsOnly) {
