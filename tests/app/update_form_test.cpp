@@ -17,63 +17,46 @@
 namespace ZELKUtil {
 namespace {
 
-QRect Design(int x, int y, int w, int h) {
-    return {x, y, w, h};
-}
-
 TEST(UpdateForm, BuildsEveryControlAtTheDesignScale) {
     UpdateForm form(QSizeF(1.0, 1.0));
     EXPECT_EQ(form.windowTitle(), "Orvanta Upgrade");
-    EXPECT_EQ(form.size(), QSize(317, 355));
-
-    struct Expected {
-        Control control;
-        QRect rect;
-        const char* text;
-        bool shown;
-    };
-    const Expected controls[] = {
-        {Control::DeviceLabel, Design(12, 31, 86, 13), "No device found", true},
-        {Control::TextOutput, Design(15, 86, 290, 239), "", true},
-        {Control::TextUpgradeVersion, Design(12, 9, 86, 13), "Upgrade Version", true},
-        {Control::CheckProgramArm, Design(63, 331, 92, 17), "Program ARM", false},
-        {Control::CheckProgramFPGA, Design(161, 331, 96, 17), "Program FPGA", false},
-        {Control::ButtonDiag, Design(15, 54, 60, 21), "Get Stats", true},
-        {Control::buttonRestart, Design(245, 54, 60, 21), "Start", true},
-        {Control::ComboZelkType, Design(93, 54, 134, 21), "", false},
-        {Control::LabelMode, Design(15, 332, 0, 13), "", true},
-        {Control::ButtonForce, Design(245, 23, 60, 21), "Boot", false},
-        {Control::ButtonAutoRings, Design(15, 304, 84, 21), "Enable Rings", false},
-        {Control::LabelEye, Design(105, 308, 25, 13), "      ", false},
-    };
-    for (const Expected& e : controls) {
-        QWidget* w = form.Widget(e.control);
+    EXPECT_EQ(form.size(), QSize(kDesignWidth, kDesignHeight));
+    for (const ControlDesign& d : kControlDesigns) {
+        QWidget* w = form.Widget(d.control);
         ASSERT_NE(w, nullptr);
-        SCOPED_TRACE(w->objectName().toStdString());
-        if (qobject_cast<QLabel*>(w) != nullptr && !e.rect.isEmpty()) {
+        SCOPED_TRACE(d.name);
+        EXPECT_EQ(w->objectName().toStdString(), d.name);
+        const QRect rect(d.rect.x, d.rect.y, d.rect.width, d.rect.height);
+        QString text;
+        if (auto* l = qobject_cast<QLabel*>(w); d.kind == ControlKind::Label) {
+            ASSERT_NE(l, nullptr);
+            text = l->text();
             // Sized to its text from the start, in its place.
-            EXPECT_EQ(w->geometry().topLeft(), e.rect.topLeft());
-            EXPECT_EQ(w->size(), w->sizeHint());
-        } else if (qobject_cast<QCheckBox*>(w) != nullptr) {
+            EXPECT_EQ(w->geometry().topLeft(), rect.topLeft());
+            EXPECT_EQ(w->size(), rect.isEmpty() ? rect.size() : w->sizeHint());
+        } else if (auto* c = qobject_cast<QCheckBox*>(w); d.kind == ControlKind::CheckBox) {
+            ASSERT_NE(c, nullptr);
+            text = c->text();
             // Wide enough for its text (their places: below).
             EXPECT_GE(w->width(), w->sizeHint().width());
-            EXPECT_EQ(w->geometry().top(), e.rect.top());
+            EXPECT_EQ(w->geometry().top(), rect.top());
         } else {
-            EXPECT_EQ(w->geometry(), e.rect);
+            EXPECT_EQ(w->geometry(), rect);
+            if (auto* b = qobject_cast<QPushButton*>(w); d.kind == ControlKind::Button) {
+                ASSERT_NE(b, nullptr);
+                text = b->text();
+            } else if (auto* cb = qobject_cast<QComboBox*>(w); d.kind == ControlKind::Combo) {
+                ASSERT_NE(cb, nullptr);
+                text = cb->currentText();
+                EXPECT_EQ(cb->count(), 0);
+            } else {
+                auto* t = qobject_cast<QPlainTextEdit*>(w);
+                ASSERT_NE(t, nullptr);
+                text = t->toPlainText();
+            }
         }
-        EXPECT_EQ(form.Shown(e.control), e.shown);
-        QString text;
-        if (auto* l = qobject_cast<QLabel*>(w)) {
-            text = l->text();
-        } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-            text = b->text();
-        } else if (auto* c = qobject_cast<QComboBox*>(w)) {
-            text = c->currentText();
-            EXPECT_EQ(c->count(), 0);
-        } else if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
-            text = t->toPlainText();
-        }
-        EXPECT_EQ(text.toStdString(), e.text);
+        EXPECT_EQ(form.Shown(d.control), d.shown);
+        EXPECT_EQ(text.toStdString(), d.text);
     }
     EXPECT_TRUE(form.Checked(Control::CheckProgramArm));
     EXPECT_FALSE(form.Checked(Control::CheckProgramFPGA));

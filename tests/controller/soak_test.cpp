@@ -51,7 +51,7 @@ std::size_t HeapInUse() {
 
 // A package with both kinds of image, a box with older firmware and a programmed FPGA.
 struct SoakRig : Testing::ControllerRig {
-    SoakRig() : ControllerRig(Identity()) {
+    SoakRig() : ControllerRig(Testing::BoxNamed()) {
         pkg.Write("a.bin", "a");
         pkg.Write("f.stp", "f");
         Package("2.04", Testing::Detail("ZELK Q750", "Q750", "ZELK Q750", "a.bin", "f.stp"),
@@ -59,11 +59,6 @@ struct SoakRig : Testing::ControllerRig {
         box.SetFirmwareVersion("2.01");
         box.SetFpgaIdcode(0x029121CF);
         box.SetFpgaChecksum(0x1234);
-    }
-    static ZELKSim::BoxIdentity Identity() {
-        ZELKSim::BoxIdentity identity;
-        identity.product = L"ZELK Q750";
-        return identity;
     }
     // What the test world itself keeps of a run (not the product's memory) is dropped.
     void ForgetHistory() {

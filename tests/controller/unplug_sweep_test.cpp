@@ -15,7 +15,7 @@
 
 #include "controller/operator_texts.h"
 #include "package/package_files.h"
-#include "support/temp_package.h"
+#include "support/controller_rig.h"
 
 namespace ZELKUtil {
 namespace {
@@ -58,17 +58,12 @@ struct RoadSpec {
 // One run of the road in a world of its own, over a package folder shared by the runs.
 struct RoadRun {
     RoadRun(const std::string& folder, const RoadSpec& kind)
-        : road(kind), world(folder, Identity()) {
+        : road(kind), world(folder, Testing::BoxNamed()) {
         world.box.SetFirmwareVersion("2.01");
         world.box.SetFpgaIdcode(0x029121CF);
         world.box.SetFpgaChecksum(0x1234);
         world.tools.Settings().dfuUtil = road.dfuUtil;
         world.Start();
-    }
-    static ZELKSim::BoxIdentity Identity() {
-        ZELKSim::BoxIdentity identity;
-        identity.product = L"ZELK Q750";
-        return identity;
     }
     // The box leaves at `atMs` and comes back in `mode` a second later; each is a device change.
     void Unplug(std::int64_t atMs, BoxMode mode) {

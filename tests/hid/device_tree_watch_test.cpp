@@ -19,16 +19,7 @@ namespace {
 class KeptTree : public ::testing::Test {
   protected:
     void AddBootloader(const std::string& name, int devnum, const char* udev_properties) {
-        const std::string dir = "sys/devices/usb1/" + name;
-        tree.Write(dir + "/idVendor", "0471\n");
-        tree.Write(dir + "/idProduct", "df55\n");
-        tree.Write(dir + "/busnum", "1\n");
-        tree.Write(dir + "/devnum", std::to_string(devnum) + "\n");
-        tree.Write(dir + "/dev", "189:" + std::to_string(devnum) + "\n");
-        tree.Link("sys/bus/usb/devices/" + name, "../../../devices/usb1/" + name);
-        if (udev_properties != nullptr) {
-            tree.Write("run/udev/data/c189:" + std::to_string(devnum), udev_properties);
-        }
+        tree.AddUsbDevice(name, "0471", "df55", devnum, udev_properties);
     }
     void AddHidraw(unsigned minor) {
         const std::string name = "hidraw" + std::to_string(minor);

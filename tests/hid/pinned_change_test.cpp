@@ -61,37 +61,13 @@ class Opens {
 
 class PinnedChanges : public ::testing::Test {
   protected:
-    // A USB device on the port (bus 1) with its interface, a hidraw node below that when minor is
-    // not negative, and its udev record.
+    // A USB device on the port (bus 1) with its udev record, and a hidraw node below it when minor
+    // is not negative.
     void Plug(const std::string& port, const std::string& vendor, const std::string& product,
-              int devnum, int minor = -1, const std::string& udev = "E:DEVTYPE=usb_device\n") {
-        const std::string dir = "sys/devices/usb1/" + port;
-        const std::pair<const char*, std::string> attributes[] = {
-            {"idVendor", vendor},
-            {"idProduct", product},
-            {"busnum", "1"},
-            {"devnum", std::to_string(devnum)},
-            {"dev", "189:" + std::to_string(devnum)}};
-        for (const auto& [file, value] : attributes) {
-            tree.Write(dir + "/" + file, value + "\n");
-        }
-        tree.Link("sys/bus/usb/devices/" + port, "../../../devices/usb1/" + port);
-        tree.Write("run/udev/data/c189:" + std::to_string(devnum), udev);
-        if (minor >= 0) {
-            const std::string name = "hidraw" + std::to_string(minor);
-            const std::string node = dir + "/" + port + ":1.0/0003:" + vendor + ".0001/" + name;
-            tree.Write(node + "/dev", "243:" + std::to_string(minor) + "\n");
-            tree.Write(node + "/uevent", "DEVNAME=" + name + "\n");
-            tree.Write(node + "/device/uevent", "HID_ID=0003:0000" + vendor + ":0000" + product);
-            tree.Link("sys/class/hidraw/" + name, "../../" + node.substr(4));
-            tree.Write("dev/" + name, "");
-        }
+              int devnum, int minor = -1, const char* udev = "E:DEVTYPE=usb_device\n") {
+        tree.AddUsbDevice(port, vendor, product, devnum, udev, minor);
     }
-    void Unplug(const std::string& port, int minor = -1) {
-        std::filesystem::remove_all(tree.root() + "/sys/devices/usb1/" + port);
-        std::filesystem::remove(tree.root() + "/sys/bus/usb/devices/" + port);
-        std::filesystem::remove(tree.root() + "/sys/class/hidraw/hidraw" + std::to_string(minor));
-    }
+    void Unplug(const std::string& port, int minor = -1) { tree.RemoveUsbDevice(port, minor); }
     void Tell(Kind kind, Action action, const std::string& name) {
         watch.DeviceChanged({kind, action, "/devices/usb1/" + name});
     }

@@ -11,28 +11,6 @@ namespace {
 
 class UsbDeviceProbe : public ::testing::Test {
   protected:
-    // A USB device as sysfs shows it (on the bus its name begins with), and its udev record when
-    // udev_properties is given.
-    void AddDevice(const std::string& name, const std::string& vendor, const std::string& product,
-                   int devnum, const char* udev_properties = nullptr) {
-        const std::string bus = name.substr(0, name.find('-'));
-        const std::string dir = "sys/devices/pci0000:00/usb" + bus + "/" + name;
-        tree.Write(dir + "/idVendor", vendor + "\n");
-        tree.Write(dir + "/idProduct", product + "\n");
-        tree.Write(dir + "/bcdDevice", "0100\n");
-        tree.Write(dir + "/busnum", bus + "\n");
-        tree.Write(dir + "/devnum", std::to_string(devnum) + "\n");
-        tree.Write(dir + "/dev", "189:" + std::to_string(devnum) + "\n");
-        tree.Write(dir + "/" + name + ":1.0/bInterfaceClass", "fe\n");
-        tree.Link("sys/bus/usb/devices/" + name, "../../../" + dir.substr(4));
-        tree.Link("sys/bus/usb/devices/" + name + ":1.0",
-                  "../../../" + dir.substr(4) + "/" + name + ":1.0");
-        if (udev_properties != nullptr) {
-            tree.Write("run/udev/data/c189:" + std::to_string(devnum),
-                       std::string("I:1234\n") + udev_properties);
-        }
-    }
-
     int Find(int verbose = 0) { return probe.FindDevice(0x0471, 0xDF55, verbose); }
     // The bootloaders found, as "port=code" in the order given.
     std::string Matches() {
@@ -50,10 +28,10 @@ class UsbDeviceProbe : public ::testing::Test {
 
 TEST_F(UsbDeviceProbe, ReadsIdsStatusAndDescriptionFromSysfsAndUdev) {
     EXPECT_EQ(Find(), -1);  // no USB device folder at all
-    AddDevice("1-1", "046d", "c077", 2, "E:ID_MODEL=Mouse\n");
+    tree.AddUsbDevice("1-1", "046d", "c077", 2, "E:ID_MODEL=Mouse\n");
     tree.Write("sys/bus/usb/devices/.hidden", "");
     EXPECT_EQ(Find(), -1);
-    AddDevice("1-2", "0471", "DF55", 5);  // upper-case hex, no udev record yet
+    tree.AddUsbDevice("1-2", "0471", "DF55", 5);  // upper-case hex, no udev record yet
     EXPECT_EQ(Find(), 0);
     tree.Write("run/udev/data/c189:5", "I:1234\nE:DEVTYPE=usb_device\n");
     EXPECT_EQ(Find(), 1);
@@ -68,11 +46,11 @@ TEST_F(UsbDeviceProbe, ReadsIdsStatusAndDescriptionFromSysfsAndUdev) {
 }
 
 TEST_F(UsbDeviceProbe, TakesTheFirstDeviceInEnumerationOrderAndSkipsBadIds) {
-    AddDevice("1-9", "0471", "df55", 3,
-              "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
-    AddDevice("1-10", "0471", "df55", 7, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
-    AddDevice("1-3", "0x471", "df55", 1, "");  // unreadable vendor ID: no hardware IDs
-    AddDevice("1-4", "", "df55", 2, "");
+    tree.AddUsbDevice("1-9", "0471", "df55", 3,
+                      "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
+    tree.AddUsbDevice("1-10", "0471", "df55", 7, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+    tree.AddUsbDevice("1-3", "0x471", "df55", 1, "");  // unreadable vendor ID: no hardware IDs
+    tree.AddUsbDevice("1-4", "", "df55", 2, "");
     EXPECT_EQ(Find(), 2);  // device number 3 came before 7, whatever the names say
     EXPECT_EQ(Find(1), 3);
     EXPECT_EQ(listing.str(),
@@ -82,10 +60,10 @@ TEST_F(UsbDeviceProbe, TakesTheFirstDeviceInEnumerationOrderAndSkipsBadIds) {
 
 TEST_F(UsbDeviceProbe, FindsEachBoxOnItsPortAndConfinesToOnePort) {
     EXPECT_EQ(Matches(), "");
-    AddDevice("2-1", "0471", "df55", 4, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
-    AddDevice("1-3", "0471", "df55", 9, "E:DEVTYPE=usb_device\n");
-    AddDevice("1-2", "14e3", "f000", 3, "");  // a box in the programmer's mode
-    AddDevice("1-4.2", "0471", "df55", 2);    // behind a hub, not processed by udev yet
+    tree.AddUsbDevice("2-1", "0471", "df55", 4, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
+    tree.AddUsbDevice("1-3", "0471", "df55", 9, "E:DEVTYPE=usb_device\n");
+    tree.AddUsbDevice("1-2", "14e3", "f000", 3, "");  // a box in the programmer's mode
+    tree.AddUsbDevice("1-4.2", "0471", "df55", 2);    // behind a hub, not processed by udev yet
     // Each classified alone, in enumeration order: bus 1 before bus 2, then device number.
     EXPECT_EQ(Matches(), "1-4.2=0 1-3=1 2-1=3");
     EXPECT_EQ(Find(), 0);

@@ -8,6 +8,11 @@
 
 namespace ZELKUtil::Testing {
 
+// A box whose product string is `product`, under the default IDs.
+inline ZELKSim::BoxIdentity BoxNamed(std::wstring product = L"ZELK Q750") {
+    return {.product = std::move(product)};
+}
+
 // Holds the package folder so that it exists before the world that runs in it.
 struct PackageHolder {
     TempPackage pkg;

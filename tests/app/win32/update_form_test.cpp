@@ -21,29 +21,21 @@ namespace {
 
 using namespace Testing;
 
-struct Expected {
-    const wchar_t* className;
-    const wchar_t* text;
-    Rect rect;
-    bool shown;
-};
-
-// The design, written out again here rather than taken from the window's own table, in creation
-// (and tab) order.
-const Expected kDesign[] = {
-    {L"Static", L"No device found", {12, 31, 86, 13}, true},
-    {L"Edit", L"", {15, 86, 290, 239}, true},
-    {L"Static", L"Upgrade Version", {12, 9, 86, 13}, true},
-    {L"Button", L"Program ARM", {63, 331, 92, 17}, false},
-    {L"Button", L"Program FPGA", {161, 331, 96, 17}, false},
-    {L"Button", L"Get Stats", {15, 54, 60, 21}, true},
-    {L"Button", L"Start", {245, 54, 60, 21}, true},
-    {L"ComboBox", L"", {93, 54, 134, 21}, false},
-    {L"Static", L"", {15, 332, 0, 13}, true},
-    {L"Button", L"Boot", {245, 23, 60, 21}, false},
-    {L"Button", L"Enable Rings", {15, 304, 84, 21}, false},
-    {L"Static", L"      ", {105, 308, 25, 13}, false},
-};
+// The window class each kind of control is built as.
+const wchar_t* ClassOf(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::Label:
+            return L"Static";
+        case ControlKind::Log:
+            return L"Edit";
+        case ControlKind::Combo:
+            return L"ComboBox";
+        case ControlKind::CheckBox:
+        case ControlKind::Button:
+            break;
+    }
+    return L"Button";
+}
 
 void SetClientSize(HWND hwnd, int width, int height) {
     RECT r{0, 0, width, height};
@@ -115,30 +107,29 @@ TEST(Win32Window, ChildWindowsMatchTheDesignAtTheDesignScale) {
     EXPECT_TRUE(GetWindowLongPtrW(window, GWL_STYLE) & WS_THICKFRAME);  // resizable
 
     const std::vector<HWND> children = Children(window);
-    ASSERT_EQ(children.size(), std::size(kDesign));
+    ASSERT_EQ(children.size(), std::size(kControlDesigns));
     for (std::size_t i = 0; i < children.size(); ++i) {
-        const Expected& e = kDesign[i];
+        const ControlDesign& d = kControlDesigns[i];
+        const std::wstring text = Windows::Widen(d.text);
         HWND child = children[i];
-        SCOPED_TRACE(i);
-        EXPECT_EQ(ClassName(child), e.className);
-        EXPECT_EQ(WindowText(child), e.text);
-        EXPECT_EQ(Visible(child), e.shown);
+        SCOPED_TRACE(d.name);
+        EXPECT_EQ(ClassName(child), ClassOf(d.kind));
+        EXPECT_EQ(WindowText(child), text);
+        EXPECT_EQ(Visible(child), d.shown);
         const Rect r = RectIn(window, child);
-        const std::wstring cls = ClassName(child);
-        const auto style = static_cast<DWORD>(GetWindowLongPtrW(child, GWL_STYLE));
-        if (cls == L"Static" && e.rect.width > 0) {
+        if (d.kind == ControlKind::Label && d.rect.width > 0) {
             // In its place, sized to its text.
-            EXPECT_EQ(r.x, e.rect.x);
-            EXPECT_EQ(r.y, e.rect.y);
-            EXPECT_EQ(r.width, TextSize(child, e.text).cx);
-            EXPECT_GE(r.height, TextSize(child, e.text).cy);
-        } else if (cls == L"Button" && (style & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
+            EXPECT_EQ(r.x, d.rect.x);
+            EXPECT_EQ(r.y, d.rect.y);
+            EXPECT_EQ(r.width, TextSize(child, text).cx);
+            EXPECT_GE(r.height, TextSize(child, text).cy);
+        } else if (d.kind == ControlKind::CheckBox) {
             // Wider than its text by the box; the places are checked below.
-            EXPECT_EQ(r.y, e.rect.y);
-            EXPECT_EQ(r.height, e.rect.height);
-            EXPECT_GT(r.width, TextSize(child, e.text).cx + GetSystemMetrics(SM_CXMENUCHECK));
+            EXPECT_EQ(r.y, d.rect.y);
+            EXPECT_EQ(r.height, d.rect.height);
+            EXPECT_GT(r.width, TextSize(child, text).cx + GetSystemMetrics(SM_CXMENUCHECK));
         } else {
-            EXPECT_EQ(r, e.rect);
+            EXPECT_EQ(r, d.rect);
         }
     }
     // What each control is beyond its class.
