@@ -22,14 +22,6 @@ constexpr std::size_t kProductStringChars = 255;
 // A control-pipe read that starts with one of these has delivered nothing from this firmware.
 constexpr unsigned char kNoReportMarker = 0x78;
 
-std::string WideToUtf8(const wchar_t* text) {
-    std::string out;
-    for (; *text != L'\0'; ++text) {
-        ZELKUtil::AppendUtf8(out, static_cast<char32_t>(*text));
-    }
-    return out;
-}
-
 std::string EyeText(std::uint8_t eye) {
     switch (eye) {
         case 0:
@@ -214,7 +206,7 @@ std::string ZELK::GetManufacturer() {
         return "";
     }
     product.back() = L'\0';  // a transport that filled the buffer must not lead the read past it
-    return WideToUtf8(product.data());
+    return ZELKUtil::WideToUtf8(product.data());
 }
 
 std::int32_t ZELK::CheckForFpgaProg() {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "hid/wide_text.h"
+#include "platform/utf8.h"
 
 namespace ZELKUtil::Hid {
 namespace {

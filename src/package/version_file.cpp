@@ -6,24 +6,15 @@
 namespace ZELKUtil {
 namespace {
 
-std::string Utf16ToUtf8(const std::string& bytes, std::size_t start, bool bigEndian) {
-    std::string out;
+// The UTF-16 text in the bytes after the byte-order mark; an odd last byte is dropped.
+std::string Utf16BytesToUtf8(const std::string& bytes, std::size_t start, bool bigEndian) {
+    std::u16string units;
     for (std::size_t i = start; i + 1 < bytes.size(); i += 2) {
         const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
         const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
-        char32_t unit = (static_cast<char32_t>(hi) << 8U) | lo;
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
-            const auto lo2 = static_cast<unsigned char>(bytes[bigEndian ? i + 3 : i + 2]);
-            const auto hi2 = static_cast<unsigned char>(bytes[bigEndian ? i + 2 : i + 3]);
-            const char32_t next = (static_cast<char32_t>(hi2) << 8U) | lo2;
-            if (next >= 0xDC00 && next < 0xE000) {
-                unit = 0x10000 + ((unit - 0xD800) << 10U) + (next - 0xDC00);
-                i += 2;
-            }
-        }
-        AppendUtf8(out, unit);
+        units.push_back(static_cast<char16_t>((hi << 8U) | lo));
     }
-    return out;
+    return Utf16ToUtf8(units);
 }
 
 }  // namespace
@@ -41,9 +32,9 @@ std::optional<std::string> ReadFirstLine(const std::string& path) {
 std::string FirstLineOf(std::string bytes) {
     std::string text;
     if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        text = Utf16ToUtf8(bytes, 2, false);
+        text = Utf16BytesToUtf8(bytes, 2, false);
     } else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
-        text = Utf16ToUtf8(bytes, 2, true);
+        text = Utf16BytesToUtf8(bytes, 2, true);
     } else if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         text = bytes.substr(3);
     } else {

@@ -1,10 +1,86 @@
 #include "platform/utf8.h"
 
 namespace ZELKUtil {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Decodes the sequence at text[pos]; advances pos past it (past one byte when malformed).
+char32_t DecodeOne(std::string_view text, std::size_t& pos) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    std::size_t extra = 0;
+    char32_t value = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80U) {
+        ++pos;
+        return lead;
+    }
+    if ((lead & 0xE0U) == 0xC0U) {
+        extra = 1;
+        value = lead & 0x1FU;
+        minimum = 0x80;
+    } else if ((lead & 0xF0U) == 0xE0U) {
+        extra = 2;
+        value = lead & 0x0FU;
+        minimum = 0x800;
+    } else if ((lead & 0xF8U) == 0xF0U) {
+        extra = 3;
+        value = lead & 0x07U;
+        minimum = 0x10000;
+    } else {
+        ++pos;
+        return kReplacement;
+    }
+    if (text.size() - pos <= extra) {
+        ++pos;
+        return kReplacement;
+    }
+    for (std::size_t i = 1; i <= extra; ++i) {
+        const auto next = static_cast<unsigned char>(text[pos + i]);
+        if ((next & 0xC0U) != 0x80U) {
+            ++pos;
+            return kReplacement;
+        }
+        value = (value << 6U) | (next & 0x3FU);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        ++pos;
+        return kReplacement;
+    }
+    pos += extra + 1;
+    return value;
+}
+
+bool IsLeadSurrogate(char32_t unit) {
+    return unit >= 0xD800 && unit < 0xDC00;
+}
+
+bool IsTrailSurrogate(char32_t unit) {
+    return unit >= 0xDC00 && unit < 0xE000;
+}
+
+template <typename Unit>
+std::string FromUtf16(std::basic_string_view<Unit> text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = static_cast<char32_t>(text[i]) & 0xFFFFU;
+        if (IsLeadSurrogate(c) && i + 1 < text.size()) {
+            const char32_t next = static_cast<char32_t>(text[i + 1]) & 0xFFFFU;
+            if (IsTrailSurrogate(next)) {
+                c = 0x10000 + ((c - 0xD800) << 10U) + (next - 0xDC00);
+                ++i;
+            }
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+}  // namespace
 
 void AppendUtf8(std::string& out, char32_t c) {
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        c = 0xFFFD;
+        c = kReplacement;
     }
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -21,6 +97,48 @@ void AppendUtf8(std::string& out, char32_t c) {
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    return FromUtf16(text);
+}
+
+std::string WideToUtf8(std::wstring_view text) {
+    if constexpr (sizeof(wchar_t) < 4) {
+        return FromUtf16(text);
+    } else {
+        std::string out;
+        for (const wchar_t c : text) {
+            AppendUtf8(out, static_cast<char32_t>(c));
+        }
+        return out;
+    }
+}
+
+std::wstring Utf8ToWide(std::string_view text) {
+    std::wstring out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const char32_t c = DecodeOne(text, pos);
+        // A 16-bit wchar_t holds characters past U+FFFF as surrogate pairs.
+        if (sizeof(wchar_t) < 4 && c > 0xFFFF) {
+            const char32_t v = c - 0x10000;
+            out.push_back(static_cast<wchar_t>(0xD800 + (v >> 10U)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + (v & 0x3FFU)));
+        } else {
+            out.push_back(static_cast<wchar_t>(c));
+        }
+    }
+    return out;
+}
+
+std::size_t Utf16Units(std::string_view text) {
+    std::size_t units = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        units += DecodeOne(text, pos) > 0xFFFF ? 2 : 1;
+    }
+    return units;
 }
 
 }  // namespace ZELKUtil

@@ -14,6 +14,7 @@
 #include "hid/report_descriptor.h"
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
+#include "platform/utf8.h"
 #include "time/virtual_clock.h"
 
 namespace {
@@ -43,7 +44,7 @@ class InputTransport final : public HidTransport {
             return -1;
         }
         const std::span<const std::uint8_t> bytes = Take(32);
-        const std::wstring text = ZELKUtil::Hid::DecodeUtf8(
+        const std::wstring text = ZELKUtil::Utf8ToWide(
             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         return ZELKUtil::Hid::CopyTerminated(text, string, maxlen) ? 0 : -1;
     }

@@ -6,6 +6,7 @@
 #include "hid/report_descriptor.h"
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
+#include "platform/utf8.h"
 
 namespace ZELKUtil::Hid {
 namespace {
@@ -71,16 +72,23 @@ TEST(ReportDescriptor, InputLengthCountsTheReportIdByte) {
     EXPECT_EQ(ParseReportDescriptor(truncated_long, sizeof truncated_long), std::nullopt);
 }
 
-TEST(WideText, DecodesUtf8ReplacingMalformedSequences) {
-    EXPECT_EQ(DecodeUtf8("ZELK Q750"), L"ZELK Q750");
-    EXPECT_EQ(DecodeUtf8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), L"\u00E9\u20AC\U0001F600");
+TEST(WideText, ConvertsBothWaysReplacingMalformedSequences) {
+    EXPECT_EQ(Utf8ToWide("ZELK Q750"), L"ZELK Q750");
+    EXPECT_EQ(Utf8ToWide("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), L"\u00E9\u20AC\U0001F600");
     // Stray continuation, over-long form, surrogate, truncated sequence at the end.
-    EXPECT_EQ(DecodeUtf8("a\x80"
+    EXPECT_EQ(Utf8ToWide("a\x80"
                          "b\xC0\xAF"
                          "c\xED\xA0\x80"
                          "d\xE2\x82"),
               L"a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD\uFFFDd\uFFFD\uFFFD");
     EXPECT_EQ(Utf16Units("a\xC3\xA9\xF0\x9F\x98\x80"), 4U);
+    // Back to UTF-8: a character past U+FFFF is one character, also where wchar_t is UTF-16; a
+    // lone surrogate is one replacement character.
+    EXPECT_EQ(WideToUtf8(Utf8ToWide("\xC3\xA9\xF0\x9F\x98\x80")), "\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_EQ(Utf16ToUtf8(u"a\xD83D\xDE00"
+                          u"b\xD83D"),
+              "a\xF0\x9F\x98\x80"
+              "b\xEF\xBF\xBD");
 
     wchar_t buffer[4] = {L'x', L'x', L'x', L'x'};
     ASSERT_TRUE(CopyTerminated(L"ZELK", buffer, 3));

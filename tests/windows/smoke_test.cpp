@@ -11,6 +11,7 @@
 #include "hid/windows/usb_port.h"
 #include "hid/windows/windows_hid_transport.h"
 #include "platform/system_info.h"
+#include "platform/utf8.h"
 #include "platform/windows/system_info.h"
 #include "platform/windows/text_conversion.h"
 
@@ -113,6 +114,15 @@ TEST(WindowsSmoke, NativeArchitecture) {
     EXPECT_EQ(MachineOfArchitecture(12), "aarch64");
     EXPECT_EQ(MachineOfArchitecture(PROCESSOR_ARCHITECTURE_UNKNOWN), "architecture 65535");
     EXPECT_EQ(NativeMachine(), "x86_64");  // Wine 64-bit on an x86-64 machine
+}
+
+TEST(WindowsSmoke, TextPastTheBasicPlaneSurvivesUtf16) {
+    // wchar_t is UTF-16 here: a surrogate pair is one character both ways (a product string or a
+    // path with an emoji), and a lone surrogate one replacement character.
+    const std::string text = "\xC3\xA9\xF0\x9F\x98\x80";
+    EXPECT_EQ(Windows::Widen(text), L"\u00E9\U0001F600");
+    EXPECT_EQ(Windows::Narrow(Windows::Widen(text)), text);
+    EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD83D))), "\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/utf8.h"
 
 namespace ZELKUtil::Hid {
 namespace {
@@ -58,7 +59,7 @@ struct HidrawDevice : hid_device {
         if (cr != std::string::npos) {
             text.resize(cr);
         }
-        last_error_text = DecodeUtf8(text);
+        last_error_text = Utf8ToWide(text);
         hasError = true;
     }
 };
@@ -434,7 +435,7 @@ int HidrawTransport::GetUsbString(hid_device* device, const char* attribute, wch
         dev->RecordError(errno != 0 ? errno : ENOENT);
         return -1;
     }
-    if (!CopyTerminated(DecodeUtf8(*text), string, maxlen)) {
+    if (!CopyTerminated(Utf8ToWide(*text), string, maxlen)) {
         dev->RecordError(EINVAL);
         return -1;
     }

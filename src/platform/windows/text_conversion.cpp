@@ -2,38 +2,18 @@
 
 #include <windows.h>
 
-#include <climits>
 #include <utility>
+
+#include "platform/utf8.h"
 
 namespace ZELKUtil::Windows {
 
 std::wstring Widen(std::string_view utf8) {
-    if (utf8.empty() || utf8.size() > INT_MAX) {
-        return {};
-    }
-    const int size = static_cast<int>(utf8.size());
-    const int units = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    if (units <= 0) {
-        return {};
-    }
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), units);
-    return wide;
+    return Utf8ToWide(utf8);
 }
 
 std::string Narrow(std::wstring_view utf16) {
-    if (utf16.empty() || utf16.size() > INT_MAX) {
-        return {};
-    }
-    const int size = static_cast<int>(utf16.size());
-    const int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return {};
-    }
-    std::string narrow(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, narrow.data(), bytes, nullptr, nullptr);
-    return narrow;
+    return WideToUtf8(utf16);
 }
 
 std::wstring SystemErrorTextW(unsigned long code) {

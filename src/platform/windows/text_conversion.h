@@ -7,8 +7,9 @@
 
 namespace ZELKUtil::Windows {
 
-// The program keeps text and file names in UTF-8; Windows' W calls take UTF-16. Malformed input
-// converts with replacement characters rather than failing.
+// The program keeps text and file names in UTF-8; Windows' W calls take UTF-16. The conversions
+// are the program's own (platform/utf8.h): malformed input and lone surrogates convert with
+// replacement characters rather than failing.
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);
 
