@@ -19,9 +19,9 @@
 #include "platform/steady_clock.h"
 #include "scenario/console_view.h"
 
-#if __has_include("hid/device_tree_watch.h")
+#if __has_include("hid/device_change_journal.h")
 #define ZELK_BENCH_KEEPS_TREE 1
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 #endif
 #if __has_include("hid/device_change.h")
 #define ZELK_BENCH_PINS_CHANGES 1
@@ -67,7 +67,7 @@ struct ProductRig {
     }
 
 #ifdef ZELK_BENCH_KEEPS_TREE
-    ZELKUtil::Hid::DeviceTreeWatch watch;
+    ZELKUtil::Hid::DeviceChangeJournal watch;
     ZELKUtil::Hid::HidrawTransport hid{"/sys", "/dev", {}, &watch};
 #else
     ZELKUtil::Hid::HidrawTransport hid{"/sys", "/dev"};

@@ -69,7 +69,7 @@ struct Rig {
 
     FakeWindows windows;
     ZELKUtil::Hid::Win32Calls calls;
-    ZELKUtil::Hid::DeviceTreeWatch watch;
+    ZELKUtil::Hid::DeviceChangeJournal watch;
     ZELKUtil::Hid::WindowsHidTransport hid{calls, &watch};
     std::ostream discard{nullptr};
     ZELKUtil::Hid::SetupDiDeviceProbe probe{calls, discard, &watch};

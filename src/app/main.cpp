@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     clock.SetWaiter(ZELKUtil::WaitKeepingWindowAlive);
     // What the backends read of the device tree is kept while the hot-plug monitor reports no
     // change, so that a poll that finds nothing new reads next to nothing.
-    ZELKUtil::Hid::DeviceTreeWatch treeWatch;
+    ZELKUtil::Hid::DeviceChangeJournal treeWatch;
     ZELKUtil::Hid::HidrawTransport hid("/sys", "/dev", {}, &treeWatch);
     ZELKUtil::Hid::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &treeWatch);
     ReadPathModes readPath;

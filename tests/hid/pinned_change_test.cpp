@@ -100,7 +100,7 @@ class PinnedChanges : public ::testing::Test {
     }
 
     SysfsFixture tree;
-    DeviceTreeWatch watch;
+    DeviceChangeJournal watch;
     std::ostringstream listing;
     SysfsDeviceProbe probe{tree.root() + "/sys", tree.root() + "/run/udev", listing, &watch};
     HidrawTransport transport{tree.root() + "/sys", tree.root() + "/dev", {}, &watch};

@@ -145,7 +145,7 @@ TEST(WindowsUsbPorts, WhatWasReadIsKeptUntilADeviceChangeIsHeard) {
     windows.hid[1].product = 0xC077;
     windows.hid[0].heldExclusively = true;  // as the system holds keyboards
     const Win32Calls calls = windows.Calls();
-    DeviceTreeWatch watch([&windows] { return windows.now; });
+    DeviceChangeJournal watch([&windows] { return windows.now; });
     WindowsHidTransport transport(calls, &watch);
     SetupDiDeviceProbe probe(calls, std::cout, &watch);
     watch.Listening(ChangeSource::Udev);
@@ -196,7 +196,7 @@ TEST(WindowsUsbPorts, WhatWasReadIsKeptUntilADeviceChangeIsHeard) {
     EXPECT_EQ(windows.hidEnumerations, 4);
     EXPECT_EQ(windows.opens[keyboard], keyboardOpens);
     // Kept for no more than 10 s; a change of port drops the probe's answers.
-    windows.now += DeviceTreeWatch::kFullRescanMs;
+    windows.now += DeviceChangeJournal::kFullRescanMs;
     EXPECT_EQ(poll(), kPortA + "/2");
     windows.usb[3].description = L"Orvanta Update";
     probe.ConfineToPort(kPortB);

@@ -12,7 +12,7 @@
 #include "app/win32/update_form.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 #include "hid/windows/setupdi_device_probe.h"
 #include "hid/windows/win32_calls.h"
 #include "hid/windows/windows_hid_transport.h"
@@ -30,7 +30,7 @@ int main() {
     ZELKUtil::SteadyClock clock;
     // What the backends read of the device tree is kept while the window hears no device change,
     // so that a poll that finds nothing new enumerates nothing and opens nothing.
-    ZELKUtil::Hid::DeviceTreeWatch treeWatch;
+    ZELKUtil::Hid::DeviceChangeJournal treeWatch;
     ZELKUtil::Hid::WindowsHidTransport hid(calls, &treeWatch);
     ZELKUtil::Hid::SetupDiDeviceProbe probe(calls, std::cout, &treeWatch);
     ReadPathModes readPath;

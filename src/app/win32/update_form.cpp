@@ -169,7 +169,7 @@ void UpdateForm::RegisterDeviceNotifications() {
     }
 }
 
-void UpdateForm::WatchDeviceTree(Hid::DeviceTreeWatch& watch) {
+void UpdateForm::WatchDeviceTree(Hid::DeviceChangeJournal& watch) {
     treeWatch_ = &watch;
     treeWatch_->Listening(DeviceNotificationsRegistered() ? Hid::kDeviceNotifications
                                                           : Hid::ChangeSource::None);

@@ -12,7 +12,7 @@
 #include "app/form_layout.h"
 #include "app/log_lines.h"
 #include "controller/view.h"
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 
 namespace ZELKUtil {
 
@@ -53,7 +53,7 @@ class UpdateForm final : public View {
     // Tells the watch of every WM_DEVICECHANGE before the handler runs, so that the backends
     // read the device tree afresh in the poll it starts. The watch keeps nothing unless both
     // device-interface classes are registered, and nothing once the window is gone.
-    void WatchDeviceTree(Hid::DeviceTreeWatch& watch);
+    void WatchDeviceTree(Hid::DeviceChangeJournal& watch);
     void Show();
 
     // Runs the message loop until the window has been closed; returns the exit code.
@@ -142,7 +142,7 @@ class UpdateForm final : public View {
     std::array<std::string, kControls> texts_{};
     std::vector<std::wstring> comboItems_;
     std::vector<HDEVNOTIFY> notifications_;
-    Hid::DeviceTreeWatch* treeWatch_ = nullptr;
+    Hid::DeviceChangeJournal* treeWatch_ = nullptr;
     std::string log_;
     LogLines logLines_;
     bool timerRunning_ = false;

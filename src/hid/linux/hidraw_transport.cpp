@@ -153,7 +153,7 @@ std::optional<dev_t> CharacterDeviceOf(int fd) {
 }  // namespace
 
 HidrawTransport::HidrawTransport(std::string sysfsRoot, std::string devRoot, NodeNumber nodeNumber,
-                                 DeviceTreeWatch* watch)
+                                 DeviceChangeJournal* watch)
     : sysfsRoot_(std::move(sysfsRoot)),
       devRoot_(std::move(devRoot)),
       nodeNumber_(nodeNumber ? std::move(nodeNumber) : NodeNumber(CharacterDeviceOf)),

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 #include "hid/hid_transport.h"
 #include "hid/uevent.h"
 
@@ -34,7 +34,7 @@ class HidrawTransport : public HidTransport {
 
     // The node number comes from fstat() unless nodeNumber says otherwise (emulated nodes).
     explicit HidrawTransport(std::string sysfsRoot = "/sys", std::string devRoot = "/dev",
-                             NodeNumber nodeNumber = {}, DeviceTreeWatch* watch = nullptr);
+                             NodeNumber nodeNumber = {}, DeviceChangeJournal* watch = nullptr);
 
     hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                          const wchar_t* serial_number, int exclusive) override;
@@ -104,9 +104,9 @@ class HidrawTransport : public HidTransport {
     std::string sysfsRoot_;
     std::string devRoot_;
     NodeNumber nodeNumber_;
-    DeviceTreeWatch* watch_;
-    std::vector<Node> nodes_;                           // by minor number
-    std::optional<DeviceTreeWatch::Stamp> nodesStamp_;  // under which nodes_ was read whole
+    DeviceChangeJournal* watch_;
+    std::vector<Node> nodes_;                               // by minor number
+    std::optional<DeviceChangeJournal::Stamp> nodesStamp_;  // under which nodes_ was read whole
     // The nodes seen in the last listing, by the inode of their entry in the class folder.
     std::unordered_map<ino_t, Node> knownNodes_;
     std::vector<HidOpenFailure> openFailures_;  // of the last hid_open

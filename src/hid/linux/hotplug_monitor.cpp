@@ -80,7 +80,7 @@ bool HotplugMonitor::EventsPending() const {
     return ready < 0 || (ready > 0 && (socket.revents & (POLLIN | POLLERR)) != 0);
 }
 
-void HotplugMonitor::Inform(DeviceTreeWatch& watch) {
+void HotplugMonitor::Inform(DeviceChangeJournal& watch) {
     if (notifier_ == nullptr) {
         return;  // nothing is heard: the watch keeps nothing
     }

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 
 struct udev;
 struct udev_device;
@@ -40,7 +40,7 @@ class HotplugMonitor final : public QObject {
     // the handler runs), each pinned to the device the event names where it names one, so that
     // the backends re-read only what changed. Events that wait when a backend asks the watch are
     // read then, and the handler runs for them from the event loop.
-    void Inform(DeviceTreeWatch& watch);
+    void Inform(DeviceChangeJournal& watch);
 
   private:
     void Drain();
@@ -56,7 +56,7 @@ class HotplugMonitor final : public QObject {
     std::unique_ptr<QSocketNotifier> notifier_;
     std::string error_;
     std::string source_;
-    DeviceTreeWatch* watch_ = nullptr;
+    DeviceChangeJournal* watch_ = nullptr;
     // Runs the handler from the event loop for events read when a backend asked the watch.
     QTimer owed_;
 };

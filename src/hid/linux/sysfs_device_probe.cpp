@@ -208,7 +208,7 @@ std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::stri
 }
 
 SysfsDeviceProbe::SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot,
-                                   std::ostream& listing, DeviceTreeWatch* watch)
+                                   std::ostream& listing, DeviceChangeJournal* watch)
     : sysfsRoot_(std::move(sysfsRoot)),
       udevRoot_(std::move(udevRoot)),
       listing_(listing),

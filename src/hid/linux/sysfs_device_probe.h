@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "hid/device_change_journal.h"
 #include "hid/device_probe.h"
-#include "hid/device_tree_watch.h"
 #include "hid/probe_classification.h"
 #include "platform/posix/unique_fd.h"
 
@@ -37,7 +37,7 @@ std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::stri
 class SysfsDeviceProbe : public DeviceTreeProbe {
   public:
     SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot, std::ostream& listing = std::cout,
-                     DeviceTreeWatch* watch = nullptr);
+                     DeviceChangeJournal* watch = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
     // Each device classified as FindDevice would classify it alone; kept as FindDevice's answer
     // is, while no device in it waits for udev.
@@ -50,9 +50,9 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     template <typename T>
     struct KeptForIds {
         std::optional<std::pair<int, int>> ids;
-        KeptAnswer<T> answer;
+        CachedAnswer<T> answer;
 
-        KeptAnswer<T>& For(int vendor_id, int product_id) {
+        CachedAnswer<T>& For(int vendor_id, int product_id) {
             const std::pair<int, int> asked(vendor_id, product_id);
             if (ids != asked) {
                 answer = {};
@@ -86,12 +86,13 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     std::string sysfsRoot_;
     std::string udevRoot_;
     std::ostream& listing_;
-    DeviceTreeWatch* watch_;
+    DeviceChangeJournal* watch_;
     std::string port_;  // "" when not confined
     KeptForIds<int> kept_;
     KeptForIds<std::vector<ProbeMatch>> keptMatches_;
     UsbDevices devices_;
-    std::optional<DeviceTreeWatch::Stamp> devicesStamp_;  // under which devices_ was walked whole
+    std::optional<DeviceChangeJournal::Stamp>
+        devicesStamp_;  // under which devices_ was walked whole
     // The vendor ID of each device seen in the last walk, by the inode of its folder entry.
     std::unordered_map<ino_t, unsigned> vendors_;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 
 namespace ZELKUtil::Hid {
 

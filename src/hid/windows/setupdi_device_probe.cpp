@@ -132,7 +132,7 @@ class UsbDevices {
 }  // namespace
 
 SetupDiDeviceProbe::SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing,
-                                       DeviceTreeWatch* watch)
+                                       DeviceChangeJournal* watch)
     : calls_(calls), listing_(listing), watch_(watch) {}
 
 void SetupDiDeviceProbe::ConfineToPort(const std::string& port) {

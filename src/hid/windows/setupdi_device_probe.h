@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "hid/device_change_journal.h"
 #include "hid/device_probe.h"
-#include "hid/device_tree_watch.h"
 #include "hid/windows/win32_calls.h"
 
 namespace ZELKUtil::Hid {
@@ -22,7 +22,7 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
   public:
     // The table (and the watch, when given) must outlive the probe.
     explicit SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing = std::cout,
-                                DeviceTreeWatch* watch = nullptr);
+                                DeviceChangeJournal* watch = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
     // The ports are the location paths of the USB devices (see usb_port.h); a matching interface
     // of a composite device has its parent's. A device whose hardware IDs do not fit the property
@@ -38,9 +38,9 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
     template <typename T>
     struct KeptForIds {
         std::pair<int, int> ids{-1, -1};
-        KeptAnswer<T> answer;
+        CachedAnswer<T> answer;
 
-        KeptAnswer<T>& For(int vendor_id, int product_id) {
+        CachedAnswer<T>& For(int vendor_id, int product_id) {
             if (ids != std::make_pair(vendor_id, product_id)) {
                 answer = {};
                 ids = {vendor_id, product_id};
@@ -54,7 +54,7 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
 
     const Win32Calls& calls_;
     std::ostream& listing_;
-    DeviceTreeWatch* watch_;
+    DeviceChangeJournal* watch_;
     std::string confinedPort_;  // "" when not confined
     KeptForIds<int> kept_;
     KeptForIds<std::vector<ProbeMatch>> keptMatches_;

@@ -54,7 +54,7 @@ struct WindowsHidTransport::Device : hid_device {
     std::string port;  // of the interface, found when it was opened
 };
 
-WindowsHidTransport::WindowsHidTransport(const Win32Calls& calls, DeviceTreeWatch* watch)
+WindowsHidTransport::WindowsHidTransport(const Win32Calls& calls, DeviceChangeJournal* watch)
     : calls_(calls), watch_(watch) {}
 
 bool WindowsHidTransport::HidServicesReady() {

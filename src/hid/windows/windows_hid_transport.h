@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 #include "hid/hid_transport.h"
 #include "hid/windows/usb_port.h"
 #include "hid/windows/win32_calls.h"
@@ -25,7 +25,7 @@ namespace ZELKUtil::Hid {
 class WindowsHidTransport : public HidTransport {
   public:
     // The table (and the watch, when given) must outlive the transport.
-    explicit WindowsHidTransport(const Win32Calls& calls, DeviceTreeWatch* watch = nullptr);
+    explicit WindowsHidTransport(const Win32Calls& calls, DeviceChangeJournal* watch = nullptr);
 
     hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                          const wchar_t* serial_number, int exclusive) override;
@@ -127,9 +127,9 @@ class WindowsHidTransport : public HidTransport {
     hid_device* OpenPath(const char* path, int exclusive, std::vector<HidOpenFailure>* failures);
 
     const Win32Calls& calls_;
-    DeviceTreeWatch* watch_;
+    DeviceChangeJournal* watch_;
     std::vector<Listed> list_;
-    std::optional<DeviceTreeWatch::Stamp> listStamp_;  // under which list_ was read
+    std::optional<DeviceChangeJournal::Stamp> listStamp_;  // under which list_ was read
     std::vector<HidOpenFailure> openFailures_;
     std::string confinedPort_;  // "" when not confined
     bool servicesTried_ = false;

@@ -417,7 +417,7 @@ TEST(Win32Window, WaitsPaintAndTickButLeaveInputForLater) {
     int deviceChanges = 0;
     int disposed = 0;
     // The device-tree watch hears of the change before the poll it starts.
-    Hid::DeviceTreeWatch watch;
+    Hid::DeviceChangeJournal watch;
     form.WatchDeviceTree(watch);
     const auto stamp = watch.Current(Hid::kDeviceNotifications);
     ASSERT_TRUE(stamp) << "listening: both device-interface classes are registered";

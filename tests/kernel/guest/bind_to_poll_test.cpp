@@ -11,7 +11,7 @@
 
 #include "box_rig.h"
 #include "controller/upgrade_controller.h"
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 #include "hid/linux/hotplug_monitor.h"
 #include "package/package_files.h"
 #include "platform/posix/posix_process_service.h"
@@ -29,7 +29,7 @@ std::int64_t NowMs() {
 
 TEST(BindToPoll, PrintsTheTimeFromTheBindToThePollThatSeesTheBox) {
     // As main() wires them: the backends keep what they read while the monitor hears no change.
-    ZELKUtil::Hid::DeviceTreeWatch watch;
+    ZELKUtil::Hid::DeviceChangeJournal watch;
     ZELKUtil::Hid::HidrawTransport hid("/sys", "/dev", {}, &watch);
     ZELKUtil::Hid::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &watch);
     ZELKSim::RealTimeClock boxClock;

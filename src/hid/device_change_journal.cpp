@@ -1,4 +1,4 @@
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 
 #include <chrono>
 #include <utility>
@@ -14,21 +14,22 @@ std::int64_t SteadyNowMs() {
 
 }  // namespace
 
-DeviceTreeWatch::DeviceTreeWatch(NowMs now) : now_(now ? std::move(now) : NowMs(SteadyNowMs)) {}
+DeviceChangeJournal::DeviceChangeJournal(NowMs now)
+    : now_(now ? std::move(now) : NowMs(SteadyNowMs)) {}
 
-void DeviceTreeWatch::Listening(ChangeSource source, ReadWaiting readWaiting) {
+void DeviceChangeJournal::Listening(ChangeSource source, ReadWaiting readWaiting) {
     source_ = source;
     readWaiting_ = std::move(readWaiting);
     Changed();
 }
 
-void DeviceTreeWatch::Changed() {
+void DeviceChangeJournal::Changed() {
     ++generation_;
     journal_.clear();
     journalStart_ = sequence_;
 }
 
-void DeviceTreeWatch::DeviceChanged(DeviceChange change) {
+void DeviceChangeJournal::DeviceChanged(DeviceChange change) {
     journal_.push_back(std::move(change));
     ++sequence_;
     // Trimmed in halves, so that a long quiet run of single changes moves each one once.
@@ -39,7 +40,7 @@ void DeviceTreeWatch::DeviceChanged(DeviceChange change) {
     }
 }
 
-std::optional<DeviceTreeWatch::Stamp> DeviceTreeWatch::Current(ChangeSource needed) {
+std::optional<DeviceChangeJournal::Stamp> DeviceChangeJournal::Current(ChangeSource needed) {
     if (source_ == ChangeSource::None || source_ < needed) {
         return std::nullopt;
     }
@@ -52,18 +53,18 @@ std::optional<DeviceTreeWatch::Stamp> DeviceTreeWatch::Current(ChangeSource need
     return Stamp{generation_, sequence_, now_()};
 }
 
-bool DeviceTreeWatch::Young(const Stamp& stamp, const Stamp& now) const {
+bool DeviceChangeJournal::Young(const Stamp& stamp, const Stamp& now) const {
     return now.readAtMs - stamp.readAtMs < kFullRescanMs && now.readAtMs >= stamp.readAtMs;
 }
 
-bool DeviceTreeWatch::StillTrue(const Stamp& stamp, ChangeSource needed) {
+bool DeviceChangeJournal::StillTrue(const Stamp& stamp, ChangeSource needed) {
     const auto now = Current(needed);
     return now && now->generation == stamp.generation && now->sequence == stamp.sequence &&
            Young(stamp, *now);
 }
 
-std::optional<std::span<const DeviceChange>> DeviceTreeWatch::CatchUp(Stamp& stamp,
-                                                                      ChangeSource needed) {
+std::optional<std::span<const DeviceChange>> DeviceChangeJournal::CatchUp(Stamp& stamp,
+                                                                          ChangeSource needed) {
     const auto now = Current(needed);
     if (!now || now->generation != stamp.generation || !Young(stamp, *now) ||
         stamp.sequence < journalStart_ || stamp.sequence > now->sequence) {

@@ -1,7 +1,7 @@
 // What the Linux backends keep between polls: an answer stays only while the hot-plug monitor
 // hears the tree and has reported no change, and never longer than the full-rescan interval; a
 // reader that re-reads single devices is handed the changes pinned to them.
-#include "hid/device_tree_watch.h"
+#include "hid/device_change_journal.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ class KeptTree : public ::testing::Test {
     SysfsFixture tree;
     std::int64_t now_ms = 0;
     bool pending = false;
-    DeviceTreeWatch watch{[this] { return now_ms; }};
+    DeviceChangeJournal watch{[this] { return now_ms; }};
     std::ostringstream listing;
     SysfsDeviceProbe probe{tree.root() + "/sys", tree.root() + "/run/udev", listing, &watch};
     HidrawTransport transport{tree.root() + "/sys", tree.root() + "/dev", {}, &watch};
@@ -69,7 +69,7 @@ TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
     watch.Changed();
     EXPECT_EQ(Bootloader(), 3);
     tree.Write("run/udev/data/c189:3", "E:DEVTYPE=usb_device\n");
-    now_ms += DeviceTreeWatch::kFullRescanMs - 1;
+    now_ms += DeviceChangeJournal::kFullRescanMs - 1;
     EXPECT_EQ(Bootloader(), 3);
     now_ms += 1;  // the safety net: read again however quiet the monitor was
     EXPECT_EQ(Bootloader(), 1);
@@ -123,12 +123,12 @@ TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
     EXPECT_EQ(Listed(), 1);
 }
 
-TEST(DeviceTreeWatch, HandsEachReaderThePinnedChangesSinceItReadUntilItMustReadEverything) {
+TEST(DeviceChangeJournal, HandsEachReaderThePinnedChangesSinceItReadUntilItMustReadEverything) {
     std::int64_t now_ms = 0;
-    DeviceTreeWatch watch{[&] { return now_ms; }};
+    DeviceChangeJournal watch{[&] { return now_ms; }};
     watch.Listening(ChangeSource::Kernel);
     // How many changes the reader is handed after `pins` more; -1: it must read everything.
-    const auto caughtUp = [&](DeviceTreeWatch::Stamp& stamp, std::size_t pins) {
+    const auto caughtUp = [&](DeviceChangeJournal::Stamp& stamp, std::size_t pins) {
         for (std::size_t i = 0; i < pins; ++i) {
             watch.DeviceChanged({DeviceChange::Kind::Hidraw, DeviceChange::Action::Add, "/h"});
         }
@@ -141,12 +141,12 @@ TEST(DeviceTreeWatch, HandsEachReaderThePinnedChangesSinceItReadUntilItMustReadE
     EXPECT_EQ(caughtUp(early, 1), 3);  // each reader from where it read
     EXPECT_TRUE(watch.StillTrue(early, ChangeSource::Kernel));
     EXPECT_EQ(watch.CatchUp(early, ChangeSource::Udev), std::nullopt);
-    EXPECT_EQ(caughtUp(early, 2 * DeviceTreeWatch::kJournalLength), -1);  // fell behind
+    EXPECT_EQ(caughtUp(early, 2 * DeviceChangeJournal::kJournalLength), -1);  // fell behind
     late = *watch.Current(ChangeSource::Kernel);
     watch.Changed();
     EXPECT_EQ(caughtUp(late, 0), -1);
     late = *watch.Current(ChangeSource::Kernel);
-    now_ms += DeviceTreeWatch::kFullRescanMs;
+    now_ms += DeviceChangeJournal::kFullRescanMs;
     EXPECT_EQ(caughtUp(late, 0), -1);
 }
 

@@ -15,7 +15,9 @@ namespace ZELKUtil::Hid {
 // come once udev has processed the device (its database record exists by then).
 enum class ChangeSource { None, Kernel, Udev };
 
-// Tells the Linux backends how long what they read of the device tree stays true, so that a poll
+// The journal of the device tree's changes that the hot-plug source writes and the backends read:
+// it watches nothing itself. It tells the backends how long what they read of the device tree
+// stays true, so that a poll
 // that finds nothing changed reads nothing again, and one after a uevent reads only the device it
 // names. The hot-plug monitor reports here what it listens to and every change it sees: pinned to
 // one device where the event names one, otherwise as a change of anything. An answer is kept only
@@ -24,7 +26,7 @@ enum class ChangeSource { None, Kernel, Udev };
 // socket are read (and told) before anything is taken as true, and nothing read is kept longer
 // than kFullRescanMs, so that a change no notification told of is still found by a full rescan.
 // Without a monitor nothing is kept. One thread (the window's) uses it.
-class DeviceTreeWatch {
+class DeviceChangeJournal {
   public:
     static constexpr std::int64_t kFullRescanMs = 10000;
     // The pinned changes remembered for readers that have not caught up yet; one that falls
@@ -37,7 +39,7 @@ class DeviceTreeWatch {
     using ReadWaiting = std::function<bool()>;
 
     // now: a monotonic clock in milliseconds (the steady clock when not given).
-    explicit DeviceTreeWatch(NowMs now = {});
+    explicit DeviceChangeJournal(NowMs now = {});
 
     // The monitor: what it listens to, and how to read what waits unread on its socket.
     void Listening(ChangeSource source, ReadWaiting readWaiting = {});
@@ -75,14 +77,15 @@ class DeviceTreeWatch {
     std::uint64_t journalStart_ = 0;
 };
 
-// One answer read from the device tree, kept under a watch. Without a watch every Get reads.
+// One answer read from the device tree, cached while the journal says it still holds. Without a
+// journal every Get reads.
 template <typename T>
-class KeptAnswer {
+class CachedAnswer {
   public:
     // The kept answer while it is still true; otherwise read() now, kept when keepable(answer).
     // The reference stays valid until the next Get.
     template <typename Read, typename Keepable>
-    const T& Get(DeviceTreeWatch* watch, ChangeSource needed, Read read, Keepable keepable) {
+    const T& Get(DeviceChangeJournal* watch, ChangeSource needed, Read read, Keepable keepable) {
         if (watch != nullptr && stamp_ && watch->StillTrue(*stamp_, needed)) {
             return answer_;
         }
@@ -95,7 +98,7 @@ class KeptAnswer {
     }
 
   private:
-    std::optional<DeviceTreeWatch::Stamp> stamp_;
+    std::optional<DeviceChangeJournal::Stamp> stamp_;
     T answer_{};
 };
 
