@@ -10,10 +10,10 @@
 #include <string>
 #include <utility>
 
+#include "app/qt/hotplug_monitor.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
 #include "hid/linux/hidraw_transport.h"
-#include "hid/linux/hotplug_monitor.h"
 #include "hid/linux/sysfs_device_probe.h"
 #include "platform/posix/posix_process_service.h"
 #include "platform/steady_clock.h"

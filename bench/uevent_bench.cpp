@@ -46,8 +46,8 @@ struct Rig : ZELKBench::ProductRig {
 
 void UeventToPoll(benchmark::State& state, UMockdevTestbed* bed, const std::string& syspath,
                   Rig& rig) {
-    if (!rig.monitor.Active()) {
-        state.SkipWithError(("no monitor: " + rig.monitor.Error()).c_str());
+    if (!rig.monitor.Opened()) {
+        state.SkipWithError(("no monitor: " + rig.monitor.Opened().error().Text()).c_str());
         return;
     }
     while (state.KeepRunning()) {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "app/form_wiring.h"
-#include "app/ui_wait.h"
-#include "app/update_form.h"
+#include "app/qt/ui_wait.h"
+#include "app/qt/update_form.h"
 #include "demo/demo_world.h"
 #include "platform/steady_clock.h"
 

@@ -7,8 +7,8 @@
 #include <QTimer>
 
 #include "app/form_wiring.h"
-#include "app/ui_wait.h"
-#include "app/update_form.h"
+#include "app/qt/ui_wait.h"
+#include "app/qt/update_form.h"
 #include "box/emulated_box.h"
 #include "box/emulated_device_probe.h"
 #include "box/emulated_hid_transport.h"

@@ -1,4 +1,4 @@
-#include "app/update_form.h"
+#include "app/qt/update_form.h"
 
 #include <gtest/gtest.h>
 

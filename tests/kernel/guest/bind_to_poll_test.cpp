@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/qt/hotplug_monitor.h"
 #include "box_rig.h"
 #include "controller/upgrade_controller.h"
 #include "hid/device_change_journal.h"
-#include "hid/linux/hotplug_monitor.h"
 #include "package/package_files.h"
 #include "platform/posix/posix_process_service.h"
 #include "scenario/console_view.h"
@@ -68,7 +68,7 @@ TEST(BindToPoll, PrintsTheTimeFromTheBindToThePollThatSeesTheBox) {
     };
     ZELKUtil::Hid::HotplugMonitor monitor(
         [&] { poll("a device change", &ZELKUtil::UpgradeController::Main_OnDeviceChange); });
-    ASSERT_TRUE(monitor.Active()) << monitor.Error();
+    ASSERT_TRUE(monitor.Opened()) << monitor.Opened().error().Text();
     monitor.Inform(watch);
 
     poll("a timer tick", &ZELKUtil::UpgradeController::TimerCheck_Tick);

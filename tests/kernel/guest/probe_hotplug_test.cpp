@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <vector>
 
+#include "app/qt/hotplug_monitor.h"
 #include "box_rig.h"
-#include "hid/linux/hotplug_monitor.h"
 
 namespace ZELKKernelTest {
 namespace {
@@ -78,7 +78,7 @@ TEST(HotplugMonitor, SeesTheBoxLeaveNormalModeAndComeBack) {
     ZELKUtil::Hid::HotplugMonitor monitor([&] {
         sightings.push_back({rig.NormalPresent(), rig.Bootloader()});
     });
-    ASSERT_TRUE(monitor.Active()) << monitor.Error();
+    ASSERT_TRUE(monitor.Opened()) << monitor.Opened().error().Text();
     EXPECT_EQ(monitor.Source(), "udev");
     const auto seenSoFar = [&] {
         std::string text;

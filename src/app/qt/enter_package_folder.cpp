@@ -1,4 +1,4 @@
-#include "app/enter_package_folder.h"
+#include "app/qt/enter_package_folder.h"
 
 #include <unistd.h>
 

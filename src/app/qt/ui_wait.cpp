@@ -1,4 +1,4 @@
-#include "app/ui_wait.h"
+#include "app/qt/ui_wait.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "hid/device_change_journal.h"
+#include "platform/result.h"
 
 struct udev;
 struct udev_device;
@@ -28,10 +29,9 @@ class HotplugMonitor final : public QObject {
     HotplugMonitor(const HotplugMonitor&) = delete;
     HotplugMonitor& operator=(const HotplugMonitor&) = delete;
 
-    // False, with the reason in Error(), when no monitor could be set up; the program then relies
-    // on its timer alone.
-    bool Active() const { return notifier_ != nullptr; }
-    const std::string& Error() const { return error_; }
+    // The error that kept the monitor from being set up, if one did; the program then relies on
+    // its timer alone.
+    const Result<void>& Opened() const { return opened_; }
     // "udev" or "kernel".
     const std::string& Source() const { return source_; }
     // Whether events wait unread on the monitor's socket.
@@ -54,7 +54,7 @@ class HotplugMonitor final : public QObject {
     udev* udev_ = nullptr;
     udev_monitor* monitor_ = nullptr;
     std::unique_ptr<QSocketNotifier> notifier_;
-    std::string error_;
+    Result<void> opened_;
     std::string source_;
     DeviceChangeJournal* watch_ = nullptr;
     // Runs the handler from the event loop for events read when a backend asked the watch.

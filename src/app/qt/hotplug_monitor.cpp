@@ -1,4 +1,4 @@
-#include "hid/linux/hotplug_monitor.h"
+#include "app/qt/hotplug_monitor.h"
 
 #include <fcntl.h>
 #include <libudev.h>
@@ -22,13 +22,13 @@ HotplugMonitor::HotplugMonitor(std::function<void()> onChange, const std::string
     : QObject(parent), onChange_(std::move(onChange)) {
     udev_ = udev_new();
     if (udev_ == nullptr) {
-        error_ = std::string("udev_new: ") + std::strerror(errno);
+        opened_ = ErrorFromErrno("udev_new", errno);
         return;
     }
     source_ = ::access((udevRunDir + "/control").c_str(), F_OK) == 0 ? "udev" : "kernel";
     monitor_ = udev_monitor_new_from_netlink(udev_, source_.c_str());
     if (monitor_ == nullptr) {
-        error_ = std::string("udev_monitor_new_from_netlink: ") + std::strerror(errno);
+        opened_ = ErrorFromErrno("udev_monitor_new_from_netlink", errno);
         return;
     }
     int rc = udev_monitor_filter_add_match_subsystem_devtype(monitor_, "usb", nullptr);
@@ -39,14 +39,14 @@ HotplugMonitor::HotplugMonitor(std::function<void()> onChange, const std::string
         rc = udev_monitor_enable_receiving(monitor_);
     }
     if (rc < 0) {
-        error_ = std::string("udev monitor: ") + std::strerror(-rc);
+        opened_ = ErrorFromErrno("udev monitor", -rc);
         return;
     }
     const int fd = udev_monitor_get_fd(monitor_);
     // Reads must never block the window's thread: draining stops at the first empty read.
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
-        error_ = std::string("fcntl: ") + std::strerror(errno);
+        opened_ = ErrorFromErrno("fcntl", errno);
         return;
     }
     notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);

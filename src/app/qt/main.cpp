@@ -3,14 +3,14 @@
 #include <iostream>
 #include <string>
 
-#include "app/enter_package_folder.h"
 #include "app/form_wiring.h"
-#include "app/ui_wait.h"
-#include "app/update_form.h"
+#include "app/qt/enter_package_folder.h"
+#include "app/qt/hotplug_monitor.h"
+#include "app/qt/ui_wait.h"
+#include "app/qt/update_form.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
 #include "hid/linux/hidraw_transport.h"
-#include "hid/linux/hotplug_monitor.h"
 #include "hid/linux/sysfs_device_probe.h"
 #include "platform/posix/posix_process_service.h"
 #include "platform/steady_clock.h"
@@ -44,9 +44,9 @@ int main(int argc, char** argv) {
     ZELKUtil::ConnectForm(form, controller);
 
     ZELKUtil::Hid::HotplugMonitor hotplug([&controller] { controller.Main_OnDeviceChange(); });
-    if (!hotplug.Active()) {
+    if (const ZELKUtil::Result<void>& opened = hotplug.Opened(); !opened) {
         std::fprintf(stderr, "zelk-upgrade: no device-change notifications (%s); polling only\n",
-                     hotplug.Error().c_str());
+                     opened.error().Text().c_str());
     }
     hotplug.Inform(treeWatch);
 
