@@ -36,7 +36,7 @@ void DriverInstall::TellOutcome(ChildProcess& installer) {
     }
 }
 
-bool DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
+Result<void> DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
     UpgradeState& state = s_.state;
     // The operating system's own architecture, not this program's.
     const bool x64 = nativeMachine_ == "x86_64";
@@ -63,7 +63,7 @@ bool DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
     if (!started) {
         state.driversProc.reset();
         s_.view.AppendText("\r\nError installing drivers. Please do so manually");
-        return false;
+        return started.error();
     }
     state.driversProc = std::move(started).value();
     *state.driversInstalling = 1;
@@ -73,7 +73,7 @@ bool DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
         state.driversInstalled = 1;
         TellOutcome(*state.driversProc);
     }
-    return true;
+    return {};
 }
 
 void DriverInstall::InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "controller/run_seams.h"
+#include "platform/result.h"
 
 namespace ZELKUtil {
 
@@ -29,9 +30,9 @@ class DriverInstall {
     DriverInstall(RunSeams seams, const std::string& nativeMachine)
         : s_(seams), nativeMachine_(nativeMachine) {}
 
-    // wait: block until the installer has ended; silent: without its own pages. False when the
-    // installer could not be started.
-    bool Run(std::int32_t wait, std::int32_t silent);
+    // wait: block until the installer has ended; silent: without its own pages. The error that
+    // kept the installer from starting, if one did (the operator is told in the log either way).
+    Result<void> Run(std::int32_t wait, std::int32_t silent);
     // The installer's exit notification. It may run on another thread after the controller is
     // gone, so it is given the shared flag rather than the run.
     static void InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling);
