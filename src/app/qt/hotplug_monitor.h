@@ -8,6 +8,7 @@
 #include <string>
 
 #include "hid/device_change_journal.h"
+#include "hid/hotplug_source.h"
 #include "platform/result.h"
 
 struct udev;
@@ -20,7 +21,7 @@ namespace ZELKUtil::Hid {
 // processed events where systemd-udevd runs (so that the device's udev record exists by then) and
 // to the kernel's own otherwise. Every pending event is read before the handler runs: the notifier
 // is level-triggered, and an unread event would fire again and again while a poll waits.
-class HotplugMonitor final : public QObject {
+class HotplugMonitor final : public QObject, public HotplugSource {
   public:
     // udevRunDir tells whether udevd runs (its control socket lives there): "/run/udev".
     explicit HotplugMonitor(std::function<void()> onChange,
@@ -31,7 +32,7 @@ class HotplugMonitor final : public QObject {
 
     // The error that kept the monitor from being set up, if one did; the program then relies on
     // its timer alone.
-    const Result<void>& Opened() const { return opened_; }
+    Result<void> Opened() const override { return opened_; }
     // "udev" or "kernel".
     const std::string& Source() const { return source_; }
     // Whether events wait unread on the monitor's socket.
@@ -40,7 +41,7 @@ class HotplugMonitor final : public QObject {
     // the handler runs), each pinned to the device the event names where it names one, so that
     // the backends re-read only what changed. Events that wait when a backend asks the watch are
     // read then, and the handler runs for them from the event loop.
-    void Inform(DeviceChangeJournal& watch);
+    void Inform(DeviceChangeJournal& watch) override;
 
   private:
     void Drain();

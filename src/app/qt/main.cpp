@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     ZELKUtil::ConnectForm(form, controller);
 
     ZELKUtil::Hid::HotplugMonitor hotplug([&controller] { controller.Main_OnDeviceChange(); });
-    if (const ZELKUtil::Result<void>& opened = hotplug.Opened(); !opened) {
+    if (const ZELKUtil::Result<void> opened = hotplug.Opened(); !opened) {
         std::fprintf(stderr, "zelk-upgrade: no device-change notifications (%s); polling only\n",
                      opened.error().Text().c_str());
     }

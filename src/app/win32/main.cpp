@@ -45,7 +45,7 @@ int main() {
         MessageBoxW(nullptr, text.c_str(), L"Orvanta Upgrade", MB_OK | MB_ICONERROR);
         return 1;
     }
-    form.WatchDeviceTree(treeWatch);
+    form.Inform(treeWatch);
     clock.SetWaiter([&form](std::int64_t ms) { form.WaitKeepingWindowAlive(ms); });
     ZELKUtil::UpgradeController controller(
         {form, clock, device, processes, "", ZELKUtil::NativeMachine()});

@@ -165,18 +165,27 @@ void UpdateForm::RegisterDeviceNotifications() {
             RegisterDeviceNotificationW(hwnd_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
         if (handle != nullptr) {
             notifications_.push_back(handle);
+        } else if (notificationsRegistered_) {
+            notificationsRegistered_ =
+                Windows::ErrorFromSystemCode("RegisterDeviceNotification", GetLastError());
         }
     }
 }
 
-void UpdateForm::WatchDeviceTree(Hid::DeviceChangeJournal& watch) {
-    treeWatch_ = &watch;
-    treeWatch_->Listening(DeviceNotificationsRegistered() ? Hid::kDeviceNotifications
-                                                          : Hid::ChangeSource::None);
+void UpdateForm::Inform(Hid::DeviceChangeJournal& journal) {
+    treeWatch_ = &journal;
+    treeWatch_->Listening(Opened() ? Hid::kDeviceNotifications : Hid::ChangeSource::None);
 }
 
-bool UpdateForm::DeviceNotificationsRegistered() const {
-    return notifications_.size() == 2;
+Result<void> UpdateForm::Opened() const {
+    if (notifications_.size() == 2) {
+        return {};
+    }
+    if (!notificationsRegistered_) {
+        return notificationsRegistered_;  // the system's text of the registration that failed
+    }
+    return ZELKUtil::Error{ErrorKind::SystemFailure, "RegisterDeviceNotification",
+                           "no window to register"};
 }
 
 void UpdateForm::Show() {

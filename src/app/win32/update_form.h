@@ -13,13 +13,16 @@
 #include "app/log_lines.h"
 #include "controller/view.h"
 #include "hid/device_change_journal.h"
+#include "hid/hotplug_source.h"
+#include "platform/result.h"
 
 namespace ZELKUtil {
 
 // The utility's one window on Windows, built of the system's own controls. It shows what the
 // controller tells it through the View operations and passes the operator's actions, the timer's
 // ticks and the system's device-change messages on through the handlers the program installs.
-class UpdateForm final : public View {
+// The window is Windows' hot-plug source too: the system tells it of device changes.
+class UpdateForm final : public View, public Hid::HotplugSource {
   public:
     struct Handlers {
         std::function<void()> timerTick;
@@ -50,10 +53,13 @@ class UpdateForm final : public View {
     // Why the window could not be created, with the system's text.
     const std::string& Error() const { return error_; }
     void SetHandlers(Handlers handlers) { handlers_ = std::move(handlers); }
-    // Tells the watch of every WM_DEVICECHANGE before the handler runs, so that the backends
-    // read the device tree afresh in the poll it starts. The watch keeps nothing unless both
+    // Tells the journal of every WM_DEVICECHANGE before the handler runs, so that the backends
+    // read the device tree afresh in the poll it starts. The journal keeps nothing unless both
     // device-interface classes are registered, and nothing once the window is gone.
-    void WatchDeviceTree(Hid::DeviceChangeJournal& watch);
+    void Inform(Hid::DeviceChangeJournal& journal) override;
+    // Whether both device-interface classes are registered for WM_DEVICECHANGE; the system's
+    // text of the registration that failed otherwise.
+    Result<void> Opened() const override;
     void Show();
 
     // Runs the message loop until the window has been closed; returns the exit code.
@@ -93,8 +99,6 @@ class UpdateForm final : public View {
     HWND ControlHandle(Control control) const;
     Scale PixelScale() const { return scale_; }
     bool TimerRunning() const { return timerRunning_; }
-    // Whether both device-interface classes are registered for WM_DEVICECHANGE.
-    bool DeviceNotificationsRegistered() const;
     // The log exactly as appended, CR LF pairs and all.
     const std::string& LogText() const { return log_; }
 
@@ -142,6 +146,7 @@ class UpdateForm final : public View {
     std::array<std::string, kControls> texts_{};
     std::vector<std::wstring> comboItems_;
     std::vector<HDEVNOTIFY> notifications_;
+    Result<void> notificationsRegistered_;
     Hid::DeviceChangeJournal* treeWatch_ = nullptr;
     std::string log_;
     LogLines logLines_;

@@ -149,7 +149,7 @@ TEST(Win32Window, ChildWindowsMatchTheDesignAtTheDesignScale) {
     EXPECT_EQ(RectIn(window, children[3]).Right(), 155);
     EXPECT_GE(RectIn(window, children[4]).x, RectIn(window, children[3]).Right() + 6);
     EXPECT_TRUE(form.TimerRunning());
-    EXPECT_TRUE(form.DeviceNotificationsRegistered());
+    EXPECT_TRUE(form.Opened().ok());
     // The log has the focus first.
     EXPECT_EQ(GetFocus(), children[1]);
 }
@@ -418,7 +418,7 @@ TEST(Win32Window, WaitsPaintAndTickButLeaveInputForLater) {
     int disposed = 0;
     // The device-tree watch hears of the change before the poll it starts.
     Hid::DeviceChangeJournal watch;
-    form.WatchDeviceTree(watch);
+    form.Inform(watch);
     const auto stamp = watch.Current(Hid::kDeviceNotifications);
     ASSERT_TRUE(stamp) << "listening: both device-interface classes are registered";
     handlers.timerTick = [&] { ++ticks; };
