@@ -45,8 +45,9 @@ void SysfsFixture::AddUsbDevice(const std::string& port, const std::string& vend
         {"devnum", std::to_string(devnum)},
         {"dev", "189:" + std::to_string(devnum)},
         {port + ":1.0/bInterfaceClass", "fe"}};
+    const std::string folder = "sys/" + device + "/";
     for (const auto& [file, value] : attributes) {
-        Write("sys/" + device + "/" + file, value + "\n");
+        Write(folder + file, value + "\n");
     }
     Link("sys/bus/usb/devices/" + port, "../../../" + device);
     Link("sys/bus/usb/devices/" + port + ":1.0", "../../../" + interface);
