@@ -2,15 +2,13 @@
 
 #include <optional>
 
+#include "controller/tools/line_text.h"
+
 namespace ZELKUtil {
 namespace {
 
 bool StartsWith(const std::string& s, const char* prefix) {
     return s.rfind(prefix, 0) == 0;
-}
-
-bool Holds(const std::string& s, const char* part) {
-    return s.find(part) != std::string::npos;
 }
 
 bool IsBanner(const std::string& line) {

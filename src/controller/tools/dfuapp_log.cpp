@@ -1,20 +1,22 @@
 #include "controller/tools/dfuapp_log.h"
 
+#include "controller/tools/line_text.h"
+
 namespace ZELKUtil {
 
 DfuAppLine ReadDfuAppLine(const std::string& line) {
-    const auto holds = [&line](const char* part) { return line.find(part) != std::string::npos; };
-    if (holds("Device has received a block and is waiting for the host to solicit the status "
+    if (Holds(line,
+              "Device has received a block and is waiting for the host to solicit the status "
               "via DFU_GETSTATUS")) {
         return DfuAppLine::BlockReceived;
     }
-    if (holds("Device Reset after Download successful")) {
+    if (Holds(line, "Device Reset after Download successful")) {
         return DfuAppLine::ResetAfterDownload;
     }
-    if (holds("An error has occurred.")) {
+    if (Holds(line, "An error has occurred.")) {
         return DfuAppLine::Error;
     }
-    if (holds("Opening DFU capable USB device...")) {
+    if (Holds(line, "Opening DFU capable USB device...")) {
         return DfuAppLine::OpeningDevice;
     }
     return DfuAppLine::Other;

@@ -1,5 +1,7 @@
 #include "controller/tools/stapl_output.h"
 
+#include "controller/tools/line_text.h"
+
 namespace ZELKUtil {
 
 std::optional<std::uint32_t> ParseHex32(const std::string& text) {
@@ -39,10 +41,6 @@ std::optional<std::string> TextAfterLast(const std::string& line, const std::str
 }
 
 namespace {
-
-bool Holds(const std::string& line, const char* part) {
-    return line.find(part) != std::string::npos;
-}
 
 std::optional<std::uint32_t> HexAfter(const std::string& line, const char* marker) {
     const std::optional<std::string> text = TextAfterLast(line, marker);
