@@ -62,15 +62,27 @@ std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
     return package;
 }
 
-std::vector<BenchRunner::Found> BenchRunner::Look(const Package& package) {
+namespace {
+
+BoxEvent FoundEvent(const std::string& port, const char* mode) {
+    BoxEvent event;
+    event.kind = BoxEvent::Kind::Found;
+    event.port = port;
+    event.mode = mode;
+    return event;
+}
+
+}  // namespace
+
+std::vector<BoxEvent> BenchRunner::Look(const Package& package) {
     const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
     HidTransport& transport = platform->Transport();
     ReadPathModes modes;
     ZELK device(transport, platform->Probe(), seams_.clock, modes);
-    std::vector<Found> found;
+    std::vector<BoxEvent> found;
     const auto seen = [&found](const std::string& port) {
         return std::any_of(found.begin(), found.end(),
-                           [&port](const Found& f) { return f.port == port; });
+                           [&port](const BoxEvent& f) { return f.port == port; });
     };
     for (const auto& [vid, pid] : NormalModeIds(package.profiles)) {
         for (const std::string& port : transport.hid_ports(vid, pid)) {
@@ -81,24 +93,22 @@ std::vector<BenchRunner::Found> BenchRunner::Look(const Package& package) {
     }
     for (const std::string& port : device.ProgrammerPorts()) {
         if (!seen(port)) {
-            found.push_back({port, "programmer", "", "", "", std::nullopt});
+            found.push_back(FoundEvent(port, "programmer"));
         }
     }
     for (const ProbeMatch& match : device.Bootloaders()) {
         if (!seen(match.port)) {
-            found.push_back({match.port, "bootloader", "", "", "", std::nullopt});
+            found.push_back(FoundEvent(match.port, "bootloader"));
         }
     }
     std::sort(found.begin(), found.end(),
-              [](const Found& a, const Found& b) { return a.port < b.port; });
+              [](const BoxEvent& a, const BoxEvent& b) { return a.port < b.port; });
     return found;
 }
 
-BenchRunner::Found BenchRunner::LookAt(ZELK& device, HidTransport& transport,
-                                       const std::string& port,
-                                       std::pair<std::uint16_t, std::uint16_t> ids,
-                                       const Package& package) {
-    Found box{port, "normal", "", "", "", std::nullopt};
+BoxEvent BenchRunner::LookAt(ZELK& device, HidTransport& transport, const std::string& port,
+                             std::pair<std::uint16_t, std::uint16_t> ids, const Package& package) {
+    BoxEvent box = FoundEvent(port, "normal");
     transport.hid_confine_to_port(port);
     device.setVid(static_cast<std::int16_t>(ids.first));
     device.setPid(static_cast<std::int16_t>(ids.second));
@@ -158,22 +168,14 @@ int BenchRunner::List(bool check) {
     if (!package) {
         return kExitPackage;
     }
-    const std::vector<Found> found = Look(*package);
+    const std::vector<BoxEvent> found = Look(*package);
     if (found.empty()) {
         Say("No box found.");
         return kExitNoBox;
     }
     bool allUpToDate = true;
-    for (const Found& box : found) {
-        BoxEvent event;
-        event.kind = BoxEvent::Kind::Found;
-        event.port = box.port;
-        event.mode = box.mode;
-        event.model = box.model;
-        event.serial = box.serial;
-        event.version = box.version;
-        event.upToDate = box.upToDate;
-        Emit(event);
+    for (const BoxEvent& box : found) {
+        Emit(box);
         allUpToDate = allUpToDate && box.upToDate.value_or(false);
     }
     return check && !allUpToDate ? kExitUpgradeDue : kExitOk;

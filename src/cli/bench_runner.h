@@ -57,16 +57,6 @@ class BenchRunner {
     // The exit code.
     int Run();
 
-    // A box on the bus as the look at it finds it.
-    struct Found {
-        std::string port;
-        std::string mode;  // "normal", "bootloader", "programmer"
-        std::string model;
-        std::string serial;
-        std::string version;
-        std::optional<bool> upToDate;
-    };
-
     // The package as start-up reads it.
     struct Package {
         std::string versionLine;
@@ -90,10 +80,11 @@ class BenchRunner {
     int ShowHistory();
     // What start-up makes of the package folder; nullopt (after saying why) when it cannot be used.
     std::optional<Package> CheckPackage();
-    std::vector<Found> Look(const Package& package);
+    // Each box on the bus as a "found" event, by port.
+    std::vector<BoxEvent> Look(const Package& package);
     // What the box in normal mode on the port says of itself.
-    Found LookAt(ZELK& device, HidTransport& transport, const std::string& port,
-                 std::pair<std::uint16_t, std::uint16_t> ids, const Package& package);
+    BoxEvent LookAt(ZELK& device, HidTransport& transport, const std::string& port,
+                    std::pair<std::uint16_t, std::uint16_t> ids, const Package& package);
     // The ports with a box in any mode, from the bus alone: no box is talked to.
     std::vector<std::string> PresentPorts(const Package& package);
     void Emit(const BoxEvent& event);
