@@ -79,6 +79,25 @@ void React(BenchWorld& world, const BenchScenario& scenario, std::vector<bool>& 
     }
 }
 
+// What the run gave for the expectation, in the form its block states.
+std::vector<std::string> Actual(const BenchScenario::Expect& expect, const BenchWorld& world,
+                                int exitCode, const std::string& history) {
+    if (expect.what == "exit") {
+        return {std::to_string(exitCode)};
+    }
+    if (expect.what == "port") {
+        return PortLines(world.out, expect.port);
+    }
+    if (expect.what == "result") {
+        const std::vector<std::string> lines = PortLines(world.out, expect.port);
+        return {lines.empty() ? "" : lines.back()};
+    }
+    if (expect.what == "errors") {
+        return world.err;
+    }
+    return HistoryLines(history);
+}
+
 int Play(const BenchScenario& scenario, const std::string& root, const std::string& path,
          std::ostream& out, std::ostream& err) {
     std::vector<std::string> arguments = {"zelk-cli"};
@@ -119,19 +138,7 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
     }
     int status = kScenarioPassed;
     for (const BenchScenario::Expect& expect : scenario.expects) {
-        std::vector<std::string> actual;
-        if (expect.what == "exit") {
-            actual = {std::to_string(exitCode)};
-        } else if (expect.what == "port") {
-            actual = PortLines(world.out, expect.port);
-        } else if (expect.what == "result") {
-            actual = PortLines(world.out, expect.port);
-            actual = {actual.empty() ? "" : actual.back()};
-        } else if (expect.what == "errors") {
-            actual = world.err;
-        } else {
-            actual = HistoryLines(history);
-        }
+        const std::vector<std::string> actual = Actual(expect, world, exitCode, history);
         if (actual != expect.lines) {
             err << path << ':' << expect.line << ": expected\n"
                 << Joined(expect.lines) << "but got\n"
