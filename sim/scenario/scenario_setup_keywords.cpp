@@ -76,11 +76,19 @@ void UsualPackage(ScenarioParser& p, const Tokens& t) {
     const bool fpga = (*images & 2) != 0;
     PackageContents& package = p.Result().package;
     package.version = "2.04";
-    std::string element = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
-                          R"( name="ZELK Q750")";
-    element += std::string(" LPC3131=\"") + (arm ? "images/q750.bin" : "") + "\"";
-    element += std::string(" A3P060=\"") + (fpga ? "images/kr.stp" : "") + "\" A3PN060=\"\"/>";
-    package.details = package.details.value_or("") + element;
+    // The profile as its own line would give it.
+    Tokens profile = {{"", "package"},
+                      {"", "profile"},
+                      {"profile", "ZELK Q750", true},
+                      {"id", "Q750", true},
+                      {"name", "ZELK Q750", true}};
+    if (arm) {
+        profile.push_back({"LPC3131", "images/q750.bin", true});
+    }
+    if (fpga) {
+        profile.push_back({"A3P060", "images/kr.stp", true});
+    }
+    Profile(p, profile);
     if (arm) {
         package.files.emplace_back("images/q750.bin");
     }
