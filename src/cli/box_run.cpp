@@ -4,6 +4,7 @@
 
 #include "cli/console_view.h"
 #include "controller/operator_texts.h"
+#include "controller/tools/line_text.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
 
@@ -16,10 +17,6 @@ constexpr std::int64_t kTimerIntervalMs = 1000;
 constexpr int kBarMarks = 25;
 // How long a run waits for a box that is not in its normal mode to become the box it recognises.
 constexpr std::int64_t kStrangerMs = 10000;
-
-bool Holds(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
 
 }  // namespace
 

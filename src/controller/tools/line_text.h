@@ -4,9 +4,10 @@
 
 namespace ZELKUtil {
 
-// Whether a tool's line holds the text anywhere: the tools' readers match their lines so.
-inline bool Holds(const std::string& line, const char* part) {
-    return line.find(part) != std::string::npos;
+// Whether the text holds the part anywhere: how the tools' readers match a tool's lines, and how
+// the bench reads a box's log.
+inline bool Holds(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
 }
 
 }  // namespace ZELKUtil
