@@ -16,6 +16,7 @@
 #include "app/win32/update_form.h"
 #include "demo/demo_world.h"
 #include "platform/steady_clock.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKSim {
@@ -117,7 +118,7 @@ class SidePanel {
     void Refresh() {
         const std::string text = std::string("Box: ") + ModeName(world_.box.Mode()) +
                                  ", firmware " + world_.box.FirmwareVersion();
-        SetWindowTextW(state_, ZELKUtil::Windows::Widen(text).c_str());
+        SetWindowTextW(state_, ZELKUtil::Utf8ToWide(text).c_str());
     }
 
     DemoWorld& world_;
@@ -143,7 +144,7 @@ std::string DefaultDemoPackage() {
         }
         path.resize(path.size() * 2);
     }
-    return ZELKUtil::Windows::Narrow(path.substr(0, path.find_last_of(L"\\/")));
+    return ZELKUtil::WideToUtf8(path.substr(0, path.find_last_of(L"\\/")));
 }
 
 std::optional<int> RunDemoWindow(int /*argc*/, char** /*argv*/, const std::string& package) {

@@ -18,6 +18,7 @@
 #include "hid/windows/windows_hid_transport.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 #include "platform/windows/windows_process_service.h"
 
@@ -41,7 +42,7 @@ int main() {
     ZELKUtil::UpdateForm form;
     if (!form.Created()) {
         // Without its window the utility has no log to say so in.
-        const std::wstring text = ZELKUtil::Windows::Widen(form.Error());
+        const std::wstring text = ZELKUtil::Utf8ToWide(form.Error());
         MessageBoxW(nullptr, text.c_str(), L"Orvanta Upgrade", MB_OK | MB_ICONERROR);
         return 1;
     }

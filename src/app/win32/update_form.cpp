@@ -14,6 +14,7 @@
 #include "app/win32/message_param.h"
 #include "app/win32/system_dpi.h"
 #include "hid/windows/device_notifications.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
@@ -144,9 +145,9 @@ bool UpdateForm::CreateWindowAndControls() {
 HWND UpdateForm::CreateControl(const ControlDesign& design) {
     const int id = kFirstControlId + static_cast<int>(&design - kControlDesigns);
     const DWORD exStyle = design.kind == ControlKind::Log ? WS_EX_CLIENTEDGE : 0;
-    HWND control = CreateWindowExW(exStyle, ClassOf(design.kind),
-                                   Windows::Widen(design.text).c_str(), StyleOf(design), 0, 0, 0, 0,
-                                   hwnd_, Windows::ChildId(id), GetModuleHandleW(nullptr), nullptr);
+    HWND control = CreateWindowExW(exStyle, ClassOf(design.kind), Utf8ToWide(design.text).c_str(),
+                                   StyleOf(design), 0, 0, 0, 0, hwnd_, Windows::ChildId(id),
+                                   GetModuleHandleW(nullptr), nullptr);
     if (control != nullptr) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     }

@@ -6,6 +6,7 @@
 
 #include "app/win32/system_dpi.h"
 #include "app/win32/update_form.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
@@ -115,7 +116,7 @@ void UpdateForm::FitLabel(Control label) {
     // Sized to its text (all of its lines), keeping its place.
     const std::size_t index = IndexOf(label);
     HWND control = controls_[index];
-    const std::wstring text = Windows::Widen(texts_[index]);
+    const std::wstring text = Utf8ToWide(texts_[index]);
     HDC dc = GetDC(hwnd_);
     HGDIOBJ old = SelectObject(dc, font_ != nullptr ? font_ : GetStockObject(DEFAULT_GUI_FONT));
     TEXTMETRICW tm{};
@@ -142,8 +143,8 @@ void UpdateForm::FitCheckBoxes() {
     const std::size_t fpgaIndex = IndexOf(Control::CheckProgramFPGA);
     Rect arm = ClientRect(controls_[armIndex]);
     Rect fpga = ClientRect(controls_[fpgaIndex]);
-    FitCheckBoxPair(arm, fpga, box + gap + TextWidth(Windows::Widen(texts_[armIndex])),
-                    box + gap + TextWidth(Windows::Widen(texts_[fpgaIndex])));
+    FitCheckBoxPair(arm, fpga, box + gap + TextWidth(Utf8ToWide(texts_[armIndex])),
+                    box + gap + TextWidth(Utf8ToWide(texts_[fpgaIndex])));
     Place(armIndex, arm);
     Place(fpgaIndex, fpga);
     Rebase(armIndex);

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "app/win32/update_form.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
@@ -22,7 +23,7 @@ void UpdateForm::AppendText(const std::string& text) {
     // The edit control breaks lines at CR LF only.
     const std::string shown = logLines_.Shown(text, "\r\n");
     HWND log = ControlHandle(Control::TextOutput);
-    const std::wstring wide = Windows::Widen(shown);
+    const std::wstring wide = Utf8ToWide(shown);
     const LRESULT end = GetWindowTextLengthW(log);
     SendMessageW(log, EM_SETSEL, static_cast<WPARAM>(end), end);
     SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
@@ -58,7 +59,7 @@ void UpdateForm::SetText(Control label, const std::string& text) {
         return;
     }
     texts_[IndexOf(label)] = text;
-    SetWindowTextW(ControlHandle(label), Windows::Widen(text).c_str());
+    SetWindowTextW(ControlHandle(label), Utf8ToWide(text).c_str());
     FitLabel(label);
 }
 
@@ -105,7 +106,7 @@ bool UpdateForm::AddComboItem(const std::optional<std::string>& text, std::strin
         }
         return false;
     }
-    const std::wstring item = Windows::Widen(*text);
+    const std::wstring item = Utf8ToWide(*text);
     const LRESULT added = SendMessageW(ControlHandle(Control::ComboZelkType), CB_ADDSTRING, 0,
                                        reinterpret_cast<LPARAM>(item.c_str()));
     if (added == CB_ERR || added == CB_ERRSPACE) {
@@ -122,7 +123,7 @@ std::string UpdateForm::ComboSelectedItem() const {
     const int index = ComboSelectedIndex();
     return index < 0 || static_cast<std::size_t>(index) >= comboItems_.size()
                ? std::string()
-               : Windows::Narrow(comboItems_[static_cast<std::size_t>(index)]);
+               : WideToUtf8(comboItems_[static_cast<std::size_t>(index)]);
 }
 
 int UpdateForm::ComboSelectedIndex() const {
@@ -144,7 +145,7 @@ void UpdateForm::SetComboSelectedIndex(int index) {
 }
 
 int UpdateForm::ComboFindString(const std::string& text) const {
-    const std::wstring wanted = Windows::Widen(text);
+    const std::wstring wanted = Utf8ToWide(text);
     for (std::size_t i = 0; i < comboItems_.size(); ++i) {
         const std::wstring& item = comboItems_[i];
         if (item.size() >= wanted.size() &&
@@ -157,7 +158,7 @@ int UpdateForm::ComboFindString(const std::string& text) const {
 }
 
 int UpdateForm::ComboFindExact(const std::string& text) const {
-    const std::wstring wanted = Windows::Widen(text);
+    const std::wstring wanted = Utf8ToWide(text);
     for (std::size_t i = 0; i < comboItems_.size(); ++i) {
         if (comboItems_[i] == wanted) {
             return static_cast<int>(i);

@@ -22,6 +22,7 @@
 #include "hid/windows/windows_hid_transport.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 #include "platform/windows/windows_process_service.h"
 
@@ -45,7 +46,7 @@ class WindowsBoxPlatform final : public BoxPlatform {
 };
 
 std::string Env(const std::string& name) {
-    const std::wstring wide = ZELKUtil::Windows::Widen(name);
+    const std::wstring wide = ZELKUtil::Utf8ToWide(name);
     const DWORD size = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
     if (size == 0) {
         return "";
@@ -53,13 +54,13 @@ std::string Env(const std::string& name) {
     std::wstring value(size, L'\0');
     const DWORD length = GetEnvironmentVariableW(wide.c_str(), value.data(), size);
     value.resize(length < size ? length : 0);
-    return ZELKUtil::Windows::Narrow(value);
+    return ZELKUtil::WideToUtf8(value);
 }
 
 std::string HostName() {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    return GetComputerNameW(name, &size) != 0 ? ZELKUtil::Windows::Narrow(name) : "";
+    return GetComputerNameW(name, &size) != 0 ? ZELKUtil::WideToUtf8(name) : "";
 }
 
 std::string UtcNow() {

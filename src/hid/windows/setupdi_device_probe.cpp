@@ -9,6 +9,7 @@
 #include "hid/probe_classification.h"
 #include "hid/windows/device_notifications.h"
 #include "hid/windows/usb_port.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil::Hid {
@@ -42,7 +43,7 @@ class PropertyReader {
 
     // The first string of the last property fetched, as far as the buffer holds it.
     std::string FirstString() const {
-        return Windows::Narrow(
+        return WideToUtf8(
             std::wstring_view(buffer_.data(), ::wcsnlen(buffer_.data(), buffer_.size())));
     }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil::Hid {
@@ -147,7 +148,7 @@ std::string UsbDevicePort(const Win32Calls& calls, const std::wstring& instanceI
         }
     }
     calls.SetupDiDestroyDeviceInfoList(set);
-    return port ? Windows::Narrow(*port) : std::string();
+    return port ? WideToUtf8(*port) : std::string();
 }
 
 std::string PortOfNode(const Win32Calls& calls, DEVINST node) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 #include "platform/windows/unique_handle.h"
 
@@ -20,7 +21,7 @@ bool IsSeparator(char c) {
 // a pipe or a character device (NUL, CON) is no package file: reading one could wait for ever or
 // never end.
 UniqueHandle OpenReadable(const std::string& path) {
-    UniqueHandle file(::CreateFileW(Windows::Widen(path).c_str(), GENERIC_READ,
+    UniqueHandle file(::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Valid() && ::GetFileType(file.Get()) != FILE_TYPE_DISK) {
@@ -72,7 +73,7 @@ bool CanOpenForReading(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-    return ::GetFileAttributesW(Windows::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes) {
@@ -108,7 +109,7 @@ Result<void> MakeFolders(const std::string& folder) {
         if (level.empty() || IsSeparator(level.back()) || (level.size() == 2 && level[1] == ':')) {
             continue;
         }
-        const std::wstring wide = Windows::Widen(level);
+        const std::wstring wide = Utf8ToWide(level);
         if (::CreateDirectoryW(wide.c_str(), nullptr) == FALSE) {
             // A level that is already there is fine; only what is there now decides.
             const DWORD code = ::GetLastError();
@@ -122,7 +123,7 @@ Result<void> MakeFolders(const std::string& folder) {
 
 Result<void> AppendToFile(const std::string& path, const std::string& text) {
     // With FILE_APPEND_DATA alone every write goes to the file's end, whoever else writes to it.
-    UniqueHandle file(::CreateFileW(Windows::Widen(path).c_str(), FILE_APPEND_DATA,
+    UniqueHandle file(::CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 #include "platform/windows/unique_handle.h"
 
@@ -15,7 +16,7 @@ LogFollower::~LogFollower() {
 
 Result<void> LogFollower::Start(const std::string& path) {
     Close();
-    const std::wstring name = Windows::Widen(path);
+    const std::wstring name = Utf8ToWide(path);
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     {
         const UniqueHandle created(::CreateFileW(name.c_str(), GENERIC_WRITE, share, nullptr,

@@ -8,14 +8,6 @@
 
 namespace ZELKUtil::Windows {
 
-std::wstring Widen(std::string_view utf8) {
-    return Utf8ToWide(utf8);
-}
-
-std::string Narrow(std::wstring_view utf16) {
-    return WideToUtf8(utf16);
-}
-
 std::wstring SystemErrorTextW(unsigned long code) {
     wchar_t* buffer = nullptr;
     const DWORD length = ::FormatMessageW(
@@ -37,7 +29,7 @@ std::wstring SystemErrorTextW(unsigned long code) {
 }
 
 std::string SystemErrorText(unsigned long code) {
-    return Narrow(SystemErrorTextW(code));
+    return WideToUtf8(SystemErrorTextW(code));
 }
 
 Error ErrorFromSystemCode(std::string operation, unsigned long code) {

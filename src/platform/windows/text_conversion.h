@@ -7,12 +7,6 @@
 
 namespace ZELKUtil::Windows {
 
-// The program keeps text and file names in UTF-8; Windows' W calls take UTF-16. The conversions
-// are the program's own (platform/utf8.h): malformed input and lone surrogates convert with
-// replacement characters rather than failing.
-std::wstring Widen(std::string_view utf8);
-std::string Narrow(std::wstring_view utf16);
-
 // The system's message text for an error code (system message table, default language, inserts
 // ignored), cut at its first carriage return so that the trailing line break is never part of
 // it. A code the system has no text for reads "error N".

@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/line_delivery.h"
 #include "platform/output_stream.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 #include "platform/windows/unique_handle.h"
 
@@ -22,8 +23,6 @@ namespace ZELKUtil {
 namespace {
 
 using Windows::ErrorFromSystemCode;
-using Windows::Narrow;
-using Windows::Widen;
 
 // The read end of a child's output pipe and the stream over it. Anonymous pipes have no
 // readiness wait, so the pipe is peeked first and only what it holds is read.
@@ -216,7 +215,7 @@ std::optional<Error> CreateChild(const std::wstring& program, std::wstring comma
         ::DeleteProcThreadAttributeList(startup.lpAttributeList);
     }
     if (started == FALSE) {
-        return ErrorFromSystemCode("Cannot run " + Narrow(program), code);
+        return ErrorFromSystemCode("Cannot run " + WideToUtf8(program), code);
     }
     const UniqueHandle thread(process.hThread);  // not needed: closed at once
     return std::nullopt;
@@ -242,7 +241,7 @@ std::optional<Error> ShellStart(const std::wstring& program, const std::wstring&
         ::CoUninitialize();
     }
     if (started == FALSE) {
-        return ErrorFromSystemCode("Cannot run " + Narrow(program), code);
+        return ErrorFromSystemCode("Cannot run " + WideToUtf8(program), code);
     }
     process = info.hProcess;
     return std::nullopt;
@@ -261,8 +260,8 @@ std::optional<Error> AbsoluteFolder(const std::string& packageFolder, std::strin
             return ErrorFromSystemCode("Cannot find the current directory", ::GetLastError());
         }
         current.resize(length);
-        folder =
-            packageFolder.empty() ? Narrow(current) : Files::Join(Narrow(current), packageFolder);
+        folder = packageFolder.empty() ? WideToUtf8(current)
+                                       : Files::Join(WideToUtf8(current), packageFolder);
     }
     return std::nullopt;
 }
@@ -279,13 +278,13 @@ Result<ChildPaths> PathsFor(const std::string& packageFolder, const StartRequest
     if (auto error = AbsoluteFolder(packageFolder, folder)) {
         return *error;
     }
-    ChildPaths paths{
-        Widen(Files::Join(folder, request.program)),
-        Widen(request.workingDirectory.empty() ? folder
-                                               : Files::Join(folder, request.workingDirectory)),
-        {}};
+    ChildPaths paths{Utf8ToWide(Files::Join(folder, request.program)),
+                     Utf8ToWide(request.workingDirectory.empty()
+                                    ? folder
+                                    : Files::Join(folder, request.workingDirectory)),
+                     {}};
     for (const std::string& argument : request.arguments) {
-        paths.arguments.push_back(Widen(argument));
+        paths.arguments.push_back(Utf8ToWide(argument));
     }
     return paths;
 }

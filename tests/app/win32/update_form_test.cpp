@@ -13,6 +13,7 @@
 
 #include "app/win32/system_dpi.h"
 #include "hid/windows/device_notifications.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 #include "window_probe.h"
 
@@ -110,7 +111,7 @@ TEST(Win32Window, ChildWindowsMatchTheDesignAtTheDesignScale) {
     ASSERT_EQ(children.size(), std::size(kControlDesigns));
     for (std::size_t i = 0; i < children.size(); ++i) {
         const ControlDesign& d = kControlDesigns[i];
-        const std::wstring text = Windows::Widen(d.text);
+        const std::wstring text = Utf8ToWide(d.text);
         HWND child = children[i];
         SCOPED_TRACE(d.name);
         EXPECT_EQ(ClassName(child), ClassOf(d.kind));
@@ -336,7 +337,7 @@ TEST(Win32Window, ComboSelectsThroughTheHandlerForTheControllerAndTheOperator) {
     Press(VK_DOWN);
     EXPECT_TRUE(PumpUntil(form, [&] { return handled == 3; }));
     EXPECT_NE(form.ComboSelectedIndex(), -1);
-    EXPECT_EQ(Windows::Widen(form.ComboSelectedItem()),
+    EXPECT_EQ(Utf8ToWide(form.ComboSelectedItem()),
               WindowText(form.ControlHandle(Control::ComboZelkType)));
 }
 

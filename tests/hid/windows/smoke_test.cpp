@@ -99,7 +99,7 @@ TEST(WindowsSmoke, DeviceNodesOpenByInstanceIdAndWineGivesNoLocation) {
             calls.CM_Get_Device_IDW(device.DevInst, id.data(), static_cast<ULONG>(id.size()), 0),
             CR_SUCCESS);
         id.resize(id.find(L'\0'));
-        EXPECT_EQ(UsbDevicePort(calls, id), "") << Windows::Narrow(id);
+        EXPECT_EQ(UsbDevicePort(calls, id), "") << WideToUtf8(id);
     }
     calls.SetupDiDestroyDeviceInfoList(set);
     EXPECT_GT(count, 0U) << "Wine lists its own devices";
@@ -120,8 +120,8 @@ TEST(WindowsSmoke, TextPastTheBasicPlaneSurvivesUtf16) {
     // wchar_t is UTF-16 here: a surrogate pair is one character both ways (a product string or a
     // path with an emoji), and a lone surrogate one replacement character.
     const std::string text = "\xC3\xA9\xF0\x9F\x98\x80";
-    EXPECT_EQ(Windows::Widen(text), L"\u00E9\U0001F600");
-    EXPECT_EQ(Windows::Narrow(Windows::Widen(text)), text);
+    EXPECT_EQ(Utf8ToWide(text), L"\u00E9\U0001F600");
+    EXPECT_EQ(WideToUtf8(Utf8ToWide(text)), text);
     EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD83D))), "\xEF\xBF\xBD");
 }
 

@@ -11,6 +11,7 @@
 #include "hid/probe_classification.h"
 #include "hid/windows/setupdi_device_probe.h"
 #include "hid/windows/windows_hid_transport.h"
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil::Hid {
@@ -34,7 +35,7 @@ FakeWindows::UsbDevice UsbAt(std::wstring instanceId, const std::string& port) {
                          L"USB Input Device", kDnDriverLoaded | kDnStarted);
     device.instanceId = std::move(instanceId);
     if (!port.empty()) {
-        device.locationPaths = {Windows::Widen(port), L"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)"};
+        device.locationPaths = {Utf8ToWide(port), L"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)"};
     }
     return device;
 }
@@ -42,8 +43,8 @@ FakeWindows::UsbDevice UsbAt(std::wstring instanceId, const std::string& port) {
 // The box's HID interface, under the USB node usb[parent].
 FakeWindows::HidInterface HidUnder(std::size_t parent, const std::string& name) {
     FakeWindows::HidInterface box =
-        FakeWindows::Interface("\\\\?\\hid#" + name, kVid, kPid, Windows::Widen(name));
-    box.instanceId = L"HID\\VID_14E3&PID_0706\\7&" + Windows::Widen(name) + L"&0&0000";
+        FakeWindows::Interface("\\\\?\\hid#" + name, kVid, kPid, Utf8ToWide(name));
+    box.instanceId = L"HID\\VID_14E3&PID_0706\\7&" + Utf8ToWide(name) + L"&0&0000";
     box.usbParent = parent;
     return box;
 }
@@ -107,7 +108,7 @@ TEST(WindowsUsbPorts, ThePortIsTheLocationOfTheUsbDevice) {
                    UsbAt(L"USB\\VID_14E3&PID_0706\\6&1B2C3D&0&5", ""),
                    UsbAt(L"USB\\VID_14E3&PID_0706\\6&1B2C3D&0&6", "")};
     windows.usb[1].parent = 0;
-    windows.usb[2].locationInformation = Windows::Widen(hubPort);
+    windows.usb[2].locationInformation = Utf8ToWide(hubPort);
     windows.hid = {HidUnder(1, "composite"), HidUnder(2, "info"), HidUnder(3, "none"),
                    HidUnder(0, "bluetooth")};
     windows.hid[3].usbParent.reset();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "guest_files.h"
+#include "platform/utf8.h"
 
 namespace ZELKKernelTest {
 namespace {
@@ -34,14 +35,6 @@ std::string Hex16(std::uint16_t value) {
     std::array<char, 8> text{};
     std::snprintf(text.data(), text.size(), "0x%04x", value);
     return text.data();
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    for (const wchar_t c : text) {
-        narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    return narrow;
 }
 
 }  // namespace
@@ -102,8 +95,8 @@ bool GadgetBox::Start(std::string* error) {
         return false;
     }
     const ZELKSim::BoxIdentity identity = box_.Identity();
-    if (!BuildGadget(names_ + "-normal", identity.vid, identity.pid, Narrow(identity.product),
-                     "hid.zelk-normal", &normal_, error) ||
+    if (!BuildGadget(names_ + "-normal", identity.vid, identity.pid,
+                     ZELKUtil::WideToUtf8(identity.product), "hid.zelk-normal", &normal_, error) ||
         !BuildGadget(names_ + "-programmer", ZELKSim::EmulatedBox::kProgrammerVid,
                      ZELKSim::EmulatedBox::kProgrammerPid, "ZELK FPGA programmer",
                      "hid.zelk-programmer", &programmer_, error) ||

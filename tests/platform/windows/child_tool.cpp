@@ -19,12 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
 #include "platform/windows/windows_process_service.h"
 
 namespace {
 
-using ZELKUtil::Windows::Narrow;
+using ZELKUtil::WideToUtf8;
 
 void Write(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -32,7 +33,7 @@ void Write(const std::string& text) {
 }
 
 bool Exists(const std::string& path) {
-    return ::GetFileAttributesW(ZELKUtil::Windows::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(ZELKUtil::Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
@@ -45,7 +46,7 @@ int main() {
     std::vector<std::string> args;
     args.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        args.push_back(Narrow(wide[i]));
+        args.push_back(WideToUtf8(wide[i]));
     }
     ::LocalFree(wide);
     if (args.size() < 2) {
@@ -63,7 +64,7 @@ int main() {
     } else if (mode == "cwd") {
         wchar_t folder[MAX_PATH] = {};
         ::GetCurrentDirectoryW(MAX_PATH, folder);
-        Write(Narrow(folder) + "\n");
+        Write(WideToUtf8(folder) + "\n");
     } else if (mode == "io") {
         char c = 0;
         if (std::fread(&c, 1, 1, stdin) == 0) {
