@@ -8,12 +8,22 @@
 #ifdef ZELK_WITH_DEMO
 #include "demo/demo.h"
 #endif
+#ifdef ZELK_WITH_KERNEL_FRONTS
+#include <signal.h>
+
+#include <ctime>
+
+#include "kernel/present_box.h"
+#endif
 
 namespace {
 
 void Usage(std::ostream& out) {
     out << "usage: zelk-sim run FILE [--trace]\n"
            "       zelk-sim bench FILE\n"
+#ifdef ZELK_WITH_KERNEL_FRONTS
+           "       zelk-sim present [--uhid] [--version V] [--product TEXT] [--controller N]\n"
+#endif
 #ifdef ZELK_WITH_DEMO
            "       zelk-sim demo [PACKAGE]\n"
 #endif
@@ -21,6 +31,11 @@ void Usage(std::ostream& out) {
            "         with --trace also every poll, wait, tool start and label change\n"
            "  bench  plays a bench scenario: zelk-cli on emulated boxes, in real time run fast;\n"
            "         prints what the program printed\n"
+#ifdef ZELK_WITH_KERNEL_FRONTS
+           "  present  an emulated box on this machine's own buses until Ctrl+C (as root): on a\n"
+           "         dummy_hcd USB device controller in all its modes, or with --uhid in normal\n"
+           "         mode only; the real programs then find it as they would a box\n"
+#endif
 #ifdef ZELK_WITH_DEMO
            "  demo   the utility's window upgrading an emulated box in real time (in the\n"
            "         console when there is no display); PACKAGE defaults to the demo package\n"
@@ -48,6 +63,32 @@ int Run(const std::vector<std::string>& arguments) {
     return ZELKSim::RunScenarioFile(file, trace, std::cout, std::cerr);
 }
 
+#ifdef ZELK_WITH_KERNEL_FRONTS
+// SIGINT and SIGTERM are blocked before the box's threads start, and taken here between looks.
+int Present(const std::vector<std::string>& arguments) {
+    std::string error;
+    const auto options = ZELKSim::ParsePresentArguments(arguments, &error);
+    if (!options) {
+        std::cerr << "zelk-sim present: " << error << "\n";
+        Usage(std::cerr);
+        return 2;
+    }
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+        std::cerr << "zelk-sim present: the stop signals cannot be blocked\n";
+        return 1;
+    }
+    const auto stopWait = [&stopSignals](int ms) {
+        const timespec timeout{0, static_cast<long>(ms) * 1000000L};
+        return sigtimedwait(&stopSignals, nullptr, &timeout) >= 0;
+    };
+    return ZELKSim::PresentBox(*options, stopWait, std::cout, std::cerr);
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +99,11 @@ int main(int argc, char** argv) {
     if (!arguments.empty() && arguments[0] == "run") {
         return Run({arguments.begin() + 1, arguments.end()});
     }
+#ifdef ZELK_WITH_KERNEL_FRONTS
+    if (!arguments.empty() && arguments[0] == "present") {
+        return Present({arguments.begin() + 1, arguments.end()});
+    }
+#endif
 #ifdef ZELK_WITH_DEMO
     if (!arguments.empty() && arguments[0] == "demo" && arguments.size() <= 2) {
         return ZELKSim::RunDemo(argc, argv, arguments.size() == 2 ? arguments[1] : "");

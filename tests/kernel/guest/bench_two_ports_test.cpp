@@ -25,9 +25,9 @@
 #include "cli/events.h"
 #include "cli/history.h"
 #include "cli/linux/linux_box_platform.h"
-#include "gadget_box.h"
 #include "guest_files.h"
 #include "hid/linux/hidraw_transport.h"
+#include "kernel/gadget_box.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
 #include "real_tool_package.h"
@@ -39,6 +39,8 @@ namespace {
 
 namespace Cli = ZELKUtil::Cli;
 using ZELKSim::BoxMode;
+using ZELKSim::GadgetBox;
+using ZELKSim::PortOfController;
 
 constexpr std::size_t kImageA = std::size_t{64} * 1024;
 constexpr std::size_t kImageB = std::size_t{96} * 1024;

@@ -6,14 +6,17 @@
 
 #include "box/emulated_box.h"
 #include "device/zelk.h"
-#include "gadget_box.h"
 #include "guest_files.h"
 #include "hid/linux/hidraw_transport.h"
 #include "hid/linux/sysfs_device_probe.h"
+#include "kernel/gadget_box.h"
 #include "platform/steady_clock.h"
 #include "time/real_time_clock.h"
 
 namespace ZELKKernelTest {
+
+using ZELKSim::GadgetBox;
+using ZELKSim::PortOfController;
 
 inline ZELKSim::BoxIdentity Q750() {
     ZELKSim::BoxIdentity identity;

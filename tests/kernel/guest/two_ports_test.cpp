@@ -11,16 +11,18 @@
 
 #include "box/dfu_bootloader.h"
 #include "box/emulated_box.h"
-#include "gadget_box.h"
 #include "guest_files.h"
 #include "hid/linux/hidraw_transport.h"
 #include "hid/linux/sysfs_device_probe.h"
+#include "kernel/gadget_box.h"
 #include "time/real_time_clock.h"
 
 namespace ZELKKernelTest {
 namespace {
 
 using ZELKSim::BoxMode;
+using ZELKSim::GadgetBox;
+using ZELKSim::PortOfController;
 
 constexpr unsigned short kVid = 0x14E3;
 constexpr unsigned short kPid = 0x0706;

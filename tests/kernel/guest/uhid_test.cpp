@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "box_rig.h"
-#include "uhid_box.h"
+#include "kernel/uhid_box.h"
 
 namespace ZELKKernelTest {
 namespace {
+
+using ZELKSim::UhidBox;
 
 TEST(UhidBox, AnsweredGetReportFixesTheControlPipe) {
     BackendRig rig;

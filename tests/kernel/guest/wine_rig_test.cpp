@@ -13,15 +13,16 @@
 
 #include "box/dfu_bootloader.h"
 #include "box_rig.h"
+#include "kernel/uhid_box.h"
 #include "package/package_files.h"
 #include "support/temp_package.h"
-#include "uhid_box.h"
 #include "wine_program.h"
 
 namespace ZELKKernelTest {
 namespace {
 
 using ZELKSim::BoxMode;
+using ZELKSim::UhidBox;
 
 std::string Env(const char* name) {
     const char* value = std::getenv(name);

@@ -12,9 +12,9 @@
 #include "box/dfu_bootloader.h"
 #include "box/emulated_box.h"
 #include "box/emulated_hid_transport.h"
-#include "dfu_gadget.h"
+#include "kernel/dfu_gadget.h"
 
-namespace ZELKKernelTest {
+namespace ZELKSim {
 
 // Puts an emulated box on a real USB bus: one configfs gadget per mode of the box on the dummy
 // USB device controller, the one matching the box's current mode bound, so that the host side
@@ -32,8 +32,7 @@ namespace ZELKKernelTest {
 // own: a box on each is a box on a port of its own. `controller` picks one, in name order.
 class GadgetBox {
   public:
-    GadgetBox(ZELKSim::EmulatedBox& box, ZELKSim::Timeline& clock, ZELKSim::DfuFaults faults = {},
-              unsigned controller = 0);
+    GadgetBox(EmulatedBox& box, Timeline& clock, DfuFaults faults = {}, unsigned controller = 0);
     ~GadgetBox();
     GadgetBox(const GadgetBox&) = delete;
     GadgetBox& operator=(const GadgetBox&) = delete;
@@ -46,7 +45,7 @@ class GadgetBox {
     // The pump's first failure, "" while there is none.
     std::string PumpError() const;
     // The last complete download into the bootloader, as the box saw it.
-    std::optional<ZELKSim::CompletedDownload> LastDownload() const;
+    std::optional<CompletedDownload> LastDownload() const;
     // When a gadget was last bound to the controller (steady clock, ms); -1 before the first.
     std::int64_t LastBindMs() const { return lastBindMs_; }
 
@@ -65,15 +64,15 @@ class GadgetBox {
     bool MountFunctionFs(std::string* error);
     void Pump();
     // Unbinds what is bound and binds the gadget of `mode` (nothing for Absent).
-    bool Present(ZELKSim::BoxMode mode);
+    bool Present(BoxMode mode);
     void Exchange();
     void Fail(const std::string& what);
     void ClosePipes();
 
-    ZELKSim::EmulatedBox& box_;
-    ZELKSim::Timeline& clock_;
-    ZELKSim::EmulatedHidTransport boxHid_;
-    const ZELKSim::DfuFaults faults_;
+    EmulatedBox& box_;
+    Timeline& clock_;
+    EmulatedHidTransport boxHid_;
+    const DfuFaults faults_;
     const unsigned controller_;
     // Gadgets and FunctionFS instances are named system-wide: a box on another controller gets
     // names of its own.
@@ -86,17 +85,17 @@ class GadgetBox {
     std::vector<std::string> created_;  // configfs entries, removed in reverse order
 
     // Pump thread only.
-    ZELKSim::BoxMode presented_ = ZELKSim::BoxMode::Absent;
+    BoxMode presented_ = BoxMode::Absent;
     const Gadget* bound_ = nullptr;
     int hidg_ = -1;
     hid_device* boxHandle_ = nullptr;
     std::deque<std::vector<unsigned char>> toHost_;
-    std::optional<ZELKSim::DfuBootloader> rom_;
+    std::optional<DfuBootloader> rom_;
     DfuGadget dfu_;
 
     mutable std::mutex errorMutex_;  // guards error_ and lastDownload_
     std::string error_;
-    std::optional<ZELKSim::CompletedDownload> lastDownload_;
+    std::optional<CompletedDownload> lastDownload_;
     std::atomic<bool> holdHostReports_{false};
     std::atomic<std::int64_t> lastBindMs_{-1};
     std::atomic<bool> stop_{false};
@@ -109,4 +108,4 @@ class GadgetBox {
 // under test.
 std::string PortOfController(unsigned controller);
 
-}  // namespace ZELKKernelTest
+}  // namespace ZELKSim

@@ -1,4 +1,4 @@
-#include "gadget_box.h"
+#include "kernel/gadget_box.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,13 +15,12 @@
 #include <cstring>
 #include <vector>
 
-#include "guest_files.h"
+#include "kernel/kernel_files.h"
+#include "platform/files.h"
 #include "platform/utf8.h"
 
-namespace ZELKKernelTest {
+namespace ZELKSim {
 namespace {
-
-using ZELKSim::BoxMode;
 
 constexpr const char* kGadgetRoot = "/sys/kernel/config/usb_gadget/";
 
@@ -39,8 +38,7 @@ std::string Hex16(std::uint16_t value) {
 
 }  // namespace
 
-GadgetBox::GadgetBox(ZELKSim::EmulatedBox& box, ZELKSim::Timeline& clock, ZELKSim::DfuFaults faults,
-                     unsigned controller)
+GadgetBox::GadgetBox(EmulatedBox& box, Timeline& clock, DfuFaults faults, unsigned controller)
     : box_(box),
       clock_(clock),
       boxHid_(box),
@@ -94,14 +92,14 @@ bool GadgetBox::Start(std::string* error) {
     if (!PickController(error)) {
         return false;
     }
-    const ZELKSim::BoxIdentity identity = box_.Identity();
+    const BoxIdentity identity = box_.Identity();
     if (!BuildGadget(names_ + "-normal", identity.vid, identity.pid,
                      ZELKUtil::WideToUtf8(identity.product), "hid.zelk-normal", &normal_, error) ||
-        !BuildGadget(names_ + "-programmer", ZELKSim::EmulatedBox::kProgrammerVid,
-                     ZELKSim::EmulatedBox::kProgrammerPid, "ZELK FPGA programmer",
-                     "hid.zelk-programmer", &programmer_, error) ||
-        !BuildGadget(names_ + "-bootloader", ZELKSim::EmulatedBox::kBootloaderVid,
-                     ZELKSim::EmulatedBox::kBootloaderPid, "LPC31xx DFU", "ffs." + DfuInstance(),
+        !BuildGadget(names_ + "-programmer", EmulatedBox::kProgrammerVid,
+                     EmulatedBox::kProgrammerPid, "ZELK FPGA programmer", "hid.zelk-programmer",
+                     &programmer_, error) ||
+        !BuildGadget(names_ + "-bootloader", EmulatedBox::kBootloaderVid,
+                     EmulatedBox::kBootloaderPid, "LPC31xx DFU", "ffs." + DfuInstance(),
                      &bootloader_, error) ||
         !MountFunctionFs(error)) {
         return false;
@@ -115,7 +113,7 @@ std::string GadgetBox::PumpError() const {
     return error_;
 }
 
-std::optional<ZELKSim::CompletedDownload> GadgetBox::LastDownload() const {
+std::optional<CompletedDownload> GadgetBox::LastDownload() const {
     std::lock_guard lock(errorMutex_);
     return lastDownload_;
 }
@@ -237,24 +235,23 @@ bool GadgetBox::Present(BoxMode mode) {
     if (mode == BoxMode::Bootloader) {
         return true;
     }
-    const auto dev = ReadWholeFile(next->function + "/dev");
-    const std::size_t colon = dev ? dev->find(':') : std::string::npos;
+    const auto dev = ZELKUtil::Files::ReadHead(next->function + "/dev", 32);
+    const std::size_t colon = dev ? dev.value().find(':') : std::string::npos;
     if (colon == std::string::npos) {
         Fail("no device number in " + next->function + "/dev");
         return false;
     }
-    const std::string node = "/dev/hidg" + std::to_string(std::stoi(dev->substr(colon + 1)));
+    const std::string node = "/dev/hidg" + std::to_string(std::stoi(dev.value().substr(colon + 1)));
     WaitFor([&node] { return ::access(node.c_str(), F_OK) == 0; }, 5000);
     hidg_ = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (hidg_ < 0) {
         Fail("open " + node + ": " + std::strerror(errno));
         return false;
     }
-    const ZELKSim::BoxIdentity identity = box_.Identity();
+    const BoxIdentity identity = box_.Identity();
     const bool normal = mode == BoxMode::Normal;
-    boxHandle_ =
-        boxHid_.hid_open(normal ? identity.vid : ZELKSim::EmulatedBox::kProgrammerVid,
-                         normal ? identity.pid : ZELKSim::EmulatedBox::kProgrammerPid, nullptr, 0);
+    boxHandle_ = boxHid_.hid_open(normal ? identity.vid : EmulatedBox::kProgrammerVid,
+                                  normal ? identity.pid : EmulatedBox::kProgrammerPid, nullptr, 0);
     if (boxHandle_ == nullptr) {
         // The box changed its mode meanwhile; the next turn of the pump follows it.
         return true;
@@ -337,4 +334,4 @@ std::string PortOfController(unsigned controller) {
     return port;
 }
 
-}  // namespace ZELKKernelTest
+}  // namespace ZELKSim

@@ -1,4 +1,4 @@
-#include "uhid_box.h"
+#include "kernel/uhid_box.h"
 
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace ZELKKernelTest {
+namespace ZELKSim {
 namespace {
 
 constexpr std::array<unsigned char, 25> kReportDescriptor = {
@@ -19,7 +19,7 @@ constexpr std::array<unsigned char, 25> kReportDescriptor = {
 
 }  // namespace
 
-UhidBox::UhidBox(ZELKSim::EmulatedBox& box, bool interruptReports)
+UhidBox::UhidBox(EmulatedBox& box, bool interruptReports)
     : box_(box), boxHid_(box), interruptReports_(interruptReports) {}
 
 UhidBox::~UhidBox() {
@@ -47,7 +47,7 @@ bool UhidBox::Send(const void* event, std::size_t size) {
 }
 
 bool UhidBox::Start(std::string* error) {
-    const ZELKSim::BoxIdentity identity = box_.Identity();
+    const BoxIdentity identity = box_.Identity();
     boxHandle_ = boxHid_.hid_open(identity.vid, identity.pid, nullptr, 0);
     if (boxHandle_ == nullptr) {
         *error = "the emulated box is not in normal mode";
@@ -141,4 +141,4 @@ void UhidBox::Pump() {
     }
 }
 
-}  // namespace ZELKKernelTest
+}  // namespace ZELKSim

@@ -8,7 +8,7 @@
 #include "box/emulated_box.h"
 #include "box/emulated_hid_transport.h"
 
-namespace ZELKKernelTest {
+namespace ZELKSim {
 
 // Puts an emulated box in normal mode on the kernel's HID bus through /dev/uhid: a HID device on
 // bus USB with the box's IDs and, for want of a USB parent, its product text as the HID name.
@@ -17,7 +17,7 @@ namespace ZELKKernelTest {
 // sends on its interrupt pipe goes to the host as input reports as well.
 class UhidBox {
   public:
-    UhidBox(ZELKSim::EmulatedBox& box, bool interruptReports);
+    UhidBox(EmulatedBox& box, bool interruptReports);
     ~UhidBox();
     UhidBox(const UhidBox&) = delete;
     UhidBox& operator=(const UhidBox&) = delete;
@@ -30,8 +30,8 @@ class UhidBox {
     void Fail(const std::string& what);
     bool Send(const void* event, std::size_t size);
 
-    ZELKSim::EmulatedBox& box_;
-    ZELKSim::EmulatedHidTransport boxHid_;
+    EmulatedBox& box_;
+    EmulatedHidTransport boxHid_;
     bool interruptReports_;
     int uhid_ = -1;
     hid_device* boxHandle_ = nullptr;
@@ -41,4 +41,4 @@ class UhidBox {
     std::thread pump_;
 };
 
-}  // namespace ZELKKernelTest
+}  // namespace ZELKSim

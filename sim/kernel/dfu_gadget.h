@@ -4,7 +4,7 @@
 
 #include "box/dfu_bootloader.h"
 
-namespace ZELKKernelTest {
+namespace ZELKSim {
 
 // The user-space side of the box's DFU bootloader on a FunctionFS function: writes the
 // bootloader's interface to ep0 and answers the class requests that the kernel hands up. DFU needs
@@ -24,7 +24,7 @@ class DfuGadget {
     DfuGadget& operator=(const DfuGadget&) = delete;
 
     // Opens the function's ep0 and writes the bootloader's descriptors; false with the reason.
-    bool Open(const std::string& ep0, ZELKSim::DfuBootloader& bootloader, std::string* error);
+    bool Open(const std::string& ep0, DfuBootloader& bootloader, std::string* error);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     // Answers what the host asks within `ms`; false with the reason when ep0 failed.
@@ -33,8 +33,8 @@ class DfuGadget {
   private:
     bool Answer(const unsigned char* setup, std::string* error);
 
-    ZELKSim::DfuBootloader* bootloader_ = nullptr;
+    DfuBootloader* bootloader_ = nullptr;
     int fd_ = -1;
 };
 
-}  // namespace ZELKKernelTest
+}  // namespace ZELKSim

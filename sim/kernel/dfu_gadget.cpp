@@ -1,4 +1,4 @@
-#include "dfu_gadget.h"
+#include "kernel/dfu_gadget.h"
 
 #include <fcntl.h>
 #include <linux/usb/functionfs.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace ZELKKernelTest {
+namespace ZELKSim {
 namespace {
 
 std::string Errno(const std::string& what) {
@@ -29,8 +29,7 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
 
 }  // namespace
 
-bool DfuGadget::Open(const std::string& ep0, ZELKSim::DfuBootloader& bootloader,
-                     std::string* error) {
+bool DfuGadget::Open(const std::string& ep0, DfuBootloader& bootloader, std::string* error) {
     Close();
     fd_ = ::open(ep0.c_str(), O_RDWR | O_CLOEXEC);
     if (fd_ < 0) {
@@ -106,8 +105,8 @@ bool DfuGadget::Answer(const unsigned char* raw, std::string* error) {
     const auto word = [raw](int at) {
         return static_cast<std::uint16_t>(raw[at] | (raw[at + 1] << 8));
     };
-    const ZELKSim::UsbSetup setup{raw[0], raw[1], word(2), word(4), word(6)};
-    const ZELKSim::ControlReply reply = bootloader_->Control(setup);
+    const UsbSetup setup{raw[0], raw[1], word(2), word(4), word(6)};
+    const ControlReply reply = bootloader_->Control(setup);
     std::vector<unsigned char> data(setup.In() ? 0 : setup.length);
     // On ep0 a read stalls an IN request, a write an OUT request; otherwise a write sends the IN
     // data stage and a read takes the OUT data stage (or, of nothing, acknowledges).
@@ -131,4 +130,4 @@ bool DfuGadget::Answer(const unsigned char* raw, std::string* error) {
     return true;
 }
 
-}  // namespace ZELKKernelTest
+}  // namespace ZELKSim

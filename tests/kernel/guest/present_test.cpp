@@ -1,0 +1,63 @@
+// `zelk-sim present` on the guest's own buses: the box the real backends find, what the command
+// tells, and a box taken off the bus when the command is stopped.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <future>
+#include <sstream>
+
+#include "box_rig.h"
+#include "kernel/present_box.h"
+
+namespace ZELKKernelTest {
+namespace {
+
+bool Present(ZELKUtil::Hid::HidrawTransport& hid) {
+    hid_device_info* found = hid.hid_enumerate(0x14E3, 0x0706);
+    hid.hid_free_enumeration(found);
+    return found != nullptr;
+}
+
+TEST(PresentBox, PutsTheBoxOnItsPortUntilStopped) {
+    std::string error;
+    const auto options =
+        ZELKSim::ParsePresentArguments({"--version", "1.97", "--product", "ZELK Q750B"}, &error);
+    ASSERT_TRUE(options) << error;
+    std::atomic<bool> stop{false};
+    std::ostringstream out;
+    std::ostringstream err;
+    auto run = std::async(std::launch::async, [&] {
+        return ZELKSim::PresentBox(
+            *options, [&stop](int ms) { return WaitFor([&stop] { return stop.load(); }, ms); }, out,
+            err);
+    });
+    ZELKUtil::Hid::HidrawTransport hid;
+    ASSERT_TRUE(WaitFor([&hid] { return Present(hid); }, 20000));
+    hid_device* box = hid.hid_open(0x14E3, 0x0706, nullptr, 0);
+    ASSERT_NE(box, nullptr);
+    std::array<wchar_t, 64> name{};
+    EXPECT_EQ(hid.hid_get_product_string(box, name.data(), name.size()), 0);
+    EXPECT_EQ(std::wstring(name.data()), L"ZELK Q750B");
+    EXPECT_EQ(hid.hid_port(box), PortOfController(0));
+    hid.hid_close(box);
+
+    stop = true;
+    EXPECT_EQ(run.get(), 0) << err.str();
+    EXPECT_TRUE(WaitFor([&hid] { return !Present(hid); }, 5000));
+    EXPECT_EQ(out.str(), "present: ZELK Q750B 1.97 on port " + PortOfController(0) +
+                             "; Ctrl+C takes it off the bus\nmode: normal mode\n"
+                             "mode: off the bus\n");
+
+    // A controller that is not there: said, and nothing is left behind.
+    std::ostringstream none;
+    ZELKSim::PresentOptions missing;
+    missing.controller = 9;
+    EXPECT_EQ(ZELKSim::PresentBox(
+                  missing, [](int) { return true; }, none, err),
+              1);
+    EXPECT_NE(err.str().find("the box cannot be put on the bus"), std::string::npos) << err.str();
+}
+
+}  // namespace
+}  // namespace ZELKKernelTest
