@@ -25,6 +25,21 @@ enum class BoxMode {
     Absent,          // unplugged, or between two modes while it restarts
 };
 
+// The mode as the demo's panel and `zelk-sim present` tell it.
+constexpr const char* ModeText(BoxMode mode) {
+    switch (mode) {
+        case BoxMode::Normal:
+            return "normal mode";
+        case BoxMode::Bootloader:
+            return "bootloader";
+        case BoxMode::FpgaProgrammer:
+            return "FPGA programmer";
+        case BoxMode::Absent:
+            break;
+    }
+    return "not on the bus";
+}
+
 // How the box's firmware answers a control-pipe request for its current input report.
 enum class ControlPipe {
     Works,            // delivers the next pending report (zeros when none is pending)

@@ -47,7 +47,7 @@ QWidget* MakeSidePanel(DemoWorld& world) {
     auto* refresh = new QTimer(panel);
     QObject::connect(refresh, &QTimer::timeout, panel, [&world, state] {
         state->setText(QStringLiteral("Box: %1, firmware %2")
-                           .arg(QString::fromLatin1(ModeName(world.box.Mode())),
+                           .arg(QString::fromLatin1(ModeText(world.box.Mode())),
                                 QString::fromStdString(world.box.FirmwareVersion())));
     });
     refresh->start(200);

@@ -38,18 +38,4 @@ DemoWorld::DemoWorld(const std::string& package)
     box.SetFpgaChecksum(0x1234);
 }
 
-const char* ModeName(BoxMode mode) {
-    switch (mode) {
-        case BoxMode::Normal:
-            return "normal mode";
-        case BoxMode::Bootloader:
-            return "bootloader";
-        case BoxMode::FpgaProgrammer:
-            return "FPGA programmer";
-        case BoxMode::Absent:
-            break;
-    }
-    return "not on the bus";
-}
-
 }  // namespace ZELKSim

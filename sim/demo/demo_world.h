@@ -26,9 +26,6 @@ struct DemoWorld {
     ReadPathModes modes;
 };
 
-// How the side panel names the box's mode.
-const char* ModeName(BoxMode mode);
-
 // The package the demo runs on when none is named: the project's demo package on Linux, the folder
 // that holds the program on Windows (the Windows zip's root is a demo package).
 std::string DefaultDemoPackage();

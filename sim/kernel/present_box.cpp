@@ -14,20 +14,6 @@ namespace {
 
 constexpr int kLookMs = 50;
 
-const char* ModeName(BoxMode mode) {
-    switch (mode) {
-        case BoxMode::Normal:
-            return "normal mode";
-        case BoxMode::Bootloader:
-            return "bootloader";
-        case BoxMode::FpgaProgrammer:
-            return "FPGA programmer";
-        case BoxMode::Absent:
-            break;
-    }
-    return "off the bus";
-}
-
 bool ParseController(const std::string& text, unsigned* controller) {
     if (text.empty() || text.size() > 2 ||
         text.find_first_not_of("0123456789") != std::string::npos) {
@@ -59,7 +45,7 @@ struct Told {
 void TellChanges(const EmulatedBox& box, const Front& front, Told* told, std::ostream& out) {
     if (box.Mode() != told->mode) {
         told->mode = box.Mode();
-        out << "mode: " << ModeName(told->mode) << std::endl;
+        out << "mode: " << ModeText(told->mode) << std::endl;
     }
     if (const auto download = front.LastDownload();
         download && download->endMs != told->downloadEndMs) {
@@ -132,7 +118,7 @@ int PresentBox(const PresentOptions& options, const StopWait& stopWait, std::ost
             return 1;
         }
     }
-    out << "mode: " << ModeName(BoxMode::Absent) << std::endl;
+    out << "mode: " << ModeText(BoxMode::Absent) << std::endl;
     return 0;
 }
 

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "app/form_wiring.h"
-#include "app/win32/message_param.h"
 #include "app/win32/update_form.h"
 #include "demo/demo_world.h"
 #include "platform/steady_clock.h"
 #include "platform/utf8.h"
+#include "platform/windows/message_param.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKSim {
@@ -116,7 +116,7 @@ class SidePanel {
     }
 
     void Refresh() {
-        const std::string text = std::string("Box: ") + ModeName(world_.box.Mode()) +
+        const std::string text = std::string("Box: ") + ModeText(world_.box.Mode()) +
                                  ", firmware " + world_.box.FirmwareVersion();
         SetWindowTextW(state_, ZELKUtil::Utf8ToWide(text).c_str());
     }

@@ -47,7 +47,7 @@ TEST(PresentBox, PutsTheBoxOnItsPortUntilStopped) {
     EXPECT_TRUE(WaitFor([&hid] { return !Present(hid); }, 5000));
     EXPECT_EQ(out.str(), "present: ZELK Q750B 1.97 on port " + PortOfController(0) +
                              "; Ctrl+C takes it off the bus\nmode: normal mode\n"
-                             "mode: off the bus\n");
+                             "mode: not on the bus\n");
 
     // A controller that is not there: said, and nothing is left behind.
     std::ostringstream none;
