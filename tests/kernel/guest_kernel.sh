@@ -56,3 +56,20 @@ start_initramfs() {
   cp "$kroot/lib/modules/$release"/modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$release/" 2>/dev/null || true
   depmod -b "$root" "$release"
 }
+
+# Reports the guest's run from its console log: passed when the guest said so, showing the log's
+# lines that match the pattern; otherwise the whole log and why. Ends the runner either way.
+report_guest() {
+  local console=$1 qemu_status=$2 shown=$3
+  tr -d '\r' <"$console" >"$console.txt"
+  if grep -q '^ZELK_GUEST_RESULT=PASS' "$console.txt"; then
+    grep -E "$shown" "$console.txt" || true
+    echo "Guest tests passed"
+    exit 0
+  fi
+  cat "$console.txt"
+  if [ "$qemu_status" -eq 124 ]; then
+    fail "the guest did not finish within $boot_timeout s"
+  fi
+  fail "the guest tests did not pass (qemu exit status $qemu_status)"
+}

@@ -106,16 +106,5 @@ timeout --foreground "$boot_timeout" "$qemu" -accel tcg -m 2048 -smp 2 -nographi
   -append "console=ttyS0 quiet panic=-1" </dev/null >"$console" 2>&1
 qemu_status=$?
 set -e
-tr -d '\r' <"$console" >"$console.txt"
-
-if grep -q '^ZELK_GUEST_RESULT=PASS' "$console.txt"; then
-  grep -E '^\[( +OK|==========|  PASSED|  FIGURE) |^(GUEST_READY|WINE_READY|ZELK_GUEST_RESULT)' \
-    "$console.txt" || true
-  echo "Guest tests passed"
-  exit 0
-fi
-cat "$console.txt"
-if [ "$qemu_status" -eq 124 ]; then
-  fail "the guest did not finish within $boot_timeout s"
-fi
-fail "the guest tests did not pass (qemu exit status $qemu_status)"
+report_guest "$console" "$qemu_status" \
+  '^\[( +OK|==========|  PASSED|  FIGURE) |^(GUEST_READY|WINE_READY|ZELK_GUEST_RESULT)'
