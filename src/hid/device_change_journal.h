@@ -25,7 +25,7 @@ enum class ChangeSource { None, Kernel, Udev };
 // what it read while every change since was pinned. Events that wait unread on the monitor's
 // socket are read (and told) before anything is taken as true, and nothing read is kept longer
 // than kFullRescanMs, so that a change no notification told of is still found by a full rescan.
-// Without a monitor nothing is kept. One thread (the window's) uses it.
+// Without a monitor nothing is kept. One thread uses it: the window's, or one zelk-cli run's.
 class DeviceChangeJournal {
   public:
     static constexpr std::int64_t kFullRescanMs = 10000;

@@ -9,18 +9,14 @@
 
 #include "hid/device_change_journal.h"
 #include "hid/hotplug_source.h"
+#include "hid/linux/udev_events.h"
 #include "platform/result.h"
-
-struct udev;
-struct udev_device;
-struct udev_monitor;
 
 namespace ZELKUtil::Hid {
 
-// Tells the window whenever the system's set of USB or hidraw devices changes. It listens to udev's
-// processed events where systemd-udevd runs (so that the device's udev record exists by then) and
-// to the kernel's own otherwise. Every pending event is read before the handler runs: the notifier
-// is level-triggered, and an unread event would fire again and again while a poll waits.
+// Tells the window whenever the system's set of USB or hidraw devices changes (UdevEvents on a Qt
+// socket notifier). Every pending event is read before the handler runs: the notifier is
+// level-triggered, and an unread event would fire again and again while a poll waits.
 class HotplugMonitor final : public QObject, public HotplugSource {
   public:
     // udevRunDir tells whether udevd runs (its control socket lives there): "/run/udev".
@@ -32,11 +28,11 @@ class HotplugMonitor final : public QObject, public HotplugSource {
 
     // The error that kept the monitor from being set up, if one did; the program then relies on
     // its timer alone.
-    Result<void> Opened() const override { return opened_; }
+    Result<void> Opened() const override { return events_.Opened(); }
     // "udev" or "kernel".
-    const std::string& Source() const { return source_; }
+    const std::string& Source() const { return events_.Source(); }
     // Whether events wait unread on the monitor's socket.
-    bool EventsPending() const;
+    bool EventsPending() const { return events_.EventsPending(); }
     // From now on the watch hears what this monitor listens to and every change it sees (before
     // the handler runs), each pinned to the device the event names where it names one, so that
     // the backends re-read only what changed. Events that wait when a backend asks the watch are
@@ -45,19 +41,12 @@ class HotplugMonitor final : public QObject, public HotplugSource {
 
   private:
     void Drain();
-    // Reads every event that waits, telling the watch of each; whether there was any.
-    bool ReadEvents();
-    void Tell(udev_device* device);
     // Runs the handler from the event loop, once however many events were read meanwhile.
     void OweChange();
 
     std::function<void()> onChange_;
-    udev* udev_ = nullptr;
-    udev_monitor* monitor_ = nullptr;
+    UdevEvents events_;
     std::unique_ptr<QSocketNotifier> notifier_;
-    Result<void> opened_;
-    std::string source_;
-    DeviceChangeJournal* watch_ = nullptr;
     // Runs the handler from the event loop for events read when a backend asked the watch.
     QTimer owed_;
 };

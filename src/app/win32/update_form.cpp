@@ -1,20 +1,12 @@
 #include "app/win32/update_form.h"
 
-// The interface class GUIDs are defined in this file: <initguid.h> must come first.
-// clang-format off
-#include <initguid.h>
-#include <dbt.h>
-#include <hidclass.h>
-#include <usbiodef.h>
-// clang-format on
-
 #include <chrono>
 #include <cmath>
 
-#include "app/win32/message_param.h"
 #include "app/win32/system_dpi.h"
 #include "hid/windows/device_notifications.h"
 #include "platform/utf8.h"
+#include "platform/windows/message_param.h"
 #include "platform/windows/text_conversion.h"
 
 namespace ZELKUtil {
@@ -155,22 +147,7 @@ HWND UpdateForm::CreateControl(const ControlDesign& design) {
 }
 
 void UpdateForm::RegisterDeviceNotifications() {
-    // Top-level windows see DBT_DEVNODES_CHANGED anyway; these add the arrivals and removals of
-    // the box's HID interface and of the bootloader's USB device.
-    for (const GUID& guid : {GUID_DEVINTERFACE_HID, GUID_DEVINTERFACE_USB_DEVICE}) {
-        DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = guid;
-        HDEVNOTIFY handle =
-            RegisterDeviceNotificationW(hwnd_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-        if (handle != nullptr) {
-            notifications_.push_back(handle);
-        } else if (notificationsRegistered_) {
-            notificationsRegistered_ =
-                Windows::ErrorFromSystemCode("RegisterDeviceNotification", GetLastError());
-        }
-    }
+    notificationsRegistered_ = Hid::RegisterDeviceNotifications(hwnd_, &notifications_);
 }
 
 void UpdateForm::Inform(Hid::DeviceChangeJournal& journal) {

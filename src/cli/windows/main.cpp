@@ -17,6 +17,8 @@
 #include "cli/bench_runner.h"
 #include "cli/cli_options.h"
 #include "cli/history.h"
+#include "cli/windows/device_change_window.h"
+#include "hid/device_change_journal.h"
 #include "hid/windows/setupdi_device_probe.h"
 #include "hid/windows/win32_calls.h"
 #include "hid/windows/windows_hid_transport.h"
@@ -30,16 +32,22 @@ namespace {
 
 using ZELKUtil::Cli::BoxPlatform;
 
+// One box's backends, on its run's thread, with a journal of its own that the device-change
+// window tells of every change, so that a poll that finds nothing changed reads nothing again.
 class WindowsBoxPlatform final : public BoxPlatform {
   public:
-    WindowsBoxPlatform(const ZELKUtil::Hid::Win32Calls& calls, const std::string& package)
-        : hid_(calls), probe_(calls, discard_), processes_(package) {}
+    WindowsBoxPlatform(const ZELKUtil::Hid::Win32Calls& calls, const std::string& package,
+                       const ZELKUtil::Cli::DeviceChangeWindow& changes)
+        : hid_(calls, &journal_), probe_(calls, discard_, &journal_), processes_(package) {
+        changes.Follow(journal_);
+    }
     HidTransport& Transport() override { return hid_; }
     DeviceTreeProbe& Probe() override { return probe_; }
     ZELKUtil::ProcessService& Processes() override { return processes_; }
 
   private:
     std::ostream discard_{nullptr};
+    ZELKUtil::Hid::DeviceChangeJournal journal_;
     ZELKUtil::Hid::WindowsHidTransport hid_;
     ZELKUtil::Hid::SetupDiDeviceProbe probe_;
     ZELKUtil::WindowsProcessService processes_;
@@ -116,11 +124,20 @@ int main(int argc, char** argv) {
         std::fputs("zelk-cli: Ctrl+C cannot be caught; it ends the program at once\n", stderr);
     }
     const ZELKUtil::Hid::Win32Calls calls = ZELKUtil::Hid::SystemWin32Calls();
+    const ZELKUtil::Cli::DeviceChangeWindow changes;
+    if (!changes.Opened()) {
+        std::fprintf(stderr,
+                     "zelk-cli: device changes cannot be heard, so every poll reads the "
+                     "device tree: %s\n",
+                     changes.Opened().error().Text().c_str());
+    }
     ZELKUtil::SteadyClock clock;
     const std::string package = parsed.options->package;
     ZELKUtil::Cli::BenchSeams seams{
         clock,
-        [&calls, package] { return std::make_unique<WindowsBoxPlatform>(calls, package); },
+        [&calls, &changes, package] {
+            return std::make_unique<WindowsBoxPlatform>(calls, package, changes);
+        },
         ZELKUtil::NativeMachine(),
         HostName(),
         UtcNow,

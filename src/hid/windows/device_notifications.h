@@ -1,6 +1,14 @@
 #pragma once
 
+// <windows.h> before the headers that build on it.
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+#include <vector>
+
 #include "hid/device_change_journal.h"
+#include "platform/result.h"
 
 namespace ZELKUtil::Hid {
 
@@ -10,5 +18,11 @@ namespace ZELKUtil::Hid {
 // come once the system has set the device up, as udev's events do on Linux, so the watch is told
 // that it listens at that level; the program that receives them calls Changed() for each.
 inline constexpr ChangeSource kDeviceNotifications = ChangeSource::Udev;
+
+// Registers the window for the arrivals and removals of HID interfaces (the box in normal and
+// programmer mode) and of USB devices (its bootloader); top-level windows see
+// DBT_DEVNODES_CHANGED without asking. Each registration made is appended to *handles, for
+// UnregisterDeviceNotification; the system's text of the first that failed.
+Result<void> RegisterDeviceNotifications(HWND window, std::vector<HDEVNOTIFY>* handles);
 
 }  // namespace ZELKUtil::Hid

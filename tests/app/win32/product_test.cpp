@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "app/form_layout.h"
-#include "app/win32/message_param.h"
+#include "platform/windows/message_param.h"
 #include "window_probe.h"
 
 namespace ZELKUtil {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/win32/message_param.h"
+#include "platform/windows/message_param.h"
 
 namespace ZELKUtil::Testing {
 
