@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "kernel/kernel_files.h"
+#include "kernel/report_descriptor.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
 
@@ -23,12 +24,6 @@ namespace ZELKSim {
 namespace {
 
 constexpr const char* kGadgetRoot = "/sys/kernel/config/usb_gadget/";
-
-// One vendor-defined application collection with unnumbered 64-byte input and output reports,
-// as the box's HID interface declares them.
-constexpr std::array<unsigned char, 25> kReportDescriptor = {
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75,
-    0x08, 0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x09, 0x02, 0x91, 0x02, 0xC0};
 
 std::string Hex16(std::uint16_t value) {
     std::array<char, 8> text{};

@@ -10,14 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "kernel/report_descriptor.h"
+
 namespace ZELKSim {
-namespace {
-
-constexpr std::array<unsigned char, 25> kReportDescriptor = {
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75,
-    0x08, 0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x09, 0x02, 0x91, 0x02, 0xC0};
-
-}  // namespace
 
 UhidBox::UhidBox(EmulatedBox& box, bool interruptReports)
     : box_(box), boxHid_(box), interruptReports_(interruptReports) {}
