@@ -63,7 +63,8 @@ GadgetBox::~GadgetBox() {
 bool GadgetBox::PickController(std::string* error) {
     DIR* udcs = ::opendir("/sys/class/udc");
     if (udcs == nullptr) {
-        *error = std::string("/sys/class/udc: ") + std::strerror(errno);
+        *error = std::string("/sys/class/udc: ") + std::strerror(errno) +
+                 " (no USB device controller: load dummy_hcd and libcomposite)";
         return false;
     }
     std::vector<std::string> names;
