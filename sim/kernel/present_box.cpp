@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <ostream>
+#include <utility>
 
 #include "box/emulated_box.h"
 #include "kernel/gadget_box.h"
@@ -43,9 +44,9 @@ struct Told {
 };
 
 void TellChanges(const EmulatedBox& box, const Front& front, Told* told, std::ostream& out) {
-    if (box.Mode() != told->mode) {
-        told->mode = box.Mode();
-        out << "mode: " << ModeText(told->mode) << std::endl;
+    if (const BoxMode mode = box.Mode(); mode != told->mode) {
+        told->mode = mode;
+        out << "mode: " << ModeText(mode) << std::endl;
     }
     if (const auto download = front.LastDownload();
         download && download->endMs != told->downloadEndMs) {
@@ -53,8 +54,8 @@ void TellChanges(const EmulatedBox& box, const Front& front, Told* told, std::os
         out << "download: " << download->bytes << " bytes in " << download->Ms() << " ms"
             << std::endl;
     }
-    if (box.FirmwareVersion() != told->firmware) {
-        told->firmware = box.FirmwareVersion();
+    if (std::string firmware = box.FirmwareVersion(); firmware != told->firmware) {
+        told->firmware = std::move(firmware);
         out << "firmware: " << told->firmware << std::endl;
     }
 }

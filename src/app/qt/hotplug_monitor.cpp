@@ -17,11 +17,6 @@ HotplugMonitor::HotplugMonitor(std::function<void()> onChange, const std::string
     connect(&owed_, &QTimer::timeout, this, [this] { onChange_(); });
 }
 
-// The notifier goes before the socket it watches.
-HotplugMonitor::~HotplugMonitor() {
-    notifier_.reset();
-}
-
 void HotplugMonitor::Inform(DeviceChangeJournal& watch) {
     events_.Follow(watch, [this] { OweChange(); });
 }

@@ -22,7 +22,7 @@ class HotplugMonitor final : public QObject, public HotplugSource {
     // udevRunDir tells whether udevd runs (its control socket lives there): "/run/udev".
     explicit HotplugMonitor(std::function<void()> onChange,
                             const std::string& udevRunDir = "/run/udev", QObject* parent = nullptr);
-    ~HotplugMonitor() override;
+    ~HotplugMonitor() override = default;
     HotplugMonitor(const HotplugMonitor&) = delete;
     HotplugMonitor& operator=(const HotplugMonitor&) = delete;
 
@@ -46,7 +46,7 @@ class HotplugMonitor final : public QObject, public HotplugSource {
 
     std::function<void()> onChange_;
     UdevEvents events_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QSocketNotifier> notifier_;  // after the socket it watches: goes before it
     // Runs the handler from the event loop for events read when a backend asked the watch.
     QTimer owed_;
 };

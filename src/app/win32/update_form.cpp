@@ -226,10 +226,7 @@ LRESULT UpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OnClose();
             return 0;
         case WM_NCDESTROY:
-            for (HDEVNOTIFY handle : notifications_) {
-                UnregisterDeviceNotification(handle);
-            }
-            notifications_.clear();
+            Hid::UnregisterDeviceNotifications(&notifications_);
             if (treeWatch_ != nullptr) {
                 treeWatch_->Listening(Hid::ChangeSource::None);
             }

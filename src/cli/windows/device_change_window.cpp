@@ -90,10 +90,7 @@ LRESULT CALLBACK DeviceChangeWindow::WindowProc(HWND hwnd, UINT message, WPARAM 
             break;  // the system's handling still runs
         case WM_DESTROY:
             if (self != nullptr) {
-                for (HDEVNOTIFY handle : self->notifications_) {
-                    UnregisterDeviceNotification(handle);
-                }
-                self->notifications_.clear();
+                Hid::UnregisterDeviceNotifications(&self->notifications_);
             }
             PostQuitMessage(0);
             return 0;

@@ -76,12 +76,13 @@ int UdevEvents::Fd() const {
 }
 
 bool UdevEvents::EventsPending() const {
-    if (Fd() < 0) {
+    const int fd = Fd();
+    if (fd < 0) {
         return false;
     }
     // A socket that overflowed shows POLLERR: reading it tells of the loss. A poll that fails says
     // nothing, which must not be taken for a quiet socket.
-    pollfd socket{Fd(), POLLIN, 0};
+    pollfd socket{fd, POLLIN, 0};
     const int ready = ::poll(&socket, 1, 0);
     return ready < 0 || (ready > 0 && (socket.revents & (POLLIN | POLLERR)) != 0);
 }
@@ -105,9 +106,12 @@ void UdevEvents::Follow(DeviceChangeJournal& journal, std::function<void()> afte
 }
 
 bool UdevEvents::ReadEvents() {
+    if (Fd() < 0) {
+        return false;
+    }
     bool any = false;
     // Bounded, so that a flood cannot hold the reader's thread: what is left is read next time.
-    for (int read = 0; read < kMaxEventsPerRead && Fd() >= 0; ++read) {
+    for (int read = 0; read < kMaxEventsPerRead; ++read) {
         errno = 0;
         udev_device* device = udev_monitor_receive_device(monitor_);
         if (device != nullptr) {

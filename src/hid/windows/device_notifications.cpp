@@ -30,4 +30,11 @@ Result<void> RegisterDeviceNotifications(HWND window, std::vector<HDEVNOTIFY>* h
     return registered;
 }
 
+void UnregisterDeviceNotifications(std::vector<HDEVNOTIFY>* handles) {
+    for (HDEVNOTIFY handle : *handles) {
+        UnregisterDeviceNotification(handle);
+    }
+    handles->clear();
+}
+
 }  // namespace ZELKUtil::Hid

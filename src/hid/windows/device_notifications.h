@@ -22,7 +22,9 @@ inline constexpr ChangeSource kDeviceNotifications = ChangeSource::Udev;
 // Registers the window for the arrivals and removals of HID interfaces (the box in normal and
 // programmer mode) and of USB devices (its bootloader); top-level windows see
 // DBT_DEVNODES_CHANGED without asking. Each registration made is appended to *handles, for
-// UnregisterDeviceNotification; the system's text of the first that failed.
+// UnregisterDeviceNotifications; the system's text of the first that failed.
 Result<void> RegisterDeviceNotifications(HWND window, std::vector<HDEVNOTIFY>* handles);
+// Ends every registration in *handles and empties it.
+void UnregisterDeviceNotifications(std::vector<HDEVNOTIFY>* handles);
 
 }  // namespace ZELKUtil::Hid

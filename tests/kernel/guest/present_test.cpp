@@ -13,12 +13,6 @@
 namespace ZELKKernelTest {
 namespace {
 
-bool Present(ZELKUtil::Hid::HidrawTransport& hid) {
-    hid_device_info* found = hid.hid_enumerate(0x14E3, 0x0706);
-    hid.hid_free_enumeration(found);
-    return found != nullptr;
-}
-
 TEST(PresentBox, PutsTheBoxOnItsPortUntilStopped) {
     std::string error;
     const auto options =
@@ -32,8 +26,14 @@ TEST(PresentBox, PutsTheBoxOnItsPortUntilStopped) {
             *options, [&stop](int ms) { return WaitFor([&stop] { return stop.load(); }, ms); }, out,
             err);
     });
-    ZELKUtil::Hid::HidrawTransport hid;
-    ASSERT_TRUE(WaitFor([&hid] { return Present(hid); }, 20000));
+    // A failed assertion below still stops the command, so that the test ends rather than hangs.
+    struct StopOnExit {
+        std::atomic<bool>& stop;
+        ~StopOnExit() { stop = true; }
+    } stopOnExit{stop};
+    BackendRig rig;
+    auto& hid = rig.hid;
+    ASSERT_TRUE(WaitFor([&rig] { return rig.NormalPresent(); }, 20000));
     hid_device* box = hid.hid_open(0x14E3, 0x0706, nullptr, 0);
     ASSERT_NE(box, nullptr);
     std::array<wchar_t, 64> name{};
@@ -44,7 +44,7 @@ TEST(PresentBox, PutsTheBoxOnItsPortUntilStopped) {
 
     stop = true;
     EXPECT_EQ(run.get(), 0) << err.str();
-    EXPECT_TRUE(WaitFor([&hid] { return !Present(hid); }, 5000));
+    EXPECT_TRUE(WaitFor([&rig] { return !rig.NormalPresent(); }, 5000));
     EXPECT_EQ(out.str(), "present: ZELK Q750B 1.97 on port " + PortOfController(0) +
                              "; Ctrl+C takes it off the bus\nmode: normal mode\n"
                              "mode: not on the bus\n");
