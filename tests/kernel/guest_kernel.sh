@@ -34,7 +34,7 @@ fetch_kernel() {
 }
 
 # A fresh initramfs tree at $1 with busybox (every applet linked) and the modules named after it,
-# with their dependencies.
+# with their dependencies (a name may carry the module's parameters after a blank).
 start_initramfs() {
   local root=$1 module file relative applet
   shift
@@ -47,7 +47,7 @@ start_initramfs() {
     [ "$applet" = busybox ] || ln -sf busybox "$root/bin/$applet"
   done
   for module in "$@"; do
-    modprobe -d "$kroot" -S "$release" --show-depends "$module" | awk '$1 == "insmod" {print $2}'
+    modprobe -d "$kroot" -S "$release" --show-depends "${module%% *}" | awk '$1 == "insmod" {print $2}'
   done | sort -u | while read -r file; do
     relative=${file#"$kroot"}
     mkdir -p "$root$(dirname "$relative")"
@@ -55,6 +55,37 @@ start_initramfs() {
   done
   cp "$kroot/lib/modules/$release"/modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$release/" 2>/dev/null || true
   depmod -b "$root" "$release"
+}
+
+# A fresh initramfs at $1 for a guest that runs in the host's own tree (host_root_init.sh), with
+# 9p, overlayfs and the modules named after it (parameters after a blank), which the guest loads
+# in that order. The caller writes $1/etc/zelk-test/paths (the paths the guest must see, one a
+# line) and $1/etc/zelk-test/run (what bash runs chrooted into the tree), then boots it with
+# boot_host_root_guest.
+start_host_root_initramfs() {
+  local root=$1
+  shift
+  start_initramfs "$root" virtio_pci 9pnet_virtio 9p overlay "$@"
+  printf '%s\n' virtio_pci 9pnet_virtio 9p overlay "$@" >"$root/etc/zelk-test/modules"
+  cp "$(dirname "${BASH_SOURCE[0]}")/host_root_init.sh" "$root/init"
+  chmod +x "$root/init"
+}
+
+# Boots the host-root initramfs tree $1 with $2 MiB of memory, the host's root read-only over 9p
+# and the host's folder $3 shared for writing (the guest's /run/zelk-out); the console goes to $4.
+# Sets qemu_status (124: the time-out struck).
+boot_host_root_guest() {
+  local root=$1 memory=$2 out=$3 console=$4
+  (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 >"$root.gz")
+  echo "Booting $release under qemu (software emulation) with the host's root over 9p"
+  set +e
+  timeout --foreground "$boot_timeout" "$qemu" -accel tcg -m "$memory" -smp 2 -nographic \
+    -nodefaults -serial stdio -no-reboot -kernel "$vmlinuz" -initrd "$root.gz" \
+    -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+    -virtfs local,path="$out",mount_tag=out,security_model=none \
+    -append "console=ttyS0 quiet panic=-1" </dev/null >"$console" 2>&1
+  qemu_status=$?
+  set -e
 }
 
 # Reports the guest's run from its console log: passed when the guest said so, showing the log's

@@ -9,9 +9,10 @@
 # the stand-ins for the package's dfu-util.exe and driver installer) under Wine, answering their
 # requests to unplug or hold the box.
 #
-# Wine is far too large for an initramfs, so the guest mounts the host's root read-only over 9p
-# and runs chrooted into it: the host's Wine, udevd, dfu-util and the programs under test run as
-# they are, from the paths they have here. The initramfs holds only busybox and the modules.
+# Wine is far too large for an initramfs, so the guest runs in the host's own tree under a writable
+# layer (host_root_init.sh): the host's Wine, udevd, dfu-util and the programs under test run as
+# they are, from the paths they have here, wherever those are. The initramfs holds only busybox
+# and the modules.
 # Making a Wine prefix (wineboot) takes about 70 s under software emulation but about 10 s here,
 # so the prefix is made here once per build folder; the guest lays a tmpfs over it (overlayfs),
 # so that Wine writes its registry and server files there and the host's copy stays as it is.
@@ -73,12 +74,13 @@ if [ "$(cat "$prefix/.zelk-ready" 2>/dev/null)" != "$wine_version" ]; then
   echo "$wine_version" > "$prefix/.zelk-ready"
 fi
 
-# --- The initramfs: busybox, the modules, the first process.
+# --- The initramfs: busybox, the modules, the first process (host_root_init.sh), and the paths
+# the guest must see: the scripts, the build folders and the programs under test.
 root=$work/wine-initramfs
-start_initramfs "$root" virtio_pci 9pnet_virtio 9p overlay uhid hid-generic usbhid dummy_hcd \
-  libcomposite usb_f_hid usb_f_fs
-cp "$here/wine_guest_init.sh" "$root/init"
-chmod +x "$root/init"
+start_host_root_initramfs "$root" uhid hid-generic usbhid "dummy_hcd num=2" libcomposite \
+  usb_f_hid usb_f_fs
+printf '%s\n' "$here" "$work" "$prefix" "$rig" "$windows_test" "$cli" "$dfu_bridge" \
+  "$driver_installer" >"$root/etc/zelk-test/paths"
 # What the guest runs once chrooted into the host's tree, all by their paths here.
 cat > "$root/etc/zelk-test/run" <<EOF
 export ZELK_WINE_PREFIX='$prefix' ZELK_WINE_HID_TEST='$windows_test' ZELK_WINE_CLI='$cli'
@@ -88,7 +90,6 @@ export ZELK_WINE_DEBUG='${ZELK_WINE_DEBUG:-}' ZELK_WINE_OUT=/run/zelk-out
 export ZELK_WINE_TEST_FILTER='${ZELK_WINE_TEST_FILTER:-*}' ZELK_WINE_TEST_REPEAT='${ZELK_WINE_TEST_REPEAT:-1}'
 exec /bin/bash '$here/wine_guest_run.sh'
 EOF
-(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 > "$work/wine-initrd.gz")
 
 # --- The run. Wine wants more memory than the native tests. The guest writes Wine's traces
 # (ZELK_WINE_DEBUG=+hid,+setupapi,... names the channels) into a folder of the host's shared with
@@ -97,14 +98,6 @@ console=$work/wine-console.log
 out=$work/wine-guest-out
 rm -rf "$out"
 mkdir -p "$out"
-echo "Booting $release under qemu (software emulation) with the host's root over 9p"
-set +e
-timeout --foreground "$boot_timeout" "$qemu" -accel tcg -m 2048 -smp 2 -nographic -nodefaults \
-  -serial stdio -no-reboot -kernel "$vmlinuz" -initrd "$work/wine-initrd.gz" \
-  -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
-  -virtfs local,path="$out",mount_tag=out,security_model=none \
-  -append "console=ttyS0 quiet panic=-1" </dev/null >"$console" 2>&1
-qemu_status=$?
-set -e
+boot_host_root_guest "$root" 2048 "$out" "$console"
 report_guest "$console" "$qemu_status" \
   '^\[( +OK|==========|  PASSED|  FIGURE) |^(GUEST_READY|WINE_READY|ZELK_GUEST_RESULT)'

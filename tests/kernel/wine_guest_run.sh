@@ -1,5 +1,5 @@
 #!/bin/bash
-# Runs in the Wine guest, chrooted into the host's tree (read-only, with tmpfs over /tmp and /run):
+# Runs in the Wine guest, chrooted into the host's tree under a writable layer (the guest's own /run):
 # udev, the build's Wine prefix under a writable layer, one Wine server for the whole run, then
 # the rig, which plugs the emulated box into the dummy USB bus and runs the Windows programs.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
@@ -8,14 +8,15 @@ udevadm trigger --action=add
 udevadm settle
 echo "GUEST_READY uptime=$(cut -d' ' -f1 /proc/uptime)"
 
-# The prefix made on the host, with a tmpfs layer that takes Wine's writes.
-mkdir -p /tmp/prefix /tmp/prefix-upper /tmp/prefix-work
+# The prefix made on the host, with a layer of its own on the guest's /run (a tmpfs) that takes
+# Wine's writes and makes the prefix the guest's root user's, whoever made it on the host.
+mkdir -p /run/prefix /run/prefix-upper /run/prefix-work
 if ! mount -t overlay overlay \
-    -o "lowerdir=$ZELK_WINE_PREFIX,upperdir=/tmp/prefix-upper,workdir=/tmp/prefix-work" /tmp/prefix; then
+    -o "lowerdir=$ZELK_WINE_PREFIX,upperdir=/run/prefix-upper,workdir=/run/prefix-work" /run/prefix; then
   echo "ZELK_GUEST_RESULT=FAIL the Wine prefix cannot be laid over"
   exit 1
 fi
-export WINEPREFIX=/tmp/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=/run/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # One server for every Wine program of the run: the drivers (winebus.sys, wineusb.sys) start with
 # the first program and stay, as on a running Windows.
 /usr/lib/wine/wineserver -p
