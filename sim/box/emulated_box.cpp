@@ -65,6 +65,7 @@ std::uint64_t EmulatedBox::Presence() const {
 
 void EmulatedBox::EnterMode(BoxMode mode) {
     ++presence_;
+    hung_ = false;
     for (auto& [device, handle] : handles_) {
         handle->gone = true;
     }
@@ -97,6 +98,16 @@ void EmulatedBox::Unplug() {
     EnterMode(BoxMode::Absent);
 }
 
+void EmulatedBox::Hang() {
+    std::lock_guard lock(mutex_);
+    hung_ = true;
+}
+
+bool EmulatedBox::Hung() const {
+    std::lock_guard lock(mutex_);
+    return hung_;
+}
+
 void EmulatedBox::Restart(BoxMode into, std::int64_t absentMs) {
     std::lock_guard lock(mutex_);
     RestartLocked(into, absentMs);
@@ -116,6 +127,11 @@ void EmulatedBox::RestartLocked(BoxMode into, std::int64_t absentMs) {
 void EmulatedBox::SetRestartMs(std::int64_t ms) {
     std::lock_guard lock(mutex_);
     restartMs_ = ms;
+}
+
+std::int64_t EmulatedBox::RestartMs() const {
+    std::lock_guard lock(mutex_);
+    return restartMs_;
 }
 
 void EmulatedBox::SetDriverState(int code) {
@@ -465,7 +481,7 @@ int EmulatedBox::UsbWrite(hid_device* device, const unsigned char* data, std::si
     std::array<unsigned char, kReportDataSize> request{};
     std::copy_n(message, std::min(length - 1, request.size()), request.begin());
     std::optional<Report> answer = AnswerTo(request.data());
-    if (!answer || behaviour.kind == AnswerBehaviour::Kind::Silent) {
+    if (!answer || hung_ || behaviour.kind == AnswerBehaviour::Kind::Silent) {
         return static_cast<int>(length);
     }
     if (behaviour.kind == AnswerBehaviour::Kind::WrongId) {

@@ -138,8 +138,13 @@ class EmulatedBox {
     void Unplug();
     // Leaves the bus now and comes back in `into` after `absentMs`.
     void Restart(BoxMode into, std::int64_t absentMs);
+    // Stops answering in whatever mode it is, still on the bus: no request gets an answer and a
+    // tool that holds it loses it, until it is next plugged in or restarts.
+    void Hang();
+    bool Hung() const;
     // How long the box stays away when it restarts by itself (bootloader request, download done).
     void SetRestartMs(std::int64_t ms);
+    std::int64_t RestartMs() const;
     // The device-tree probe's code for the bootloader: -1 (not found) to 3 (see DeviceTreeProbe).
     void SetDriverState(int code);
     // Told of every change of the box's presence on the bus (unplugged, restarting, back in any
@@ -248,6 +253,7 @@ class EmulatedBox {
     WriteOutcome writeOutcome_ = WriteOutcome::Accepted;
     bool unplugOnNextRequest_ = false;
     bool hidAccess_ = true;
+    bool hung_ = false;
     std::vector<HidOpenFailure> openFailures_;  // of the last open
 
     std::map<hid_device*, std::unique_ptr<Handle>> handles_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <variant>
 
 #include "platform/files.h"
 #include "scenario/scenario.h"
@@ -148,6 +149,12 @@ int PlaySteps(const std::vector<ScenarioStep>& steps, ScenarioRun& run,
     const auto start = [&] {
         run.Note("start-up");
         run.world.Start(processes);
+        // Why a box in its bootloader or programmer mode is or is not written into.
+        run.world.controller->ListenToRoad([&run](const ZELKUtil::RoadEvent& event) {
+            if (std::holds_alternative<ZELKUtil::RoadEvents::Decided>(event)) {
+                run.Note(ZELKUtil::DescribeRoadEvent(event));
+            }
+        });
         started = true;
     };
     for (const ScenarioStep& step : steps) {

@@ -177,6 +177,71 @@ void Plug(ScenarioParser& p, const Tokens& t) {
     });
 }
 
+// "during PROGRAM [every|times N] at TEXT|after MS unplug|hang|plug [MODE]|restart [MODE]": what
+// the box (the one the line is about) does while the program runs, at the first step of a run's
+// output that holds the text, or that long into the run; at the program's next run, at its next N
+// runs, or at every run.
+void During(ScenarioParser& p, const Tokens& t) {
+    static const char* const kUsage =
+        "usage: during PROGRAM [every|times N] at TEXT|after MS "
+        "unplug|hang|plug [MODE]|restart [MODE]";
+    ToolMoment moment;
+    std::size_t at = 2;
+    if (t.size() > at && t[at].value == "every") {
+        moment.runs = 0;
+        at += 1;
+    } else if (t.size() > at + 1 && t[at].value == "times") {
+        const auto runs = p.Number(t[at + 1], 1, kMaxTicks);
+        if (!runs) {
+            return;
+        }
+        moment.runs = static_cast<int>(*runs);
+        at += 2;
+    }
+    if (t.size() < at + 3 || t.size() > at + 4 || (t[at].value != "at" && t[at].value != "after")) {
+        p.Fail(kUsage);
+        return;
+    }
+    moment.program = PlatformProgramName(t[1].value);
+    if (t[at].value == "at") {
+        moment.text = t[at + 1].value;
+    } else if (const auto ms = p.Number(t[at + 1], 0, kMaxTimeMs)) {
+        moment.afterMs = *ms;
+    } else {
+        return;
+    }
+    const std::string& action = t[at + 2].value;
+    const bool moves = action == "plug" || action == "restart";
+    const auto mode = t.size() == at + 4 ? ModeByName(t[at + 3].value) : BoxMode::Normal;
+    if (t[at].value == "at" && moment.text.empty()) {
+        p.Fail("during: the text to wait for is empty");
+    } else if (moves ? (!mode || *mode == BoxMode::Absent)
+                     : ((action != "unplug" && action != "hang") || t.size() != at + 3)) {
+        p.Fail(kUsage);
+    } else {
+        p.Add(
+            [moment, action, mode = *mode,
+             line = t[0].value + " " + t[1].value](ScenarioRun& run) mutable {
+                EmulatedBox& box = run.Box();
+                moment.action = [&run, &box, action, mode, line] {
+                    run.Note(line + ": " + action);
+                    if (action == "unplug") {
+                        box.Unplug();
+                    } else if (action == "hang") {
+                        box.Hang();
+                    } else if (action == "restart") {
+                        box.Restart(mode, box.RestartMs());
+                    } else {
+                        box.Plug(mode);
+                    }
+                };
+                run.world.tools.AddMoment(std::move(moment));
+                return std::string();
+            },
+            false);
+    }
+}
+
 void Notifications(ScenarioParser& p, const Tokens& t) {
     if (const auto on = p.Flag(t[1])) {
         p.Add(
@@ -199,6 +264,7 @@ constexpr Keyword kStepKeywords[] = {
     {"choose-index", 1, "choose-index INDEX", ChooseIndex},
     {"check", 2, "check CheckProgramArm|CheckProgramFPGA yes|no", Check},
     {"plug", Keyword::kOwnWords, "", Plug},
+    {"during", Keyword::kOwnWords, "", During},
     {"unplug", 0, "unplug",
      [](ScenarioParser& p, const Tokens& /*t*/) {
          p.Add([](ScenarioRun& run) {

@@ -67,6 +67,8 @@ struct EmulatedProcessService::Run {
     std::weak_ptr<Child> child;
     std::uint64_t opened = 0;
     bool gone = false;
+    // Moments at a text of its output that have not come yet.
+    std::vector<ToolMoment> moments;
 };
 
 EmulatedProcessService::EmulatedProcessService(Timeline& timeline, EmulatedBox& box,
@@ -114,13 +116,14 @@ ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> EmulatedProcessService
     auto child = std::make_shared<Child>(timeline_, request.onExit);
     EmulatedBox* box = Target(request);
     auto run = std::make_shared<Run>(
-        Run{box, ScriptFor(request, box), child, box != nullptr ? box->Presence() : 0});
+        Run{box, ScriptFor(request, box), child, box != nullptr ? box->Presence() : 0, false, {}});
     const Script& script = run->script;
     std::int64_t at = timeline_.NowMs();
     for (std::size_t i = 0; i < script.steps.size(); ++i) {
         at += script.steps[i].afterMs;
         timeline_.ScheduleAt(child.get(), at, [this, run, i] { PlayStep(*run, i); });
     }
+    ArmMoments(request.program, *run, child);
     const std::weak_ptr<Child> weak = child;
     // The tool exits just after its last step, or with it; its reader sees the end of the output
     // a moment later.
@@ -142,6 +145,43 @@ ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> EmulatedProcessService
     return std::unique_ptr<ZELKUtil::ChildProcess>(std::make_unique<ChildHandle>(child));
 }
 
+void EmulatedProcessService::AddMoment(ToolMoment moment) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    moments_.push_back(std::move(moment));
+}
+
+void EmulatedProcessService::ArmMoments(const std::string& program, Run& run,
+                                        const std::shared_ptr<Child>& child) {
+    std::vector<ToolMoment> armed;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (auto moment = moments_.begin(); moment != moments_.end();) {
+            if (moment->program != program) {
+                ++moment;
+                continue;
+            }
+            armed.push_back(*moment);
+            const bool last = moment->runs == 1;
+            moment->runs = moment->runs > 1 ? moment->runs - 1 : moment->runs;
+            moment = last ? moments_.erase(moment) : moment + 1;
+        }
+    }
+    const std::weak_ptr<Child> weak = child;
+    for (ToolMoment& moment : armed) {
+        if (!moment.text.empty()) {
+            run.moments.push_back(std::move(moment));
+            continue;
+        }
+        timeline_.ScheduleAt(child.get(), timeline_.NowMs() + moment.afterMs,
+                             [weak, action = std::move(moment.action)] {
+                                 const auto running = weak.lock();
+                                 if (running && !running->HasExited()) {
+                                     action();
+                                 }
+                             });
+    }
+}
+
 void EmulatedProcessService::PlayStep(Run& run, std::size_t i) {
     const Step& step = run.script.steps[i];
     const std::shared_ptr<Child> c = run.child.lock();
@@ -150,7 +190,8 @@ void EmulatedProcessService::PlayStep(Run& run, std::size_t i) {
     }
     // Presence first: when it is unchanged, so is the mode read after it.
     const std::uint64_t presence = run.box != nullptr ? run.box->Presence() : 0;
-    const bool there = run.box != nullptr && run.box->Mode() == run.script.device;
+    const bool there =
+        run.box != nullptr && run.box->Mode() == run.script.device && !run.box->Hung();
     const bool lost = (step.box == BoxUse::Opens && !there) ||
                       (step.box == BoxUse::Holds && (!there || presence != run.opened));
     if (lost) {
@@ -165,6 +206,15 @@ void EmulatedProcessService::PlayStep(Run& run, std::size_t i) {
     }
     if (!step.output.empty()) {
         c->Emit(step.output);
+    }
+    for (auto moment = run.moments.begin(); moment != run.moments.end();) {
+        if (step.output.find(moment->text) == std::string::npos) {
+            ++moment;
+            continue;
+        }
+        const std::function<void()> action = std::move(moment->action);
+        moment = run.moments.erase(moment);
+        action();
     }
 }
 

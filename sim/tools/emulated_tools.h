@@ -73,6 +73,16 @@ struct ToolSettings {
     std::vector<std::string> ownIdentification;
 };
 
+// Something the world does while a tool runs (the box unplugged, plugged in, or hanging): right
+// after the step whose standard output holds a text, or a time into the tool's run.
+struct ToolMoment {
+    std::string program;       // package-relative, as the controller starts it ("Tools/dfu-util")
+    std::string text;          // when not empty: the first step of a run whose output holds it
+    std::int64_t afterMs = 0;  // else: this long after the tool's start, if it still runs then
+    int runs = 1;              // at this many runs of the program from its next on; 0: every run
+    std::function<void()> action;
+};
+
 // One start of a tool, as the service saw it.
 struct ToolStart {
     std::int64_t atMs = 0;
@@ -96,6 +106,8 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     EmulatedProcessService& operator=(const EmulatedProcessService&) = delete;
 
     ToolSettings& Settings() { return settings_; }
+    // Arms a moment for the next run of its program (every run, when it says so).
+    void AddMoment(ToolMoment moment);
     std::vector<ToolStart> Starts() const;
     // Starts the list of tool starts afresh (a long run keeps it from growing without end).
     void ForgetStarts();
@@ -130,6 +142,9 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     void EndWithoutBox(Run& run, const std::shared_ptr<Child>& child);
     // Drops the children that have ended and been read to their end.
     void ForgetEndedChildren();
+    // The moments armed for a run of the program, taken off the list unless they come every run;
+    // the timed ones are scheduled on the child, the others are kept by the run.
+    void ArmMoments(const std::string& program, Run& run, const std::shared_ptr<Child>& child);
 
     Timeline& timeline_;
     EmulatedBus own_;
@@ -139,6 +154,7 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     mutable std::mutex mutex_;
     std::vector<ToolStart> starts_;
     std::vector<std::shared_ptr<Child>> children_;
+    std::vector<ToolMoment> moments_;
     int dfuUtilPasses_ = 0;
     int deviceInfoRuns_ = 0;
 };

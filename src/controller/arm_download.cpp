@@ -1,6 +1,7 @@
 #include "controller/arm_download.h"
 
 #include <memory>
+#include <optional>
 
 #include "controller/tools/dfu_util_output.h"
 #include "controller/tools/dfuapp_log.h"
@@ -32,13 +33,20 @@ struct ArmDownload::Pass {
     bool barDone = false;
     int barFill = 0;
     bool barEcho = true;
+    // Service mode: a bar has begun and its end has not been seen yet.
+    bool barOpen = false;
     // Every line so far was dfu-util's banner: it never got to open a device.
     bool bannerOnly = true;
+    // The tool says that the whole image was sent.
+    bool finished = false;
     // The output stopped inside the progress bar: the box left mid-transfer.
     bool interrupted = false;
+    // Marks shown, of the marks a whole bar shows (0: not known).
+    int marks = 0;
+    int marksExpected = 0;
 };
 
-PollFlow ArmDownload::Run() {
+std::optional<DownloadOutcome> ArmDownload::Run() {
     UpgradeState& state = s_.state;
     const ZelkProfile& profile = *state.current_profile;
     // Without an image the tool would run on nothing and the box would stay in its bootloader
@@ -46,35 +54,40 @@ PollFlow ArmDownload::Run() {
     if (profile.LPC3131.empty() || !Files::CanOpenForReading(s_.PackagePath(profile.LPC3131))) {
         s_.view.AppendText(kPackageError);
         s_.view.SetChecked(Control::CheckProgramArm, false);
-        return PollFlow::GoOn;
+        s_.Fail(RoadEvents::FailReason::PackageError);
+        return std::nullopt;
     }
 
     s_.view.AppendText("\r\nDownloading " + profile.type.value_or("") + " Upgrade");
-    if (state.upgradeMode == auto_upgrade) {
-        ++state.autoDownloads;
-    }
+    s_.Tell(RoadEvents::DownloadStarted{s_.port, Work::ArmDownload, profile.LPC3131});
     retry_ = 0;
+    DownloadOutcome outcome = DownloadOutcome::Failed;
     for (int passes = 1;; ++passes) {
         Pass pass;
         pass.dfuUtil = state.useDfuUtil != 0;
         if (!StartPass(pass, profile.LPC3131) || !ReadPass(pass)) {
-            return PollFlow::Ended;
+            outcome = DownloadOutcome::NotStarted;
+            break;
         }
         EndPass(pass);
-        if (pass.interrupted) {
-            CountInterrupted();
-            return PollFlow::GoOn;
-        }
-        if (retry_ == 0) {
-            return PollFlow::GoOn;
+        outcome = pass.interrupted ? DownloadOutcome::CutShort
+                  : pass.finished  ? DownloadOutcome::Done
+                                   : DownloadOutcome::Failed;
+        if (pass.interrupted || retry_ == 0) {
+            break;
         }
         --retry_;
         if (retry_ <= 1 || passes >= kMaxArmPasses) {
             s_.view.AppendText(kPackageError);
-            return PollFlow::GoOn;
+            s_.Fail(RoadEvents::FailReason::PackageError);
+            outcome = DownloadOutcome::NoDevice;
+            break;
         }
         s_.clock.SleepMs(Waits::kBetweenDownloadPassesMs);
     }
+    retry_ = 0;
+    s_.Tell(RoadEvents::DownloadEnded{s_.port, outcome});
+    return outcome;
 }
 
 ToolCommand ArmDownload::Command(const std::string& image, bool dfuUtil, const std::string& port) {
@@ -126,7 +139,7 @@ bool ArmDownload::ReadPass(Pass& pass) {
             if (pass.dfuUtil) {
                 HandleDfuUtilLine(pass, current);
             } else {
-                HandleDfuAppLine(*current);
+                HandleDfuAppLine(pass, *current);
             }
             if (!pass.failure.empty()) {
                 return Failed(pass.failure);
@@ -170,7 +183,7 @@ std::optional<std::string> ArmDownload::NextDfuUtilLine(Pass& pass, bool& exited
 }
 
 void ArmDownload::EndPass(Pass& pass) {
-    if (pass.barMode && !pass.barDone) {
+    if ((pass.barMode && !pass.barDone) || pass.barOpen) {
         s_.view.AppendText(kDownloadFailed);
         pass.interrupted = true;
     }
@@ -200,13 +213,16 @@ bool ArmDownload::Failed(const std::string& description) {
     if (s_.state.diagOutput != 0) {
         s_.view.AppendText("\r\nException: " + description);
     }
-    s_.PackageError();
+    s_.view.AppendText(kPackageError);
+    s_.state.error_occurred = 1;
+    s_.Fail(RoadEvents::FailReason::ToolFailed);
     return false;
 }
 
 void ArmDownload::HandleDfuUtilLine(Pass& pass, std::optional<std::string>& line) {
     if (s_.state.diagOutput != 0) {
         s_.view.AppendText("\r\n" + *line);
+        FollowServiceLine(pass, *line);
         return;
     }
     const DfuUtilLine event = ReadDfuUtilLine(*line);
@@ -233,6 +249,7 @@ void ArmDownload::ReadBar(Pass& pass, std::optional<std::string>& line) {
         if (first && (c == '\r' || c == '\n')) {
             // Current dfu-util: the bar is redrawn in place; its lines follow.
             pass.barMode = true;
+            s_.reader.ShowGathered(shown);
             line = std::string();
             return;
         }
@@ -240,6 +257,7 @@ void ArmDownload::ReadBar(Pass& pass, std::optional<std::string>& line) {
         if (c == '#') {
             if (echo) {
                 shown += '#';
+                Marked(pass);
             }
             echo = !echo;
         } else {
@@ -260,7 +278,7 @@ void ArmDownload::ReadBar(Pass& pass, std::optional<std::string>& line) {
         return;
     }
     if (DfuUtilBarFinished(*rest)) {
-        DownloadDone();
+        DownloadDone(pass);
     } else {
         s_.view.AppendText(kDownloadFailed);
     }
@@ -269,50 +287,61 @@ void ArmDownload::ReadBar(Pass& pass, std::optional<std::string>& line) {
 
 void ArmDownload::FollowRedrawnBar(Pass& pass, const DfuUtilLine& line) {
     if (line.kind == DfuUtilLine::Kind::BarProgress) {
+        pass.marksExpected = (line.width + 1) / 2;
         // The same marks as the '#' bar: every other step of the bar.
         for (; pass.barFill < line.fill; ++pass.barFill) {
             if (pass.barEcho) {
                 s_.view.AppendText("#");
+                Marked(pass);
             }
             pass.barEcho = !pass.barEcho;
         }
     } else if (!pass.barDone && line.kind == DfuUtilLine::Kind::DownloadDone) {
         pass.barDone = true;
-        DownloadDone();
+        DownloadDone(pass);
     }
 }
 
-void ArmDownload::DownloadDone() {
+void ArmDownload::FollowServiceLine(Pass& pass, const std::string& line) {
+    const DfuUtilLine event = ReadDfuUtilLine(line);
+    if (event.kind == DfuUtilLine::Kind::BarStart) {
+        pass.barOpen = true;
+    } else if (pass.barOpen && event.kind == DfuUtilLine::Kind::DownloadDone) {
+        pass.barOpen = false;
+        pass.finished = true;
+    } else if (pass.barOpen && event.kind != DfuUtilLine::Kind::BarProgress &&
+               line.find(']') != std::string::npos) {
+        // The older tool's bar, whole on one line: ended, well or not.
+        pass.barOpen = false;
+        pass.finished = DfuUtilBarFinished(line.substr(line.find(']')));
+    }
+}
+
+void ArmDownload::DownloadDone(Pass& pass) {
     s_.view.AppendText("\r\nDone.");
     s_.view.AppendText("\r\nPerforming Upgrade...\r\n");
     retry_ = 0;
-    s_.state.interruptedDownloads = 0;
+    pass.finished = true;
 }
 
-void ArmDownload::CountInterrupted() {
-    UpgradeState& state = s_.state;
-    // Not counted as one of the package's automatic downloads; counted in a row of its own.
-    if (state.upgradeMode == auto_upgrade && state.autoDownloads > 0) {
-        --state.autoDownloads;
-    }
-    ++state.interruptedDownloads;
-    // The box that comes back in its bootloader is a new visit, whichever poll sees it first: it
-    // gets the download again (or the line that says why not), never silence.
-    state.bootloaderVisit = false;
-    retry_ = 0;
+void ArmDownload::Marked(Pass& pass) {
+    ++pass.marks;
+    s_.Tell(RoadEvents::DownloadProgress{s_.port, pass.marks, pass.marksExpected});
 }
 
-void ArmDownload::HandleDfuAppLine(const std::string& line) {
+void ArmDownload::HandleDfuAppLine(Pass& pass, const std::string& line) {
     UpgradeState& state = s_.state;
     switch (ReadDfuAppLine(line)) {
         case DfuAppLine::BlockReceived:
             if (state.skip != 0) {
                 s_.view.AppendText("#");
+                Marked(pass);
             }
             state.skip = state.skip != 0 ? 0 : 1;
             break;
         case DfuAppLine::ResetAfterDownload:
             s_.view.AppendText("\r\nPerforming Upgrade...\r\n");
+            pass.finished = true;
             break;
         case DfuAppLine::Error:
             s_.view.AppendText(kDownloadFailed);

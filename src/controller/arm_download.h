@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "controller/poll_flow.h"
+#include "controller/box_ledger.h"
 #include "controller/run_seams.h"
 #include "controller/tools/dfu_util_output.h"
 #include "controller/tools/tool_command.h"
@@ -18,8 +18,9 @@ class ArmDownload {
   public:
     explicit ArmDownload(RunSeams seams) : s_(seams) {}
 
-    // Needs a current profile.
-    PollFlow Run();
+    // Needs a current profile. What the download came to; none when no download was made (the
+    // profile names no image that is there).
+    std::optional<DownloadOutcome> Run();
 
   private:
     struct Pass;
@@ -37,15 +38,17 @@ class ArmDownload {
     bool Failed(const std::string& description);
 
     void HandleDfuUtilLine(Pass& pass, std::optional<std::string>& line);
+    // Service mode shows every line as it is, and follows the bar in them for the download's end.
+    void FollowServiceLine(Pass& pass, const std::string& line);
     // The older dfu-util's '#' bar, read character by character to its "]"; its rest of the line
     // replaces the line.
     void ReadBar(Pass& pass, std::optional<std::string>& line);
     // Current dfu-util's bar, redrawn in place line by line.
     void FollowRedrawnBar(Pass& pass, const DfuUtilLine& line);
-    void DownloadDone();
-    // A pass whose box left mid-transfer.
-    void CountInterrupted();
-    void HandleDfuAppLine(const std::string& line);
+    void DownloadDone(Pass& pass);
+    // Another mark of the bar shown.
+    void Marked(Pass& pass);
+    void HandleDfuAppLine(Pass& pass, const std::string& line);
 
     RunSeams s_;
     // The retry counter of the run under way, kept across its passes.

@@ -17,26 +17,7 @@ InstallerOutcome ReadInstallerExitCode(std::uint32_t code) {
     return outcome;
 }
 
-void DriverInstall::TellOutcome(ChildProcess& installer) {
-    const std::optional<std::uint32_t> code = installer.ExitCode();
-    if (!code) {
-        return;
-    }
-    const InstallerOutcome outcome = ReadInstallerExitCode(*code);
-    UpgradeState& state = s_.state;
-    if (outcome.failed && !state.installerFailureTold) {
-        s_.view.AppendText("\r\nThe driver installer failed (driver packages not installed: " +
-                           std::to_string(outcome.notInstalled) +
-                           "). Please install the driver manually");
-        state.installerFailureTold = true;
-    }
-    if (outcome.restartNeeded && !state.installerRestartTold) {
-        s_.view.AppendText("\r\nRestart Windows to finish the driver installation");
-        state.installerRestartTold = true;
-    }
-}
-
-Result<void> DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
+Result<std::optional<InstallerOutcome>> DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
     UpgradeState& state = s_.state;
     // The operating system's own architecture, not this program's.
     const bool x64 = nativeMachine_ == "x86_64";
@@ -67,13 +48,17 @@ Result<void> DriverInstall::Run(std::int32_t wait, std::int32_t silent) {
     }
     state.driversProc = std::move(started).value();
     *state.driversInstalling = 1;
-    if (wait != 0) {
-        s_.reader.WaitForExit(*state.driversProc);
-        *state.driversInstalling = 0;
-        state.driversInstalled = 1;
-        TellOutcome(*state.driversProc);
+    if (wait == 0) {
+        return std::optional<InstallerOutcome>{};
     }
-    return {};
+    s_.reader.WaitForExit(*state.driversProc);
+    *state.driversInstalling = 0;
+    state.driversInstalled = 1;
+    const std::optional<std::uint32_t> code = state.driversProc->ExitCode();
+    if (!code) {
+        return std::optional<InstallerOutcome>{};
+    }
+    return std::optional<InstallerOutcome>{ReadInstallerExitCode(*code)};
 }
 
 void DriverInstall::InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "controller/run_seams.h"
@@ -30,18 +31,15 @@ class DriverInstall {
     DriverInstall(RunSeams seams, const std::string& nativeMachine)
         : s_(seams), nativeMachine_(nativeMachine) {}
 
-    // wait: block until the installer has ended; silent: without its own pages. The error that
-    // kept the installer from starting, if one did (the operator is told in the log either way).
-    Result<void> Run(std::int32_t wait, std::int32_t silent);
+    // wait: block until the installer has ended; silent: without its own pages. What its exit
+    // code says when it was waited for and gave one; the error that kept it from starting, if one
+    // did (the operator is told in the log).
+    Result<std::optional<InstallerOutcome>> Run(std::int32_t wait, std::int32_t silent);
     // The installer's exit notification. It may run on another thread after the controller is
     // gone, so it is given the shared flag rather than the run.
     static void InstrallDrivers_Exited(std::atomic<std::int32_t>& driversInstalling);
 
   private:
-    // Tells the operator, once per bootloader visit each, of a failed installation and of a
-    // restart the installation needs; the installer's own pages may have gone unread.
-    void TellOutcome(ChildProcess& installer);
-
     RunSeams s_;
     const std::string& nativeMachine_;
 };

@@ -1,5 +1,7 @@
 #include "controller/fpga_run.h"
 
+#include <utility>
+
 #include "controller/tools/stapl_output.h"
 #include "controller/waits.h"
 #include "package/package_files.h"
@@ -11,18 +13,8 @@ FpgaRun::~FpgaRun() {
     s_.state.stapl->abandoned = true;
 }
 
-PollFlow FpgaRun::DownloadProgrammer() {
+DownloadOutcome FpgaRun::DownloadProgrammer() {
     UpgradeState& state = s_.state;
-    // The tool's end says nothing about its success; a box still in its bootloader at the next
-    // poll does. Three such tries in one visit mean the package cannot make the programmer.
-    if (state.programmerTries >= kMaxProgrammerTries) {
-        s_.PackageError();
-        return PollFlow::Ended;
-    }
-    ++state.programmerTries;
-    if (state.upgradeMode == auto_upgrade) {
-        ++state.autoDownloads;
-    }
     const bool dfuUtil = state.useDfuUtil != 0;
     ToolCommand command(dfuUtil ? PackageFiles::kDfuUtil : PackageFiles::kDfuApp, StartMode::Shell);
     // The tool runs in the Tools folder and is given the firmware by its bare name.
@@ -36,16 +28,20 @@ PollFlow FpgaRun::DownloadProgrammer() {
     } else {
         command.Options({"/f"}).File(PackageFiles::kFpgaProgrammerImage).Options({"/tl", "1000"});
     }
+    s_.Tell(RoadEvents::DownloadStarted{s_.port, Work::ProgrammerFirmware,
+                                        PackageFiles::kFpgaProgrammerImage});
     const auto tool = s_.processes.Start(command.Request());
     if (!tool) {
         s_.PackageError();
-        return PollFlow::Ended;
+        s_.Tell(RoadEvents::DownloadEnded{s_.port, DownloadOutcome::NotStarted});
+        return DownloadOutcome::NotStarted;
     }
     s_.reader.WaitForExit(*tool.value());
-    return PollFlow::GoOn;
+    s_.Tell(RoadEvents::DownloadEnded{s_.port, DownloadOutcome::Done});
+    return DownloadOutcome::Done;
 }
 
-void FpgaRun::StartProgramming() {
+FpgaRun::Started FpgaRun::StartProgramming(bool mayErase) {
     UpgradeState& state = s_.state;
     std::string file;
     if (state.current_profile) {
@@ -59,16 +55,24 @@ void FpgaRun::StartProgramming() {
     std::optional<std::uint32_t> idcode;
     std::uint32_t checksum = 0;
     if (!Identify(file, idcode, checksum) || !ChooseImage(idcode)) {
-        return;
+        return Started::Nothing;
     }
-    if (!Blank(checksum) && state.fpgaErases >= kMaxErases) {
+    if (!Blank(checksum) && !mayErase) {
         // The erase said it was done, yet the FPGA still shows a design: erasing it again would
         // change nothing. "Program FPGA" stays ticked, so "Boot" tries the job afresh.
         s_.view.AppendText(OperatorTexts::kFpgaStillHoldsDesign);
-        state.error_occurred = 1;
-        return;
+        FpgaFailed();
+        return Started::Nothing;
     }
-    StartPlayer(PlayerCommand(checksum));
+    if (!StartPlayer(PlayerCommand(checksum))) {
+        return Started::Nothing;
+    }
+    return Blank(checksum) ? Started::Programming : Started::Erase;
+}
+
+void FpgaRun::FpgaFailed() {
+    s_.state.error_occurred = 1;
+    s_.Fail(RoadEvents::FailReason::FpgaFailed);
 }
 
 bool FpgaRun::Identify(const std::string& file, std::optional<std::uint32_t>& idcode,
@@ -79,7 +83,9 @@ bool FpgaRun::Identify(const std::string& file, std::optional<std::uint32_t>& id
     for (int pass = 0; pass < 3 && !idcode; ++pass) {
         const auto player = s_.processes.Start(request);
         if (!player) {
-            s_.PackageError();
+            s_.view.AppendText(OperatorTexts::kPackageError);
+            s_.state.error_occurred = 1;
+            s_.Fail(RoadEvents::FailReason::ToolFailed);
             return false;
         }
         ReadIdentification(*player.value(), idcode, checksum);
@@ -103,14 +109,14 @@ void FpgaRun::ReadIdentification(ChildProcess& player, std::optional<std::uint32
                 idcode = read.idcode;
             } else {
                 s_.view.AppendText("\r\nError Getting FPGA IDCODE");
-                s_.state.error_occurred = 1;
+                FpgaFailed();
             }
         }
         if (!checksumSeen && read.checksumLine) {
             checksumSeen = true;
             if (!read.checksum) {
                 s_.view.AppendText("\r\nError Getting FPGA Checksum");
-                s_.state.error_occurred = 1;
+                FpgaFailed();
             }
             checksum = read.checksum.value_or(0);
         }
@@ -147,19 +153,20 @@ ToolCommand FpgaRun::PlayerCommand(std::uint32_t checksum) {
     if (Blank(checksum)) {
         s_.view.AppendText(state.fpga_usb_quick == 1 ? "\r\nProgramming FPGA..."
                                                      : "\r\nProgramming FPGA (Slowly)...");
+        s_.Tell(RoadEvents::FpgaStep{s_.port, RoadEvents::FpgaStepKind::Programming, 0});
         state.fpga_erase_first = 0;
         command.Options({"-v", speed, "-aPROGRAM"});
     } else {
         s_.view.AppendText("\r\nErasing FPGA...");
+        s_.Tell(RoadEvents::FpgaStep{s_.port, RoadEvents::FpgaStepKind::Erasing, 0});
         state.fpga_erase_first = 1;
-        ++state.fpgaErases;
         command.Options({"-v", speed, "-r", "-aERASE"});
     }
     command.File(state.fpga_image);
     return command;
 }
 
-void FpgaRun::StartPlayer(const ToolCommand& command) {
+bool FpgaRun::StartPlayer(const ToolCommand& command) {
     UpgradeState& state = s_.state;
     // A fresh hand-over for the new run. An earlier run's "Exit code" line must not stand as this
     // run's reason should it print none.
@@ -174,8 +181,8 @@ void FpgaRun::StartPlayer(const ToolCommand& command) {
     if (!started) {
         state.STAPL_Player.reset();
         s_.view.AppendText("\r\nError Programming FPGA\r\n");
-        state.error_occurred = 1;
-        return;
+        FpgaFailed();
+        return false;
     }
     state.STAPL_Player = std::move(started).value();
     std::shared_ptr<StaplHandover> handover = state.stapl;
@@ -186,6 +193,9 @@ void FpgaRun::StartPlayer(const ToolCommand& command) {
             handover->outputEnded = true;
         });
     state.currently_programming_fpga = 1;
+    marksTold_ = 0;
+    verifyingTold_ = false;
+    return true;
 }
 
 bool FpgaRun::STAPLPlayerOutputHandler(StaplHandover& handover, const std::string& line) {
@@ -203,12 +213,14 @@ bool FpgaRun::STAPLPlayerOutputHandler(StaplHandover& handover, const std::strin
     const StaplProgressLine read = ReadStaplProgressLine(line, handover.prevStaplLine);
     if (read.step) {
         handover.STAPL_Player_Output += "#";
+        ++handover.marks;
     }
     if (read.verifyPassed) {
         handover.fpga_just_programmed = 1;
         handover.STAPL_Player_Output += "\r\nFPGA Done\r\n";
     } else if (read.verifying) {
         handover.STAPL_Player_Output += "\r\nVerifying FPGA...\r\n";
+        handover.verifying = true;
     } else if (read.erased) {
         handover.fpga_just_programmed = 1;
         handover.STAPL_Player_Output += "\r\nFPGA Erased\r\n";
@@ -230,16 +242,21 @@ PollFlow FpgaRun::PollStep() {
     bool ended = false;
     std::int32_t succeeded = 0;
     std::string error;
+    int marks = 0;
+    bool verifying = false;
     {
         const std::lock_guard<std::mutex> lock(state.stapl->lock);
         ended = exited && state.stapl->outputEnded;
         progress.swap(state.stapl->STAPL_Player_Output);
         succeeded = state.stapl->fpga_just_programmed;
         error = state.stapl->error;
+        marks = state.stapl->marks;
+        verifying = state.stapl->verifying;
     }
     if (!progress.empty()) {
         s_.view.AppendText(progress);
     }
+    TellProgress(marks, verifying);
     if (!ended) {
         return PollFlow::GoOn;
     }
@@ -250,13 +267,28 @@ PollFlow FpgaRun::PollStep() {
         if (!error.empty()) {
             s_.view.AppendText(error + "\r\n");
         }
-        state.error_occurred = 1;
+        FpgaFailed();
+    } else {
+        s_.Tell(RoadEvents::FpgaStep{s_.port,
+                                     state.fpga_erase_first != 0 ? RoadEvents::FpgaStepKind::Erased
+                                                                 : RoadEvents::FpgaStepKind::Done,
+                                     marks});
     }
     s_.view.SetChecked(Control::CheckProgramFPGA, state.fpga_erase_first != 0);
     s_.clock.SleepMs(Waits::kAfterFpgaRunMs);
     state.currently_programming_fpga = 0;
     state.STAPL_Player.reset();
     return PollFlow::Ended;
+}
+
+void FpgaRun::TellProgress(int marks, bool verifying) {
+    if (marks > marksTold_) {
+        marksTold_ = marks;
+        s_.Tell(RoadEvents::FpgaStep{s_.port, RoadEvents::FpgaStepKind::Progress, marks});
+    }
+    if (verifying && !std::exchange(verifyingTold_, true)) {
+        s_.Tell(RoadEvents::FpgaStep{s_.port, RoadEvents::FpgaStepKind::Verifying, marks});
+    }
 }
 
 }  // namespace ZELKUtil

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "controller/box_ledger.h"
 #include "controller/poll_flow.h"
 #include "controller/run_seams.h"
 #include "controller/tools/tool_command.h"
@@ -20,10 +21,8 @@ class FpgaRun {
     // The most progress text that waits for the next poll; the reader holds further lines (and so
     // the player) meanwhile.
     static constexpr std::size_t kMaxPendingProgress = std::size_t{64} * 1024;
-    // Programmer firmware downloads in one FPGA job before giving up.
-    static constexpr std::int32_t kMaxProgrammerTries = 3;
-    // Erases in one FPGA job: a design that an erase leaves is not erased again and again.
-    static constexpr std::int32_t kMaxErases = 1;
+    // What stage 2 started.
+    enum class Started { Nothing, Erase, Programming };
 
     explicit FpgaRun(RunSeams seams) : s_(seams) {}
     // A player that outlives the window still has its output read to the end, without keeping it.
@@ -31,10 +30,12 @@ class FpgaRun {
     FpgaRun(const FpgaRun&) = delete;
     FpgaRun& operator=(const FpgaRun&) = delete;
 
-    // Stage 1, for a box in its bootloader.
-    PollFlow DownloadProgrammer();
+    // Stage 1, for a box in its bootloader: Done once the tool has run (its end says nothing of
+    // its success), NotStarted when it could not start (the poll then ends).
+    DownloadOutcome DownloadProgrammer();
     // Stage 2, for a box in programmer mode: identifies the FPGA and starts the player.
-    void StartProgramming();
+    // `mayErase`: the FPGA job may still erase a design.
+    Started StartProgramming(bool mayErase);
     // Stage 3, at every poll while the player runs.
     PollFlow PollStep();
 
@@ -55,10 +56,17 @@ class FpgaRun {
     bool ChooseImage(std::optional<std::uint32_t> idcode);
     // The erase or programming command for the checksum, with its line in the log.
     ToolCommand PlayerCommand(std::uint32_t checksum);
-    // Starts the player in the background with a fresh hand-over.
-    void StartPlayer(const ToolCommand& command);
+    // Sets the error state after the FPGA run's own line.
+    void FpgaFailed();
+    // Starts the player in the background with a fresh hand-over; false when it could not start.
+    bool StartPlayer(const ToolCommand& command);
+    // Tells the events of the player's progress handed over since the last poll.
+    void TellProgress(int marks, bool verifying);
 
     RunSeams s_;
+    // What the polls have told of the player's run so far.
+    int marksTold_ = 0;
+    bool verifyingTold_ = false;
 };
 
 }  // namespace ZELKUtil

@@ -41,8 +41,8 @@ void UpgradeController::ButtonDiag_Click() {
 
 void UpgradeController::buttonRestart_Click() {
     // The operator's own ticks, whatever was ticked before.
-    state_.automaticTicks = false;
-    StartFpgaJob();
+    state_.ledger.ticks.automatic = false;
+    state_.ledger.NewFpgaJob();
     if (view_.Enabled(Control::CheckProgramFPGA)) {
         view_.SetChecked(Control::CheckProgramFPGA, true);
     }
@@ -55,10 +55,7 @@ void UpgradeController::ButtonForce_Click() {
     state_.force_bootloader = 1;
     state_.error_occurred = 0;
     // The operator starts over: the bounds that stopped a failing upgrade count afresh.
-    state_.autoDownloads = 0;
-    state_.interruptedDownloads = 0;
-    state_.bootloaderVisit = false;
-    StartFpgaJob();
+    state_.ledger.StartOver();
 }
 
 void UpgradeController::ButtonAutoRings_Click() {

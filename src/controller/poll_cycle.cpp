@@ -2,6 +2,8 @@
 // FPGA programmer, or absent), tells the operator, and takes the next step of an upgrade. Nothing
 // but the controller state, the check boxes and labels, and the device handle link one poll to the
 // next.
+#include <algorithm>
+
 #include "controller/operator_texts.h"
 #include "controller/upgrade_controller.h"
 #include "controller/version_match.h"
@@ -74,6 +76,7 @@ void UpgradeController::Poll() {
 }
 
 void UpgradeController::PollSteps() {
+    decision_.reset();
     if (state_.diagOutput != 0) {
         ServiceBookkeeping();
     }
@@ -94,25 +97,17 @@ void UpgradeController::PollSteps() {
         return;
     }
     Countdown();
+    SayWhileBoxesWait();
 
     std::string status;
-    bool bootloaderReady = false;
-    bool programmerMode = false;
-    if (ProbeModes(status, bootloaderReady, programmerMode) == PollFlow::Ended) {
+    if (ProbeModes(status) == PollFlow::Ended) {
         return;
     }
 
     ShowEyeEvent();
     ReportStatus(status);
     StartBootloaderIfAsked();
-    if (bootloaderReady && DispatchInBootloader() == PollFlow::Ended) {
-        return;
-    }
-    // Programmer dispatch.
-    if (programmerMode && view_.Checked(Control::CheckProgramFPGA) &&
-        MayRunOn(device_.ProgrammerPort())) {
-        fpgaRun_.StartProgramming();
-    }
+    (void)Dispatch();
 }
 
 void UpgradeController::ShowEyeEvent() {
@@ -138,6 +133,7 @@ void UpgradeController::ReportStatus(std::string status) {
         if (state_.arm_just_programmed != 0) {
             status = "Upgrade Complete";
             state_.arm_just_programmed = 0;
+            events_.Tell(RoadEvents::Completed{connectedPort_, state_.version});
         }
         if (!status.empty() && state_.prevStatus.find(status) == std::string::npos) {
             view_.AppendText("\r\n");
@@ -159,39 +155,19 @@ void UpgradeController::StartBootloaderIfAsked() {
         state_.startCountDown = 0;
         TickAutomatically();
         if (AutomaticRunBox() == Control::CheckProgramFPGA) {
-            StartFpgaJob();
+            state_.ledger.NewFpgaJob();
         }
         ticked = true;
     }
     if (state_.connected != 0 && (state_.force_bootloader != 0 || ticked)) {
         // "Boot" alone restarts the box: the visit it begins downloads nothing by itself.
-        state_.bootBegunVisit = !ticked;
+        state_.ledger.BootloaderRequestSent(connectedPort_, !ticked);
         state_.force_bootloader = 0;
         (void)device_.StartBootloader();
+        events_.Tell(RoadEvents::SentToBootloader{connectedPort_});
         state_.operation_underway = 1;
         clock_.SleepMs(Waits::kAfterBootloaderStartMs);
     }
-}
-
-PollFlow UpgradeController::DispatchInBootloader() {
-    const bool ticked =
-        view_.Checked(Control::CheckProgramFPGA) || view_.Checked(Control::CheckProgramArm);
-    if (!ticked || !MayRunOn(bootloaderPort_)) {
-        return PollFlow::GoOn;
-    }
-    // The FPGA comes first; its programmer firmware replaces the ARM run of this poll.
-    if (view_.Checked(Control::CheckProgramFPGA)) {
-        return fpgaRun_.DownloadProgrammer();
-    }
-    if (view_.Checked(Control::CheckProgramArm)) {
-        if (!state_.current_profile) {
-            view_.AppendText("\r\nZELK type not known, please select manually");
-            view_.SetChecked(Control::CheckProgramArm, false);
-            return PollFlow::GoOn;
-        }
-        return armDownload_.Run();
-    }
-    return PollFlow::GoOn;
 }
 
 void UpgradeController::ServiceBookkeeping() {
@@ -213,6 +189,7 @@ PollFlow UpgradeController::Connect() {
         if (device_.GetManufacturer().empty()) {
             state_.connected = 0;
             state_.version.clear();
+            state_.ledger.LeftNormalMode(connectedPort_);
         }
         return PollFlow::GoOn;
     }
@@ -237,7 +214,7 @@ PollFlow UpgradeController::Connect() {
         }
         state_.connected = 1;
         connectedPort_ = device_.Port();
-        state_.bootBegunVisit = false;
+        roadPort_ = connectedPort_;
         const std::string product = device_.GetManufacturer();
         if (product.empty()) {
             break;
@@ -249,6 +226,8 @@ PollFlow UpgradeController::Connect() {
         view_.AppendText("\r\n" + line);
         state_.prevStatus = line;
         state_.operation_underway = 0;
+        events_.Tell(RoadEvents::Connected{connectedPort_, match != nullptr ? match->id : "",
+                                           state_.version, UpToDate(state_.version)});
         return DecideAfterConnection(match);
     }
     return PollFlow::GoOn;
@@ -280,37 +259,38 @@ const ZelkProfile* UpgradeController::AdoptProfileOf(const std::string& product)
 }
 
 PollFlow UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
+    BoxLedger& ledger = state_.ledger;
     if (match == nullptr) {
-        ForgetUpgradingBoxOn(connectedPort_);
+        ledger.Forget(connectedPort_);
         view_.AppendText("\r\nWrong upgrade package. Please contact Orvanta");
         view_.SetChecked(Control::CheckProgramArm, false);
         view_.SetChecked(Control::CheckProgramFPGA, false);
+        events_.Tell(RoadEvents::Failed{connectedPort_, RoadEvents::FailReason::WrongPackage});
         return PollFlow::Ended;
     }
     if (UpToDate(state_.version)) {
-        ForgetUpgradingBoxOn(connectedPort_);
-        state_.autoDownloads = 0;
-        state_.interruptedDownloads = 0;
+        ledger.Forget(connectedPort_);
         if (state_.arm_just_programmed == 0) {
             view_.AppendText("\r\n");
             view_.AppendText("\r\nNo Upgrade Required");
+            events_.Tell(RoadEvents::UpToDate{connectedPort_, state_.version});
         }
         view_.SetChecked(Control::CheckProgramArm, false);
         view_.SetChecked(Control::CheckProgramFPGA, false);
         return PollFlow::GoOn;
     }
+    ledger.Recognise(connectedPort_, *match);
     if (PackageWithoutImages()) {
         // Nothing to program: no countdown and no restart into a bootloader it cannot leave.
         view_.AppendText(OperatorTexts::kPackageError);
+        events_.Tell(RoadEvents::Failed{connectedPort_, RoadEvents::FailReason::PackageError});
         return PollFlow::GoOn;
     }
     if (state_.upgradeMode != auto_upgrade) {
         return PollFlow::GoOn;
     }
-    if (state_.autoDownloads >= kMaxAutoDownloads) {
-        // The box came back from its downloads still without the package's version: flashing it
-        // again would change nothing but wear its flash.
-        runSeams_.PackageError();
+    if (const std::optional<Decision> refused = ledger.RefuseCountdown(connectedPort_)) {
+        SayTell(refused->tell);
         return PollFlow::Ended;
     }
     if (state_.driversInstalled == 0) {
@@ -320,7 +300,8 @@ PollFlow UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
     }
     view_.AppendText("\r\nStarting the upgrade in: 5..");
     state_.startCountDown = 5;
-    UpgradeBoxOn(connectedPort_, *match);
+    ledger.CountdownStarted(connectedPort_);
+    events_.Tell(RoadEvents::CountingDown{connectedPort_, state_.startCountDown});
     clock_.SleepMs(Waits::kAfterCountdownStartMs);
     return PollFlow::GoOn;
 }
@@ -333,28 +314,47 @@ void UpgradeController::Countdown() {
     }
     --state_.startCountDown;
     view_.AppendText(std::to_string(state_.startCountDown) + "..");
+    events_.Tell(RoadEvents::CountingDown{connectedPort_, state_.startCountDown});
     if (state_.startCountDown == 0) {
         TickAutomatically();
         if (AutomaticRunBox() == Control::CheckProgramFPGA) {
-            StartFpgaJob();
+            state_.ledger.NewFpgaJob();
         }
     }
 }
 
-PollFlow UpgradeController::ProbeModes(std::string& status, bool& bootloaderReady,
-                                       bool& programmerMode) {
+void UpgradeController::SayWhileBoxesWait() {
+    // A box sent to its bootloader waits there for its download while another box is on the bus:
+    // the operator, who may read "No Upgrade Required" of the other, learns why nothing goes on.
+    const std::vector<BoxRecord>& records = state_.ledger.Records();
+    const bool waiting = std::any_of(records.begin(), records.end(), [](const BoxRecord& r) {
+        return r.profile && r.stage == RoadStage::SentToBootloader;
+    });
+    if (waiting && state_.ledger.SayBoxesWhileWaiting(BoxesOnBus())) {
+        view_.AppendText(OperatorTexts::kSeveralBoxes);
+    }
+}
+
+PollFlow UpgradeController::ProbeModes(std::string& status) {
+    BoxLedger& ledger = state_.ledger;
     if (!device_.GetManufacturer().empty()) {
-        NoteBootloaderFound(false);
+        ledger.NoteBootloader(std::nullopt);
+        inProgrammer_ = false;
         return PollFlow::GoOn;
     }
     if (device_.CheckForFpgaProg() != 0) {
-        NoteBootloaderFound(false);
+        ledger.NoteBootloader(std::nullopt);
+        roadPort_ = device_.ProgrammerPort();
+        if (!std::exchange(inProgrammer_, true)) {
+            events_.Tell(RoadEvents::InProgrammer{roadPort_});
+        }
         // The programmer is reached: its firmware downloads are over for this FPGA job.
-        state_.programmerTries = 0;
+        ledger.NoteProgrammer(roadPort_);
         status = "ZELK in fpga programming mode";
-        programmerMode = true;
+        DecideFor(roadPort_, true, true);
         return PollFlow::GoOn;
     }
+    inProgrammer_ = false;
     NoteOpenFailures();
     std::int32_t code = device_.CheckForBootloader();
     if (code == 0) {
@@ -366,20 +366,35 @@ PollFlow UpgradeController::ProbeModes(std::string& status, bool& bootloaderRead
             view_.AppendText("\r\nWaiting for Driver...");
         }
     }
-    bootloaderPort_ = code >= 0 && code <= 3 ? device_.BootloaderPort() : std::string();
-    NoteBootloaderFound(code >= 0 && code <= 3);
+    const bool found = code >= 0 && code <= 3;
+    bootloaderPort_ = found ? device_.BootloaderPort() : std::string();
+    if (found) {
+        const BoxRecord* record = ledger.Find(bootloaderPort_);
+        const bool newVisit = record == nullptr || !record->inVisit;
+        ledger.NoteBootloader(bootloaderPort_);
+        roadPort_ = bootloaderPort_;
+        if (newVisit) {
+            events_.Tell(RoadEvents::InBootloader{bootloaderPort_});
+        }
+        // "Boot" has been carried out; left set, it would send the box back here once upgraded.
+        state_.force_bootloader = 0;
+        // The NXP driver (2) serves DFUAPP, the package's libusbK driver (3) serves dfu-util.
+        const bool ready = (code == 2 || code == 3) && (code == 3) == (state_.useDfuUtil != 0);
+        DecideFor(bootloaderPort_, false, ready);
+    } else {
+        ledger.NoteBootloader(std::nullopt);
+    }
     switch (code) {
         case 0:
             return PollFlow::GoOn;
         case 1:
+            decision_.reset();
             InstallWrongDrivers();
             return PollFlow::Ended;
         case 2:
         case 3:
-            // The NXP driver (2) serves DFUAPP, the package's libusbK driver (3) serves dfu-util.
             if ((code == 3) == (state_.useDfuUtil != 0)) {
                 status = "ZELK in programming mode";
-                bootloaderReady = true;
             } else {
                 InstallWrongDrivers();
             }
@@ -390,27 +405,9 @@ PollFlow UpgradeController::ProbeModes(std::string& status, bool& bootloaderRead
                 view_.SetText(Control::DeviceLabel, "No device found");
             }
             state_.connected = 0;
+            ledger.NoteNoBox();
             return PollFlow::Ended;
     }
-}
-
-Control UpgradeController::AutomaticRunBox() const {
-    // A package without ARM images starts what it can program: its FPGA.
-    const bool fpgaOnly = state_.armImagePresent == 0 && state_.fpgaImagePresent > 0;
-    return fpgaOnly ? Control::CheckProgramFPGA : Control::CheckProgramArm;
-}
-
-void UpgradeController::InstallWrongDrivers() {
-    // An installer that could not be started is not tried again in this bootloader visit: the
-    // operator has been told to install the driver by hand.
-    if (state_.installerStartFailed) {
-        return;
-    }
-    view_.AppendText("\r\nIncorrect Drivers Loaded, installing new drivers...");
-    if (!driverInstall_.Run(1, 0)) {
-        state_.installerStartFailed = true;
-    }
-    clock_.SleepMs(Waits::kAfterDriverInstallMs);
 }
 
 bool UpgradeController::PackageWithoutImages() const {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "controller/operator_texts.h"
+#include "controller/road_events.h"
 #include "controller/tools/tool_reader.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
@@ -25,6 +26,9 @@ struct RunSeams {
     const std::string& packageFolder;
     // dfu-util's -p path of the one port a bench run is confined to; "" for none.
     const std::string& dfuUtilPort;
+    // Where the runs tell what happened, and the port of the box the poll works on now.
+    const RoadEventSink& events;
+    const std::string& port;
 
     std::string PackagePath(const std::string& relative) const {
         return Files::Join(packageFolder, relative);
@@ -33,7 +37,12 @@ struct RunSeams {
     void PackageError() const {
         view.AppendText(OperatorTexts::kPackageError);
         state.error_occurred = 1;
+        Fail(RoadEvents::FailReason::PackageError);
     }
+    void Fail(RoadEvents::FailReason reason) const {
+        events.Tell(RoadEvents::Failed{port, reason});
+    }
+    void Tell(const RoadEvent& event) const { events.Tell(event); }
 };
 
 }  // namespace ZELKUtil

@@ -16,7 +16,8 @@ UpgradeController::UpgradeController(ControllerSeams seams)
       packageFolder_(std::move(seams.packageFolder)),
       nativeMachine_(std::move(seams.nativeMachine)),
       reader_(view_, clock_),
-      runSeams_{view_, clock_, processes_, reader_, state_, packageFolder_, dfuUtilPort_},
+      runSeams_{view_,          clock_,       processes_, reader_,  state_,
+                packageFolder_, dfuUtilPort_, events_,    roadPort_},
       armDownload_(runSeams_),
       fpgaRun_(runSeams_),
       driverInstall_(runSeams_, nativeMachine_) {

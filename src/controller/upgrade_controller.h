@@ -3,14 +3,17 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "controller/arm_download.h"
+#include "controller/box_ledger.h"
 #include "controller/driver_install.h"
 #include "controller/fpga_run.h"
 #include "controller/poll_flow.h"
+#include "controller/road_events.h"
 #include "controller/run_seams.h"
 #include "controller/tools/tool_reader.h"
 #include "controller/upgrade_state.h"
@@ -53,6 +56,11 @@ class UpgradeController {
     // other. Without it (the window) dfu-util finds the one DFU device by its IDs alone.
     void TellDfuUtilThePort(std::string port) { dfuUtilPort_ = std::move(port); }
 
+    // Tells the listener what happens to each box as it happens, on the window's thread.
+    void ListenToRoad(std::function<void(const RoadEvent&)> listener) {
+        events_ = RoadEventSink(std::move(listener));
+    }
+
     // The two ways a poll is requested. A device change that arrives while the window's thread is
     // busy with the box is remembered and runs one poll as soon as that work has returned.
     void TimerCheck_Tick();
@@ -72,25 +80,16 @@ class UpgradeController {
     void print_diagnosis();
 
     // Runs the package's driver installer for the bootloader (wait: block until it has ended;
-    // silent: without its own pages).
-    void InstallDrivers(std::int32_t wait, std::int32_t silent) {
-        (void)driverInstall_.Run(wait, silent);
-    }
+    // silent: without its own pages), and tells what its exit code says, once in the visit of the
+    // box the poll works on. An installer that could not start or reported failure is not started
+    // again by that visit.
+    void InstallDrivers(std::int32_t wait, std::int32_t silent);
 
     // Closing the window: closes the box's handle. Running children are left alone.
     void Dispose();
 
     UpgradeState& State() { return state_; }
     const UpgradeState& State() const { return state_; }
-
-    // Automatic downloads after which a box that comes back without the package's version is not
-    // counted down again: the first may have failed and the operator re-plugged, the second shows
-    // that the package cannot bring the box to its version.
-    static constexpr std::int32_t kMaxAutoDownloads = 2;
-    // Downloads in a row that the box left mid-way, after which it is no longer downloaded into
-    // by itself when it comes back in its bootloader: only a box that keeps dropping off the bus
-    // gets there.
-    static constexpr std::int32_t kMaxInterruptedDownloads = 5;
 
   private:
     // Holds one flag at 1 for its lifetime: the poll's checking_currently, or the mark of an
@@ -123,36 +122,29 @@ class UpgradeController {
     // What a new connection leads to.
     PollFlow DecideAfterConnection(const ZelkProfile* match);
     void Countdown();
-    PollFlow ProbeModes(std::string& status, bool& bootloaderReady, bool& programmerMode);
+    // While a box sent to its bootloader waits there and another box is on the bus, says so once.
+    void SayWhileBoxesWait();
+    // Finds where the box is when it does not answer in normal mode, and decides for a box in its
+    // bootloader or programmer mode.
+    PollFlow ProbeModes(std::string& status);
     void ShowEyeEvent();
     // The status line and, when the box shows the package's version, the completion line.
     void ReportStatus(std::string status);
     void StartBootloaderIfAsked();
-    // Starts the run that a box ready in its bootloader is ticked for.
-    PollFlow DispatchInBootloader();
-    // The box's identity (known_box.cpp).
+    // The ledger's decision for the box in its bootloader or programmer mode on the port: ticks
+    // what a box back on its road resumes, and says the lines of a visit's start.
+    void DecideFor(const std::string& port, bool programmerMode, bool driverReady);
+    // Carries out this poll's decision: starts its run, or says why it holds.
+    PollFlow Dispatch();
+    PollFlow RunArmDownload(const std::string& port);
+    void SayTell(Decision::Tell tell);
+    // The boxes on the bus now, in any mode.
+    int BoxesOnBus();
     // Ticks made since the last poll are the operator's: a new FPGA job, not automatic.
     void NoticeOperatorTicks();
     void RememberTicks();
     // Ticks what the package programs by itself, for the box being upgraded.
     void TickAutomatically();
-    // A new FPGA job: its programmer downloads and erases count afresh.
-    void StartFpgaJob();
-    // The box being upgraded on the port, if any.
-    const UpgradeState::KnownBox* UpgradingBoxOn(const std::string& port) const;
-    void UpgradeBoxOn(const std::string& port, const ZelkProfile& profile);
-    void ForgetUpgradingBoxOn(const std::string& port);
-    // Whether what is ticked may start on the box on the port: never while more than one box is
-    // on the bus, and automatic ticks only for the box they were made for (whose profile is then
-    // made current).
-    bool MayRunOn(const std::string& port);
-    // More than one box on the bus: says so once; true while it lasts.
-    bool SeveralBoxes();
-    // Where the last probe found the box, for the per-visit bounds.
-    void NoteBootloaderFound(bool found);
-    // At the start of a bootloader visit in automatic mode: ticks what the countdown would, for
-    // the box this run is upgrading.
-    void ResumeInBootloader();
     // The check box that an automatic run ticks.
     Control AutomaticRunBox() const;
     // Keeps why the box's HID interface could not be opened just now.
@@ -174,6 +166,9 @@ class UpgradeController {
     std::string nativeMachine_;
     std::string dfuUtilPort_;
     UpgradeState state_;
+    RoadEventSink events_;
+    // The port of the box this poll works on, for the events of the runs.
+    std::string roadPort_;
     ToolReader reader_;
     RunSeams runSeams_;
     ArmDownload armDownload_;
@@ -182,6 +177,9 @@ class UpgradeController {
     std::int32_t exchangeUnderway_ = 0;
     std::string connectedPort_;   // of the box this poll connected
     std::string bootloaderPort_;  // of the bootloader this poll found
+    std::optional<Decision>
+        decision_;               // for the box this poll found in its bootloader or programmer
+    bool inProgrammer_ = false;  // the last poll found the box as the programmer
     bool deviceChangePending_ = false;
     std::vector<HidOpenFailure> openFailures_;  // of this poll's opens of the box
     std::string reportedFailures_;              // the reasons service mode was last told

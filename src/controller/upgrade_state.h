@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/box_ledger.h"
 #include "package/zelk_profile.h"
 #include "platform/process_service.h"
 
@@ -28,6 +29,9 @@ struct StaplHandover {
     std::string error;
     // The previous non-empty output line, across runs.
     std::string prevStaplLine;
+    // Progress marks and whether verification began, for the controller's events.
+    int marks = 0;
+    bool verifying = false;
     // The reader has seen the end of the tool's output: every line has been handled.
     bool outputEnded = false;
     // Nobody takes the progress text any more (the window has closed): the reader drops it.
@@ -72,49 +76,8 @@ struct UpgradeState {
     // driversInstalling as the first service-mode poll saw it; never updated afterwards.
     std::optional<std::int32_t> lastDriversInstalling;
 
-    // The boxes that this run recognised in normal mode and is upgrading by itself: the USB port
-    // each was connected on and the profile it named then. Only a box found in its bootloader on
-    // such a port gets an automatic download, and always with that port's profile. Set when its
-    // countdown starts; dropped when a box on that port shows the package's version or names no
-    // profile of the package.
-    struct KnownBox {
-        std::string port;
-        ZelkProfile profile;
-    };
-    std::vector<KnownBox> upgradingBoxes;
-    // The check boxes were ticked by the countdown (or the rescue below), not by the operator:
-    // what they start is an automatic download, for the box above only.
-    bool automaticTicks = false;
-    // The check boxes as the last poll left them, so that a poll sees the operator's new ticks.
-    bool seenArmTick = false;
-    bool seenFpgaTick = false;
-
-    // What keeps a failing upgrade from repeating itself for ever.
-    // Downloads made in automatic mode since a box last showed the package's version (or since
-    // "Boot"): a box that keeps coming back without that version is not flashed again and again.
-    std::int32_t autoDownloads = 0;
-    // Downloads in a row that the box left mid-way (its tool's output was cut inside the progress
-    // bar). They are not the package's fault and do not count above; past their own bound the box
-    // is no longer downloaded into by itself when it comes back in its bootloader.
-    std::int32_t interruptedDownloads = 0;
-    // The box was found in its bootloader by the last poll that looked for it. A visit begins with
-    // the first poll that finds it there and ends with the first that finds it elsewhere.
-    bool bootloaderVisit = false;
-    std::string visitPort;  // where that bootloader was
-    // "Boot" sent the box to its bootloader with nothing ticked: that visit downloads nothing.
-    bool bootBegunVisit = false;
-    // The FPGA job: from the tick of "Program FPGA" until the programmer is reached, or the
-    // operator's next "Boot" or tick. Programmer firmware downloads and erases made in it.
-    std::int32_t programmerTries = 0;
-    std::int32_t fpgaErases = 0;
-    // The driver installer could not be started in this bootloader visit.
-    bool installerStartFailed = false;
-    // The operator has been told in this bootloader visit that the installer reported a failed
-    // installation, or a restart it needs.
-    bool installerFailureTold = false;
-    bool installerRestartTold = false;
-    // The operator has been told that more than one box is connected, and not yet that one is.
-    bool severalBoxesSaid = false;
+    // The boxes this run knows: where each is on its road, its bounds and its bootloader visit.
+    BoxLedger ledger;
 
     // What the FPGA tool's output reader hands to the window's thread. Shared, so that a reader
     // thread that outlives the controller (children outlive the utility) never writes into freed

@@ -1,6 +1,7 @@
 #include "controller/tools/dfu_util_output.h"
 
 #include <optional>
+#include <utility>
 
 #include "controller/tools/line_text.h"
 
@@ -17,7 +18,8 @@ bool IsBanner(const std::string& line) {
            StartsWith(line, "Please report bugs");
 }
 
-std::optional<int> ProgressFill(const std::string& line) {
+// The bar's fill and its whole width.
+std::optional<std::pair<int, int>> ProgressFill(const std::string& line) {
     const std::string head = "Download\t[";
     const std::size_t at = line.find(head);
     if (at == std::string::npos) {
@@ -36,7 +38,7 @@ std::optional<int> ProgressFill(const std::string& line) {
             return std::nullopt;
         }
     }
-    return fill;
+    return std::make_pair(fill, static_cast<int>(end - begin));
 }
 
 }  // namespace
@@ -49,8 +51,8 @@ DfuUtilLine ReadDfuUtilLine(const std::string& line) {
     if (Holds(line, "Copying data from PC to DFU device")) {
         return {Kind::BarStart};
     }
-    if (const std::optional<int> fill = ProgressFill(line)) {
-        return {Kind::BarProgress, *fill};
+    if (const auto bar = ProgressFill(line)) {
+        return {Kind::BarProgress, bar->first, bar->second};
     }
     if (Holds(line, "Download done.")) {
         return {Kind::DownloadDone};

@@ -14,7 +14,7 @@ struct DfuUtilLine {
         // Older dfu-util: "Copying data from PC to DFU device", its '#' bar follows on the line.
         BarStart,
         // Current dfu-util's bar, redrawn in place: "Download\t[=====    ]  20%   20480 bytes";
-        // `fill` is the number of '='.
+        // `fill` is the number of '=', `width` the bar's whole length.
         BarProgress,
         // Current dfu-util: the whole image has been sent.
         DownloadDone,
@@ -24,6 +24,7 @@ struct DfuUtilLine {
     };
     Kind kind = Kind::Other;
     int fill = 0;
+    int width = 0;
 };
 
 DfuUtilLine ReadDfuUtilLine(const std::string& line);
