@@ -147,7 +147,23 @@ ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> EmulatedProcessService
 
 void EmulatedProcessService::AddMoment(ToolMoment moment) {
     const std::lock_guard<std::mutex> lock(mutex_);
+    moment.id = ++momentsAdded_;
     moments_.push_back(std::move(moment));
+}
+
+bool EmulatedProcessService::CountMoment(std::uint64_t id) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto moment = std::find_if(moments_.begin(), moments_.end(),
+                                     [id](const ToolMoment& m) { return m.id == id; });
+    if (moment == moments_.end()) {
+        return false;
+    }
+    if (moment->runs == 1) {
+        moments_.erase(moment);
+    } else if (moment->runs > 1) {
+        --moment->runs;
+    }
+    return true;
 }
 
 void EmulatedProcessService::ArmMoments(const std::string& program, Run& run,
@@ -155,30 +171,22 @@ void EmulatedProcessService::ArmMoments(const std::string& program, Run& run,
     std::vector<ToolMoment> armed;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        for (auto moment = moments_.begin(); moment != moments_.end();) {
-            if (moment->program != program) {
-                ++moment;
-                continue;
-            }
-            armed.push_back(*moment);
-            const bool last = moment->runs == 1;
-            moment->runs = moment->runs > 1 ? moment->runs - 1 : moment->runs;
-            moment = last ? moments_.erase(moment) : moment + 1;
-        }
+        std::copy_if(moments_.begin(), moments_.end(), std::back_inserter(armed),
+                     [&program](const ToolMoment& m) { return m.program == program; });
     }
     const std::weak_ptr<Child> weak = child;
     for (ToolMoment& moment : armed) {
         if (!moment.text.empty()) {
             run.moments.push_back(std::move(moment));
-            continue;
+        } else if (CountMoment(moment.id)) {
+            timeline_.ScheduleAt(child.get(), timeline_.NowMs() + moment.afterMs,
+                                 [weak, action = std::move(moment.action)] {
+                                     const auto running = weak.lock();
+                                     if (running && !running->HasExited()) {
+                                         action();
+                                     }
+                                 });
         }
-        timeline_.ScheduleAt(child.get(), timeline_.NowMs() + moment.afterMs,
-                             [weak, action = std::move(moment.action)] {
-                                 const auto running = weak.lock();
-                                 if (running && !running->HasExited()) {
-                                     action();
-                                 }
-                             });
     }
 }
 
@@ -213,8 +221,11 @@ void EmulatedProcessService::PlayStep(Run& run, std::size_t i) {
             continue;
         }
         const std::function<void()> action = std::move(moment->action);
+        const std::uint64_t id = moment->id;
         moment = run.moments.erase(moment);
-        action();
+        if (CountMoment(id)) {
+            action();
+        }
     }
 }
 

@@ -79,8 +79,11 @@ struct ToolMoment {
     std::string program;       // package-relative, as the controller starts it ("Tools/dfu-util")
     std::string text;          // when not empty: the first step of a run whose output holds it
     std::int64_t afterMs = 0;  // else: this long after the tool's start, if it still runs then
-    int runs = 1;              // at this many runs of the program from its next on; 0: every run
+    // How many times it happens, at one run each (a text counts only at a run that prints it);
+    // 0: at every run.
+    int runs = 1;
     std::function<void()> action;
+    std::uint64_t id = 0;  // given by the service
 };
 
 // One start of a tool, as the service saw it.
@@ -142,9 +145,11 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     void EndWithoutBox(Run& run, const std::shared_ptr<Child>& child);
     // Drops the children that have ended and been read to their end.
     void ForgetEndedChildren();
-    // The moments armed for a run of the program, taken off the list unless they come every run;
-    // the timed ones are scheduled on the child, the others are kept by the run.
+    // The moments armed for a run of the program: the timed ones are scheduled on the child (and
+    // counted now), the others kept by the run until its output holds their text.
     void ArmMoments(const std::string& program, Run& run, const std::shared_ptr<Child>& child);
+    // Counts one happening of the moment; false when it has happened as often as it should.
+    bool CountMoment(std::uint64_t id);
 
     Timeline& timeline_;
     EmulatedBus own_;
@@ -155,6 +160,7 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     std::vector<ToolStart> starts_;
     std::vector<std::shared_ptr<Child>> children_;
     std::vector<ToolMoment> moments_;
+    std::uint64_t momentsAdded_ = 0;
     int dfuUtilPasses_ = 0;
     int deviceInfoRuns_ = 0;
 };

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "cli/console_view.h"
-#include "controller/upgrade_controller.h"
 #include "controller/version_match.h"
 #include "device/zelk.h"
+#include "package/package_findings.h"
 
 namespace ZELKUtil::Cli {
 BenchRunner::BenchRunner(BenchSeams seams, Options options, const std::atomic<bool>& stopping)
@@ -27,38 +26,20 @@ int BenchRunner::Run() {
 }
 
 std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
-    // Start-up as the window makes it, on a device that is never opened.
-    const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
-    ReadPathModes modes;
-    ZELK device(platform->Transport(), platform->Probe(), seams_.clock, modes);
-    ConsoleView view;
-    UpgradeController controller({view, seams_.clock, device, platform->Processes(),
-                                  options_.package, seams_.nativeMachine});
-    controller.InitializeApplication();
-    const UpgradeState& state = controller.State();
-    std::string reason;
-    Package package;
-    package.versionLine = PackageVersionLine(view.Text(Control::TextUpgradeVersion));
-    if (package.versionLine.empty()) {
-        reason = "it has no version (CurrentVersion.txt)";
-    } else if (view.log.find("Error loading config file") != std::string::npos) {
-        reason = "its profile file cannot be read:" + view.log.substr(view.log.find("file") + 4);
-    } else if (view.comboItems.empty() && !state.current_profile) {
-        reason = "no profile of it names images that are there";
-    } else if (state.armImagePresent == 0 && state.fpgaImagePresent == 0) {
-        reason = "it holds no image";
-    } else if (view.log.find("Damaged upgrade package") != std::string::npos) {
-        reason = "it holds no download tool";
-    }
-    if (!reason.empty()) {
+    // What the window's start-up reads, and why a bench cannot use it.
+    const PackageFindings found = ReadPackageFindings(options_.package);
+    if (const std::optional<std::string> why = found.WhyUnusable()) {
+        std::string reason = *why;
         reason.erase(std::remove(reason.begin(), reason.end(), '\r'), reason.end());
         std::replace(reason.begin(), reason.end(), '\n', ' ');
         Say("The package in " + options_.package + " cannot be used: " + reason);
         return std::nullopt;
     }
-    package.profiles = state.profiles.value_or(std::vector<ZelkProfile>{});
-    package.dfuUtil = state.useDfuUtil != 0;
-    package.fpgaImages = state.fpgaImagePresent > 0;
+    Package package;
+    package.versionLine = found.version.value_or("");
+    package.profiles = found.profiles;
+    package.dfuUtil = found.dfuUtil;
+    package.fpgaImages = found.fpgaImages > 0;
     return package;
 }
 
@@ -144,7 +125,8 @@ void BenchRunner::Emit(const BoxEvent& event) {
         seams_.out(ToJsonLine(event));
     } else if (seams_.terminal) {
         seams_.terminal(board_.Show(event));
-    } else if (event.kind != BoxEvent::Kind::Progress && event.kind != BoxEvent::Kind::State) {
+    } else if (event.kind != BoxEvent::Kind::Progress && event.kind != BoxEvent::Kind::State &&
+               event.kind != BoxEvent::Kind::Decision) {
         // Without a terminal, the lines of the window's log and the results: what a file or a
         // pipe keeps is the same on every run.
         seams_.out(ToHumanLine(event));

@@ -13,12 +13,13 @@ namespace {
 using Json = nlohmann::ordered_json;
 using Kind = BoxEvent::Kind;
 
-constexpr std::array<std::pair<Kind, const char*>, 5> kKindNames = {{
+constexpr std::array<std::pair<Kind, const char*>, 6> kKindNames = {{
     {Kind::Found, "found"},
     {Kind::State, "state"},
     {Kind::Progress, "progress"},
     {Kind::Log, "log"},
     {Kind::Result, "result"},
+    {Kind::Decision, "decision"},
 }};
 
 const char* KindName(Kind kind) {
@@ -84,6 +85,19 @@ bool GetInteger(const Json& object, const char* key, T& value) {
     return true;
 }
 
+// A true-or-false field; absent leaves it unset.
+bool GetFlag(const Json& object, const char* key, std::optional<bool>& flag) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
+        return true;
+    }
+    if (!it->is_boolean()) {
+        return false;
+    }
+    flag = it->get<bool>();
+    return true;
+}
+
 std::optional<BoxEvent> FromObject(const Json& object) {
     const auto kindField = object.find("event");
     const auto portField = object.find("port");
@@ -101,11 +115,9 @@ std::optional<BoxEvent> FromObject(const Json& object) {
     bool ok = GetText(object, "mode", event.mode) && GetText(object, "model", event.model) &&
               GetText(object, "serial", event.serial) &&
               GetText(object, "version", event.version) && GetText(object, "text", event.text) &&
-              GetInteger(object, "percent", event.percent);
-    if (const auto it = object.find("up_to_date"); ok && it != object.end()) {
-        ok = it->is_boolean();
-        event.upToDate = ok && it->get<bool>();
-    }
+              GetText(object, "work", event.work) && GetText(object, "reason", event.reason) &&
+              GetInteger(object, "percent", event.percent) &&
+              GetFlag(object, "up_to_date", event.upToDate) && GetFlag(object, "run", event.run);
     if (object.contains("seconds_left")) {
         std::int64_t seconds = 0;
         ok = ok && GetInteger(object, "seconds_left", seconds);
@@ -150,6 +162,10 @@ std::string HumanText(const BoxEvent& event) {
                 line += ", about " + std::to_string(*event.secondsLeft) + " s left";
             }
             return line;
+        case Kind::Decision:
+            return line +
+                   "decision: " + (event.run.value_or(false) ? "run " + event.work : "hold") +
+                   ", " + event.reason;
         case Kind::State:
         case Kind::Log:
         case Kind::Result:
@@ -172,6 +188,11 @@ std::string ToJsonLine(const BoxEvent& event) {
         object["up_to_date"] = *event.upToDate;
     }
     PutText(object, "text", event.text);
+    if (event.run) {
+        object["run"] = *event.run;
+    }
+    PutText(object, "work", event.work);
+    PutText(object, "reason", event.reason);
     // A progress event always tells its percent, 0 included; other events only when one is set.
     if (event.kind == Kind::Progress || event.percent != 0) {
         object["percent"] = event.percent;

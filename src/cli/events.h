@@ -15,6 +15,7 @@ struct BoxEvent {
         Progress,  // percent done and an estimate of the seconds left
         Log,       // one line of the box's log, exactly as the window would show it
         Result,    // how the box's run ended
+        Decision,  // whether the box in its bootloader or programmer mode is written into, and why
     };
     Kind kind = Kind::Log;
     std::string port;
@@ -31,6 +32,10 @@ struct BoxEvent {
     // Progress.
     int percent = 0;
     std::optional<std::int64_t> secondsLeft;
+    // Decision: run or hold, the work it is about, and why.
+    std::optional<bool> run;
+    std::string work;
+    std::string reason;
 };
 
 // The event as one JSON object on one line, without the line end: {"event":"found","port":...}.

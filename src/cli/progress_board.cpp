@@ -71,6 +71,9 @@ std::string ProgressBoard::Show(const BoxEvent& event) {
         case BoxEvent::Kind::State:
             RowOf(event.port).state = event.text;
             break;
+        case BoxEvent::Kind::Decision:
+            // For programs that read the JSON stream; the board shows the state it leads to.
+            return "";
         case BoxEvent::Kind::Result:
             rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
                                        [&event](const Row& r) { return r.port == event.port; }),

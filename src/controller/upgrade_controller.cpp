@@ -1,10 +1,7 @@
 #include "controller/upgrade_controller.h"
 
 #include "device/zelk.h"
-#include "package/package_files.h"
-#include "package/profile_file.h"
-#include "package/version_file.h"
-#include "platform/files.h"
+#include "package/package_findings.h"
 
 namespace ZELKUtil {
 
@@ -25,67 +22,46 @@ UpgradeController::UpgradeController(ControllerSeams seams)
 }
 
 void UpgradeController::InitializeApplication() {
-    ReadPackageVersion();
-    LoadProfiles();
-    if (CheckImages() > 1) {
+    const PackageFindings package = ReadPackageFindings(packageFolder_);
+    ShowPackageVersion(package);
+    LoadProfiles(package);
+    if (OfferUsableProfiles(package) > 1) {
         view_.SetText(Control::LabelMode, "ZELK");
         view_.SetShown(Control::ComboZelkType, true);
     }
     SetUpgradeMode();
-    ChooseDownloadTool();
+    ChooseDownloadTool(package);
 }
 
-void UpgradeController::ReadPackageVersion() {
+void UpgradeController::ShowPackageVersion(const PackageFindings& package) {
     // Held nowhere but in the label's text, which the poll compares against.
-    if (const auto line = ReadFirstLine(runSeams_.PackagePath(PackageFiles::kVersionFile))) {
-        view_.SetText(Control::TextUpgradeVersion, "Upgrade Version: " + *line);
+    if (package.version) {
+        view_.SetText(Control::TextUpgradeVersion, "Upgrade Version: " + *package.version);
     } else {
         view_.SetText(Control::TextUpgradeVersion, "Can't find upgrade version");
     }
 }
 
-void UpgradeController::LoadProfiles() {
+void UpgradeController::LoadProfiles(const PackageFindings& package) {
     // The list exists from here on, even when the file cannot be read.
-    state_.profiles.emplace();
-    auto file = ReadProfileFile(runSeams_.PackagePath(PackageFiles::kProfileFile));
-    if (file) {
-        *state_.profiles = std::move(file).value();
-    } else {
+    state_.profiles = package.profiles;
+    if (!package.profileError.empty()) {
         view_.AppendText("\r\n");
         view_.AppendText("\r\nError loading config file");
-        view_.AppendText(file.error().Text());
+        view_.AppendText(package.profileError);
         view_.AppendText("\r\n");
     }
 }
 
-int UpgradeController::CheckImages() {
-    // A profile is usable when every image it names can be opened; images counted before a
-    // missing one stay counted.
-    state_.armImagePresent = 0;
-    state_.fpgaImagePresent = 0;
+int UpgradeController::OfferUsableProfiles(const PackageFindings& package) {
+    state_.armImagePresent = package.armImages;
+    state_.fpgaImagePresent = package.fpgaImages;
     int usable = 0;
-    const auto opens = [this](const std::string& name) {
-        return Files::CanOpenForReading(runSeams_.PackagePath(name));
-    };
-    for (const ZelkProfile& profile : *state_.profiles) {
-        if (!profile.LPC3131.empty()) {
-            if (!opens(profile.LPC3131)) {
-                continue;
-            }
-            ++state_.armImagePresent;
+    for (std::size_t i = 0; i < package.profiles.size(); ++i) {
+        if (!package.usable[i]) {
+            continue;
         }
-        if (!profile.A3P060.empty()) {
-            if (!opens(profile.A3P060)) {
-                continue;
-            }
-            ++state_.fpgaImagePresent;
-        }
-        if (!profile.A3PN060.empty()) {
-            if (!opens(profile.A3PN060)) {
-                continue;
-            }
-            ++state_.fpgaImagePresent;
-        }
+        const ZelkProfile& profile = package.profiles[i];
         ++usable;
         view_.SetText(Control::LabelMode, profile.id);
         state_.current_profile = profile;
@@ -120,10 +96,10 @@ void UpgradeController::SetUpgradeMode() {
     }
 }
 
-void UpgradeController::ChooseDownloadTool() {
-    if (Files::Exists(runSeams_.PackagePath(PackageFiles::kDfuUtil))) {
+void UpgradeController::ChooseDownloadTool(const PackageFindings& package) {
+    if (package.dfuUtil) {
         state_.useDfuUtil = 1;
-    } else if (!Files::Exists(runSeams_.PackagePath(PackageFiles::kDfuApp))) {
+    } else if (!package.dfuApp) {
         view_.AppendText("\r\nDamaged upgrade package. Please obtain new copy from Orvanta");
     }
 }

@@ -19,6 +19,7 @@
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
 #include "hid/hid_transport.h"
+#include "package/package_findings.h"
 #include "platform/clock.h"
 #include "platform/process_service.h"
 
@@ -106,13 +107,13 @@ class UpgradeController {
     void ExchangeWithBox(void (UpgradeController::*action)());
     void EnableRings();
 
-    // Start-up's steps.
-    void ReadPackageVersion();
-    void LoadProfiles();
-    // Counts the images the profiles name and offers the usable profiles; returns their number.
-    int CheckImages();
+    // Start-up's steps, from what it found in the package folder.
+    void ShowPackageVersion(const PackageFindings& package);
+    void LoadProfiles(const PackageFindings& package);
+    // Offers the usable profiles, the last of them current; returns their number.
+    int OfferUsableProfiles(const PackageFindings& package);
     void SetUpgradeMode();
-    void ChooseDownloadTool();
+    void ChooseDownloadTool(const PackageFindings& package);
 
     // Poll steps that need more than a few lines.
     void ServiceBookkeeping();

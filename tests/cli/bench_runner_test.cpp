@@ -99,6 +99,12 @@ TEST(BenchRunner, BoxesAtOnceOneFailingEachWithItsOwnResultAndHistory) {
     EXPECT_EQ(progress.back().at("percent"), 100);
     EXPECT_EQ(bench.Events("1-3", "log").back().at("text"),
               "Wrong upgrade package. Please contact Orvanta");
+    // Why each box in its bootloader was written into: the ledger's decision.
+    const auto decisions = bench.Events("1-1", "decision");
+    ASSERT_FALSE(decisions.empty());
+    EXPECT_EQ(decisions.front().at("run"), true);
+    EXPECT_EQ(decisions.front().at("work"), "ARM download");
+    EXPECT_TRUE(bench.Events("1-3", "decision").empty());
     const auto records = HistoryFile(bench.pkg.Path("history.jsonl")).ReadAll();
     ASSERT_TRUE(records);
     ASSERT_EQ(records.value().size(), 3U);

@@ -32,7 +32,7 @@ BoxEvent Found(const std::string& serial, std::optional<bool> upToDate) {
 
 auto Fields(const BoxEvent& e) {
     return std::tie(e.kind, e.port, e.mode, e.model, e.serial, e.version, e.upToDate, e.text,
-                    e.percent, e.secondsLeft);
+                    e.percent, e.secondsLeft, e.run, e.work, e.reason);
 }
 
 TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
@@ -41,6 +41,10 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
     BoxEvent bootloader = Event(Kind::Found);
     bootloader.mode = "bootloader";
     const std::string log = "Q750 Version:\t2.01 \x01\x1f\r \"\\\" \xc3\xa9 \xe2\x9c\x93";
+    BoxEvent run = Event(Kind::Decision);
+    std::tie(run.run, run.work, run.reason) = std::tuple(true, "ARM download", "its road's ticks");
+    BoxEvent hold = Event(Kind::Decision);
+    std::tie(hold.run, hold.reason) = std::tuple(false, "not recognised on this port");
     const std::pair<BoxEvent, std::string> cases[] = {
         {Found("000123", false),
          "1-2: found, normal mode, Q750 2.01, serial 000123, needs an upgrade"},
@@ -52,6 +56,8 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
         // Nothing a box says may drive the terminal.
         {Event(Kind::Log, log), "1-2: Q750 Version:\t2.01 ??? \"\\\" \xc3\xa9 \xe2\x9c\x93"},
         {result, "1-2: upgraded"},
+        {run, "1-2: decision: run ARM download, its road's ticks"},
+        {hold, "1-2: decision: hold, not recognised on this port"},
     };
     for (const auto& [event, human] : cases) {
         EXPECT_EQ(ToHumanLine(event), human);
@@ -75,6 +81,9 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
     EXPECT_EQ(ToJsonLine(Event(Kind::Progress)),
               R"({"event":"progress","port":"1-2","percent":0})");
     EXPECT_EQ(nlohmann::json::parse(ToJsonLine(result)).at("event"), "result");
+    EXPECT_EQ(nlohmann::json::parse(ToJsonLine(hold)),
+              nlohmann::json::parse(R"({"event":"decision","port":"1-2","run":false,
+                  "reason":"not recognised on this port"})"));
 }
 
 TEST(CliEvents, LinesThatAreNoEventGiveNothing) {
