@@ -47,8 +47,7 @@ int UpgradeController::BoxesOnBus() {
     return static_cast<int>(device_.BoxPorts(ids).size());
 }
 
-void UpgradeController::DecideFor(const std::string& port, bool programmerMode,
-                                  bool driverReady) {
+void UpgradeController::DecideFor(const std::string& port, bool programmerMode, bool driverReady) {
     Situation situation;
     situation.port = port;
     situation.programmerMode = programmerMode;
