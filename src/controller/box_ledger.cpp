@@ -121,21 +121,23 @@ void BoxLedger::BootloaderRequestSent(const std::string& port, bool bootAlone) {
     record.bootAloneRequested = bootAlone;
 }
 
-void BoxLedger::NoteBootloader(const std::optional<std::string>& port) {
+bool BoxLedger::NoteBootloader(const std::optional<std::string>& port) {
     for (BoxRecord& record : records_) {
         if (record.inVisit && (!port || record.port != *port)) {
             record.inVisit = false;
         }
     }
     if (!port) {
-        return;
+        return false;
     }
     BoxRecord& record = RecordFor(*port);
-    if (!record.inVisit) {
-        record.inVisit = true;
-        record.visit = VisitMarks{};
-        record.visit.bootAlone = std::exchange(record.bootAloneRequested, false);
+    if (record.inVisit) {
+        return false;
     }
+    record.inVisit = true;
+    record.visit = VisitMarks{};
+    record.visit.bootAlone = std::exchange(record.bootAloneRequested, false);
+    return true;
 }
 
 void BoxLedger::NoteProgrammer(const std::string& port) {
@@ -221,13 +223,11 @@ void BoxLedger::Resume(BoxRecord& record, const Situation& s, Decision& decision
 }
 
 void BoxLedger::DecideTicked(BoxRecord& record, const Situation& s, Decision& decision) {
-    if (s.boxesOnBus > 1) {
-        const bool said = std::exchange(severalBoxesSaid_, true);
+    if (const bool say = SaySeveralBoxes(s.boxesOnBus); s.boxesOnBus > 1) {
         decision = Hold(decision, std::to_string(s.boxesOnBus) + " boxes on the bus",
-                        said ? Decision::Tell::Nothing : Decision::Tell::SeveralBoxes);
+                        say ? Decision::Tell::SeveralBoxes : Decision::Tell::Nothing);
         return;
     }
-    severalBoxesSaid_ = false;
     if (s.automaticTicks && !record.profile) {
         // What the road ticked is for the box on the road, and nothing else.
         decision = Hold(decision, "not recognised on this port in normal mode");
@@ -258,15 +258,18 @@ void BoxLedger::DecideTicked(BoxRecord& record, const Situation& s, Decision& de
     }
 }
 
-bool BoxLedger::SayBoxesWhileWaiting(int boxesOnBus) {
+bool BoxLedger::BoxWaitsForWork() const {
+    return std::any_of(records_.begin(), records_.end(), [](const BoxRecord& r) {
+        return r.profile && r.stage == RoadStage::SentToBootloader;
+    });
+}
+
+bool BoxLedger::SaySeveralBoxes(int boxesOnBus) {
     if (boxesOnBus <= 1) {
         severalBoxesSaid_ = false;
         return false;
     }
-    const bool waiting = std::any_of(records_.begin(), records_.end(), [](const BoxRecord& r) {
-        return r.profile && r.stage == RoadStage::SentToBootloader;
-    });
-    return waiting && !std::exchange(severalBoxesSaid_, true);
+    return !std::exchange(severalBoxesSaid_, true);
 }
 
 std::optional<Decision> BoxLedger::RefuseCountdown(const std::string& port) {

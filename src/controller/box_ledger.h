@@ -142,8 +142,8 @@ class BoxLedger {
     // ticked.
     void BootloaderRequestSent(const std::string& port, bool bootAlone);
     // Where this poll found a bootloader (none: nowhere). Ends the visits of boxes found elsewhere
-    // and begins one where a box has just come.
-    void NoteBootloader(const std::optional<std::string>& port);
+    // and begins one where a box has just come; true when it did.
+    bool NoteBootloader(const std::optional<std::string>& port);
     // The FPGA programmer was reached: its firmware downloads are over for this FPGA job.
     void NoteProgrammer(const std::string& port);
     // No box at all on the bus: a box told that it keeps leaving has been taken off as told, and
@@ -153,9 +153,11 @@ class BoxLedger {
     // Run or hold for the box in the situation; notes the lines it tells so that each is said
     // once.
     Decision Decide(const Situation& situation);
-    // Whether the line that more than one box is connected is to be said now: while a box waits
-    // for work and another is on the bus (once, until one box remains).
-    bool SayBoxesWhileWaiting(int boxesOnBus);
+    // A known box was sent to its bootloader and waits there for its download.
+    bool BoxWaitsForWork() const;
+    // Whether the line that more than one box is connected is to be said now: once while more
+    // than one box is on the bus, again only after one box remained.
+    bool SaySeveralBoxes(int boxesOnBus);
 
     // What the runs came to.
     void DownloadEnded(const std::string& port, DownloadOutcome outcome, bool automaticMode);

@@ -2,8 +2,6 @@
 // FPGA programmer, or absent), tells the operator, and takes the next step of an upgrade. Nothing
 // but the controller state, the check boxes and labels, and the device handle link one poll to the
 // next.
-#include <algorithm>
-
 #include "controller/operator_texts.h"
 #include "controller/upgrade_controller.h"
 #include "controller/version_match.h"
@@ -326,11 +324,7 @@ void UpgradeController::Countdown() {
 void UpgradeController::SayWhileBoxesWait() {
     // A box sent to its bootloader waits there for its download while another box is on the bus:
     // the operator, who may read "No Upgrade Required" of the other, learns why nothing goes on.
-    const std::vector<BoxRecord>& records = state_.ledger.Records();
-    const bool waiting = std::any_of(records.begin(), records.end(), [](const BoxRecord& r) {
-        return r.profile && r.stage == RoadStage::SentToBootloader;
-    });
-    if (waiting && state_.ledger.SayBoxesWhileWaiting(BoxesOnBus())) {
+    if (state_.ledger.BoxWaitsForWork() && state_.ledger.SaySeveralBoxes(BoxesOnBus())) {
         view_.AppendText(OperatorTexts::kSeveralBoxes);
     }
 }
@@ -369,11 +363,8 @@ PollFlow UpgradeController::ProbeModes(std::string& status) {
     const bool found = code >= 0 && code <= 3;
     bootloaderPort_ = found ? device_.BootloaderPort() : std::string();
     if (found) {
-        const BoxRecord* record = ledger.Find(bootloaderPort_);
-        const bool newVisit = record == nullptr || !record->inVisit;
-        ledger.NoteBootloader(bootloaderPort_);
         roadPort_ = bootloaderPort_;
-        if (newVisit) {
+        if (ledger.NoteBootloader(bootloaderPort_)) {
             events_.Tell(RoadEvents::InBootloader{bootloaderPort_});
         }
         // "Boot" has been carried out; left set, it would send the box back here once upgraded.
