@@ -8,6 +8,7 @@
 // afterwards is another box to this run. The table of how the moments end is printed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <iostream>
@@ -30,6 +31,8 @@ constexpr std::int64_t kAbsentMs = 1000;
 constexpr int kTicksAfterReplug = 120;
 // An outcome other than a failed download is taken as the end once it has held this many ticks.
 constexpr int kSettledTicks = 5;
+// The images of another variant in the road's package, which no run may write into the box.
+constexpr const char* kOtherVariantImages[] = {"other.bin", "other.stp"};
 
 enum class Outcome { Complete, FpgaDone, PackageError, ErrorState, DownloadFailed, LeftAlone };
 
@@ -119,6 +122,19 @@ struct RoadRun {
         return !sentAtUnplug ||
                logAtUnplug.find(road.fpga ? "FPGA Done" : "Upgrade Complete") != std::string::npos;
     }
+    // Starts of a tool on the other variant's image: a flash of the wrong variant.
+    int OtherVariantWrites() const {
+        int writes = 0;
+        for (const ZELKSim::ToolStart& start : world.tools.Starts()) {
+            for (const std::string& argument : start.arguments) {
+                writes += std::count(std::begin(kOtherVariantImages), std::end(kOtherVariantImages),
+                                     argument) > 0
+                              ? 1
+                              : 0;
+            }
+        }
+        return writes;
+    }
     // From the FPGA's error state, one "Boot" and the road to "FPGA Done".
     std::optional<Outcome> BootOnce() {
         world.controller->ButtonForce_Click();
@@ -153,15 +169,20 @@ struct RoadRun {
     std::size_t replugStarts = 0;
 };
 
-// The road's package: one profile with an ARM image, or with an FPGA image only.
+// The road's package: the box's variant with an ARM image, or with an FPGA image only, and
+// another variant after it (so that it is the profile start-up leaves current).
 void WriteRoadPackage(const std::string& root, bool fpga) {
     ZELKSim::PackageContents package;
     package.version = "2.04";
+    const char* images = fpga ? R"(LPC3131="" A3P060="kr.stp" A3PN060=""/>)"
+                              : R"(LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
+    const char* otherImages = fpga ? R"(LPC3131="" A3P060="other.stp" A3PN060=""/>)"
+                                   : R"(LPC3131="other.bin" A3P060="" A3PN060=""/>)";
     package.details = std::string(R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706")") +
-                      R"( id="Q750" name="ZELK Q750" )" +
-                      (fpga ? R"(LPC3131="" A3P060="kr.stp" A3PN060=""/>)"
-                            : R"(LPC3131="q750.bin" A3P060="" A3PN060=""/>)");
-    package.files = {"q750.bin", "kr.stp"};
+                      R"( id="Q750" name="ZELK Q750" )" + images +
+                      R"(<detail profile="ZELK" vid="0x14E3" pid="0x0706" id="ZELK" )" +
+                      R"(name="ZELK" )" + otherImages;
+    package.files = {"q750.bin", "kr.stp", "other.bin", "other.stp"};
     package.tools = {PackageFiles::kDfuUtil, PackageFiles::kStaplPlayer};
     const auto written = ZELKSim::WritePackage(root, package);
     ASSERT_TRUE(written) << written.error().Text();
@@ -187,6 +208,7 @@ TEST_P(UnplugSweep, EveryMomentEndsWhereTheOperatorCanAct) {
     std::map<std::string, std::map<std::string, int>> table;
     int moments = 0;
     int failures = 0;
+    int wrongVariant = 0;
     for (std::int64_t at = 0; at < roadMs; at += kStepMs) {
         ++moments;
         for (const BoxMode mode : {BoxMode::Normal, BoxMode::Bootloader}) {
@@ -201,13 +223,15 @@ TEST_P(UnplugSweep, EveryMomentEndsWhereTheOperatorCanAct) {
                            : " (unplugged before its bootloader request: another box to this run)";
             }
             ++table[modeName][row];
+            wrongVariant += run.OtherVariantWrites();
             if (road.fpga && outcome == Outcome::ErrorState) {
                 outcome = run.BootOnce();
                 ++table[modeName]
                        [std::string("after Boot: ") + (outcome ? OutcomeName(*outcome) : "NONE")];
             }
             const bool fine =
-                outcome == end || (outcome == Outcome::LeftAlone && run.MayBeLeftAlone());
+                (outcome == end || (outcome == Outcome::LeftAlone && run.MayBeLeftAlone())) &&
+                run.OtherVariantWrites() == 0;
             if (!fine && ++failures <= 3) {
                 const std::string& log = run.world.view.log;
                 ADD_FAILURE() << road.name << ": unplugged at " << at << " ms, back in " << modeName
@@ -219,7 +243,7 @@ TEST_P(UnplugSweep, EveryMomentEndsWhereTheOperatorCanAct) {
         }
     }
     std::cout << "unplug sweep, " << road.name << ": " << moments << " moments of " << roadMs
-              << " ms\n";
+              << " ms, the other variant's image written " << wrongVariant << " times\n";
     for (const auto& [mode, counts] : table) {
         std::cout << "  back in " << mode << " mode:";
         for (const auto& [outcome, count] : counts) {
