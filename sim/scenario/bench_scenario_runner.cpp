@@ -44,7 +44,7 @@ std::vector<std::string> HistoryLines(const std::string& path) {
         return {"cannot be read: " + records.error().Text()};
     }
     std::vector<std::string> lines;
-    for (const ZELKUtil::Cli::HistoryRecord& r : records.value()) {
+    for (const ZELKUtil::Cli::HistoryRecord& r : records.value().records) {
         const auto known = [](const std::string& version) {
             return version.empty() ? std::string("-") : version;
         };

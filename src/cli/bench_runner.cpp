@@ -121,6 +121,11 @@ std::vector<std::string> BenchRunner::PresentPorts(const Package& package) {
 
 void BenchRunner::Emit(const BoxEvent& event) {
     const std::lock_guard<std::mutex> lock(outputLock_);
+    if (event.kind == BoxEvent::Kind::State) {
+        states_[event.port] = event.text;
+    } else if (event.kind == BoxEvent::Kind::Result) {
+        states_.erase(event.port);
+    }
     if (options_.json) {
         seams_.out(ToJsonLine(event));
     } else if (seams_.terminal) {
@@ -165,12 +170,16 @@ int BenchRunner::List(bool check) {
 
 int BenchRunner::ShowHistory() {
     const HistoryFile history(options_.history.empty() ? seams_.defaultHistory : options_.history);
-    const auto records = history.ReadAll();
-    if (!records) {
-        Say("The history " + history.Path() + " cannot be read: " + records.error().Text());
+    const auto read = history.ReadAll();
+    if (!read) {
+        Say("The history " + history.Path() + " cannot be read: " + read.error().Text());
         return kExitHistory;
     }
-    seams_.out(FormatHistoryTable(records.value()));
+    seams_.out(FormatHistoryTable(read.value().records));
+    if (read.value().unreadable > 0) {
+        Say("The history " + history.Path() + " has " + std::to_string(read.value().unreadable) +
+            " line(s) that are no record; they were skipped.");
+    }
     return kExitOk;
 }
 

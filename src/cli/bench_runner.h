@@ -56,6 +56,9 @@ class BenchRunner {
     BenchRunner(BenchSeams seams, Options options, const std::atomic<bool>& stopping);
     // The exit code.
     int Run();
+    // The runs still under way and what each is doing, for a second Ctrl+C: "1-1 (downloading),
+    // 1-2 (bootloader)"; "nothing" when none is.
+    std::string Waiting();
 
     // The package as start-up reads it.
     struct Package {
@@ -71,7 +74,8 @@ class BenchRunner {
         // Its place in the queue of runs that must be alone on the bench; none when it need not.
         std::optional<std::uint64_t> turn;
         std::atomic<bool> ended{false};
-        BoxOutcome outcome;
+        // Every box its run met on the port, in order (written by its thread until `ended`).
+        std::vector<BoxOutcome> outcomes;
     };
 
   private:
@@ -93,8 +97,16 @@ class BenchRunner {
     // Waits for the job's turn on the bench when it has one (after saying that it waits); the
     // turn passes on with the returned guard.
     std::shared_ptr<void> TakeTurn(const Job& job);
+    // Under --watch: the boxes plugged in later, on the ports named or on any.
+    void Watch(std::vector<std::string>& asked, const Package& package, const HistoryFile& history);
     void StartJob(const std::string& port, const Package& package, const HistoryFile& history);
     void RunJob(Job& job, const Package& package, const HistoryFile& history);
+    HistoryRecord RecordOf(const BoxOutcome& box, const std::string& port,
+                           const Package& package) const;
+    // Appends the record; a record that cannot be written stops new boxes from being started.
+    void Keep(const HistoryFile& history, const HistoryRecord& record);
+    // The run of the job ended in an exception: the box failed, the others go on.
+    void EndInFault(Job& job, const std::string& what);
     int Finish(const std::vector<std::string>& asked);
 
     BenchSeams seams_;
@@ -102,6 +114,8 @@ class BenchRunner {
     const std::atomic<bool>& stopping_;
     std::mutex outputLock_;
     ProgressBoard board_;
+    // What each run under way is doing, by port (under outputLock_).
+    std::map<std::string, std::string> states_;
     // The runs of boxes that must be alone on the bench (FPGA programming, DFUAPP, or ports
     // dfu-util cannot be told) take turns in the order they were started: the bench is upgraded
     // in port order, never in the order threads happen to wake.
@@ -110,6 +124,11 @@ class BenchRunner {
     std::uint64_t turnsIssued_ = 0;
     std::uint64_t serving_ = 0;
     std::map<std::string, std::unique_ptr<Job>> jobs_;
+    // This run's id, and the boxes it found, for the ids of their records.
+    std::string runId_;
+    std::atomic<std::uint64_t> boxesFound_{0};
+    // A record could not be written: no further box is started.
+    std::atomic<bool> historyBroken_{false};
     // The outcomes of runs whose box has since been unplugged (a watch starts a new run when it
     // comes back).
     std::vector<std::pair<std::string, BoxOutcome>> ended_;

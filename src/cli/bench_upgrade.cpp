@@ -1,7 +1,9 @@
 // The bench runner's upgrade: one run per box, each confined to its port, side by side where the
 // package's tools can be told the port and one at a time where they cannot; a history record for
-// every box; an exit code that is 0 only when every box asked for has the package's version.
+// every box, on the disk before anything is written into it; an exit code that is 0 only when
+// every box asked for has the package's version.
 #include <algorithm>
+#include <random>
 #include <thread>
 
 #include "cli/bench_runner.h"
@@ -11,6 +13,26 @@ namespace {
 
 constexpr std::int64_t kLookIntervalMs = 1000;
 
+bool Has(const std::vector<std::string>& ports, const std::string& port) {
+    return std::find(ports.begin(), ports.end(), port) != ports.end();
+}
+
+BoxOutcome FailedOutcome() {
+    BoxOutcome failed;
+    failed.result = "failed";
+    return failed;
+}
+
+// A run's id: its start and a random part, so that the runs of several benches writing one
+// history never share one.
+std::string NewRunId(const std::string& now) {
+    std::random_device random;
+    const auto part = static_cast<unsigned long>(random()) & 0xFFFFFFUL;
+    char text[16];
+    std::snprintf(text, sizeof text, "%06lx", part);
+    return now + "-" + text;
+}
+
 }  // namespace
 
 int BenchRunner::Upgrade() {
@@ -18,14 +40,18 @@ int BenchRunner::Upgrade() {
     if (!package) {
         return kExitPackage;
     }
-    // Found out before any box is touched, never after a flash.
+    // Found out before any box is touched, never after a flash: the run's own record is written
+    // and synced first.
     const HistoryFile history(options_.history.empty() ? seams_.defaultHistory : options_.history);
     if (history.Path().empty()) {
         Say("No folder for the history: name a file with --history.");
         return kExitHistory;
     }
-    if (const auto writable = history.CheckWritable(); !writable) {
-        Say("The history " + history.Path() + " cannot be written: " + writable.error().Text());
+    runId_ = NewRunId(seams_.utcNow());
+    const RunRecord run{seams_.utcNow(), seams_.host, options_.package, package->versionLine,
+                        runId_};
+    if (const auto begun = history.Begin(run); !begun) {
+        Say("The history " + history.Path() + " cannot be written: " + begun.error().Text());
         return kExitHistory;
     }
     std::vector<std::string> asked = options_.ports;
@@ -34,33 +60,45 @@ int BenchRunner::Upgrade() {
         asked = there;
     }
     for (const std::string& port : asked) {
-        if (std::find(there.begin(), there.end(), port) == there.end()) {
+        if (Has(there, port)) {
+            StartJob(port, *package, history);
+        } else if (!options_.watch) {
+            // Under --watch a named port waits for its box.
             BoxEvent none;
             none.kind = BoxEvent::Kind::Result;
             none.port = port;
             none.text = "failed";
             Emit(none);
             Say(port + ": no box on this port");
-            ended_.emplace_back(port, BoxOutcome{"failed", "", "", "", "", "", 0});
-            continue;
+            ended_.emplace_back(port, FailedOutcome());
         }
-        StartJob(port, *package, history);
     }
+    Watch(asked, *package, history);
+    return Finish(asked);
+}
+
+void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
+                        const HistoryFile& history) {
+    // With ports named, the watch takes the boxes plugged into those ports and touches no other.
+    const bool confined = !options_.ports.empty();
     while (options_.watch && !stopping_.load()) {
         // A production line: every box plugged in from now on, once per plug-in.
-        const std::vector<std::string> now = PresentPorts(*package);
+        const std::vector<std::string> now = PresentPorts(package);
         for (const std::string& port : now) {
-            const auto job = jobs_.find(port);
-            if (job == jobs_.end()) {
-                StartJob(port, *package, history);
+            if ((confined && !Has(options_.ports, port)) || jobs_.count(port) != 0) {
+                continue;
+            }
+            StartJob(port, package, history);
+            if (!Has(asked, port)) {
                 asked.push_back(port);
             }
         }
         for (auto job = jobs_.begin(); job != jobs_.end();) {
-            const bool gone = std::find(now.begin(), now.end(), job->first) == now.end();
-            if (gone && job->second->ended.load()) {
+            if (!Has(now, job->first) && job->second->ended.load()) {
                 job->second->thread.join();
-                ended_.emplace_back(job->first, job->second->outcome);
+                for (const BoxOutcome& outcome : job->second->outcomes) {
+                    ended_.emplace_back(job->first, outcome);
+                }
                 job = jobs_.erase(job);
             } else {
                 ++job;
@@ -68,11 +106,14 @@ int BenchRunner::Upgrade() {
         }
         seams_.clock.SleepMs(kLookIntervalMs);
     }
-    return Finish(asked);
 }
 
 void BenchRunner::StartJob(const std::string& port, const Package& package,
                            const HistoryFile& history) {
+    if (historyBroken_.load()) {
+        Say(port + ": not started: the history cannot be written");
+        return;
+    }
     auto job = std::make_unique<Job>();
     job->port = port;
     // dfu-util is told the port where the port's name is its path; DFUAPP and the STAPL player
@@ -84,43 +125,94 @@ void BenchRunner::StartJob(const std::string& port, const Package& package,
     Job& running = *job;
     jobs_[port] = std::move(job);
     running.thread = std::thread([this, &running, &package, &history] {
-        RunJob(running, package, history);
+        // A fault in one box's run is that box's failure: the others go on.
+        try {
+            RunJob(running, package, history);
+        } catch (const std::exception& fault) {
+            EndInFault(running, fault.what());
+        } catch (...) {
+            EndInFault(running, "an unknown fault");
+        }
         running.ended = true;
     });
 }
 
+HistoryRecord BenchRunner::RecordOf(const BoxOutcome& box, const std::string& port,
+                                    const Package& package) const {
+    HistoryRecord record;
+    record.time = box.startedAt.empty() ? seams_.utcNow() : box.startedAt;
+    record.host = seams_.host;
+    record.packageFolder = options_.package;
+    record.packageVersion = package.versionLine;
+    record.port = port;
+    record.model = box.model;
+    record.serial = box.serial;
+    record.versionBefore = box.versionBefore;
+    record.versionAfter = box.versionAfter;
+    record.result = box.result.empty() ? kUnfinished : box.result;
+    record.durationMs = box.durationMs;
+    record.log = box.log;
+    record.id = box.id;
+    return record;
+}
+
+void BenchRunner::Keep(const HistoryFile& history, const HistoryRecord& record) {
+    if (const auto appended = history.Append(record); !appended) {
+        // No further box is started; the runs under way finish.
+        historyBroken_ = true;
+        Say(record.port + ": the history " + history.Path() +
+            " could not be written: " + appended.error().Text());
+    }
+}
+
 void BenchRunner::RunJob(Job& job, const Package& package, const HistoryFile& history) {
     const std::shared_ptr<void> turn = TakeTurn(job);
-    const std::string started = seams_.utcNow();
     const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
     BoxRunSettings settings;
     settings.packageFolder = options_.package;
     settings.nativeMachine = seams_.nativeMachine;
     settings.dfuUtilPort = seams_.portsAreDfuUtilPaths ? job.port : "";
+    settings.packageVersion = package.versionLine;
+    BoxRunHooks hooks;
+    hooks.started = [this, &job, &package, &history](BoxOutcome& box) {
+        if (historyBroken_.load()) {
+            return false;
+        }
+        box.id = runId_ + "/" + job.port + "/" + std::to_string(++boxesFound_);
+        box.startedAt = seams_.utcNow();
+        Keep(history, RecordOf(box, job.port, package));
+        return !historyBroken_.load();
+    };
+    hooks.ended = [this, &job, &package, &history](const BoxOutcome& box) {
+        job.outcomes.push_back(box);
+        // A box never found in normal mode and left alone has nothing to keep.
+        if (box.result != "stopped" || !box.id.empty()) {
+            Keep(history, RecordOf(box, job.port, package));
+        }
+    };
     BoxRun run(
         *platform, seams_.clock, job.port, settings, [this](const BoxEvent& event) { Emit(event); },
-        stopping_);
-    job.outcome = run.Run();
-    if (job.outcome.result == "stopped") {
-        return;  // nothing was done to the box
+        std::move(hooks), stopping_);
+    (void)run.Run();
+}
+
+void BenchRunner::EndInFault(Job& job, const std::string& what) {
+    job.outcomes.push_back(FailedOutcome());
+    BoxEvent result;
+    result.kind = BoxEvent::Kind::Result;
+    result.port = job.port;
+    result.text = "failed";
+    Emit(result);
+    Say(job.port + ": failed: the run ended in a fault: " + what);
+}
+
+std::string BenchRunner::Waiting() {
+    const std::lock_guard<std::mutex> lock(outputLock_);
+    std::string waiting;
+    for (const auto& [port, state] : states_) {
+        waiting += (waiting.empty() ? "" : ", ") + port + " (" + state + ")";
     }
-    HistoryRecord record;
-    record.time = started;
-    record.host = seams_.host;
-    record.packageFolder = options_.package;
-    record.packageVersion = package.versionLine;
-    record.port = job.port;
-    record.model = job.outcome.model;
-    record.serial = job.outcome.serial;
-    record.versionBefore = job.outcome.versionBefore;
-    record.versionAfter = job.outcome.versionAfter;
-    record.result = job.outcome.result;
-    record.durationMs = job.outcome.durationMs;
-    record.log = job.outcome.log;
-    if (const auto appended = history.Append(record); !appended) {
-        Say(job.port + ": the history " + history.Path() +
-            " could not be written: " + appended.error().Text());
-    }
+    return waiting.empty() ? "nothing" : waiting;
 }
 
 std::shared_ptr<void> BenchRunner::TakeTurn(const Job& job) {
@@ -164,7 +256,9 @@ int BenchRunner::Finish(const std::vector<std::string>& asked) {
     }
     std::vector<std::pair<std::string, BoxOutcome>> outcomes = ended_;
     for (const auto& [port, job] : jobs_) {
-        outcomes.emplace_back(port, job->outcome);
+        for (const BoxOutcome& outcome : job->outcomes) {
+            outcomes.emplace_back(port, outcome);
+        }
     }
     bool failed = false;
     std::vector<std::string> undone;
@@ -177,6 +271,11 @@ int BenchRunner::Finish(const std::vector<std::string>& asked) {
     }
     for (const std::string& port : undone) {
         Say(port + ": left undone");
+    }
+    if (historyBroken_.load()) {
+        Say("The history " + (options_.history.empty() ? seams_.defaultHistory : options_.history) +
+            " could not be written: no further box was started");
+        return kExitHistory;
     }
     // A failure says more than the stop that followed it.
     if (failed) {

@@ -35,9 +35,11 @@ struct BoxRunSettings {
     std::int64_t goneMs = 30000;
     // The longest a run may take.
     std::int64_t limitMs = std::int64_t{20} * 60 * 1000;
+    // The package's version line: a box is upgraded only when it comes back reporting it.
+    std::string packageVersion;
 };
 
-// How one box's run ended, and what the history keeps of it.
+// How one box's road ended, and what the history keeps of it.
 struct BoxOutcome {
     // "upgraded", "up-to-date", "failed", "interrupted" or "stopped".
     std::string result;
@@ -47,6 +49,18 @@ struct BoxOutcome {
     std::string versionAfter;
     std::string log;
     std::int64_t durationMs = 0;
+    // Given by whoever keeps the history when the box is found: its record's id and time.
+    std::string id;
+    std::string startedAt;
+};
+
+// Told of each box a port's run meets in normal mode (the first, or one that took another's place
+// on the port) and of the end of its road.
+struct BoxRunHooks {
+    // Before anything is written into the box: keeps its record (and may give it an id). False:
+    // it could not, and the box is left alone.
+    std::function<bool(BoxOutcome& box)> started;
+    std::function<void(const BoxOutcome& box)> ended;
 };
 
 // Plays the upgrade of the box on one USB port through the very controller the window uses, poll
@@ -57,21 +71,21 @@ class BoxRun {
   public:
     using Report = std::function<void(const BoxEvent&)>;
 
-    // `stopping`: once set, a run whose box has not yet left its normal mode stops ("stopped");
-    // one that has (a download or an FPGA run may be under way) goes on to its end.
+    // `stopping`: once set, the run stops ("stopped") unless an FPGA run is under way or a box it
+    // flashed is still to come back, which it waits for.
     BoxRun(BoxPlatform& platform, Clock& clock, std::string port, BoxRunSettings settings,
-           Report report, const std::atomic<bool>& stopping);
+           Report report, BoxRunHooks hooks, const std::atomic<bool>& stopping);
 
+    // The outcome of the last box the run met on its port.
     BoxOutcome Run();
 
   private:
-    class Watch;
-
     BoxPlatform& platform_;
     Clock& clock_;
     std::string port_;
     BoxRunSettings settings_;
     Report report_;
+    BoxRunHooks hooks_;
     const std::atomic<bool>& stopping_;
 };
 

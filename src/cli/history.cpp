@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "platform/files.h"
@@ -16,7 +17,7 @@ using Json = nlohmann::ordered_json;
 
 // The text fields of a record with their names in the file, in the order the file shows them.
 using TextField = std::pair<const char*, std::string HistoryRecord::*>;
-constexpr std::array<TextField, 11> kTextFields = {{
+constexpr std::array<TextField, 12> kTextFields = {{
     {"time", &HistoryRecord::time},
     {"host", &HistoryRecord::host},
     {"package_folder", &HistoryRecord::packageFolder},
@@ -27,6 +28,7 @@ constexpr std::array<TextField, 11> kTextFields = {{
     {"version_before", &HistoryRecord::versionBefore},
     {"version_after", &HistoryRecord::versionAfter},
     {"result", &HistoryRecord::result},
+    {"id", &HistoryRecord::id},
     {"log", &HistoryRecord::log},
 }};
 
@@ -94,9 +96,23 @@ std::string ToJsonLine(const HistoryRecord& record) {
         if (field == &HistoryRecord::log) {
             object["duration_ms"] = record.durationMs;
         }
+        // A record that stands alone (written whole at its road's end) has no id.
+        if (field == &HistoryRecord::id && record.id.empty()) {
+            continue;
+        }
         object[name] = record.*field;
     }
     // Text that is not UTF-8 gets replacement characters rather than losing the record.
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string ToJsonLine(const RunRecord& record) {
+    Json object = Json::object();
+    object["time"] = record.time;
+    object["host"] = record.host;
+    object["package_folder"] = record.packageFolder;
+    object["package_version"] = record.packageVersion;
+    object["run"] = record.run;
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -182,25 +198,36 @@ std::string DefaultHistoryPath(const std::function<std::string(const std::string
     return state + (state.back() == '/' ? "" : "/") + "zelk/history.jsonl";
 }
 
-Result<void> HistoryFile::CheckWritable() const {
+Result<void> HistoryFile::Begin(const RunRecord& run) const {
     if (const std::string folder = FolderOf(path_); !folder.empty()) {
         if (Result<void> made = Files::MakeFolders(folder); !made) {
             return made;
         }
     }
-    return Files::AppendToFile(path_, "");
+    return Files::AppendLine(path_, ToJsonLine(run));
 }
 
 Result<void> HistoryFile::Append(const HistoryRecord& record) const {
-    return Files::AppendToFile(path_, ToJsonLine(record) + "\n");
+    return Files::AppendLine(path_, ToJsonLine(record));
 }
 
-Result<std::vector<HistoryRecord>> HistoryFile::ReadAll() const {
+namespace {
+
+// A run's own record: an object with a run id and no port. Not a box's record, and not a line
+// that could not be read.
+bool IsRunRecord(const std::string& line) {
+    const Json object = Json::parse(line, nullptr, false);
+    return object.is_object() && object.contains("run") && !object.contains("port");
+}
+
+}  // namespace
+
+Result<HistoryContents> HistoryFile::ReadAll() const {
     Result<std::string> text = Files::ReadHead(path_, kMaxHistoryBytes + 1);
     if (!text) {
         // No runs yet: the file is made with the first.
         if (text.error().kind == ErrorKind::NotFound) {
-            return std::vector<HistoryRecord>{};
+            return HistoryContents{};
         }
         return text.error();
     }
@@ -208,7 +235,9 @@ Result<std::vector<HistoryRecord>> HistoryFile::ReadAll() const {
         return Error{ErrorKind::MalformedContent, "read " + path_,
                      "larger than " + std::to_string(kMaxHistoryBytes >> 20) + " MiB"};
     }
-    std::vector<HistoryRecord> records;
+    HistoryContents contents;
+    // Where each box run's record stands, so that its later record takes that place.
+    std::map<std::string, std::size_t> placeOf;
     std::size_t start = 0;
     const std::string& all = text.value();
     while (start < all.size()) {
@@ -221,12 +250,28 @@ Result<std::vector<HistoryRecord>> HistoryFile::ReadAll() const {
         if (length > 0 && all[end - 1] == '\r') {
             --length;
         }
-        if (std::optional<HistoryRecord> record = ParseHistoryLine(all.substr(start, length))) {
-            records.push_back(std::move(*record));
-        }
+        const std::string line = all.substr(start, length);
         start = end + 1;
+        if (line.find_first_not_of(" \t") == std::string::npos || IsRunRecord(line)) {
+            continue;
+        }
+        std::optional<HistoryRecord> record = ParseHistoryLine(line);
+        if (!record) {
+            ++contents.unreadable;
+            continue;
+        }
+        if (record->id.empty()) {
+            contents.records.push_back(std::move(*record));
+            continue;
+        }
+        const auto [place, first] = placeOf.emplace(record->id, contents.records.size());
+        if (first) {
+            contents.records.push_back(std::move(*record));
+        } else {
+            contents.records[place->second] = std::move(*record);
+        }
     }
-    return records;
+    return contents;
 }
 
 }  // namespace ZELKUtil::Cli

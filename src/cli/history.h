@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -11,7 +12,9 @@
 
 namespace ZELKUtil::Cli {
 
-// One box's run, as the history keeps it: one JSON object per line.
+// One box's run, as the history keeps it: one JSON object per line. A box's record is written
+// before anything is written into the box, with the result "unfinished", and written again under
+// the same id when its road ends: the later line completes the earlier.
 struct HistoryRecord {
     std::string time;  // UTC, ISO 8601: "2026-12-07T01:37:36Z"
     std::string host;
@@ -22,10 +25,23 @@ struct HistoryRecord {
     std::string serial;  // as the box reports it
     std::string versionBefore;
     std::string versionAfter;
-    std::string result;  // as the Result event says
+    std::string result;  // as the Result event says; "unfinished" while its road goes on
     std::int64_t durationMs = 0;
     std::string log;  // the box's whole log, CR LF line ends as in the window
+    std::string id;   // the box's run, the same in its first and its last record
 };
+inline constexpr const char* kUnfinished = "unfinished";
+
+// The record of one zelk-cli run, written first, before any box is touched: it shows that the
+// history can be written.
+struct RunRecord {
+    std::string time;
+    std::string host;
+    std::string packageFolder;
+    std::string packageVersion;
+    std::string run;  // the run's id, the prefix of its boxes' ids
+};
+std::string ToJsonLine(const RunRecord& record);
 
 // The record as one JSON object on one line, without the line end; every field is written, under
 // its snake_case name (package_folder, duration_ms, ...).
@@ -42,20 +58,28 @@ std::string FormatHistoryTable(const std::vector<HistoryRecord>& records);
 std::string DefaultHistoryPath(const std::function<std::string(const std::string&)>& env,
                                bool windows);
 
+// What a history holds: every box's record, the later record of a box's run in the place of its
+// first, and how many lines could not be read (a torn or foreign line never takes a good record
+// with it).
+struct HistoryContents {
+    std::vector<HistoryRecord> records;
+    std::size_t unreadable = 0;
+};
+
 // The history file on disk.
 class HistoryFile {
   public:
     explicit HistoryFile(std::string path) : path_(std::move(path)) {}
     const std::string& Path() const { return path_; }
-    // Makes its folder if needed and opens it for appending, so that a file that cannot be
-    // written is found out before any box is touched.
-    Result<void> CheckWritable() const;
-    // Appends one record as one line, in one write to a file opened for appending: lines of
-    // several writers on a local disk never interleave. The folder is made by CheckWritable.
+    // Makes its folder if needed and writes the run's record, on the disk when it returns: a
+    // history that cannot be written (a full disk included) is found out before any box is
+    // touched. Only a regular file is written: a FIFO or a device is refused at once.
+    Result<void> Begin(const RunRecord& run) const;
+    // Appends one record as one line, synced, in one write to a file opened for appending: lines
+    // of several writers on a local disk never interleave, and a torn last line is ended first.
     Result<void> Append(const HistoryRecord& record) const;
-    // Every record, in order; lines that are no record are skipped. A file that is not there
-    // holds no runs yet.
-    Result<std::vector<HistoryRecord>> ReadAll() const;
+    // Every record, in order. A file that is not there holds no runs yet.
+    Result<HistoryContents> ReadAll() const;
 
   private:
     std::string path_;

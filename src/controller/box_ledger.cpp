@@ -77,11 +77,16 @@ BoxRecord& BoxLedger::RecordFor(const std::string& port) {
     return stranger;
 }
 
+bool BoxLedger::OnItsRoad(const std::string& port) const {
+    const BoxRecord* record = Find(port);
+    return record != nullptr && record->profile &&
+           (record->stage == RoadStage::SentToBootloader || record->stage == RoadStage::Working ||
+            record->stage == RoadStage::Back || record->stage == RoadStage::GivenUp);
+}
+
 const BoxRecord& BoxLedger::Recognise(const std::string& port, const ZelkProfile& profile) {
     if (BoxRecord* record = Lookup(port)) {
-        const RoadStage stage = record->stage;
-        if (stage == RoadStage::SentToBootloader || stage == RoadStage::Working ||
-            stage == RoadStage::Back || stage == RoadStage::GivenUp) {
+        if (OnItsRoad(port)) {
             // Back from its road, with the version its download gave it (or none): its bounds go
             // on, or a package that cannot bring it to its version would flash it for ever.
             record->profile = profile;

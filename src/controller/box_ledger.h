@@ -126,6 +126,9 @@ class BoxLedger {
     static constexpr std::int32_t kMaxErases = 1;
 
     const BoxRecord* Find(const std::string& port) const;
+    // The box on the port is one this run recognised and sent on its road (to its bootloader, or
+    // downloaded into), and it has not come back in normal mode since.
+    bool OnItsRoad(const std::string& port) const;
     const std::vector<BoxRecord>& Records() const { return records_; }
 
     // The box on the port answered in normal mode and named the profile. A box back from its

@@ -225,7 +225,8 @@ PollFlow UpgradeController::Connect() {
         state_.prevStatus = line;
         state_.operation_underway = 0;
         events_.Tell(RoadEvents::Connected{connectedPort_, match != nullptr ? match->id : "",
-                                           state_.version, UpToDate(state_.version)});
+                                           state_.version, UpToDate(state_.version),
+                                           state_.ledger.OnItsRoad(connectedPort_)});
         return DecideAfterConnection(match);
     }
     return PollFlow::GoOn;

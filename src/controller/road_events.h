@@ -12,12 +12,15 @@
 // from the log's or a label's text. Every event names the box by its USB port.
 namespace ZELKUtil::RoadEvents {
 
-// A box answered in normal mode and named a profile of the package.
+// A box answered in normal mode on the port.
 struct Connected {
     std::string port;
-    std::string model;  // the profile's id
+    std::string model;  // the id of the profile it named; "" when it named none of the package
     std::string version;
     bool upToDate = false;
+    // It is the box this run sent on its road (to its bootloader, or downloaded into), back in
+    // normal mode; otherwise a box recognised afresh: perhaps another box on the same port.
+    bool backFromRoad = false;
 };
 // A step of the automatic countdown: the steps left.
 struct CountingDown {

@@ -23,11 +23,13 @@ Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes);
 // is already there is fine, a file in its place is not.
 Result<void> MakeFolders(const std::string& folder);
 
-// Appends the text to the file, creating it when missing, in one write call where the system
-// allows it: the file is opened for appending, so every write lands at its end even with other
-// writers, and a text written whole is never interleaved with theirs. An empty text only opens
-// the file, which shows whether it could be written.
-Result<void> AppendToFile(const std::string& path, const std::string& text);
+// Appends the line and a line end to a record file, creating it when missing, and returns only once
+// it is on the disk (synced). The file is opened for appending, so every write lands at its end
+// even with other writers, in one write call where the system allows it. A file whose last line
+// has no end (a write cut short by a crash or a full disk) gets one first, so that the torn line
+// never swallows the new one. Only a regular file is written: a FIFO, a device or a folder is
+// refused at once (ErrorKind::NotAFile), never waited on.
+Result<void> AppendLine(const std::string& path, const std::string& line);
 
 // Joins a relative name to a folder; an absolute name or an empty folder leaves the name as it is.
 std::string Join(const std::string& folder, const std::string& name);

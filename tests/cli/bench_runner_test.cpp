@@ -107,8 +107,8 @@ TEST(BenchRunner, BoxesAtOnceOneFailingEachWithItsOwnResultAndHistory) {
     EXPECT_TRUE(bench.Events("1-3", "decision").empty());
     const auto records = HistoryFile(bench.pkg.Path("history.jsonl")).ReadAll();
     ASSERT_TRUE(records);
-    ASSERT_EQ(records.value().size(), 3U);
-    for (const HistoryRecord& record : records.value()) {
+    ASSERT_EQ(records.value().records.size(), 3U);
+    for (const HistoryRecord& record : records.value().records) {
         const bool good = record.port != "1-3";
         EXPECT_EQ(record.host, "bench-host");
         EXPECT_EQ(record.packageVersion, "2.04");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <tuple>
@@ -14,9 +15,12 @@
 
 #include "platform/windows/text_conversion.h"
 #else
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #endif
 
@@ -88,30 +92,99 @@ TEST(CliHistory, DefaultPathFromTheEnvironment) {
     EXPECT_EQ(DefaultHistoryPath(env, true), "C:\\Users\\op\\AppData\\Local\\ZELK\\history.jsonl");
 }
 
-TEST(CliHistory, FileIsMadeAppendedAndRead) {
+// Appends text as a crash or a full disk leaves it: no line end.
+void AppendTorn(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::app | std::ios::binary) << text;
+}
+
+TEST(CliHistory, ABoxsRecordIsCompletedInItsPlaceAndATornLineTakesNoRecordWithIt) {
     const Testing::TempPackage folder;
     const HistoryFile missing(folder.Path("none.jsonl"));
-    ASSERT_TRUE(missing.ReadAll() && missing.ReadAll().value().empty());
+    ASSERT_TRUE(missing.ReadAll() && missing.ReadAll().value().records.empty());
 
     const HistoryFile file(folder.Path("state/zelk/history.jsonl"));
     // Twice: a folder and a file that are there already are fine.
-    ASSERT_TRUE(file.CheckWritable()) << file.CheckWritable().error().Text();
-    ASSERT_TRUE(file.CheckWritable());
-    ASSERT_TRUE(file.Append(Record("1-2", "000123", 83450)));
-    ASSERT_TRUE(Files::AppendToFile(file.Path(), "not a record\r\n\r\n"));
-    ASSERT_TRUE(file.Append(Record("1-3", "000124", 1)));
-    const Result<std::vector<HistoryRecord>> all = file.ReadAll();
+    const RunRecord run{"2026-12-07T01:37:30Z", "bench-3", "/srv/pkg", "2.04", "run-1"};
+    ASSERT_TRUE(file.Begin(run)) << file.Begin(run).error().Text();
+    HistoryRecord first = Record("1-2", "000123", 0);
+    std::tie(first.id, first.result, first.versionAfter, first.log) =
+        std::tuple("run-1/1-2/1", kUnfinished, "", "");
+    HistoryRecord second = first;
+    std::tie(second.id, second.port, second.serial) = std::tuple("run-1/1-3/2", "1-3", "000124");
+    ASSERT_TRUE(file.Append(first));
+    ASSERT_TRUE(file.Append(second));
+    // A killed writer left half a line; an editor left a line that is no record and blank lines.
+    AppendTorn(file.Path(), R"({"time":"2026-12-07T01:38:00Z","port":"1-)");
+    HistoryRecord done = Record("1-2", "000123", 83450);
+    done.id = first.id;
+    ASSERT_TRUE(file.Append(done));
+    AppendTorn(file.Path(), "not a record\r\n\r\n");
+    ASSERT_TRUE(file.Append(Record("1-4", "000125", 1)));
+    ASSERT_TRUE(file.Begin(run));
+
+    const Result<HistoryContents> all = file.ReadAll();
     ASSERT_TRUE(all) << all.error().Text();
-    ASSERT_EQ(all.value().size(), 2U);
-    EXPECT_TRUE(Fields(all.value()[0]) == Fields(Record("1-2", "000123", 83450)));
-    EXPECT_TRUE(Fields(all.value()[1]) == Fields(Record("1-3", "000124", 1)));
+    const std::vector<HistoryRecord>& records = all.value().records;
+    ASSERT_EQ(records.size(), 3U);
+    EXPECT_TRUE(Fields(records[0]) == Fields(done)) << "the last record of a box's run wins";
+    EXPECT_EQ(records[0].id, first.id);
+    EXPECT_EQ(records[1].result, kUnfinished) << "a road that never ended shows as unfinished";
+    EXPECT_EQ(records[1].serial, "000124");
+    EXPECT_TRUE(Fields(records[2]) == Fields(Record("1-4", "000125", 1)));
+    EXPECT_EQ(all.value().unreadable, 2U) << "the torn line and the foreign one";
+}
+
+TEST(CliHistory, OnlyARegularFileIsWrittenAndAWriteCutShortIsAnError) {
+    const Testing::TempPackage folder;
+    const RunRecord run{"t", "h", "p", "2.04", "r"};
+#ifdef _WIN32
+    const Result<void> device = HistoryFile("NUL").Begin(run);
+    ASSERT_FALSE(device);
+    EXPECT_EQ(device.error().kind, ErrorKind::NotAFile);
+#else
+    // A FIFO would hold an open for writing until a reader came: refused at once instead.
+    const std::string fifo = folder.Path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const Result<void> refused = HistoryFile(fifo).Begin(run);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, ErrorKind::NotAFile);
+
+    // A disk that fills in the middle of a record: the write is an error, what got in is a torn
+    // line, and the next record stands whole after it.
+    const HistoryFile file(folder.Path("history.jsonl"));
+    ASSERT_TRUE(file.Begin(run));
+    const off_t before = [&file] {
+        struct stat st {};
+        ::stat(file.Path().c_str(), &st);
+        return st.st_size;
+    }();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A file size limit lets only part of the record in, as a full disk does.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(before + 300), static_cast<rlim_t>(before + 300)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(file.Append(Record("1-2", "000123", 1)) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "the cut write is an error";
+    ASSERT_TRUE(file.Append(Record("1-3", "000124", 2)));
+    const Result<HistoryContents> all = file.ReadAll();
+    ASSERT_TRUE(all);
+    ASSERT_EQ(all.value().records.size(), 1U);
+    EXPECT_EQ(all.value().records[0].port, "1-3");
+    EXPECT_EQ(all.value().unreadable, 1U);
+#endif
 }
 
 TEST(CliHistory, UnwritableHistoryIsFoundWithTheSystemsReason) {
     const Testing::TempPackage folder;
     folder.Write("plain", "a file, not a folder");
     const HistoryFile underFile(folder.Path("plain/history.jsonl"));
-    const Result<void> checked = underFile.CheckWritable();
+    const RunRecord run{"t", "h", "p", "2.04", "r"};
+    const Result<void> checked = underFile.Begin(run);
     ASSERT_FALSE(checked);
     EXPECT_NE(checked.error().operation.find("plain"), std::string::npos);
 #ifdef _WIN32
@@ -120,15 +193,14 @@ TEST(CliHistory, UnwritableHistoryIsFoundWithTheSystemsReason) {
     EXPECT_EQ(checked.error().reason, std::strerror(ENOTDIR));
 #endif
     EXPECT_FALSE(underFile.Append(Record("1-2", "000123", 1)));
-    EXPECT_FALSE(HistoryFile(folder.Root()).CheckWritable());
+    EXPECT_FALSE(HistoryFile(folder.Root()).Begin(run));
 
 #ifndef _WIN32
     // Root may write anywhere, so only another user finds the read-only folder closed.
     if (::geteuid() != 0) {
         folder.MakeFolder("closed");
         ASSERT_EQ(::chmod(folder.Path("closed").c_str(), 0555), 0);
-        const Result<void> closed =
-            HistoryFile(folder.Path("closed/h/history.jsonl")).CheckWritable();
+        const Result<void> closed = HistoryFile(folder.Path("closed/h/history.jsonl")).Begin(run);
         ::chmod(folder.Path("closed").c_str(), 0755);
         ASSERT_FALSE(closed);
         EXPECT_EQ(closed.error().kind, ErrorKind::AccessDenied);

@@ -105,11 +105,27 @@ Result<void> MakeFolders(const std::string& folder) {
     }
 }
 
-Result<void> AppendToFile(const std::string& path, const std::string& text) {
-    // The mode is the usual one for a user's own file; the umask narrows it further.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+Result<void> AppendLine(const std::string& path, const std::string& line) {
+    // Non-blocking: opening a FIFO for writing would otherwise wait for a reader for ever. The
+    // mode is the usual one for a user's own file; the umask narrows it further.
+    UniqueFd fd(::open(path.c_str(),
+                       O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
     if (!fd.Valid()) {
         return ErrorFromErrno("open " + path, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) {
+        return ErrorFromErrno("stat " + path, errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Error error = ErrorFromErrno("open " + path, NotAFile(st.st_mode));
+        error.kind = ErrorKind::NotAFile;
+        return error;
+    }
+    std::string text = line + "\n";
+    char last = '\n';
+    if (st.st_size > 0 && ::pread(fd.Get(), &last, 1, st.st_size - 1) == 1 && last != '\n') {
+        text.insert(0, 1, '\n');
     }
     std::size_t done = 0;
     while (done < text.size()) {
@@ -121,6 +137,9 @@ Result<void> AppendToFile(const std::string& path, const std::string& text) {
             return ErrorFromErrno("write " + path, errno);
         }
         done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.Get()) != 0) {
+        return ErrorFromErrno("sync " + path, errno);
     }
     // On a network file system a failed write may only show at close.
     if (::close(fd.Release()) != 0) {

@@ -121,15 +121,36 @@ Result<void> MakeFolders(const std::string& folder) {
     return {};
 }
 
-Result<void> AppendToFile(const std::string& path, const std::string& text) {
-    // With FILE_APPEND_DATA alone every write goes to the file's end, whoever else writes to it.
-    UniqueHandle file(::CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA,
+Result<void> AppendLine(const std::string& path, const std::string& line) {
+    // With FILE_APPEND_DATA every write goes to the file's end, whoever else writes to it; read
+    // access only looks at the last byte.
+    UniqueHandle file(::CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA | GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
         return Windows::ErrorFromSystemCode("open " + path, ::GetLastError());
     }
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        Error error = Windows::ErrorFromSystemCode("open " + path, ERROR_NOT_SUPPORTED);
+        error.kind = ErrorKind::NotAFile;
+        return error;
+    }
+    std::string text = line + "\n";
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file.Get(), &size) != FALSE && size.QuadPart > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(size.QuadPart - 1);
+        at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
+        char last = '\n';
+        DWORD read = 0;
+        if (::ReadFile(file.Get(), &last, 1, &read, &at) != FALSE && read == 1 && last != '\n') {
+            text.insert(0, 1, '\n');
+        }
+    }
     Result<void> written = WriteAll(file.Get(), path, text);
+    if (written && ::FlushFileBuffers(file.Get()) == FALSE) {
+        written = Windows::ErrorFromSystemCode("sync " + path, ::GetLastError());
+    }
     // A close that fails may have lost what was written: told, unless the write failed first.
     if (!file.Close() && written.ok()) {
         return Windows::ErrorFromSystemCode("close " + path, ::GetLastError());

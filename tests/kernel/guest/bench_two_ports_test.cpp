@@ -220,7 +220,7 @@ struct TwoPortBench {
         const auto records = History().ReadAll();
         ASSERT_TRUE(records);
         std::map<std::string, std::string> found;
-        for (const Cli::HistoryRecord& record : records.value()) {
+        for (const Cli::HistoryRecord& record : records.value().records) {
             SCOPED_TRACE(record.port);
             found[record.port] = record.result;
             const bool isA = record.port == a.port;
@@ -231,7 +231,7 @@ struct TwoPortBench {
             EXPECT_EQ(record.host, kHost);
             EXPECT_EQ(record.packageVersion, "2.04");
         }
-        EXPECT_EQ(records.value().size(), resultOfPort.size());
+        EXPECT_EQ(records.value().records.size(), resultOfPort.size());
         EXPECT_EQ(found, resultOfPort);
     }
     // The box received its own variant's image, whole, and runs what it carries.

@@ -1,0 +1,284 @@
+#include "cli/box_watch.h"
+
+#include <algorithm>
+#include <utility>
+#include <variant>
+
+#include "controller/version_match.h"
+#include "device/zelk.h"
+
+namespace ZELKUtil::Cli {
+namespace {
+
+// Marks a download's progress bar shows when whole, when the tool does not tell: dfu-util's older
+// bar is 50 wide, every other mark shown.
+constexpr int kBarMarks = 25;
+// How long a run waits for a box that is not in its normal mode to become the box it recognises.
+constexpr std::int64_t kStrangerMs = 10000;
+
+}  // namespace
+
+BoxWatch::BoxWatch(Run run, const ConsoleView& view, const UpgradeState& state, ZELK& device)
+    : run_(std::move(run)),
+      view_(view),
+      state_(state),
+      device_(device),
+      startMs_(run_.clock.NowMs()),
+      boxStartMs_(startMs_) {
+    fpgaAfterArm_ = state_.upgradeMode == manual_upgrade && state_.fpgaImagePresent > 0 &&
+                    state_.armImagePresent > 0;
+}
+
+// What each road event means for the run.
+struct BoxWatch::Heed {
+    BoxWatch& w;
+    void operator()(const RoadEvents::Connected& e) const { w.Connected(e); }
+    void operator()(const RoadEvents::CountingDown& e) const {
+        w.stage_ = "counting down";
+        w.percent_ = std::max(w.percent_, 5 + (5 - e.left) * 4);
+    }
+    void operator()(const RoadEvents::SentToBootloader& /*e*/) const {
+        w.stage_ = "restarting";
+        w.percent_ = std::max(w.percent_, 25);
+    }
+    void operator()(const RoadEvents::InBootloader& /*e*/) const {
+        w.leftNormalMode_ = true;
+        w.stage_ = "bootloader";
+    }
+    void operator()(const RoadEvents::InProgrammer& /*e*/) const {
+        w.leftNormalMode_ = true;
+        w.stage_ = "FPGA programmer";
+    }
+    void operator()(const RoadEvents::Decided& e) const {
+        BoxEvent decision;
+        decision.kind = BoxEvent::Kind::Decision;
+        decision.run = e.decision.run;
+        decision.work = WorkName(e.decision.work);
+        decision.reason = e.decision.reason;
+        w.Report(std::move(decision));
+    }
+    void operator()(const RoadEvents::DownloadStarted& e) const {
+        w.stage_ = "downloading";
+        w.downloading_ = e.work;
+        w.Marks(0, 0);
+    }
+    void operator()(const RoadEvents::DownloadProgress& e) const {
+        w.Marks(e.marks, e.marksExpected);
+    }
+    void operator()(const RoadEvents::DownloadEnded& e) const {
+        if (e.outcome == DownloadOutcome::Done && w.downloading_ == Work::ArmDownload) {
+            // The box restarts with its new firmware: its return shows what it got.
+            w.awaitingReturn_ = true;
+            w.percent_ = std::max(w.percent_, 90);
+        }
+    }
+    void operator()(const RoadEvents::FpgaStep& e) const {
+        w.stage_ = "programming the FPGA";
+        if (e.step == RoadEvents::FpgaStepKind::Done) {
+            w.fpgaDone_ = true;
+            w.percent_ = 100;
+        } else {
+            w.Marks(e.marks, 0);
+        }
+    }
+    void operator()(const RoadEvents::Completed& e) const {
+        // Found again in normal mode after its download: only the package's version counts.
+        if (PackageHasVersion(w.run_.settings.packageVersion, e.version)) {
+            w.completed_ = true;
+            w.percent_ = w.fpgaAfterArm_ && !w.fpgaDone_ ? std::max(w.percent_, 50) : 100;
+            if (w.fpgaAfterArm_ && !w.fpgaDone_) {
+                w.tickWanted_ = Control::CheckProgramFPGA;
+            }
+        }
+    }
+    void operator()(const RoadEvents::UpToDate& /*e*/) const { w.upToDate_ = true; }
+    void operator()(const RoadEvents::Failed& e) const {
+        if (!w.failure_) {
+            w.failure_ = e.reason;
+        }
+    }
+};
+
+void BoxWatch::Follow(const RoadEvent& event) {
+    std::visit(Heed{*this}, event);
+}
+
+void BoxWatch::Connected(const RoadEvents::Connected& e) {
+    awaitingReturn_ = false;
+    stage_ = "connected";
+    connection_ = e;
+    upToDate_ = e.upToDate;
+}
+
+void BoxWatch::AfterPoll() {
+    if (!connection_) {
+        return;
+    }
+    const RoadEvents::Connected e = *std::exchange(connection_, std::nullopt);
+    if (connectedOnce_ && !e.backFromRoad) {
+        // Recognised afresh: the box that left, or another in its place on the port. The serial
+        // tells them apart where the box gives one.
+        const std::string serial = device_.GetSerial();
+        if (serial.empty() || serial != box_.serial) {
+            EndBox("interrupted", pollStart_);
+            box_ = BoxOutcome{};
+            connectedOnce_ = false;
+            completed_ = fpgaDone_ = leftNormalMode_ = false;
+            failure_.reset();
+            boxLogStart_ = pollStart_;
+            boxStartMs_ = run_.clock.NowMs();
+        }
+    }
+    if (!connectedOnce_) {
+        connectedOnce_ = true;
+        box_.versionBefore = e.version;
+        box_.model = e.model;
+        box_.serial = device_.GetSerial();
+        // Its record is on the disk before anything is written into it.
+        if (run_.hooks.started && !run_.hooks.started(box_)) {
+            refused_ = true;
+        }
+    }
+    if (!e.upToDate && !e.model.empty() && state_.upgradeMode == manual_upgrade && !completed_ &&
+        !view_.Checked(Control::CheckProgramArm) && !view_.Checked(Control::CheckProgramFPGA)) {
+        tickWanted_ =
+            state_.armImagePresent > 0 ? Control::CheckProgramArm : Control::CheckProgramFPGA;
+    }
+}
+
+std::optional<Control> BoxWatch::TickWanted() {
+    return refused_ ? std::nullopt : std::exchange(tickWanted_, std::nullopt);
+}
+
+void BoxWatch::Marks(int marks, int expected) {
+    const int whole = expected > 0 ? expected : kBarMarks;
+    percent_ = std::max(percent_, 30 + std::min(marks, whole) * 55 / whole);
+}
+
+void BoxWatch::Report(BoxEvent event) {
+    event.port = run_.port;
+    run_.report(event);
+}
+
+void BoxWatch::ReportLines() {
+    const std::string& log = view_.log;
+    for (std::size_t end = log.find("\r\n", shown_); end != std::string::npos;
+         end = log.find("\r\n", shown_)) {
+        if (end > shown_) {
+            BoxEvent line;
+            line.kind = BoxEvent::Kind::Log;
+            line.text = log.substr(shown_, end - shown_);
+            Report(std::move(line));
+        }
+        shown_ = end + 2;
+    }
+    ReportProgress();
+}
+
+void BoxWatch::ReportState() {
+    if (stage_ != lastState_) {
+        lastState_ = stage_;
+        BoxEvent state;
+        state.kind = BoxEvent::Kind::State;
+        state.text = stage_;
+        Report(std::move(state));
+    }
+}
+
+void BoxWatch::ReportProgress() {
+    if (percent_ <= lastPercent_) {
+        return;
+    }
+    lastPercent_ = percent_;
+    BoxEvent event;
+    event.kind = BoxEvent::Kind::Progress;
+    event.percent = percent_;
+    const std::int64_t elapsedMs = run_.clock.NowMs() - boxStartMs_;
+    if (percent_ > 0 && percent_ < 100) {
+        event.secondsLeft = elapsedMs * (100 - percent_) / percent_ / 1000;
+    }
+    Report(std::move(event));
+}
+
+std::optional<std::string> BoxWatch::Judge(bool boxPresent, bool stopping) {
+    const std::int64_t now = run_.clock.NowMs();
+    const bool ticked =
+        view_.Checked(Control::CheckProgramArm) || view_.Checked(Control::CheckProgramFPGA);
+    const bool programming = state_.currently_programming_fpga != 0;
+    const bool underWay = state_.operation_underway != 0 || programming;
+    if (refused_) {
+        return "failed";  // its record could not be kept: nothing was written into it
+    }
+    if (completed_ && (!fpgaAfterArm_ || fpgaDone_) && !programming) {
+        return "upgraded";
+    }
+    if (fpgaDone_ && !ticked && !programming && (!fpgaAfterArm_ || completed_)) {
+        return "upgraded";
+    }
+    if (failure_ == RoadEvents::FailReason::KeepsLeaving) {
+        return "interrupted";
+    }
+    if (state_.error_occurred != 0 || failure_) {
+        return "failed";
+    }
+    if (upToDate_ && !completed_ && !ticked && !underWay && state_.startCountDown == 0) {
+        return "up-to-date";
+    }
+    if (boxPresent || lastSeenMs_ == 0) {
+        lastSeenMs_ = now;
+    }
+    if (!boxPresent && now - lastSeenMs_ > run_.settings.goneMs) {
+        // Left mid-run; or never there at all.
+        return connectedOnce_ ? "interrupted" : "failed";
+    }
+    // A box this run never saw in normal mode, found in its bootloader or as the programmer: the
+    // controller leaves it alone, so the run ends rather than wait for nothing.
+    if (!connectedOnce_ && leftNormalMode_ && now - startMs_ > kStrangerMs) {
+        return "failed";
+    }
+    // What Ctrl+C lets finish: an FPGA run (its erase and the programming that follows it) and a
+    // flashed box's return. Nothing else keeps a stopping run going: a box in its bootloader
+    // without its download yet keeps its old firmware.
+    const bool mustFinish =
+        programming || (state_.fpga_erase_first != 0 && view_.Checked(Control::CheckProgramFPGA)) ||
+        awaitingReturn_;
+    if (stopping && !mustFinish) {
+        return "stopped";
+    }
+    if (now - startMs_ > run_.settings.limitMs) {
+        return "failed";
+    }
+    return std::nullopt;
+}
+
+BoxOutcome BoxWatch::EndBox(const std::string& result, std::size_t logEnd) {
+    box_.result = result;
+    box_.versionAfter =
+        state_.version.empty() && result == "up-to-date" ? box_.versionBefore : state_.version;
+    const std::string& log = view_.log;
+    box_.log =
+        log.substr(std::min(boxLogStart_, log.size()), logEnd - std::min(boxLogStart_, logEnd));
+    box_.durationMs = run_.clock.NowMs() - boxStartMs_;
+    BoxEvent event;
+    event.kind = BoxEvent::Kind::Result;
+    event.text = result;
+    Report(std::move(event));
+    if (run_.hooks.ended) {
+        run_.hooks.ended(box_);
+    }
+    return box_;
+}
+
+BoxOutcome BoxWatch::Finish(const std::string& result) {
+    ReportLines();
+    const std::string& log = view_.log;
+    if (shown_ < log.size()) {
+        BoxEvent last;
+        last.kind = BoxEvent::Kind::Log;
+        last.text = log.substr(shown_);
+        Report(std::move(last));
+    }
+    return EndBox(result, log.size());
+}
+
+}  // namespace ZELKUtil::Cli

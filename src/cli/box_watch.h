@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cli/box_run.h"
+#include "cli/console_view.h"
+#include "controller/road_events.h"
+#include "controller/upgrade_state.h"
+#include "controller/view.h"
+#include "platform/clock.h"
+
+class ZELK;
+
+namespace ZELKUtil::Cli {
+
+// Follows one port's run: reports the log's lines as they come, and learns from the controller's
+// road events what happens to the box on the port (never from the log's text, which the box's own
+// strings reach): its state and progress as they change, which box it is (a box that takes
+// another's place on the port is a box of its own, with a record of its own), and how its road
+// ended.
+class BoxWatch {
+  public:
+    // What the watch works with, all owned by the run.
+    struct Run {
+        std::string port;
+        Clock& clock;
+        const BoxRunSettings& settings;
+        const BoxRun::Report& report;
+        const BoxRunHooks& hooks;
+    };
+
+    BoxWatch(Run run, const ConsoleView& view, const UpgradeState& state, ZELK& device);
+
+    // Start-up's own lines are the package's, which the bench has judged already.
+    void Skip() { shown_ = view_.log.size(); }
+    // A poll begins: a box that connects in it has its log from here.
+    void NotePoll() { pollStart_ = view_.log.size(); }
+    // Every whole line the log got since the last call, and the progress when it moved.
+    void ReportLines();
+    void ReportState();
+    void Follow(const RoadEvent& event);
+    // After each poll: who the box that connected in it is (the box it reads its serial from is
+    // only talked to between polls), with its record kept before anything is written into it.
+    void AfterPoll();
+    // The check box the run ticks now, as the window's operator would for a package that waits
+    // for the operator: "Program ARM" for a box without the package's version (or "Program FPGA"
+    // when the package has no ARM image), then "Program FPGA" once the box is back with the
+    // package's version, when the package has FPGA images too.
+    std::optional<Control> TickWanted();
+
+    // How the run ends, if it has; stopping: Ctrl+C came.
+    std::optional<std::string> Judge(bool boxPresent, bool stopping);
+    BoxOutcome Finish(const std::string& result);
+
+  private:
+    struct Heed;
+
+    // A box answered in normal mode: the run's first, the same one again, or another in its place
+    // (found out after the poll).
+    void Connected(const RoadEvents::Connected& event);
+    // Ends the current box's road with the result, its record completed.
+    BoxOutcome EndBox(const std::string& result, std::size_t logEnd);
+    // A download's or an FPGA run's marks: 30 % to 85 % of the road.
+    void Marks(int marks, int expected);
+    void Report(BoxEvent event);
+    void ReportProgress();
+
+    Run run_;
+    const ConsoleView& view_;
+    const UpgradeState& state_;
+    ZELK& device_;
+    const std::int64_t startMs_;
+    std::size_t shown_ = 0;
+    std::size_t pollStart_ = 0;
+    // The current box: where its log begins, and what it said of itself.
+    std::size_t boxLogStart_ = 0;
+    std::int64_t boxStartMs_ = 0;
+    BoxOutcome box_;
+    bool connectedOnce_ = false;
+    std::optional<RoadEvents::Connected> connection_;
+    // Its record could not be written: nothing may be written into it.
+    bool refused_ = false;
+    std::string stage_ = "waiting";
+    std::string lastState_;
+    int percent_ = 0;
+    int lastPercent_ = -1;
+    bool upToDate_ = false;
+    std::optional<Control> tickWanted_;
+    // The package holds FPGA images and waits for the operator: the box is done only once its
+    // FPGA is too.
+    bool fpgaAfterArm_ = false;
+    bool leftNormalMode_ = false;
+    Work downloading_ = Work::Nothing;
+    // An ARM download into the box ended well and the box has not been seen back yet.
+    bool awaitingReturn_ = false;
+    bool completed_ = false;
+    bool fpgaDone_ = false;
+    std::optional<RoadEvents::FailReason> failure_;
+    std::int64_t lastSeenMs_ = 0;
+};
+
+}  // namespace ZELKUtil::Cli
