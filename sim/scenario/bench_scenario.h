@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,15 +20,22 @@ struct BenchScenario {
         std::string port;
         std::string version;
         std::string product = "ZELK Q750";
+        std::string serial;  // "" keeps the emulated box's own
+        // The FPGA's IDCODE and checksum as the STAPL player reads them (a KR FPGA, blank).
+        std::uint32_t idcode = 0x029121CF;
+        std::uint16_t checksum = 0xFFFF;
         bool plugged = true;
     };
     // When a line of standard output for the port (any port: "*") holds the text: the box on
-    // `target` is unplugged or plugged in normal mode, or Ctrl+C is pressed ("stop"). Once each.
+    // `target` is unplugged or plugged in normal mode, or Ctrl+C is pressed ("stop"), or the box
+    // on the port is swapped for another ("swap VERSION": another serial and that firmware, in
+    // normal mode, with no moment between). Once each.
     struct When {
         std::string port;
         std::string text;
         std::string action;
         std::string target;
+        std::string version;  // swap: the firmware of the box put in its place
     };
     struct Expect {
         int line = 0;
@@ -38,6 +47,8 @@ struct BenchScenario {
     };
 
     PackageContents package;
+    // What the history file holds before the run, as it is (no line end is added).
+    std::optional<std::string> history;
     std::vector<Box> boxes;
     std::vector<When> whens;
     // The program's arguments; the package and the history are the scenario's own.

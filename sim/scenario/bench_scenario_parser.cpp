@@ -1,5 +1,7 @@
 // Reads a bench scenario. The package lines are those of the scenario files, read by their parser.
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <sstream>
 
 #include "scenario/bench_scenario.h"
@@ -66,10 +68,15 @@ class Reader {
         BenchScenario& s = result_.scenario;
         if (command == "box") {
             Box(t);
+        } else if (command == "history" && t.size() == 2 && Plain(t)) {
+            s.history = t[1].value;
         } else if (command == "when" && t.size() >= 4 && t.size() <= 5 && Plain(t) &&
-                   (t[3].value == "unplug" || t[3].value == "plug" || t[3].value == "stop")) {
-            s.whens.push_back(
-                {t[1].value, t[2].value, t[3].value, t.size() == 5 ? t[4].value : t[1].value});
+                   (t[3].value == "unplug" || t[3].value == "plug" || t[3].value == "stop" ||
+                    (t[3].value == "swap" && t.size() == 5))) {
+            const bool swap = t[3].value == "swap";
+            s.whens.push_back({t[1].value, t[2].value, t[3].value,
+                               t.size() == 5 && !swap ? t[4].value : t[1].value,
+                               swap ? t[4].value : ""});
         } else if (command == "run" && t.size() >= 2 && Plain(t)) {
             for (std::size_t i = 1; i < t.size(); ++i) {
                 s.arguments.push_back(t[i].value);
@@ -77,26 +84,57 @@ class Reader {
         } else if (command == "expect" && t.size() >= 2 && Plain(t)) {
             Expect(t);
         } else {
-            Fail("unknown line; a bench scenario has package, box, when, run and expect lines");
+            Fail(
+                "unknown line; a bench scenario has package, box, history, when, run and expect "
+                "lines");
         }
     }
 
     void Box(const Tokens& t) {
+        static const char* const kUsage =
+            "usage: box PORT VERSION [product=NAME] [serial=TEXT] [idcode=HEX] [checksum=HEX] "
+            "[unplugged]";
         if (t.size() < 3 || t[1].keyed || t[2].keyed) {
-            Fail("usage: box PORT VERSION [product=NAME] [unplugged]");
+            Fail(kUsage);
             return;
         }
-        BenchScenario::Box box{t[1].value, t[2].value};
+        BenchScenario::Box box;
+        box.port = t[1].value;
+        box.version = t[2].value;
         for (std::size_t i = 3; i < t.size(); ++i) {
-            if (t[i].keyed && t[i].key == "product") {
+            const std::string& key = t[i].key;
+            if (t[i].keyed && key == "product") {
                 box.product = t[i].value;
+            } else if (t[i].keyed && key == "serial") {
+                box.serial = t[i].value;
+            } else if (t[i].keyed && (key == "idcode" || key == "checksum")) {
+                const std::optional<std::uint32_t> value = Hex(t[i].value);
+                if (!value || (key == "checksum" && *value > 0xFFFF)) {
+                    Fail(kUsage);
+                    return;
+                }
+                if (key == "idcode") {
+                    box.idcode = *value;
+                } else {
+                    box.checksum = static_cast<std::uint16_t>(*value);
+                }
             } else if (!t[i].keyed && t[i].value == "unplugged") {
                 box.plugged = false;
             } else {
-                Fail("usage: box PORT VERSION [product=NAME] [unplugged]");
+                Fail(kUsage);
             }
         }
         result_.scenario.boxes.push_back(box);
+    }
+
+    // "0x1234" or "1234", in hex.
+    static std::optional<std::uint32_t> Hex(const std::string& text) {
+        const std::string digits = text.rfind("0x", 0) == 0 ? text.substr(2) : text;
+        if (digits.empty() || digits.size() > 8 ||
+            digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
     }
 
     void Expect(const Tokens& t) {

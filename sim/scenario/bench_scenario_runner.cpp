@@ -70,9 +70,20 @@ void React(BenchWorld& world, const BenchScenario& scenario, std::vector<bool>& 
             continue;
         }
         for (EmulatedBox& box : world.boxes) {
-            if (box.Port() == when.target && when.action == "unplug") {
+            if (box.Port() != when.target) {
+                continue;
+            }
+            if (when.action == "unplug") {
                 box.Unplug();
-            } else if (box.Port() == when.target) {
+            } else if (when.action == "swap") {
+                // Another box in its place: another serial, the firmware the line names.
+                box.Unplug();
+                const std::string number = std::to_string(i + 1);
+                box.SetSerial("9" + std::string(5 - std::min<std::size_t>(number.size(), 5), '0') +
+                              number);
+                box.SetFirmwareVersion(when.version);
+                box.Plug(BoxMode::Normal);
+            } else {
                 box.Plug(BoxMode::Normal);
             }
         }
@@ -120,6 +131,11 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
     for (const BenchScenario::Box& b : scenario.boxes) {
         EmulatedBox& box = world.AddBox(
             b.port, {0x14E3, 0x0706, std::wstring(b.product.begin(), b.product.end())}, b.version);
+        box.SetFpgaIdcode(b.idcode);
+        box.SetFpgaChecksum(b.checksum);
+        if (!b.serial.empty()) {
+            box.SetSerial(b.serial);
+        }
         if (!b.plugged) {
             box.Unplug();
         }
@@ -129,6 +145,13 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
     ZELKUtil::Cli::Options options = *parsed.options;
     const std::string history = root + "/history.jsonl";
     options.history = history;
+    if (scenario.history) {
+        if (const auto written = WritePackageFile(root, "history.jsonl", *scenario.history, false);
+            !written) {
+            err << path << ": " << written.error().Text() << '\n';
+            return kScenarioUnplayable;
+        }
+    }
     const int exitCode = world.Run(options);
     for (const std::string& line : world.out) {
         out << line << '\n';

@@ -49,7 +49,6 @@ BoxOutcome BoxRun::Run() {
         }
         follow.NotePoll();
         controller.TimerCheck_Tick();
-        follow.AfterPoll();
         follow.ReportLines();
         follow.ReportState();
         const bool present = !device.BoxPorts(ids).empty();

@@ -85,6 +85,7 @@ struct BoxWatch::Heed {
         // Found again in normal mode after its download: only the package's version counts.
         if (PackageHasVersion(w.run_.settings.packageVersion, e.version)) {
             w.completed_ = true;
+            w.versionBack_ = e.version;
             w.percent_ = w.fpgaAfterArm_ && !w.fpgaDone_ ? std::max(w.percent_, 50) : 100;
             if (w.fpgaAfterArm_ && !w.fpgaDone_) {
                 w.tickWanted_ = Control::CheckProgramFPGA;
@@ -106,15 +107,9 @@ void BoxWatch::Follow(const RoadEvent& event) {
 void BoxWatch::Connected(const RoadEvents::Connected& e) {
     awaitingReturn_ = false;
     stage_ = "connected";
-    connection_ = e;
     upToDate_ = e.upToDate;
-}
-
-void BoxWatch::AfterPoll() {
-    if (!connection_) {
-        return;
-    }
-    const RoadEvents::Connected e = *std::exchange(connection_, std::nullopt);
+    // Who the box is, asked now, on the handle the controller just opened: between polls another
+    // box may already be in its place.
     if (connectedOnce_ && !e.backFromRoad) {
         // Recognised afresh: the box that left, or another in its place on the port. The serial
         // tells them apart where the box gives one.
@@ -124,6 +119,7 @@ void BoxWatch::AfterPoll() {
             box_ = BoxOutcome{};
             connectedOnce_ = false;
             completed_ = fpgaDone_ = leftNormalMode_ = false;
+            versionBack_.clear();
             failure_.reset();
             boxLogStart_ = pollStart_;
             boxStartMs_ = run_.clock.NowMs();
@@ -253,8 +249,15 @@ std::optional<std::string> BoxWatch::Judge(bool boxPresent, bool stopping) {
 
 BoxOutcome BoxWatch::EndBox(const std::string& result, std::size_t logEnd) {
     box_.result = result;
-    box_.versionAfter =
-        state_.version.empty() && result == "up-to-date" ? box_.versionBefore : state_.version;
+    // A box that left has no version after; one up to date kept its own; one back from its
+    // download and since gone on (to the FPGA programmer) reported the version it came back with.
+    if (result == "interrupted") {
+        box_.versionAfter.clear();
+    } else if (!state_.version.empty()) {
+        box_.versionAfter = state_.version;
+    } else {
+        box_.versionAfter = result == "up-to-date" ? box_.versionBefore : versionBack_;
+    }
     const std::string& log = view_.log;
     box_.log =
         log.substr(std::min(boxLogStart_, log.size()), logEnd - std::min(boxLogStart_, logEnd));

@@ -42,9 +42,6 @@ class BoxWatch {
     void ReportLines();
     void ReportState();
     void Follow(const RoadEvent& event);
-    // After each poll: who the box that connected in it is (the box it reads its serial from is
-    // only talked to between polls), with its record kept before anything is written into it.
-    void AfterPoll();
     // The check box the run ticks now, as the window's operator would for a package that waits
     // for the operator: "Program ARM" for a box without the package's version (or "Program FPGA"
     // when the package has no ARM image), then "Program FPGA" once the box is back with the
@@ -58,8 +55,8 @@ class BoxWatch {
   private:
     struct Heed;
 
-    // A box answered in normal mode: the run's first, the same one again, or another in its place
-    // (found out after the poll).
+    // A box answered in normal mode: the run's first, the same one again, or another in its place;
+    // its record is kept before anything is written into it.
     void Connected(const RoadEvents::Connected& event);
     // Ends the current box's road with the result, its record completed.
     BoxOutcome EndBox(const std::string& result, std::size_t logEnd);
@@ -80,7 +77,6 @@ class BoxWatch {
     std::int64_t boxStartMs_ = 0;
     BoxOutcome box_;
     bool connectedOnce_ = false;
-    std::optional<RoadEvents::Connected> connection_;
     // Its record could not be written: nothing may be written into it.
     bool refused_ = false;
     std::string stage_ = "waiting";
@@ -97,6 +93,8 @@ class BoxWatch {
     // An ARM download into the box ended well and the box has not been seen back yet.
     bool awaitingReturn_ = false;
     bool completed_ = false;
+    // The version the box reported when it came back from its download.
+    std::string versionBack_;
     bool fpgaDone_ = false;
     std::optional<RoadEvents::FailReason> failure_;
     std::int64_t lastSeenMs_ = 0;

@@ -1,6 +1,6 @@
 // zelk-cli on Linux: the bench runner over the hidraw transport, the sysfs probe and POSIX child
 // processes. Ctrl+C (or SIGTERM) asks the runner to stop starting new work; the runs under way go
-// on to their end.
+// on to their end, and a second Ctrl+C tells what for.
 #include <pthread.h>
 #include <unistd.h>
 
@@ -16,6 +16,7 @@
 
 #include "cli/bench_runner.h"
 #include "cli/cli_options.h"
+#include "cli/console_lines.h"
 #include "cli/history.h"
 #include "cli/linux/linux_box_platform.h"
 #include "platform/steady_clock.h"
@@ -48,10 +49,10 @@ std::string UtcNow() {
 }
 
 // Takes SIGINT and SIGTERM on a thread of its own (blocked everywhere else, before any other
-// thread starts), so that a signal only sets the flag the runner reads.
+// thread starts), so that a signal only reaches the stop requests.
 class StopSignals {
   public:
-    StopSignals() {
+    explicit StopSignals(ZELKUtil::Cli::StopRequests& requests) : requests_(requests) {
         sigemptyset(&set_);
         sigaddset(&set_, SIGINT);
         sigaddset(&set_, SIGTERM);
@@ -70,24 +71,22 @@ class StopSignals {
     }
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
-    const std::atomic<bool>& Stopping() const { return stopping_; }
 
   private:
     void Wait() {
         while (!done_) {
             int signal = 0;
             if (sigwait(&set_, &signal) == 0 && (signal == SIGINT || signal == SIGTERM)) {
-                if (!stopping_.exchange(true)) {
-                    std::fputs("zelk-cli: stopping: the runs under way finish first\n", stderr);
-                }
+                const std::string line = requests_.Request(signal == SIGTERM);
+                std::fprintf(stderr, "%s\n", line.c_str());
             }
         }
     }
 
+    ZELKUtil::Cli::StopRequests& requests_;
     sigset_t set_{};
     bool blocked_ = false;
     std::atomic<bool> done_{false};
-    std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
 
@@ -100,7 +99,11 @@ int main(int argc, char** argv) {
         std::fputs(parsed.output.c_str(), parsed.exitCode == 0 ? stdout : stderr);
         return parsed.exitCode;
     }
-    const StopSignals signals;
+    // A reader that goes away (`| head`) never ends the program: its writes fail instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    ZELKUtil::Cli::StopRequests requests;
+    const StopSignals signals(requests);
+    ZELKUtil::Cli::ConsoleLines console(std::cout, std::cerr);
     ZELKUtil::SteadyClock clock;
     const std::string package = parsed.options->package;
     ZELKUtil::Cli::BenchSeams seams{
@@ -109,8 +112,8 @@ int main(int argc, char** argv) {
         ZELKUtil::NativeMachine(),
         HostName(),
         UtcNow,
-        [](const std::string& line) { std::cout << line << std::endl; },
-        [](const std::string& line) { std::cerr << line << std::endl; },
+        [&console](const std::string& line) { console.Out(line); },
+        [&console](const std::string& line) { console.Err(line); },
         // The sysfs name of a USB device ("1-2.3") is the path dfu-util's -p takes.
         true,
         ZELKUtil::Cli::DefaultHistoryPath(Env, false),
@@ -119,8 +122,11 @@ int main(int argc, char** argv) {
     // A terminal that is not a dumb one takes the cursor movements of the progress lines.
     const std::string term = Env("TERM");
     if (::isatty(STDOUT_FILENO) == 1 && !term.empty() && term != "dumb") {
-        seams.terminal = [](const std::string& text) { std::cout << text << std::flush; };
+        seams.terminal = [&console](const std::string& text) { console.Raw(text); };
     }
-    ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, signals.Stopping());
-    return runner.Run();
+    ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, requests.Stopping());
+    requests.TellWaitingBy([&runner] { return runner.Waiting(); });
+    const int code = runner.Run();
+    requests.TellWaitingBy({});
+    return code;
 }

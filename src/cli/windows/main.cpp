@@ -16,6 +16,7 @@
 
 #include "cli/bench_runner.h"
 #include "cli/cli_options.h"
+#include "cli/console_lines.h"
 #include "cli/history.h"
 #include "cli/windows/device_change_window.h"
 #include "hid/device_change_journal.h"
@@ -83,17 +84,16 @@ std::string UtcNow() {
 }
 
 // The console's control handler is a plain function that the system calls on a thread of its
-// own: it can reach nothing but this flag.
-std::atomic<bool>& StopRequested() {
-    static std::atomic<bool> stopping{false};
-    return stopping;
+// own: it can reach nothing but these requests.
+ZELKUtil::Cli::StopRequests& Requests() {
+    static ZELKUtil::Cli::StopRequests requests;
+    return requests;
 }
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
-        if (!StopRequested().exchange(true)) {
-            std::fputs("zelk-cli: stopping: the runs under way finish first\n", stderr);
-        }
+        const std::string line = Requests().Request(type == CTRL_BREAK_EVENT);
+        std::fprintf(stderr, "%s\n", line.c_str());
         return TRUE;
     }
     return FALSE;
@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
                      "device tree: %s\n",
                      changes.Opened().error().Text().c_str());
     }
+    ZELKUtil::Cli::ConsoleLines console(std::cout, std::cerr);
     ZELKUtil::SteadyClock clock;
     const std::string package = parsed.options->package;
     ZELKUtil::Cli::BenchSeams seams{
@@ -141,15 +142,18 @@ int main(int argc, char** argv) {
         ZELKUtil::NativeMachine(),
         HostName(),
         UtcNow,
-        [](const std::string& line) { std::cout << line << std::endl; },
-        [](const std::string& line) { std::cerr << line << std::endl; },
+        [&console](const std::string& line) { console.Out(line); },
+        [&console](const std::string& line) { console.Err(line); },
         false,
         ZELKUtil::Cli::DefaultHistoryPath(Env, true),
         {},
     };
     if (ConsoleTakesCursorMoves()) {
-        seams.terminal = [](const std::string& text) { std::cout << text << std::flush; };
+        seams.terminal = [&console](const std::string& text) { console.Raw(text); };
     }
-    ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, StopRequested());
-    return runner.Run();
+    ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, Requests().Stopping());
+    Requests().TellWaitingBy([&runner] { return runner.Waiting(); });
+    const int code = runner.Run();
+    Requests().TellWaitingBy({});
+    return code;
 }

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <iosfwd>
+#include <mutex>
+#include <string>
+
+namespace ZELKUtil::Cli {
+
+// zelk-cli's standard output and error stream, a line each, flushed. A stream whose reader went
+// away (`zelk-cli ... | head -3`) never ends the program: writes to it fail quietly, it is noted
+// once on the other stream, and the runs under way go on to their records.
+class ConsoleLines {
+  public:
+    ConsoleLines(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+    void Out(const std::string& line);
+    void Err(const std::string& line);
+    // Text for a terminal, as it is (the progress board's cursor movements).
+    void Raw(const std::string& text);
+
+  private:
+    void NoteClosed(std::ostream& stream, std::ostream& other, const char* name,
+                    std::atomic<bool>& told);
+
+    std::ostream& out_;
+    std::ostream& err_;
+    std::atomic<bool> outClosedTold_{false};
+    std::atomic<bool> errClosedTold_{false};
+};
+
+// What Ctrl+C and SIGTERM ask of zelk-cli. The first request stops new work (the runs under way
+// finish); every later one, and SIGTERM, tells what the program still waits for.
+class StopRequests {
+  public:
+    const std::atomic<bool>& Stopping() const { return stopping_; }
+    // Who tells what the program waits for ("1-1 (downloading)").
+    void TellWaitingBy(std::function<std::string()> waiting);
+    // A request, from the signal's own thread: the line to show on the error stream.
+    std::string Request(bool terminate);
+
+  private:
+    std::atomic<bool> stopping_{false};
+    std::mutex lock_;
+    std::function<std::string()> waiting_;
+};
+
+}  // namespace ZELKUtil::Cli
