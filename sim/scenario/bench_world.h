@@ -68,7 +68,8 @@ class BenchWorld {
             [this](const std::string& line) { Keep(err, line, false); },
             true,
             "",
-            {}};
+            {},
+            claimPort};
         ZELKUtil::Cli::BenchRunner runner(std::move(seams), std::move(options), stopping);
         return runner.Run();
     }
@@ -78,6 +79,9 @@ class BenchWorld {
     EmulatedBus bus;
     ToolSettings tools;
     std::atomic<bool> stopping{false};
+    // How the runner claims ports (none: nothing is claimed, as one process is all there is).
+    std::function<std::unique_ptr<ZELKUtil::Cli::PortClaim>(const std::string&, std::string*)>
+        claimPort;
     std::mutex outLock;
     std::vector<std::string> out;
     std::vector<std::string> err;

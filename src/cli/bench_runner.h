@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "cli/cli_options.h"
 #include "cli/events.h"
 #include "cli/history.h"
+#include "cli/port_claim.h"
 #include "cli/progress_board.h"
 #include "package/zelk_profile.h"
 
@@ -45,6 +47,9 @@ struct BenchSeams {
     // Set where standard output is a terminal that takes cursor movements: human output then goes
     // here as raw text, with a progress line per box redrawn in place at the terminal's foot.
     std::function<void(const std::string&)> terminal;
+    // Claims a port for this process (null: another zelk-cli holds it); unset, nothing is
+    // claimed (the emulator's benches, where one process is all there is).
+    std::function<std::unique_ptr<PortClaim>(const std::string& port, std::string* why)> claimPort;
 };
 
 // The command-line program's work: lists the boxes on the bus, says whether they are up to date,
@@ -74,6 +79,8 @@ class BenchRunner {
         // Its place in the queue of runs that must be alone on the bench; none when it need not.
         std::optional<std::uint64_t> turn;
         std::atomic<bool> ended{false};
+        // No other zelk-cli works on the box while the job holds its port.
+        std::unique_ptr<PortClaim> claim;
         // Every box its run met on the port, in order (written by its thread until `ended`).
         std::vector<BoxOutcome> outcomes;
     };
@@ -129,6 +136,9 @@ class BenchRunner {
     std::atomic<std::uint64_t> boxesFound_{0};
     // A record could not be written: no further box is started.
     std::atomic<bool> historyBroken_{false};
+    // Ports another zelk-cli held when this one would have started there (said once each).
+    std::set<std::string> portsHeldElsewhere_;
+    bool claimsUnavailableSaid_ = false;
     // The outcomes of runs whose box has since been unplugged (a watch starts a new run when it
     // comes back).
     std::vector<std::pair<std::string, BoxOutcome>> ended_;

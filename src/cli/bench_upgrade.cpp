@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "cli/bench_runner.h"
 
@@ -116,6 +117,23 @@ void BenchRunner::StartJob(const std::string& port, const Package& package,
     }
     auto job = std::make_unique<Job>();
     job->port = port;
+    if (seams_.claimPort) {
+        std::string why;
+        job->claim = seams_.claimPort(port, &why);
+        if (!job->claim) {
+            // Another zelk-cli is upgrading that box: no run, no record, which would be false.
+            if (portsHeldElsewhere_.insert(port).second) {
+                Say(port + ": left alone: another zelk-cli is upgrading the box on this port");
+                BoxOutcome held;
+                held.result = "left alone";
+                ended_.emplace_back(port, held);
+            }
+            return;
+        }
+        if (!why.empty() && !std::exchange(claimsUnavailableSaid_, true)) {
+            Say("Ports cannot be claimed, so another zelk-cli could work on the same box: " + why);
+        }
+    }
     // dfu-util is told the port where the port's name is its path; DFUAPP and the STAPL player
     // cannot be told which box, so a box whose road takes them is upgraded alone.
     if (!package.dfuUtil || package.fpgaImages || !seams_.portsAreDfuUtilPaths) {

@@ -135,6 +135,24 @@ TEST(BenchRunner, NothingIsTouchedWhenTheHistoryCannotBeWrittenOrNoBoxIsThere) {
     EXPECT_TRUE(elsewhere.boxes[0].Requests().empty());
 }
 
+TEST(BenchRunner, ABoxAnotherProcessHoldsIsLeftAloneWithoutARecord) {
+    Bench bench({"1-1", "1-2"});
+    bench.claimPort = [](const std::string& port, std::string* /*why*/) {
+        return port == "1-2" ? nullptr : std::make_unique<PortClaim>();
+    };
+    EXPECT_EQ(bench.Run(Upgrade({})), kExitBoxFailed) << "not every box asked for is upgraded";
+    EXPECT_EQ(bench.Result("1-1"), "upgraded");
+    EXPECT_TRUE(bench.Events("1-2", "result").empty());
+    EXPECT_TRUE(bench.boxes[1].Requests().empty());
+    EXPECT_EQ(bench.err,
+              std::vector<std::string>{
+                  "1-2: left alone: another zelk-cli is upgrading the box on this port"});
+    const auto read = HistoryFile(bench.pkg.Path("history.jsonl")).ReadAll();
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read.value().records.size(), 1U);
+    EXPECT_EQ(read.value().records[0].port, "1-1");
+}
+
 TEST(BenchRunner, CheckAndListTellWhichBoxesNeedTheUpgrade) {
     Bench bench({"1-1", "1-2"});
     bench.boxes[0].SetFirmwareVersion("2.04");

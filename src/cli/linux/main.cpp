@@ -19,6 +19,7 @@
 #include "cli/console_lines.h"
 #include "cli/history.h"
 #include "cli/linux/linux_box_platform.h"
+#include "cli/port_claim.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
 
@@ -118,12 +119,14 @@ int main(int argc, char** argv) {
         true,
         ZELKUtil::Cli::DefaultHistoryPath(Env, false),
         {},
+        {},
     };
     // A terminal that is not a dumb one takes the cursor movements of the progress lines.
     const std::string term = Env("TERM");
     if (::isatty(STDOUT_FILENO) == 1 && !term.empty() && term != "dumb") {
         seams.terminal = [&console](const std::string& text) { console.Raw(text); };
     }
+    seams.claimPort = ZELKUtil::Cli::ClaimPort;
     ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, requests.Stopping());
     requests.TellWaitingBy([&runner] { return runner.Waiting(); });
     const int code = runner.Run();

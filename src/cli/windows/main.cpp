@@ -18,6 +18,7 @@
 #include "cli/cli_options.h"
 #include "cli/console_lines.h"
 #include "cli/history.h"
+#include "cli/port_claim.h"
 #include "cli/windows/device_change_window.h"
 #include "hid/device_change_journal.h"
 #include "hid/windows/setupdi_device_probe.h"
@@ -147,10 +148,12 @@ int main(int argc, char** argv) {
         false,
         ZELKUtil::Cli::DefaultHistoryPath(Env, true),
         {},
+        {},
     };
     if (ConsoleTakesCursorMoves()) {
         seams.terminal = [&console](const std::string& text) { console.Raw(text); };
     }
+    seams.claimPort = ZELKUtil::Cli::ClaimPort;
     ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, Requests().Stopping());
     Requests().TellWaitingBy([&runner] { return runner.Waiting(); });
     const int code = runner.Run();

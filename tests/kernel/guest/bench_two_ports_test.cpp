@@ -162,6 +162,7 @@ struct TwoPortBench {
             [this](const std::string& line) { Keep(err, line); },
             true,
             "",
+            {},
             {}};
         runner = std::thread([this, seams = std::move(seams), options = *parsed.options] {
             Cli::BenchRunner bench(seams, options, stopping);

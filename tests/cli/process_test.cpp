@@ -1,0 +1,131 @@
+// zelk-cli as a process among others: a reader of its output that goes away never ends it, two of
+// them never work on the same box, and one killed in the middle of a road leaves its box's record.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+
+#include "cli/history.h"
+#include "cli/port_claim.h"
+#include "scenario/bench_world.h"
+#include "support/temp_package.h"
+
+namespace ZELKUtil::Cli {
+namespace {
+
+TEST(ZelkCli, AReaderThatGoesAwayEndsNothingAndIsNoted) {
+    const Testing::TempPackage folder;
+    const HistoryFile history(folder.Path("history.jsonl"));
+    HistoryRecord record;
+    record.time = "2026-12-07T01:37:36Z";
+    record.port = "1-2";
+    record.result = "upgraded";
+    ASSERT_TRUE(history.Append(record));
+
+    int out[2];
+    int err[2];
+    ASSERT_EQ(::pipe(out), 0);
+    ASSERT_EQ(::pipe(err), 0);
+    ::close(out[0]);  // `zelk-cli history | head -0`: the reader is gone before the first line
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        ::execl(ZELK_CLI, "zelk-cli", "--history", history.Path().c_str(), "history", nullptr);
+        _exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n = 0; (n = ::read(err[0], buffer, sizeof buffer)) > 0;) {
+        said.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(err[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(said.find("standard output is closed"), std::string::npos) << said;
+}
+
+TEST(ZelkCli, APortIsClaimedByOneProcessAtATimeHoweverItsHolderEnds) {
+    const std::string port = "9-" + std::to_string(::getpid()) + ".1";
+    std::string why;
+    std::unique_ptr<PortClaim> mine = ClaimPort(port, &why);
+    ASSERT_TRUE(mine) << why;
+    EXPECT_TRUE(why.empty()) << why;
+    EXPECT_FALSE(ClaimPort(port, &why)) << "a second claim while the first is held";
+    mine.reset();
+    // A holder killed with its claim lets it go with it.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        std::string ignored;
+        const std::unique_ptr<PortClaim> claim = ClaimPort(port, &ignored);
+        (void)::write(ready[1], claim ? "y" : "n", 1);
+        ::pause();
+        _exit(0);
+    }
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    EXPECT_EQ(held, 'y');
+    EXPECT_FALSE(ClaimPort(port, &why)) << "held by another process";
+    ::kill(holder, SIGKILL);
+    ASSERT_EQ(::waitpid(holder, nullptr, 0), holder);
+    EXPECT_TRUE(ClaimPort(port, &why));
+    EXPECT_EQ(PortClaimName("3-1.2"), "zelk-port-3-1.2");
+    EXPECT_EQ(PortClaimName("../x y"), "zelk-port-.._2Fx_20y");
+}
+
+TEST(ZelkCli, AKilledRunLeavesItsBoxsRecordUnfinished) {
+    const Testing::TempPackage pkg;
+    ZELKSim::PackageContents package;
+    package.version = "2.04";
+    package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
+                      R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
+    package.files = {"q750.bin"};
+    package.tools = {"Tools/dfu-util"};
+    ASSERT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
+    const HistoryFile history(pkg.Path("history.jsonl"));
+    const pid_t run = ::fork();
+    ASSERT_GE(run, 0);
+    if (run == 0) {
+        // A download that takes for ever: the run is in the middle of the box's road when killed.
+        ZELKSim::BenchWorld bench(pkg.Root(), 50);
+        bench.AddBox("1-1", {0x14E3, 0x0706, L"ZELK Q750"}, "2.01").SetSerial("000777");
+        bench.tools.stepMs = 3600000;
+        Options options;
+        options.command = Command::Upgrade;
+        options.all = true;
+        options.history = history.Path();
+        _exit(bench.Run(options));
+    }
+    // Killed once its box's record is on the disk, as power or a crash would end it.
+    bool recorded = false;
+    for (int look = 0; look < 1000 && !recorded; ++look) {
+        ::usleep(10000);
+        const auto read = history.ReadAll();
+        recorded = read && !read.value().records.empty();
+    }
+    ::kill(run, SIGKILL);
+    ASSERT_EQ(::waitpid(run, nullptr, 0), run);
+    ASSERT_TRUE(recorded);
+    const auto read = history.ReadAll();
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read.value().records.size(), 1U);
+    const HistoryRecord& box = read.value().records[0];
+    EXPECT_EQ(box.result, kUnfinished);
+    EXPECT_EQ(box.serial, "000777");
+    EXPECT_EQ(box.versionBefore, "2.01");
+    EXPECT_FALSE(box.id.empty());
+    EXPECT_NE(FormatHistoryTable(read.value().records).find("unfinished"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ZELKUtil::Cli
