@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "platform/utf8.h"
+
 namespace ZELKUtil::Cli {
 namespace {
 
@@ -215,13 +217,9 @@ std::optional<BoxEvent> FromJsonLine(const std::string& line) {
 }
 
 std::string ToHumanLine(const BoxEvent& event) {
-    std::string line = HumanText(event);
-    // A box may send any byte: nothing it says may move a terminal's cursor or change its colours.
-    std::replace_if(
-        line.begin(), line.end(),
-        [](char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f; },
-        '?');
-    return line;
+    // A box may send any byte: nothing it says may move a terminal's cursor, change its colours
+    // or start a line of its own.
+    return OneLineText(HumanText(event));
 }
 
 }  // namespace ZELKUtil::Cli

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/files.h"
+#include "platform/utf8.h"
 
 namespace ZELKUtil::Cli {
 namespace {
@@ -57,11 +58,7 @@ std::string FolderOf(const std::string& path) {
 // A table cell shows what a terminal can show on one line: control characters, which could also
 // move the cursor or change colours, become "?".
 std::string Cell(const std::string& text) {
-    std::string cell = text;
-    std::replace_if(
-        cell.begin(), cell.end(),
-        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, '?');
-    return cell;
+    return OneLineText(text);
 }
 
 // The columns a cell takes on a terminal: one per character, counted as UTF-8 lead bytes.

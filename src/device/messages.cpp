@@ -63,7 +63,10 @@ std::string ReadMessageText(std::span<const unsigned char> message, std::size_t 
     const std::size_t limit = std::min(message.size(), kReportDataSize);
     std::string text;
     for (std::size_t i = offset; i < limit && message[i] != 0; ++i) {
-        text.push_back(static_cast<char>(message[i]));
+        // A control character the box sends (a CR LF in its version) would start a line of the
+        // box's choosing in the log, a false "Upgrade Complete" among them: it shows as "?".
+        const bool control = message[i] < 0x20 || message[i] == 0x7F;
+        text.push_back(control ? '?' : static_cast<char>(message[i]));
     }
     return text;
 }

@@ -228,5 +228,5 @@ enum class BoxMessageKind {
 BoxMessageKind ClassifyBoxMessage(std::span<const unsigned char> message);
 
 // The 8-bit text that starts at `offset`, up to its first zero byte and never beyond the 64 data
-// bytes of the report or the bytes given.
+// bytes of the report or the bytes given; a control character in it (C0 or DEL) reads as "?".
 std::string ReadMessageText(std::span<const unsigned char> message, std::size_t offset);

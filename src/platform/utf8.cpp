@@ -141,4 +141,20 @@ std::size_t Utf16Units(std::string_view text) {
     return units;
 }
 
+std::string OneLineText(std::string_view text) {
+    std::string line;
+    line.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t start = pos;
+        const char32_t c = DecodeOne(text, pos);
+        const bool malformed = c == kReplacement && text.substr(start, pos - start) != "\xEF\xBF\xBD";
+        if (malformed || c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            line += '?';
+        } else {
+            line.append(text.substr(start, pos - start));
+        }
+    }
+    return line;
+}
+
 }  // namespace ZELKUtil

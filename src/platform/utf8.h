@@ -23,4 +23,9 @@ std::wstring Utf8ToWide(std::string_view text);
 // UTF-16 code units that the text needs.
 std::size_t Utf16Units(std::string_view text);
 
+// The text as one line that shows on a terminal as it is, whatever bytes it came with: every
+// control character (C0 with tab, CR and LF, DEL, and C1, whether as bytes or as UTF-8) and every
+// byte that is no UTF-8 becomes "?". Nothing in it can move a cursor or start a line.
+std::string OneLineText(std::string_view text);
+
 }  // namespace ZELKUtil

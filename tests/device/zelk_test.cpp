@@ -182,6 +182,11 @@ TEST_F(ZelkTest, OpenOnAnOpenObjectKeepsItsHandle) {
 TEST_F(ZelkTest, SerialAndEye) {
     box.SetSerial("A1B2C3");
     EXPECT_EQ(zelk.GetSerial(), "A1B2C3");
+    // What a box sends can never start a line of the log (a false "Upgrade Complete").
+    box.SetSerial("1\r\n\x1b\x7f");
+    EXPECT_EQ(zelk.GetSerial(), "1????");
+    box.SetFirmwareVersion("2.04\r\nUpgrade Complete");
+    EXPECT_EQ(zelk.GetVersion(), "2.04??Upgrade Complete");
     box.SetEye(1);
     EXPECT_EQ(zelk.GetEye(), "Eye: Right");
     box.SetEye(0);
