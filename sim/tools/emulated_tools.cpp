@@ -394,13 +394,21 @@ EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript(EmulatedBox
         pass < settings_.dfuUtilOpeningPasses || !inBootloader) {
         return script;
     }
-    steps.push_back({ms,
-                     "ID 0471:df55\nRun-time device DFU version 0100\nClaiming USB DFU "
-                     "Interface...\nSetting Alternate Setting #0 ...\nDetermining device status: "
-                     "state = dfuIDLE, status = 0\ndfuIDLE, continuing\nDFU mode device DFU "
-                     "version 0100\nDevice returned transfer size 2048\nCopying data from PC to "
-                     "DFU device\n",
-                     nullptr, false, BoxUse::Opens});
+    // The device's set-up, a line after each USB request, as the tool prints it: a box that
+    // leaves between two of them cuts the pass short before its bar.
+    const char* const setUp[] = {
+        "ID 0471:df55\n",
+        "Run-time device DFU version 0100\n",
+        "Claiming USB DFU Interface...\n",
+        "Setting Alternate Setting #0 ...\n",
+        "Determining device status: state = dfuIDLE, status = 0\ndfuIDLE, continuing\n",
+        "DFU mode device DFU version 0100\n",
+        "Device returned transfer size 2048\nCopying data from PC to DFU device\n",
+    };
+    for (const char* line : setUp) {
+        steps.push_back(
+            {ms, line, nullptr, false, line == setUp[0] ? BoxUse::Opens : BoxUse::Holds});
+    }
     const auto complete = [box, version = NewVersion()] { box->CompleteArmDownload(version); };
     if (current) {
         AddCurrentDfuUtilTransfer(steps, complete);

@@ -37,6 +37,9 @@ struct ArmDownload::Pass {
     bool barOpen = false;
     // Every line so far was dfu-util's banner: it never got to open a device.
     bool bannerOnly = true;
+    // dfu-util began to open the device; its bar began.
+    bool opened = false;
+    bool barStarted = false;
     // The tool says that the whole image was sent.
     bool finished = false;
     // The output stopped inside the progress bar: the box left mid-transfer.
@@ -176,8 +179,11 @@ std::optional<std::string> ArmDownload::NextDfuUtilLine(Pass& pass, bool& exited
         exited = true;
         line = s_.reader.ReadLine(*pass.tool);
     }
-    if (line && ReadDfuUtilLine(*line).kind != DfuUtilLine::Kind::Banner) {
-        pass.bannerOnly = false;
+    if (line) {
+        const DfuUtilLine::Kind kind = ReadDfuUtilLine(*line).kind;
+        pass.bannerOnly = pass.bannerOnly && kind == DfuUtilLine::Kind::Banner;
+        pass.opened = pass.opened || kind == DfuUtilLine::Kind::OpeningDevice;
+        pass.barStarted = pass.barStarted || kind == DfuUtilLine::Kind::BarStart;
     }
     return line;
 }
@@ -188,14 +194,18 @@ void ArmDownload::EndPass(Pass& pass) {
         pass.interrupted = true;
     }
     // Current dfu-util says that it found no device on its error stream only; a pass that printed
-    // nothing but its banner stopped where the older tool printed the opening line.
+    // nothing but its banner stopped where the older tool printed the opening line. One that
+    // stopped after opening the device but before its bar lost the device while setting it up
+    // (each of those lines follows a USB request): it is tried again like the opening line, never
+    // left to end in silence.
     const bool noDevice = pass.dfuUtil && pass.bannerOnly;
+    const bool lostInSetUp = pass.dfuUtil && pass.opened && !pass.barStarted;
     const std::optional<std::string>& last = pass.last;
     if (last && (!last->empty() || noDevice)) {
         const bool opening = pass.dfuUtil
                                  ? ReadDfuUtilLine(*last).kind == DfuUtilLine::Kind::OpeningDevice
                                  : ReadDfuAppLine(*last) == DfuAppLine::OpeningDevice;
-        if (opening || noDevice) {
+        if (opening || noDevice || lostInSetUp) {
             if (retry_ == 0) {
                 retry_ = 4;
             }

@@ -275,7 +275,7 @@ void CheckKeepsLeaving(ScenarioWorld& world) {
     std::function<void()> watch = [&] {
         const auto starts = world.tools.Starts();
         if (starts.size() > seen && starts.back().program == PackageFiles::kDfuUtil &&
-            world.clock.NowMs() >= starts.back().atMs + 700) {
+            world.clock.NowMs() >= starts.back().atMs + 1200) {
             seen = starts.size();
             world.box.Unplug();
             world.clock.ScheduleAfter(1000, [&] { world.box.Plug(BoxMode::Bootloader); });
