@@ -6,6 +6,8 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/console_lines.h"
+
 namespace ZELKUtil::Cli {
 namespace {
 
@@ -81,6 +83,24 @@ TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
         EXPECT_EQ(std::count(parsed.output.begin(), parsed.output.end(), '\n'), 2) << parsed.output;
         EXPECT_TRUE(parsed.output.ends_with("\nRun with --help for more information.\n"));
     }
+}
+
+}  // namespace
+}  // namespace ZELKUtil::Cli
+
+namespace ZELKUtil::Cli {
+namespace {
+
+TEST(CliStop, TheFirstCtrlCStopsNewWorkEveryLaterOneAndSigtermTellWhatFor) {
+    StopRequests requests;
+    requests.TellWaitingBy([] { return std::string("1-1 (downloading)"); });
+    EXPECT_FALSE(requests.Stopping().load());
+    EXPECT_EQ(requests.Request(false).find("waiting for"), std::string::npos);
+    EXPECT_TRUE(requests.Stopping().load());
+    EXPECT_NE(requests.Request(false).find("waiting for 1-1 (downloading)"), std::string::npos);
+    StopRequests terminated;
+    EXPECT_NE(terminated.Request(true).find("waiting for nothing"), std::string::npos);
+    EXPECT_TRUE(terminated.Stopping().load());
 }
 
 }  // namespace

@@ -56,7 +56,10 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
         // Nothing a box says may drive the terminal or start a line: C0 (tab, CR and LF too), C1
         // as bytes or as UTF-8, bytes that are no UTF-8.
         {Event(Kind::Log, log), "1-2: Q750 Version:?2.01 ??? \"\\\" \xc3\xa9 \xe2\x9c\x93"},
-        {Event(Kind::Log, "2.04\r\n1-1: upgraded \xc2\x9b" "31m"), "1-2: 2.04??1-1: upgraded ?31m"},
+        {Event(Kind::Log,
+               "2.04\r\n1-1: upgraded \xc2\x9b"
+               "31m"),
+         "1-2: 2.04??1-1: upgraded ?31m"},
         {result, "1-2: upgraded"},
         {run, "1-2: decision: run ARM download, its road's ticks"},
         {hold, "1-2: decision: hold, not recognised on this port"},
@@ -83,7 +86,10 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
     EXPECT_EQ(ToJsonLine(Event(Kind::Progress)),
               R"({"event":"progress","port":"1-2","percent":0})");
     EXPECT_EQ(nlohmann::json::parse(ToJsonLine(result)).at("event"), "result");
-    EXPECT_EQ(ToHumanLine(Event(Kind::Log, "\x9b" "31m \xff\xfe ok")), "1-2: ?31m ?? ok")
+    EXPECT_EQ(ToHumanLine(Event(Kind::Log,
+                                "\x9b"
+                                "31m \xff\xfe ok")),
+              "1-2: ?31m ?? ok")
         << "C1 and bytes that are no UTF-8";
     EXPECT_EQ(nlohmann::json::parse(ToJsonLine(hold)),
               nlohmann::json::parse(R"({"event":"decision","port":"1-2","run":false,
