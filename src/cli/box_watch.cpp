@@ -24,10 +24,7 @@ BoxWatch::BoxWatch(Run run, const ConsoleView& view, const UpgradeState& state, 
       state_(state),
       device_(device),
       startMs_(run_.clock.NowMs()),
-      boxStartMs_(startMs_) {
-    fpgaAfterArm_ = state_.upgradeMode == manual_upgrade && state_.fpgaImagePresent > 0 &&
-                    state_.armImagePresent > 0;
-}
+      boxStartMs_(startMs_) {}
 
 // What each road event means for the run.
 struct BoxWatch::Heed {
@@ -135,10 +132,14 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
             refused_ = true;
         }
     }
+    // What the box's own profile programs: its ARM image first where it names one, then its FPGA.
+    const std::optional<ZelkProfile>& profile = state_.current_profile;
+    const bool arm = profile && !profile->LPC3131.empty();
+    const bool fpga = profile && (!profile->A3P060.empty() || !profile->A3PN060.empty());
     if (!e.upToDate && !e.model.empty() && state_.upgradeMode == manual_upgrade && !completed_ &&
         !view_.Checked(Control::CheckProgramArm) && !view_.Checked(Control::CheckProgramFPGA)) {
-        tickWanted_ =
-            state_.armImagePresent > 0 ? Control::CheckProgramArm : Control::CheckProgramFPGA;
+        fpgaAfterArm_ = arm && fpga;
+        tickWanted_ = arm ? Control::CheckProgramArm : Control::CheckProgramFPGA;
     }
 }
 

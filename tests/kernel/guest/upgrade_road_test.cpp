@@ -150,9 +150,15 @@ TEST(RealDfuUtil, TwoBootloadersGetNothingUntilOneIsUnplugged) {
     GadgetBox secondGadget(second, road.rig.boxClock, {}, 1);
     std::string error;
     ASSERT_TRUE(secondGadget.Start(&error)) << error;
+    // Said as soon as the first waits in its bootloader beside the second, which follows it there.
     ASSERT_TRUE(road.RunUntil(ZELKUtil::OperatorTexts::kSeveralBoxes));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            road.controller.TimerCheck_Tick();
+            return second.Mode() == ZELKSim::BoxMode::Bootloader;
+        },
+        60000));
     EXPECT_EQ(road.rig.box.Mode(), ZELKSim::BoxMode::Bootloader);
-    EXPECT_EQ(second.Mode(), ZELKSim::BoxMode::Bootloader);
     // A few more polls with both there: still nothing starts, and nothing is said again.
     for (int poll = 0; poll < 5; ++poll) {
         road.controller.TimerCheck_Tick();
