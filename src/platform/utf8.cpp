@@ -147,7 +147,8 @@ std::string OneLineText(std::string_view text) {
     for (std::size_t pos = 0; pos < text.size();) {
         const std::size_t start = pos;
         const char32_t c = DecodeOne(text, pos);
-        const bool malformed = c == kReplacement && text.substr(start, pos - start) != "\xEF\xBF\xBD";
+        const bool malformed =
+            c == kReplacement && text.substr(start, pos - start) != "\xEF\xBF\xBD";
         if (malformed || c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
             line += '?';
         } else {
