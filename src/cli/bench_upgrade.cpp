@@ -228,7 +228,10 @@ std::string BenchRunner::Waiting() {
     const std::lock_guard<std::mutex> lock(outputLock_);
     std::string waiting;
     for (const auto& [port, state] : states_) {
-        waiting += (waiting.empty() ? "" : ", ") + port + " (" + state + ")";
+        if (!waiting.empty()) {
+            waiting += ", ";
+        }
+        waiting.append(port).append(" (").append(state).append(")");
     }
     return waiting.empty() ? "nothing" : waiting;
 }
