@@ -175,7 +175,14 @@ int BenchRunner::ShowHistory() {
         Say("The history " + history.Path() + " cannot be read: " + read.error().Text());
         return kExitHistory;
     }
-    seams_.out(FormatHistoryTable(read.value().records));
+    if (options_.json) {
+        // One record a line, each box once with what its last record says.
+        for (const HistoryRecord& record : read.value().records) {
+            seams_.out(ToJsonLine(record));
+        }
+    } else {
+        seams_.out(FormatHistoryTable(read.value().records));
+    }
     if (read.value().unreadable > 0) {
         Say("The history " + history.Path() + " has " + std::to_string(read.value().unreadable) +
             " line(s) that are no record; they were skipped.");

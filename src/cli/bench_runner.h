@@ -139,6 +139,8 @@ class BenchRunner {
     // Ports another zelk-cli held when this one would have started there (said once each).
     std::set<std::string> portsHeldElsewhere_;
     bool claimsUnavailableSaid_ = false;
+    // A port named without --watch had no box: the exit code says so, unless a box failed.
+    bool namedPortEmpty_ = false;
     // The outcomes of runs whose box has since been unplugged (a watch starts a new run when it
     // comes back).
     std::vector<std::pair<std::string, BoxOutcome>> ended_;

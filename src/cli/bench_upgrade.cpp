@@ -13,14 +13,16 @@ namespace ZELKUtil::Cli {
 namespace {
 
 constexpr std::int64_t kLookIntervalMs = 1000;
+constexpr const char* kNoBoxHere = "no box on this port";
 
 bool Has(const std::vector<std::string>& ports, const std::string& port) {
     return std::find(ports.begin(), ports.end(), port) != ports.end();
 }
 
-BoxOutcome FailedOutcome() {
+BoxOutcome FailedOutcome(std::string reason) {
     BoxOutcome failed;
     failed.result = "failed";
+    failed.reason = std::move(reason);
     return failed;
 }
 
@@ -69,9 +71,10 @@ int BenchRunner::Upgrade() {
             none.kind = BoxEvent::Kind::Result;
             none.port = port;
             none.text = "failed";
+            none.reason = kNoBoxHere;
             Emit(none);
-            Say(port + ": no box on this port");
-            ended_.emplace_back(port, FailedOutcome());
+            Say(port + ": " + kNoBoxHere);
+            namedPortEmpty_ = true;
         }
     }
     Watch(asked, *package, history);
@@ -126,6 +129,7 @@ void BenchRunner::StartJob(const std::string& port, const Package& package,
                 Say(port + ": left alone: another zelk-cli is upgrading the box on this port");
                 BoxOutcome held;
                 held.result = "left alone";
+                held.reason = "another zelk-cli is upgrading the box on this port";
                 ended_.emplace_back(port, held);
             }
             return;
@@ -168,6 +172,7 @@ HistoryRecord BenchRunner::RecordOf(const BoxOutcome& box, const std::string& po
     record.versionBefore = box.versionBefore;
     record.versionAfter = box.versionAfter;
     record.result = box.result.empty() ? kUnfinished : box.result;
+    record.reason = box.reason;
     record.durationMs = box.durationMs;
     record.log = box.log;
     record.id = box.id;
@@ -215,11 +220,12 @@ void BenchRunner::RunJob(Job& job, const Package& package, const HistoryFile& hi
 }
 
 void BenchRunner::EndInFault(Job& job, const std::string& what) {
-    job.outcomes.push_back(FailedOutcome());
+    job.outcomes.push_back(FailedOutcome("the run ended in a fault: " + what));
     BoxEvent result;
     result.kind = BoxEvent::Kind::Result;
     result.port = job.port;
     result.text = "failed";
+    result.reason = job.outcomes.back().reason;
     Emit(result);
     Say(job.port + ": failed: the run ended in a fault: " + what);
 }
@@ -273,7 +279,7 @@ int BenchRunner::Finish(const std::vector<std::string>& asked) {
     }
     if (asked.empty()) {
         Say(options_.watch ? "No box was plugged in." : "No box found.");
-        return stopping_.load() ? kExitStopped : kExitNoBox;
+        return kExitNoBox;
     }
     std::vector<std::pair<std::string, BoxOutcome>> outcomes = ended_;
     for (const auto& [port, job] : jobs_) {
@@ -298,11 +304,15 @@ int BenchRunner::Finish(const std::vector<std::string>& asked) {
             " could not be written: no further box was started");
         return kExitHistory;
     }
-    // A failure says more than the stop that followed it.
+    // A failure says more than a port found empty, which says more than the stop that followed.
     if (failed) {
         return kExitBoxFailed;
     }
-    return stopping_.load() ? kExitStopped : kExitOk;
+    if (namedPortEmpty_) {
+        return kExitNoBox;
+    }
+    // Ctrl+C that left nothing undone (the end of every --watch) stopped nothing the run owed.
+    return undone.empty() ? kExitOk : kExitStopped;
 }
 
 }  // namespace ZELKUtil::Cli

@@ -41,7 +41,8 @@ BoxOutcome BoxRun::Run() {
     const auto ids =
         NormalModeIds(controller.State().profiles.value_or(std::vector<ZelkProfile>{}));
     if (stopping_.load()) {
-        return follow.Finish("stopped");  // asked to stop before the box was touched
+        // Asked to stop before the box was touched.
+        return follow.Finish({"stopped", "Ctrl+C came before the box was touched"});
     }
     for (;;) {
         if (const std::optional<Control> tick = follow.TickWanted()) {

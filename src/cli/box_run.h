@@ -43,6 +43,8 @@ struct BoxRunSettings {
 struct BoxOutcome {
     // "upgraded", "up-to-date", "failed", "interrupted" or "stopped".
     std::string result;
+    // Why, for any result but "upgraded" and "up-to-date".
+    std::string reason;
     std::string model;
     std::string serial;
     std::string versionBefore;

@@ -112,7 +112,7 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
         // tells them apart where the box gives one.
         const std::string serial = device_.GetSerial();
         if (serial.empty() || serial != box_.serial) {
-            EndBox("interrupted", pollStart_);
+            EndBox({"interrupted", "another box took its place on the port"}, pollStart_);
             box_ = BoxOutcome{};
             connectedOnce_ = false;
             completed_ = fpgaDone_ = leftNormalMode_ = false;
@@ -197,41 +197,45 @@ void BoxWatch::ReportProgress() {
     Report(std::move(event));
 }
 
-std::optional<std::string> BoxWatch::Judge(bool boxPresent, bool stopping) {
+std::optional<BoxWatch::Verdict> BoxWatch::Judge(bool boxPresent, bool stopping) {
     const std::int64_t now = run_.clock.NowMs();
     const bool ticked =
         view_.Checked(Control::CheckProgramArm) || view_.Checked(Control::CheckProgramFPGA);
     const bool programming = state_.currently_programming_fpga != 0;
     const bool underWay = state_.operation_underway != 0 || programming;
     if (refused_) {
-        return "failed";  // its record could not be kept: nothing was written into it
+        return Verdict{"failed", "its history record could not be written, so it was not touched"};
     }
     if (completed_ && (!fpgaAfterArm_ || fpgaDone_) && !programming) {
-        return "upgraded";
+        return Verdict{"upgraded", ""};
     }
     if (fpgaDone_ && !ticked && !programming && (!fpgaAfterArm_ || completed_)) {
-        return "upgraded";
+        return Verdict{"upgraded", ""};
     }
     if (failure_ == RoadEvents::FailReason::KeepsLeaving) {
-        return "interrupted";
+        return Verdict{"interrupted", RoadEvents::FailReasonName(*failure_)};
     }
     if (state_.error_occurred != 0 || failure_) {
-        return "failed";
+        return Verdict{"failed", WhyFailed()};
     }
     if (upToDate_ && !completed_ && !ticked && !underWay && state_.startCountDown == 0) {
-        return "up-to-date";
+        return Verdict{"up-to-date", ""};
     }
     if (boxPresent || lastSeenMs_ == 0) {
         lastSeenMs_ = now;
     }
     if (!boxPresent && now - lastSeenMs_ > run_.settings.goneMs) {
         // Left mid-run; or never there at all.
-        return connectedOnce_ ? "interrupted" : "failed";
+        const std::string gone = std::to_string(run_.settings.goneMs / 1000) + " s";
+        return connectedOnce_ ? Verdict{"interrupted", "the box left the bus for over " + gone}
+                              : Verdict{"failed", "no box answered on this port for " + gone};
     }
     // A box this run never saw in normal mode, found in its bootloader or as the programmer: the
     // controller leaves it alone, so the run ends rather than wait for nothing.
     if (!connectedOnce_ && leftNormalMode_ && now - startMs_ > kStrangerMs) {
-        return "failed";
+        return Verdict{"failed",
+                       "the box was found only in its bootloader or programmer mode, never "
+                       "recognised in normal mode on this port, so it was left alone"};
     }
     // What Ctrl+C lets finish: an FPGA run (its erase and the programming that follows it) and a
     // flashed box's return. Nothing else keeps a stopping run going: a box in its bootloader
@@ -240,16 +244,26 @@ std::optional<std::string> BoxWatch::Judge(bool boxPresent, bool stopping) {
         programming || (state_.fpga_erase_first != 0 && view_.Checked(Control::CheckProgramFPGA)) ||
         awaitingReturn_;
     if (stopping && !mustFinish) {
-        return "stopped";
+        return Verdict{"stopped", "Ctrl+C came before the next step of its road"};
     }
     if (now - startMs_ > run_.settings.limitMs) {
-        return "failed";
+        return Verdict{"failed", "the run took longer than its limit of " +
+                                     std::to_string(run_.settings.limitMs / 60000) + " min"};
     }
     return std::nullopt;
 }
 
-BoxOutcome BoxWatch::EndBox(const std::string& result, std::size_t logEnd) {
+std::string BoxWatch::WhyFailed() const {
+    if (failure_) {
+        return RoadEvents::FailReasonName(*failure_);
+    }
+    return "the upgrade stopped on an error (its log says which)";
+}
+
+BoxOutcome BoxWatch::EndBox(const Verdict& verdict, std::size_t logEnd) {
+    const std::string& result = verdict.result;
     box_.result = result;
+    box_.reason = verdict.reason;
     // A box that left has no version after; one up to date kept its own; one back from its
     // download and since gone on (to the FPGA programmer) reported the version it came back with.
     if (result == "interrupted") {
@@ -266,6 +280,8 @@ BoxOutcome BoxWatch::EndBox(const std::string& result, std::size_t logEnd) {
     BoxEvent event;
     event.kind = BoxEvent::Kind::Result;
     event.text = result;
+    event.reason = verdict.reason;
+    event.version = box_.versionAfter;
     Report(std::move(event));
     if (run_.hooks.ended) {
         run_.hooks.ended(box_);
@@ -273,7 +289,7 @@ BoxOutcome BoxWatch::EndBox(const std::string& result, std::size_t logEnd) {
     return box_;
 }
 
-BoxOutcome BoxWatch::Finish(const std::string& result) {
+BoxOutcome BoxWatch::Finish(const Verdict& verdict) {
     ReportLines();
     const std::string& log = view_.log;
     if (shown_ < log.size()) {
@@ -282,7 +298,7 @@ BoxOutcome BoxWatch::Finish(const std::string& result) {
         last.text = log.substr(shown_);
         Report(std::move(last));
     }
-    return EndBox(result, log.size());
+    return EndBox(verdict, log.size());
 }
 
 }  // namespace ZELKUtil::Cli

@@ -48,9 +48,14 @@ class BoxWatch {
     // package's version, when the package has FPGA images too.
     std::optional<Control> TickWanted();
 
+    // How a box's road ended and, but for "upgraded" and "up-to-date", why.
+    struct Verdict {
+        std::string result;
+        std::string reason;
+    };
     // How the run ends, if it has; stopping: Ctrl+C came.
-    std::optional<std::string> Judge(bool boxPresent, bool stopping);
-    BoxOutcome Finish(const std::string& result);
+    std::optional<Verdict> Judge(bool boxPresent, bool stopping);
+    BoxOutcome Finish(const Verdict& verdict);
 
   private:
     struct Heed;
@@ -59,7 +64,9 @@ class BoxWatch {
     // its record is kept before anything is written into it.
     void Connected(const RoadEvents::Connected& event);
     // Ends the current box's road with the result, its record completed.
-    BoxOutcome EndBox(const std::string& result, std::size_t logEnd);
+    BoxOutcome EndBox(const Verdict& verdict, std::size_t logEnd);
+    // Why the run stops with its box failed, when the box's road did not say.
+    std::string WhyFailed() const;
     // A download's or an FPGA run's marks: 30 % to 85 % of the road.
     void Marks(int marks, int expected);
     void Report(BoxEvent event);

@@ -168,9 +168,10 @@ std::string HumanText(const BoxEvent& event) {
             return line +
                    "decision: " + (event.run.value_or(false) ? "run " + event.work : "hold") +
                    ", " + event.reason;
+        case Kind::Result:
+            return line + event.text + (event.reason.empty() ? "" : ": " + event.reason);
         case Kind::State:
         case Kind::Log:
-        case Kind::Result:
             break;
     }
     return line + event.text;

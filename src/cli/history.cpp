@@ -18,7 +18,7 @@ using Json = nlohmann::ordered_json;
 
 // The text fields of a record with their names in the file, in the order the file shows them.
 using TextField = std::pair<const char*, std::string HistoryRecord::*>;
-constexpr std::array<TextField, 12> kTextFields = {{
+constexpr std::array<TextField, 13> kTextFields = {{
     {"time", &HistoryRecord::time},
     {"host", &HistoryRecord::host},
     {"package_folder", &HistoryRecord::packageFolder},
@@ -29,6 +29,7 @@ constexpr std::array<TextField, 12> kTextFields = {{
     {"version_before", &HistoryRecord::versionBefore},
     {"version_after", &HistoryRecord::versionAfter},
     {"result", &HistoryRecord::result},
+    {"reason", &HistoryRecord::reason},
     {"id", &HistoryRecord::id},
     {"log", &HistoryRecord::log},
 }};
@@ -93,8 +94,10 @@ std::string ToJsonLine(const HistoryRecord& record) {
         if (field == &HistoryRecord::log) {
             object["duration_ms"] = record.durationMs;
         }
-        // A record that stands alone (written whole at its road's end) has no id.
-        if (field == &HistoryRecord::id && record.id.empty()) {
+        // A record that stands alone (written whole at its road's end) has no id; a success, no
+        // reason.
+        if ((field == &HistoryRecord::id || field == &HistoryRecord::reason) &&
+            (record.*field).empty()) {
             continue;
         }
         object[name] = record.*field;

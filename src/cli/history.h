@@ -26,6 +26,7 @@ struct HistoryRecord {
     std::string versionBefore;
     std::string versionAfter;
     std::string result;  // as the Result event says; "unfinished" while its road goes on
+    std::string reason;  // as the Result event says: why, for any result but a success
     std::int64_t durationMs = 0;
     std::string log;  // the box's whole log, CR LF line ends as in the window
     std::string id;   // the box's run, the same in its first and its last record

@@ -116,6 +116,18 @@ TEST(BenchRunner, BoxesAtOnceOneFailingEachWithItsOwnResultAndHistory) {
         EXPECT_EQ(record.result, good ? "upgraded" : "failed");
         EXPECT_EQ(record.versionAfter, good ? "2.04" : "2.01");
         EXPECT_EQ(record.serial, "000001");
+        EXPECT_EQ(record.reason, good ? "" : "the box names no profile of the package");
+    }
+    // `history --json`: each box once, one record a line, as the file keeps it.
+    const std::size_t printed = bench.out.size();
+    Options history;
+    history.command = Command::History;
+    history.json = true;
+    EXPECT_EQ(bench.Run(history), kExitOk);
+    ASSERT_EQ(bench.out.size(), printed + 3);
+    for (std::size_t i = printed; i < bench.out.size(); ++i) {
+        const nlohmann::json record = nlohmann::json::parse(bench.out[i]);
+        EXPECT_EQ(record.value("result", "") == "failed", record.value("port", "") == "1-3");
     }
 }
 
@@ -130,9 +142,20 @@ TEST(BenchRunner, NothingIsTouchedWhenTheHistoryCannotBeWrittenOrNoBoxIsThere) {
 
     Bench empty({});
     EXPECT_EQ(empty.Run(Upgrade({})), kExitNoBox);
+    // A named port without its box is "no box", not a failed box, even beside a box upgraded.
     Bench elsewhere({"1-1"});
-    EXPECT_EQ(elsewhere.Run(Upgrade({"2-1"})), kExitBoxFailed);
+    EXPECT_EQ(elsewhere.Run(Upgrade({"2-1"})), kExitNoBox);
     EXPECT_TRUE(elsewhere.boxes[0].Requests().empty());
+    Bench oneThere({"1-1"});
+    EXPECT_EQ(oneThere.Run(Upgrade({"1-1", "2-1"})), kExitNoBox);
+    const auto absent = oneThere.Events("2-1", "result");
+    ASSERT_EQ(absent.size(), 1U);
+    EXPECT_EQ(absent[0].value("reason", ""), "no box on this port");
+    const auto upgraded = oneThere.Events("1-1", "result");
+    ASSERT_EQ(upgraded.size(), 1U);
+    EXPECT_EQ(upgraded[0].value("text", ""), "upgraded");
+    EXPECT_EQ(upgraded[0].value("version", ""), "2.04");
+    EXPECT_FALSE(upgraded[0].contains("reason"));
 }
 
 TEST(BenchRunner, ABoxAnotherProcessHoldsIsLeftAloneWithoutARecord) {

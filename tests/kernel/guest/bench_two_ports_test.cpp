@@ -288,7 +288,8 @@ TEST(BenchOnTwoPorts, WatchUpgradesABoxPluggedInLaterAndStopsWhenAsked) {
     // One more look at the bus with both boxes there and done.
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     bench.stopping = true;
-    EXPECT_EQ(bench.Finish(), Cli::kExitStopped);
+    // Ctrl+C that leaves nothing undone ends the watch with 0.
+    EXPECT_EQ(bench.Finish(), Cli::kExitOk);
 
     // One run each, and nothing said of a box after its run's end.
     for (const std::string& port : {bench.a.port, bench.b.port}) {
