@@ -50,6 +50,7 @@ BoxEvent FoundEvent(const std::string& port, const char* mode) {
     event.kind = BoxEvent::Kind::Found;
     event.port = port;
     event.mode = mode;
+    event.verdict = kVerdictUnknown;
     return event;
 }
 
@@ -106,6 +107,14 @@ BoxEvent BenchRunner::LookAt(ZELK& device, HidTransport& transport, const std::s
     if (!box.version.empty()) {
         box.upToDate = PackageHasVersion(package.versionLine, box.version);
     }
+    // What the upgrade would find, in its order: the product first, then the version.
+    if (named == package.profiles.end()) {
+        box.verdict = kVerdictWrongPackage;
+    } else if (box.upToDate) {
+        box.verdict = *box.upToDate ? kVerdictUpToDate : kVerdictUpgradeDue;
+    } else {
+        box.verdict = kVerdictUnknown;  // no version to compare
+    }
     return box;
 }
 
@@ -161,11 +170,19 @@ int BenchRunner::List(bool check) {
         return kExitNoBox;
     }
     bool allUpToDate = true;
+    bool wrongPackage = false;
     for (const BoxEvent& box : found) {
         Emit(box);
-        allUpToDate = allUpToDate && box.upToDate.value_or(false);
+        allUpToDate = allUpToDate && box.verdict == kVerdictUpToDate;
+        wrongPackage = wrongPackage || box.verdict == kVerdictWrongPackage;
     }
-    return check && !allUpToDate ? kExitUpgradeDue : kExitOk;
+    if (!check) {
+        return kExitOk;
+    }
+    if (wrongPackage) {
+        return kExitWrongPackage;
+    }
+    return allUpToDate ? kExitOk : kExitUpgradeDue;
 }
 
 int BenchRunner::ShowHistory() {

@@ -58,7 +58,8 @@ void AddUpgrade(CLI::App& app, Parsed& parsed) {
 
 void AddCommands(CLI::App& app, Parsed& parsed) {
     parsed.list = app.add_subcommand("list", "List the boxes present and their firmware");
-    parsed.check = app.add_subcommand("check", "Tell whether a box present needs an upgrade");
+    parsed.check = app.add_subcommand(
+        "check", "Tell what an upgrade would make of each box present, in the exit code too");
     AddUpgrade(app, parsed);
     parsed.history = app.add_subcommand("history", "Show the runs kept in the history file");
 }

@@ -118,6 +118,7 @@ std::optional<BoxEvent> FromObject(const Json& object) {
               GetText(object, "serial", event.serial) &&
               GetText(object, "version", event.version) && GetText(object, "text", event.text) &&
               GetText(object, "work", event.work) && GetText(object, "reason", event.reason) &&
+              GetText(object, "verdict", event.verdict) &&
               GetInteger(object, "percent", event.percent) &&
               GetFlag(object, "up_to_date", event.upToDate) && GetFlag(object, "run", event.run);
     if (object.contains("seconds_left")) {
@@ -147,8 +148,10 @@ std::string FoundLine(const BoxEvent& event) {
     if (!event.serial.empty()) {
         line += ", serial " + event.serial;
     }
-    if (event.upToDate) {
-        line += *event.upToDate ? ", up to date" : ", needs an upgrade";
+    if (!event.verdict.empty()) {
+        line += ", " + event.verdict;
+    } else if (event.upToDate) {
+        line += std::string(", ") + (*event.upToDate ? kVerdictUpToDate : kVerdictUpgradeDue);
     }
     return line;
 }
@@ -190,6 +193,7 @@ std::string ToJsonLine(const BoxEvent& event) {
     if (event.upToDate) {
         object["up_to_date"] = *event.upToDate;
     }
+    PutText(object, "verdict", event.verdict);
     PutText(object, "text", event.text);
     if (event.run) {
         object["run"] = *event.run;

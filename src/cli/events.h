@@ -26,6 +26,9 @@ struct BoxEvent {
     std::string version;  // the box's firmware version, when known
     // Found: whether the box already has the package's version (only for a box in normal mode).
     std::optional<bool> upToDate;
+    // Found: what an upgrade would make of the box, told before it is touched: one of the
+    // verdicts below.
+    std::string verdict;
     // State: the state's name; Log: the line; Result: "upgraded", "up-to-date", "failed",
     // "interrupted" or "stopped".
     std::string text;
@@ -37,6 +40,13 @@ struct BoxEvent {
     std::string work;
     std::string reason;
 };
+
+inline constexpr const char* kVerdictUpToDate = "up to date";
+inline constexpr const char* kVerdictUpgradeDue = "needs an upgrade";
+// The box names no profile of the package: the upgrade would say "Wrong upgrade package".
+inline constexpr const char* kVerdictWrongPackage = "wrong package";
+// The box says no version, or is not in its normal mode: nothing can be told before its upgrade.
+inline constexpr const char* kVerdictUnknown = "unknown";
 
 // The event as one JSON object on one line, without the line end: {"event":"found","port":...}.
 std::string ToJsonLine(const BoxEvent& event);

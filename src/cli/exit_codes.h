@@ -8,12 +8,14 @@ enum ExitCode : int {
     kExitOk = 0,
     // A box it was asked to upgrade failed, or was unplugged mid-run ("interrupted").
     kExitBoxFailed = 1,
-    // check: a box present needs an upgrade.
+    // check: a box present needs an upgrade (or cannot tell its version).
     kExitUpgradeDue = 2,
     // No box was found (none present, or none on the ports named).
     kExitNoBox = 3,
     // Ctrl+C: work that had started was finished, the rest left undone.
     kExitStopped = 4,
+    // check: a box present cannot take this package (it names none of its profiles).
+    kExitWrongPackage = 5,
     // The command line is wrong (sysexits EX_USAGE).
     kExitUsage = 64,
     // The package folder cannot be used: no version file, no usable profile, no download tool

@@ -190,11 +190,25 @@ TEST(BenchRunner, CheckAndListTellWhichBoxesNeedTheUpgrade) {
     EXPECT_EQ(normal[0].at("model"), "Q750");
     EXPECT_EQ(normal[0].at("version"), "2.04");
     EXPECT_EQ(normal[0].at("up_to_date"), true);
+    EXPECT_EQ(normal[0].at("verdict"), "up to date");
     EXPECT_EQ(bench.Events("1-2", "found").at(0).at("mode"), "bootloader");
+    EXPECT_EQ(bench.Events("1-2", "found").at(0).at("verdict"), "unknown");
     bench.boxes[1].Plug(BoxMode::Normal);
     bench.boxes[1].SetFirmwareVersion("2.04");
     bench.out.clear();
     EXPECT_EQ(bench.Run(check), kExitOk);
+    // The dry run gives the upgrade's own verdict: a box the package has no profile for cannot
+    // take it, whatever its version, and says so in its exit code; one without a version is
+    // unknown, and due.
+    bench.boxes[1].SetIdentity({0x14E3, 0x0706, L"ZELK Other"});
+    bench.out.clear();
+    EXPECT_EQ(bench.Run(check), kExitWrongPackage);
+    EXPECT_EQ(bench.Events("1-2", "found").at(0).at("verdict"), "wrong package");
+    bench.boxes[1].SetIdentity({0x14E3, 0x0706, L"ZELK Q750"});
+    bench.boxes[1].SetFirmwareVersion("");
+    bench.out.clear();
+    EXPECT_EQ(bench.Run(check), kExitUpgradeDue);
+    EXPECT_EQ(bench.Events("1-2", "found").at(0).at("verdict"), "unknown");
 }
 
 TEST(ProgressBoard, RowsRedrawInPlaceBelowTheLinesAndGoWithTheirResult) {

@@ -32,7 +32,7 @@ BoxEvent Found(const std::string& serial, std::optional<bool> upToDate) {
 
 auto Fields(const BoxEvent& e) {
     return std::tie(e.kind, e.port, e.mode, e.model, e.serial, e.version, e.upToDate, e.text,
-                    e.percent, e.secondsLeft, e.run, e.work, e.reason);
+                    e.percent, e.secondsLeft, e.run, e.work, e.reason, e.verdict);
 }
 
 TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
@@ -41,6 +41,8 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
     BoxEvent bootloader = Event(Kind::Found);
     bootloader.mode = "bootloader";
     const std::string log = "Q750 Version:\t2.01 \x01\x1f\r \"\\\" \xc3\xa9 \xe2\x9c\x93";
+    BoxEvent wrong = Found("000123", false);
+    wrong.verdict = "wrong package";
     BoxEvent run = Event(Kind::Decision);
     std::tie(run.run, run.work, run.reason) = std::tuple(true, "ARM download", "its road's ticks");
     BoxEvent hold = Event(Kind::Decision);
@@ -50,6 +52,7 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
          "1-2: found, normal mode, Q750 2.01, serial 000123, needs an upgrade"},
         {Found("", true), "1-2: found, normal mode, Q750 2.01, up to date"},
         {bootloader, "1-2: found, bootloader mode"},
+        {wrong, "1-2: found, normal mode, Q750 2.01, serial 000123, wrong package"},
         {Event(Kind::State, "counting down"), "1-2: counting down"},
         {Event(Kind::Progress, "", 40, 12), "1-2: 40 %, about 12 s left"},
         {Event(Kind::Progress, "", 0), "1-2: 0 %"},
