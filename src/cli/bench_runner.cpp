@@ -56,14 +56,17 @@ BoxEvent FoundEvent(const std::string& port, const char* mode) {
 
 }  // namespace
 
-std::vector<BoxEvent> BenchRunner::Look(const Package& package) {
+std::vector<BoxEvent> BenchRunner::Look(const Package& package,
+                                        const std::optional<std::string>& only) {
     const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
     HidTransport& transport = platform->Transport();
     ReadPathModes modes;
     ZELK device(transport, platform->Probe(), seams_.clock, modes);
     std::vector<BoxEvent> found;
-    const auto seen = [&found](const std::string& port) {
-        return std::any_of(found.begin(), found.end(),
+    // A port already found, or one not asked about: a box in another run is never disturbed.
+    const auto seen = [&found, &only](const std::string& port) {
+        return (only && port != *only) ||
+               std::any_of(found.begin(), found.end(),
                            [&port](const BoxEvent& f) { return f.port == port; });
     };
     for (const auto& [vid, pid] : NormalModeIds(package.profiles)) {
@@ -107,14 +110,7 @@ BoxEvent BenchRunner::LookAt(ZELK& device, HidTransport& transport, const std::s
     if (!box.version.empty()) {
         box.upToDate = PackageHasVersion(package.versionLine, box.version);
     }
-    // What the upgrade would find, in its order: the product first, then the version.
-    if (named == package.profiles.end()) {
-        box.verdict = kVerdictWrongPackage;
-    } else if (box.upToDate) {
-        box.verdict = *box.upToDate ? kVerdictUpToDate : kVerdictUpgradeDue;
-    } else {
-        box.verdict = kVerdictUnknown;  // no version to compare
-    }
+    box.verdict = VerdictOf(named != package.profiles.end(), box.upToDate);
     return box;
 }
 

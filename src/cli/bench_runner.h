@@ -92,7 +92,9 @@ class BenchRunner {
     // What start-up makes of the package folder; nullopt (after saying why) when it cannot be used.
     std::optional<Package> CheckPackage();
     // Each box on the bus as a "found" event, by port.
-    std::vector<BoxEvent> Look(const Package& package);
+    // Every box present, or only the one on the port named.
+    std::vector<BoxEvent> Look(const Package& package,
+                               const std::optional<std::string>& only = std::nullopt);
     // What the box in normal mode on the port says of itself.
     BoxEvent LookAt(ZELK& device, HidTransport& transport, const std::string& port,
                     std::pair<std::uint16_t, std::uint16_t> ids, const Package& package);

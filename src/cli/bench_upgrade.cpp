@@ -138,6 +138,10 @@ void BenchRunner::StartJob(const std::string& port, const Package& package,
             Say("Ports cannot be claimed, so another zelk-cli could work on the same box: " + why);
         }
     }
+    // Who the box is, before any other word of it: the upgrade's verdict as `list` gives it.
+    for (const BoxEvent& found : Look(package, port)) {
+        Emit(found);
+    }
     // dfu-util is told the port where the port's name is its path; DFUAPP and the STAPL player
     // cannot be told which box, so a box whose road takes them is upgraded alone.
     if (!package.dfuUtil || package.fpgaImages || !seams_.portsAreDfuUtilPaths) {

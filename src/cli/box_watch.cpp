@@ -107,6 +107,7 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
     upToDate_ = e.upToDate;
     // Who the box is, asked now, on the handle the controller just opened: between polls another
     // box may already be in its place.
+    bool another = false;
     if (connectedOnce_ && !e.backFromRoad) {
         // Recognised afresh: the box that left, or another in its place on the port. The serial
         // tells them apart where the box gives one.
@@ -120,6 +121,7 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
             failure_.reset();
             boxLogStart_ = pollStart_;
             boxStartMs_ = run_.clock.NowMs();
+            another = true;
         }
     }
     if (!connectedOnce_) {
@@ -127,6 +129,10 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
         box_.versionBefore = e.version;
         box_.model = e.model;
         box_.serial = device_.GetSerial();
+        if (another) {
+            // The run's first box was told of before its run; one in its place is told of here.
+            ReportFound(e);
+        }
         // Its record is on the disk before anything is written into it.
         if (run_.hooks.started && !run_.hooks.started(box_)) {
             refused_ = true;
@@ -141,6 +147,20 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
         fpgaAfterArm_ = arm && fpga;
         tickWanted_ = arm ? Control::CheckProgramArm : Control::CheckProgramFPGA;
     }
+}
+
+void BoxWatch::ReportFound(const RoadEvents::Connected& e) {
+    BoxEvent found;
+    found.kind = BoxEvent::Kind::Found;
+    found.mode = "normal";
+    found.model = e.model;
+    found.serial = box_.serial;
+    found.version = e.version;
+    if (!e.version.empty()) {
+        found.upToDate = e.upToDate;
+    }
+    found.verdict = VerdictOf(!e.model.empty(), found.upToDate);
+    Report(std::move(found));
 }
 
 std::optional<Control> BoxWatch::TickWanted() {

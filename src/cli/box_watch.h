@@ -63,6 +63,8 @@ class BoxWatch {
     // A box answered in normal mode: the run's first, the same one again, or another in its place;
     // its record is kept before anything is written into it.
     void Connected(const RoadEvents::Connected& event);
+    // Who the box that took another's place is, as the bench's look tells of a run's first box.
+    void ReportFound(const RoadEvents::Connected& event);
     // Ends the current box's road with the result, its record completed.
     BoxOutcome EndBox(const Verdict& verdict, std::size_t logEnd);
     // Why the run stops with its box failed, when the box's road did not say.

@@ -182,6 +182,16 @@ std::string HumanText(const BoxEvent& event) {
 
 }  // namespace
 
+const char* VerdictOf(bool namesAProfile, std::optional<bool> upToDate) {
+    if (!namesAProfile) {
+        return kVerdictWrongPackage;
+    }
+    if (!upToDate) {
+        return kVerdictUnknown;
+    }
+    return *upToDate ? kVerdictUpToDate : kVerdictUpgradeDue;
+}
+
 std::string ToJsonLine(const BoxEvent& event) {
     Json object = Json::object();
     object["event"] = KindName(event.kind);

@@ -48,6 +48,10 @@ inline constexpr const char* kVerdictWrongPackage = "wrong package";
 // The box says no version, or is not in its normal mode: nothing can be told before its upgrade.
 inline constexpr const char* kVerdictUnknown = "unknown";
 
+// What the upgrade would make of a box in normal mode, in its own order: the product first (does
+// it name a profile of the package?), then the version (unset: the box gave none).
+const char* VerdictOf(bool namesAProfile, std::optional<bool> upToDate);
+
 // The event as one JSON object on one line, without the line end: {"event":"found","port":...}.
 std::string ToJsonLine(const BoxEvent& event);
 // The event back from such a line; nullopt when the line is not one.

@@ -3,6 +3,7 @@
 // serve). What the program prints is parsed back with the JSON library, field by field.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "cli/progress_board.h"
@@ -89,6 +90,15 @@ TEST(BenchRunner, BoxesAtOnceOneFailingEachWithItsOwnResultAndHistory) {
     EXPECT_EQ(bench.boxes[0].FirmwareVersion(), "2.04");
     EXPECT_EQ(bench.boxes[1].FirmwareVersion(), "2.04");
     EXPECT_EQ(bench.boxes[2].FirmwareVersion(), "2.01");
+    // Who each box is comes first: a line-control program knows the box before its road.
+    for (const char* port : {"1-1", "1-2", "1-3"}) {
+        const auto first = std::find_if(bench.out.begin(), bench.out.end(), [port](auto& line) {
+            return nlohmann::json::parse(line).at("port") == port;
+        });
+        ASSERT_NE(first, bench.out.end()) << port;
+        EXPECT_EQ(nlohmann::json::parse(*first).at("event"), "found") << port;
+    }
+    EXPECT_EQ(bench.Events("1-3", "found").at(0).at("verdict"), "wrong package");
     // Every line of the window's log, for its own box only.
     const auto logs = bench.Events("1-1", "log");
     ASSERT_FALSE(logs.empty());
