@@ -116,7 +116,10 @@ class BenchRunner {
     void Keep(const HistoryFile& history, const HistoryRecord& record);
     // The run of the job ended in an exception: the box failed, the others go on.
     void EndInFault(Job& job, const std::string& what);
-    int Finish(const std::vector<std::string>& asked);
+    int Finish(const std::vector<std::string>& asked, const Package& package);
+    // The run's table (or its summary event): every box it met, with its result and why.
+    void Summarize(const std::vector<std::pair<std::string, BoxOutcome>>& outcomes,
+                   const Package& package);
 
     BenchSeams seams_;
     Options options_;
@@ -141,8 +144,8 @@ class BenchRunner {
     // Ports another zelk-cli held when this one would have started there (said once each).
     std::set<std::string> portsHeldElsewhere_;
     bool claimsUnavailableSaid_ = false;
-    // A port named without --watch had no box: the exit code says so, unless a box failed.
-    bool namedPortEmpty_ = false;
+    // Ports named without --watch that had no box: the exit code says so, unless a box failed.
+    std::vector<std::string> emptyPorts_;
     // The outcomes of runs whose box has since been unplugged (a watch starts a new run when it
     // comes back).
     std::vector<std::pair<std::string, BoxOutcome>> ended_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "cli/bench_runner.h"
@@ -74,11 +75,11 @@ int BenchRunner::Upgrade() {
             none.reason = kNoBoxHere;
             Emit(none);
             Say(port + ": " + kNoBoxHere);
-            namedPortEmpty_ = true;
+            emptyPorts_.push_back(port);
         }
     }
     Watch(asked, *package, history);
-    return Finish(asked);
+    return Finish(asked, *package);
 }
 
 void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
@@ -110,6 +111,32 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
         }
         seams_.clock.SleepMs(kLookIntervalMs);
     }
+}
+
+void BenchRunner::Summarize(const std::vector<std::pair<std::string, BoxOutcome>>& outcomes,
+                            const Package& package) {
+    std::vector<HistoryRecord> rows;
+    rows.reserve(outcomes.size() + emptyPorts_.size());
+    for (const auto& [port, outcome] : outcomes) {
+        rows.push_back(RecordOf(outcome, port, package));
+    }
+    for (const std::string& port : emptyPorts_) {
+        rows.push_back(RecordOf(FailedOutcome(kNoBoxHere), port, package));
+    }
+    if (rows.empty()) {
+        return;
+    }
+    std::sort(rows.begin(), rows.end(), [](const HistoryRecord& a, const HistoryRecord& b) {
+        return std::tie(a.port, a.time) < std::tie(b.port, b.time);
+    });
+    const std::lock_guard<std::mutex> lock(outputLock_);
+    if (options_.json) {
+        seams_.out(ToSummaryJsonLine(rows));
+        return;
+    }
+    std::string table = FormatHistoryTable(rows);
+    table.pop_back();  // each line of the output gets its own line end
+    seams_.out(table);
 }
 
 void BenchRunner::StartJob(const std::string& port, const Package& package,
@@ -275,7 +302,7 @@ std::shared_ptr<void> BenchRunner::TakeTurn(const Job& job) {
             }};
 }
 
-int BenchRunner::Finish(const std::vector<std::string>& asked) {
+int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& package) {
     for (auto& [port, job] : jobs_) {
         if (job->thread.joinable()) {
             job->thread.join();
@@ -303,6 +330,7 @@ int BenchRunner::Finish(const std::vector<std::string>& asked) {
     for (const std::string& port : undone) {
         Say(port + ": left undone");
     }
+    Summarize(outcomes, package);
     if (historyBroken_.load()) {
         Say("The history " + (options_.history.empty() ? seams_.defaultHistory : options_.history) +
             " could not be written: no further box was started");
@@ -312,7 +340,7 @@ int BenchRunner::Finish(const std::vector<std::string>& asked) {
     if (failed) {
         return kExitBoxFailed;
     }
-    if (namedPortEmpty_) {
+    if (!emptyPorts_.empty()) {
         return kExitNoBox;
     }
     // Ctrl+C that left nothing undone (the end of every --watch) stopped nothing the run owed.

@@ -75,14 +75,17 @@ std::string Seconds(std::int64_t milliseconds) {
     return text;
 }
 
+constexpr std::size_t kDurationColumn = 6;
+
 std::vector<std::string> Row(const HistoryRecord& record) {
     std::string versions;
     if (!record.versionBefore.empty() || !record.versionAfter.empty()) {
         versions = (record.versionBefore.empty() ? "?" : record.versionBefore) + " \u2192 " +
                    (record.versionAfter.empty() ? "?" : record.versionAfter);
     }
-    return {Cell(record.time), Cell(record.port),   Cell(record.model),        Cell(record.serial),
-            Cell(versions),    Cell(record.result), Seconds(record.durationMs)};
+    return {Cell(record.time),          Cell(record.port),  Cell(record.model),
+            Cell(record.serial),        Cell(versions),     Cell(record.result),
+            Seconds(record.durationMs), Cell(record.reason)};
 }
 
 }  // namespace
@@ -150,9 +153,31 @@ std::optional<HistoryRecord> ParseHistoryLine(const std::string& line) {
     return record;
 }
 
+std::string ToSummaryJsonLine(const std::vector<HistoryRecord>& records) {
+    Json boxes = Json::array();
+    for (const HistoryRecord& record : records) {
+        Json box = Json::object();
+        for (const auto& [name, field] : kTextFields) {
+            const bool runWide = field == &HistoryRecord::host ||
+                                 field == &HistoryRecord::packageFolder ||
+                                 field == &HistoryRecord::packageVersion;
+            if (!runWide && field != &HistoryRecord::log && field != &HistoryRecord::id) {
+                box[name] = record.*field;
+            }
+        }
+        box["duration_ms"] = record.durationMs;
+        boxes.push_back(std::move(box));
+    }
+    Json object = Json::object();
+    object["event"] = "summary";
+    object["boxes"] = std::move(boxes);
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 std::string FormatHistoryTable(const std::vector<HistoryRecord>& records) {
-    std::vector<std::vector<std::string>> rows = {
-        {"time", "port", "model", "serial", "before \u2192 after", "result", "duration (s)"}};
+    std::vector<std::vector<std::string>> rows = {{"time", "port", "model", "serial",
+                                                   "before \u2192 after", "result", "duration (s)",
+                                                   "reason"}};
     for (const HistoryRecord& record : records) {
         rows.push_back(Row(record));
     }
@@ -167,9 +192,19 @@ std::string FormatHistoryTable(const std::vector<HistoryRecord>& records) {
         std::string line;
         for (std::size_t i = 0; i < row.size(); ++i) {
             const std::string padding(widths[i] - Width(row[i]), ' ');
-            // The duration is a number: right-aligned, so its digits line up.
-            const bool last = i + 1 == row.size();
-            line += last ? padding + row[i] : row[i] + padding + "  ";
+            // The duration is a number: right-aligned, so its digits line up. The reason, last
+            // and often empty, has no padding after it.
+            if (i == kDurationColumn) {
+                line += padding + row[i] + "  ";
+            } else if (i + 1 == row.size()) {
+                line += row[i];
+            } else {
+                line += row[i] + padding + "  ";
+            }
+        }
+        // A row without a reason ends with the duration.
+        while (!line.empty() && line.back() == ' ') {
+            line.pop_back();
         }
         table += line + "\n";
     }

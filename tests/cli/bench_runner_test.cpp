@@ -57,7 +57,7 @@ struct Bench : PackageFolder, ZELKSim::BenchWorld {
         std::vector<nlohmann::json> found;
         for (const std::string& line : out) {
             const nlohmann::json event = nlohmann::json::parse(line);
-            if (event.at("port") == port && event.at("event") == kind) {
+            if (event.value("port", "") == port && event.at("event") == kind) {
                 found.push_back(event);
             }
         }
@@ -93,12 +93,21 @@ TEST(BenchRunner, BoxesAtOnceOneFailingEachWithItsOwnResultAndHistory) {
     // Who each box is comes first: a line-control program knows the box before its road.
     for (const char* port : {"1-1", "1-2", "1-3"}) {
         const auto first = std::find_if(bench.out.begin(), bench.out.end(), [port](auto& line) {
-            return nlohmann::json::parse(line).at("port") == port;
+            return nlohmann::json::parse(line).value("port", "") == port;
         });
         ASSERT_NE(first, bench.out.end()) << port;
         EXPECT_EQ(nlohmann::json::parse(*first).at("event"), "found") << port;
     }
     EXPECT_EQ(bench.Events("1-3", "found").at(0).at("verdict"), "wrong package");
+    // The run's summary comes last: every box, by port, with its result and why.
+    const nlohmann::json summary = nlohmann::json::parse(bench.out.back());
+    EXPECT_EQ(summary.at("event"), "summary");
+    ASSERT_EQ(summary.at("boxes").size(), 3U);
+    EXPECT_EQ(summary.at("boxes")[0].at("port"), "1-1");
+    EXPECT_EQ(summary.at("boxes")[0].at("version_after"), "2.04");
+    EXPECT_EQ(summary.at("boxes")[2].at("result"), "failed");
+    EXPECT_EQ(summary.at("boxes")[2].at("reason"), "the box names no profile of the package");
+    EXPECT_FALSE(summary.at("boxes")[2].contains("log"));
     // Every line of the window's log, for its own box only.
     const auto logs = bench.Events("1-1", "log");
     ASSERT_FALSE(logs.empty());

@@ -70,13 +70,14 @@ TEST(CliHistory, TableIsAligned) {
     failed.model = "Q750\xc3\xa9";
     failed.versionAfter = "";
     failed.result = "failed";
+    failed.reason = "no box on this port";
     EXPECT_EQ(FormatHistoryTable({Record("1-2", "000123", 83450), failed}),
               "time                  port    model  serial  before \u2192 after  result    "
-              "duration (s)\n"
+              "duration (s)  reason\n"
               "2026-12-07T01:37:36Z  1-2     Q750   000123  2.01 \u2192 2.04     upgraded  "
               "        83.5\n"
               "2026-12-07T01:37:36Z  3-10.2  Q750\xc3\xa9  12      2.01 \u2192 ?        failed    "
-              "         0.5\n");
+              "         0.5  no box on this port\n");
 }
 
 TEST(CliHistory, DefaultPathFromTheEnvironment) {
