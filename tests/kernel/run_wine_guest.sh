@@ -9,8 +9,8 @@
 # the stand-ins for the package's dfu-util.exe and driver installer) under Wine, answering their
 # requests to unplug or hold the box.
 #
-# Wine is far too large for an initramfs, so the guest runs in the host's own tree under a writable
-# layer (host_root_init.sh): the host's Wine, udevd, dfu-util and the programs under test run as
+# Wine is far too large for an initramfs, so the guest runs in the host's own tree, with writable
+# layers over the places that are written (host_root_init.sh): the host's Wine, udevd, dfu-util and the programs under test run as
 # they are, from the paths they have here, wherever those are. The initramfs holds only busybox
 # and the modules.
 # Making a Wine prefix (wineboot) takes about 70 s under software emulation but about 10 s here,

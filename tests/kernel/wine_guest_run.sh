@@ -1,5 +1,5 @@
 #!/bin/bash
-# Runs in the Wine guest, chrooted into the host's tree under a writable layer (the guest's own /run):
+# Runs in the Wine guest, chrooted into the host's tree with writable layers where it is written:
 # udev, the build's Wine prefix under a writable layer, one Wine server for the whole run, then
 # the rig, which plugs the emulated box into the dummy USB bus and runs the Windows programs.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
