@@ -227,6 +227,7 @@ void BenchRunner::RunJob(Job& job, const Package& package, const HistoryFile& hi
     settings.nativeMachine = seams_.nativeMachine;
     settings.dfuUtilPort = seams_.portsAreDfuUtilPaths ? job.port : "";
     settings.packageVersion = package.versionLine;
+    settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
     BoxRunHooks hooks;
     hooks.started = [this, &job, &package, &history](BoxOutcome& box) {
         if (historyBroken_.load()) {

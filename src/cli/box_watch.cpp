@@ -13,7 +13,8 @@ namespace {
 // Marks a download's progress bar shows when whole, when the tool does not tell: dfu-util's older
 // bar is 50 wide, every other mark shown.
 constexpr int kBarMarks = 25;
-// How long a run waits for a box that is not in its normal mode to become the box it recognises.
+// How long a run waits for a box that is not in its normal mode to become the box it recognises,
+// and for a box in its normal mode to give the version the controller recognises it by.
 constexpr std::int64_t kStrangerMs = 10000;
 
 }  // namespace
@@ -256,6 +257,10 @@ std::optional<BoxWatch::Verdict> BoxWatch::Judge(bool boxPresent, bool stopping)
         return Verdict{"failed",
                        "the box was found only in its bootloader or programmer mode, never "
                        "recognised in normal mode on this port, so it was left alone"};
+    }
+    // In its normal mode on the port all along, and never recognised: it gives no version.
+    if (!connectedOnce_ && !leftNormalMode_ && boxPresent && now - startMs_ > kStrangerMs) {
+        return Verdict{"failed", "the box answers in normal mode but gives no firmware version"};
     }
     // What Ctrl+C lets finish: an FPGA run (its erase and the programming that follows it) and a
     // flashed box's return. Nothing else keeps a stopping run going: a box in its bootloader

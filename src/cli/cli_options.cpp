@@ -44,16 +44,22 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
 void AddUpgrade(CLI::App& app, Parsed& parsed) {
     parsed.upgrade = app.add_subcommand("upgrade", "Upgrade the boxes on the ports named, or all");
     // Each --port takes one port, so that a port is never mistaken for the next word.
-    CLI::Option* port =
-        parsed.upgrade
-            ->add_option("--port", parsed.upgradePorts, "A box's USB port (may be repeated)")
-            ->type_name("P")
-            ->allow_extra_args(false)
-            ->check(NotEmpty());
+    CLI::Option* port = parsed.upgrade
+                            ->add_option("--port", parsed.upgradePorts,
+                                         "One box's USB port; repeat --port for more boxes")
+                            ->type_name("P")
+                            ->allow_extra_args(false)
+                            ->check(NotEmpty());
     CLI::Option* all = parsed.upgrade->add_flag("--all", parsed.options.all, "Every box present");
     port->excludes(all);
     parsed.upgrade->add_flag("--watch", parsed.options.watch,
-                             "Keep running and upgrade every box plugged in (implies --all)");
+                             "Keep running until Ctrl+C and upgrade every box plugged in later: "
+                             "into the ports named, or anywhere without --port");
+    parsed.upgrade
+        ->add_option("--timeout", parsed.options.timeoutMinutes,
+                     "The longest one box's run may take, in minutes (default: 20)")
+        ->type_name("MIN")
+        ->check(CLI::Range(1, 24 * 60));
 }
 
 void AddCommands(CLI::App& app, Parsed& parsed) {

@@ -24,6 +24,9 @@ struct Options {
     // upgrade: keep running and upgrade every box plugged in from now on; without a port named,
     // all is set too.
     bool watch = false;
+    // upgrade: the longest one box's run may take before it ends "failed", in minutes: a box that
+    // stops answering mid-road is never waited for without end.
+    int timeoutMinutes = 20;
 };
 
 // Either the options, or what to print and the status to exit with (--help and --version print

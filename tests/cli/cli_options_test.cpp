@@ -17,7 +17,8 @@ ParsedCommandLine Parse(std::vector<const char*> words) {
 }
 
 auto Fields(const Options& o) {
-    return std::tie(o.command, o.package, o.json, o.history, o.ports, o.all, o.watch);
+    return std::tie(o.command, o.package, o.json, o.history, o.ports, o.all, o.watch,
+                    o.timeoutMinutes);
 }
 
 TEST(CliOptions, HelpAndVersionPrintAndExitZero) {
@@ -51,6 +52,8 @@ TEST(CliOptions, CommandsPortsAndOptionsOnEitherSide) {
         {{"upgrade", "--watch"}, {Command::Upgrade, ".", false, "", {}, true, true}},
         {{"upgrade", "--watch", "--port", "2-1"},
          {Command::Upgrade, ".", false, "", V{"2-1"}, false, true}},
+        {{"upgrade", "--all", "--timeout", "45"},
+         {Command::Upgrade, ".", false, "", {}, true, false, 45}},
     };
     for (const auto& c : cases) {
         const ParsedCommandLine parsed = Parse(c.words);
@@ -73,7 +76,10 @@ TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
                                                          {"--watch", "upgrade", "--all"},
                                                          {"list", "--all"},
                                                          {"--package", "", "list"},
-                                                         {"list", "--bogus"}};
+                                                         {"list", "--bogus"},
+                                                         {"upgrade", "--all", "--timeout", "0"},
+                                                         {"upgrade", "--all", "--timeout", "x"},
+                                                         {"list", "--timeout", "5"}};
     for (const auto& words : wrong) {
         const ParsedCommandLine parsed = Parse(words);
         EXPECT_FALSE(parsed.options) << parsed.output;
