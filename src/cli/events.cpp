@@ -151,7 +151,7 @@ std::string FoundLine(const BoxEvent& event) {
     if (!event.verdict.empty()) {
         line += ", " + event.verdict;
     } else if (event.upToDate) {
-        line += std::string(", ") + (*event.upToDate ? kVerdictUpToDate : kVerdictUpgradeDue);
+        line += std::string(", ") + VerdictOf(true, event.upToDate);
     }
     return line;
 }

@@ -43,7 +43,7 @@ struct BoxEvent {
 
 inline constexpr const char* kVerdictUpToDate = "up to date";
 inline constexpr const char* kVerdictUpgradeDue = "needs an upgrade";
-// The box names no profile of the package: the upgrade would say "Wrong upgrade package".
+// The box names no profile of the package: the upgrade would fail it (FailReason::WrongPackage).
 inline constexpr const char* kVerdictWrongPackage = "wrong package";
 // The box says no version, or is not in its normal mode: nothing can be told before its upgrade.
 inline constexpr const char* kVerdictUnknown = "unknown";
