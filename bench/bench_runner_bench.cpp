@@ -1,7 +1,9 @@
 // zelk-bench-boxes: the bench runner's wall time for several emulated boxes upgraded at once,
-// against one box alone. The ARM road runs the boxes side by side (each dfu-util told its port),
-// so eight should take barely longer than one; the FPGA road runs them one at a time (the STAPL
-// player cannot be told which programmer), so its figure grows with the boxes.
+// against one box alone; and how far a box's estimate of the time left was from the truth at a
+// quarter, half and three quarters of its road (the ARM road, the FPGA road and both). The ARM road
+// runs the boxes side by side (each dfu-util told its port), so eight should take barely longer
+// than one; the FPGA road runs them one at a time (the STAPL player cannot be told which
+// programmer), so its figure grows with the boxes.
 //
 //   zelk-bench-boxes [--smoke]
 //
@@ -9,9 +11,12 @@
 // seconds); the controller's waits, the tools' output and the boxes' restarts keep their lengths
 // in emulated time.
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "package/package_files.h"
 #include "scenario/bench_world.h"
@@ -20,13 +25,42 @@ namespace {
 
 constexpr int kSpeed = 20;
 
+// One progress event of the first box: when it came (emulated ms from the start) and what it said.
+struct Estimate {
+    std::int64_t atMs = 0;
+    int percent = 0;
+    std::int64_t secondsLeft = -1;
+};
+
 struct Figure {
     double seconds = 0;
     int upgraded = 0;
+    // The first box's progress events, and when its result came.
+    std::vector<Estimate> estimates;
+    std::int64_t firstDoneMs = 0;
 };
 
+// What the estimate said at a share of the road, against the time that was really left: the
+// error as a share of the truth.
+double ErrorAt(const std::vector<Estimate>& estimates, std::int64_t totalMs, double share) {
+    const auto at = static_cast<std::int64_t>(static_cast<double>(totalMs) * share);
+    const Estimate* said = nullptr;
+    for (const Estimate& e : estimates) {
+        if (e.atMs <= at && e.secondsLeft >= 0) {
+            said = &e;
+        }
+    }
+    if (said == nullptr) {
+        return -1;
+    }
+    const double left = static_cast<double>(totalMs - said->atMs) / 1000.0;
+    return left > 0 ? std::abs(static_cast<double>(said->secondsLeft) - left) / left : -1;
+}
+
+enum class Road { Arm, Fpga, Both };
+
 // Upgrades `boxes` emulated boxes at once on the package's road; emulated seconds it took.
-Figure UpgradeBoxes(bool fpga, int boxes) {
+Figure UpgradeBoxes(Road road, int boxes) {
     ZELKSim::ScratchFolder folder;
     if (!folder.Create()) {
         return {};
@@ -36,8 +70,9 @@ Figure UpgradeBoxes(bool fpga, int boxes) {
     package.details =
         std::string(R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")") +
         R"( name="ZELK Q750" )" +
-        (fpga ? R"(LPC3131="" A3P060="kr.stp" A3PN060=""/>)"
-              : R"(LPC3131="q750.bin" A3P060="" A3PN060=""/>)");
+        (road == Road::Fpga  ? R"(LPC3131="" A3P060="kr.stp" A3PN060=""/>)"
+         : road == Road::Arm ? R"(LPC3131="q750.bin" A3P060="" A3PN060=""/>)"
+                             : R"(LPC3131="q750.bin" A3P060="kr.stp" A3PN060=""/>)");
     package.files = {"q750.bin", "kr.stp"};
     package.tools = {ZELKUtil::PackageFiles::kDfuUtil, ZELKUtil::PackageFiles::kStaplPlayer};
     if (!ZELKSim::WritePackage(folder.Root(), package)) {
@@ -55,10 +90,24 @@ Figure UpgradeBoxes(bool fpga, int boxes) {
     options.all = true;
     options.json = true;
     options.history = folder.Root() + "/history.jsonl";
+    Figure figure;
+    const std::int64_t startMs = world.clock.NowMs();
+    world.onLine = [&](const std::string& line) {
+        const auto event = ZELKUtil::Cli::FromJsonLine(line);
+        if (!event || event->port != "1-1") {
+            return;
+        }
+        const std::int64_t at = world.clock.NowMs() - startMs;
+        if (event->kind == ZELKUtil::Cli::BoxEvent::Kind::Progress) {
+            figure.estimates.push_back({at, event->percent, event->secondsLeft.value_or(-1)});
+        } else if (event->kind == ZELKUtil::Cli::BoxEvent::Kind::Result) {
+            figure.firstDoneMs = at;
+        }
+    };
     const auto start = std::chrono::steady_clock::now();
     world.Run(options);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    Figure figure{took.count() * kSpeed, 0};
+    figure.seconds = took.count() * kSpeed;
     for (const std::string& line : world.out) {
         if (line.find(R"("event":"result")") != std::string::npos &&
             line.find(R"("text":"upgraded")") != std::string::npos) {
@@ -70,23 +119,42 @@ Figure UpgradeBoxes(bool fpga, int boxes) {
 
 }  // namespace
 
+// How far the first box's estimate of the time left was from the truth at a quarter, half and
+// three quarters of its road.
+void PrintEstimate(const char* road, const Figure& figure) {
+    std::printf("%-5s road, estimate of the time left (off by):", road);
+    for (const double share : {0.25, 0.5, 0.75}) {
+        const double error = ErrorAt(figure.estimates, figure.firstDoneMs, share);
+        if (error < 0) {
+            std::printf("  at %2.0f %%: none", share * 100);
+        } else {
+            std::printf("  at %2.0f %%: %3.0f %%", share * 100, error * 100);
+        }
+    }
+    std::printf("  (road %.1f s)\n", static_cast<double>(figure.firstDoneMs) / 1000.0);
+}
+
 int main(int argc, char** argv) {
     const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
     const int many = smoke ? 2 : 8;
     std::printf("Boxes upgraded at once by the bench runner (emulated seconds; time runs %dx).\n",
                 kSpeed);
-    const Figure armOne = UpgradeBoxes(false, 1);
-    const Figure armMany = UpgradeBoxes(false, many);
+    const Figure armOne = UpgradeBoxes(Road::Arm, 1);
+    const Figure armMany = UpgradeBoxes(Road::Arm, many);
     std::printf("ARM road:  1 box %6.1f s;  %d boxes %6.1f s (%d upgraded);  ratio %.2f\n",
                 armOne.seconds, many, armMany.seconds, armMany.upgraded,
                 armOne.seconds > 0 ? armMany.seconds / armOne.seconds : 0.0);
     const int fpgaBoxes = smoke ? 1 : 2;
-    const Figure fpgaOne = UpgradeBoxes(true, 1);
-    const Figure fpgaMany = UpgradeBoxes(true, fpgaBoxes);
+    const Figure fpgaOne = UpgradeBoxes(Road::Fpga, 1);
+    const Figure fpgaMany = UpgradeBoxes(Road::Fpga, fpgaBoxes);
     std::printf(
         "FPGA road: 1 box %6.1f s;  %d boxes %6.1f s (%d upgraded, one at a time);  "
         "ratio %.2f\n",
         fpgaOne.seconds, fpgaBoxes, fpgaMany.seconds, fpgaMany.upgraded,
         fpgaOne.seconds > 0 ? fpgaMany.seconds / fpgaOne.seconds : 0.0);
-    return armMany.upgraded == many && fpgaMany.upgraded == fpgaBoxes ? 0 : 1;
+    const Figure both = UpgradeBoxes(Road::Both, 1);
+    PrintEstimate("ARM", armOne);
+    PrintEstimate("FPGA", fpgaOne);
+    PrintEstimate("Both", both);
+    return armMany.upgraded == many && fpgaMany.upgraded == fpgaBoxes && both.upgraded == 1 ? 0 : 1;
 }

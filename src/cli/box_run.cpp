@@ -4,16 +4,11 @@
 
 #include "cli/box_watch.h"
 #include "cli/console_view.h"
+#include "cli/road_progress.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
 
 namespace ZELKUtil::Cli {
-namespace {
-
-constexpr std::int64_t kTimerIntervalMs = 1000;
-
-}  // namespace
-
 BoxRun::BoxRun(BoxPlatform& platform, Clock& clock, std::string port, BoxRunSettings settings,
                Report report, BoxRunHooks hooks, const std::atomic<bool>& stopping)
     : platform_(platform),
@@ -57,7 +52,7 @@ BoxOutcome BoxRun::Run() {
             controller.Dispose();
             return follow.Finish(*result);
         }
-        clock_.SleepMs(kTimerIntervalMs);
+        clock_.SleepMs(kPollIntervalMs);
     }
 }
 

@@ -6,13 +6,11 @@
 
 #include "controller/version_match.h"
 #include "device/zelk.h"
+#include "platform/files.h"
 
 namespace ZELKUtil::Cli {
 namespace {
 
-// Marks a download's progress bar shows when whole, when the tool does not tell: dfu-util's older
-// bar is 50 wide, every other mark shown.
-constexpr int kBarMarks = 25;
 // How long a run waits for a box that is not in its normal mode to become the box it recognises,
 // and for a box in its normal mode to give the version the controller recognises it by.
 constexpr std::int64_t kStrangerMs = 10000;
@@ -29,23 +27,26 @@ BoxWatch::BoxWatch(Run run, const ConsoleView& view, const UpgradeState& state, 
 
 // What each road event means for the run.
 struct BoxWatch::Heed {
+    using Leg = RoadProgress::Leg;
     BoxWatch& w;
     void operator()(const RoadEvents::Connected& e) const { w.Connected(e); }
     void operator()(const RoadEvents::CountingDown& e) const {
         w.stage_ = "counting down";
-        w.percent_ = std::max(w.percent_, 5 + (5 - e.left) * 4);
+        w.progress_.CountingDown(e.left, w.Now());
     }
     void operator()(const RoadEvents::SentToBootloader& /*e*/) const {
         w.stage_ = "restarting";
-        w.percent_ = std::max(w.percent_, 25);
+        w.progress_.Reach({Leg::Restart, Leg::Programmer}, w.Now());
     }
     void operator()(const RoadEvents::InBootloader& /*e*/) const {
         w.leftNormalMode_ = true;
         w.stage_ = "bootloader";
+        w.progress_.Reach({Leg::Restart, Leg::Programmer}, w.Now());
     }
     void operator()(const RoadEvents::InProgrammer& /*e*/) const {
         w.leftNormalMode_ = true;
         w.stage_ = "FPGA programmer";
+        w.progress_.Reach({Leg::Programmer}, w.Now());
     }
     void operator()(const RoadEvents::Decided& e) const {
         BoxEvent decision;
@@ -56,27 +57,28 @@ struct BoxWatch::Heed {
         w.Report(std::move(decision));
     }
     void operator()(const RoadEvents::DownloadStarted& e) const {
-        w.stage_ = "downloading";
+        w.stage_ = e.work == Work::ArmDownload ? "downloading" : "downloading the programmer";
         w.downloading_ = e.work;
-        w.Marks(0, 0);
+        w.progress_.Reach({e.work == Work::ArmDownload ? Leg::Restart : Leg::Programmer}, w.Now());
     }
     void operator()(const RoadEvents::DownloadProgress& e) const {
-        w.Marks(e.marks, e.marksExpected);
+        if (w.downloading_ == Work::ArmDownload) {
+            w.progress_.Marks(e.marks, e.marksExpected, w.Now());
+        }
     }
     void operator()(const RoadEvents::DownloadEnded& e) const {
         if (e.outcome == DownloadOutcome::Done && w.downloading_ == Work::ArmDownload) {
             // The box restarts with its new firmware: its return shows what it got.
             w.awaitingReturn_ = true;
-            w.percent_ = std::max(w.percent_, 90);
+            w.stage_ = "restarting with the new firmware";
+            w.progress_.Reach({Leg::Return}, w.Now());
         }
     }
     void operator()(const RoadEvents::FpgaStep& e) const {
         w.stage_ = "programming the FPGA";
+        w.progress_.Reach({Leg::FpgaRun}, w.Now());
         if (e.step == RoadEvents::FpgaStepKind::Done) {
             w.fpgaDone_ = true;
-            w.percent_ = 100;
-        } else {
-            w.Marks(e.marks, 0);
         }
     }
     void operator()(const RoadEvents::Completed& e) const {
@@ -84,9 +86,9 @@ struct BoxWatch::Heed {
         if (PackageHasVersion(w.run_.settings.packageVersion, e.version)) {
             w.completed_ = true;
             w.versionBack_ = e.version;
-            w.percent_ = w.fpgaAfterArm_ && !w.fpgaDone_ ? std::max(w.percent_, 50) : 100;
             if (w.fpgaAfterArm_ && !w.fpgaDone_) {
                 w.tickWanted_ = Control::CheckProgramFPGA;
+                w.progress_.Reach({Leg::Prepare}, w.Now());
             }
         }
     }
@@ -100,6 +102,9 @@ struct BoxWatch::Heed {
 
 void BoxWatch::Follow(const RoadEvent& event) {
     std::visit(Heed{*this}, event);
+    // Told as it happens: a download runs inside one poll.
+    ReportState();
+    ReportProgress();
 }
 
 void BoxWatch::Connected(const RoadEvents::Connected& e) {
@@ -120,6 +125,9 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
             completed_ = fpgaDone_ = leftNormalMode_ = false;
             versionBack_.clear();
             failure_.reset();
+            progress_ = RoadProgress{};
+            lastPercent_ = -1;
+            lastSecondsLeft_ = -1;
             boxLogStart_ = pollStart_;
             boxStartMs_ = run_.clock.NowMs();
             another = true;
@@ -148,6 +156,25 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
         fpgaAfterArm_ = arm && fpga;
         tickWanted_ = arm ? Control::CheckProgramArm : Control::CheckProgramFPGA;
     }
+    if (!e.upToDate && !e.model.empty() && !completed_ && !progress_.Started()) {
+        StartRoad();
+    }
+}
+
+void BoxWatch::StartRoad() {
+    const std::optional<ZelkProfile>& profile = state_.current_profile;
+    if (!profile) {
+        return;
+    }
+    RoadProgress::Plan plan;
+    plan.arm = !profile->LPC3131.empty();
+    plan.fpga = !profile->A3P060.empty() || !profile->A3PN060.empty();
+    plan.countdown = state_.upgradeMode == auto_upgrade;
+    if (plan.arm) {
+        plan.armImageBytes =
+            Files::SizeOf(Files::Join(run_.settings.packageFolder, profile->LPC3131));
+    }
+    progress_.Start(plan, Now());
 }
 
 void BoxWatch::ReportFound(const RoadEvents::Connected& e) {
@@ -166,11 +193,6 @@ void BoxWatch::ReportFound(const RoadEvents::Connected& e) {
 
 std::optional<Control> BoxWatch::TickWanted() {
     return refused_ ? std::nullopt : std::exchange(tickWanted_, std::nullopt);
-}
-
-void BoxWatch::Marks(int marks, int expected) {
-    const int whole = expected > 0 ? expected : kBarMarks;
-    percent_ = std::max(percent_, 30 + std::min(marks, whole) * 55 / whole);
 }
 
 void BoxWatch::Report(BoxEvent event) {
@@ -204,17 +226,21 @@ void BoxWatch::ReportState() {
 }
 
 void BoxWatch::ReportProgress() {
-    if (percent_ <= lastPercent_) {
+    if (!progress_.Started()) {
         return;
     }
-    lastPercent_ = percent_;
+    const std::int64_t now = Now();
+    const int percent = progress_.Percent(now);
+    const std::int64_t secondsLeft = (progress_.MsLeft(now) + 999) / 1000;
+    if (percent == lastPercent_ && secondsLeft == lastSecondsLeft_) {
+        return;
+    }
+    lastPercent_ = percent;
+    lastSecondsLeft_ = secondsLeft;
     BoxEvent event;
     event.kind = BoxEvent::Kind::Progress;
-    event.percent = percent_;
-    const std::int64_t elapsedMs = run_.clock.NowMs() - boxStartMs_;
-    if (percent_ > 0 && percent_ < 100) {
-        event.secondsLeft = elapsedMs * (100 - percent_) / percent_ / 1000;
-    }
+    event.percent = percent;
+    event.secondsLeft = secondsLeft;
     Report(std::move(event));
 }
 
@@ -302,6 +328,12 @@ BoxOutcome BoxWatch::EndBox(const Verdict& verdict, std::size_t logEnd) {
     box_.log =
         log.substr(std::min(boxLogStart_, log.size()), logEnd - std::min(boxLogStart_, logEnd));
     box_.durationMs = run_.clock.NowMs() - boxStartMs_;
+    if (result == "upgraded") {
+        BoxEvent whole;
+        whole.kind = BoxEvent::Kind::Progress;
+        whole.percent = 100;
+        Report(std::move(whole));
+    }
     BoxEvent event;
     event.kind = BoxEvent::Kind::Result;
     event.text = result;

@@ -7,6 +7,7 @@
 
 #include "cli/box_run.h"
 #include "cli/console_view.h"
+#include "cli/road_progress.h"
 #include "controller/road_events.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
@@ -69,8 +70,9 @@ class BoxWatch {
     BoxOutcome EndBox(const Verdict& verdict, std::size_t logEnd);
     // Why the run stops with its box failed, when the box's road did not say.
     std::string WhyFailed() const;
-    // A download's or an FPGA run's marks: 30 % to 85 % of the road.
-    void Marks(int marks, int expected);
+    // The road the box's profile sends it on, begun now.
+    void StartRoad();
+    std::int64_t Now() const { return run_.clock.NowMs(); }
     void Report(BoxEvent event);
     void ReportProgress();
 
@@ -90,8 +92,9 @@ class BoxWatch {
     bool refused_ = false;
     std::string stage_ = "waiting";
     std::string lastState_;
-    int percent_ = 0;
+    RoadProgress progress_;
     int lastPercent_ = -1;
+    std::int64_t lastSecondsLeft_ = -1;
     bool upToDate_ = false;
     std::optional<Control> tickWanted_;
     // The package holds FPGA images and waits for the operator: the box is done only once its

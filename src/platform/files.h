@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/result.h"
@@ -14,6 +16,9 @@ bool CanOpenForReading(const std::string& path);
 
 // Whether anything (file or folder) exists under the name.
 bool Exists(const std::string& path);
+
+// The size in bytes of a regular file; nullopt when there is none under the name.
+std::optional<std::uint64_t> SizeOf(const std::string& path);
 
 // Up to maxBytes from the start of a regular file, or why it cannot be opened or read (the
 // reason is the system's text).

@@ -59,6 +59,14 @@ bool Exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+std::optional<std::uint64_t> SizeOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes) {
     const UniqueFd fd = OpenReadable(path);
     if (!fd.Valid()) {

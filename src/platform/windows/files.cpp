@@ -76,6 +76,15 @@ bool Exists(const std::string& path) {
     return ::GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::optional<std::uint64_t> SizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data) == 0 ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return std::nullopt;
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32U) | data.nFileSizeLow;
+}
+
 Result<std::string> ReadHead(const std::string& path, std::size_t maxBytes) {
     const UniqueHandle file = OpenReadable(path);
     if (!file.Valid()) {

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <vector>
+
+namespace ZELKUtil::Cli {
+
+// A box's run looks at its box once a second, as the window's timer does.
+inline constexpr std::int64_t kPollIntervalMs = 1000;
+
+// How far one box is along its road, and how long the rest should take: the road is a row of legs
+// whose lengths are known before they start (the controller's own waits and polls) or learnt
+// while they run (a download's marks). Pure: it is told the time with every call.
+class RoadProgress {
+  public:
+    enum class Leg {
+        Prepare,     // from the box's arrival to its countdown or restart (its driver installed)
+        Countdown,   // the automatic countdown, up to the restart request
+        Restart,     // into the bootloader, and the download tool's set-up
+        Transfer,    // the ARM image's transfer, told by its marks
+        Return,      // the box restarts with its new firmware and is found again
+        Programmer,  // into the FPGA programmer, its firmware downloaded and started
+        FpgaRun,     // the STAPL player's erase, programming and verification
+    };
+
+    struct Plan {
+        bool arm = false;
+        bool fpga = false;
+        bool countdown = false;
+        // The ARM image's size, when known: its transfer's length before any mark tells it.
+        std::optional<std::uint64_t> armImageBytes;
+    };
+
+    // The box's road begins now.
+    void Start(const Plan& plan, std::int64_t nowMs);
+    // The road has reached the first of these legs still ahead (or the current one); a leg that is
+    // not ahead is ignored, so that an event out of order never moves the road back.
+    void Reach(std::initializer_list<Leg> legs, std::int64_t nowMs);
+    // A countdown step: `left` steps remain.
+    void CountingDown(int left, std::int64_t nowMs);
+    // The transfer's marks so far of `expected` (0: the tool does not tell).
+    void Marks(int marks, int expected, std::int64_t nowMs);
+
+    bool Started() const { return !legs_.empty(); }
+    // 0 to 99 while under way, never less than before.
+    int Percent(std::int64_t nowMs);
+    std::int64_t MsLeft(std::int64_t nowMs) const;
+
+  private:
+    struct Step {
+        Leg leg;
+        std::int64_t expectedMs;
+    };
+    std::int64_t CurrentLeftMs(std::int64_t nowMs) const;
+
+    std::vector<Step> legs_;
+    std::size_t current_ = 0;
+    std::int64_t startMs_ = 0;
+    std::int64_t legStartMs_ = 0;
+    // The transfer's first mark, and its latest.
+    std::int64_t firstMarkMs_ = 0;
+    int firstMarks_ = 0;
+    int marks_ = 0;
+    int marksExpected_ = 0;
+    int percent_ = 0;
+};
+
+}  // namespace ZELKUtil::Cli
