@@ -14,6 +14,9 @@ namespace {
 // How long a run waits for a box that is not in its normal mode to become the box it recognises,
 // and for a box in its normal mode to give the version the controller recognises it by.
 constexpr std::int64_t kStrangerMs = 10000;
+// How long a box may be off the bus in its normal mode before it counts as unplugged: long enough
+// for a glitch that makes it re-enumerate.
+constexpr std::int64_t kUnpluggedNormalMs = 3000;
 
 }  // namespace
 
@@ -36,15 +39,19 @@ struct BoxWatch::Heed {
     }
     void operator()(const RoadEvents::SentToBootloader& /*e*/) const {
         w.stage_ = "restarting";
+        w.inNormalMode_ = false;
+        w.expectAway_ = true;
         w.progress_.Reach({Leg::Restart, Leg::Programmer}, w.Now());
     }
     void operator()(const RoadEvents::InBootloader& /*e*/) const {
         w.leftNormalMode_ = true;
+        w.inNormalMode_ = w.expectAway_ = false;
         w.stage_ = "bootloader";
         w.progress_.Reach({Leg::Restart, Leg::Programmer}, w.Now());
     }
     void operator()(const RoadEvents::InProgrammer& /*e*/) const {
         w.leftNormalMode_ = true;
+        w.inNormalMode_ = w.expectAway_ = false;
         w.stage_ = "FPGA programmer";
         w.progress_.Reach({Leg::Programmer}, w.Now());
     }
@@ -67,6 +74,8 @@ struct BoxWatch::Heed {
         }
     }
     void operator()(const RoadEvents::DownloadEnded& e) const {
+        // Either download ends with the box's restart: into its new firmware or the programmer.
+        w.expectAway_ = e.outcome == DownloadOutcome::Done;
         if (e.outcome == DownloadOutcome::Done && w.downloading_ == Work::ArmDownload) {
             // The box restarts with its new firmware: its return shows what it got.
             w.awaitingReturn_ = true;
@@ -109,6 +118,8 @@ void BoxWatch::Follow(const RoadEvent& event) {
 
 void BoxWatch::Connected(const RoadEvents::Connected& e) {
     awaitingReturn_ = false;
+    inNormalMode_ = true;
+    expectAway_ = false;
     stage_ = "connected";
     upToDate_ = e.upToDate;
     // Who the box is, asked now, on the handle the controller just opened: between polls another
@@ -271,11 +282,8 @@ std::optional<BoxWatch::Verdict> BoxWatch::Judge(bool boxPresent, bool stopping)
     if (boxPresent || lastSeenMs_ == 0) {
         lastSeenMs_ = now;
     }
-    if (!boxPresent && now - lastSeenMs_ > run_.settings.goneMs) {
-        // Left mid-run; or never there at all.
-        const std::string gone = std::to_string(run_.settings.goneMs / 1000) + " s";
-        return connectedOnce_ ? Verdict{"interrupted", "the box left the bus for over " + gone}
-                              : Verdict{"failed", "no box answered on this port for " + gone};
+    if (auto gone = Gone(boxPresent, now)) {
+        return gone;
     }
     // A box this run never saw in normal mode, found in its bootloader or as the programmer: the
     // controller leaves it alone, so the run ends rather than wait for nothing.
@@ -302,6 +310,39 @@ std::optional<BoxWatch::Verdict> BoxWatch::Judge(bool boxPresent, bool stopping)
                                      std::to_string(run_.settings.limitMs / 60000) + " min"};
     }
     return std::nullopt;
+}
+
+std::optional<BoxWatch::Verdict> BoxWatch::Gone(bool boxPresent, std::int64_t now) {
+    if (boxPresent || !connectedOnce_ || expectAway_) {
+        unplugged_ = false;
+        return GoneFor(now, false);
+    }
+    // Off the bus where the box should be on it: told at once.
+    if (!unplugged_) {
+        unplugged_ = true;
+        stage_ = "unplugged";
+        ReportState();
+    }
+    return GoneFor(now, inNormalMode_);
+}
+
+std::optional<BoxWatch::Verdict> BoxWatch::GoneFor(std::int64_t now, bool inNormalMode) const {
+    // Still in its normal mode, the box had nothing written into it: there is nothing to come
+    // back to. A box in its bootloader or programmer mode is waited for, since putting it back
+    // lets its download or FPGA run go on.
+    const std::int64_t waitMs = inNormalMode ? kUnpluggedNormalMs : run_.settings.goneMs;
+    if (now - lastSeenMs_ <= waitMs) {
+        return std::nullopt;
+    }
+    if (!connectedOnce_) {
+        return Verdict{"failed",
+                       "no box answered on this port for " + std::to_string(waitMs / 1000) + " s"};
+    }
+    if (inNormalMode) {
+        return Verdict{"interrupted", "the box left the bus before anything was written into it"};
+    }
+    return Verdict{"interrupted",
+                   "the box left the bus for over " + std::to_string(waitMs / 1000) + " s"};
 }
 
 std::string BoxWatch::WhyFailed() const {

@@ -68,6 +68,10 @@ class BoxWatch {
     void ReportFound(const RoadEvents::Connected& event);
     // Ends the current box's road with the result, its record completed.
     BoxOutcome EndBox(const Verdict& verdict, std::size_t logEnd);
+    // How the run ends when its box is off the bus: at once told, and after a wait that depends on
+    // where it left.
+    std::optional<Verdict> Gone(bool boxPresent, std::int64_t now);
+    std::optional<Verdict> GoneFor(std::int64_t now, bool inNormalMode) const;
     // Why the run stops with its box failed, when the box's road did not say.
     std::string WhyFailed() const;
     // The road the box's profile sends it on, begun now.
@@ -101,6 +105,11 @@ class BoxWatch {
     // FPGA is too.
     bool fpgaAfterArm_ = false;
     bool leftNormalMode_ = false;
+    // Where the box is: in its normal mode, or on its way between two modes (off the bus for a
+    // moment as it should be); and whether it is off the bus where it should not be.
+    bool inNormalMode_ = false;
+    bool expectAway_ = false;
+    bool unplugged_ = false;
     Work downloading_ = Work::Nothing;
     // An ARM download into the box ended well and the box has not been seen back yet.
     bool awaitingReturn_ = false;
