@@ -1,9 +1,9 @@
 // zelk-bench-boxes: the bench runner's wall time for several emulated boxes upgraded at once,
 // against one box alone; and how far a box's estimate of the time left was from the truth at a
 // quarter, half and three quarters of its road (the ARM road, the FPGA road and both). The ARM road
-// runs the boxes side by side (each dfu-util told its port), so eight should take barely longer
-// than one; the FPGA road runs them one at a time (the STAPL player cannot be told which
-// programmer), so its figure grows with the boxes.
+// runs the boxes side by side (each dfu-util told its port) but their driver installers one at a
+// time, so eight take longer than one by the installers' runs; the FPGA road runs them one at a
+// time (the STAPL player cannot be told which programmer), so its figure grows with the boxes.
 //
 //   zelk-bench-boxes [--smoke]
 //

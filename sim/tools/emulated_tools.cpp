@@ -57,6 +57,10 @@ struct EmulatedProcessService::Script {
     std::string goneOutput;
     std::function<void()> goneEffect;
     std::uint32_t exitCode = 0;  // when it runs to its end
+    // What the tool writes to its error stream as it ends: when the box it works on is gone, and
+    // when it runs to its end.
+    std::string goneError;
+    std::string endError;
 };
 
 // One run of a tool: its script, the tool's process, the box's presence when the tool last opened
@@ -69,7 +73,26 @@ struct EmulatedProcessService::Run {
     bool gone = false;
     // Moments at a text of its output that have not come yet.
     std::vector<ToolMoment> moments;
+    // Where its error stream goes, when the starter captures it.
+    std::function<void(const std::string&)> errorLine;
 };
+
+namespace {
+
+// Tells each line of a tool's error stream to whoever captures it.
+void TellErrors(const std::function<void(const std::string&)>& errorLine, const std::string& text) {
+    if (!errorLine) {
+        return;
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        errorLine(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+}  // namespace
 
 EmulatedProcessService::EmulatedProcessService(Timeline& timeline, EmulatedBox& box,
                                                std::string packageFolder)
@@ -115,8 +138,13 @@ ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> EmulatedProcessService
 
     auto child = std::make_shared<Child>(timeline_, request.onExit);
     EmulatedBox* box = Target(request);
-    auto run = std::make_shared<Run>(
-        Run{box, ScriptFor(request, box), child, box != nullptr ? box->Presence() : 0, false, {}});
+    auto run = std::make_shared<Run>(Run{box,
+                                         ScriptFor(request, box),
+                                         child,
+                                         box != nullptr ? box->Presence() : 0,
+                                         false,
+                                         {},
+                                         request.onErrorLine});
     const Script& script = run->script;
     std::int64_t at = timeline_.NowMs();
     for (std::size_t i = 0; i < script.steps.size(); ++i) {
@@ -128,9 +156,12 @@ ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> EmulatedProcessService
     // The tool exits just after its last step, or with it; its reader sees the end of the output
     // a moment later.
     const std::int64_t exitAt = !script.steps.empty() && script.steps.back().exits ? at : at + 1;
-    timeline_.ScheduleAt(child.get(), exitAt, [weak, code = script.exitCode] {
+    timeline_.ScheduleAt(child.get(), exitAt, [weak, run] {
         if (auto c = weak.lock()) {
-            c->Exit(code);
+            if (!run->gone) {
+                TellErrors(run->errorLine, run->script.endError);
+            }
+            c->Exit(run->script.exitCode);
         }
     });
     timeline_.ScheduleAt(child.get(), exitAt + 1, [weak] {
@@ -237,6 +268,7 @@ void EmulatedProcessService::EndWithoutBox(Run& run, const std::shared_ptr<Child
     if (!run.script.goneOutput.empty()) {
         child->Emit(run.script.goneOutput);
     }
+    TellErrors(run.errorLine, run.script.goneError);
     child->Exit();
     const std::weak_ptr<Child> weak = child;
     timeline_.ScheduleAt(child.get(), timeline_.NowMs() + 1, [weak] {
@@ -302,7 +334,11 @@ EmulatedProcessService::Script EmulatedProcessService::ScriptFor(const StartRequ
         return OwnOutputScript(request, own);
     }
     if (request.program == PackageFiles::kDfuUtil) {
-        return DfuUtilScript(box);
+        const bool portNamed = Has(request.arguments, "-p");
+        const auto bootloaders =
+            std::count_if(bus_.Boxes().begin(), bus_.Boxes().end(),
+                          [](const EmulatedBox* b) { return b->Mode() == BoxMode::Bootloader; });
+        return DfuUtilScript(box, box == nullptr && !portNamed && bootloaders > 1);
     }
     if (box == nullptr) {
         Script none;
@@ -368,13 +404,15 @@ std::string EmulatedProcessService::NewVersion() const {
         .value_or("");
 }
 
-EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript(EmulatedBox* box) {
+EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript(EmulatedBox* box,
+                                                                     bool several) {
     const std::int64_t ms = settings_.stepMs;
 
     const bool current = settings_.dfuUtil == DfuUtilBehaviour::WorksCurrent ||
                          settings_.dfuUtil == DfuUtilBehaviour::NoDeviceCurrent;
     // dfu-util tells of a device lost mid-transfer on its error stream: its output just stops.
     Script script;
+    script.goneError = "dfu-util: Error during download get_status\n";
     std::vector<Step>& steps = script.steps;
     steps.push_back({ms,
                      std::string("dfu-util ") + (current ? "0.11" : "0.7") +
@@ -387,11 +425,17 @@ EmulatedProcessService::Script EmulatedProcessService::DfuUtilScript(EmulatedBox
     // More than one DFU device, or (current dfu-util) none: it says so on its error stream only.
     if (settings_.dfuUtil == DfuUtilBehaviour::NoDeviceCurrent || (current && !inBootloader) ||
         box == nullptr) {
+        script.endError = several ? "dfu-util: More than one DFU capable USB device found! Try "
+                                    "`--list' and specify the serial number or disconnect all "
+                                    "but one device\n"
+                                  : "dfu-util: No DFU capable USB device available\n";
         return script;
     }
     steps.push_back({ms, "Opening DFU capable USB device...\n", nullptr});
     if (settings_.dfuUtil == DfuUtilBehaviour::OnlyOpening ||
         pass < settings_.dfuUtilOpeningPasses || !inBootloader) {
+        script.endError = inBootloader ? "dfu-util: Cannot open DFU device 0471:df55\n"
+                                       : "dfu-util: No DFU capable USB device found\n";
         return script;
     }
     // The device's set-up, a line after each USB request, as the tool prints it: a box that

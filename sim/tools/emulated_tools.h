@@ -129,7 +129,8 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     Script ScriptFor(const ZELKUtil::StartRequest& request, EmulatedBox* box);
     Script ProgrammerFirmwareScript(EmulatedBox& box) const;
     Script InstallerScript(const ZELKUtil::StartRequest& request) const;
-    Script DfuUtilScript(EmulatedBox* box);
+    // several: dfu-util, told no port, found more than one DFU device.
+    Script DfuUtilScript(EmulatedBox* box, bool several);
     void AddCurrentDfuUtilTransfer(std::vector<Step>& steps,
                                    const std::function<void()>& complete) const;
     void AddOldDfuUtilTransfer(std::vector<Step>& steps,

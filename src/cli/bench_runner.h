@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/box_run.h"
+#include "cli/box_tools.h"
 #include "cli/cli_options.h"
 #include "cli/events.h"
 #include "cli/history.h"
@@ -139,6 +140,8 @@ class BenchRunner {
     // This run's id, and the boxes it found, for the ids of their records.
     std::string runId_;
     std::atomic<std::uint64_t> boxesFound_{0};
+    // The boxes' runs start the package's driver installer one at a time.
+    std::shared_ptr<ToolGate> installerGate_ = std::make_shared<ToolGate>();
     // A record could not be written: no further box is started.
     std::atomic<bool> historyBroken_{false};
     // Ports another zelk-cli held when this one would have started there (said once each).

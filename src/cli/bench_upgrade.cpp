@@ -228,6 +228,7 @@ void BenchRunner::RunJob(Job& job, const Package& package, const HistoryFile& hi
     settings.dfuUtilPort = seams_.portsAreDfuUtilPaths ? job.port : "";
     settings.packageVersion = package.versionLine;
     settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
+    settings.installerGate = installerGate_;
     BoxRunHooks hooks;
     hooks.started = [this, &job, &package, &history](BoxOutcome& box) {
         if (historyBroken_.load()) {

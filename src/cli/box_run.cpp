@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "cli/box_tools.h"
 #include "cli/box_watch.h"
 #include "cli/console_view.h"
 #include "cli/road_progress.h"
@@ -25,11 +26,20 @@ BoxOutcome BoxRun::Run() {
     ReadPathModes modes;
     ZELK device(platform_.Transport(), platform_.Probe(), clock_, modes);
     ConsoleView view;
-    UpgradeController controller({view, clock_, device, platform_.Processes(),
-                                  settings_.packageFolder, settings_.nativeMachine});
+    auto toolErrors = std::make_shared<ToolErrors>();
+    BoxTools tools(platform_.Processes(), toolErrors, settings_.installerGate, [this] {
+        BoxEvent waiting;
+        waiting.kind = BoxEvent::Kind::State;
+        waiting.port = port_;
+        waiting.text = "waiting for another box's driver installer";
+        report_(waiting);
+    });
+    UpgradeController controller(
+        {view, clock_, device, tools, settings_.packageFolder, settings_.nativeMachine});
     controller.TellDfuUtilThePort(settings_.dfuUtilPort);
     controller.InitializeApplication();
-    BoxWatch follow({port_, clock_, settings_, report_, hooks_}, view, controller.State(), device);
+    BoxWatch follow({port_, clock_, settings_, report_, hooks_, *toolErrors}, view,
+                    controller.State(), device);
     follow.Skip();
     view.SetAppendListener([&follow] { follow.ReportLines(); });
     controller.ListenToRoad([&follow](const RoadEvent& event) { follow.Follow(event); });

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,8 @@
 #include "platform/process_service.h"
 
 namespace ZELKUtil::Cli {
+
+class ToolGate;
 
 // What one box's run works through: a transport, a probe and a process service of its own (the
 // run confines the transport and the probe to the box's port, so they see no other box). The
@@ -37,6 +40,8 @@ struct BoxRunSettings {
     std::int64_t limitMs = std::int64_t{20} * 60 * 1000;
     // The package's version line: a box is upgraded only when it comes back reporting it.
     std::string packageVersion;
+    // Shared by the runs of all boxes: one driver installer at a time. Null: no gate.
+    std::shared_ptr<ToolGate> installerGate;
 };
 
 // How one box's road ended, and what the history keeps of it.

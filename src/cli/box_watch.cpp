@@ -212,6 +212,14 @@ void BoxWatch::Report(BoxEvent event) {
 }
 
 void BoxWatch::ReportLines() {
+    for (ToolErrors::Line& said : run_.toolErrors.Take()) {
+        toolLog_ += "\r\n[" + said.tool + "] " + said.text;
+        BoxEvent tool;
+        tool.kind = BoxEvent::Kind::Tool;
+        tool.tool = std::move(said.tool);
+        tool.text = std::move(said.text);
+        Report(std::move(tool));
+    }
     const std::string& log = view_.log;
     for (std::size_t end = log.find("\r\n", shown_); end != std::string::npos;
          end = log.find("\r\n", shown_)) {
@@ -274,6 +282,12 @@ std::optional<BoxWatch::Verdict> BoxWatch::Judge(bool boxPresent, bool stopping)
         return Verdict{"interrupted", RoadEvents::FailReasonName(*failure_)};
     }
     if (state_.error_occurred != 0 || failure_) {
+        // A box that left is why its tools found nothing to work on: it was pulled, not failed.
+        if (!boxPresent && connectedOnce_) {
+            return Verdict{"interrupted",
+                           "the box left the bus in the middle of its road, which could not go on "
+                           "without it"};
+        }
         return Verdict{"failed", WhyFailed()};
     }
     if (upToDate_ && !completed_ && !ticked && !underWay && state_.startCountDown == 0) {
@@ -368,6 +382,10 @@ BoxOutcome BoxWatch::EndBox(const Verdict& verdict, std::size_t logEnd) {
     const std::string& log = view_.log;
     box_.log =
         log.substr(std::min(boxLogStart_, log.size()), logEnd - std::min(boxLogStart_, logEnd));
+    if (!toolLog_.empty()) {
+        box_.log += "\r\nWhat its tools wrote to their error streams:" + toolLog_;
+        toolLog_.clear();
+    }
     box_.durationMs = run_.clock.NowMs() - boxStartMs_;
     if (result == "upgraded") {
         BoxEvent whole;

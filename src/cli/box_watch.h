@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/box_run.h"
+#include "cli/box_tools.h"
 #include "cli/console_view.h"
 #include "cli/road_progress.h"
 #include "controller/road_events.h"
@@ -31,6 +32,7 @@ class BoxWatch {
         const BoxRunSettings& settings;
         const BoxRun::Report& report;
         const BoxRunHooks& hooks;
+        ToolErrors& toolErrors;
     };
 
     BoxWatch(Run run, const ConsoleView& view, const UpgradeState& state, ZELK& device);
@@ -87,6 +89,8 @@ class BoxWatch {
     const std::int64_t startMs_;
     std::size_t shown_ = 0;
     std::size_t pollStart_ = 0;
+    // The lines its tools wrote to their error streams, for its record.
+    std::string toolLog_;
     // The current box: where its log begins, and what it said of itself.
     std::size_t boxLogStart_ = 0;
     std::int64_t boxStartMs_ = 0;

@@ -15,13 +15,14 @@ namespace {
 using Json = nlohmann::ordered_json;
 using Kind = BoxEvent::Kind;
 
-constexpr std::array<std::pair<Kind, const char*>, 6> kKindNames = {{
+constexpr std::array<std::pair<Kind, const char*>, 7> kKindNames = {{
     {Kind::Found, "found"},
     {Kind::State, "state"},
     {Kind::Progress, "progress"},
     {Kind::Log, "log"},
     {Kind::Result, "result"},
     {Kind::Decision, "decision"},
+    {Kind::Tool, "tool"},
 }};
 
 const char* KindName(Kind kind) {
@@ -118,7 +119,7 @@ std::optional<BoxEvent> FromObject(const Json& object) {
               GetText(object, "serial", event.serial) &&
               GetText(object, "version", event.version) && GetText(object, "text", event.text) &&
               GetText(object, "work", event.work) && GetText(object, "reason", event.reason) &&
-              GetText(object, "verdict", event.verdict) &&
+              GetText(object, "verdict", event.verdict) && GetText(object, "tool", event.tool) &&
               GetInteger(object, "percent", event.percent) &&
               GetFlag(object, "up_to_date", event.upToDate) && GetFlag(object, "run", event.run);
     if (object.contains("seconds_left")) {
@@ -173,6 +174,8 @@ std::string HumanText(const BoxEvent& event) {
                    ", " + event.reason;
         case Kind::Result:
             return line + event.text + (event.reason.empty() ? "" : ": " + event.reason);
+        case Kind::Tool:
+            return line + "[" + event.tool + "] " + event.text;
         case Kind::State:
         case Kind::Log:
             break;
@@ -204,6 +207,7 @@ std::string ToJsonLine(const BoxEvent& event) {
         object["up_to_date"] = *event.upToDate;
     }
     PutText(object, "verdict", event.verdict);
+    PutText(object, "tool", event.tool);
     PutText(object, "text", event.text);
     if (event.run) {
         object["run"] = *event.run;

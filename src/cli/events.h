@@ -16,6 +16,7 @@ struct BoxEvent {
         Log,       // one line of the box's log, exactly as the window would show it
         Result,    // how the box's run ended
         Decision,  // whether the box in its bootloader or programmer mode is written into, and why
+        Tool,      // a line a tool wrote to its error stream while it worked on the box
     };
     Kind kind = Kind::Log;
     std::string port;
@@ -29,9 +30,11 @@ struct BoxEvent {
     // Found: what an upgrade would make of the box, told before it is touched: one of the
     // verdicts below.
     std::string verdict;
-    // State: the state's name; Log: the line; Result: "upgraded", "up-to-date", "failed",
-    // "interrupted" or "stopped".
+    // State: the state's name; Log and Tool: the line; Result: "upgraded", "up-to-date",
+    // "failed", "interrupted" or "stopped".
     std::string text;
+    // Tool: the program's file name ("dfu-util").
+    std::string tool;
     // Progress.
     int percent = 0;
     std::optional<std::int64_t> secondsLeft;

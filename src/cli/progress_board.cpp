@@ -82,6 +82,7 @@ std::string ProgressBoard::Show(const BoxEvent& event) {
             break;
         case BoxEvent::Kind::Found:
         case BoxEvent::Kind::Log:
+        case BoxEvent::Kind::Tool:
             above = ToHumanLine(event) + "\n";
             break;
     }

@@ -29,6 +29,11 @@ struct StartRequest {
     StartMode mode = StartMode::Direct;
     // Runs, on some thread, when the child has ended. Optional.
     std::function<void()> onExit;
+    // When set, the child's error stream is captured and each of its lines is told here, on a
+    // reader thread of its own, until the stream ends (the callee may outlive the child's object).
+    // Unset, the child writes to this program's error stream. A program that the desktop starts
+    // on Windows (StartMode::Shell) has a console of its own, and nothing of it is captured.
+    std::function<void(const std::string&)> onErrorLine = {};
 };
 
 // A started child. Dropping the object neither stops the child nor waits for it: children outlive

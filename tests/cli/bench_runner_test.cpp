@@ -195,6 +195,44 @@ TEST(BenchRunner, ABoxAnotherProcessHoldsIsLeftAloneWithoutARecord) {
     EXPECT_EQ(read.value().records[0].port, "1-1");
 }
 
+// What a tool writes to its error stream belongs to the box it worked on: under its port in the
+// stream and in its record, never raw on the program's own error stream. A box pulled as its
+// download starts, which its tool then cannot find, was interrupted, not failed by its package.
+TEST(BenchRunner, ToolsErrorLinesGoToTheirBoxAndItsRecord) {
+    for (const bool midTransfer : {false, true}) {
+        Bench bench({"1-1", "1-2"});
+        int marks = 0;
+        bench.onLine = [&bench, &marks, midTransfer](const std::string& line) {
+            const nlohmann::json event = nlohmann::json::parse(line);
+            if (event.value("port", "") != "1-2") {
+                return;
+            }
+            const bool downloading = event.value("text", "") == "downloading";
+            marks += marks > 0 || downloading ? 1 : 0;
+            if (midTransfer ? marks == 3 : downloading) {
+                bench.boxes[1].Unplug();
+            }
+        };
+        EXPECT_EQ(bench.Run(Upgrade({})), kExitBoxFailed);
+        EXPECT_EQ(bench.Result("1-2"), "interrupted");
+        const std::string said = midTransfer ? "dfu-util: Error during download get_status"
+                                             : "dfu-util: No DFU capable USB device found";
+        const auto tools = bench.Events("1-2", "tool");
+        ASSERT_FALSE(tools.empty()) << midTransfer;
+        EXPECT_EQ(tools[0].at("tool"), "dfu-util");
+        EXPECT_EQ(tools[0].at("text"), said);
+        EXPECT_TRUE(bench.Events("1-1", "tool").empty());
+        EXPECT_TRUE(bench.err.empty());
+        const auto read = HistoryFile(bench.pkg.Path("history.jsonl")).ReadAll();
+        ASSERT_TRUE(read);
+        const auto& records = read.value().records;
+        const auto pulled = std::find_if(records.rbegin(), records.rend(),
+                                         [](const HistoryRecord& r) { return r.port == "1-2"; });
+        ASSERT_NE(pulled, records.rend());
+        EXPECT_NE(pulled->log.find("[dfu-util] " + said), std::string::npos);
+    }
+}
+
 TEST(BenchRunner, CheckAndListTellWhichBoxesNeedTheUpgrade) {
     Bench bench({"1-1", "1-2"});
     bench.boxes[0].SetFirmwareVersion("2.04");

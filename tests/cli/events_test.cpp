@@ -32,7 +32,7 @@ BoxEvent Found(const std::string& serial, std::optional<bool> upToDate) {
 
 auto Fields(const BoxEvent& e) {
     return std::tie(e.kind, e.port, e.mode, e.model, e.serial, e.version, e.upToDate, e.text,
-                    e.percent, e.secondsLeft, e.run, e.work, e.reason, e.verdict);
+                    e.percent, e.secondsLeft, e.run, e.work, e.reason, e.verdict, e.tool);
 }
 
 TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
@@ -47,6 +47,8 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
     std::tie(run.run, run.work, run.reason) = std::tuple(true, "ARM download", "its road's ticks");
     BoxEvent hold = Event(Kind::Decision);
     std::tie(hold.run, hold.reason) = std::tuple(false, "not recognised on this port");
+    BoxEvent tool = Event(Kind::Tool, "dfu-util: can't detach\x1b[2J");
+    tool.tool = "dfu-util";
     const std::pair<BoxEvent, std::string> cases[] = {
         {Found("000123", false),
          "1-2: found, normal mode, Q750 2.01, serial 000123, needs an upgrade"},
@@ -66,6 +68,7 @@ TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
         {result, "1-2: upgraded"},
         {run, "1-2: decision: run ARM download, its road's ticks"},
         {hold, "1-2: decision: hold, not recognised on this port"},
+        {tool, "1-2: [dfu-util] dfu-util: can't detach?[2J"},
     };
     for (const auto& [event, human] : cases) {
         EXPECT_EQ(ToHumanLine(event), human);

@@ -116,6 +116,35 @@ TEST_F(ProcessServiceTest, DeliversLinesOnAReaderThreadAfterTheObjectIsDropped) 
     EXPECT_FALSE(onCallerThread);
 }
 
+// A child's error stream, when asked for, comes line by line apart from its output, in every start
+// mode, and after its object is gone; it never mixes into the captured output.
+TEST_F(ProcessServiceTest, TheErrorStreamIsToldApartFromTheOutput) {
+    for (const StartMode mode : {StartMode::DirectRedirected, StartMode::Direct}) {
+        pkg_.WriteProgram("Tools/tool", "#!/bin/sh\necho out\nprintf 'no device\\nlost\\n' >&2\n");
+        std::mutex mutex;
+        std::vector<std::string> errors;
+        Latch both;
+        StartRequest request{"Tools/tool", {}, "", mode, {}};
+        request.onErrorLine = [&](const std::string& line) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            errors.push_back(line);
+            if (errors.size() == 2) {
+                both.Set();
+            }
+        };
+        auto started = service_.Start(request);
+        ASSERT_TRUE(started) << started.error().Text();
+        std::unique_ptr<ChildProcess> child = std::move(started).value();
+        if (mode == StartMode::DirectRedirected) {
+            EXPECT_EQ(AllLines(*child), std::vector<std::string>{"out"});
+        }
+        child.reset();
+        ASSERT_TRUE(both.Wait());
+        const std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(errors, (std::vector<std::string>{"no device", "lost"}));
+    }
+}
+
 TEST_F(ProcessServiceTest, ProgramsThatCannotRunAreFailures) {
     const auto missing = service_.Start({"Tools/missing", {}, "", StartMode::Direct, {}});
     ASSERT_FALSE(missing);

@@ -215,6 +215,7 @@ struct ChildPlan {
     char* const* argv;
     const char* workingDirectory;
     int outputFd;  // -1: standard output inherited
+    int diagFd;    // -1: standard error inherited
     int errorFd;
     long maxFd;  // for closing descriptors where close_range is missing
 };
@@ -258,6 +259,9 @@ void CloseFrom(unsigned int first, unsigned int last, long maxFd) {
         fail(ChildStep::Prepare);
     }
     if (plan.outputFd >= 0 && ::dup2(plan.outputFd, STDOUT_FILENO) < 0) {
+        fail(ChildStep::Prepare);
+    }
+    if (plan.diagFd >= 0 && ::dup2(plan.diagFd, STDERR_FILENO) < 0) {
         fail(ChildStep::Prepare);
     }
     // Descriptors that others opened without close-on-exec must not reach the child either; the
@@ -309,10 +313,18 @@ Result<ChildPaths> PathsFor(const std::string& packageFolder, const StartRequest
         request.workingDirectory.empty() ? folder : Files::Join(folder, request.workingDirectory)};
 }
 
-// Forks the child, with outputWrite (when valid) as its standard output, and waits until it has
-// executed the program or failed to. The parent's copy of outputWrite is closed either way.
+// The write ends of the pipes a child's standard output and error stream go to; invalid: the
+// stream is this program's.
+struct ChildStreams {
+    UniqueFd output;
+    UniqueFd diag;
+};
+
+// Forks the child, with the streams' write ends (where valid) as its standard output and error,
+// and waits until it has executed the program or failed to. The parent's copies of the write ends
+// are closed either way.
 Result<pid_t> Spawn(const ChildPaths& paths, const std::vector<std::string>& arguments,
-                    UniqueFd& outputWrite) {
+                    ChildStreams& streams) {
     std::vector<std::string> argStorage{paths.program};
     argStorage.insert(argStorage.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -327,8 +339,9 @@ Result<pid_t> Spawn(const ChildPaths& paths, const std::vector<std::string>& arg
     if (const int err = MakePipe(&errorRead, &errorWrite); err != 0) {
         return ErrorFromErrno("Cannot create a pipe", err);
     }
-    const ChildPlan plan{paths.program.c_str(), argv.data(),      paths.workingDirectory.c_str(),
-                         outputWrite.Get(),     errorWrite.Get(), ::sysconf(_SC_OPEN_MAX)};
+    const ChildPlan plan{paths.program.c_str(),  argv.data(),        paths.workingDirectory.c_str(),
+                         streams.output.Get(),   streams.diag.Get(), errorWrite.Get(),
+                         ::sysconf(_SC_OPEN_MAX)};
     const pid_t pid = ::fork();
     if (pid < 0) {
         return ErrorFromErrno("Cannot start " + paths.program, errno);
@@ -337,7 +350,8 @@ Result<pid_t> Spawn(const ChildPaths& paths, const std::vector<std::string>& arg
         RunChild(plan);
     }
     errorWrite.Reset();
-    outputWrite.Reset();
+    streams.output.Reset();
+    streams.diag.Reset();
 
     // The error pipe closes at a successful exec and carries the reason of a failed one, so
     // a program that cannot run is never mistaken for a started child.
@@ -373,17 +387,31 @@ Result<std::unique_ptr<ChildProcess>> StartChild(const std::string& packageFolde
         return error;
     };
     UniqueFd outputRead;
-    UniqueFd outputWrite;
+    UniqueFd diagRead;
+    ChildStreams streams;
     if (request.mode == StartMode::DirectRedirected) {
-        if (const int err = MakePipe(&outputRead, &outputWrite); err != 0) {
+        if (const int err = MakePipe(&outputRead, &streams.output); err != 0) {
             return giveUp(ErrorFromErrno("Cannot create a pipe", err));
         }
     }
-    const Result<pid_t> pid = Spawn(paths.value(), request.arguments, outputWrite);
+    if (request.onErrorLine) {
+        if (const int err = MakePipe(&diagRead, &streams.diag); err != 0) {
+            return giveUp(ErrorFromErrno("Cannot create a pipe", err));
+        }
+    }
+    const Result<pid_t> pid = Spawn(paths.value(), request.arguments, streams);
     if (!pid) {
         return giveUp(pid.error());
     }
     exitState->SetPid(pid.value());
+    if (diagRead.Valid()) {
+        DeliverLinesOnThread(std::make_unique<OutputPipe>(diagRead.Release()),
+                             [tell = request.onErrorLine](const std::string& line) {
+                                 tell(line);
+                                 return true;
+                             },
+                             {});
+    }
 
     std::unique_ptr<OutputPipe> output;
     if (outputRead.Get() >= 0) {

@@ -141,37 +141,58 @@ std::wstring Arguments(const std::vector<std::wstring>& arguments) {
     return text;
 }
 
-// The handles a redirected child inherits, and nothing else: standard input from NUL, output to
-// the pipe, standard error the utility's own (NUL when it has none).
+// The handles a child with a captured stream inherits, and nothing else: standard input from NUL,
+// output and error stream each to its pipe when captured, else this program's own (NUL when it has
+// none).
 struct ChildHandles {
     UniqueHandle input;
     UniqueHandle output;
     UniqueHandle error;
 };
 
-std::optional<Error> MakeChildHandles(ChildHandles& handles, UniqueHandle& readEnd) {
+// A pipe whose write end the child inherits and whose read end stays here.
+std::optional<Error> MakeChildPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    if (::CreatePipe(readEnd.Out(), handles.output.Out(), &inheritable, 0) == FALSE ||
+    if (::CreatePipe(readEnd.Out(), writeEnd.Out(), &inheritable, 0) == FALSE ||
         ::SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0) == FALSE) {
         return ErrorFromSystemCode("Cannot create a pipe", ::GetLastError());
     }
+    return std::nullopt;
+}
+
+// An inheritable copy of one of this program's standard handles, or of NUL when it has none.
+std::optional<Error> InheritOwn(DWORD which, HANDLE nul, UniqueHandle& copy) {
+    const HANDLE self = ::GetCurrentProcess();
+    const HANDLE own = ::GetStdHandle(which);
+    if (own == nullptr || own == INVALID_HANDLE_VALUE ||
+        ::DuplicateHandle(self, own, self, copy.Out(), 0, TRUE, DUPLICATE_SAME_ACCESS) == FALSE) {
+        if (::DuplicateHandle(self, nul, self, copy.Out(), 0, TRUE, DUPLICATE_SAME_ACCESS) ==
+            FALSE) {
+            return ErrorFromSystemCode("Cannot pass a standard handle on", ::GetLastError());
+        }
+    }
+    return std::nullopt;
+}
+
+// outputRead and errorRead (null: not captured) receive the read ends of the captured streams.
+std::optional<Error> MakeChildHandles(ChildHandles& handles, UniqueHandle* outputRead,
+                                      UniqueHandle* errorRead) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     *handles.input.Out() =
         ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       &inheritable, OPEN_EXISTING, 0, nullptr);
     if (handles.input.Get() == INVALID_HANDLE_VALUE) {
         return ErrorFromSystemCode("Cannot open NUL", ::GetLastError());
     }
-    const HANDLE self = ::GetCurrentProcess();
-    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
-    if (error == nullptr || error == INVALID_HANDLE_VALUE ||
-        ::DuplicateHandle(self, error, self, handles.error.Out(), 0, TRUE, DUPLICATE_SAME_ACCESS) ==
-            FALSE) {
-        if (::DuplicateHandle(self, handles.input.Get(), self, handles.error.Out(), 0, TRUE,
-                              DUPLICATE_SAME_ACCESS) == FALSE) {
-            return ErrorFromSystemCode("Cannot pass standard error on", ::GetLastError());
-        }
+    auto error = outputRead != nullptr
+                     ? MakeChildPipe(*outputRead, handles.output)
+                     : InheritOwn(STD_OUTPUT_HANDLE, handles.input.Get(), handles.output);
+    if (!error) {
+        error = errorRead != nullptr
+                    ? MakeChildPipe(*errorRead, handles.error)
+                    : InheritOwn(STD_ERROR_HANDLE, handles.input.Get(), handles.error);
     }
-    return std::nullopt;
+    return error;
 }
 
 // CreateProcessW. With handles, they are the child's standard handles and the only ones it
@@ -291,8 +312,8 @@ Result<ChildPaths> PathsFor(const std::string& packageFolder, const StartRequest
 
 // Starts the child as the mode asks: its process handle (null when the shell started the program
 // without one), and the pipe of its output when that is captured.
-Result<HANDLE> Launch(const ChildPaths& paths, StartMode mode,
-                      std::unique_ptr<OutputPipe>& output) {
+Result<HANDLE> Launch(const ChildPaths& paths, StartMode mode, bool captureErrors,
+                      std::unique_ptr<OutputPipe>& output, std::unique_ptr<OutputPipe>& errors) {
     HANDLE process = nullptr;
     if (mode == StartMode::Shell) {
         if (auto error = ShellStart(paths.program, Arguments(paths.arguments),
@@ -302,20 +323,26 @@ Result<HANDLE> Launch(const ChildPaths& paths, StartMode mode,
         return process;
     }
     ChildHandles handles;
-    UniqueHandle readEnd;
+    UniqueHandle outputRead;
+    UniqueHandle errorRead;
     const bool redirected = mode == StartMode::DirectRedirected;
-    if (redirected) {
-        if (auto error = MakeChildHandles(handles, readEnd)) {
+    const bool withHandles = redirected || captureErrors;
+    if (withHandles) {
+        if (auto error = MakeChildHandles(handles, redirected ? &outputRead : nullptr,
+                                          captureErrors ? &errorRead : nullptr)) {
             return *error;
         }
     }
     PROCESS_INFORMATION info{};
     if (auto error = CreateChild(paths.program, CommandLine(paths.program, paths.arguments),
-                                 paths.workingDirectory, redirected ? &handles : nullptr, info)) {
+                                 paths.workingDirectory, withHandles ? &handles : nullptr, info)) {
         return *error;
     }
     if (redirected) {
-        output = std::make_unique<OutputPipe>(readEnd.Release());
+        output = std::make_unique<OutputPipe>(outputRead.Release());
+    }
+    if (captureErrors) {
+        errors = std::make_unique<OutputPipe>(errorRead.Release());
     }
     return info.hProcess;
 }
@@ -358,10 +385,20 @@ Result<std::unique_ptr<ChildProcess>> StartChild(const std::string& packageFolde
                      e.what()};
     }
     std::unique_ptr<OutputPipe> output;
-    const Result<HANDLE> process = Launch(paths.value(), request.mode, output);
+    std::unique_ptr<OutputPipe> errors;
+    const Result<HANDLE> process =
+        Launch(paths.value(), request.mode, static_cast<bool>(request.onErrorLine), output, errors);
     if (!process) {
         watched.set_value(nullptr);
         return process.error();
+    }
+    if (errors) {
+        DeliverLinesOnThread(std::move(errors),
+                             [tell = request.onErrorLine](const std::string& line) {
+                                 tell(line);
+                                 return true;
+                             },
+                             {});
     }
     const HANDLE forWatcher = HandleForWatcher(process.value());
     if (forWatcher == nullptr && request.onExit) {

@@ -85,6 +85,27 @@ TEST_F(WindowsProcessServiceTest, OutputLinesInputAndErrorOfARedirectedChild) {
     ASSERT_TRUE(io) << error_;
     EXPECT_EQ(AllLines(*io), (std::vector<std::string>{"eof", "to stdout"}));
 
+    // Asked for, the error stream comes line by line apart, in both direct modes.
+    for (const StartMode mode : {StartMode::DirectRedirected, StartMode::Direct}) {
+        std::mutex mutex;
+        std::vector<std::string> errors;
+        Latch told;
+        StartRequest request{"Tools\\tool.exe", {"io"}, "", mode, {}};
+        request.onErrorLine = [&](const std::string& line) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            errors.push_back(line);
+            told.Set();
+        };
+        auto started = service_.Start(request);
+        ASSERT_TRUE(started) << started.error().Text();
+        if (mode == StartMode::DirectRedirected) {
+            EXPECT_EQ(AllLines(*started.value()), (std::vector<std::string>{"eof", "to stdout"}));
+        }
+        ASSERT_TRUE(told.Wait());
+        const std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(errors, std::vector<std::string>{"to stderr"});
+    }
+
     // The working directory: the package folder unless one is given.
     auto here = Run({"cwd"});
     ASSERT_TRUE(here) << error_;
