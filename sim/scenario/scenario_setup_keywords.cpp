@@ -236,6 +236,10 @@ constexpr Keyword kToolsItems[] = {
      [](ScenarioParser& p, const Tokens& t) {
          ToolsNumber(p, t, 0xFFFFFFFF, &ToolSettings::installerExitCode);
      }},
+    {"installer-installs-nothing", 1, "tools installer-installs-nothing",
+     [](ScenarioParser& p, const Tokens& /*t*/) {
+         ToolsStep(p, [](ToolSettings& s) { s.installerInstalls = false; });
+     }},
     {"new-version", 2, "tools new-version TEXT",
      [](ScenarioParser& p, const Tokens& t) {
          ToolsStep(p, [v = t[2].value](ToolSettings& s) { s.newVersion = v; });

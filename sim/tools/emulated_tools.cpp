@@ -380,7 +380,8 @@ EmulatedProcessService::Script EmulatedProcessService::InstallerScript(
         // or the NXP one, for every bootloader of the machine; one that reports a failed
         // installation leaves the driver as it was.
         const bool libusbk = request.program.rfind(PackageFiles::kDriverFolderLibusbk, 0) == 0;
-        const bool installs = (settings_.installerExitCode & 0x80000000U) == 0;
+        const bool installs =
+            (settings_.installerExitCode & 0x80000000U) == 0 && settings_.installerInstalls;
         script.steps.push_back({settings_.installerMs, "", [this, libusbk, installs] {
                                     for (EmulatedBox* box : bus_.Boxes()) {
                                         if (installs) {

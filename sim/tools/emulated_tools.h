@@ -65,6 +65,9 @@ struct ToolSettings {
     std::int64_t installerMs = 1500;
     // The driver installer's exit code (dpinst's: flags in the top byte, counts below).
     std::uint32_t installerExitCode = 0;
+    // Whether an installer that reports success puts its driver on the bootloader (one whose own
+    // steps failed may say so all the same).
+    bool installerInstalls = true;
     // When not empty, the download tools and the player's erase and programming runs print these
     // pieces, one per step, in place of their own output (DFUAPP into its log), and leave the box
     // alone: a tool whose output is whatever a test or a fuzzer makes it.

@@ -346,6 +346,13 @@ bool BoxLedger::GiveUpInstaller(const std::string& port) {
     return !std::exchange(RecordFor(port).visit.installerGaveUp, true);
 }
 
+bool BoxLedger::InstallerMayRunAgain(const std::string& port) {
+    // The driver may bind only once the bootloader comes back after the first run; a run that
+    // changed nothing twice would change nothing ever.
+    constexpr int kRunsPerVisit = 2;
+    return ++RecordFor(port).visit.installerRuns <= kRunsPerVisit;
+}
+
 bool BoxLedger::InstallerMayRun(const std::string& port) const {
     const BoxRecord* record = Find(port);
     return record == nullptr || !record->visit.installerGaveUp;

@@ -39,6 +39,8 @@ struct VisitMarks {
     // The driver installer could not be started, or it ran and reported a failed installation:
     // it is not started again in this visit (the operator has been told to install by hand).
     bool installerGaveUp = false;
+    // The installer's runs in this visit for a wrong driver.
+    int installerRuns = 0;
     // The operator has been told that the installation needs a restart.
     bool restartTold = false;
     // The operator has been told that the box keeps leaving during its downloads.
@@ -170,6 +172,9 @@ class BoxLedger {
     // the first time in its visit (the failure is told then).
     bool GiveUpInstaller(const std::string& port);
     bool InstallerMayRun(const std::string& port) const;
+    // Counts a run of the installer for the wrong driver the bootloader still has; false when the
+    // visit has had its runs (each said it installed, and the driver stayed wrong).
+    bool InstallerMayRunAgain(const std::string& port);
     // Whether the restart an installation needs is still to be told in this visit; notes it told.
     bool TellRestart(const std::string& port);
     // The erases the FPGA job of the box on the port may still make.

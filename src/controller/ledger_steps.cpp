@@ -179,6 +179,14 @@ void UpgradeController::InstallWrongDrivers() {
     if (!state_.ledger.InstallerMayRun(bootloaderPort_)) {
         return;
     }
+    // Runs that each said they installed the driver, and it is still the wrong one: no further
+    // run would do better.
+    if (!state_.ledger.InstallerMayRunAgain(bootloaderPort_)) {
+        if (state_.ledger.GiveUpInstaller(bootloaderPort_)) {
+            view_.AppendText(OperatorTexts::kInstallerChangedNothing);
+        }
+        return;
+    }
     view_.AppendText("\r\nIncorrect Drivers Loaded, installing new drivers...");
     InstallDrivers(1, 0);
     clock_.SleepMs(Waits::kAfterDriverInstallMs);

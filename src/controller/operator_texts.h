@@ -14,6 +14,9 @@ inline constexpr const char* kSeveralBoxes =
 inline constexpr const char* kBoxKeepsLeaving =
     "\r\nThe box left the USB bus during its last downloads. Please check the USB cable and "
     "port, then re-plug the box.";
+inline constexpr const char* kInstallerChangedNothing =
+    "\r\nThe driver installer ran, but the bootloader still has the wrong driver. Please install "
+    "the driver manually";
 inline constexpr const char* kFpgaStillHoldsDesign =
     "\r\nError Programming FPGA: the FPGA still holds a design after it was erased\r\n";
 
