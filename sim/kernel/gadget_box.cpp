@@ -89,11 +89,8 @@ bool GadgetBox::Start(std::string* error) {
         return false;
     }
     const BoxIdentity identity = box_.Identity();
-    if (!BuildGadget(names_ + "-normal", identity.vid, identity.pid,
-                     ZELKUtil::WideToUtf8(identity.product), "hid.zelk-normal", &normal_, error) ||
-        !BuildGadget(names_ + "-programmer", EmulatedBox::kProgrammerVid,
-                     EmulatedBox::kProgrammerPid, "ZELK FPGA programmer", "hid.zelk-programmer",
-                     &programmer_, error) ||
+    if (!BuildGadget(names_ + "-hid", identity.vid, identity.pid,
+                     ZELKUtil::WideToUtf8(identity.product), "hid.zelk", &hid_, error) ||
         !BuildGadget(names_ + "-bootloader", EmulatedBox::kBootloaderVid,
                      EmulatedBox::kBootloaderPid, "LPC31xx DFU", "ffs." + DfuInstance(),
                      &bootloader_, error) ||
@@ -205,12 +202,14 @@ bool GadgetBox::Present(BoxMode mode) {
         lastDownload_ = rom_->LastDownload();
     }
     presented_ = mode;
-    const Gadget* next = mode == BoxMode::Normal           ? &normal_
-                         : mode == BoxMode::FpgaProgrammer ? &programmer_
-                         : mode == BoxMode::Bootloader     ? &bootloader_
-                                                           : nullptr;
+    const bool hid = mode == BoxMode::Normal || mode == BoxMode::FpgaProgrammer;
+    const Gadget* next = hid ? &hid_ : mode == BoxMode::Bootloader ? &bootloader_ : nullptr;
     if (next == nullptr) {
         return true;
+    }
+    if (hid && !NameHidGadget(mode == BoxMode::Normal, &error)) {
+        Fail(error);
+        return false;
     }
     if (mode == BoxMode::Bootloader) {
         // A fresh ROM each visit; FunctionFS binds only once its ep0 has the descriptors.
@@ -255,6 +254,17 @@ bool GadgetBox::Present(BoxMode mode) {
     // The pump never waits on the box: it looks for reports and goes on.
     boxHid_.hid_set_nonblocking(boxHandle_, 1, 0);
     return true;
+}
+
+bool GadgetBox::NameHidGadget(bool normal, std::string* error) {
+    const BoxIdentity identity = box_.Identity();
+    const std::uint16_t vid = normal ? identity.vid : EmulatedBox::kProgrammerVid;
+    const std::uint16_t pid = normal ? identity.pid : EmulatedBox::kProgrammerPid;
+    const std::string product =
+        normal ? ZELKUtil::WideToUtf8(identity.product) : "ZELK FPGA programmer";
+    return WriteFileBytes(hid_.dir + "/idVendor", Hex16(vid), error) &&
+           WriteFileBytes(hid_.dir + "/idProduct", Hex16(pid), error) &&
+           WriteFileBytes(hid_.dir + "/strings/0x409/product", product, error);
 }
 
 void GadgetBox::Exchange() {

@@ -18,11 +18,12 @@ namespace ZELKSim {
 
 // Puts an emulated box on a real USB bus: one configfs gadget per mode of the box on the dummy
 // USB device controller, the one matching the box's current mode bound, so that the host side
-// of the same kernel enumerates it as real USB hardware. Normal and FPGA-programmer mode are a
-// configfs gadget with an f_hid function, so usbhid carries the reports and the kernel's f_hid
-// answers GET_REPORT as it does; the bootloader is a FunctionFS function that the box's DFU ROM
-// answers (DfuGadget), which no host driver claims beyond the generic USB device driver, so a real
-// DFU tool drives it.
+// of the same kernel enumerates it as real USB hardware. Normal and FPGA-programmer mode are one
+// configfs gadget with an f_hid function, given the mode's IDs and name each time it is bound (the
+// kernel's f_hid has four minors in all: one function a box lets four boxes share a bus), so
+// usbhid carries the reports and the kernel's f_hid answers GET_REPORT as it does; the bootloader
+// is a FunctionFS function that the box's DFU ROM answers (DfuGadget), which no host driver claims
+// beyond the generic USB device driver, so a real DFU tool drives it.
 //
 // A pump thread carries the reports between /dev/hidgN and the box's own HID side (the firmware
 // model of the in-process emulator), answers the bootloader's control requests and follows the
@@ -62,6 +63,8 @@ class GadgetBox {
                      const std::string& product, const std::string& function, Gadget* gadget,
                      std::string* error);
     bool MountFunctionFs(std::string* error);
+    // Gives the unbound HID gadget the IDs and name of the box's normal or programmer mode.
+    bool NameHidGadget(bool normal, std::string* error);
     void Pump();
     // Unbinds what is bound and binds the gadget of `mode` (nothing for Absent).
     bool Present(BoxMode mode);
@@ -78,8 +81,7 @@ class GadgetBox {
     // names of its own.
     const std::string names_;
     std::string udc_;
-    Gadget normal_;
-    Gadget programmer_;
+    Gadget hid_;
     Gadget bootloader_;
     bool mounted_ = false;
     std::vector<std::string> created_;  // configfs entries, removed in reverse order

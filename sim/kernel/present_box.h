@@ -16,7 +16,12 @@ struct PresentOptions {
     bool uhid = false;
     std::string version = "2.01";
     std::wstring product = L"ZELK Q750";
+    std::string serial = "000001";
+    bool bootloader = false;  // starts in its bootloader rather than in normal mode
     unsigned controller = 0;  // which dummy_hcd device controller, in name order
+    // Where the box keeps its firmware version between two presents (a re-plug): read at the
+    // start when it exists, in place of `version`, and written at every change. "": nowhere.
+    std::string stateFile;
 };
 
 // The options after "present"; nullopt with the reason in *error.

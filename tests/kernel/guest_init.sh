@@ -14,9 +14,9 @@ for given in /bin/zelk-kernel-guest-test /etc/zelk-test/filter; do
 done
 mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs /tmp
-# dummy_hcd with two device controllers, each wired to a host controller of its own: two USB
-# ports, for the tests with two boxes. $module is left unquoted: it holds the parameters too.
-for module in uhid hid-generic usbhid "dummy_hcd num=2" libcomposite usb_f_hid usb_f_fs; do
+# dummy_hcd with three device controllers, each wired to a host controller of its own: three USB
+# ports, for the tests with several boxes. $module is left unquoted: it holds the parameters too.
+for module in uhid hid-generic usbhid "dummy_hcd num=3" libcomposite usb_f_hid usb_f_fs; do
   modprobe $module || echo "modprobe $module failed"
 done
 mount -t configfs configfs /sys/kernel/config

@@ -5,7 +5,7 @@
 # The kernel comes from Debian's package, unpacked (not installed) into WORK_DIR/kernel once and
 # kept there for later runs. The initramfs is built afresh each run, because it carries the test
 # program: busybox, the kernel modules for uhid and the dummy USB gadget, systemd-udevd, Debian's
-# dfu-util, the test program and the shared libraries of all of them. Exit codes: 0 passed, 1 failed, 77 qemu cannot run.
+# dfu-util, the test program and the shared libraries of all of them, and the demo package. Exit codes: 0 passed, 1 failed, 77 qemu cannot run.
 set -euo pipefail
 
 work=$1
@@ -52,6 +52,8 @@ copy_program "$guest_program" /bin/zelk-kernel-guest-test
 copy_program "$(command -v dfu-util)" /usr/bin/dfu-util
 cp /lib/udev/rules.d/50-udev-default.rules "$root/lib/udev/rules.d/" 2>/dev/null || true
 cp "$guest_files"/*.rules "$root/etc/zelk-test/"
+# The bundled demo package, as the README has it upgrade a presented box.
+cp -r "$guest_files/../../examples/package" "$root/etc/zelk-test/demo-package"
 cp "$guest_files/guest_init.sh" "$root/init"
 chmod +x "$root/init"
 echo "$filter" > "$root/etc/zelk-test/filter"

@@ -1,7 +1,7 @@
 // zelk-cli's bench runner over the product's Linux backends, as its Linux entry wires them, with
-// Debian's real dfu-util told each box's port: two boxes on the two ports of the dummy USB bus,
-// each a variant of its own with an image of its own size, so that the bootloader's count of the
-// bytes it received tells which image reached which box. With both boxes in their bootloaders at
+// Debian's real dfu-util told each box's port: three boxes on three ports of the dummy USB bus,
+// two of them variants with images of their own sizes, so that the bootloader's count of the
+// bytes it received tells which image reached which box. With the boxes in their bootloaders at
 // once, dfu-util downloads nothing unless -p names the port, so a box that got its own image got
 // it through its own port.
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,12 +73,14 @@ struct BoxOnPort {
 };
 
 // The package (variant Q750 with a 64 KiB image, Q750B with a 96 KiB one, both at 2.04), box A
-// (a Q750, serial 100001) on the first port and box B (a Q750B, serial 200002) on the second,
-// each bound to the bus when the test says, and the bench runner on a thread of its own.
-struct TwoPortBench {
+// (a Q750, serial 100001) on the first port, box B (a Q750B, serial 200002) on the second and box
+// C (a Q750, serial 300003) on the third, each bound to the bus when the test says, and the bench
+// runner on a thread of its own.
+struct PortBench {
     ZELKSim::RealTimeClock boxClock;
     BoxOnPort a{boxClock, L"ZELK Q750", "100001", 0};
     BoxOnPort b{boxClock, L"ZELK Q750 B", "200002", 1};
+    BoxOnPort c{boxClock, L"ZELK Q750", "300003", 2};
     ZELKUtil::Testing::TempPackage pkg;
     ZELKUtil::SteadyClock clock;
     const std::int64_t startMs = clock.NowMs();
@@ -88,8 +91,20 @@ struct TwoPortBench {
     std::vector<std::string> out;
     std::vector<std::string> err;
 
-    TwoPortBench() {
+    // demoPackage: a package folder to copy (the bundled demo package) in place of the test's.
+    explicit PortBench(const char* demoPackage = nullptr) {
         RemoveBootloaderRules();
+        if (demoPackage != nullptr) {
+            std::filesystem::copy(demoPackage, pkg.Root(),
+                                  std::filesystem::copy_options::recursive |
+                                      std::filesystem::copy_options::copy_symlinks |
+                                      std::filesystem::copy_options::overwrite_existing);
+        } else {
+            WriteOwnPackage();
+        }
+        ListenToBootloaders();
+    }
+    void WriteOwnPackage() {
         WriteRealToolPackage(
             pkg,
             "<detail profile=\"ZELK Q750\" vid=\"0x14E3\" pid=\"0x0706\" id=\"Q750\" name=\"ZELK "
@@ -98,7 +113,9 @@ struct TwoPortBench {
             "LPC3131=\"images/q750b.bin\" A3P060=\"\" A3PN060=\"\"/>",
             {{"images/q750.bin", ZELKSim::MakeFirmwareImage("2.04", kImageA)},
              {"images/q750b.bin", ZELKSim::MakeFirmwareImage("2.04", kImageB)}});
-        for (BoxOnPort* each : {&a, &b}) {
+    }
+    void ListenToBootloaders() {
+        for (BoxOnPort* each : {&a, &b, &c}) {
             // Told with the box's own lock held: only notes the time.
             each->box.SetPresenceListener([this, each](BoxMode mode) {
                 const std::lock_guard<std::mutex> held(lock);
@@ -111,15 +128,16 @@ struct TwoPortBench {
             });
         }
     }
-    ~TwoPortBench() {
+    ~PortBench() {
         stopping = true;
         Finish();
-        a.box.SetPresenceListener({});
-        b.box.SetPresenceListener({});
+        for (BoxOnPort* each : {&a, &b, &c}) {
+            each->box.SetPresenceListener({});
+        }
         RemoveBootloaderRules();
     }
-    TwoPortBench(const TwoPortBench&) = delete;
-    TwoPortBench& operator=(const TwoPortBench&) = delete;
+    PortBench(const PortBench&) = delete;
+    PortBench& operator=(const PortBench&) = delete;
 
     // Binds the boxes' gadgets; true once each box's hidraw node is on its port.
     static bool Plug(const std::vector<BoxOnPort*>& boxes) {
@@ -184,6 +202,17 @@ struct TwoPortBench {
         runner.join();
         return exitCode;
     }
+    // Ready for another run: its output, its history and its exit code start afresh.
+    void Forget() {
+        const std::lock_guard<std::mutex> held(lock);
+        out.clear();
+        err.clear();
+        exitCode = -1;
+        std::remove(History().Path().c_str());
+        for (BoxOnPort* each : {&a, &b, &c}) {
+            each->bootloader = Span{};
+        }
+    }
 
     void Keep(std::vector<std::string>& lines, const std::string& line) {
         std::printf("%6lld ms %s\n", static_cast<long long>(clock.NowMs() - startMs), line.c_str());
@@ -227,9 +256,9 @@ struct TwoPortBench {
         for (const Cli::HistoryRecord& record : records.value().records) {
             SCOPED_TRACE(record.port);
             found[record.port] = record.result;
-            const bool isA = record.port == a.port;
-            EXPECT_EQ(record.model, isA ? "Q750" : "Q750B");
-            EXPECT_EQ(record.serial, isA ? "100001" : "200002");
+            const bool isB = record.port == b.port;
+            EXPECT_EQ(record.model, isB ? "Q750B" : "Q750");
+            EXPECT_EQ(record.serial, record.port == a.port ? "100001" : isB ? "200002" : "300003");
             EXPECT_EQ(record.versionBefore, record.result == "upgraded" ? "2.01" : "2.04");
             EXPECT_EQ(record.versionAfter, "2.04");
             EXPECT_EQ(record.host, kHost);
@@ -248,30 +277,50 @@ struct TwoPortBench {
     }
 };
 
-TEST(BenchOnTwoPorts, UpgradeAllTakesBothBoxesAtOnceEachWithItsOwnImage) {
-    TwoPortBench bench;
-    ASSERT_TRUE(TwoPortBench::Plug({&bench.a, &bench.b}));
-    ASSERT_NE(bench.a.port, bench.b.port);
+TEST(BenchOnPorts, UpgradeAllTakesThreeBoxesAtOnceEachWithItsOwnImage) {
+    PortBench bench;
+    // One box alone first: the time three take is measured against it.
+    ASSERT_TRUE(PortBench::Plug({&bench.a}));
+    std::int64_t start = bench.clock.NowMs();
     bench.Start({"upgrade", "--all", "--json"});
     EXPECT_EQ(bench.Finish(), Cli::kExitOk);
+    const std::int64_t oneMs = bench.clock.NowMs() - start;
     EXPECT_EQ(bench.Results(bench.a.port), std::vector<std::string>{"upgraded"});
-    EXPECT_EQ(bench.Results(bench.b.port), std::vector<std::string>{"upgraded"});
-    TwoPortBench::ExpectOwnImage(bench.a, kImageA);
-    TwoPortBench::ExpectOwnImage(bench.b, kImageB);
-    bench.ExpectHistory({{bench.a.port, "upgraded"}, {bench.b.port, "upgraded"}});
+    bench.a.box.SetFirmwareVersion("2.01");
+    bench.Forget();
 
-    // At once: both boxes were in their bootloaders together; whether the transfers themselves
+    ASSERT_TRUE(PortBench::Plug({&bench.b, &bench.c}));
+    ASSERT_NE(bench.a.port, bench.b.port);
+    ASSERT_NE(bench.b.port, bench.c.port);
+    start = bench.clock.NowMs();
+    bench.Start({"upgrade", "--all", "--json"});
+    EXPECT_EQ(bench.Finish(), Cli::kExitOk);
+    const std::int64_t threeMs = bench.clock.NowMs() - start;
+    for (const BoxOnPort* box : {&bench.a, &bench.b, &bench.c}) {
+        EXPECT_EQ(bench.Results(box->port), std::vector<std::string>{"upgraded"}) << box->port;
+    }
+    PortBench::ExpectOwnImage(bench.a, kImageA);
+    PortBench::ExpectOwnImage(bench.b, kImageB);
+    PortBench::ExpectOwnImage(bench.c, kImageA);
+    bench.ExpectHistory(
+        {{bench.a.port, "upgraded"}, {bench.b.port, "upgraded"}, {bench.c.port, "upgraded"}});
+    std::printf("[  FIGURE  ] one box alone %lld ms; three boxes at once %lld ms: ratio %.2f\n",
+                static_cast<long long>(oneMs), static_cast<long long>(threeMs),
+                oneMs > 0 ? static_cast<double>(threeMs) / static_cast<double>(oneMs) : 0.0);
+
+    // At once: the boxes were in their bootloaders together; whether the transfers themselves
     // overlapped depends on where each run's poll fell.
     const std::lock_guard<std::mutex> held(bench.lock);
     const std::int64_t together = Overlap(bench.a.bootloader, bench.b.bootloader);
     EXPECT_GT(together, 0) << "the boxes were in their bootloaders one after the other";
+    EXPECT_GT(Overlap(bench.b.bootloader, bench.c.bootloader), 0);
     const auto downloadA = bench.a.gadget.LastDownload();
     const auto downloadB = bench.b.gadget.LastDownload();
     ASSERT_TRUE(downloadA && downloadB);
     const std::int64_t transfers = Overlap({downloadA->firstBlockMs, downloadA->endMs},
                                            {downloadB->firstBlockMs, downloadB->endMs});
     std::printf(
-        "[  FIGURE  ] both boxes in their bootloaders together for %lld ms; the transfers "
+        "[  FIGURE  ] boxes A and B in their bootloaders together for %lld ms; the transfers "
         "(%lld ms on %s, %lld ms on %s) %s %lld ms\n",
         static_cast<long long>(together), static_cast<long long>(downloadA->Ms()),
         bench.a.port.c_str(), static_cast<long long>(downloadB->Ms()), bench.b.port.c_str(),
@@ -279,14 +328,30 @@ TEST(BenchOnTwoPorts, UpgradeAllTakesBothBoxesAtOnceEachWithItsOwnImage) {
         static_cast<long long>(transfers > 0 ? transfers : -transfers));
 }
 
-TEST(BenchOnTwoPorts, WatchUpgradesABoxPluggedInLaterAndStopsWhenAsked) {
-    TwoPortBench bench;
+// The bundled demo package as the README has it: zelk-cli with it upgrades a box presented as
+// `zelk-sim present` presents it, through the package's own dfu-util and driver installer.
+TEST(BenchOnPorts, TheDemoPackageUpgradesAPresentedBox) {
+    PortBench bench("/etc/zelk-test/demo-package");
+    // `zelk-sim present --product "ZELK Video Converter"`: the package's first variant.
+    bench.a.box.SetIdentity({0x14E3, 0x0706, L"ZELK Video Converter"});
+    ASSERT_TRUE(PortBench::Plug({&bench.a}));
+    bench.Start({"upgrade", "--all", "--json"});
+    EXPECT_EQ(bench.Finish(), Cli::kExitOk);
+    EXPECT_EQ(bench.Results(bench.a.port), std::vector<std::string>{"upgraded"});
+    const auto image = std::filesystem::file_size(bench.pkg.Path("images/zelk-2.04.bin"));
+    PortBench::ExpectOwnImage(bench.a, static_cast<std::size_t>(image));
+    const std::lock_guard<std::mutex> held(bench.lock);
+    EXPECT_EQ(bench.err, std::vector<std::string>{});
+}
+
+TEST(BenchOnPorts, WatchUpgradesABoxPluggedInLaterAndStopsWhenAsked) {
+    PortBench bench;
     bench.a.box.SetFirmwareVersion("2.04");
-    ASSERT_TRUE(TwoPortBench::Plug({&bench.a}));
+    ASSERT_TRUE(PortBench::Plug({&bench.a}));
     bench.Start({"upgrade", "--watch", "--json"});
     // Box A's first event shows the runner has looked at the bus: box B comes later.
     ASSERT_TRUE(WaitFor([&] { return !bench.Events(bench.a.port).empty(); }, 30000));
-    ASSERT_TRUE(TwoPortBench::Plug({&bench.b}));
+    ASSERT_TRUE(PortBench::Plug({&bench.b}));
     ASSERT_TRUE(WaitFor([&] { return !bench.Results(bench.b.port).empty(); }, 90000));
     // One more look at the bus with both boxes there and done.
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
@@ -303,7 +368,7 @@ TEST(BenchOnTwoPorts, WatchUpgradesABoxPluggedInLaterAndStopsWhenAsked) {
     EXPECT_EQ(bench.Results(bench.a.port), std::vector<std::string>{"up-to-date"});
     EXPECT_EQ(bench.Results(bench.b.port), std::vector<std::string>{"upgraded"});
     EXPECT_FALSE(bench.a.gadget.LastDownload());
-    TwoPortBench::ExpectOwnImage(bench.b, kImageB);
+    PortBench::ExpectOwnImage(bench.b, kImageB);
     bench.ExpectHistory({{bench.a.port, "up-to-date"}, {bench.b.port, "upgraded"}});
     const std::lock_guard<std::mutex> held(bench.lock);
     EXPECT_EQ(bench.err, std::vector<std::string>{});

@@ -9,6 +9,8 @@
 
 #include "box_rig.h"
 #include "kernel/present_box.h"
+#include "platform/files.h"
+#include "support/temp_package.h"
 
 namespace ZELKKernelTest {
 namespace {
@@ -45,9 +47,35 @@ TEST(PresentBox, PutsTheBoxOnItsPortUntilStopped) {
     stop = true;
     EXPECT_EQ(run.get(), 0) << err.str();
     EXPECT_TRUE(WaitFor([&rig] { return !rig.NormalPresent(); }, 5000));
-    EXPECT_EQ(out.str(), "present: ZELK Q750B 1.97 on port " + PortOfController(0) +
+    EXPECT_EQ(out.str(), "present: ZELK Q750B 1.97, serial 000001, on port " + PortOfController(0) +
                              "; Ctrl+C takes it off the bus\nmode: normal mode\n"
                              "mode: not on the bus\n");
+
+    // A box of its own serial, in its bootloader, with the firmware a state file kept from an
+    // earlier present; the state file then holds what the box has.
+    ZELKUtil::Testing::TempPackage state;
+    state.Write("box.state", "2.03\n");
+    const auto bootloader = ZELKSim::ParsePresentArguments(
+        {"--serial", "424242", "--mode", "bootloader", "--state", state.Path("box.state")}, &error);
+    ASSERT_TRUE(bootloader) << error;
+    stop = false;
+    std::ostringstream second;
+    run = std::async(std::launch::async, [&] {
+        return ZELKSim::PresentBox(
+            *bootloader, [&stop](int ms) { return WaitFor([&stop] { return stop.load(); }, ms); },
+            second, err);
+    });
+    EXPECT_TRUE(WaitFor([&rig] { return rig.Bootloader() >= 0; }, 20000));
+    EXPECT_FALSE(rig.NormalPresent());
+    stop = true;
+    EXPECT_EQ(run.get(), 0) << err.str();
+    EXPECT_EQ(second.str().substr(0, second.str().find(" on port")),
+              "present: ZELK Q750 2.03, serial 424242,");
+    EXPECT_NE(second.str().find("mode: bootloader"), std::string::npos) << second.str();
+    EXPECT_EQ(ZELKUtil::Files::ReadHead(state.Path("box.state"), 64).value(), "2.03\n");
+    std::string refused;
+    EXPECT_FALSE(ZELKSim::ParsePresentArguments({"--serial", "1234567"}, &refused));
+    EXPECT_FALSE(ZELKSim::ParsePresentArguments({"--uhid", "--mode", "bootloader"}, &refused));
 
     // A controller that is not there: said, and nothing is left behind.
     std::ostringstream none;
