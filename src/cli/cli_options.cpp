@@ -148,6 +148,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, const std:
     } catch (const CLI::CallForVersion& e) {
         result.output = std::string(e.what()) + "\n";
         return result;
+    } catch (const CLI::ExtrasError&) {
+        // CLI11 names them in the order it took them, last first.
+        std::string extras;
+        for (const std::string& word : app.remaining(true)) {
+            extras += (extras.empty() ? "" : " ") + word;
+        }
+        return UsageError("not expected here: " + extras);
     } catch (const CLI::ParseError& e) {
         return UsageError(e.what());
     }

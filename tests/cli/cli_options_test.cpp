@@ -89,6 +89,9 @@ TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
         EXPECT_EQ(std::count(parsed.output.begin(), parsed.output.end(), '\n'), 2) << parsed.output;
         EXPECT_TRUE(parsed.output.ends_with("\nRun with --help for more information.\n"));
     }
+    // Words the command does not take are named as they were written.
+    EXPECT_EQ(Parse({"list", "--port", "1-1"}).output.substr(0, 40),
+              "zelk-cli: not expected here: --port 1-1\n");
 }
 
 }  // namespace
