@@ -10,11 +10,13 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace ZELKSim {
 namespace {
 
 std::string Errno(const std::string& what) {
-    return what + ": " + std::strerror(errno);
+    return what + ": " + ZELKUtil::ErrnoText(errno);
 }
 
 void PutLe32(std::vector<unsigned char>& out, std::uint32_t value) {

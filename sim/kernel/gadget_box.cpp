@@ -18,6 +18,7 @@
 #include "kernel/kernel_files.h"
 #include "kernel/report_descriptor.h"
 #include "platform/files.h"
+#include "platform/result.h"
 #include "platform/utf8.h"
 
 namespace ZELKSim {
@@ -49,13 +50,13 @@ GadgetBox::~GadgetBox() {
     Present(BoxMode::Absent);
     if (mounted_ && ::umount(DfuMount().c_str()) != 0) {
         std::fprintf(stderr, "gadget: cannot unmount %s: %s\n", DfuMount().c_str(),
-                     std::strerror(errno));
+                     ZELKUtil::ErrnoText(errno).c_str());
     }
     for (auto entry = created_.rbegin(); entry != created_.rend(); ++entry) {
         // Links go with unlink, folders with rmdir; configfs wants them in reverse order.
         if (::unlink(entry->c_str()) != 0 && ::rmdir(entry->c_str()) != 0) {
             std::fprintf(stderr, "gadget: cannot remove %s: %s\n", entry->c_str(),
-                         std::strerror(errno));
+                         ZELKUtil::ErrnoText(errno).c_str());
         }
     }
 }
@@ -63,7 +64,7 @@ GadgetBox::~GadgetBox() {
 bool GadgetBox::PickController(std::string* error) {
     DIR* udcs = ::opendir("/sys/class/udc");
     if (udcs == nullptr) {
-        *error = std::string("/sys/class/udc: ") + std::strerror(errno) +
+        *error = std::string("/sys/class/udc: ") + ZELKUtil::ErrnoText(errno) +
                  " (no USB device controller: load dummy_hcd and libcomposite)";
         return false;
     }
@@ -117,7 +118,7 @@ bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uin
     const std::string dir = kGadgetRoot + name;
     const auto makeDir = [this, error](const std::string& path) {
         if (::mkdir(path.c_str(), 0755) != 0) {
-            *error = "mkdir " + path + ": " + std::strerror(errno);
+            *error = "mkdir " + path + ": " + ZELKUtil::ErrnoText(errno);
             return false;
         }
         created_.push_back(path);
@@ -146,7 +147,7 @@ bool GadgetBox::BuildGadget(const std::string& name, std::uint16_t vid, std::uin
     }
     const std::string link = dir + "/configs/c.1/" + function;
     if (::symlink(functionDir.c_str(), link.c_str()) != 0) {
-        *error = "symlink " + link + ": " + std::strerror(errno);
+        *error = "symlink " + link + ": " + ZELKUtil::ErrnoText(errno);
         return false;
     }
     created_.push_back(link);
@@ -159,7 +160,7 @@ bool GadgetBox::MountFunctionFs(std::string* error) {
     const std::string mount = DfuMount();
     if ((::mkdir(mount.c_str(), 0755) != 0 && errno != EEXIST) ||
         ::mount(DfuInstance().c_str(), mount.c_str(), "functionfs", 0, nullptr) != 0) {
-        *error = "mount functionfs on " + mount + ": " + std::strerror(errno);
+        *error = "mount functionfs on " + mount + ": " + ZELKUtil::ErrnoText(errno);
         return false;
     }
     mounted_ = true;
@@ -240,7 +241,7 @@ bool GadgetBox::Present(BoxMode mode) {
     WaitFor([&node] { return ::access(node.c_str(), F_OK) == 0; }, 5000);
     hidg_ = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (hidg_ < 0) {
-        Fail("open " + node + ": " + std::strerror(errno));
+        Fail("open " + node + ": " + ZELKUtil::ErrnoText(errno));
         return false;
     }
     const BoxIdentity identity = box_.Identity();
@@ -273,7 +274,7 @@ void GadgetBox::Exchange() {
     if (waiting.events == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     } else if (::poll(&waiting, 1, 5) < 0 && errno != EINTR) {
-        Fail(std::string("poll hidg: ") + std::strerror(errno));
+        Fail(std::string("poll hidg: ") + ZELKUtil::ErrnoText(errno));
         return;
     }
     if ((waiting.revents & POLLIN) != 0) {

@@ -8,12 +8,14 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/result.h"
+
 namespace ZELKSim {
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes, std::string* error) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        *error = "open " + path + ": " + std::strerror(errno);
+        *error = "open " + path + ": " + ZELKUtil::ErrnoText(errno);
         return false;
     }
     // Attributes take one write; a short write is an error there.
@@ -22,7 +24,7 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes, std::stri
     ::close(fd);
     if (written != static_cast<ssize_t>(bytes.size())) {
         *error = "write " + path + ": " +
-                 (written < 0 ? std::strerror(writeErrno) : std::string("short write"));
+                 (written < 0 ? ZELKUtil::ErrnoText(writeErrno) : std::string("short write"));
         return false;
     }
     return true;

@@ -14,6 +14,7 @@
 #include "kernel/gadget_box.h"
 #include "kernel/uhid_box.h"
 #include "platform/files.h"
+#include "platform/result.h"
 #include "platform/utf8.h"
 #include "time/real_time_clock.h"
 
@@ -54,7 +55,7 @@ bool KeepVersion(const std::string& stateFile, const std::string& version, std::
         }
     }
     if (std::rename(next.c_str(), stateFile.c_str()) != 0) {
-        *error = "cannot replace " + stateFile + ": " + std::strerror(errno);
+        *error = "cannot replace " + stateFile + ": " + ZELKUtil::ErrnoText(errno);
         return false;
     }
     return true;

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "kernel/report_descriptor.h"
+#include "platform/result.h"
 
 namespace ZELKSim {
 
@@ -35,7 +36,7 @@ UhidBox::~UhidBox() {
 
 bool UhidBox::Send(const void* event, std::size_t size) {
     if (::write(uhid_, event, size) != static_cast<ssize_t>(size)) {
-        Fail(std::string("write /dev/uhid: ") + std::strerror(errno));
+        Fail(std::string("write /dev/uhid: ") + ZELKUtil::ErrnoText(errno));
         return false;
     }
     return true;
@@ -51,7 +52,7 @@ bool UhidBox::Start(std::string* error) {
     boxHid_.hid_set_nonblocking(boxHandle_, 1, 0);
     uhid_ = ::open("/dev/uhid", O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (uhid_ < 0) {
-        *error = std::string("open /dev/uhid: ") + std::strerror(errno);
+        *error = std::string("open /dev/uhid: ") + ZELKUtil::ErrnoText(errno);
         return false;
     }
     uhid_event create{};
@@ -68,7 +69,7 @@ bool UhidBox::Start(std::string* error) {
     create.u.create2.vendor = identity.vid;
     create.u.create2.product = identity.pid;
     if (::write(uhid_, &create, sizeof create) != static_cast<ssize_t>(sizeof create)) {
-        *error = std::string("UHID_CREATE2: ") + std::strerror(errno);
+        *error = std::string("UHID_CREATE2: ") + ZELKUtil::ErrnoText(errno);
         return false;
     }
     pump_ = std::thread([this] { Pump(); });
@@ -91,14 +92,14 @@ void UhidBox::Pump() {
     while (!stop_) {
         pollfd waiting{uhid_, POLLIN, 0};
         if (::poll(&waiting, 1, 5) < 0 && errno != EINTR) {
-            Fail(std::string("poll /dev/uhid: ") + std::strerror(errno));
+            Fail(std::string("poll /dev/uhid: ") + ZELKUtil::ErrnoText(errno));
             return;
         }
         if ((waiting.revents & POLLIN) != 0) {
             uhid_event event{};
             const ssize_t got = ::read(uhid_, &event, sizeof event);
             if (got < 0 && errno != EAGAIN && errno != EINTR) {
-                Fail(std::string("read /dev/uhid: ") + std::strerror(errno));
+                Fail(std::string("read /dev/uhid: ") + ZELKUtil::ErrnoText(errno));
                 return;
             }
             if (got > 0 && event.type == UHID_OUTPUT) {

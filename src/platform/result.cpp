@@ -1,7 +1,6 @@
 #include "platform/result.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace ZELKUtil {
 
@@ -25,7 +24,7 @@ ErrorKind KindOfErrno(int err) {
 }
 
 Error ErrorFromErrno(std::string operation, int err) {
-    return Error{KindOfErrno(err), std::move(operation), std::strerror(err)};
+    return Error{KindOfErrno(err), std::move(operation), ErrnoText(err)};
 }
 
 }  // namespace ZELKUtil

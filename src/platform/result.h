@@ -30,7 +30,11 @@ struct Error {
 // The kind that an errno value stands for.
 ErrorKind KindOfErrno(int err);
 
-// An Error for a failed call that left err in errno; the reason is strerror(err).
+// The system's text for an errno value; safe to call from several threads at once (strerror is
+// not).
+std::string ErrnoText(int err);
+
+// An Error for a failed call that left err in errno; the reason is ErrnoText(err).
 Error ErrorFromErrno(std::string operation, int err);
 
 // A value, or the Error that kept it from being made.

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/posix/unique_fd.h"
+#include "platform/result.h"
 
 namespace ZELKUtil::Cli {
 namespace {
@@ -33,7 +34,7 @@ std::unique_ptr<PortClaim> ClaimPort(const std::string& port, std::string* why) 
     const std::string path = LockFolder() + "/" + PortClaimName(port) + ".lock";
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
     if (!fd.Valid()) {
-        *why = "open " + path + ": " + std::strerror(errno);
+        *why = "open " + path + ": " + ErrnoText(errno);
         return std::make_unique<PortClaim>();
     }
     // Another user's zelk-cli must be able to take the same lock; the umask narrowed the mode.
@@ -42,7 +43,7 @@ std::unique_ptr<PortClaim> ClaimPort(const std::string& port, std::string* why) 
         if (errno == EWOULDBLOCK) {
             return nullptr;
         }
-        *why = "lock " + path + ": " + std::strerror(errno);
+        *why = "lock " + path + ": " + ErrnoText(errno);
         return std::make_unique<PortClaim>();
     }
     return std::make_unique<FlockClaim>(std::move(fd));

@@ -26,6 +26,7 @@
 #include "hid/uevent.h"
 #include "hid/wide_text.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/result.h"
 #include "platform/utf8.h"
 
 namespace ZELKUtil::Hid {
@@ -54,7 +55,7 @@ struct HidrawDevice : hid_device {
 
     // The system's text for the error, cut at its first carriage return.
     void RecordError(int errorNumber) {
-        std::string text = std::strerror(errorNumber);
+        std::string text = ErrnoText(errorNumber);
         const std::size_t cr = text.find('\r');
         if (cr != std::string::npos) {
             text.resize(cr);
