@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controller/periods.h"
 #include "controller/view.h"
 
 namespace ZELKUtil {
@@ -38,7 +39,7 @@ inline constexpr int kDesignHeight = 355;
 // The font cell the design was drawn with; a window scales by its own font's cell against it.
 inline constexpr int kDesignCellWidth = 6;
 inline constexpr int kDesignCellHeight = 13;
-inline constexpr int kTimerIntervalMs = 1000;
+inline constexpr int kTimerIntervalMs = static_cast<int>(Periods::kPollMs);
 
 // In the order the window creates them, which is also their tab order (ButtonDiag and
 // buttonRestart share a tab index and keep creation order).

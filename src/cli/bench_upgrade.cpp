@@ -9,11 +9,11 @@
 #include <utility>
 
 #include "cli/bench_runner.h"
+#include "controller/periods.h"
 
 namespace ZELKUtil::Cli {
 namespace {
 
-constexpr std::int64_t kLookIntervalMs = 1000;
 constexpr const char* kNoBoxHere = "no box on this port";
 
 bool Has(const std::vector<std::string>& ports, const std::string& port) {
@@ -109,7 +109,7 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
                 ++job;
             }
         }
-        seams_.clock.SleepMs(kLookIntervalMs);
+        seams_.clock.SleepMs(Periods::kBusLookMs);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/events.h"
+#include "controller/periods.h"
 #include "hid/device_probe.h"
 #include "hid/hid_transport.h"
 #include "platform/clock.h"
@@ -35,9 +36,9 @@ struct BoxRunSettings {
     std::string dfuUtilPort;
     // How long the box may stay off the bus in the middle of its run before it counts as
     // unplugged ("interrupted").
-    std::int64_t goneMs = 30000;
+    std::int64_t goneMs = Periods::kGoneMidRoadMs;
     // The longest a run may take.
-    std::int64_t limitMs = std::int64_t{20} * 60 * 1000;
+    std::int64_t limitMs = std::int64_t{Periods::kRunLimitMinutes} * 60 * 1000;
     // The package's version line: a box is upgraded only when it comes back reporting it.
     std::string packageVersion;
     // Shared by the runs of all boxes: one driver installer at a time. Null: no gate.

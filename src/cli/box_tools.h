@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/periods.h"
 #include "platform/process_service.h"
 
 namespace ZELKUtil::Cli {
@@ -47,7 +48,7 @@ class ToolErrors {
 class BoxTools final : public ProcessService {
   public:
     // How long a box waits for another's driver installer before its own start fails.
-    static constexpr std::int64_t kGateWaitMs = std::int64_t{5} * 60 * 1000;
+    static constexpr std::int64_t kGateWaitMs = Periods::kInstallerTurnMs;
 
     // onWait: told before the start waits for another box's installer.
     BoxTools(ProcessService& tools, std::shared_ptr<ToolErrors> errors,

@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "controller/periods.h"
 #include "controller/version_match.h"
 #include "device/zelk.h"
 #include "platform/files.h"
@@ -13,10 +14,10 @@ namespace {
 
 // How long a run waits for a box that is not in its normal mode to become the box it recognises,
 // and for a box in its normal mode to give the version the controller recognises it by.
-constexpr std::int64_t kStrangerMs = 10000;
+constexpr std::int64_t kStrangerMs = Periods::kStrangerMs;
 // How long a box may be off the bus in its normal mode before it counts as unplugged: long enough
 // for a glitch that makes it re-enumerate.
-constexpr std::int64_t kUnpluggedNormalMs = 3000;
+constexpr std::int64_t kUnpluggedNormalMs = Periods::kUnpluggedInNormalModeMs;
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "controller/periods.h"
 
 namespace ZELKUtil::Cli {
 
@@ -26,7 +27,7 @@ struct Options {
     bool watch = false;
     // upgrade: the longest one box's run may take before it ends "failed", in minutes: a box that
     // stops answering mid-road is never waited for without end.
-    int timeoutMinutes = 20;
+    int timeoutMinutes = Periods::kRunLimitMinutes;
 };
 
 // Either the options, or what to print and the status to exit with (--help and --version print

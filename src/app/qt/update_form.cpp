@@ -8,6 +8,8 @@
 #include <QSignalBlocker>
 #include <QTextCursor>
 
+#include "controller/periods.h"
+
 namespace ZELKUtil {
 namespace {
 
@@ -101,7 +103,7 @@ void UpdateForm::CreateStatusControls() {
 
     TimerCheck = new QTimer(this);
     TimerCheck->setObjectName(QStringLiteral("TimerCheck"));
-    TimerCheck->setInterval(1000);
+    TimerCheck->setInterval(static_cast<int>(Periods::kPollMs));
     connect(TimerCheck, &QTimer::timeout, this, [this] {
         if (handlers_.timerTick) {
             handlers_.timerTick();
