@@ -19,6 +19,7 @@
 #include <system_error>
 #include <vector>
 
+#include "hid/linux/hidraw_calls.h"
 #include "hid/linux/report_writer.h"
 #include "hid/linux/sysfs_file.h"
 #include "hid/linux/usb_port.h"
@@ -32,7 +33,7 @@
 namespace ZELKUtil::Hid {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace HidrawCalls;  // the transport's own system calls
 
 // The largest buffer size an ioctl request number can carry.
 constexpr std::size_t kMaxIoctlSize = _IOC_SIZEMASK;
@@ -67,88 +68,6 @@ struct HidrawDevice : hid_device {
 
 HidrawDevice* AsHidraw(hid_device* device) {
     return static_cast<HidrawDevice*>(device);
-}
-
-// Opens the node for reading and writing and takes the lock; none with errno set and, when asked,
-// the failed call named in *operation.
-UniqueFd OpenLocked(const char* path, int lockOperation, const char** operation = nullptr) {
-    UniqueFd fd(::open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.Valid()) {
-        if (operation != nullptr) {
-            *operation = "open";
-        }
-        return fd;
-    }
-    int locked = 0;
-    do {
-        locked = ::flock(fd.Get(), lockOperation | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
-        const int err = errno;
-        fd.Reset();
-        errno = err;
-        if (operation != nullptr) {
-            *operation = "flock";
-        }
-    }
-    return fd;
-}
-
-void NoteFailure(std::vector<HidOpenFailure>* failures, const std::string& path,
-                 const char* operation, int error) {
-    if (failures != nullptr) {
-        failures->push_back({path, ZELKUtil::ErrorFromErrno(operation, error)});
-    }
-}
-
-std::optional<Clock::time_point> DeadlineFor(std::uint32_t timeoutMs) {
-    if (timeoutMs == kHidNoTimeout) {
-        return std::nullopt;
-    }
-    return Clock::now() + std::chrono::milliseconds(timeoutMs);
-}
-
-// Milliseconds for poll() until the deadline: -1 without one, 0 once it has passed.
-int PollTimeout(const std::optional<Clock::time_point>& deadline) {
-    if (!deadline) {
-        return -1;
-    }
-    const auto left = *deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    // Rounded up, so that poll() never returns before the deadline.
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return static_cast<int>(std::min<long long>(ms, INT_MAX));
-}
-
-char* CopyString(const std::string& text) {
-    auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
-    if (copy != nullptr) {
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    }
-    return copy;
-}
-
-// Removes a zero report-ID byte from the front of what a control request returned.
-int StripReportId(unsigned char* data, int count) {
-    if (count > 0 && data[0] == 0) {
-        std::memmove(data, data + 1, static_cast<std::size_t>(count - 1));
-        return count - 1;
-    }
-    return count;
-}
-
-std::optional<dev_t> CharacterDeviceOf(int fd) {
-    struct stat node {};
-    if (::fstat(fd, &node) != 0) {
-        return std::nullopt;
-    }
-    if (!S_ISCHR(node.st_mode)) {
-        errno = ENOTTY;
-        return std::nullopt;
-    }
-    return node.st_rdev;
 }
 
 }  // namespace
