@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "hid/device_change.h"
@@ -100,6 +101,25 @@ class CachedAnswer {
   private:
     std::optional<DeviceChangeJournal::Stamp> stamp_;
     T answer_{};
+};
+
+// A probe's answer kept for one pair of IDs: the product asks for one pair only, and an answer for
+// another pair starts afresh.
+template <typename T>
+class KeptForIds {
+  public:
+    CachedAnswer<T>& For(int vendor_id, int product_id) {
+        const std::pair<int, int> asked(vendor_id, product_id);
+        if (ids_ != asked) {
+            answer_ = {};
+            ids_ = asked;
+        }
+        return answer_;
+    }
+
+  private:
+    std::optional<std::pair<int, int>> ids_;
+    CachedAnswer<T> answer_;
 };
 
 }  // namespace ZELKUtil::Hid

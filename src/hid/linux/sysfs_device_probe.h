@@ -46,22 +46,6 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     void ConfineToPort(const std::string& port) override;
 
   private:
-    // An answer kept for one pair of IDs; the product asks for one pair only.
-    template <typename T>
-    struct KeptForIds {
-        std::optional<std::pair<int, int>> ids;
-        CachedAnswer<T> answer;
-
-        CachedAnswer<T>& For(int vendor_id, int product_id) {
-            const std::pair<int, int> asked(vendor_id, product_id);
-            if (ids != asked) {
-                answer = {};
-                ids = asked;
-            }
-            return answer;
-        }
-    };
-
     // A USB device on the probe's port (any when it is not confined): its folder's name and its
     // vendor ID. A list, so that a walk without a watch allocates no more than before.
     struct UsbDevice {

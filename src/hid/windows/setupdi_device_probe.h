@@ -34,21 +34,6 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
     void ConfineToPort(const std::string& port) override;
 
   private:
-    // An answer kept for one pair of IDs; the product asks for one pair only.
-    template <typename T>
-    struct KeptForIds {
-        std::pair<int, int> ids{-1, -1};
-        CachedAnswer<T> answer;
-
-        CachedAnswer<T>& For(int vendor_id, int product_id) {
-            if (ids != std::make_pair(vendor_id, product_id)) {
-                answer = {};
-                ids = {vendor_id, product_id};
-            }
-            return answer;
-        }
-    };
-
     int Walk(int vendor_id, int product_id, int verbose);
     std::vector<ProbeMatch> WalkMatches(int vendor_id, int product_id);
 
