@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -13,7 +14,7 @@ namespace ZELKUtil {
 // end (CR, LF or CR LF) has been written; the last, unended line only when asked for the rest.
 class LogFollower {
   public:
-    LogFollower() = default;
+    LogFollower();
     ~LogFollower();
     LogFollower(const LogFollower&) = delete;
     LogFollower& operator=(const LogFollower&) = delete;
@@ -29,11 +30,9 @@ class LogFollower {
   private:
     Result<void> Fill();
 
-#ifdef _WIN32
-    void* file_ = nullptr;  // a HANDLE
-#else
-    int fd_ = -1;
-#endif
+    // The open file as the system holds it; each platform's own. Null while none is open.
+    struct File;
+    std::unique_ptr<File> file_;
     LineBuffer lines_;
 };
 

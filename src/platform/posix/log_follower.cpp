@@ -4,10 +4,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
+#include <utility>
 
 #include "platform/posix/unique_fd.h"
 
 namespace ZELKUtil {
+
+struct LogFollower::File {
+    UniqueFd fd;
+};
+
+LogFollower::LogFollower() = default;
 
 LogFollower::~LogFollower() {
     Close();
@@ -18,10 +26,11 @@ Result<void> LogFollower::Start(const std::string& path) {
     if (!UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)).Valid()) {
         return ErrorFromErrno(path, errno);
     }
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
         return ErrorFromErrno(path, errno);
     }
+    file_ = std::make_unique<File>(File{std::move(fd)});
     lines_ = LineBuffer();
     return {};
 }
@@ -30,7 +39,7 @@ Result<void> LogFollower::Fill() {
     // Only as much as the next line needs: a log of any size is held a piece at a time.
     char chunk[16 * 1024];
     while (!lines_.HasLine()) {
-        const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+        const ssize_t n = ::read(file_->fd.Get(), chunk, sizeof chunk);
         if (n > 0) {
             lines_.Append(std::string_view(chunk, static_cast<std::size_t>(n)));
             continue;
@@ -47,7 +56,7 @@ Result<void> LogFollower::Fill() {
 }
 
 Result<std::optional<std::string>> LogFollower::NextLine(bool rest) {
-    if (fd_ < 0) {
+    if (!file_) {
         return ErrorFromErrno("read the log", EBADF);
     }
     if (auto filled = Fill(); !filled) {
@@ -57,10 +66,7 @@ Result<std::optional<std::string>> LogFollower::NextLine(bool rest) {
 }
 
 void LogFollower::Close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    file_.reset();
 }
 
 }  // namespace ZELKUtil

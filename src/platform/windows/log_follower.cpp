@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 
 #include "platform/utf8.h"
@@ -9,6 +10,12 @@
 #include "platform/windows/unique_handle.h"
 
 namespace ZELKUtil {
+
+struct LogFollower::File {
+    UniqueHandle handle;
+};
+
+LogFollower::LogFollower() = default;
 
 LogFollower::~LogFollower() {
     Close();
@@ -31,7 +38,7 @@ Result<void> LogFollower::Start(const std::string& path) {
     if (file == INVALID_HANDLE_VALUE) {
         return Windows::ErrorFromSystemCode(path, ::GetLastError());
     }
-    file_ = file;
+    file_ = std::make_unique<File>(File{UniqueHandle(file)});
     lines_ = LineBuffer();
     return {};
 }
@@ -40,7 +47,7 @@ Result<void> LogFollower::Fill() {
     char chunk[4096];
     for (;;) {
         DWORD got = 0;
-        if (::ReadFile(static_cast<HANDLE>(file_), chunk, sizeof chunk, &got, nullptr) == FALSE) {
+        if (::ReadFile(file_->handle.Get(), chunk, sizeof chunk, &got, nullptr) == FALSE) {
             return Windows::ErrorFromSystemCode("read the log", ::GetLastError());
         }
         if (got == 0) {
@@ -51,7 +58,7 @@ Result<void> LogFollower::Fill() {
 }
 
 Result<std::optional<std::string>> LogFollower::NextLine(bool rest) {
-    if (file_ == nullptr) {
+    if (!file_) {
         return Windows::ErrorFromSystemCode("read the log", ERROR_INVALID_HANDLE);
     }
     if (auto filled = Fill(); !filled) {
@@ -61,8 +68,7 @@ Result<std::optional<std::string>> LogFollower::NextLine(bool rest) {
 }
 
 void LogFollower::Close() {
-    // The header is the platforms' own, so the handle is held as a plain pointer.
-    const UniqueHandle closing(static_cast<HANDLE>(std::exchange(file_, nullptr)));
+    file_.reset();
 }
 
 }  // namespace ZELKUtil
