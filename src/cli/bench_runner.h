@@ -27,6 +27,27 @@ class ZELK;
 
 namespace ZELKUtil::Cli {
 
+// A run's turn on the bench while it must be the only one there (FPGA programming, DFUAPP, or
+// ports the package's dfu-util cannot be told): held for the run's whole road, and passed to the
+// next run in the queue when it goes, however the run ended. Empty for a run that needs no turn.
+class BenchTurn {
+  public:
+    BenchTurn() = default;
+    explicit BenchTurn(std::function<void()> pass) : pass_(std::move(pass)) {}
+    ~BenchTurn() {
+        if (pass_) {
+            pass_();
+        }
+    }
+    BenchTurn(const BenchTurn&) = delete;
+    BenchTurn& operator=(const BenchTurn&) = delete;
+    BenchTurn(BenchTurn&& other) noexcept : pass_(std::exchange(other.pass_, {})) {}
+    BenchTurn& operator=(BenchTurn&&) = delete;
+
+  private:
+    std::function<void()> pass_;
+};
+
 // What the bench runner works through; the platform's entry fills it in, tests the emulator.
 struct BenchSeams {
     Clock& clock;
@@ -73,14 +94,15 @@ class BenchRunner {
         bool dfuUtil = false;
         bool fpgaImages = false;
     };
-    // One box's run on the bench.
-    struct Job {
+    // A port of the bench and the run on it: its thread, its place in the queue of runs that must
+    // be alone, its claim, and every box the run met there.
+    struct PortSlot {
         std::string port;
         std::thread thread;
         // Its place in the queue of runs that must be alone on the bench; none when it need not.
         std::optional<std::uint64_t> turn;
         std::atomic<bool> ended{false};
-        // No other zelk-cli works on the box while the job holds its port.
+        // No other zelk-cli works on the box while the slot holds its port.
         std::unique_ptr<PortClaim> claim;
         // Every box its run met on the port, in order (written by its thread until `ended`).
         std::vector<BoxOutcome> outcomes;
@@ -104,19 +126,19 @@ class BenchRunner {
     void Emit(const BoxEvent& event);
     // A line of the error stream, with the progress board (when there is one) kept whole.
     void Say(const std::string& line);
-    // Waits for the job's turn on the bench when it has one (after saying that it waits); the
+    // Waits for the slot's turn on the bench when it has one (after saying that it waits); the
     // turn passes on with the returned guard.
-    std::shared_ptr<void> TakeTurn(const Job& job);
+    BenchTurn TakeTurn(const PortSlot& slot);
     // Under --watch: the boxes plugged in later, on the ports named or on any.
     void Watch(std::vector<std::string>& asked, const Package& package, const HistoryFile& history);
-    void StartJob(const std::string& port, const Package& package, const HistoryFile& history);
-    void RunJob(Job& job, const Package& package, const HistoryFile& history);
+    void StartSlot(const std::string& port, const Package& package, const HistoryFile& history);
+    void RunSlot(PortSlot& slot, const Package& package, const HistoryFile& history);
     HistoryRecord RecordOf(const BoxOutcome& box, const std::string& port,
                            const Package& package) const;
     // Appends the record; a record that cannot be written stops new boxes from being started.
     void Keep(const HistoryFile& history, const HistoryRecord& record);
-    // The run of the job ended in an exception: the box failed, the others go on.
-    void EndInFault(Job& job, const std::string& what);
+    // The run of the slot ended in an exception: the box failed, the others go on.
+    void EndInFault(PortSlot& slot, const std::string& what);
     int Finish(const std::vector<std::string>& asked, const Package& package);
     // The run's table (or its summary event): every box it met, with its result and why.
     void Summarize(const std::vector<std::pair<std::string, BoxOutcome>>& outcomes,
@@ -136,7 +158,7 @@ class BenchRunner {
     std::condition_variable nextTurn_;
     std::uint64_t turnsIssued_ = 0;
     std::uint64_t serving_ = 0;
-    std::map<std::string, std::unique_ptr<Job>> jobs_;
+    std::map<std::string, std::unique_ptr<PortSlot>> slots_;
     // This run's id, and the boxes it found, for the ids of their records.
     std::string runId_;
     std::atomic<std::uint64_t> boxesFound_{0};

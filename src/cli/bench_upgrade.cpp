@@ -65,7 +65,7 @@ int BenchRunner::Upgrade() {
     }
     for (const std::string& port : asked) {
         if (Has(there, port)) {
-            StartJob(port, *package, history);
+            StartSlot(port, *package, history);
         } else if (!options_.watch) {
             // Under --watch a named port waits for its box.
             BoxEvent none;
@@ -90,23 +90,23 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
         // A production line: every box plugged in from now on, once per plug-in.
         const std::vector<std::string> now = PresentPorts(package);
         for (const std::string& port : now) {
-            if ((confined && !Has(options_.ports, port)) || jobs_.count(port) != 0) {
+            if ((confined && !Has(options_.ports, port)) || slots_.count(port) != 0) {
                 continue;
             }
-            StartJob(port, package, history);
+            StartSlot(port, package, history);
             if (!Has(asked, port)) {
                 asked.push_back(port);
             }
         }
-        for (auto job = jobs_.begin(); job != jobs_.end();) {
-            if (!Has(now, job->first) && job->second->ended.load()) {
-                job->second->thread.join();
-                for (const BoxOutcome& outcome : job->second->outcomes) {
-                    ended_.emplace_back(job->first, outcome);
+        for (auto slot = slots_.begin(); slot != slots_.end();) {
+            if (!Has(now, slot->first) && slot->second->ended.load()) {
+                slot->second->thread.join();
+                for (const BoxOutcome& outcome : slot->second->outcomes) {
+                    ended_.emplace_back(slot->first, outcome);
                 }
-                job = jobs_.erase(job);
+                slot = slots_.erase(slot);
             } else {
-                ++job;
+                ++slot;
             }
         }
         seams_.clock.SleepMs(Periods::kBusLookMs);
@@ -139,18 +139,18 @@ void BenchRunner::Summarize(const std::vector<std::pair<std::string, BoxOutcome>
     seams_.out(table);
 }
 
-void BenchRunner::StartJob(const std::string& port, const Package& package,
-                           const HistoryFile& history) {
+void BenchRunner::StartSlot(const std::string& port, const Package& package,
+                            const HistoryFile& history) {
     if (historyBroken_.load()) {
         Say(port + ": not started: the history cannot be written");
         return;
     }
-    auto job = std::make_unique<Job>();
-    job->port = port;
+    auto slot = std::make_unique<PortSlot>();
+    slot->port = port;
     if (seams_.claimPort) {
         std::string why;
-        job->claim = seams_.claimPort(port, &why);
-        if (!job->claim) {
+        slot->claim = seams_.claimPort(port, &why);
+        if (!slot->claim) {
             // Another zelk-cli is upgrading that box: no run, no record, which would be false.
             if (portsHeldElsewhere_.insert(port).second) {
                 Say(port + ": left alone: another zelk-cli is upgrading the box on this port");
@@ -173,14 +173,14 @@ void BenchRunner::StartJob(const std::string& port, const Package& package,
     // cannot be told which box, so a box whose road takes them is upgraded alone.
     if (!package.dfuUtil || package.fpgaImages || !seams_.portsAreDfuUtilPaths) {
         const std::lock_guard<std::mutex> lock(turnsLock_);
-        job->turn = turnsIssued_++;
+        slot->turn = turnsIssued_++;
     }
-    Job& running = *job;
-    jobs_[port] = std::move(job);
+    PortSlot& running = *slot;
+    slots_[port] = std::move(slot);
     running.thread = std::thread([this, &running, &package, &history] {
         // A fault in one box's run is that box's failure: the others go on.
         try {
-            RunJob(running, package, history);
+            RunSlot(running, package, history);
         } catch (const std::exception& fault) {
             EndInFault(running, fault.what());
         } catch (...) {
@@ -219,48 +219,48 @@ void BenchRunner::Keep(const HistoryFile& history, const HistoryRecord& record) 
     }
 }
 
-void BenchRunner::RunJob(Job& job, const Package& package, const HistoryFile& history) {
-    const std::shared_ptr<void> turn = TakeTurn(job);
+void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryFile& history) {
+    const BenchTurn turn = TakeTurn(slot);
     const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
     BoxRunSettings settings;
     settings.packageFolder = options_.package;
     settings.nativeMachine = seams_.nativeMachine;
-    settings.dfuUtilPort = seams_.portsAreDfuUtilPaths ? job.port : "";
+    settings.dfuUtilPort = seams_.portsAreDfuUtilPaths ? slot.port : "";
     settings.packageVersion = package.versionLine;
     settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
     settings.installerGate = installerGate_;
     BoxRunHooks hooks;
-    hooks.started = [this, &job, &package, &history](BoxOutcome& box) {
+    hooks.started = [this, &slot, &package, &history](BoxOutcome& box) {
         if (historyBroken_.load()) {
             return false;
         }
-        box.id = runId_ + "/" + job.port + "/" + std::to_string(++boxesFound_);
+        box.id = runId_ + "/" + slot.port + "/" + std::to_string(++boxesFound_);
         box.startedAt = seams_.utcNow();
-        Keep(history, RecordOf(box, job.port, package));
+        Keep(history, RecordOf(box, slot.port, package));
         return !historyBroken_.load();
     };
-    hooks.ended = [this, &job, &package, &history](const BoxOutcome& box) {
-        job.outcomes.push_back(box);
+    hooks.ended = [this, &slot, &package, &history](const BoxOutcome& box) {
+        slot.outcomes.push_back(box);
         // A box never found in normal mode and left alone has nothing to keep.
         if (box.result != "stopped" || !box.id.empty()) {
-            Keep(history, RecordOf(box, job.port, package));
+            Keep(history, RecordOf(box, slot.port, package));
         }
     };
     BoxRun run(
-        *platform, seams_.clock, job.port, settings, [this](const BoxEvent& event) { Emit(event); },
-        std::move(hooks), stopping_);
+        *platform, seams_.clock, slot.port, settings,
+        [this](const BoxEvent& event) { Emit(event); }, std::move(hooks), stopping_);
     (void)run.Run();
 }
 
-void BenchRunner::EndInFault(Job& job, const std::string& what) {
-    job.outcomes.push_back(FailedOutcome("the run ended in a fault: " + what));
+void BenchRunner::EndInFault(PortSlot& slot, const std::string& what) {
+    slot.outcomes.push_back(FailedOutcome("the run ended in a fault: " + what));
     BoxEvent result;
     result.kind = BoxEvent::Kind::Result;
-    result.port = job.port;
+    result.port = slot.port;
     result.text = "failed";
-    result.reason = job.outcomes.back().reason;
+    result.reason = slot.outcomes.back().reason;
     Emit(result);
-    Say(job.port + ": failed: the run ended in a fault: " + what);
+    Say(slot.port + ": failed: the run ended in a fault: " + what);
 }
 
 std::string BenchRunner::Waiting() {
@@ -275,39 +275,38 @@ std::string BenchRunner::Waiting() {
     return waiting.empty() ? "nothing" : waiting;
 }
 
-std::shared_ptr<void> BenchRunner::TakeTurn(const Job& job) {
-    if (!job.turn) {
-        return nullptr;
+BenchTurn BenchRunner::TakeTurn(const PortSlot& slot) {
+    if (!slot.turn) {
+        return {};
     }
-    const std::uint64_t mine = *job.turn;
+    const std::uint64_t mine = *slot.turn;
     std::unique_lock<std::mutex> lock(turnsLock_);
     if (serving_ != mine) {
         lock.unlock();
         BoxEvent waiting;
         waiting.kind = BoxEvent::Kind::State;
-        waiting.port = job.port;
+        waiting.port = slot.port;
         waiting.text = "waiting for another box";
         Emit(waiting);
-        Say(job.port +
+        Say(slot.port +
             ": waits: another box is being upgraded, and this package's tools cannot be told "
             "which box to program");
         lock.lock();
         nextTurn_.wait(lock, [this, mine] { return serving_ == mine; });
     }
-    // The next run's turn comes when this one's guard goes, however the run ended.
-    return {this, [](BenchRunner* runner) {
-                {
-                    const std::lock_guard<std::mutex> passing(runner->turnsLock_);
-                    ++runner->serving_;
-                }
-                runner->nextTurn_.notify_all();
-            }};
+    return BenchTurn([this] {
+        {
+            const std::lock_guard<std::mutex> passing(turnsLock_);
+            ++serving_;
+        }
+        nextTurn_.notify_all();
+    });
 }
 
 int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& package) {
-    for (auto& [port, job] : jobs_) {
-        if (job->thread.joinable()) {
-            job->thread.join();
+    for (auto& [port, slot] : slots_) {
+        if (slot->thread.joinable()) {
+            slot->thread.join();
         }
     }
     if (asked.empty()) {
@@ -315,8 +314,8 @@ int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& pa
         return kExitNoBox;
     }
     std::vector<std::pair<std::string, BoxOutcome>> outcomes = ended_;
-    for (const auto& [port, job] : jobs_) {
-        for (const BoxOutcome& outcome : job->outcomes) {
+    for (const auto& [port, slot] : slots_) {
+        for (const BoxOutcome& outcome : slot->outcomes) {
             outcomes.emplace_back(port, outcome);
         }
     }

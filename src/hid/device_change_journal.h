@@ -12,9 +12,10 @@
 
 namespace ZELKUtil::Hid {
 
-// What the hot-plug monitor listens to: nothing, the kernel's own events, or udev's events, which
-// come once udev has processed the device (its database record exists by then).
-enum class ChangeSource { None, Kernel, Udev };
+// What the hot-plug monitor listens to: nothing, the kernel's own events, or the events the system
+// sends once it has processed the device: udev's on Linux (its database record exists by then),
+// the device notifications on Windows.
+enum class ChangeSource { None, Kernel, Processed };
 
 // The journal of the device tree's changes that the hot-plug source writes and the backends read:
 // it watches nothing itself. It tells the backends how long what they read of the device tree

@@ -51,7 +51,7 @@ class KeptTree : public ::testing::Test {
 };
 
 TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
-    watch.Listening(ChangeSource::Udev, [this] { return !pending; });
+    watch.Listening(ChangeSource::Processed, [this] { return !pending; });
     EXPECT_EQ(Bootloader(), -1);
     AddBootloader("1-2", 5, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
     EXPECT_EQ(Bootloader(), -1);  // nothing told of the device yet
@@ -84,7 +84,7 @@ TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
 }
 
 TEST_F(KeptTree, ConfiningTheProbeDropsWhatWasKeptForAnotherPort) {
-    watch.Listening(ChangeSource::Udev);
+    watch.Listening(ChangeSource::Processed);
     AddBootloader("1-2", 5, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
     AddBootloader("1-1", 3, "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
     EXPECT_EQ(Bootloader(), 2);
@@ -140,7 +140,7 @@ TEST(DeviceChangeJournal, HandsEachReaderThePinnedChangesSinceItReadUntilItMustR
     EXPECT_EQ(caughtUp(late, 2), 2);
     EXPECT_EQ(caughtUp(early, 1), 3);  // each reader from where it read
     EXPECT_TRUE(watch.StillTrue(early, ChangeSource::Kernel));
-    EXPECT_EQ(watch.CatchUp(early, ChangeSource::Udev), std::nullopt);
+    EXPECT_EQ(watch.CatchUp(early, ChangeSource::Processed), std::nullopt);
     EXPECT_EQ(caughtUp(early, 2 * DeviceChangeJournal::kJournalLength), -1);  // fell behind
     late = *watch.Current(ChangeSource::Kernel);
     watch.Changed();

@@ -236,14 +236,14 @@ int SysfsDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     // being reported: such an answer is never kept.
     return kept_.For(vendor_id, product_id)
         .Get(
-            watch_, ChangeSource::Udev, [&] { return FindFirst(vendor_id, product_id); },
+            watch_, ChangeSource::Processed, [&] { return FindFirst(vendor_id, product_id); },
             [](int code) { return code != 0; });
 }
 
 std::vector<ProbeMatch> SysfsDeviceProbe::FindDevices(int vendor_id, int product_id) {
     return keptMatches_.For(vendor_id, product_id)
         .Get(
-            watch_, ChangeSource::Udev, [&] { return ReadMatches(vendor_id, product_id); },
+            watch_, ChangeSource::Processed, [&] { return ReadMatches(vendor_id, product_id); },
             [](const std::vector<ProbeMatch>& matches) {
                 return std::none_of(matches.begin(), matches.end(),
                                     [](const ProbeMatch& match) { return match.code == 0; });

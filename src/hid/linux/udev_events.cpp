@@ -93,7 +93,7 @@ void UdevEvents::Follow(DeviceChangeJournal& journal, std::function<void()> afte
         return;
     }
     journal_ = &journal;
-    journal.Listening(source_ == "udev" ? ChangeSource::Udev : ChangeSource::Kernel,
+    journal.Listening(source_ == "udev" ? ChangeSource::Processed : ChangeSource::Kernel,
                       [this, afterRead = std::move(afterRead)] {
                           if (!EventsPending()) {
                               return true;

@@ -17,7 +17,7 @@ namespace ZELKUtil::Hid {
 // and DBT_DEVNODES_CHANGED for every change of a device node, a driver's start included). They
 // come once the system has set the device up, as udev's events do on Linux, so the watch is told
 // that it listens at that level; the program that receives them calls Changed() for each.
-inline constexpr ChangeSource kDeviceNotifications = ChangeSource::Udev;
+inline constexpr ChangeSource kDeviceNotifications = ChangeSource::Processed;
 
 // Registers the window for the arrivals and removals of HID interfaces (the box in normal and
 // programmer mode) and of USB devices (its bootloader); top-level windows see

@@ -149,7 +149,7 @@ TEST(WindowsUsbPorts, WhatWasReadIsKeptUntilADeviceChangeIsHeard) {
     DeviceChangeJournal watch([&windows] { return windows.now; });
     WindowsHidTransport transport(calls, &watch);
     SetupDiDeviceProbe probe(calls, std::cout, &watch);
-    watch.Listening(ChangeSource::Udev);
+    watch.Listening(ChangeSource::Processed);
     const auto poll = [&] {
         hid_device* box = transport.hid_open(kVid, kPid, nullptr, 0);
         const std::string port = transport.hid_port(box);
