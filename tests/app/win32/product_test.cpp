@@ -139,9 +139,10 @@ TEST(Win32Product, RunsFromThePackageFolderAndTakesTheOperatorsKeys) {
     HWND force = controls[Row(Control::ButtonForce)];
     EXPECT_FALSE(Visible(force));
     PressWith(VK_CONTROL, 'M');
+    // The window shows the service controls one after another: each is waited for.
     EXPECT_TRUE(WaitFor([&] { return Visible(force); })) << "service mode";
-    EXPECT_TRUE(Visible(controls[Row(Control::ButtonAutoRings)]));
-    EXPECT_TRUE(Visible(controls[Row(Control::LabelEye)]));
+    EXPECT_TRUE(WaitFor([&] { return Visible(controls[Row(Control::ButtonAutoRings)]); }));
+    EXPECT_TRUE(WaitFor([&] { return Visible(controls[Row(Control::LabelEye)]); }));
     PressWith(VK_CONTROL, 'S');
     EXPECT_TRUE(
         WaitFor([&] { return WindowText(log) == L"\r\nSetting Slow mode for FPGA programming"; }));

@@ -1,3 +1,6 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
 #include <cwchar>
 #include <optional>
 #include <string>

@@ -20,10 +20,6 @@ DWORD CopyReport(const std::vector<std::uint8_t>& report, unsigned char* buffer,
     return count;
 }
 
-constexpr DEVINST kHidNodes = 0x1000;
-constexpr DEVINST kHubNode = 0x800;
-constexpr DEVINST kRootNode = 0x801;
-
 // A property's value as the system stores it: one string, or a list of them ending in an empty one.
 std::wstring MultiString(const std::vector<std::wstring>& strings) {
     std::wstring value;

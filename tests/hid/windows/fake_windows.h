@@ -139,6 +139,9 @@ class FakeWindows {
     // The device tree: usb[i] is node i + 1, hid[i] node kHidNodes + i, above them a hub and the
     // root. The instance ID of a node ("" for one the test gave none), and its parent if it has
     // one.
+    static constexpr DEVINST kHidNodes = 0x1000;
+    static constexpr DEVINST kHubNode = 0x800;
+    static constexpr DEVINST kRootNode = 0x801;
     std::wstring NodeId(DEVINST node) const;
     std::optional<DEVINST> ParentOf(DEVINST node) const;
     void AnswerDeviceTree(Hid::Win32Calls& c);
