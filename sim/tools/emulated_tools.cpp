@@ -96,9 +96,10 @@ ZELKUtil::Result<std::unique_ptr<ZELKUtil::ChildProcess>> EmulatedProcessService
     ForgetEndedChildren();
 
     auto child = std::make_shared<Child>(timeline_, request.onExit);
-    EmulatedBox* box = Target(request);
+    bool several = false;
+    EmulatedBox* box = Target(request, &several);
     auto run = std::make_shared<Run>(Run{box,
-                                         ScriptFor(request, box),
+                                         ScriptFor(request, box, several),
                                          child,
                                          box != nullptr ? box->Presence() : 0,
                                          false,
@@ -252,7 +253,7 @@ void EmulatedProcessService::ForgetEndedChildren() {
     }
 }
 
-EmulatedBox* EmulatedProcessService::Target(const StartRequest& request) const {
+EmulatedBox* EmulatedProcessService::Target(const StartRequest& request, bool* several) const {
     const bool downloadTool =
         request.program == PackageFiles::kDfuUtil || request.program == PackageFiles::kDfuApp;
     const BoxMode wanted = downloadTool ? BoxMode::Bootloader : BoxMode::FpgaProgrammer;
@@ -268,6 +269,7 @@ EmulatedBox* EmulatedProcessService::Target(const StartRequest& request) const {
     std::copy_if(boxes.begin(), boxes.end(), std::back_inserter(candidates),
                  [wanted](EmulatedBox* box) { return box->Mode() == wanted; });
     if (candidates.size() > 1 && request.program == PackageFiles::kDfuUtil) {
+        *several = true;
         return nullptr;  // dfu-util will not choose between two devices
     }
     if (!candidates.empty()) {
@@ -278,7 +280,7 @@ EmulatedBox* EmulatedProcessService::Target(const StartRequest& request) const {
 }
 
 EmulatedProcessService::Script EmulatedProcessService::ScriptFor(const StartRequest& request,
-                                                                 EmulatedBox* box) {
+                                                                 EmulatedBox* box, bool several) {
     const bool downloadTool =
         request.program == PackageFiles::kDfuUtil || request.program == PackageFiles::kDfuApp;
     if (downloadTool && box != nullptr &&
@@ -293,11 +295,7 @@ EmulatedProcessService::Script EmulatedProcessService::ScriptFor(const StartRequ
         return OwnOutputScript(request, own);
     }
     if (request.program == PackageFiles::kDfuUtil) {
-        const bool portNamed = Has(request.arguments, "-p");
-        const auto bootloaders =
-            std::count_if(bus_.Boxes().begin(), bus_.Boxes().end(),
-                          [](const EmulatedBox* b) { return b->Mode() == BoxMode::Bootloader; });
-        return DfuUtilScript(box, box == nullptr && !portNamed && bootloaders > 1);
+        return DfuUtilScript(box, several);
     }
     if (box == nullptr) {
         Script none;

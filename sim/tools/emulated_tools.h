@@ -127,12 +127,13 @@ class EmulatedProcessService final : public ZELKUtil::ProcessService {
     struct Step;
     struct Script;
     struct Run;
-    // The box the tool works on; null when a DFU tool finds more than one it could take.
-    EmulatedBox* Target(const ZELKUtil::StartRequest& request) const;
-    Script ScriptFor(const ZELKUtil::StartRequest& request, EmulatedBox* box);
+    // The box the tool works on; null when there is none, or when dfu-util finds more than one it
+    // could take (*several is then set).
+    EmulatedBox* Target(const ZELKUtil::StartRequest& request, bool* several) const;
+    Script ScriptFor(const ZELKUtil::StartRequest& request, EmulatedBox* box, bool several);
     Script ProgrammerFirmwareScript(EmulatedBox& box) const;
     Script InstallerScript(const ZELKUtil::StartRequest& request) const;
-    // several: dfu-util, told no port, found more than one DFU device.
+    // several: dfu-util found more than one DFU device it could take.
     Script DfuUtilScript(EmulatedBox* box, bool several);
     void AddCurrentDfuUtilTransfer(std::vector<Step>& steps,
                                    const std::function<void()>& complete) const;

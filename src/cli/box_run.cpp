@@ -5,7 +5,7 @@
 #include "cli/box_tools.h"
 #include "cli/box_watch.h"
 #include "cli/console_view.h"
-#include "cli/road_progress.h"
+#include "controller/periods.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
 
@@ -62,7 +62,7 @@ BoxOutcome BoxRun::Run() {
             controller.Dispose();
             return follow.Finish(*result);
         }
-        clock_.SleepMs(kPollIntervalMs);
+        clock_.SleepMs(Periods::kPollMs);
     }
 }
 

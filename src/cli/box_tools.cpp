@@ -5,6 +5,7 @@
 #include <chrono>
 #include <utility>
 
+#include "controller/periods.h"
 #include "package/package_files.h"
 
 namespace ZELKUtil::Cli {
@@ -87,10 +88,10 @@ Result<std::unique_ptr<ChildProcess>> BoxTools::Start(const StartRequest& reques
         if (onWait_) {
             onWait_();
         }
-        if (!installerGate_->Enter(kGateWaitMs)) {
+        if (!installerGate_->Enter(Periods::kInstallerTurnMs)) {
             return Error{ErrorKind::InUse, "Cannot run " + request.program,
                          "another box's driver installer still runs after " +
-                             std::to_string(kGateWaitMs / 60000) + " min"};
+                             std::to_string(Periods::kInstallerTurnMs / 60000) + " min"};
         }
     }
     // The gate is left when the installer ends, or at once when it could not start.

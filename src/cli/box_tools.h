@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "controller/periods.h"
 #include "platform/process_service.h"
 
 namespace ZELKUtil::Cli {
@@ -47,9 +46,6 @@ class ToolErrors {
 // left to reach the terminal), and the driver installer waits for another box's to end.
 class BoxTools final : public ProcessService {
   public:
-    // How long a box waits for another's driver installer before its own start fails.
-    static constexpr std::int64_t kGateWaitMs = Periods::kInstallerTurnMs;
-
     // onWait: told before the start waits for another box's installer.
     BoxTools(ProcessService& tools, std::shared_ptr<ToolErrors> errors,
              std::shared_ptr<ToolGate> installerGate, std::function<void()> onWait);

@@ -10,16 +10,7 @@
 #include "platform/files.h"
 
 namespace ZELKUtil::Cli {
-namespace {
-
-// How long a run waits for a box that is not in its normal mode to become the box it recognises,
-// and for a box in its normal mode to give the version the controller recognises it by.
-constexpr std::int64_t kStrangerMs = Periods::kStrangerMs;
-// How long a box may be off the bus in its normal mode before it counts as unplugged: long enough
-// for a glitch that makes it re-enumerate.
-constexpr std::int64_t kUnpluggedNormalMs = Periods::kUnpluggedInNormalModeMs;
-
-}  // namespace
+namespace {}  // namespace
 
 BoxWatch::BoxWatch(Run run, const ConsoleView& view, const UpgradeState& state, ZELK& device)
     : run_(std::move(run)),
@@ -302,13 +293,14 @@ std::optional<BoxWatch::Verdict> BoxWatch::Judge(bool boxPresent, bool stopping)
     }
     // A box this run never saw in normal mode, found in its bootloader or as the programmer: the
     // controller leaves it alone, so the run ends rather than wait for nothing.
-    if (!connectedOnce_ && leftNormalMode_ && now - startMs_ > kStrangerMs) {
+    if (!connectedOnce_ && leftNormalMode_ && now - startMs_ > Periods::kStrangerMs) {
         return Verdict{"failed",
                        "the box was found only in its bootloader or programmer mode, never "
                        "recognised in normal mode on this port, so it was left alone"};
     }
     // In its normal mode on the port all along, and never recognised: it gives no version.
-    if (!connectedOnce_ && !leftNormalMode_ && boxPresent && now - startMs_ > kStrangerMs) {
+    if (!connectedOnce_ && !leftNormalMode_ && boxPresent &&
+        now - startMs_ > Periods::kStrangerMs) {
         return Verdict{"failed", "the box answers in normal mode but gives no firmware version"};
     }
     // What Ctrl+C lets finish: an FPGA run (its erase and the programming that follows it) and a
@@ -345,7 +337,8 @@ std::optional<BoxWatch::Verdict> BoxWatch::GoneFor(std::int64_t now, bool inNorm
     // Still in its normal mode, the box had nothing written into it: there is nothing to come
     // back to. A box in its bootloader or programmer mode is waited for, since putting it back
     // lets its download or FPGA run go on.
-    const std::int64_t waitMs = inNormalMode ? kUnpluggedNormalMs : run_.settings.goneMs;
+    const std::int64_t waitMs =
+        inNormalMode ? Periods::kUnpluggedInNormalModeMs : run_.settings.goneMs;
     if (now - lastSeenMs_ <= waitMs) {
         return std::nullopt;
     }

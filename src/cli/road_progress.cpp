@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
+#include "controller/periods.h"
 #include "controller/waits.h"
 
 namespace ZELKUtil::Cli {
 namespace {
 
-constexpr std::int64_t kPoll = kPollIntervalMs;
+constexpr std::int64_t kPoll = Periods::kPollMs;
 // The driver installer's start and the controller's wait for it, and the polls around them.
 constexpr std::int64_t kPrepareMs = Waits::kAfterDriverInstallMs + 2 * kPoll;
 // Each step of the countdown takes a poll (the first its own wait of as long), up to the restart

@@ -6,12 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "controller/periods.h"
-
 namespace ZELKUtil::Cli {
-
-// A box's run looks at its box once a poll period, as the window's timer does.
-inline constexpr std::int64_t kPollIntervalMs = Periods::kPollMs;
 
 // How far one box is along its road, and how long the rest should take: the road is a row of legs
 // whose lengths are known before they start (the controller's own waits and polls) or learnt

@@ -72,23 +72,16 @@ std::vector<std::vector<std::string>> ManBlocks(const std::string& section) {
 
 // "..." within the pattern stands for any text.
 bool Matches(const std::string& pattern, const std::string& text) {
-    std::string expression;
-    std::size_t at = 0;
-    for (std::size_t dots = pattern.find("..."); dots != std::string::npos;
-         at = dots + 3, dots = pattern.find("...", at)) {
-        expression += std::regex_replace(pattern.substr(at, dots - at),
-                                         std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
-                      ".*";
-    }
-    expression +=
-        std::regex_replace(pattern.substr(at), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
     // A duration (the one number with one decimal) takes as long as it takes; columns line up
     // however wide it is.
     const auto loose = [](const std::string& s) {
-        return std::regex_replace(std::regex_replace(s, std::regex(R"( +\d+\\?\.\d( |$))"), " #$1"),
+        return std::regex_replace(std::regex_replace(s, std::regex(R"( +\d+\.\d( |$))"), " #$1"),
                                   std::regex(" +"), " ");
     };
-    return std::regex_match(loose(text), std::regex(loose(expression)));
+    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+    const std::string escaped = std::regex_replace(loose(pattern), special, R"(\$&)");
+    const std::string expression = std::regex_replace(escaped, std::regex(R"(\\\.\\\.\\\.)"), ".*");
+    return std::regex_match(loose(text), std::regex(expression));
 }
 
 // Whose line it is: the box's port, or "" for the lines of the whole run.
