@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_runs/bench_world.h"
 #include "package/package_files.h"
-#include "scenario/bench_world.h"
 
 namespace {
 

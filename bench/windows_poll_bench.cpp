@@ -12,7 +12,7 @@
 #include <numeric>
 #include <string>
 
-#include "cli/console_view.h"
+#include "controller/headless_view.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
 #include "fake_windows.h"
@@ -76,7 +76,7 @@ struct Rig {
     ZELKUtil::SteadyClock clock;
     ReadPathModes modes;
     ZELK device{hid, probe, clock, modes};
-    ZELKUtil::Cli::ConsoleView view;
+    ZELKUtil::HeadlessView view;
     ZELKUtil::WindowsProcessService processes;
     ZELKUtil::UpgradeController controller{
         {view, clock, device, processes, ZELK_BENCH_PACKAGE, "x86_64"}};

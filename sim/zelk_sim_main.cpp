@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_runs/bench_scenario.h"
 #include "box/dfu_bootloader.h"
-#include "scenario/bench_scenario.h"
 #include "scenario/scenario_runner.h"
 #ifdef ZELK_WITH_DEMO
 #include "demo/demo.h"

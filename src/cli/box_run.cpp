@@ -4,7 +4,7 @@
 
 #include "cli/box_tools.h"
 #include "cli/box_watch.h"
-#include "cli/console_view.h"
+#include "controller/headless_view.h"
 #include "controller/periods.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
@@ -25,7 +25,7 @@ BoxOutcome BoxRun::Run() {
     platform_.Probe().ConfineToPort(port_);
     ReadPathModes modes;
     ZELK device(platform_.Transport(), platform_.Probe(), clock_, modes);
-    ConsoleView view;
+    HeadlessView view;
     auto toolErrors = std::make_shared<ToolErrors>();
     BoxTools tools(platform_.Processes(), toolErrors, settings_.installerGate, [this] {
         BoxEvent waiting;

@@ -12,7 +12,7 @@
 namespace ZELKUtil::Cli {
 namespace {}  // namespace
 
-BoxWatch::BoxWatch(Run run, const ConsoleView& view, const UpgradeState& state, ZELK& device)
+BoxWatch::BoxWatch(Run run, const HeadlessView& view, const UpgradeState& state, ZELK& device)
     : run_(std::move(run)),
       view_(view),
       state_(state),

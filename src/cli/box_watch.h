@@ -7,8 +7,8 @@
 
 #include "cli/box_run.h"
 #include "cli/box_tools.h"
-#include "cli/console_view.h"
 #include "cli/road_progress.h"
+#include "controller/headless_view.h"
 #include "controller/road_events.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
@@ -35,7 +35,7 @@ class BoxWatch {
         ToolErrors& toolErrors;
     };
 
-    BoxWatch(Run run, const ConsoleView& view, const UpgradeState& state, ZELK& device);
+    BoxWatch(Run run, const HeadlessView& view, const UpgradeState& state, ZELK& device);
 
     // Start-up's own lines are the package's, which the bench has judged already.
     void Skip() { shown_ = view_.log.size(); }
@@ -83,7 +83,7 @@ class BoxWatch {
     void ReportProgress();
 
     Run run_;
-    const ConsoleView& view_;
+    const HeadlessView& view_;
     const UpgradeState& state_;
     ZELK& device_;
     const std::int64_t startMs_;

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "bench_runs/bench_world.h"
 #include "cli/progress_board.h"
 #include "package/package_files.h"
-#include "scenario/bench_world.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil::Cli {

@@ -14,10 +14,10 @@
 #include <regex>
 #include <sstream>
 
+#include "bench_runs/bench_world.h"
 #include "cli/cli_options.h"
 #include "cli/progress_board.h"
 #include "package/package_files.h"
-#include "scenario/bench_world.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil::Cli {

@@ -7,9 +7,9 @@
 #include <csignal>
 #include <string>
 
+#include "bench_runs/bench_world.h"
 #include "cli/history.h"
 #include "cli/port_claim.h"
-#include "scenario/bench_world.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil::Cli {

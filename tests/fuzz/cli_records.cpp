@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include "bench_runs/bench_scenario.h"
 #include "cli/events.h"
 #include "cli/history.h"
 #include "platform/utf8.h"
-#include "scenario/bench_scenario.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -1,12 +1,10 @@
-#include "cli/console_view.h"
+#include "scenario/console_view.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <ostream>
 
-namespace ZELKUtil::Cli {
+namespace ZELKSim {
 
 using ZELKUtil::Control;
 
@@ -21,31 +19,8 @@ constexpr std::array<Control, 12> kControls = {
 
 }  // namespace
 
-ConsoleView::ConsoleView(ConsoleEcho echo) : echo_(std::move(echo)) {
-    // As the window is built: what shows and what is ticked before start-up runs.
-    texts_[Control::DeviceLabel] = "No device found";
-    texts_[Control::TextUpgradeVersion] = "Upgrade Version";
-    texts_[Control::LabelMode] = "";
-    texts_[Control::LabelEye] = "      ";
-    for (Control c : {Control::DeviceLabel, Control::TextOutput, Control::TextUpgradeVersion,
-                      Control::ButtonDiag, Control::buttonRestart, Control::LabelMode}) {
-        shown_[c] = true;
-    }
-    for (Control c : {Control::CheckProgramArm, Control::CheckProgramFPGA, Control::ComboZelkType,
-                      Control::ButtonForce, Control::ButtonAutoRings, Control::LabelEye}) {
-        shown_[c] = false;
-    }
-    checked_[Control::CheckProgramArm] = true;
-    checked_[Control::CheckProgramFPGA] = false;
-    enabled_[Control::CheckProgramArm] = true;
-    enabled_[Control::CheckProgramFPGA] = true;
-}
-
 void ConsoleView::AppendText(const std::string& text) {
-    log += text;
-    if (appended_) {
-        appended_();
-    }
+    HeadlessView::AppendText(text);
     if (echo_.out == nullptr) {
         return;
     }
@@ -59,109 +34,30 @@ void ConsoleView::AppendText(const std::string& text) {
 }
 
 void ConsoleView::Clear() {
-    log.clear();
-    if (echo_.controls || echo_.now) {
+    HeadlessView::Clear();
+    if (EchoesControls()) {
         EchoEvent("log cleared");
     }
 }
 
 void ConsoleView::SetText(Control label, const std::string& text) {
-    std::string& current = texts_[label];
-    if (current == text) {
+    if (Text(label) == text) {
         return;
     }
-    current = text;
-    if (echo_.controls || echo_.now) {
+    HeadlessView::SetText(label, text);
+    if (EchoesControls()) {
         EchoEvent(std::string(ControlName(label)) + " = " + Quoted(text));
     }
 }
 
-std::string ConsoleView::Text(Control label) const {
-    const auto it = texts_.find(label);
-    return it == texts_.end() ? std::string() : it->second;
-}
-
-bool ConsoleView::Checked(Control box) const {
-    const auto it = checked_.find(box);
-    return it != checked_.end() && it->second;
-}
-
 void ConsoleView::SetChecked(Control box, bool checked) {
-    bool& current = checked_[box];
-    if (current == checked) {
+    if (Checked(box) == checked) {
         return;
     }
-    current = checked;
-    if (echo_.controls || echo_.now) {
+    HeadlessView::SetChecked(box, checked);
+    if (EchoesControls()) {
         EchoEvent(std::string(ControlName(box)) + (checked ? " ticked" : " unticked"));
     }
-}
-
-bool ConsoleView::Enabled(Control box) const {
-    const auto it = enabled_.find(box);
-    return it != enabled_.end() && it->second;
-}
-
-bool ConsoleView::Shown(Control control) const {
-    const auto it = shown_.find(control);
-    return it != shown_.end() && it->second;
-}
-
-bool ConsoleView::AddComboItem(const std::optional<std::string>& text, std::string* error) {
-    if (!text) {
-        if (error != nullptr) {
-            *error = "Value cannot be null.";
-        }
-        return false;
-    }
-    comboItems.push_back(*text);
-    return true;
-}
-
-std::string ConsoleView::ComboSelectedItem() const {
-    return selected_ < 0 || static_cast<std::size_t>(selected_) >= comboItems.size()
-               ? std::string()
-               : comboItems[static_cast<std::size_t>(selected_)];
-}
-
-void ConsoleView::SetComboSelectedIndex(int index) {
-    if (index == selected_) {
-        return;
-    }
-    selected_ = index;
-    if (handler_) {
-        handler_();
-    }
-}
-
-int ConsoleView::ComboFindString(const std::string& text) const {
-    const auto lower = [](std::string s) {
-        std::transform(s.begin(), s.end(), s.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        return s;
-    };
-    const std::string wanted = lower(text);
-    for (std::size_t i = 0; i < comboItems.size(); ++i) {
-        if (lower(comboItems[i]).rfind(wanted, 0) == 0) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
-int ConsoleView::ComboFindExact(const std::string& text) const {
-    const auto it = std::find(comboItems.begin(), comboItems.end(), text);
-    return it == comboItems.end() ? -1 : static_cast<int>(it - comboItems.begin());
-}
-
-void ConsoleView::StopTimer() {
-    timerRunning = false;
-    timerEvents.emplace_back("stop");
-}
-
-void ConsoleView::StartTimer() {
-    timerRunning = true;
-    timerEvents.emplace_back("start");
 }
 
 void ConsoleView::EchoEvent(const std::string& what) {
@@ -256,4 +152,4 @@ std::string TimeStamp(std::int64_t ms) {
     return text;
 }
 
-}  // namespace ZELKUtil::Cli
+}  // namespace ZELKSim

@@ -4,7 +4,7 @@
 #include <optional>
 #include <sstream>
 
-#include "scenario/bench_scenario.h"
+#include "bench_runs/bench_scenario.h"
 #include "scenario/scenario.h"
 #include "scenario/scenario_tokenizer.h"
 

@@ -2,11 +2,11 @@
 #include <algorithm>
 #include <ostream>
 
+#include "bench_runs/bench_scenario.h"
+#include "bench_runs/bench_world.h"
 #include "cli/cli_options.h"
 #include "cli/history.h"
 #include "platform/files.h"
-#include "scenario/bench_scenario.h"
-#include "scenario/bench_world.h"
 #include "scenario/scenario_runner.h"
 
 namespace ZELKSim {
