@@ -1,8 +1,8 @@
 #pragma once
 
 // The product's poll as main() wires it: the hidraw transport and the sysfs probe on /sys, the
-// device-tree watch that the hot-plug monitor tells, the controller on the demo package with a
-// window that draws nothing. The same header builds against the code from before the watch
+// device-tree journal that the hot-plug monitor tells, the controller on the demo package with a
+// window that draws nothing. The same header builds against the code from before the journal
 // existed (then nothing is kept between polls) and from before the monitor pinned each change to
 // its device (then every uevent is a change of anything).
 #include <functional>
@@ -37,12 +37,12 @@ struct ProductRig {
         : probe("/sys", udev_root, std::cout
 #ifdef ZELK_BENCH_KEEPS_TREE
                 ,
-                &watch
+                &journal
 #endif
                 ),
           monitor(std::move(on_change), udev_run) {
 #ifdef ZELK_BENCH_KEEPS_TREE
-        monitor.Inform(watch);
+        monitor.Inform(journal);
 #endif
         controller.InitializeApplication();
     }
@@ -50,16 +50,16 @@ struct ProductRig {
     // The monitor saw a change it cannot pin to one device (lost events).
     void Changed() {
 #ifdef ZELK_BENCH_KEEPS_TREE
-        watch.Changed();
+        journal.Changed();
 #endif
     }
 
-    // The monitor read one uevent, and tells the watch as the product's monitor does.
+    // The monitor read one uevent, and tells the journal as the product's monitor does.
     void Uevent([[maybe_unused]] const char* subsystem, [[maybe_unused]] const char* devtype,
                 [[maybe_unused]] const char* action, [[maybe_unused]] const char* devpath) {
 #ifdef ZELK_BENCH_PINS_CHANGES
         if (auto change = ZELKUtil::Hid::PinChange(subsystem, devtype, action, devpath)) {
-            watch.DeviceChanged(std::move(*change));
+            journal.DeviceChanged(std::move(*change));
             return;
         }
 #endif
@@ -67,8 +67,8 @@ struct ProductRig {
     }
 
 #ifdef ZELK_BENCH_KEEPS_TREE
-    ZELKUtil::Hid::DeviceChangeJournal watch;
-    ZELKUtil::Hid::HidrawTransport hid{"/sys", "/dev", {}, &watch};
+    ZELKUtil::Hid::DeviceChangeJournal journal;
+    ZELKUtil::Hid::HidrawTransport hid{"/sys", "/dev", {}, &journal};
 #else
     ZELKUtil::Hid::HidrawTransport hid{"/sys", "/dev"};
 #endif

@@ -2,7 +2,7 @@
 // Windows of the backend tests (10 and 100 HID interfaces, each on a USB device of its own, every
 // fifth held by the system as keyboards are): the Win32 calls made through the call table,
 // counted, and the time per poll under Wine. Cold: nothing is kept between polls (no device
-// notifications are heard); warm: the window's device-tree watch hears them and none came.
+// notifications are heard); warm: the window's device-tree journal hears them and none came.
 //
 //   zelk-bench-winpoll.exe [--smoke]     (under Wine; --smoke: one poll of each)
 #include <chrono>
@@ -54,7 +54,7 @@ struct Rig {
         FillTree(windows, interfaces);
         calls = windows.Calls();
         if (heard) {
-            watch.Listening(ZELKUtil::Hid::kDeviceNotifications);
+            journal.Listening(ZELKUtil::Hid::kDeviceNotifications);
         }
         controller.InitializeApplication();
     }
@@ -69,10 +69,10 @@ struct Rig {
 
     FakeWindows windows;
     ZELKUtil::Hid::Win32Calls calls;
-    ZELKUtil::Hid::DeviceChangeJournal watch;
-    ZELKUtil::Hid::WindowsHidTransport hid{calls, &watch};
+    ZELKUtil::Hid::DeviceChangeJournal journal;
+    ZELKUtil::Hid::WindowsHidTransport hid{calls, &journal};
     std::ostream discard{nullptr};
-    ZELKUtil::Hid::SetupDiDeviceProbe probe{calls, discard, &watch};
+    ZELKUtil::Hid::SetupDiDeviceProbe probe{calls, discard, &journal};
     ZELKUtil::SteadyClock clock;
     ReadPathModes modes;
     ZELK device{hid, probe, clock, modes};

@@ -19,7 +19,7 @@ namespace ZELKSim {
 
 // One box run's backends on the emulated bus: a transport, a probe and the emulated tools of its
 // own, over the boxes that every run shares.
-class EmulatedBoxPlatform final : public ZELKUtil::Cli::BoxPlatform {
+class EmulatedBoxPlatform final : public ZELKUtil::BoxPlatform {
   public:
     EmulatedBoxPlatform(RealTimeClock& clock, const EmulatedBus& bus, const std::string& package,
                         const ToolSettings& settings)
@@ -58,18 +58,21 @@ class BenchWorld {
     // Runs the bench runner with the options (the package is this world's) to its exit code.
     int Run(ZELKUtil::Cli::Options options) {
         options.package = package_;
-        ZELKUtil::Cli::BenchSeams seams{
-            clock,
-            [this] { return std::make_unique<EmulatedBoxPlatform>(clock, bus, package_, tools); },
-            "x86_64",
-            "bench-host",
-            [] { return std::string("2026-12-07T01:37:36Z"); },
-            [this](const std::string& line) { Keep(out, line, true); },
-            [this](const std::string& line) { Keep(err, line, false); },
-            true,
-            "",
-            {},
-            claimPort};
+        ZELKUtil::Cli::BenchSeams seams{clock,
+                                        [this] {
+                                            ++platformsMade;
+                                            return std::make_unique<EmulatedBoxPlatform>(
+                                                clock, bus, package_, tools);
+                                        },
+                                        "x86_64",
+                                        "bench-host",
+                                        [] { return std::string("2026-12-07T01:37:36Z"); },
+                                        [this](const std::string& line) { Keep(out, line, true); },
+                                        [this](const std::string& line) { Keep(err, line, false); },
+                                        true,
+                                        "",
+                                        {},
+                                        claimPort};
         ZELKUtil::Cli::BenchRunner runner(std::move(seams), std::move(options), stopping);
         return runner.Run();
     }
@@ -79,6 +82,8 @@ class BenchWorld {
     EmulatedBus bus;
     ToolSettings tools;
     std::atomic<bool> stopping{false};
+    // The backends the runner has asked for so far.
+    std::atomic<int> platformsMade{0};
     // How the runner claims ports (none: nothing is claimed, as one process is all there is).
     std::function<std::unique_ptr<ZELKUtil::Cli::PortClaim>(const std::string&, std::string*)>
         claimPort;

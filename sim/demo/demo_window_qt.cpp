@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "app/form_wiring.h"
-#include "app/qt/ui_wait.h"
 #include "app/qt/update_form.h"
 #include "demo/demo_world.h"
 #include "platform/steady_clock.h"
@@ -67,9 +66,9 @@ std::optional<int> RunDemoWindow(int argc, char** argv, const std::string& packa
     QApplication app(argc, argv);
     DemoWorld world(package);
     ZELKUtil::SteadyClock clock;
-    clock.SetWaiter(ZELKUtil::WaitKeepingWindowAlive);
     ZELK device(world.hid, world.probe, clock, world.modes);
     ZELKUtil::UpdateForm form;
+    clock.SetWaiter([&form](std::int64_t ms) { form.WaitKeepingWindowAlive(ms); });
     ZELKUtil::UpgradeController controller({form, clock, device, world.tools, package, "x86_64"});
     ZELKUtil::ConnectForm(form, controller);
     // Every change of the box's presence reaches the window's event loop as a device change, as

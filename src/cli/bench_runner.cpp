@@ -58,10 +58,10 @@ BoxEvent FoundEvent(const std::string& port, const char* mode) {
 
 std::vector<BoxEvent> BenchRunner::Look(const Package& package,
                                         const std::optional<std::string>& only) {
-    const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
-    HidTransport& transport = platform->Transport();
+    BoxPlatform& platform = LookPlatform();
+    HidTransport& transport = platform.Transport();
     ReadPathModes modes;
-    ZELK device(transport, platform->Probe(), seams_.clock, modes);
+    ZELK device(transport, platform.Probe(), seams_.clock, modes);
     std::vector<BoxEvent> found;
     // A port already found, or one not asked about: a box in another run is never disturbed.
     const auto seen = [&found, &only](const std::string& port) {
@@ -115,13 +115,20 @@ BoxEvent BenchRunner::LookAt(ZELK& device, HidTransport& transport, const std::s
 }
 
 std::vector<std::string> BenchRunner::PresentPorts(const Package& package) {
-    const std::unique_ptr<BoxPlatform> platform = seams_.newPlatform();
+    BoxPlatform& platform = LookPlatform();
     ReadPathModes modes;
-    ZELK device(platform->Transport(), platform->Probe(), seams_.clock, modes);
+    ZELK device(platform.Transport(), platform.Probe(), seams_.clock, modes);
     std::vector<std::string> ports = device.BoxPorts(NormalModeIds(package.profiles));
     std::sort(ports.begin(), ports.end());
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     return ports;
+}
+
+BoxPlatform& BenchRunner::LookPlatform() {
+    if (!lookPlatform_) {
+        lookPlatform_ = seams_.newPlatform();
+    }
+    return *lookPlatform_;
 }
 
 void BenchRunner::Emit(const BoxEvent& event) {

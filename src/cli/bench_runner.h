@@ -51,8 +51,9 @@ class BenchTurn {
 // What the bench runner works through; the platform's entry fills it in, tests the emulator.
 struct BenchSeams {
     Clock& clock;
-    // A transport, probe and process service of its own for each box's run and for the look at
-    // the bus.
+    // A transport, probe and process service of its own for each box's run, and one for the
+    // runner's looks at the bus, kept for the runner's life: a --watch looks once a period, and its
+    // journal keeps what it read while nothing changes.
     std::function<std::unique_ptr<BoxPlatform>()> newPlatform;
     std::string nativeMachine;
     std::string host;
@@ -123,6 +124,8 @@ class BenchRunner {
                     std::pair<std::uint16_t, std::uint16_t> ids, const Package& package);
     // The ports with a box in any mode, from the bus alone: no box is talked to.
     std::vector<std::string> PresentPorts(const Package& package);
+    // The backends of the looks at the bus, made at the first look.
+    BoxPlatform& LookPlatform();
     void Emit(const BoxEvent& event);
     // A line of the error stream, with the progress board (when there is one) kept whole.
     void Say(const std::string& line);
@@ -146,6 +149,7 @@ class BenchRunner {
 
     BenchSeams seams_;
     Options options_;
+    std::unique_ptr<BoxPlatform> lookPlatform_;
     const std::atomic<bool>& stopping_;
     std::mutex outputLock_;
     ProgressBoard board_;

@@ -9,25 +9,13 @@
 
 #include "cli/events.h"
 #include "controller/periods.h"
-#include "hid/device_probe.h"
-#include "hid/hid_transport.h"
+#include "hid/box_platform.h"
 #include "platform/clock.h"
 #include "platform/process_service.h"
 
 namespace ZELKUtil::Cli {
 
 class ToolGate;
-
-// What one box's run works through: a transport, a probe and a process service of its own (the
-// run confines the transport and the probe to the box's port, so they see no other box). The
-// clock is shared: a run only reads it and sleeps on it.
-class BoxPlatform {
-  public:
-    virtual ~BoxPlatform() = default;
-    virtual HidTransport& Transport() = 0;
-    virtual DeviceTreeProbe& Probe() = 0;
-    virtual ProcessService& Processes() = 0;
-};
 
 struct BoxRunSettings {
     std::string packageFolder;
@@ -79,6 +67,8 @@ class BoxRun {
   public:
     using Report = std::function<void(const BoxEvent&)>;
 
+    // The platform is the run's own: the run confines its transport and probe to the port, so that
+    // they see no other box. The clock is shared: a run only reads it and sleeps on it.
     // `stopping`: once set, the run stops ("stopped") unless an FPGA run is under way or a box it
     // flashed is still to come back, which it waits for.
     BoxRun(BoxPlatform& platform, Clock& clock, std::string port, BoxRunSettings settings,

@@ -36,7 +36,7 @@ class DeviceChangeJournal {
     static constexpr std::size_t kJournalLength = 256;
 
     using NowMs = std::function<std::int64_t()>;
-    // Reads the events that wait on the monitor's socket, telling the watch of each; false when
+    // Reads the events that wait on the monitor's socket, telling the journal of each; false when
     // some still wait unread.
     using ReadWaiting = std::function<bool()>;
 
@@ -62,7 +62,7 @@ class DeviceChangeJournal {
     // Whether what was read under the stamp is still true: nothing at all changed since.
     bool StillTrue(const Stamp& stamp, ChangeSource needed);
     // For a reader that can re-read single devices: the changes pinned since the stamp, which then
-    // moves past them (the span lasts until the watch is next told or asked); nullopt when what
+    // moves past them (the span lasts until the journal is next told or asked); nullopt when what
     // was read under it must be read whole again.
     std::optional<std::span<const DeviceChange>> CatchUp(Stamp& stamp, ChangeSource needed);
 
@@ -87,11 +87,11 @@ class CachedAnswer {
     // The kept answer while it is still true; otherwise read() now, kept when keepable(answer).
     // The reference stays valid until the next Get.
     template <typename Read, typename Keepable>
-    const T& Get(DeviceChangeJournal* watch, ChangeSource needed, Read read, Keepable keepable) {
-        if (watch != nullptr && stamp_ && watch->StillTrue(*stamp_, needed)) {
+    const T& Get(DeviceChangeJournal* journal, ChangeSource needed, Read read, Keepable keepable) {
+        if (journal != nullptr && stamp_ && journal->StillTrue(*stamp_, needed)) {
             return answer_;
         }
-        stamp_ = watch != nullptr ? watch->Current(needed) : std::nullopt;
+        stamp_ = journal != nullptr ? journal->Current(needed) : std::nullopt;
         answer_ = read();
         if (!keepable(answer_)) {
             stamp_.reset();

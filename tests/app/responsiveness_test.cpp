@@ -7,7 +7,6 @@
 #include <QTimer>
 
 #include "app/form_wiring.h"
-#include "app/qt/ui_wait.h"
 #include "app/qt/update_form.h"
 #include "box/emulated_box.h"
 #include "box/emulated_device_probe.h"
@@ -77,7 +76,7 @@ struct LiveWorld {
                   "<z><detail profile=\"ZELK\" vid=\"0x14E3\" pid=\"0x0706\" id=\"" + id +
                       "\" name=\"ZELK\" LPC3131=\"a.bin\" A3P060=\"\" " + "A3PN060=\"\"/></z>");
         box.SetFirmwareVersion("2.01");
-        clock.SetWaiter(WaitKeepingWindowAlive);
+        clock.SetWaiter([this](std::int64_t ms) { form.WaitKeepingWindowAlive(ms); });
         ConnectForm(form, controller);
         controller.InitializeApplication();
         controller.State().driversInstalled = 1;  // straight to the countdown and its wait

@@ -233,6 +233,22 @@ TEST(BenchRunner, ToolsErrorLinesGoToTheirBoxAndItsRecord) {
     }
 }
 
+TEST(BenchRunner, AWatchLooksAtTheBusThroughOneSetOfBackends) {
+    Bench bench({"1-1"});
+    Options watch = Upgrade({});
+    watch.watch = true;
+    bench.onLine = [&bench](const std::string& line) {
+        if (nlohmann::json::parse(line).at("event") == "result") {
+            bench.stopping = true;
+        }
+    };
+    EXPECT_EQ(bench.Run(watch), kExitOk);
+    EXPECT_EQ(bench.Result("1-1"), "upgraded");
+    // The look every period keeps its backends, and with them what they read while nothing
+    // changed; the box's run has its own.
+    EXPECT_EQ(bench.platformsMade.load(), 2);
+}
+
 TEST(BenchRunner, CheckAndListTellWhichBoxesNeedTheUpgrade) {
     Bench bench({"1-1", "1-2"});
     bench.boxes[0].SetFirmwareVersion("2.04");

@@ -44,14 +44,14 @@ class KeptTree : public ::testing::Test {
     SysfsFixture tree;
     std::int64_t now_ms = 0;
     bool pending = false;
-    DeviceChangeJournal watch{[this] { return now_ms; }};
+    DeviceChangeJournal journal{[this] { return now_ms; }};
     std::ostringstream listing;
-    SysfsDeviceProbe probe{tree.root() + "/sys", tree.root() + "/run/udev", listing, &watch};
-    HidrawTransport transport{tree.root() + "/sys", tree.root() + "/dev", {}, &watch};
+    SysfsDeviceProbe probe{tree.root() + "/sys", tree.root() + "/run/udev", listing, &journal};
+    HidrawTransport transport{tree.root() + "/sys", tree.root() + "/dev", {}, &journal};
 };
 
 TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
-    watch.Listening(ChangeSource::Processed, [this] { return !pending; });
+    journal.Listening(ChangeSource::Processed, [this] { return !pending; });
     EXPECT_EQ(Bootloader(), -1);
     AddBootloader("1-2", 5, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
     EXPECT_EQ(Bootloader(), -1);  // nothing told of the device yet
@@ -61,12 +61,12 @@ TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
     EXPECT_EQ(Bootloader(), 3);  // read again: nothing read while an event waited was kept
     AddBootloader("1-1", 3, "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
     EXPECT_EQ(Bootloader(), 3);  // nothing told of it yet
-    watch.DeviceChanged({DeviceChange::Kind::UsbDevice, DeviceChange::Action::Add, "/usb1/1-1"});
+    journal.DeviceChanged({DeviceChange::Kind::UsbDevice, DeviceChange::Action::Add, "/usb1/1-1"});
     EXPECT_EQ(Bootloader(), 2);
     EXPECT_EQ(probe.FindDevice(0x0471, 0xDF56, 0), -1);
     EXPECT_EQ(Bootloader(), 2);  // what was kept for other IDs is never taken for these
     tree.Write("run/udev/data/c189:3", "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
-    watch.Changed();
+    journal.Changed();
     EXPECT_EQ(Bootloader(), 3);
     tree.Write("run/udev/data/c189:3", "E:DEVTYPE=usb_device\n");
     now_ms += DeviceChangeJournal::kFullRescanMs - 1;
@@ -76,7 +76,7 @@ TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
 
     // A device udev has not processed yet (code 0) gets its record without a change being told.
     AddBootloader("1-0", 1, nullptr);
-    watch.Changed();
+    journal.Changed();
     EXPECT_EQ(Bootloader(), 0);
     tree.Write("run/udev/data/c189:1", "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
     EXPECT_EQ(Bootloader(), 3);
@@ -84,7 +84,7 @@ TEST_F(KeptTree, ProbeKeepsAnAnswerUntilAChangeOnlyWhileUdevIsHeard) {
 }
 
 TEST_F(KeptTree, ConfiningTheProbeDropsWhatWasKeptForAnotherPort) {
-    watch.Listening(ChangeSource::Processed);
+    journal.Listening(ChangeSource::Processed);
     AddBootloader("1-2", 5, "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
     AddBootloader("1-1", 3, "E:ZELK_DEVICE_DESCRIPTION=USB Device with DFU Capabilities\n");
     EXPECT_EQ(Bootloader(), 2);
@@ -101,7 +101,7 @@ TEST_F(KeptTree, ConfiningTheProbeDropsWhatWasKeptForAnotherPort) {
 TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
     AddBootloader("1-1", 1, "E:DEVTYPE=usb_device\n");
     for (const ChangeSource source : {ChangeSource::None, ChangeSource::Kernel}) {
-        watch.Listening(source);
+        journal.Listening(source);
         EXPECT_EQ(Bootloader(), 1);
         // udev's record, which no kernel event tells of.
         tree.Write("run/udev/data/c189:1", "E:ZELK_DEVICE_DESCRIPTION=Orvanta Update\n");
@@ -109,43 +109,43 @@ TEST_F(KeptTree, KernelEventsKeepTheHidrawListButNoProbeAnswer) {
         tree.Write("run/udev/data/c189:1", "E:DEVTYPE=usb_device\n");
     }
 
-    watch.Listening(ChangeSource::Kernel);
+    journal.Listening(ChangeSource::Kernel);
     EXPECT_EQ(Listed(), 0);
     AddHidraw(3);
     EXPECT_EQ(Listed(), 0);
-    watch.Changed();
+    journal.Changed();
     EXPECT_EQ(Listed(), 1);
     // Whether a listed node opens is always tried afresh.
     std::remove((tree.root() + "/dev/hidraw3").c_str());
     EXPECT_EQ(Listed(), 0);
-    watch.Listening(ChangeSource::None);
+    journal.Listening(ChangeSource::None);
     AddHidraw(4);
     EXPECT_EQ(Listed(), 1);
 }
 
 TEST(DeviceChangeJournal, HandsEachReaderThePinnedChangesSinceItReadUntilItMustReadEverything) {
     std::int64_t now_ms = 0;
-    DeviceChangeJournal watch{[&] { return now_ms; }};
-    watch.Listening(ChangeSource::Kernel);
+    DeviceChangeJournal journal{[&] { return now_ms; }};
+    journal.Listening(ChangeSource::Kernel);
     // How many changes the reader is handed after `pins` more; -1: it must read everything.
     const auto caughtUp = [&](DeviceChangeJournal::Stamp& stamp, std::size_t pins) {
         for (std::size_t i = 0; i < pins; ++i) {
-            watch.DeviceChanged({DeviceChange::Kind::Hidraw, DeviceChange::Action::Add, "/h"});
+            journal.DeviceChanged({DeviceChange::Kind::Hidraw, DeviceChange::Action::Add, "/h"});
         }
-        const auto changes = watch.CatchUp(stamp, ChangeSource::Kernel);
+        const auto changes = journal.CatchUp(stamp, ChangeSource::Kernel);
         return changes ? static_cast<int>(changes->size()) : -1;
     };
-    auto early = *watch.Current(ChangeSource::Kernel);
+    auto early = *journal.Current(ChangeSource::Kernel);
     auto late = early;
     EXPECT_EQ(caughtUp(late, 2), 2);
     EXPECT_EQ(caughtUp(early, 1), 3);  // each reader from where it read
-    EXPECT_TRUE(watch.StillTrue(early, ChangeSource::Kernel));
-    EXPECT_EQ(watch.CatchUp(early, ChangeSource::Processed), std::nullopt);
+    EXPECT_TRUE(journal.StillTrue(early, ChangeSource::Kernel));
+    EXPECT_EQ(journal.CatchUp(early, ChangeSource::Processed), std::nullopt);
     EXPECT_EQ(caughtUp(early, 2 * DeviceChangeJournal::kJournalLength), -1);  // fell behind
-    late = *watch.Current(ChangeSource::Kernel);
-    watch.Changed();
+    late = *journal.Current(ChangeSource::Kernel);
+    journal.Changed();
     EXPECT_EQ(caughtUp(late, 0), -1);
-    late = *watch.Current(ChangeSource::Kernel);
+    late = *journal.Current(ChangeSource::Kernel);
     now_ms += DeviceChangeJournal::kFullRescanMs;
     EXPECT_EQ(caughtUp(late, 0), -1);
 }

@@ -69,7 +69,7 @@ class PinnedChanges : public ::testing::Test {
     }
     void Unplug(const std::string& port, int minor = -1) { tree.RemoveUsbDevice(port, minor); }
     void Tell(Kind kind, Action action, const std::string& name) {
-        watch.DeviceChanged({kind, action, "/devices/usb1/" + name});
+        journal.DeviceChanged({kind, action, "/devices/usb1/" + name});
     }
 
     // What the poll asks of the transport and the probe, as one text.
@@ -100,14 +100,14 @@ class PinnedChanges : public ::testing::Test {
     }
 
     SysfsFixture tree;
-    DeviceChangeJournal watch;
+    DeviceChangeJournal journal;
     std::ostringstream listing;
-    SysfsDeviceProbe probe{tree.root() + "/sys", tree.root() + "/run/udev", listing, &watch};
-    HidrawTransport transport{tree.root() + "/sys", tree.root() + "/dev", {}, &watch};
+    SysfsDeviceProbe probe{tree.root() + "/sys", tree.root() + "/run/udev", listing, &journal};
+    HidrawTransport transport{tree.root() + "/sys", tree.root() + "/dev", {}, &journal};
 };
 
 TEST_F(PinnedChanges, BoxChangingModesAmongManyDevicesIsSeenAsAFullReadSeesIt) {
-    watch.Listening(ChangeSource::Processed);
+    journal.Listening(ChangeSource::Processed);
     for (int i = 2; i < 42; ++i) {
         Plug("1-" + std::to_string(i), "046d", "c077", i, i % 3 == 0 ? i : -1);
     }

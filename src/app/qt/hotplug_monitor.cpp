@@ -17,8 +17,8 @@ HotplugMonitor::HotplugMonitor(std::function<void()> onChange, const std::string
     connect(&owed_, &QTimer::timeout, this, [this] { onChange_(); });
 }
 
-void HotplugMonitor::Inform(DeviceChangeJournal& watch) {
-    events_.Follow(watch, [this] { OweChange(); });
+void HotplugMonitor::Inform(DeviceChangeJournal& journal) {
+    events_.Follow(journal, [this] { OweChange(); });
 }
 
 void HotplugMonitor::Drain() {

@@ -33,11 +33,11 @@ class HotplugMonitor final : public QObject, public HotplugSource {
     const std::string& Source() const { return events_.Source(); }
     // Whether events wait unread on the monitor's socket.
     bool EventsPending() const { return events_.EventsPending(); }
-    // From now on the watch hears what this monitor listens to and every change it sees (before
+    // From now on the journal hears what this monitor listens to and every change it sees (before
     // the handler runs), each pinned to the device the event names where it names one, so that
-    // the backends re-read only what changed. Events that wait when a backend asks the watch are
+    // the backends re-read only what changed. Events that wait when a backend asks the journal are
     // read then, and the handler runs for them from the event loop.
-    void Inform(DeviceChangeJournal& watch) override;
+    void Inform(DeviceChangeJournal& journal) override;
 
   private:
     void Drain();
@@ -47,7 +47,7 @@ class HotplugMonitor final : public QObject, public HotplugSource {
     std::function<void()> onChange_;
     UdevEvents events_;
     std::unique_ptr<QSocketNotifier> notifier_;  // after the socket it watches: goes before it
-    // Runs the handler from the event loop for events read when a backend asked the watch.
+    // Runs the handler from the event loop for events read when a backend asked the journal.
     QTimer owed_;
 };
 

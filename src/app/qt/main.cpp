@@ -6,13 +6,10 @@
 #include "app/form_wiring.h"
 #include "app/qt/enter_package_folder.h"
 #include "app/qt/hotplug_monitor.h"
-#include "app/qt/ui_wait.h"
 #include "app/qt/update_form.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
-#include "hid/linux/hidraw_transport.h"
-#include "hid/linux/sysfs_device_probe.h"
-#include "platform/posix/posix_process_service.h"
+#include "hid/linux/linux_box_platform.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
 
@@ -27,20 +24,17 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
     ZELKUtil::SteadyClock clock;
-    clock.SetWaiter(ZELKUtil::WaitKeepingWindowAlive);
-    // What the backends read of the device tree is kept while the hot-plug monitor reports no
-    // change, so that a poll that finds nothing new reads next to nothing.
-    ZELKUtil::Hid::DeviceChangeJournal treeWatch;
-    ZELKUtil::Hid::HidrawTransport hid("/sys", "/dev", {}, &treeWatch);
-    ZELKUtil::Hid::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &treeWatch);
+    // Child processes start in the current folder, the package folder; the probe lists what it
+    // finds on standard output.
+    ZELKUtil::Hid::LinuxBoxPlatform platform("", &std::cout);
     ReadPathModes readPath;
     // The device object comes first and lives as long as the window.
-    ZELK device(hid, probe, clock, readPath);
-    ZELKUtil::PosixProcessService processes("");
+    ZELK device(platform.Transport(), platform.Probe(), clock, readPath);
 
     ZELKUtil::UpdateForm form;
+    clock.SetWaiter([&form](std::int64_t ms) { form.WaitKeepingWindowAlive(ms); });
     ZELKUtil::UpgradeController controller(
-        {form, clock, device, processes, "", ZELKUtil::NativeMachine()});
+        {form, clock, device, platform.Processes(), "", ZELKUtil::NativeMachine()});
     ZELKUtil::ConnectForm(form, controller);
 
     ZELKUtil::Hid::HotplugMonitor hotplug([&controller] { controller.Main_OnDeviceChange(); });
@@ -48,7 +42,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zelk-upgrade: no device-change notifications (%s); polling only\n",
                      opened.error().Text().c_str());
     }
-    hotplug.Inform(treeWatch);
+    // What the backends read of the device tree is kept while the monitor reports no change, so
+    // that a poll that finds nothing new reads next to nothing.
+    hotplug.Inform(platform.Journal());
 
     controller.InitializeApplication();
     form.show();

@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QTextCursor>
+#include <QTimer>
 
 #include "controller/periods.h"
 
@@ -458,6 +460,16 @@ void UpdateForm::StopTimer() {
 
 void UpdateForm::StartTimer() {
     TimerCheck->start();
+}
+
+void UpdateForm::WaitKeepingWindowAlive(std::int64_t ms) {
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(static_cast<int>(ms));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 }  // namespace ZELKUtil

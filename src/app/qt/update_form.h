@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -41,6 +42,10 @@ class UpdateForm final : public QWidget, public View {
     UpdateForm& operator=(const UpdateForm&) = delete;
 
     void SetHandlers(Handlers handlers) { handlers_ = std::move(handlers); }
+    // Spends a wait of the window's thread running the event loop without user input, so that the
+    // window keeps painting and notifications are read, while the operator cannot act mid-poll:
+    // a click or a close waits in the queue until the wait is over.
+    void WaitKeepingWindowAlive(std::int64_t ms);
 
     // View.
     void AppendText(const std::string& text) override;

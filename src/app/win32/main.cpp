@@ -12,15 +12,12 @@
 #include "app/win32/update_form.h"
 #include "controller/upgrade_controller.h"
 #include "device/zelk.h"
-#include "hid/device_change_journal.h"
-#include "hid/windows/setupdi_device_probe.h"
 #include "hid/windows/win32_calls.h"
-#include "hid/windows/windows_hid_transport.h"
+#include "hid/windows/windows_box_platform.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
 #include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
-#include "platform/windows/windows_process_service.h"
 
 int main() {
     // Visual styles: the manifest asks for common controls 6, and this loads them.
@@ -29,15 +26,12 @@ int main() {
 
     const ZELKUtil::Hid::Win32Calls calls = ZELKUtil::Hid::SystemWin32Calls();
     ZELKUtil::SteadyClock clock;
-    // What the backends read of the device tree is kept while the window hears no device change,
-    // so that a poll that finds nothing new enumerates nothing and opens nothing.
-    ZELKUtil::Hid::DeviceChangeJournal treeWatch;
-    ZELKUtil::Hid::WindowsHidTransport hid(calls, &treeWatch);
-    ZELKUtil::Hid::SetupDiDeviceProbe probe(calls, std::cout, &treeWatch);
+    // Child processes start in the current folder, the package folder; the probe lists what it
+    // finds on standard output.
+    ZELKUtil::Hid::WindowsBoxPlatform platform(calls, "", &std::cout);
     ReadPathModes readPath;
     // The device object comes first and lives as long as the window.
-    ZELK device(hid, probe, clock, readPath);
-    ZELKUtil::WindowsProcessService processes("");
+    ZELK device(platform.Transport(), platform.Probe(), clock, readPath);
 
     ZELKUtil::UpdateForm form;
     if (!form.Created()) {
@@ -46,10 +40,12 @@ int main() {
         MessageBoxW(nullptr, text.c_str(), L"Orvanta Upgrade", MB_OK | MB_ICONERROR);
         return 1;
     }
-    form.Inform(treeWatch);
+    // What the backends read of the device tree is kept while the window hears no device change,
+    // so that a poll that finds nothing new enumerates nothing and opens nothing.
+    form.Inform(platform.Journal());
     clock.SetWaiter([&form](std::int64_t ms) { form.WaitKeepingWindowAlive(ms); });
     ZELKUtil::UpgradeController controller(
-        {form, clock, device, processes, "", ZELKUtil::NativeMachine()});
+        {form, clock, device, platform.Processes(), "", ZELKUtil::NativeMachine()});
     ZELKUtil::ConnectForm(form, controller);
 
     controller.InitializeApplication();

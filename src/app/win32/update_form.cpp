@@ -151,8 +151,8 @@ void UpdateForm::RegisterDeviceNotifications() {
 }
 
 void UpdateForm::Inform(Hid::DeviceChangeJournal& journal) {
-    treeWatch_ = &journal;
-    treeWatch_->Listening(Opened() ? Hid::kDeviceNotifications : Hid::ChangeSource::None);
+    journal_ = &journal;
+    journal_->Listening(Opened() ? Hid::kDeviceNotifications : Hid::ChangeSource::None);
 }
 
 Result<void> UpdateForm::Opened() const {
@@ -204,8 +204,8 @@ LRESULT UpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_DEVICECHANGE:
-            if (treeWatch_ != nullptr) {
-                treeWatch_->Changed();
+            if (journal_ != nullptr) {
+                journal_->Changed();
             }
             CallHandler(handlers_.deviceChange);
             break;  // the system's handling still runs
@@ -227,8 +227,8 @@ LRESULT UpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_NCDESTROY:
             Hid::UnregisterDeviceNotifications(&notifications_);
-            if (treeWatch_ != nullptr) {
-                treeWatch_->Listening(Hid::ChangeSource::None);
+            if (journal_ != nullptr) {
+                journal_->Listening(Hid::ChangeSource::None);
             }
             KillTimer(hwnd, kTimerId);
             timerRunning_ = false;

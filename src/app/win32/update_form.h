@@ -147,7 +147,7 @@ class UpdateForm final : public View, public Hid::HotplugSource {
     std::vector<std::wstring> comboItems_;
     std::vector<HDEVNOTIFY> notifications_;
     Result<void> notificationsRegistered_;
-    Hid::DeviceChangeJournal* treeWatch_ = nullptr;
+    Hid::DeviceChangeJournal* journal_ = nullptr;
     std::string log_;
     LogLines logLines_;
     bool timerRunning_ = false;

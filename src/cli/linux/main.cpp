@@ -18,8 +18,8 @@
 #include "cli/cli_options.h"
 #include "cli/console_lines.h"
 #include "cli/history.h"
-#include "cli/linux/linux_box_platform.h"
 #include "cli/port_claim.h"
+#include "hid/linux/linux_box_platform.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
 
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     const std::string package = parsed.options->package;
     ZELKUtil::Cli::BenchSeams seams{
         clock,
-        [package] { return std::make_unique<ZELKUtil::Cli::LinuxBoxPlatform>(package); },
+        [package] { return ZELKUtil::Hid::LinuxBoxPlatform::HearingWhenAsked(package); },
         ZELKUtil::NativeMachine(),
         HostName(),
         UtcNow,

@@ -20,40 +20,14 @@
 #include "cli/history.h"
 #include "cli/port_claim.h"
 #include "cli/windows/device_change_window.h"
-#include "hid/device_change_journal.h"
-#include "hid/windows/setupdi_device_probe.h"
 #include "hid/windows/win32_calls.h"
-#include "hid/windows/windows_hid_transport.h"
+#include "hid/windows/windows_box_platform.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
 #include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
-#include "platform/windows/windows_process_service.h"
 
 namespace {
-
-using ZELKUtil::Cli::BoxPlatform;
-
-// One box's backends, on its run's thread, with a journal of its own that the device-change
-// window tells of every change, so that a poll that finds nothing changed reads nothing again.
-class WindowsBoxPlatform final : public BoxPlatform {
-  public:
-    WindowsBoxPlatform(const ZELKUtil::Hid::Win32Calls& calls, const std::string& package,
-                       const ZELKUtil::Cli::DeviceChangeWindow& changes)
-        : hid_(calls, &journal_), probe_(calls, discard_, &journal_), processes_(package) {
-        changes.Follow(journal_);
-    }
-    HidTransport& Transport() override { return hid_; }
-    DeviceTreeProbe& Probe() override { return probe_; }
-    ZELKUtil::ProcessService& Processes() override { return processes_; }
-
-  private:
-    std::ostream discard_{nullptr};
-    ZELKUtil::Hid::DeviceChangeJournal journal_;
-    ZELKUtil::Hid::WindowsHidTransport hid_;
-    ZELKUtil::Hid::SetupDiDeviceProbe probe_;
-    ZELKUtil::WindowsProcessService processes_;
-};
 
 std::string Env(const std::string& name) {
     const std::wstring wide = ZELKUtil::Utf8ToWide(name);
@@ -137,8 +111,13 @@ int main(int argc, char** argv) {
     const std::string package = parsed.options->package;
     ZELKUtil::Cli::BenchSeams seams{
         clock,
-        [&calls, &changes, package] {
-            return std::make_unique<WindowsBoxPlatform>(calls, package, changes);
+        [&calls, &changes, package]() -> std::unique_ptr<ZELKUtil::BoxPlatform> {
+            // Each platform is used on one thread, with a journal of its own that the device-change
+            // window tells of every change.
+            auto platform =
+                std::make_unique<ZELKUtil::Hid::WindowsBoxPlatform>(calls, package, nullptr);
+            changes.Follow(platform->Journal());
+            return platform;
         },
         ZELKUtil::NativeMachine(),
         HostName(),

@@ -38,13 +38,13 @@ const std::vector<HidrawTransport::Node>& HidrawTransport::Nodes() {
     // The list changes only when a hidraw node comes, goes or changes, and the kernel's own event
     // for that node tells of it once sysfs shows it; events of USB devices and interfaces change
     // no node of their own.
-    if (watch_ != nullptr && nodesStamp_) {
-        const auto changes = watch_->CatchUp(*nodesStamp_, ChangeSource::Kernel);
+    if (journal_ != nullptr && nodesStamp_) {
+        const auto changes = journal_->CatchUp(*nodesStamp_, ChangeSource::Kernel);
         if (changes && UpdateNodes(*changes)) {
             return nodes_;
         }
     }
-    nodesStamp_ = watch_ != nullptr ? watch_->Current(ChangeSource::Kernel) : std::nullopt;
+    nodesStamp_ = journal_ != nullptr ? journal_->Current(ChangeSource::Kernel) : std::nullopt;
     nodes_ = ReadNodes();
     return nodes_;
 }

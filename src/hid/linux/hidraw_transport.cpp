@@ -73,11 +73,11 @@ HidrawDevice* AsHidraw(hid_device* device) {
 }  // namespace
 
 HidrawTransport::HidrawTransport(std::string sysfsRoot, std::string devRoot, NodeNumber nodeNumber,
-                                 DeviceChangeJournal* watch)
+                                 DeviceChangeJournal* journal)
     : sysfsRoot_(std::move(sysfsRoot)),
       devRoot_(std::move(devRoot)),
       nodeNumber_(nodeNumber ? std::move(nodeNumber) : NodeNumber(CharacterDeviceOf)),
-      watch_(watch) {}
+      journal_(journal) {}
 
 hid_device_info* HidrawTransport::hid_enumerate(unsigned short vendor_id,
                                                 unsigned short product_id) {

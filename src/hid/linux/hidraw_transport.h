@@ -22,8 +22,8 @@ namespace ZELKUtil::Hid {
 // <sysfsRoot>/class/hidraw and opened as <devRoot>/<node>; the product passes "/sys" and
 // "/dev". Share modes are flock locks on the open node: a shared open holds LOCK_SH, an exclusive
 // one LOCK_EX, so exclusive and shared opens of this program exclude each other (other programs
-// are not bound by the advisory lock). With a watch, the list of hidraw nodes and their IDs is
-// kept while the watch says that the tree is unchanged, so that the opens of a poll that finds
+// are not bound by the advisory lock). With a journal, the list of hidraw nodes and their IDs is
+// kept while the journal says that the tree is unchanged, so that the opens of a poll that finds
 // nothing changed read no sysfs file, and after a change pinned to one node only that node is read
 // again; whether a node can be opened is always tried afresh. Without one the list is read on
 // every enumeration, but a node already seen costs no file read.
@@ -34,7 +34,7 @@ class HidrawTransport : public HidTransport {
 
     // The node number comes from fstat() unless nodeNumber says otherwise (emulated nodes).
     explicit HidrawTransport(std::string sysfsRoot = "/sys", std::string devRoot = "/dev",
-                             NodeNumber nodeNumber = {}, DeviceChangeJournal* watch = nullptr);
+                             NodeNumber nodeNumber = {}, DeviceChangeJournal* journal = nullptr);
 
     hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                          const wchar_t* serial_number, int exclusive) override;
@@ -104,7 +104,7 @@ class HidrawTransport : public HidTransport {
     std::string sysfsRoot_;
     std::string devRoot_;
     NodeNumber nodeNumber_;
-    DeviceChangeJournal* watch_;
+    DeviceChangeJournal* journal_;
     std::vector<Node> nodes_;                               // by minor number
     std::optional<DeviceChangeJournal::Stamp> nodesStamp_;  // under which nodes_ was read whole
     // The nodes seen in the last listing, by the inode of their entry in the class folder.

@@ -208,11 +208,11 @@ std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::stri
 }
 
 SysfsDeviceProbe::SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot,
-                                   std::ostream& listing, DeviceChangeJournal* watch)
+                                   std::ostream& listing, DeviceChangeJournal* journal)
     : sysfsRoot_(std::move(sysfsRoot)),
       udevRoot_(std::move(udevRoot)),
       listing_(listing),
-      watch_(watch) {}
+      journal_(journal) {}
 
 void SysfsDeviceProbe::ConfineToPort(const std::string& port) {
     if (port != port_) {
@@ -236,14 +236,14 @@ int SysfsDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     // being reported: such an answer is never kept.
     return kept_.For(vendor_id, product_id)
         .Get(
-            watch_, ChangeSource::Processed, [&] { return FindFirst(vendor_id, product_id); },
+            journal_, ChangeSource::Processed, [&] { return FindFirst(vendor_id, product_id); },
             [](int code) { return code != 0; });
 }
 
 std::vector<ProbeMatch> SysfsDeviceProbe::FindDevices(int vendor_id, int product_id) {
     return keptMatches_.For(vendor_id, product_id)
         .Get(
-            watch_, ChangeSource::Processed, [&] { return ReadMatches(vendor_id, product_id); },
+            journal_, ChangeSource::Processed, [&] { return ReadMatches(vendor_id, product_id); },
             [](const std::vector<ProbeMatch>& matches) {
                 return std::none_of(matches.begin(), matches.end(),
                                     [](const ProbeMatch& match) { return match.code == 0; });
@@ -253,13 +253,13 @@ std::vector<ProbeMatch> SysfsDeviceProbe::FindDevices(int vendor_id, int product
 const SysfsDeviceProbe::UsbDevices* SysfsDeviceProbe::Devices() {
     // Which devices there are and their vendor IDs is sysfs alone: the kernel's event for a device
     // tells of its coming and going once sysfs shows it.
-    if (watch_ != nullptr && devicesStamp_) {
-        const auto changes = watch_->CatchUp(*devicesStamp_, ChangeSource::Kernel);
+    if (journal_ != nullptr && devicesStamp_) {
+        const auto changes = journal_->CatchUp(*devicesStamp_, ChangeSource::Kernel);
         if (changes && UpdateDevices(*changes)) {
             return &devices_;
         }
     }
-    devicesStamp_ = watch_ != nullptr ? watch_->Current(ChangeSource::Kernel) : std::nullopt;
+    devicesStamp_ = journal_ != nullptr ? journal_->Current(ChangeSource::Kernel) : std::nullopt;
     if (!WalkDevices()) {
         devicesStamp_.reset();
         return nullptr;

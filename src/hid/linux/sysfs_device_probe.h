@@ -29,7 +29,7 @@ std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::stri
 // FindDevice over sysfs and the udev database. The product passes "/sys" and "/run/udev";
 // listing mode writes to listing. Stopping mode reads only the vendor ID of a device of another
 // vendor, once for as long as the device stays, and everything else only of the first device with
-// the IDs. With a watch, an answer other than 0 is kept while the watch says that the tree is
+// the IDs. With a journal, an answer other than 0 is kept while the journal says that the tree is
 // unchanged and udev's events are heard (a record that udev has not written yet would otherwise
 // stay unseen), and the walk of the device folder (each device's vendor ID) is kept while every
 // change since was pinned to one device, re-reading only the devices those changes name. A port is
@@ -37,7 +37,7 @@ std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::stri
 class SysfsDeviceProbe : public DeviceTreeProbe {
   public:
     SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot, std::ostream& listing = std::cout,
-                     DeviceChangeJournal* watch = nullptr);
+                     DeviceChangeJournal* journal = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
     // Each device classified as FindDevice would classify it alone; kept as FindDevice's answer
     // is, while no device in it waits for udev.
@@ -47,7 +47,7 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
 
   private:
     // A USB device on the probe's port (any when it is not confined): its folder's name and its
-    // vendor ID. A list, so that a walk without a watch allocates no more than before.
+    // vendor ID. A list, so that a walk without a journal allocates no more than before.
     struct UsbDevice {
         std::string name;
         unsigned vendor = 0;
@@ -70,7 +70,7 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     std::string sysfsRoot_;
     std::string udevRoot_;
     std::ostream& listing_;
-    DeviceChangeJournal* watch_;
+    DeviceChangeJournal* journal_;
     std::string port_;  // "" when not confined
     KeptForIds<int> kept_;
     KeptForIds<std::vector<ProbeMatch>> keptMatches_;

@@ -1,6 +1,6 @@
-// The list of present HID interfaces and what is learnt of each: kept under the device-tree watch
-// while no device notification has come, each interface's attributes, USB device and port read at
-// their first need.
+// The list of present HID interfaces and what is learnt of each: kept under the device-change
+// journal while no device notification has come, each interface's attributes, USB device and port
+// read at their first need.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -59,13 +59,14 @@ bool WindowsHidTransport::PresentInterfaces(std::vector<PresentInterface>& inter
 }
 
 std::vector<WindowsHidTransport::Listed>& WindowsHidTransport::Interfaces() {
-    if (watch_ != nullptr && listStamp_ && watch_->StillTrue(*listStamp_, kDeviceNotifications)) {
+    if (journal_ != nullptr && listStamp_ &&
+        journal_->StillTrue(*listStamp_, kDeviceNotifications)) {
         for (Listed& entry : list_) {
             entry.stale = true;
         }
         return list_;
     }
-    listStamp_ = watch_ != nullptr ? watch_->Current(kDeviceNotifications) : std::nullopt;
+    listStamp_ = journal_ != nullptr ? journal_->Current(kDeviceNotifications) : std::nullopt;
     list_.clear();
     std::vector<PresentInterface> present;
     if (!PresentInterfaces(present)) {

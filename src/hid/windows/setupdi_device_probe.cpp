@@ -133,8 +133,8 @@ class UsbDevices {
 }  // namespace
 
 SetupDiDeviceProbe::SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing,
-                                       DeviceChangeJournal* watch)
-    : calls_(calls), listing_(listing), watch_(watch) {}
+                                       DeviceChangeJournal* journal)
+    : calls_(calls), listing_(listing), journal_(journal) {}
 
 void SetupDiDeviceProbe::ConfineToPort(const std::string& port) {
     if (port != confinedPort_) {
@@ -150,14 +150,14 @@ int SetupDiDeviceProbe::FindDevice(int vendor_id, int product_id, int verbose) {
     }
     return kept_.For(vendor_id, product_id)
         .Get(
-            watch_, kDeviceNotifications, [&] { return Walk(vendor_id, product_id, 0); },
+            journal_, kDeviceNotifications, [&] { return Walk(vendor_id, product_id, 0); },
             [](int code) { return code != 0; });
 }
 
 std::vector<ProbeMatch> SetupDiDeviceProbe::FindDevices(int vendor_id, int product_id) {
     return keptMatches_.For(vendor_id, product_id)
         .Get(
-            watch_, kDeviceNotifications, [&] { return WalkMatches(vendor_id, product_id); },
+            journal_, kDeviceNotifications, [&] { return WalkMatches(vendor_id, product_id); },
             [](const std::vector<ProbeMatch>& found) {
                 return std::none_of(found.begin(), found.end(),
                                     [](const ProbeMatch& match) { return match.code == 0; });

@@ -15,14 +15,14 @@ namespace ZELKUtil::Hid {
 // FindDevice over the Windows device installation services: the present devices of the "USB"
 // enumerator, of every setup class, their first hardware IDs, their node status from the
 // configuration manager and their device descriptions. Listing mode writes to listing. With a
-// watch that hears the system's device notifications, an answer other than 0 is kept while no
+// journal that hears the system's device notifications, an answer other than 0 is kept while no
 // notification has come (0 is a driver still coming up, which the poll asks about again at once,
 // and listing mode always walks), so that a poll that finds nothing changed enumerates nothing.
 class SetupDiDeviceProbe : public DeviceTreeProbe {
   public:
-    // The table (and the watch, when given) must outlive the probe.
+    // The table (and the journal, when given) must outlive the probe.
     explicit SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& listing = std::cout,
-                                DeviceChangeJournal* watch = nullptr);
+                                DeviceChangeJournal* journal = nullptr);
     int FindDevice(int vendor_id, int product_id, int verbose) override;
     // The ports are the location paths of the USB devices (see usb_port.h); a matching interface
     // of a composite device has its parent's. A device whose hardware IDs do not fit the property
@@ -39,7 +39,7 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
 
     const Win32Calls& calls_;
     std::ostream& listing_;
-    DeviceChangeJournal* watch_;
+    DeviceChangeJournal* journal_;
     std::string confinedPort_;  // "" when not confined
     KeptForIds<int> kept_;
     KeptForIds<std::vector<ProbeMatch>> keptMatches_;

@@ -54,8 +54,8 @@ struct WindowsHidTransport::Device : hid_device {
     std::string port;  // of the interface, found when it was opened
 };
 
-WindowsHidTransport::WindowsHidTransport(const Win32Calls& calls, DeviceChangeJournal* watch)
-    : calls_(calls), watch_(watch) {}
+WindowsHidTransport::WindowsHidTransport(const Win32Calls& calls, DeviceChangeJournal* journal)
+    : calls_(calls), journal_(journal) {}
 
 bool WindowsHidTransport::HidServicesReady() {
     if (!servicesTried_) {

@@ -17,15 +17,15 @@ namespace ZELKUtil::Hid {
 // SetupDi, opened with CreateFileA for overlapped I/O (shared for reading and writing, or not at
 // all for an exclusive open), hid.dll's services loaded by name at first use. Every Win32 call goes
 // through the calls table, which the product fills with the system's and tests with their own.
-// With a watch that hears the system's device notifications, the list of interfaces and what was
+// With a journal that hears the system's device notifications, the list of interfaces and what was
 // learnt of each (attributes, USB device, port) is kept while no notification has come, so that a
 // poll that finds nothing changed enumerates nothing and opens no interface but the one it opens
 // for use. An interface that could not be opened when listed (held by someone else, or by the
 // system, as keyboards are) is tried again only when its USB device has the IDs asked for.
 class WindowsHidTransport : public HidTransport {
   public:
-    // The table (and the watch, when given) must outlive the transport.
-    explicit WindowsHidTransport(const Win32Calls& calls, DeviceChangeJournal* watch = nullptr);
+    // The table (and the journal, when given) must outlive the transport.
+    explicit WindowsHidTransport(const Win32Calls& calls, DeviceChangeJournal* journal = nullptr);
 
     hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                          const wchar_t* serial_number, int exclusive) override;
@@ -92,7 +92,7 @@ class WindowsHidTransport : public HidTransport {
     // Every present interface of the HID class in the system's order; false when the list cannot
     // be had.
     bool PresentInterfaces(std::vector<PresentInterface>& interfaces);
-    // The list: kept while the watch says nothing changed, else read now.
+    // The list: kept while the journal says nothing changed, else read now.
     std::vector<Listed>& Interfaces();
     // Whether the interface has the IDs, reading its attributes when they are not known (or,
     // in a kept list, could not be had and its USB device has the IDs); readNow tells which.
@@ -127,7 +127,7 @@ class WindowsHidTransport : public HidTransport {
     hid_device* OpenPath(const char* path, int exclusive, std::vector<HidOpenFailure>* failures);
 
     const Win32Calls& calls_;
-    DeviceChangeJournal* watch_;
+    DeviceChangeJournal* journal_;
     std::vector<Listed> list_;
     std::optional<DeviceChangeJournal::Stamp> listStamp_;  // under which list_ was read
     std::vector<HidOpenFailure> openFailures_;

@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/line_delivery.h"
 #include "platform/output_stream.h"
 #include "platform/posix/unique_fd.h"
 
@@ -53,14 +52,11 @@ int MakePipe(UniqueFd* readEnd, UniqueFd* writeEnd) {
     return 0;
 }
 
-// The captured standard output of a child: the pipe's read end, non-blocking, and the stream over
-// it. The pipe is read only after poll() says that it has something.
-class OutputPipe {
+// The read end of a child's output pipe, non-blocking. It is read only after poll() says that it
+// has something.
+class OutputPipe final : public OutputStream::Pipe {
   public:
-    explicit OutputPipe(int fd)
-        : fd_(fd),
-          stream_({[this](char* buffer, std::size_t size) { return ReadNow(buffer, size); },
-                   [this] { return AwaitInput(); }}) {
+    explicit OutputPipe(int fd) : fd_(fd) {
         const int flags = ::fcntl(fd_.Get(), F_GETFL);
         // Without O_NONBLOCK a read still never blocks: it follows a poll() that found data.
         if (flags >= 0) {
@@ -68,13 +64,7 @@ class OutputPipe {
         }
     }
 
-    std::optional<std::string> ReadLine() { return stream_.ReadLine(); }
-    int ReadChar() { return stream_.ReadChar(); }
-    bool LineReady() { return stream_.LineReady(); }
-    bool CharReady() { return stream_.CharReady(); }
-
-  private:
-    std::optional<std::size_t> ReadNow(char* buffer, std::size_t size) {
+    std::optional<std::size_t> ReadNow(char* buffer, std::size_t size) override {
         for (;;) {
             pollfd p{fd_.Get(), POLLIN, 0};
             const int ready = ::poll(&p, 1, 0);
@@ -98,13 +88,13 @@ class OutputPipe {
         }
     }
     // Blocks until the pipe has something or has closed (only a reader thread does this).
-    bool AwaitInput() {
+    bool Await() override {
         pollfd p{fd_.Get(), POLLIN, 0};
         return ::poll(&p, 1, -1) >= 0 || errno == EINTR;
     }
 
+  private:
     UniqueFd fd_;
-    OutputStream stream_;
 };
 
 // What the waiter thread of one child and the ChildProcess object share. The waiter is started
@@ -198,7 +188,7 @@ class PosixChildProcess final : public ChildProcess {
 
   private:
     std::shared_ptr<ExitState> exit_;
-    CapturedOutput<OutputPipe> output_;
+    OutputStream output_;
 };
 
 // Why a child did not get to run its program, sent back through the close-on-exec error pipe.
@@ -405,12 +395,13 @@ Result<std::unique_ptr<ChildProcess>> StartChild(const std::string& packageFolde
     }
     exitState->SetPid(pid.value());
     if (diagRead.Valid()) {
-        DeliverLinesOnThread(std::make_unique<OutputPipe>(diagRead.Release()),
-                             [tell = request.onErrorLine](const std::string& line) {
-                                 tell(line);
-                                 return true;
-                             },
-                             {});
+        OutputStream(std::make_unique<OutputPipe>(diagRead.Release()))
+            .Deliver(
+                [tell = request.onErrorLine](const std::string& line) {
+                    tell(line);
+                    return true;
+                },
+                {});
     }
 
     std::unique_ptr<OutputPipe> output;

@@ -13,7 +13,6 @@
 #include <utility>
 
 #include "platform/files.h"
-#include "platform/line_delivery.h"
 #include "platform/output_stream.h"
 #include "platform/utf8.h"
 #include "platform/windows/text_conversion.h"
@@ -24,23 +23,14 @@ namespace {
 
 using Windows::ErrorFromSystemCode;
 
-// The read end of a child's output pipe and the stream over it. Anonymous pipes have no
-// readiness wait, so the pipe is peeked first and only what it holds is read.
-class OutputPipe {
+// The read end of a child's output pipe. Anonymous pipes have no readiness wait, so the pipe is
+// peeked first and only what it holds is read.
+class OutputPipe final : public OutputStream::Pipe {
   public:
-    explicit OutputPipe(HANDLE readEnd)
-        : pipe_(readEnd),
-          stream_({[this](char* buffer, std::size_t size) { return ReadNow(buffer, size); },
-                   [this] { return AwaitInput(); }}) {}
+    explicit OutputPipe(HANDLE readEnd) : pipe_(readEnd) {}
 
-    std::optional<std::string> ReadLine() { return stream_.ReadLine(); }
-    int ReadChar() { return stream_.ReadChar(); }
-    bool LineReady() { return stream_.LineReady(); }
-    bool CharReady() { return stream_.CharReady(); }
-
-  private:
     // A broken pipe is the end: the child and every copy of the write end are gone.
-    std::optional<std::size_t> ReadNow(char* buffer, std::size_t size) {
+    std::optional<std::size_t> ReadNow(char* buffer, std::size_t size) override {
         DWORD available = 0;
         if (::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, &available, nullptr) == FALSE) {
             return std::nullopt;
@@ -56,7 +46,7 @@ class OutputPipe {
         return static_cast<std::size_t>(got);
     }
     // Only a reader thread waits: it looks again every few milliseconds.
-    bool AwaitInput() {
+    bool Await() override {
         DWORD available = 0;
         while (::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, &available, nullptr) != FALSE &&
                available == 0) {
@@ -65,10 +55,10 @@ class OutputPipe {
         return true;
     }
 
+  private:
     static constexpr DWORD kAwaitPollMs = 5;
 
     UniqueHandle pipe_;
-    OutputStream stream_;
 };
 
 class WindowsChildProcess final : public ChildProcess {
@@ -105,7 +95,7 @@ class WindowsChildProcess final : public ChildProcess {
 
   private:
     UniqueHandle process_;
-    CapturedOutput<OutputPipe> output_;
+    OutputStream output_;
 };
 
 // Quotes one word for the C runtime's command-line parser: backslashes are literal except before
@@ -393,12 +383,13 @@ Result<std::unique_ptr<ChildProcess>> StartChild(const std::string& packageFolde
         return process.error();
     }
     if (errors) {
-        DeliverLinesOnThread(std::move(errors),
-                             [tell = request.onErrorLine](const std::string& line) {
-                                 tell(line);
-                                 return true;
-                             },
-                             {});
+        OutputStream(std::move(errors))
+            .Deliver(
+                [tell = request.onErrorLine](const std::string& line) {
+                    tell(line);
+                    return true;
+                },
+                {});
     }
     const HANDLE forWatcher = HandleForWatcher(process.value());
     if (forWatcher == nullptr && request.onExit) {

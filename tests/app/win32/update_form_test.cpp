@@ -417,15 +417,15 @@ TEST(Win32Window, WaitsPaintAndTickButLeaveInputForLater) {
     int ticks = 0;
     int deviceChanges = 0;
     int disposed = 0;
-    // The device-tree watch hears of the change before the poll it starts.
-    Hid::DeviceChangeJournal watch;
-    form.Inform(watch);
-    const auto stamp = watch.Current(Hid::kDeviceNotifications);
+    // The device-change journal hears of the change before the poll it starts.
+    Hid::DeviceChangeJournal journal;
+    form.Inform(journal);
+    const auto stamp = journal.Current(Hid::kDeviceNotifications);
     ASSERT_TRUE(stamp) << "listening: both device-interface classes are registered";
     handlers.timerTick = [&] { ++ticks; };
     handlers.deviceChange = [&] {
         ++deviceChanges;
-        EXPECT_FALSE(watch.StillTrue(*stamp, Hid::kDeviceNotifications));
+        EXPECT_FALSE(journal.StillTrue(*stamp, Hid::kDeviceNotifications));
     };
     handlers.dispose = [&] { ++disposed; };
     form.SetHandlers(handlers);
@@ -473,7 +473,7 @@ TEST(Win32Window, WaitsPaintAndTickButLeaveInputForLater) {
     EXPECT_EQ(disposed, 1);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_FALSE(form.Created());
-    EXPECT_FALSE(watch.Current(Hid::kDeviceNotifications)) << "no window: nothing kept";
+    EXPECT_FALSE(journal.Current(Hid::kDeviceNotifications)) << "no window: nothing kept";
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ TEST(WindowsUsbPorts, ThePortIsTheLocationOfTheUsbDevice) {
     EXPECT_EQ(windows.OpenHandles(), 0);
 }
 
-// Under a watch that hears the device notifications, a poll that finds nothing changed enumerates
+// Under a journal that hears the device notifications, a poll that finds nothing changed enumerates
 // nothing and opens nothing but the box; a notification, or 10 s, makes the next one read afresh.
 TEST(WindowsUsbPorts, WhatWasReadIsKeptUntilADeviceChangeIsHeard) {
     FakeWindows windows;
@@ -146,10 +146,10 @@ TEST(WindowsUsbPorts, WhatWasReadIsKeptUntilADeviceChangeIsHeard) {
     windows.hid[1].product = 0xC077;
     windows.hid[0].heldExclusively = true;  // as the system holds keyboards
     const Win32Calls calls = windows.Calls();
-    DeviceChangeJournal watch([&windows] { return windows.now; });
-    WindowsHidTransport transport(calls, &watch);
-    SetupDiDeviceProbe probe(calls, std::cout, &watch);
-    watch.Listening(ChangeSource::Processed);
+    DeviceChangeJournal journal([&windows] { return windows.now; });
+    WindowsHidTransport transport(calls, &journal);
+    SetupDiDeviceProbe probe(calls, std::cout, &journal);
+    journal.Listening(ChangeSource::Processed);
     const auto poll = [&] {
         hid_device* box = transport.hid_open(kVid, kPid, nullptr, 0);
         const std::string port = transport.hid_port(box);
@@ -170,13 +170,13 @@ TEST(WindowsUsbPorts, WhatWasReadIsKeptUntilADeviceChangeIsHeard) {
     windows.usb.push_back(UsbAt(L"USB\\VID_14E3&PID_0706\\6&1B2C3D&0&2", kPortA));
     windows.hid.push_back(HidUnder(2, "box"));
     EXPECT_EQ(poll(), "/-1");
-    watch.Changed();
+    journal.Changed();
     EXPECT_EQ(poll(), kPortA + "/-1");
     // A bootloader whose driver is still coming up (0) is asked about afresh each time; once it
     // runs, its answer is kept.
     windows.usb.push_back(UsbAt(L"USB\\VID_0471&PID_DF55\\6&1B2C3D&0&3", kPortB));
     windows.usb[3].status = 0;
-    watch.Changed();
+    journal.Changed();
     EXPECT_EQ(poll(), kPortA + "/0");
     windows.usb[3].status = kDnDriverLoaded | kDnStarted;
     windows.usb[3].description = L"Orvanta Update";
@@ -204,9 +204,9 @@ TEST(WindowsUsbPorts, WhatWasReadIsKeptUntilADeviceChangeIsHeard) {
     EXPECT_EQ(probe.FindDevice(kBootVid, kBootPid, 0), 3);
     // Unplugged, with the notification: gone at the next poll. Not listening: nothing kept.
     windows.hid[2].vanished = true;
-    watch.Changed();
+    journal.Changed();
     EXPECT_EQ(transport.hid_open(kVid, kPid, nullptr, 0), nullptr);
-    watch.Listening(ChangeSource::None);
+    journal.Listening(ChangeSource::None);
     EXPECT_EQ(transport.hid_open(kVid, kPid, nullptr, 0), nullptr);
     EXPECT_EQ(windows.hidEnumerations, 7);
     EXPECT_EQ(windows.OpenHandles(), 0);

@@ -25,9 +25,9 @@
 #include "cli/cli_options.h"
 #include "cli/events.h"
 #include "cli/history.h"
-#include "cli/linux/linux_box_platform.h"
 #include "guest_files.h"
 #include "hid/linux/hidraw_transport.h"
+#include "hid/linux/linux_box_platform.h"
 #include "kernel/gadget_box.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
@@ -172,7 +172,7 @@ struct PortBench {
         const std::string package = pkg.Root();
         Cli::BenchSeams seams{
             clock,
-            [package] { return std::make_unique<Cli::LinuxBoxPlatform>(package); },
+            [package] { return ZELKUtil::Hid::LinuxBoxPlatform::HearingWhenAsked(package); },
             ZELKUtil::NativeMachine(),
             kHost,
             [] { return std::string("2026-12-07T01:37:36Z"); },

@@ -1,6 +1,6 @@
 // How soon the product sees a box that is plugged in: the window's wiring (the hot-plug monitor
-// telling the device-tree watch and running a poll on each change, the 1000 ms timer) against the
-// gadget box, from the moment its gadget is bound to the start of the poll that finds it. The
+// telling the device-change journal and running a poll on each change, the 1000 ms timer) against
+// the gadget box, from the moment its gadget is bound to the start of the poll that finds it. The
 // time is printed; nothing asserts on it.
 #include <gtest/gtest.h>
 
@@ -29,9 +29,9 @@ std::int64_t NowMs() {
 
 TEST(BindToPoll, PrintsTheTimeFromTheBindToThePollThatSeesTheBox) {
     // As main() wires them: the backends keep what they read while the monitor hears no change.
-    ZELKUtil::Hid::DeviceChangeJournal watch;
-    ZELKUtil::Hid::HidrawTransport hid("/sys", "/dev", {}, &watch);
-    ZELKUtil::Hid::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &watch);
+    ZELKUtil::Hid::DeviceChangeJournal journal;
+    ZELKUtil::Hid::HidrawTransport hid("/sys", "/dev", {}, &journal);
+    ZELKUtil::Hid::SysfsDeviceProbe probe("/sys", "/run/udev", std::cout, &journal);
     ZELKSim::RealTimeClock boxClock;
     ZELKSim::EmulatedBox box(boxClock, Q750());
     box.SetFirmwareVersion("2.04");
@@ -69,7 +69,7 @@ TEST(BindToPoll, PrintsTheTimeFromTheBindToThePollThatSeesTheBox) {
     ZELKUtil::Hid::HotplugMonitor monitor(
         [&] { poll("a device change", &ZELKUtil::UpgradeController::Main_OnDeviceChange); });
     ASSERT_TRUE(monitor.Opened()) << monitor.Opened().error().Text();
-    monitor.Inform(watch);
+    monitor.Inform(journal);
 
     poll("a timer tick", &ZELKUtil::UpgradeController::TimerCheck_Tick);
     ASSERT_EQ(controller.State().connected, 0);
