@@ -71,7 +71,11 @@ std::vector<BoxEvent> BenchRunner::Look(const Package& package,
     };
     for (const auto& [vid, pid] : NormalModeIds(package.profiles)) {
         for (const std::string& port : transport.hid_ports(vid, pid)) {
-            if (!seen(port)) {
+            if (port.empty() && !only) {
+                // Nothing confines a look to a port the system does not tell: talking to the box
+                // there could reach another one.
+                found.push_back(FoundEvent(port, "normal"));
+            } else if (!seen(port)) {
                 found.push_back(LookAt(device, transport, port, {vid, pid}, package));
             }
         }

@@ -135,6 +135,9 @@ class BenchRunner {
     // Under --watch: the boxes plugged in later, on the ports named or on any.
     void Watch(std::vector<std::string>& asked, const Package& package, const HistoryFile& history);
     void StartSlot(const std::string& port, const Package& package, const HistoryFile& history);
+    // A box whose port the system does not tell cannot be kept apart from the others (a run
+    // confined to no port sees every box), so it is never started: said once, a failed box.
+    void LeaveUntoldPortAlone();
     void RunSlot(PortSlot& slot, const Package& package, const HistoryFile& history);
     HistoryRecord RecordOf(const BoxOutcome& box, const std::string& port,
                            const Package& package) const;
@@ -173,6 +176,7 @@ class BenchRunner {
     // Ports another zelk-cli held when this one would have started there (said once each).
     std::set<std::string> portsHeldElsewhere_;
     bool claimsUnavailableSaid_ = false;
+    bool untoldPortSaid_ = false;
     // Ports named without --watch that had no box: the exit code says so, unless a box failed.
     std::vector<std::string> emptyPorts_;
     // The outcomes of runs whose box has since been unplugged (a watch starts a new run when it

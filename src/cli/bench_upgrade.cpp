@@ -15,6 +15,7 @@ namespace ZELKUtil::Cli {
 namespace {
 
 constexpr const char* kNoBoxHere = "no box on this port";
+constexpr const char* kPortNotTold = "the system does not tell the box's USB port";
 
 bool Has(const std::vector<std::string>& ports, const std::string& port) {
     return std::find(ports.begin(), ports.end(), port) != ports.end();
@@ -64,7 +65,9 @@ int BenchRunner::Upgrade() {
         asked = there;
     }
     for (const std::string& port : asked) {
-        if (Has(there, port)) {
+        if (port.empty()) {
+            LeaveUntoldPortAlone();
+        } else if (Has(there, port)) {
             StartSlot(port, *package, history);
         } else if (!options_.watch) {
             // Under --watch a named port waits for its box.
@@ -90,7 +93,11 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
         // A production line: every box plugged in from now on, once per plug-in.
         const std::vector<std::string> now = PresentPorts(package);
         for (const std::string& port : now) {
-            if ((confined && !Has(options_.ports, port)) || slots_.count(port) != 0) {
+            if (port.empty() && !confined) {
+                LeaveUntoldPortAlone();
+            }
+            if (port.empty() || (confined && !Has(options_.ports, port)) ||
+                slots_.count(port) != 0) {
                 continue;
             }
             StartSlot(port, package, history);
@@ -301,6 +308,19 @@ BenchTurn BenchRunner::TakeTurn(const PortSlot& slot) {
         }
         nextTurn_.notify_all();
     });
+}
+
+void BenchRunner::LeaveUntoldPortAlone() {
+    if (std::exchange(untoldPortSaid_, true)) {
+        return;
+    }
+    BoxEvent refused;
+    refused.kind = BoxEvent::Kind::Result;
+    refused.text = "failed";
+    refused.reason = kPortNotTold;
+    Emit(refused);
+    Say(std::string("A box was left alone: ") + kPortNotTold);
+    ended_.emplace_back("", FailedOutcome(kPortNotTold));
 }
 
 int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& package) {

@@ -177,6 +177,31 @@ TEST(BenchRunner, NothingIsTouchedWhenTheHistoryCannotBeWrittenOrNoBoxIsThere) {
     EXPECT_FALSE(upgraded[0].contains("reason"));
 }
 
+TEST(BenchRunner, ABoxOnAPortTheSystemDoesNotTellIsNeverTalkedTo) {
+    // A run confined to no port would see the other box too, and could write into it.
+    Bench bench({"", "1-2"});
+    EXPECT_EQ(bench.Run(Upgrade({})), kExitBoxFailed);
+    EXPECT_EQ(bench.Result("1-2"), "upgraded");
+    const auto refused = bench.Events("", "result");
+    ASSERT_EQ(refused.size(), 1U);
+    EXPECT_EQ(refused[0].at("text"), "failed");
+    EXPECT_EQ(refused[0].at("reason"), "the system does not tell the box's USB port");
+    EXPECT_TRUE(bench.boxes[0].Requests().empty());
+    EXPECT_EQ(bench.boxes[0].FirmwareVersion(), "2.01");
+    // Listed, but not asked what it holds: the answer could be another box's.
+    bench.boxes[1].SetFirmwareVersion("2.01");
+    bench.out.clear();
+    Options list;
+    list.command = Command::List;
+    list.json = true;
+    bench.Run(list);
+    const auto found = bench.Events("", "found");
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0].at("verdict"), "unknown");
+    EXPECT_FALSE(found[0].contains("version"));
+    EXPECT_TRUE(bench.boxes[0].Requests().empty());
+}
+
 TEST(BenchRunner, ABoxAnotherProcessHoldsIsLeftAloneWithoutARecord) {
     Bench bench({"1-1", "1-2"});
     bench.claimPort = [](const std::string& port, std::string* /*why*/) {
