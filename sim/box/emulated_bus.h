@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,11 @@ class EmulatedBus {
             [](const EmulatedBox* a, const EmulatedBox* b) { return a->Port() < b->Port(); });
     }
     const std::vector<EmulatedBox*>& Boxes() const { return boxes_; }
-    // The boxes on the port, or all of them for "".
-    std::vector<EmulatedBox*> On(const std::string& port) const {
+    // The boxes on the port, or all of them without one.
+    std::vector<EmulatedBox*> On(const std::optional<std::string>& port) const {
         std::vector<EmulatedBox*> found;
         for (EmulatedBox* box : boxes_) {
-            if (port.empty() || box->Port() == port) {
+            if (!port || box->Port() == *port) {
                 found.push_back(box);
             }
         }

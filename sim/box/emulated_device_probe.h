@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,12 @@ class EmulatedDeviceProbe final : public DeviceTreeProbe {
         }
         return found;
     }
-    void ConfineToPort(const std::string& port) override { port_ = port; }
+    void ConfineToPort(const std::optional<std::string>& port) override { port_ = port; }
 
   private:
     EmulatedBus own_;
     const EmulatedBus& bus_;
-    std::string port_;
+    std::optional<std::string> port_;
 };
 
 }  // namespace ZELKSim

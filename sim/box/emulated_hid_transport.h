@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ class EmulatedHidTransport final : public HidTransport {
     std::string hid_port(hid_device* device) override;
     std::vector<std::string> hid_ports(unsigned short vendor_id,
                                        unsigned short product_id) override;
-    void hid_confine_to_port(const std::string& port) override { port_ = port; }
+    void hid_confine_to_port(const std::optional<std::string>& port) override { port_ = port; }
 
   private:
     // The box whose record it is; the first box stands in for a record nobody opened (a null
@@ -38,7 +39,7 @@ class EmulatedHidTransport final : public HidTransport {
 
     EmulatedBus own_;
     const EmulatedBus& bus_;
-    std::string port_;
+    std::optional<std::string> port_;
     std::map<hid_device*, EmulatedBox*> owners_;
     std::vector<HidOpenFailure> openFailures_;  // of the last open
 };

@@ -258,7 +258,7 @@ EmulatedBox* EmulatedProcessService::Target(const StartRequest& request, bool* s
         request.program == PackageFiles::kDfuUtil || request.program == PackageFiles::kDfuApp;
     const BoxMode wanted = downloadTool ? BoxMode::Bootloader : BoxMode::FpgaProgrammer;
     // dfu-util's -p names the port; without it every DFU device on the bus is a candidate.
-    std::string port;
+    std::optional<std::string> port;
     const auto option = std::find(request.arguments.begin(), request.arguments.end(), "-p");
     if (request.program == PackageFiles::kDfuUtil && option != request.arguments.end() &&
         option + 1 != request.arguments.end()) {

@@ -62,6 +62,9 @@ std::vector<BoxEvent> BenchRunner::Look(const Package& package,
     HidTransport& transport = platform.Transport();
     ReadPathModes modes;
     ZELK device(transport, platform.Probe(), seams_.clock, modes);
+    // A box whose port the system does not tell is talked to only when it is alone on the bus:
+    // nothing confines the look to it, so another box could answer.
+    const bool alone = device.BoxPorts(NormalModeIds(package.profiles)).size() == 1;
     std::vector<BoxEvent> found;
     // A port already found, or one not asked about: a box in another run is never disturbed.
     const auto seen = [&found, &only](const std::string& port) {
@@ -71,9 +74,7 @@ std::vector<BoxEvent> BenchRunner::Look(const Package& package,
     };
     for (const auto& [vid, pid] : NormalModeIds(package.profiles)) {
         for (const std::string& port : transport.hid_ports(vid, pid)) {
-            if (port.empty() && !only) {
-                // Nothing confines a look to a port the system does not tell: talking to the box
-                // there could reach another one.
+            if (port.empty() && !alone) {
                 found.push_back(FoundEvent(port, "normal"));
             } else if (!seen(port)) {
                 found.push_back(LookAt(device, transport, port, {vid, pid}, package));
@@ -98,14 +99,14 @@ std::vector<BoxEvent> BenchRunner::Look(const Package& package,
 BoxEvent BenchRunner::LookAt(ZELK& device, HidTransport& transport, const std::string& port,
                              std::pair<std::uint16_t, std::uint16_t> ids, const Package& package) {
     BoxEvent box = FoundEvent(port, "normal");
-    transport.hid_confine_to_port(port);
+    transport.hid_confine_to_port(Confinement(port));
     device.setVid(static_cast<std::int16_t>(ids.first));
     device.setPid(static_cast<std::int16_t>(ids.second));
     box.version = device.GetVersion();
     const std::string product = device.GetManufacturer();
     box.serial = device.GetSerial();
     device.Close();
-    transport.hid_confine_to_port("");
+    transport.hid_confine_to_port(std::nullopt);
     const auto named = std::find_if(package.profiles.begin(), package.profiles.end(),
                                     [&product](const ZelkProfile& p) { return p.name == product; });
     if (named != package.profiles.end()) {
@@ -122,9 +123,9 @@ std::vector<std::string> BenchRunner::PresentPorts(const Package& package) {
     BoxPlatform& platform = LookPlatform();
     ReadPathModes modes;
     ZELK device(platform.Transport(), platform.Probe(), seams_.clock, modes);
+    // Each box once; every box whose port the system does not tell stays an entry of its own.
     std::vector<std::string> ports = device.BoxPorts(NormalModeIds(package.profiles));
     std::sort(ports.begin(), ports.end());
-    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     return ports;
 }
 

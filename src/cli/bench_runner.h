@@ -135,8 +135,9 @@ class BenchRunner {
     // Under --watch: the boxes plugged in later, on the ports named or on any.
     void Watch(std::vector<std::string>& asked, const Package& package, const HistoryFile& history);
     void StartSlot(const std::string& port, const Package& package, const HistoryFile& history);
-    // A box whose port the system does not tell cannot be kept apart from the others (a run
-    // confined to no port sees every box), so it is never started: said once, a failed box.
+    // A box whose port the system does not tell cannot be kept apart from others (its run sees
+    // every box, as the window does), so it is started only when it is alone on the bus and no
+    // watch may bring others; otherwise it is left alone: said once, a failed box.
     void LeaveUntoldPortAlone();
     void RunSlot(PortSlot& slot, const Package& package, const HistoryFile& history);
     HistoryRecord RecordOf(const BoxOutcome& box, const std::string& port,

@@ -15,7 +15,9 @@ namespace ZELKUtil::Cli {
 namespace {
 
 constexpr const char* kNoBoxHere = "no box on this port";
-constexpr const char* kPortNotTold = "the system does not tell the box's USB port";
+constexpr const char* kPortNotTold =
+    "the system does not tell the box's USB port: it is upgraded only alone on the bus, without "
+    "--watch";
 
 bool Has(const std::vector<std::string>& ports, const std::string& port) {
     return std::find(ports.begin(), ports.end(), port) != ports.end();
@@ -65,7 +67,7 @@ int BenchRunner::Upgrade() {
         asked = there;
     }
     for (const std::string& port : asked) {
-        if (port.empty()) {
+        if (port.empty() && (there.size() != 1 || options_.watch)) {
             LeaveUntoldPortAlone();
         } else if (Has(there, port)) {
             StartSlot(port, *package, history);

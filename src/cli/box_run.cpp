@@ -21,8 +21,8 @@ BoxRun::BoxRun(BoxPlatform& platform, Clock& clock, std::string port, BoxRunSett
       stopping_(stopping) {}
 
 BoxOutcome BoxRun::Run() {
-    platform_.Transport().hid_confine_to_port(port_);
-    platform_.Probe().ConfineToPort(port_);
+    platform_.Transport().hid_confine_to_port(Confinement(port_));
+    platform_.Probe().ConfineToPort(Confinement(port_));
     ReadPathModes modes;
     ZELK device(platform_.Transport(), platform_.Probe(), clock_, modes);
     HeadlessView view;

@@ -59,6 +59,12 @@ struct BoxRunHooks {
     std::function<void(const BoxOutcome& box)> ended;
 };
 
+// What the backends of a box's run or look are confined to: its port, or nothing for a box whose
+// port the system does not tell ("", which the bench gives only a box alone on the bus).
+inline std::optional<std::string> Confinement(const std::string& port) {
+    return port.empty() ? std::nullopt : std::optional<std::string>(port);
+}
+
 // Plays the upgrade of the box on one USB port through the very controller the window uses, poll
 // by poll as the window's timer would, acting where the window's operator would (ticking what the
 // package programs when the package waits for the operator), and tells every line of its log and

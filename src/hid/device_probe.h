@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,6 @@ class DeviceTreeProbe {
     virtual int FindDevice(int vendor_id, int product_id, int verbose) = 0;
     // Every present device with the IDs, in the system's device order, each with its port.
     virtual std::vector<ProbeMatch> FindDevices(int vendor_id, int product_id) = 0;
-    // Confines FindDevice and FindDevices to the device on the port; "" lifts the limit.
-    virtual void ConfineToPort(const std::string& port) = 0;
+    // Confines FindDevice and FindDevices to the device on the port; nullopt lifts the limit.
+    virtual void ConfineToPort(const std::optional<std::string>& port) = 0;
 };

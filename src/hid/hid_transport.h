@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,8 @@ class HidTransport {
     // the system's order, whether or not this user may open it or it is held open.
     virtual std::vector<std::string> hid_ports(unsigned short vendor_id,
                                                unsigned short product_id) = 0;
-    // Confines every later hid_open and hid_ports to interfaces on the port; "" lifts the limit.
-    virtual void hid_confine_to_port(const std::string& port) = 0;
+    // Confines every later hid_open and hid_ports to interfaces on the port; nullopt lifts the
+    // limit. (An interface whose port the system does not tell has the port "", which no run is
+    // ever confined to.)
+    virtual void hid_confine_to_port(const std::optional<std::string>& port) = 0;
 };

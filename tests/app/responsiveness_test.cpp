@@ -59,7 +59,9 @@ class NullRecordCounter final : public HidTransport {
                                        unsigned short product_id) override {
         return inner_.hid_ports(vendor_id, product_id);
     }
-    void hid_confine_to_port(const std::string& port) override { inner_.hid_confine_to_port(port); }
+    void hid_confine_to_port(const std::optional<std::string>& port) override {
+        inner_.hid_confine_to_port(port);
+    }
 
   private:
     void Count(const hid_device* d) { nullCalls += d == nullptr ? 1 : 0; }

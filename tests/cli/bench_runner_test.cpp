@@ -177,15 +177,26 @@ TEST(BenchRunner, NothingIsTouchedWhenTheHistoryCannotBeWrittenOrNoBoxIsThere) {
     EXPECT_FALSE(upgraded[0].contains("reason"));
 }
 
-TEST(BenchRunner, ABoxOnAPortTheSystemDoesNotTellIsNeverTalkedTo) {
-    // A run confined to no port would see the other box too, and could write into it.
+TEST(BenchRunner, ABoxOnAPortTheSystemDoesNotTellIsUpgradedOnlyAlone) {
+    // Nothing confines its run: alone on the bus it is upgraded as the window would.
+    Bench alone({""});
+    EXPECT_EQ(alone.Run(Upgrade({})), kExitOk);
+    EXPECT_EQ(alone.boxes[0].FirmwareVersion(), "2.04");
+    // Beside another box (or another such box) its run would see that one too, and could write
+    // into it.
+    Bench untold({"", ""});
+    EXPECT_EQ(untold.Run(Upgrade({})), kExitBoxFailed);
+    EXPECT_TRUE(untold.boxes[0].Requests().empty());
+    EXPECT_TRUE(untold.boxes[1].Requests().empty());
     Bench bench({"", "1-2"});
     EXPECT_EQ(bench.Run(Upgrade({})), kExitBoxFailed);
     EXPECT_EQ(bench.Result("1-2"), "upgraded");
     const auto refused = bench.Events("", "result");
     ASSERT_EQ(refused.size(), 1U);
     EXPECT_EQ(refused[0].at("text"), "failed");
-    EXPECT_EQ(refused[0].at("reason"), "the system does not tell the box's USB port");
+    EXPECT_EQ(refused[0].at("reason"),
+              "the system does not tell the box's USB port: it is upgraded only alone on the bus, "
+              "without --watch");
     EXPECT_TRUE(bench.boxes[0].Requests().empty());
     EXPECT_EQ(bench.boxes[0].FirmwareVersion(), "2.01");
     // Listed, but not asked what it holds: the answer could be another box's.

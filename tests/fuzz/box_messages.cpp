@@ -55,7 +55,7 @@ class InputTransport final : public HidTransport {
     std::vector<std::string> hid_ports(unsigned short /*vid*/, unsigned short /*pid*/) override {
         return {};
     }
-    void hid_confine_to_port(const std::string& /*port*/) override {}
+    void hid_confine_to_port(const std::optional<std::string>& /*port*/) override {}
 
   private:
     std::span<const std::uint8_t> Take(std::size_t n) {
@@ -85,7 +85,7 @@ class FixedProbe final : public DeviceTreeProbe {
     std::vector<ProbeMatch> FindDevices(int, int) override {
         return code_ >= 0 ? std::vector<ProbeMatch>{{"", code_}} : std::vector<ProbeMatch>{};
     }
-    void ConfineToPort(const std::string& /*port*/) override {}
+    void ConfineToPort(const std::optional<std::string>& /*port*/) override {}
 
   private:
     int code_;

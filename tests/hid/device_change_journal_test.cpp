@@ -93,7 +93,7 @@ TEST_F(KeptTree, ConfiningTheProbeDropsWhatWasKeptForAnotherPort) {
     EXPECT_EQ(Bootloader(), 3);
     ASSERT_EQ(probe.FindDevices(0x0471, 0xDF55).size(), 1U);
     EXPECT_EQ(probe.FindDevices(0x0471, 0xDF55)[0].port, "1-2");
-    probe.ConfineToPort("");
+    probe.ConfineToPort(std::nullopt);
     EXPECT_EQ(Bootloader(), 2);
     EXPECT_EQ(probe.FindDevices(0x0471, 0xDF55).size(), 2U);
 }

@@ -90,7 +90,8 @@ TEST_F(HidrawEnumeration, TellsAndConfinesPortsFromTheNodeList) {
     ASSERT_EQ(transport.hid_open_failures().size(), 1U);
     EXPECT_EQ(transport.hid_open_failures()[0].path, dev + "hidraw5");
     EXPECT_EQ(Listed(0x14E3, 0x0706).size(), 2U);  // an enumeration of its own is not confined
-    transport.hid_confine_to_port("");  // every port again: the vanished node is noted too
+    transport.hid_confine_to_port(
+        std::nullopt);  // every port again: the vanished node is noted too
     EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);
     ASSERT_EQ(transport.hid_open_failures().size(), 2U);
     EXPECT_EQ(transport.hid_open_failures()[0].path, dev + "hidraw5");

@@ -98,7 +98,7 @@ TEST_F(HidrawIo, AnOpenRecordTellsItsPortAndConfinementOpensTheBoxThere) {
     EXPECT_EQ(Product(b), L"Box B");
     EXPECT_EQ(transport.hid_port(b), "2-3.1");
     EXPECT_EQ(transport.hid_open(kVid, 0xF000, nullptr, 0), nullptr);
-    transport.hid_confine_to_port("");
+    transport.hid_confine_to_port(std::nullopt);
     hid_device* a = transport.hid_open(kVid, kPid, nullptr, 0);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(transport.hid_port(a), "1-1");

@@ -76,7 +76,7 @@ TEST_F(UsbDeviceProbe, FindsEachBoxOnItsPortAndConfinesToOnePort) {
     probe.ConfineToPort("1-2");  // the other box is not in the bootloader
     EXPECT_EQ(Matches(), "");
     EXPECT_EQ(Find(), -1);
-    probe.ConfineToPort("");
+    probe.ConfineToPort(std::nullopt);
     EXPECT_EQ(Matches(), "1-4.2=0 1-3=1 2-1=3");
 }
 

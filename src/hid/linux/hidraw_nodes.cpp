@@ -170,7 +170,7 @@ std::vector<std::string> HidrawTransport::hid_ports(unsigned short vendor_id,
 }
 
 bool HidrawTransport::OnConfinedPort(const Node& node) const {
-    return confinedPort_.empty() || node.port == confinedPort_;
+    return !confinedPort_ || node.port == *confinedPort_;
 }
 
 }  // namespace ZELKUtil::Hid

@@ -54,7 +54,9 @@ class HidrawTransport : public HidTransport {
                                        unsigned short product_id) override;
     // Limits hid_open (and the enumeration it makes) and hid_ports; hid_enumerate called on its
     // own lists every port.
-    void hid_confine_to_port(const std::string& port) override { confinedPort_ = port; }
+    void hid_confine_to_port(const std::optional<std::string>& port) override {
+        confinedPort_ = port;
+    }
 
     // The interfaces with the IDs (0 and 0: all) that can be opened for reading and writing and
     // are not held exclusively, in hidraw minor-number order; null when none.
@@ -110,7 +112,7 @@ class HidrawTransport : public HidTransport {
     // The nodes seen in the last listing, by the inode of their entry in the class folder.
     std::unordered_map<ino_t, Node> knownNodes_;
     std::vector<HidOpenFailure> openFailures_;  // of the last hid_open
-    std::string confinedPort_;                  // "" when not confined
+    std::optional<std::string> confinedPort_;
 };
 
 }  // namespace ZELKUtil::Hid

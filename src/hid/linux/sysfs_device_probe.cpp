@@ -178,16 +178,16 @@ UniqueFd OpenFolder(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfsRoot,
-                                                                 const std::string& udevRoot,
-                                                                 const std::string& port) {
+std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(
+    const std::string& sysfsRoot, const std::string& udevRoot,
+    const std::optional<std::string>& port) {
     DeviceFolder folder(sysfsRoot);
     if (!folder.Opened()) {
         return std::nullopt;
     }
     std::vector<std::pair<DevicePlace, UsbDeviceRecord>> entries;
     while (const auto entry = folder.Next()) {
-        if (!port.empty() && entry->name != port) {
+        if (port && entry->name != *port) {
             continue;
         }
         // Interfaces share the folder; only devices carry idVendor.
@@ -214,7 +214,7 @@ SysfsDeviceProbe::SysfsDeviceProbe(std::string sysfsRoot, std::string udevRoot,
       listing_(listing),
       journal_(journal) {}
 
-void SysfsDeviceProbe::ConfineToPort(const std::string& port) {
+void SysfsDeviceProbe::ConfineToPort(const std::optional<std::string>& port) {
     if (port != port_) {
         port_ = port;
         kept_ = {};
@@ -278,7 +278,7 @@ bool SysfsDeviceProbe::WalkDevices() {
     const bool remember = InodesStayUnique(folder.Fd());
     while (const auto entry = folder.Next()) {
         // An interface (bus-port:config.interface) has no IDs of its own.
-        if (!IsUsbDeviceName(entry->name) || (!port_.empty() && entry->name != port_)) {
+        if (!IsUsbDeviceName(entry->name) || (port_ && entry->name != *port_)) {
             continue;
         }
         const auto vendor =
@@ -309,7 +309,7 @@ bool SysfsDeviceProbe::UpdateDevices(std::span<const DeviceChange> changes) {
     const bool remember = InodesStayUnique(folder.Get());
     for (const std::string_view changed : names) {
         const std::string name(changed);
-        if (!IsUsbDeviceName(name) || (!port_.empty() && name != port_)) {
+        if (!IsUsbDeviceName(name) || (port_ && name != *port_)) {
             continue;
         }
         // Whatever the action said, the device is now as sysfs shows it: gone, new or the same.

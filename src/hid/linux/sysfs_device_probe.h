@@ -20,11 +20,11 @@ namespace ZELKUtil::Hid {
 
 // The present USB devices as the probe sees them, read from <sysfsRoot>/bus/usb/devices and the
 // udev database in <udevRoot>/data, in the order the kernel enumerated them (bus number, then
-// device number); only the device on `port` unless it is "". nullopt when the device folder cannot
-// be listed.
-std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(const std::string& sysfsRoot,
-                                                                 const std::string& udevRoot,
-                                                                 const std::string& port = "");
+// device number); only the device on `port` when one is given. nullopt when the device folder
+// cannot be listed.
+std::optional<std::vector<UsbDeviceRecord>> ReadUsbDeviceRecords(
+    const std::string& sysfsRoot, const std::string& udevRoot,
+    const std::optional<std::string>& port = std::nullopt);
 
 // FindDevice over sysfs and the udev database. The product passes "/sys" and "/run/udev";
 // listing mode writes to listing. Stopping mode reads only the vendor ID of a device of another
@@ -43,7 +43,7 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     // is, while no device in it waits for udev.
     std::vector<ProbeMatch> FindDevices(int vendor_id, int product_id) override;
     // Drops every kept answer when the port changes: it was read for another one.
-    void ConfineToPort(const std::string& port) override;
+    void ConfineToPort(const std::optional<std::string>& port) override;
 
   private:
     // A USB device on the probe's port (any when it is not confined): its folder's name and its
@@ -71,7 +71,7 @@ class SysfsDeviceProbe : public DeviceTreeProbe {
     std::string udevRoot_;
     std::ostream& listing_;
     DeviceChangeJournal* journal_;
-    std::string port_;  // "" when not confined
+    std::optional<std::string> port_;
     KeptForIds<int> kept_;
     KeptForIds<std::vector<ProbeMatch>> keptMatches_;
     UsbDevices devices_;

@@ -60,7 +60,7 @@ enum class Seen { Passed, Oversized, Matching };
 // the probe is confined to (all when it is not).
 class UsbDevices {
   public:
-    UsbDevices(const Win32Calls& calls, const std::string& confinedPort)
+    UsbDevices(const Win32Calls& calls, const std::optional<std::string>& confinedPort)
         : calls_(calls),
           confinedPort_(confinedPort),
           set_(calls.SetupDiGetClassDevsW(nullptr, L"USB", nullptr,
@@ -85,7 +85,7 @@ class UsbDevices {
             if (calls_.SetupDiEnumDeviceInfo(set_, index_++, &device) == FALSE) {
                 return false;
             }
-            if (confinedPort_.empty() || PortOfNode(calls_, device.DevInst) == confinedPort_) {
+            if (!confinedPort_ || PortOfNode(calls_, device.DevInst) == *confinedPort_) {
                 return true;
             }
         }
@@ -124,7 +124,7 @@ class UsbDevices {
 
   private:
     const Win32Calls& calls_;
-    const std::string& confinedPort_;
+    const std::optional<std::string>& confinedPort_;
     HDEVINFO set_;
     PropertyReader properties_;
     DWORD index_ = 0;
@@ -136,7 +136,7 @@ SetupDiDeviceProbe::SetupDiDeviceProbe(const Win32Calls& calls, std::ostream& li
                                        DeviceChangeJournal* journal)
     : calls_(calls), listing_(listing), journal_(journal) {}
 
-void SetupDiDeviceProbe::ConfineToPort(const std::string& port) {
+void SetupDiDeviceProbe::ConfineToPort(const std::optional<std::string>& port) {
     if (port != confinedPort_) {
         kept_ = {};
         keptMatches_ = {};
@@ -197,8 +197,8 @@ std::vector<ProbeMatch> SetupDiDeviceProbe::WalkMatches(int vendor_id, int produ
         // Its code as FindDevice gives it when this device is the only one.
         ProbeWalk alone;
         devices.Classify(device, alone);
-        found.push_back({confinedPort_.empty() ? PortOfNode(calls_, device.DevInst) : confinedPort_,
-                         alone.Result()});
+        found.push_back(
+            {confinedPort_ ? *confinedPort_ : PortOfNode(calls_, device.DevInst), alone.Result()});
     }
     return found;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iostream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -31,7 +32,7 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
     // Devices on other ports are passed over as if absent: not listed, not matched, and an
     // oversized hardware-ID list among them clears no match.
     // Drops every kept answer when the port changes: it was read for another one.
-    void ConfineToPort(const std::string& port) override;
+    void ConfineToPort(const std::optional<std::string>& port) override;
 
   private:
     int Walk(int vendor_id, int product_id, int verbose);
@@ -40,7 +41,7 @@ class SetupDiDeviceProbe : public DeviceTreeProbe {
     const Win32Calls& calls_;
     std::ostream& listing_;
     DeviceChangeJournal* journal_;
-    std::string confinedPort_;  // "" when not confined
+    std::optional<std::string> confinedPort_;
     KeptForIds<int> kept_;
     KeptForIds<std::vector<ProbeMatch>> keptMatches_;
 };

@@ -127,7 +127,7 @@ hid_device* WindowsHidTransport::hid_open(unsigned short vendor_id, unsigned sho
             continue;
         }
         const std::string& port = PortOf(entry);
-        if (!confinedPort_.empty() && port != confinedPort_) {
+        if (confinedPort_ && port != *confinedPort_) {
             continue;
         }
         const std::size_t failures = openFailures_.size();
@@ -186,7 +186,7 @@ std::vector<std::string> WindowsHidTransport::hid_ports(unsigned short vendor_id
             continue;
         }
         const std::string& port = PortOf(entry);
-        if (confinedPort_.empty() || port == confinedPort_) {
+        if (!confinedPort_ || port == *confinedPort_) {
             ports.push_back(port);
         }
     }

@@ -47,7 +47,9 @@ class WindowsHidTransport : public HidTransport {
     // wildcard here, as in hid_open.
     std::vector<std::string> hid_ports(unsigned short vendor_id,
                                        unsigned short product_id) override;
-    void hid_confine_to_port(const std::string& port) override { confinedPort_ = port; }
+    void hid_confine_to_port(const std::optional<std::string>& port) override {
+        confinedPort_ = port;
+    }
 
     // The present interfaces of the HID class with the IDs (0 and 0: all) that can be opened for
     // reading and writing, shared, in the system's order; null when none. Not confined to a port.
@@ -131,7 +133,7 @@ class WindowsHidTransport : public HidTransport {
     std::vector<Listed> list_;
     std::optional<DeviceChangeJournal::Stamp> listStamp_;  // under which list_ was read
     std::vector<HidOpenFailure> openFailures_;
-    std::string confinedPort_;  // "" when not confined
+    std::optional<std::string> confinedPort_;
     bool servicesTried_ = false;
     bool servicesLoaded_ = false;
     HidServices services_;

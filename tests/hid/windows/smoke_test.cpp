@@ -59,7 +59,7 @@ TEST(WindowsSmoke, RealCallsOnTheSystemsOwnDeviceTree) {
         EXPECT_EQ(ports, std::vector<std::string>(ports.size(), ""));
         transport.hid_confine_to_port("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)");
         EXPECT_TRUE(transport.hid_ports(info->vendor_id, info->product_id).empty());
-        transport.hid_confine_to_port("");
+        transport.hid_confine_to_port(std::nullopt);
     }
     transport.hid_free_enumeration(devices);
     EXPECT_EQ(transport.hid_open(0x14E3, 0x0706, nullptr, 0), nullptr);

@@ -90,8 +90,8 @@ TEST(WindowsUsbPorts, TwoBoxesAreToldApartByTheirPorts) {
     EXPECT_EQ(probe.FindDevice(kBootVid, kBootPid, 1), -1);
     EXPECT_TRUE(probe.FindDevices(kBootVid, kBootPid).empty());
     // "" lifts both limits.
-    transport.hid_confine_to_port("");
-    probe.ConfineToPort("");
+    transport.hid_confine_to_port(std::nullopt);
+    probe.ConfineToPort(std::nullopt);
     EXPECT_EQ(transport.hid_ports(kVid, kPid), Ports{kPortA});
     EXPECT_EQ(probe.FindDevice(kBootVid, kBootPid, 0), 3);
     EXPECT_EQ(windows.OpenHandles(), 0);

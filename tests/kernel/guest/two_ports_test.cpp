@@ -118,7 +118,7 @@ TEST(TwoPorts, TwoBootloadersAreFoundByPortAndDfuUtilDownloadsOnlyWithThePort) {
         ASSERT_EQ(probe.FindDevices(kBootloaderVid, kBootloaderPid).size(), 1U);
         EXPECT_EQ(probe.FindDevices(kBootloaderVid, kBootloaderPid)[0].port, match.port);
     }
-    probe.ConfineToPort("");
+    probe.ConfineToPort(std::nullopt);
 
     // dfu-util names a device by the same path as the kernel's folder.
     const ToolRun list = RunDfuUtil("-l");
