@@ -234,7 +234,10 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     BoxRunSettings settings;
     settings.packageFolder = options_.package;
     settings.nativeMachine = seams_.nativeMachine;
-    settings.dfuUtilPort = seams_.portsAreDfuUtilPaths ? slot.port : "";
+    // A box whose port the system does not tell runs alone: dfu-util finds it by its IDs.
+    if (seams_.portsAreDfuUtilPaths && !slot.port.empty()) {
+        settings.dfuUtilPort = slot.port;
+    }
     settings.packageVersion = package.versionLine;
     settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
     settings.installerGate = installerGate_;

@@ -20,8 +20,8 @@ class ToolGate;
 struct BoxRunSettings {
     std::string packageFolder;
     std::string nativeMachine;
-    // dfu-util's -p path of the box's port; "" lets dfu-util find the one DFU device by its IDs.
-    std::string dfuUtilPort;
+    // dfu-util's -p path of the box's port; none lets dfu-util find the one DFU device by its IDs.
+    std::optional<std::string> dfuUtilPort;
     // How long the box may stay off the bus in the middle of its run before it counts as
     // unplugged ("interrupted").
     std::int64_t goneMs = Periods::kGoneMidRoadMs;

@@ -93,12 +93,13 @@ std::optional<DownloadOutcome> ArmDownload::Run() {
     return outcome;
 }
 
-ToolCommand ArmDownload::Command(const std::string& image, bool dfuUtil, const std::string& port) {
+ToolCommand ArmDownload::Command(const std::string& image, bool dfuUtil,
+                                 const std::optional<std::string>& port) {
     if (dfuUtil) {
         ToolCommand command(PackageFiles::kDfuUtil, StartMode::DirectRedirected);
         command.Options({"-R", "-d", "0x0471:0xdf55"});
-        if (!port.empty()) {
-            command.Options({"-p"}).File(port);
+        if (port) {
+            command.Options({"-p"}).File(*port);
         }
         command.Options({"-t", "2048", "-D"}).File(image);
         return command;

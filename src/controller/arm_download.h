@@ -25,7 +25,8 @@ class ArmDownload {
   private:
     struct Pass;
 
-    static ToolCommand Command(const std::string& image, bool dfuUtil, const std::string& port);
+    static ToolCommand Command(const std::string& image, bool dfuUtil,
+                               const std::optional<std::string>& port);
     // Starts the pass's tool (DFUAPP after its log file); false when it failed.
     bool StartPass(Pass& pass, const std::string& image);
     // Reads and handles the pass's lines until the tool has exited and nothing more is there;

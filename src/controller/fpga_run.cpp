@@ -21,8 +21,8 @@ DownloadOutcome FpgaRun::DownloadProgrammer() {
     command.WorkingDirectory(s_.PackagePath(PackageFiles::kToolsFolder));
     if (dfuUtil) {
         command.Options({"-R"});
-        if (!s_.dfuUtilPort.empty()) {
-            command.Options({"-p"}).File(s_.dfuUtilPort);
+        if (s_.dfuUtilPort) {
+            command.Options({"-p"}).File(*s_.dfuUtilPort);
         }
         command.Options({"-t", "2048", "-D"}).File(PackageFiles::kFpgaProgrammerImage);
     } else {

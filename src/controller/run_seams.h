@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "controller/operator_texts.h"
@@ -24,8 +25,9 @@ struct RunSeams {
     UpgradeState& state;
     // Every relative package name is resolved against it.
     const std::string& packageFolder;
-    // dfu-util's -p path of the one port a bench run is confined to; "" for none.
-    const std::string& dfuUtilPort;
+    // dfu-util's -p path of the one port a bench run is confined to; none: dfu-util finds the one
+    // DFU device by its IDs.
+    const std::optional<std::string>& dfuUtilPort;
     // Where the runs tell what happened, and the port of the box the poll works on now.
     const RoadEventSink& events;
     const std::string& port;

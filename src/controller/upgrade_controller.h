@@ -55,7 +55,7 @@ class UpgradeController {
     // The USB port the box is confined to, in dfu-util's path form, when a bench runs several
     // boxes at once: dfu-util is then told it with -p, so that it writes into this box and no
     // other. Without it (the window) dfu-util finds the one DFU device by its IDs alone.
-    void TellDfuUtilThePort(std::string port) { dfuUtilPort_ = std::move(port); }
+    void TellDfuUtilThePort(std::optional<std::string> port) { dfuUtilPort_ = std::move(port); }
 
     // Tells the listener what happens to each box as it happens, on the window's thread.
     void ListenToRoad(std::function<void(const RoadEvent&)> listener) {
@@ -165,7 +165,7 @@ class UpgradeController {
     ProcessService& processes_;
     std::string packageFolder_;
     std::string nativeMachine_;
-    std::string dfuUtilPort_;
+    std::optional<std::string> dfuUtilPort_;
     UpgradeState state_;
     RoadEventSink events_;
     // The port of the box this poll works on, for the events of the runs.
