@@ -63,8 +63,11 @@ std::vector<BoxEvent> BenchRunner::Look(const Package& package,
     ReadPathModes modes;
     ZELK device(transport, platform.Probe(), seams_.clock, modes);
     // A box whose port the system does not tell is talked to only when it is alone on the bus:
-    // nothing confines the look to it, so another box could answer.
-    const bool alone = device.BoxPorts(NormalModeIds(package.profiles)).size() == 1;
+    // nothing confines the look to it, so another box could answer. Each such box is one of its
+    // own. Asked only when there is one.
+    const auto alone = [&device, &package] {
+        return device.BoxPorts(NormalModeIds(package.profiles)).size() == 1;
+    };
     std::vector<BoxEvent> found;
     // A port already found, or one not asked about: a box in another run is never disturbed.
     const auto seen = [&found, &only](const std::string& port) {
@@ -74,7 +77,10 @@ std::vector<BoxEvent> BenchRunner::Look(const Package& package,
     };
     for (const auto& [vid, pid] : NormalModeIds(package.profiles)) {
         for (const std::string& port : transport.hid_ports(vid, pid)) {
-            if (port.empty() && !alone) {
+            if (only && port != *only) {
+                continue;
+            }
+            if (port.empty() && !alone()) {
                 found.push_back(FoundEvent(port, "normal"));
             } else if (!seen(port)) {
                 found.push_back(LookAt(device, transport, port, {vid, pid}, package));

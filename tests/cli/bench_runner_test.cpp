@@ -199,6 +199,8 @@ TEST(BenchRunner, ABoxOnAPortTheSystemDoesNotTellIsUpgradedOnlyAlone) {
               "without --watch");
     EXPECT_TRUE(bench.boxes[0].Requests().empty());
     EXPECT_EQ(bench.boxes[0].FirmwareVersion(), "2.01");
+    // The other box's look tells of that box alone.
+    EXPECT_TRUE(bench.Events("", "found").empty());
     // Listed, but not asked what it holds: the answer could be another box's.
     bench.boxes[1].SetFirmwareVersion("2.01");
     bench.out.clear();
