@@ -95,11 +95,14 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
         // A production line: every box plugged in from now on, once per plug-in.
         const std::vector<std::string> now = PresentPorts(package);
         for (const std::string& port : now) {
-            if (port.empty() && !confined) {
-                LeaveUntoldPortAlone();
+            if (port.empty()) {
+                // Named ports leave it out of the watch; otherwise it cannot be watched alone.
+                if (!confined) {
+                    LeaveUntoldPortAlone();
+                }
+                continue;
             }
-            if (port.empty() || (confined && !Has(options_.ports, port)) ||
-                slots_.count(port) != 0) {
+            if ((confined && !Has(options_.ports, port)) || slots_.count(port) != 0) {
                 continue;
             }
             StartSlot(port, package, history);
@@ -234,10 +237,7 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     BoxRunSettings settings;
     settings.packageFolder = options_.package;
     settings.nativeMachine = seams_.nativeMachine;
-    // A box whose port the system does not tell runs alone: dfu-util finds it by its IDs.
-    if (seams_.portsAreDfuUtilPaths && !slot.port.empty()) {
-        settings.dfuUtilPort = slot.port;
-    }
+    settings.dfuUtilPort = seams_.portsAreDfuUtilPaths ? Confinement(slot.port) : std::nullopt;
     settings.packageVersion = package.versionLine;
     settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
     settings.installerGate = installerGate_;

@@ -59,8 +59,9 @@ struct BoxRunHooks {
     std::function<void(const BoxOutcome& box)> ended;
 };
 
-// What the backends of a box's run or look are confined to: its port, or nothing for a box whose
-// port the system does not tell ("", which the bench gives only a box alone on the bus).
+// What the backends (and dfu-util's -p) of a box's run or look are confined to: its port, or
+// nothing for a box whose port the system does not tell ("", which the bench gives only a box
+// alone on the bus: dfu-util then finds it by its IDs).
 inline std::optional<std::string> Confinement(const std::string& port) {
     return port.empty() ? std::nullopt : std::optional<std::string>(port);
 }

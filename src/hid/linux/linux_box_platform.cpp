@@ -10,16 +10,9 @@ LinuxBoxPlatform::LinuxBoxPlatform(const std::string& packageFolder, std::ostrea
 std::unique_ptr<LinuxBoxPlatform> LinuxBoxPlatform::HearingWhenAsked(
     const std::string& packageFolder) {
     auto platform = std::make_unique<LinuxBoxPlatform>(packageFolder, nullptr);
-    (void)platform->HearChangesWhenAsked();
+    platform->events_.emplace("/run/udev");
+    platform->events_->Follow(platform->journal_);
     return platform;
-}
-
-Result<void> LinuxBoxPlatform::HearChangesWhenAsked() {
-    if (!events_) {
-        events_.emplace("/run/udev");
-        events_->Follow(journal_);
-    }
-    return events_->Opened();
 }
 
 }  // namespace ZELKUtil::Hid

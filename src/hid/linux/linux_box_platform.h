@@ -11,7 +11,6 @@
 #include "hid/linux/sysfs_device_probe.h"
 #include "hid/linux/udev_events.h"
 #include "platform/posix/posix_process_service.h"
-#include "platform/result.h"
 
 namespace ZELKUtil::Hid {
 
@@ -36,9 +35,6 @@ class LinuxBoxPlatform final : public BoxPlatform {
 
     // Where the system's device changes are told.
     DeviceChangeJournal& Journal() { return journal_; }
-    // From now on udev's events are read on the thread that uses the backends, whenever they ask
-    // the journal; the error when nothing can be heard (every poll then reads the tree).
-    Result<void> HearChangesWhenAsked();
 
   private:
     std::ostream discard_{nullptr};
