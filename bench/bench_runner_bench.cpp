@@ -94,13 +94,13 @@ Figure UpgradeBoxes(Road road, int boxes) {
     const std::int64_t startMs = world.clock.NowMs();
     world.onLine = [&](const std::string& line) {
         const auto event = ZELKUtil::Cli::FromJsonLine(line);
-        if (!event || event->port != "1-1") {
+        if (!event || ZELKUtil::Cli::PortOf(*event) != "1-1") {
             return;
         }
         const std::int64_t at = world.clock.NowMs() - startMs;
-        if (event->kind == ZELKUtil::Cli::BoxEvent::Kind::Progress) {
-            figure.estimates.push_back({at, event->percent, event->secondsLeft.value_or(-1)});
-        } else if (event->kind == ZELKUtil::Cli::BoxEvent::Kind::Result) {
+        if (const auto* progress = std::get_if<ZELKUtil::Cli::Events::Progress>(&*event)) {
+            figure.estimates.push_back({at, progress->percent, progress->secondsLeft.value_or(-1)});
+        } else if (std::holds_alternative<ZELKUtil::Cli::Events::Ended>(*event)) {
             figure.firstDoneMs = at;
         }
     };

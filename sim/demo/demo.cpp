@@ -6,7 +6,10 @@
 #include <iostream>
 #include <mutex>
 #include <optional>
+#include <utility>
+#include <variant>
 
+#include "controller/periods.h"
 #include "controller/upgrade_controller.h"
 #include "demo/demo_world.h"
 #include "platform/steady_clock.h"
@@ -65,38 +68,53 @@ class ConsoleEvents {
 };
 
 // Nobody sits at a console demo: where the package waits for the operator, the demo acts as one
-// would, and says so.
+// would, and says so. It learns where the road is from the controller's road events.
 class StandInOperator {
   public:
-    StandInOperator(ZELKUtil::UpgradeController& controller, const ConsoleView& view,
-                    DemoWorld& world)
-        : controller_(controller),
-          view_(view),
-          world_(world),
-          started_(controller.State().upgradeMode != ZELKUtil::manual_upgrade) {}
+    explicit StandInOperator(DemoWorld& world) : world_(world) {}
 
-    void Act() {
-        if (!started_ && controller_.State().connected != 0) {
+    void Hear(const ZELKUtil::RoadEvent& event) {
+        namespace Road = ZELKUtil::RoadEvents;
+        if (const auto* decided = std::get_if<Road::Decided>(&event)) {
+            const ZELKUtil::Decision& d = decided->decision;
+            start_ = start_ || (d.moment == ZELKUtil::Moment::Connected && !d.run &&
+                                d.reason == ZELKUtil::Reason::WaitsForOperator);
+            replug_ = replug_ || d.reason == ZELKUtil::Reason::ArmNeedsReplug;
+        } else if (const auto* step = std::get_if<Road::CountingDown>(&event)) {
+            counting_ = step->left > 0;
+            countedDown_ = true;
+        } else if (const auto* ended = std::get_if<Road::Ended>(&event)) {
+            end_ = ended->end;
+        }
+    }
+    // Between two polls, as an operator at the window would.
+    void Act(ZELKUtil::UpgradeController& controller) {
+        if (std::exchange(start_, false) && !started_) {
             std::cout << "\n[The operator presses \"Start\"]" << std::endl;
-            controller_.buttonRestart_Click();
+            controller.buttonRestart_Click();
             started_ = true;
         }
         // The FPGA programmer stays until the box is restarted; the operator re-plugs it.
-        if (!replugged_ && view_.log.find("FPGA Done") != std::string::npos &&
-            controller_.State().currently_programming_fpga == 0) {
+        if (std::exchange(replug_, false) && !replugged_) {
             std::cout << "\n[The operator re-plugs the box]" << std::endl;
             world_.box.Unplug();
             world_.box.Plug();
             replugged_ = true;
         }
     }
+    bool Counting() const { return counting_; }
+    bool CountedDown() const { return countedDown_; }
+    const std::optional<ZELKUtil::RoadEnd>& End() const { return end_; }
 
   private:
-    ZELKUtil::UpgradeController& controller_;
-    const ConsoleView& view_;
     DemoWorld& world_;
-    bool started_;
+    bool start_ = false;
+    bool started_ = false;
+    bool replug_ = false;
     bool replugged_ = false;
+    bool counting_ = false;
+    bool countedDown_ = false;
+    std::optional<ZELKUtil::RoadEnd> end_;
 };
 
 int RunConsole(const std::string& package) {
@@ -112,48 +130,44 @@ int RunConsole(const std::string& package) {
     ConsoleView view(ConsoleEcho{&std::cout, true, {}});
     ZELKUtil::UpgradeController controller(
         {view, controllerClock, device, tools, package, "x86_64"});
+    StandInOperator stander(world);
     std::int64_t completed = -1;
-    const auto noteCompletion = [&] {
-        if (completed < 0 && view.log.find("Upgrade Complete") != std::string::npos) {
-            completed = clock.NowMs();
+    controller.ListenToRoad([&](const ZELKUtil::RoadEvent& event) {
+        stander.Hear(event);
+        if (std::holds_alternative<ZELKUtil::RoadEvents::Returned>(event) ||
+            std::holds_alternative<ZELKUtil::RoadEvents::Ended>(event)) {
+            completed = completed < 0 ? clock.NowMs() : completed;
         }
-    };
-    ConsoleEvents events;
-    clock.SetWaiter([&](std::int64_t ms) {
-        events.Wait(ms, [&] {
-            controller.Main_OnDeviceChange();
-            noteCompletion();
-        });
     });
+    ConsoleEvents events;
+    clock.SetWaiter(
+        [&](std::int64_t ms) { events.Wait(ms, [&] { controller.Main_OnDeviceChange(); }); });
     world.box.SetPresenceListener([&events, &road](BoxMode mode) {
         road.BoxOnBus(mode != BoxMode::Absent);
         events.Notify();
     });
     controller.InitializeApplication();
     const std::int64_t start = clock.NowMs();
-    StandInOperator stander(controller, view, world);
-    // The timer: a poll, then a second, until the road is done.
-    while (view.log.find("Upgrade Complete") == std::string::npos &&
-           view.log.find("Error") == std::string::npos && clock.NowMs() - start < kConsoleLimitMs) {
+    // The timer: a poll, then the timer's interval, until the road has ended.
+    while (!stander.End() && clock.NowMs() - start < kConsoleLimitMs) {
         controller.TimerCheck_Tick();
-        noteCompletion();
-        stander.Act();
-        // The timer's interval; a countdown step waits for the next tick.
-        const bool counting = controller.State().startCountDown != 0;
+        stander.Act(controller);
+        // A countdown step waits for the next tick.
+        const bool counting = stander.Counting();
         const std::int64_t from = clock.NowMs();
-        clock.SleepMs(1000);
+        clock.SleepMs(ZELKUtil::Periods::kPollMs);
         if (counting) {
             road.Add(RoadTimer::Kind::CountdownTick, from, clock.NowMs());
         }
-        noteCompletion();
     }
     controller.Dispose();
     world.box.SetPresenceListener({});
     std::cout << "\n\nDemo ended after " << (clock.NowMs() - start) / 1000 << " s." << std::endl;
-    if (completed >= 0 && controller.State().upgradeMode == ZELKUtil::auto_upgrade) {
+    const bool upgraded = stander.End() == ZELKUtil::RoadEnd::Completed;
+    if (upgraded && stander.CountedDown()) {
         std::cout << road.Report(start, completed) << std::endl;
     }
-    return view.log.find("Upgrade Complete") != std::string::npos ? 0 : 1;
+    return upgraded ? 0 : 1;
 }
 
 }  // namespace

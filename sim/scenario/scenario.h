@@ -41,6 +41,8 @@ struct ScenarioRun {
     std::int64_t nextTickMs = 0;
     // Expectations that did not hold, each with its line.
     std::vector<std::string> failures;
+    // The road events so far (progress left out), as the trace names them, without their time.
+    std::vector<std::string> road;
     // Whether the box's changes of presence reach the controller by themselves ("notifications
     // on"); off, only "devicechange" lines notify it.
     bool deliverDeviceChanges = false;

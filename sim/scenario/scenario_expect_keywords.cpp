@@ -101,6 +101,22 @@ void ExpectTools(ScenarioParser& p, const Tokens& /*t*/) {
     });
 }
 
+// "expect road", then a line for each road event so far: every decision and step of each box's
+// road and its end, as the trace names them.
+void ExpectRoad(ScenarioParser& p, const Tokens& /*t*/) {
+    const auto block = p.Block("road");
+    if (!block) {
+        return;
+    }
+    p.Add([line = p.Line(), expected = *block](ScenarioRun& run) {
+        if (run.road != expected) {
+            run.failures.push_back(std::to_string(line) + ": " +
+                                   BlockDifference("road events", expected, run.road));
+        }
+        return std::string();
+    });
+}
+
 void ExpectLabel(ScenarioParser& p, const Tokens& t) {
     if (const auto label = p.ControlNamed(t[2])) {
         p.AddExpect(
@@ -183,6 +199,7 @@ void ExpectBoxMode(ScenarioParser& p, const Tokens& t) {
 constexpr Keyword kExpectations[] = {
     {"log", 1, "expect log, then \"|\" lines and \"end\"", ExpectLog},
     {"tools", 1, "expect tools, then \"|\" lines and \"end\"", ExpectTools},
+    {"road", 1, "expect road, then \"|\" lines and \"end\"", ExpectRoad},
     {"label", 3, "expect label NAME TEXT", ExpectLabel},
     {"shown", 3, "expect shown NAME yes|no", ExpectControlFlag},
     {"checked", 3, "expect checked NAME yes|no", ExpectControlFlag},

@@ -149,10 +149,11 @@ int PlaySteps(const std::vector<ScenarioStep>& steps, ScenarioRun& run,
     const auto start = [&] {
         run.Note("start-up");
         run.world.Start(processes);
-        // Why a box in its bootloader or programmer mode is or is not written into.
+        // Every step of each box's road, every decision made for it and why, and its end.
         run.world.controller->ListenToRoad([&run](const ZELKUtil::RoadEvent& event) {
-            if (std::holds_alternative<ZELKUtil::RoadEvents::Decided>(event)) {
-                run.Note(ZELKUtil::DescribeRoadEvent(event));
+            if (!std::holds_alternative<ZELKUtil::RoadEvents::DownloadProgress>(event)) {
+                run.road.push_back(ZELKUtil::DescribeRoadEvent(event));
+                run.Note(run.road.back());
             }
         });
         started = true;

@@ -45,9 +45,8 @@ std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
 
 namespace {
 
-BoxEvent FoundEvent(const std::string& port, const char* mode) {
-    BoxEvent event;
-    event.kind = BoxEvent::Kind::Found;
+Events::Found FoundEvent(const std::string& port, BoxMode mode) {
+    Events::Found event;
     event.port = port;
     event.mode = mode;
     event.verdict = kVerdictUnknown;
@@ -56,8 +55,8 @@ BoxEvent FoundEvent(const std::string& port, const char* mode) {
 
 }  // namespace
 
-std::vector<BoxEvent> BenchRunner::Look(const Package& package,
-                                        const std::optional<std::string>& only) {
+std::vector<Events::Found> BenchRunner::Look(const Package& package,
+                                             const std::optional<std::string>& only) {
     BoxPlatform& platform = LookPlatform();
     HidTransport& transport = platform.Transport();
     ReadPathModes modes;
@@ -68,12 +67,12 @@ std::vector<BoxEvent> BenchRunner::Look(const Package& package,
     const auto alone = [&device, &package] {
         return device.BoxPorts(NormalModeIds(package.profiles)).size() == 1;
     };
-    std::vector<BoxEvent> found;
+    std::vector<Events::Found> found;
     // A port already found, or one not asked about: a box in another run is never disturbed.
     const auto seen = [&found, &only](const std::string& port) {
         return (only && port != *only) ||
                std::any_of(found.begin(), found.end(),
-                           [&port](const BoxEvent& f) { return f.port == port; });
+                           [&port](const Events::Found& f) { return f.port == port; });
     };
     for (const auto& [vid, pid] : NormalModeIds(package.profiles)) {
         for (const std::string& port : transport.hid_ports(vid, pid)) {
@@ -81,7 +80,7 @@ std::vector<BoxEvent> BenchRunner::Look(const Package& package,
                 continue;
             }
             if (port.empty() && !alone()) {
-                found.push_back(FoundEvent(port, "normal"));
+                found.push_back(FoundEvent(port, BoxMode::Normal));
             } else if (!seen(port)) {
                 found.push_back(LookAt(device, transport, port, {vid, pid}, package));
             }
@@ -89,22 +88,23 @@ std::vector<BoxEvent> BenchRunner::Look(const Package& package,
     }
     for (const std::string& port : device.ProgrammerPorts()) {
         if (!seen(port)) {
-            found.push_back(FoundEvent(port, "programmer"));
+            found.push_back(FoundEvent(port, BoxMode::Programmer));
         }
     }
     for (const ProbeMatch& match : device.Bootloaders()) {
         if (!seen(match.port)) {
-            found.push_back(FoundEvent(match.port, "bootloader"));
+            found.push_back(FoundEvent(match.port, BoxMode::Bootloader));
         }
     }
     std::sort(found.begin(), found.end(),
-              [](const BoxEvent& a, const BoxEvent& b) { return a.port < b.port; });
+              [](const Events::Found& a, const Events::Found& b) { return a.port < b.port; });
     return found;
 }
 
-BoxEvent BenchRunner::LookAt(ZELK& device, HidTransport& transport, const std::string& port,
-                             std::pair<std::uint16_t, std::uint16_t> ids, const Package& package) {
-    BoxEvent box = FoundEvent(port, "normal");
+Events::Found BenchRunner::LookAt(ZELK& device, HidTransport& transport, const std::string& port,
+                                  std::pair<std::uint16_t, std::uint16_t> ids,
+                                  const Package& package) {
+    Events::Found box = FoundEvent(port, BoxMode::Normal);
     transport.hid_confine_to_port(Confinement(port));
     device.setVid(static_cast<std::int16_t>(ids.first));
     device.setPid(static_cast<std::int16_t>(ids.second));
@@ -144,20 +144,19 @@ BoxPlatform& BenchRunner::LookPlatform() {
 
 void BenchRunner::Emit(const BoxEvent& event) {
     const std::lock_guard<std::mutex> lock(outputLock_);
-    if (event.kind == BoxEvent::Kind::State) {
-        states_[event.port] = event.text;
-    } else if (event.kind == BoxEvent::Kind::Result) {
-        states_.erase(event.port);
+    if (const auto* state = std::get_if<Events::State>(&event)) {
+        states_[state->port] = state->state;
+    } else if (std::holds_alternative<Events::Ended>(event)) {
+        states_.erase(PortOf(event));
     }
     if (options_.json) {
         seams_.out(ToJsonLine(event));
     } else if (seams_.terminal) {
-        seams_.terminal(board_.Show(event));
-    } else if (event.kind != BoxEvent::Kind::Progress && event.kind != BoxEvent::Kind::State &&
-               event.kind != BoxEvent::Kind::Decision) {
-        // Without a terminal, the lines of the window's log and the results: what a file or a
-        // pipe keeps is the same on every run.
-        seams_.out(ToHumanLine(event));
+        seams_.terminal(board_.Show(event, options_.verbose));
+    } else if (const std::optional<std::string> line = ToHumanLine(event, options_.verbose)) {
+        // Without a terminal, each step of a box's road and its end: what a file or a pipe keeps
+        // is the same on every run.
+        seams_.out(*line);
     }
 }
 
@@ -178,14 +177,14 @@ int BenchRunner::List(bool check) {
     if (!package) {
         return kExitPackage;
     }
-    const std::vector<BoxEvent> found = Look(*package);
+    const std::vector<Events::Found> found = Look(*package);
     if (found.empty()) {
         Say("No box found.");
         return kExitNoBox;
     }
     bool allUpToDate = true;
     bool wrongPackage = false;
-    for (const BoxEvent& box : found) {
+    for (const Events::Found& box : found) {
         Emit(box);
         allUpToDate = allUpToDate && box.verdict == kVerdictUpToDate;
         wrongPackage = wrongPackage || box.verdict == kVerdictWrongPackage;

@@ -117,11 +117,11 @@ class BenchRunner {
     std::optional<Package> CheckPackage();
     // Each box on the bus as a "found" event, by port.
     // Every box present, or only the one on the port named.
-    std::vector<BoxEvent> Look(const Package& package,
-                               const std::optional<std::string>& only = std::nullopt);
+    std::vector<Events::Found> Look(const Package& package,
+                                    const std::optional<std::string>& only = std::nullopt);
     // What the box in normal mode on the port says of itself.
-    BoxEvent LookAt(ZELK& device, HidTransport& transport, const std::string& port,
-                    std::pair<std::uint16_t, std::uint16_t> ids, const Package& package);
+    Events::Found LookAt(ZELK& device, HidTransport& transport, const std::string& port,
+                         std::pair<std::uint16_t, std::uint16_t> ids, const Package& package);
     // The ports with a box in any mode, from the bus alone: no box is talked to.
     std::vector<std::string> PresentPorts(const Package& package);
     // The backends of the looks at the bus, made at the first look.
@@ -158,7 +158,7 @@ class BenchRunner {
     std::mutex outputLock_;
     ProgressBoard board_;
     // What each run under way is doing, by port (under outputLock_).
-    std::map<std::string, std::string> states_;
+    std::map<std::string, BoxState> states_;
     // The runs of boxes that must be alone on the bench (FPGA programming, DFUAPP, or ports
     // dfu-util cannot be told) take turns in the order they were started: the bench is upgraded
     // in port order, never in the order threads happen to wake.

@@ -15,6 +15,7 @@ namespace ZELKUtil::Cli {
 namespace {
 
 constexpr const char* kNoBoxHere = "no box on this port";
+constexpr const char* kHeldElsewhere = "another zelk-cli is upgrading the box on this port";
 constexpr const char* kPortNotTold =
     "the system does not tell the box's USB port: it is upgraded only alone on the bus, without "
     "--watch";
@@ -23,11 +24,11 @@ bool Has(const std::vector<std::string>& ports, const std::string& port) {
     return std::find(ports.begin(), ports.end(), port) != ports.end();
 }
 
-BoxOutcome FailedOutcome(std::string reason) {
-    BoxOutcome failed;
-    failed.result = "failed";
-    failed.reason = std::move(reason);
-    return failed;
+BoxOutcome Outcome(BoxResult result, std::string reason) {
+    BoxOutcome outcome;
+    outcome.result = result;
+    outcome.reason = std::move(reason);
+    return outcome;
 }
 
 // A run's id: its start and a random part, so that the runs of several benches writing one
@@ -73,12 +74,7 @@ int BenchRunner::Upgrade() {
             StartSlot(port, *package, history);
         } else if (!options_.watch) {
             // Under --watch a named port waits for its box.
-            BoxEvent none;
-            none.kind = BoxEvent::Kind::Result;
-            none.port = port;
-            none.text = "failed";
-            none.reason = kNoBoxHere;
-            Emit(none);
+            Emit(Events::Ended{port, BoxResult::Failed, kNoBoxHere});
             Say(port + ": " + kNoBoxHere);
             emptyPorts_.push_back(port);
         }
@@ -133,7 +129,7 @@ void BenchRunner::Summarize(const std::vector<std::pair<std::string, BoxOutcome>
         rows.push_back(RecordOf(outcome, port, package));
     }
     for (const std::string& port : emptyPorts_) {
-        rows.push_back(RecordOf(FailedOutcome(kNoBoxHere), port, package));
+        rows.push_back(RecordOf(Outcome(BoxResult::Failed, kNoBoxHere), port, package));
     }
     if (rows.empty()) {
         return;
@@ -165,11 +161,8 @@ void BenchRunner::StartSlot(const std::string& port, const Package& package,
         if (!slot->claim) {
             // Another zelk-cli is upgrading that box: no run, no record, which would be false.
             if (portsHeldElsewhere_.insert(port).second) {
-                Say(port + ": left alone: another zelk-cli is upgrading the box on this port");
-                BoxOutcome held;
-                held.result = "left alone";
-                held.reason = "another zelk-cli is upgrading the box on this port";
-                ended_.emplace_back(port, held);
+                Say(port + ": left alone: " + kHeldElsewhere);
+                ended_.emplace_back(port, Outcome(BoxResult::LeftAlone, kHeldElsewhere));
             }
             return;
         }
@@ -178,7 +171,7 @@ void BenchRunner::StartSlot(const std::string& port, const Package& package,
         }
     }
     // Who the box is, before any other word of it: the upgrade's verdict as `list` gives it.
-    for (const BoxEvent& found : Look(package, port)) {
+    for (const Events::Found& found : Look(package, port)) {
         Emit(found);
     }
     // dfu-util is told the port where the port's name is its path; DFUAPP and the STAPL player
@@ -214,7 +207,7 @@ HistoryRecord BenchRunner::RecordOf(const BoxOutcome& box, const std::string& po
     record.serial = box.serial;
     record.versionBefore = box.versionBefore;
     record.versionAfter = box.versionAfter;
-    record.result = box.result.empty() ? kUnfinished : box.result;
+    record.result = box.result ? ResultName(*box.result) : kUnfinished;
     record.reason = box.reason;
     record.durationMs = box.durationMs;
     record.log = box.log;
@@ -238,7 +231,7 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     settings.packageFolder = options_.package;
     settings.nativeMachine = seams_.nativeMachine;
     settings.dfuUtilPort = seams_.portsAreDfuUtilPaths ? Confinement(slot.port) : std::nullopt;
-    settings.packageVersion = package.versionLine;
+    settings.profiles = package.profiles;
     settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
     settings.installerGate = installerGate_;
     BoxRunHooks hooks;
@@ -253,8 +246,8 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     };
     hooks.ended = [this, &slot, &package, &history](const BoxOutcome& box) {
         slot.outcomes.push_back(box);
-        // A box never found in normal mode and left alone has nothing to keep.
-        if (box.result != "stopped" || !box.id.empty()) {
+        // A box never found in normal mode and stopped has nothing to keep.
+        if (box.result != BoxResult::Stopped || !box.id.empty()) {
             Keep(history, RecordOf(box, slot.port, package));
         }
     };
@@ -265,13 +258,8 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
 }
 
 void BenchRunner::EndInFault(PortSlot& slot, const std::string& what) {
-    slot.outcomes.push_back(FailedOutcome("the run ended in a fault: " + what));
-    BoxEvent result;
-    result.kind = BoxEvent::Kind::Result;
-    result.port = slot.port;
-    result.text = "failed";
-    result.reason = slot.outcomes.back().reason;
-    Emit(result);
+    slot.outcomes.push_back(Outcome(BoxResult::Failed, "the run ended in a fault: " + what));
+    Emit(Events::Ended{slot.port, BoxResult::Failed, slot.outcomes.back().reason});
     Say(slot.port + ": failed: the run ended in a fault: " + what);
 }
 
@@ -282,7 +270,7 @@ std::string BenchRunner::Waiting() {
         if (!waiting.empty()) {
             waiting += ", ";
         }
-        waiting.append(port).append(" (").append(state).append(")");
+        waiting.append(port).append(" (").append(StateName(state)).append(")");
     }
     return waiting.empty() ? "nothing" : waiting;
 }
@@ -295,11 +283,7 @@ BenchTurn BenchRunner::TakeTurn(const PortSlot& slot) {
     std::unique_lock<std::mutex> lock(turnsLock_);
     if (serving_ != mine) {
         lock.unlock();
-        BoxEvent waiting;
-        waiting.kind = BoxEvent::Kind::State;
-        waiting.port = slot.port;
-        waiting.text = "waiting for another box";
-        Emit(waiting);
+        Emit(Events::State{slot.port, BoxState::WaitingForBox});
         Say(slot.port +
             ": waits: another box is being upgraded, and this package's tools cannot be told "
             "which box to program");
@@ -319,13 +303,9 @@ void BenchRunner::LeaveUntoldPortAlone() {
     if (std::exchange(untoldPortSaid_, true)) {
         return;
     }
-    BoxEvent refused;
-    refused.kind = BoxEvent::Kind::Result;
-    refused.text = "failed";
-    refused.reason = kPortNotTold;
-    Emit(refused);
+    Emit(Events::Ended{"", BoxResult::Failed, kPortNotTold});
     Say(std::string("A box was left alone: ") + kPortNotTold);
-    ended_.emplace_back("", FailedOutcome(kPortNotTold));
+    ended_.emplace_back("", Outcome(BoxResult::Failed, kPortNotTold));
 }
 
 int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& package) {
@@ -347,9 +327,10 @@ int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& pa
     bool failed = false;
     std::vector<std::string> undone;
     for (const auto& [port, outcome] : outcomes) {
-        const std::string& result = outcome.result;
-        failed = failed || (result != "upgraded" && result != "up-to-date" && result != "stopped");
-        if (result == "stopped") {
+        // A run ends with a result; one without (a fault before its end) failed.
+        const BoxResult result = outcome.result.value_or(BoxResult::Failed);
+        failed = failed || (!Succeeded(result) && result != BoxResult::Stopped);
+        if (result == BoxResult::Stopped) {
             undone.push_back(port);
         }
     }

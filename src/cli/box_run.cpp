@@ -28,26 +28,20 @@ BoxOutcome BoxRun::Run() {
     HeadlessView view;
     auto toolErrors = std::make_shared<ToolErrors>();
     BoxTools tools(platform_.Processes(), toolErrors, settings_.installerGate, [this] {
-        BoxEvent waiting;
-        waiting.kind = BoxEvent::Kind::State;
-        waiting.port = port_;
-        waiting.text = "waiting for another box's driver installer";
-        report_(waiting);
+        report_(Events::State{port_, BoxState::WaitingForInstaller});
     });
     UpgradeController controller(
         {view, clock_, device, tools, settings_.packageFolder, settings_.nativeMachine});
     controller.TellDfuUtilThePort(settings_.dfuUtilPort);
     controller.InitializeApplication();
-    BoxWatch follow({port_, clock_, settings_, report_, hooks_, *toolErrors}, view,
-                    controller.State(), device);
+    BoxWatch follow({port_, clock_, settings_, report_, hooks_, *toolErrors}, view);
     follow.Skip();
     view.SetAppendListener([&follow] { follow.ReportLines(); });
     controller.ListenToRoad([&follow](const RoadEvent& event) { follow.Follow(event); });
-    const auto ids =
-        NormalModeIds(controller.State().profiles.value_or(std::vector<ZelkProfile>{}));
+    const auto ids = NormalModeIds(settings_.profiles);
     if (stopping_.load()) {
         // Asked to stop before the box was touched.
-        return follow.Finish({"stopped", "Ctrl+C came before the box was touched"});
+        return follow.Finish({BoxResult::Stopped, "Ctrl+C came before the box was touched"});
     }
     for (;;) {
         if (const std::optional<Control> tick = follow.TickWanted()) {
@@ -56,7 +50,6 @@ BoxOutcome BoxRun::Run() {
         follow.NotePoll();
         controller.TimerCheck_Tick();
         follow.ReportLines();
-        follow.ReportState();
         const bool present = !device.BoxPorts(ids).empty();
         if (const auto result = follow.Judge(present, stopping_.load())) {
             controller.Dispose();

@@ -4,235 +4,231 @@
 #include <utility>
 #include <variant>
 
-#include "controller/periods.h"
-#include "controller/version_match.h"
-#include "device/zelk.h"
 #include "platform/files.h"
 
 namespace ZELKUtil::Cli {
-namespace {}  // namespace
+namespace {
 
-BoxWatch::BoxWatch(Run run, const HeadlessView& view, const UpgradeState& state, ZELK& device)
+BoxResult ResultOf(RoadEnd end) {
+    switch (end) {
+        case RoadEnd::Completed:
+            return BoxResult::Upgraded;
+        case RoadEnd::UpToDate:
+            return BoxResult::UpToDate;
+        case RoadEnd::Failed:
+            return BoxResult::Failed;
+        case RoadEnd::Interrupted:
+            return BoxResult::Interrupted;
+        case RoadEnd::LeftAlone:
+            return BoxResult::LeftAlone;
+    }
+    return BoxResult::Failed;
+}
+
+// What a decision starts, in the words of the decision event.
+std::string DecidedWork(const Decision& d) {
+    if (!d.run) {
+        return "";
+    }
+    if (d.moment != Moment::Connected) {
+        return WorkName(d.work);
+    }
+    return d.reason == Reason::UpgradeDue ? "count down" : "restart to its bootloader";
+}
+
+}  // namespace
+
+BoxWatch::BoxWatch(Run run, const HeadlessView& view)
     : run_(std::move(run)),
       view_(view),
-      state_(state),
-      device_(device),
-      startMs_(run_.clock.NowMs()),
-      boxStartMs_(startMs_) {}
+      clocks_(run_.clock.NowMs(), run_.settings.goneMs, run_.settings.limitMs),
+      boxStartMs_(run_.clock.NowMs()) {}
 
 // What each road event means for the run.
 struct BoxWatch::Heed {
     using Leg = RoadProgress::Leg;
+    using Step = RoadEvents::FpgaStepKind;
     BoxWatch& w;
     void operator()(const RoadEvents::Connected& e) const { w.Connected(e); }
     void operator()(const RoadEvents::CountingDown& e) const {
-        w.stage_ = "counting down";
+        w.ReportState(BoxState::CountingDown);
         w.progress_.CountingDown(e.left, w.Now());
     }
     void operator()(const RoadEvents::SentToBootloader& /*e*/) const {
-        w.stage_ = "restarting";
-        w.inNormalMode_ = false;
-        w.expectAway_ = true;
+        w.clocks_.Restarts();
+        w.clocks_.AwaitEnd(false);
+        w.ReportState(BoxState::Restarting);
         w.progress_.Reach({Leg::Restart, Leg::Programmer}, w.Now());
     }
     void operator()(const RoadEvents::InBootloader& /*e*/) const {
-        w.leftNormalMode_ = true;
-        w.inNormalMode_ = w.expectAway_ = false;
-        w.stage_ = "bootloader";
+        w.clocks_.InOtherMode();
+        w.ReportState(BoxState::InBootloader);
         w.progress_.Reach({Leg::Restart, Leg::Programmer}, w.Now());
     }
     void operator()(const RoadEvents::InProgrammer& /*e*/) const {
-        w.leftNormalMode_ = true;
-        w.inNormalMode_ = w.expectAway_ = false;
-        w.stage_ = "FPGA programmer";
+        w.clocks_.InOtherMode();
+        w.ReportState(BoxState::InProgrammer);
         w.progress_.Reach({Leg::Programmer}, w.Now());
     }
-    void operator()(const RoadEvents::Decided& e) const {
-        BoxEvent decision;
-        decision.kind = BoxEvent::Kind::Decision;
-        decision.run = e.decision.run;
-        decision.work = WorkName(e.decision.work);
-        decision.reason = e.decision.reason;
-        w.Report(std::move(decision));
-    }
+    void operator()(const RoadEvents::Decided& e) const { w.Decided(e.decision); }
     void operator()(const RoadEvents::DownloadStarted& e) const {
-        w.stage_ = e.work == Work::ArmDownload ? "downloading" : "downloading the programmer";
+        const bool arm = e.work == Work::ArmDownload;
         w.downloading_ = e.work;
-        w.progress_.Reach({e.work == Work::ArmDownload ? Leg::Restart : Leg::Programmer}, w.Now());
+        w.downloadQuarters_ = 0;
+        w.ReportState(arm ? BoxState::Downloading : BoxState::DownloadingProgrammer);
+        w.progress_.Reach({arm ? Leg::Restart : Leg::Programmer}, w.Now());
     }
-    void operator()(const RoadEvents::DownloadProgress& e) const {
-        if (w.downloading_ == Work::ArmDownload) {
-            w.progress_.Marks(e.marks, e.marksExpected, w.Now());
-        }
-    }
+    void operator()(const RoadEvents::DownloadProgress& e) const { w.DownloadProgress(e); }
     void operator()(const RoadEvents::DownloadEnded& e) const {
+        if (e.outcome != DownloadOutcome::Done) {
+            return;
+        }
         // Either download ends with the box's restart: into its new firmware or the programmer.
-        w.expectAway_ = e.outcome == DownloadOutcome::Done;
-        if (e.outcome == DownloadOutcome::Done && w.downloading_ == Work::ArmDownload) {
-            // The box restarts with its new firmware: its return shows what it got.
-            w.awaitingReturn_ = true;
-            w.stage_ = "restarting with the new firmware";
+        w.clocks_.Restarts();
+        if (w.downloading_ == Work::ArmDownload) {
+            w.clocks_.AwaitEnd(true);
+            w.ReportState(BoxState::RestartingWithNewFirmware);
             w.progress_.Reach({Leg::Return}, w.Now());
         }
     }
     void operator()(const RoadEvents::FpgaStep& e) const {
-        w.stage_ = "programming the FPGA";
+        if (e.step == Step::Erasing || e.step == Step::Programming) {
+            w.clocks_.FpgaRun(true);
+            w.ReportState(e.step == Step::Erasing ? BoxState::ErasingFpga
+                                                  : BoxState::ProgrammingFpga);
+        } else if (e.step == Step::Done) {
+            w.clocks_.FpgaRun(false);
+        }
         w.progress_.Reach({Leg::FpgaRun}, w.Now());
-        if (e.step == RoadEvents::FpgaStepKind::Done) {
-            w.fpgaDone_ = true;
-        }
     }
-    void operator()(const RoadEvents::Completed& e) const {
-        // Found again in normal mode after its download: only the package's version counts.
-        if (PackageHasVersion(w.run_.settings.packageVersion, e.version)) {
-            w.completed_ = true;
-            w.versionBack_ = e.version;
-            if (w.fpgaAfterArm_ && !w.fpgaDone_) {
-                w.tickWanted_ = Control::CheckProgramFPGA;
-                w.progress_.Reach({Leg::Prepare}, w.Now());
-            }
-        }
+    void operator()(const RoadEvents::Returned& /*e*/) const {
+        w.clocks_.AwaitEnd(true);
+        w.operator_.Returned();
+        w.progress_.Reach({Leg::Prepare}, w.Now());
     }
-    void operator()(const RoadEvents::UpToDate& /*e*/) const { w.upToDate_ = true; }
-    void operator()(const RoadEvents::Failed& e) const {
-        if (!w.failure_) {
-            w.failure_ = e.reason;
-        }
-    }
+    void operator()(const RoadEvents::Ended& e) const { w.Ended(e); }
 };
 
 void BoxWatch::Follow(const RoadEvent& event) {
     std::visit(Heed{*this}, event);
     // Told as it happens: a download runs inside one poll.
-    ReportState();
     ReportProgress();
 }
 
 void BoxWatch::Connected(const RoadEvents::Connected& e) {
-    awaitingReturn_ = false;
-    inNormalMode_ = true;
-    expectAway_ = false;
-    stage_ = "connected";
-    upToDate_ = e.upToDate;
-    // Who the box is, asked now, on the handle the controller just opened: between polls another
-    // box may already be in its place.
-    bool another = false;
-    if (connectedOnce_ && !e.backFromRoad) {
-        // Recognised afresh: the box that left, or another in its place on the port. The serial
-        // tells them apart where the box gives one.
-        const std::string serial = device_.GetSerial();
-        if (serial.empty() || serial != box_.serial) {
-            EndBox({"interrupted", "another box took its place on the port"}, pollStart_);
-            box_ = BoxOutcome{};
-            connectedOnce_ = false;
-            completed_ = fpgaDone_ = leftNormalMode_ = false;
-            versionBack_.clear();
-            failure_.reset();
-            progress_ = RoadProgress{};
-            lastPercent_ = -1;
-            lastSecondsLeft_ = -1;
-            boxLogStart_ = pollStart_;
-            boxStartMs_ = run_.clock.NowMs();
-            another = true;
-        }
+    clocks_.Connected();
+    ReportState(BoxState::Connected);
+    lastVersion_ = e.version;
+    profile_ = e.profile;
+    if (boxKnown_) {
+        return;
     }
-    if (!connectedOnce_) {
-        connectedOnce_ = true;
-        box_.versionBefore = e.version;
-        box_.model = e.model;
-        box_.serial = device_.GetSerial();
-        if (another) {
-            // The run's first box was told of before its run; one in its place is told of here.
-            ReportFound(e);
+    boxKnown_ = true;
+    box_.versionBefore = e.version;
+    box_.model = e.model;
+    box_.serial = e.serial;
+    if (std::exchange(anotherBox_, false)) {
+        // The run's first box was told of before its run; one in its place is told of here.
+        Events::Found found{run_.port, BoxMode::Normal, e.model, e.serial, e.version};
+        if (!e.version.empty()) {
+            found.upToDate = e.upToDate;
         }
-        // Its record is on the disk before anything is written into it.
-        if (run_.hooks.started && !run_.hooks.started(box_)) {
-            refused_ = true;
-        }
+        found.verdict = VerdictOf(e.profile.has_value(), found.upToDate);
+        Report(found);
     }
-    // What the box's own profile programs: its ARM image first where it names one, then its FPGA.
-    const std::optional<ZelkProfile>& profile = state_.current_profile;
-    const bool arm = profile && !profile->LPC3131.empty();
-    const bool fpga = profile && (!profile->A3P060.empty() || !profile->A3PN060.empty());
-    if (!e.upToDate && !e.model.empty() && state_.upgradeMode == manual_upgrade && !completed_ &&
-        !view_.Checked(Control::CheckProgramArm) && !view_.Checked(Control::CheckProgramFPGA)) {
-        fpgaAfterArm_ = arm && fpga;
-        tickWanted_ = arm ? Control::CheckProgramArm : Control::CheckProgramFPGA;
-    }
-    if (!e.upToDate && !e.model.empty() && !completed_ && !progress_.Started()) {
-        StartRoad();
+    // Its record is on the disk before anything is written into it.
+    if (run_.hooks.started && !run_.hooks.started(box_)) {
+        refused_ = true;
     }
 }
 
-void BoxWatch::StartRoad() {
-    const std::optional<ZelkProfile>& profile = state_.current_profile;
-    if (!profile) {
+void BoxWatch::Decided(const Decision& d) {
+    Report(Events::Decision{run_.port, d.run, DecidedWork(d), ReasonText(d.reason, d.count)});
+    operator_.Decided(d, profile_);
+    const bool due = d.run && d.reason == Reason::UpgradeDue;
+    if (d.moment == Moment::Connected && !progress_.Started() &&
+        (due || d.reason == Reason::WaitsForOperator)) {
+        StartRoad(due);
+    }
+}
+
+void BoxWatch::DownloadProgress(const RoadEvents::DownloadProgress& e) {
+    if (downloading_ != Work::ArmDownload) {
+        return;
+    }
+    progress_.Marks(e.marks, e.marksExpected, Now());
+    // A line a quarter, where the tool's bar tells its length.
+    const int quarters = e.marksExpected > 0 ? std::min(4, e.marks * 4 / e.marksExpected) : 0;
+    while (downloadQuarters_ < quarters) {
+        ++downloadQuarters_;
+        Report(Events::Download{run_.port, downloadQuarters_ * 25});
+    }
+}
+
+void BoxWatch::Ended(const RoadEvents::Ended& e) {
+    clocks_.FpgaRun(false);
+    RunVerdict verdict{ResultOf(e.end), ReasonText(e.reason, e.count), e.version, e.arm, e.fpga};
+    if (e.end == RoadEnd::Interrupted && e.reason == Reason::AnotherBox) {
+        // The box the run followed is gone from the port, and another answers there: the first
+        // box's record ends, and the other's begins with this poll.
+        EndBox(verdict, pollStart_);
+        box_ = BoxOutcome{};
+        boxKnown_ = false;
+        anotherBox_ = true;
+        clocks_.NewBox();
+        progress_ = RoadProgress{};
+        operator_ = BenchOperator{};
+        lastPercent_ = -1;
+        lastSecondsLeft_ = -1;
+        boxLogStart_ = pollStart_;
+        boxStartMs_ = Now();
+        return;
+    }
+    if (!end_) {
+        end_ = verdict;
+    }
+}
+
+void BoxWatch::StartRoad(bool countdown) {
+    if (!profile_) {
         return;
     }
     RoadProgress::Plan plan;
-    plan.arm = !profile->LPC3131.empty();
-    plan.fpga = !profile->A3P060.empty() || !profile->A3PN060.empty();
-    plan.countdown = state_.upgradeMode == auto_upgrade;
+    plan.arm = !profile_->LPC3131.empty();
+    plan.fpga = !profile_->A3P060.empty() || !profile_->A3PN060.empty();
+    plan.countdown = countdown;
     if (plan.arm) {
         plan.armImageBytes =
-            Files::SizeOf(Files::Join(run_.settings.packageFolder, profile->LPC3131));
+            Files::SizeOf(Files::Join(run_.settings.packageFolder, profile_->LPC3131));
     }
     progress_.Start(plan, Now());
 }
 
-void BoxWatch::ReportFound(const RoadEvents::Connected& e) {
-    BoxEvent found;
-    found.kind = BoxEvent::Kind::Found;
-    found.mode = "normal";
-    found.model = e.model;
-    found.serial = box_.serial;
-    found.version = e.version;
-    if (!e.version.empty()) {
-        found.upToDate = e.upToDate;
-    }
-    found.verdict = VerdictOf(!e.model.empty(), found.upToDate);
-    Report(std::move(found));
-}
-
 std::optional<Control> BoxWatch::TickWanted() {
-    return refused_ ? std::nullopt : std::exchange(tickWanted_, std::nullopt);
-}
-
-void BoxWatch::Report(BoxEvent event) {
-    event.port = run_.port;
-    run_.report(event);
+    const std::optional<Control> wanted = operator_.TickWanted();
+    return refused_ ? std::nullopt : wanted;
 }
 
 void BoxWatch::ReportLines() {
     for (ToolErrors::Line& said : run_.toolErrors.Take()) {
         toolLog_ += "\r\n[" + said.tool + "] " + said.text;
-        BoxEvent tool;
-        tool.kind = BoxEvent::Kind::Tool;
-        tool.tool = std::move(said.tool);
-        tool.text = std::move(said.text);
-        Report(std::move(tool));
+        Report(Events::Tool{run_.port, std::move(said.tool), std::move(said.text)});
     }
     const std::string& log = view_.log;
     for (std::size_t end = log.find("\r\n", shown_); end != std::string::npos;
          end = log.find("\r\n", shown_)) {
         if (end > shown_) {
-            BoxEvent line;
-            line.kind = BoxEvent::Kind::Log;
-            line.text = log.substr(shown_, end - shown_);
-            Report(std::move(line));
+            Report(Events::Log{run_.port, log.substr(shown_, end - shown_)});
         }
         shown_ = end + 2;
     }
     ReportProgress();
 }
 
-void BoxWatch::ReportState() {
-    if (stage_ != lastState_) {
-        lastState_ = stage_;
-        BoxEvent state;
-        state.kind = BoxEvent::Kind::State;
-        state.text = stage_;
-        Report(std::move(state));
+void BoxWatch::ReportState(BoxState state) {
+    if (toldState_ != state) {
+        toldState_ = state;
+        Report(Events::State{run_.port, state});
     }
 }
 
@@ -248,131 +244,33 @@ void BoxWatch::ReportProgress() {
     }
     lastPercent_ = percent;
     lastSecondsLeft_ = secondsLeft;
-    BoxEvent event;
-    event.kind = BoxEvent::Kind::Progress;
-    event.percent = percent;
-    event.secondsLeft = secondsLeft;
-    Report(std::move(event));
+    Report(Events::Progress{run_.port, percent, secondsLeft});
 }
 
-std::optional<BoxWatch::Verdict> BoxWatch::Judge(bool boxPresent, bool stopping) {
-    const std::int64_t now = run_.clock.NowMs();
-    const bool ticked =
-        view_.Checked(Control::CheckProgramArm) || view_.Checked(Control::CheckProgramFPGA);
-    const bool programming = state_.currently_programming_fpga != 0;
-    const bool underWay = state_.operation_underway != 0 || programming;
+std::optional<RunVerdict> BoxWatch::Judge(bool boxPresent, bool stopping) {
     if (refused_) {
-        return Verdict{"failed", "its history record could not be written, so it was not touched"};
+        return RunVerdict{BoxResult::Failed,
+                          "its history record could not be written, so it was not touched"};
     }
-    if (completed_ && (!fpgaAfterArm_ || fpgaDone_) && !programming) {
-        return Verdict{"upgraded", ""};
+    if (end_) {
+        return end_;
     }
-    if (fpgaDone_ && !ticked && !programming && (!fpgaAfterArm_ || completed_)) {
-        return Verdict{"upgraded", ""};
+    if (clocks_.Unplugged(boxPresent)) {
+        // Off the bus where it should be on it: told at once.
+        ReportState(BoxState::Unplugged);
     }
-    if (failure_ == RoadEvents::FailReason::KeepsLeaving) {
-        return Verdict{"interrupted", RoadEvents::FailReasonName(*failure_)};
+    std::optional<RunVerdict> verdict = clocks_.Judge(Now(), boxPresent, stopping);
+    // A box that left has no version after; one still there keeps the one it reported last.
+    if (verdict && verdict->result != BoxResult::Interrupted) {
+        verdict->version = lastVersion_;
     }
-    if (state_.error_occurred != 0 || failure_) {
-        // A box that left is why its tools found nothing to work on: it was pulled, not failed.
-        if (!boxPresent && connectedOnce_) {
-            return Verdict{"interrupted",
-                           "the box left the bus in the middle of its road, which could not go on "
-                           "without it"};
-        }
-        return Verdict{"failed", WhyFailed()};
-    }
-    if (upToDate_ && !completed_ && !ticked && !underWay && state_.startCountDown == 0) {
-        return Verdict{"up-to-date", ""};
-    }
-    if (boxPresent || lastSeenMs_ == 0) {
-        lastSeenMs_ = now;
-    }
-    if (auto gone = Gone(boxPresent, now)) {
-        return gone;
-    }
-    // A box this run never saw in normal mode, found in its bootloader or as the programmer: the
-    // controller leaves it alone, so the run ends rather than wait for nothing.
-    if (!connectedOnce_ && leftNormalMode_ && now - startMs_ > Periods::kStrangerMs) {
-        return Verdict{"failed",
-                       "the box was found only in its bootloader or programmer mode, never "
-                       "recognised in normal mode on this port, so it was left alone"};
-    }
-    // In its normal mode on the port all along, and never recognised: it gives no version.
-    if (!connectedOnce_ && !leftNormalMode_ && boxPresent &&
-        now - startMs_ > Periods::kStrangerMs) {
-        return Verdict{"failed", "the box answers in normal mode but gives no firmware version"};
-    }
-    // What Ctrl+C lets finish: an FPGA run (its erase and the programming that follows it) and a
-    // flashed box's return. Nothing else keeps a stopping run going: a box in its bootloader
-    // without its download yet keeps its old firmware.
-    const bool mustFinish =
-        programming || (state_.fpga_erase_first != 0 && view_.Checked(Control::CheckProgramFPGA)) ||
-        awaitingReturn_;
-    if (stopping && !mustFinish) {
-        return Verdict{"stopped", "Ctrl+C came before the next step of its road"};
-    }
-    if (now - startMs_ > run_.settings.limitMs) {
-        return Verdict{"failed", "the run took longer than its limit of " +
-                                     std::to_string(run_.settings.limitMs / 60000) + " min"};
-    }
-    return std::nullopt;
+    return verdict;
 }
 
-std::optional<BoxWatch::Verdict> BoxWatch::Gone(bool boxPresent, std::int64_t now) {
-    if (boxPresent || !connectedOnce_ || expectAway_) {
-        unplugged_ = false;
-        return GoneFor(now, false);
-    }
-    // Off the bus where the box should be on it: told at once.
-    if (!unplugged_) {
-        unplugged_ = true;
-        stage_ = "unplugged";
-        ReportState();
-    }
-    return GoneFor(now, inNormalMode_);
-}
-
-std::optional<BoxWatch::Verdict> BoxWatch::GoneFor(std::int64_t now, bool inNormalMode) const {
-    // Still in its normal mode, the box had nothing written into it: there is nothing to come
-    // back to. A box in its bootloader or programmer mode is waited for, since putting it back
-    // lets its download or FPGA run go on.
-    const std::int64_t waitMs =
-        inNormalMode ? Periods::kUnpluggedInNormalModeMs : run_.settings.goneMs;
-    if (now - lastSeenMs_ <= waitMs) {
-        return std::nullopt;
-    }
-    if (!connectedOnce_) {
-        return Verdict{"failed",
-                       "no box answered on this port for " + std::to_string(waitMs / 1000) + " s"};
-    }
-    if (inNormalMode) {
-        return Verdict{"interrupted", "the box left the bus before anything was written into it"};
-    }
-    return Verdict{"interrupted",
-                   "the box left the bus for over " + std::to_string(waitMs / 1000) + " s"};
-}
-
-std::string BoxWatch::WhyFailed() const {
-    if (failure_) {
-        return RoadEvents::FailReasonName(*failure_);
-    }
-    return "the upgrade stopped on an error (its log says which)";
-}
-
-BoxOutcome BoxWatch::EndBox(const Verdict& verdict, std::size_t logEnd) {
-    const std::string& result = verdict.result;
-    box_.result = result;
+BoxOutcome BoxWatch::EndBox(const RunVerdict& verdict, std::size_t logEnd) {
+    box_.result = verdict.result;
     box_.reason = verdict.reason;
-    // A box that left has no version after; one up to date kept its own; one back from its
-    // download and since gone on (to the FPGA programmer) reported the version it came back with.
-    if (result == "interrupted") {
-        box_.versionAfter.clear();
-    } else if (!state_.version.empty()) {
-        box_.versionAfter = state_.version;
-    } else {
-        box_.versionAfter = result == "up-to-date" ? box_.versionBefore : versionBack_;
-    }
+    box_.versionAfter = verdict.version;
     const std::string& log = view_.log;
     box_.log =
         log.substr(std::min(boxLogStart_, log.size()), logEnd - std::min(boxLogStart_, logEnd));
@@ -380,33 +278,23 @@ BoxOutcome BoxWatch::EndBox(const Verdict& verdict, std::size_t logEnd) {
         box_.log += "\r\nWhat its tools wrote to their error streams:" + toolLog_;
         toolLog_.clear();
     }
-    box_.durationMs = run_.clock.NowMs() - boxStartMs_;
-    if (result == "upgraded") {
-        BoxEvent whole;
-        whole.kind = BoxEvent::Kind::Progress;
-        whole.percent = 100;
-        Report(std::move(whole));
+    box_.durationMs = Now() - boxStartMs_;
+    if (verdict.result == BoxResult::Upgraded) {
+        Report(Events::Progress{run_.port, 100, std::nullopt});
     }
-    BoxEvent event;
-    event.kind = BoxEvent::Kind::Result;
-    event.text = result;
-    event.reason = verdict.reason;
-    event.version = box_.versionAfter;
-    Report(std::move(event));
+    Report(Events::Ended{run_.port, verdict.result, verdict.reason, verdict.version, verdict.arm,
+                         verdict.fpga});
     if (run_.hooks.ended) {
         run_.hooks.ended(box_);
     }
     return box_;
 }
 
-BoxOutcome BoxWatch::Finish(const Verdict& verdict) {
+BoxOutcome BoxWatch::Finish(const RunVerdict& verdict) {
     ReportLines();
     const std::string& log = view_.log;
     if (shown_ < log.size()) {
-        BoxEvent last;
-        last.kind = BoxEvent::Kind::Log;
-        last.text = log.substr(shown_);
-        Report(std::move(last));
+        Report(Events::Log{run_.port, log.substr(shown_)});
     }
     return EndBox(verdict, log.size());
 }

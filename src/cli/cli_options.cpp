@@ -35,6 +35,8 @@ void AddGlobalOptions(CLI::App& app, Options& options) {
         ->type_name("DIR")
         ->check(NotEmpty());
     app.add_flag("--json", options.json, "Write one JSON object per line instead of text");
+    app.add_flag("-v,--verbose", options.verbose,
+                 "Also show the window's log lines (marked [window]) and the decisions");
     app.add_option("--history", options.history,
                    "The history file (default: the per-user history file)")
         ->type_name("FILE")

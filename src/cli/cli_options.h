@@ -28,6 +28,8 @@ struct Options {
     // upgrade: the longest one box's run may take before it ends "failed", in minutes: a box that
     // stops answering mid-road is never waited for without end.
     int timeoutMinutes = Periods::kRunLimitMinutes;
+    // -v: the window's own log lines too, marked as the window's, and the controller's decisions.
+    bool verbose = false;
 };
 
 // Either the options, or what to print and the status to exit with (--help and --version print

@@ -1,6 +1,5 @@
 #include "cli/events.h"
 
-#include <algorithm>
 #include <array>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -13,35 +12,60 @@ namespace {
 
 // Keys in the order written: the event's kind first, then its port.
 using Json = nlohmann::ordered_json;
-using Kind = BoxEvent::Kind;
 
-constexpr std::array<std::pair<Kind, const char*>, 7> kKindNames = {{
-    {Kind::Found, "found"},
-    {Kind::State, "state"},
-    {Kind::Progress, "progress"},
-    {Kind::Log, "log"},
-    {Kind::Result, "result"},
-    {Kind::Decision, "decision"},
-    {Kind::Tool, "tool"},
-}};
-
-const char* KindName(Kind kind) {
-    for (const auto& [k, name] : kKindNames) {
-        if (k == kind) {
+// One name table per word list: the names written and read back.
+template <typename E, std::size_t N>
+const char* NameIn(const std::array<std::pair<E, const char*>, N>& table, E value) {
+    for (const auto& [v, name] : table) {
+        if (v == value) {
             return name;
         }
     }
-    return "log";
+    return "?";
 }
 
-std::optional<Kind> KindNamed(const std::string& name) {
-    for (const auto& [kind, k] : kKindNames) {
-        if (name == k) {
-            return kind;
+template <typename E, std::size_t N>
+std::optional<E> ValueIn(const std::array<std::pair<E, const char*>, N>& table,
+                         const std::string& name) {
+    for (const auto& [v, n] : table) {
+        if (name == n) {
+            return v;
         }
     }
     return std::nullopt;
 }
+
+constexpr std::array<std::pair<BoxResult, const char*>, 6> kResults = {{
+    {BoxResult::Upgraded, "upgraded"},
+    {BoxResult::UpToDate, "up-to-date"},
+    {BoxResult::Failed, "failed"},
+    {BoxResult::Interrupted, "interrupted"},
+    {BoxResult::Stopped, "stopped"},
+    {BoxResult::LeftAlone, "left alone"},
+}};
+
+constexpr std::array<std::pair<BoxState, const char*>, 14> kStates = {{
+    {BoxState::Waiting, "waiting"},
+    {BoxState::Connected, "connected"},
+    {BoxState::CountingDown, "counting down"},
+    {BoxState::Restarting, "restarting"},
+    {BoxState::InBootloader, "bootloader"},
+    {BoxState::Downloading, "downloading"},
+    {BoxState::RestartingWithNewFirmware, "restarting with the new firmware"},
+    {BoxState::InProgrammer, "FPGA programmer"},
+    {BoxState::DownloadingProgrammer, "downloading the programmer"},
+    {BoxState::ErasingFpga, "erasing the FPGA"},
+    {BoxState::ProgrammingFpga, "programming the FPGA"},
+    {BoxState::Unplugged, "unplugged"},
+    {BoxState::WaitingForBox, "waiting for another box"},
+    {BoxState::WaitingForInstaller, "waiting for another box's driver installer"},
+}};
+
+constexpr std::array<std::pair<BoxMode, const char*>, 3> kModes = {{
+    {BoxMode::Normal, "normal"},
+    {BoxMode::Bootloader, "bootloader"},
+    {BoxMode::Programmer, "programmer"},
+}};
 
 void PutText(Json& object, const char* key, const std::string& text) {
     if (!text.empty()) {
@@ -88,8 +112,9 @@ bool GetInteger(const Json& object, const char* key, T& value) {
     return true;
 }
 
-// A true-or-false field; absent leaves it unset.
-bool GetFlag(const Json& object, const char* key, std::optional<bool>& flag) {
+// A true-or-false field; absent leaves it as it is.
+template <typename T>
+bool GetFlag(const Json& object, const char* key, T& flag) {
     const auto it = object.find(key);
     if (it == object.end()) {
         return true;
@@ -101,89 +126,164 @@ bool GetFlag(const Json& object, const char* key, std::optional<bool>& flag) {
     return true;
 }
 
-std::optional<BoxEvent> FromObject(const Json& object) {
-    const auto kindField = object.find("event");
-    const auto portField = object.find("port");
-    if (kindField == object.end() || !kindField->is_string() || portField == object.end() ||
-        !portField->is_string()) {
-        return std::nullopt;
+// A word of one of the name tables.
+template <typename E, std::size_t N>
+bool GetWord(const Json& object, const char* key,
+             const std::array<std::pair<E, const char*>, N>& table, E& value) {
+    std::string name;
+    if (!GetText(object, key, name)) {
+        return false;
     }
-    const std::optional<Kind> kind = KindNamed(kindField->get<std::string>());
-    if (!kind) {
-        return std::nullopt;
+    const std::optional<E> named = ValueIn(table, name);
+    if (named) {
+        value = *named;
     }
-    BoxEvent event;
-    event.kind = *kind;
-    event.port = portField->get<std::string>();
-    bool ok = GetText(object, "mode", event.mode) && GetText(object, "model", event.model) &&
-              GetText(object, "serial", event.serial) &&
-              GetText(object, "version", event.version) && GetText(object, "text", event.text) &&
-              GetText(object, "work", event.work) && GetText(object, "reason", event.reason) &&
-              GetText(object, "verdict", event.verdict) && GetText(object, "tool", event.tool) &&
-              GetInteger(object, "percent", event.percent) &&
-              GetFlag(object, "up_to_date", event.upToDate) && GetFlag(object, "run", event.run);
-    if (object.contains("seconds_left")) {
-        std::int64_t seconds = 0;
-        ok = ok && GetInteger(object, "seconds_left", seconds);
-        event.secondsLeft = seconds;
-    }
-    return ok ? std::optional<BoxEvent>(std::move(event)) : std::nullopt;
+    return named.has_value();
 }
 
-// "Q750 2.01", "Q750", "version 2.01" or "": what the box told of itself.
-std::string Identity(const BoxEvent& event) {
-    if (event.model.empty()) {
-        return event.version.empty() ? "" : "version " + event.version;
+// Writes each kind of event: its name and its fields.
+struct Writer {
+    Json& o;
+    const char* operator()(const Events::Found& e) const {
+        o["mode"] = ModeName(e.mode);
+        PutText(o, "model", e.model);
+        PutText(o, "serial", e.serial);
+        PutText(o, "version", e.version);
+        if (e.upToDate) {
+            o["up_to_date"] = *e.upToDate;
+        }
+        PutText(o, "verdict", e.verdict);
+        return "found";
     }
-    return event.version.empty() ? event.model : event.model + " " + event.version;
-}
+    const char* operator()(const Events::State& e) const {
+        o["text"] = StateName(e.state);
+        return "state";
+    }
+    const char* operator()(const Events::Progress& e) const {
+        o["percent"] = e.percent;
+        if (e.secondsLeft) {
+            o["seconds_left"] = *e.secondsLeft;
+        }
+        return "progress";
+    }
+    const char* operator()(const Events::Download& e) const {
+        o["percent"] = e.percent;
+        return "download";
+    }
+    const char* operator()(const Events::Log& e) const {
+        o["text"] = e.text;
+        return "log";
+    }
+    const char* operator()(const Events::Tool& e) const {
+        o["tool"] = e.tool;
+        o["text"] = e.text;
+        return "tool";
+    }
+    const char* operator()(const Events::Decision& e) const {
+        o["run"] = e.run;
+        PutText(o, "work", e.work);
+        PutText(o, "reason", e.reason);
+        return "decision";
+    }
+    const char* operator()(const Events::Ended& e) const {
+        o["text"] = ResultName(e.result);
+        PutText(o, "reason", e.reason);
+        PutText(o, "version", e.version);
+        if (e.arm) {
+            o["arm"] = true;
+        }
+        if (e.fpga) {
+            o["fpga"] = true;
+        }
+        return "result";
+    }
+};
 
-std::string FoundLine(const BoxEvent& event) {
-    std::string line = "found";
-    if (!event.mode.empty()) {
-        line += ", " + event.mode + " mode";
+std::optional<BoxEvent> Read(const std::string& kind, const Json& o, std::string port) {
+    bool ok = false;
+    if (kind == "found") {
+        Events::Found e;
+        e.port = std::move(port);
+        ok = GetWord(o, "mode", kModes, e.mode) && GetText(o, "model", e.model) &&
+             GetText(o, "serial", e.serial) && GetText(o, "version", e.version) &&
+             GetFlag(o, "up_to_date", e.upToDate) && GetText(o, "verdict", e.verdict);
+        return ok ? std::optional<BoxEvent>(e) : std::nullopt;
     }
-    if (const std::string identity = Identity(event); !identity.empty()) {
-        line += ", " + identity;
+    if (kind == "state") {
+        Events::State e;
+        e.port = std::move(port);
+        return GetWord(o, "text", kStates, e.state) ? std::optional<BoxEvent>(e) : std::nullopt;
     }
-    if (!event.serial.empty()) {
-        line += ", serial " + event.serial;
+    if (kind == "progress") {
+        Events::Progress e;
+        e.port = std::move(port);
+        ok = GetInteger(o, "percent", e.percent);
+        if (o.contains("seconds_left")) {
+            std::int64_t seconds = 0;
+            ok = ok && GetInteger(o, "seconds_left", seconds);
+            e.secondsLeft = seconds;
+        }
+        return ok ? std::optional<BoxEvent>(e) : std::nullopt;
     }
-    if (!event.verdict.empty()) {
-        line += ", " + event.verdict;
-    } else if (event.upToDate) {
-        line += std::string(", ") + VerdictOf(true, event.upToDate);
+    if (kind == "download") {
+        Events::Download e;
+        e.port = std::move(port);
+        return GetInteger(o, "percent", e.percent) ? std::optional<BoxEvent>(e) : std::nullopt;
     }
-    return line;
-}
-
-std::string HumanText(const BoxEvent& event) {
-    std::string line = event.port + ": ";
-    switch (event.kind) {
-        case Kind::Found:
-            return line + FoundLine(event);
-        case Kind::Progress:
-            line += std::to_string(event.percent) + " %";
-            if (event.secondsLeft) {
-                line += ", about " + std::to_string(*event.secondsLeft) + " s left";
-            }
-            return line;
-        case Kind::Decision:
-            return line +
-                   "decision: " + (event.run.value_or(false) ? "run " + event.work : "hold") +
-                   ", " + event.reason;
-        case Kind::Result:
-            return line + event.text + (event.reason.empty() ? "" : ": " + event.reason);
-        case Kind::Tool:
-            return line + "[" + event.tool + "] " + event.text;
-        case Kind::State:
-        case Kind::Log:
-            break;
+    if (kind == "log") {
+        Events::Log e;
+        e.port = std::move(port);
+        return GetText(o, "text", e.text) ? std::optional<BoxEvent>(e) : std::nullopt;
     }
-    return line + event.text;
+    if (kind == "tool") {
+        Events::Tool e;
+        e.port = std::move(port);
+        ok = GetText(o, "tool", e.tool) && GetText(o, "text", e.text);
+        return ok ? std::optional<BoxEvent>(e) : std::nullopt;
+    }
+    if (kind == "decision") {
+        Events::Decision e;
+        e.port = std::move(port);
+        ok = GetFlag(o, "run", e.run) && GetText(o, "work", e.work) &&
+             GetText(o, "reason", e.reason);
+        return ok ? std::optional<BoxEvent>(e) : std::nullopt;
+    }
+    if (kind == "result") {
+        Events::Ended e;
+        e.port = std::move(port);
+        ok = GetWord(o, "text", kResults, e.result) && GetText(o, "reason", e.reason) &&
+             GetText(o, "version", e.version) && GetFlag(o, "arm", e.arm) &&
+             GetFlag(o, "fpga", e.fpga);
+        return ok ? std::optional<BoxEvent>(e) : std::nullopt;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
+
+const char* ResultName(BoxResult result) {
+    return NameIn(kResults, result);
+}
+
+std::optional<BoxResult> ResultNamed(const std::string& name) {
+    return ValueIn(kResults, name);
+}
+
+const char* StateName(BoxState state) {
+    return NameIn(kStates, state);
+}
+
+std::optional<BoxState> StateNamed(const std::string& name) {
+    return ValueIn(kStates, name);
+}
+
+const char* ModeName(BoxMode mode) {
+    return NameIn(kModes, mode);
+}
+
+const std::string& PortOf(const BoxEvent& event) {
+    return std::visit([](const auto& e) -> const std::string& { return e.port; }, event);
+}
 
 const char* VerdictOf(bool namesAProfile, std::optional<bool> upToDate) {
     if (!namesAProfile) {
@@ -196,30 +296,13 @@ const char* VerdictOf(bool namesAProfile, std::optional<bool> upToDate) {
 }
 
 std::string ToJsonLine(const BoxEvent& event) {
+    Json fields = Json::object();
+    const char* kind = std::visit(Writer{fields}, event);
     Json object = Json::object();
-    object["event"] = KindName(event.kind);
-    object["port"] = event.port;
-    PutText(object, "mode", event.mode);
-    PutText(object, "model", event.model);
-    PutText(object, "serial", event.serial);
-    PutText(object, "version", event.version);
-    if (event.upToDate) {
-        object["up_to_date"] = *event.upToDate;
-    }
-    PutText(object, "verdict", event.verdict);
-    PutText(object, "tool", event.tool);
-    PutText(object, "text", event.text);
-    if (event.run) {
-        object["run"] = *event.run;
-    }
-    PutText(object, "work", event.work);
-    PutText(object, "reason", event.reason);
-    // A progress event always tells its percent, 0 included; other events only when one is set.
-    if (event.kind == Kind::Progress || event.percent != 0) {
-        object["percent"] = event.percent;
-    }
-    if (event.secondsLeft) {
-        object["seconds_left"] = *event.secondsLeft;
+    object["event"] = kind;
+    object["port"] = PortOf(event);
+    for (auto& [key, value] : fields.items()) {
+        object[key] = std::move(value);
     }
     // Control characters are escaped, so the object stays on one line; text that is not UTF-8
     // (a box may send any byte) gets replacement characters rather than stopping the output.
@@ -232,13 +315,12 @@ std::optional<BoxEvent> FromJsonLine(const std::string& line) {
     if (!object.is_object()) {
         return std::nullopt;
     }
-    return FromObject(object);
-}
-
-std::string ToHumanLine(const BoxEvent& event) {
-    // A box may send any byte: nothing it says may move a terminal's cursor, change its colours
-    // or start a line of its own.
-    return OneLineText(HumanText(event));
+    const auto kind = object.find("event");
+    const auto port = object.find("port");
+    if (kind == object.end() || !kind->is_string() || port == object.end() || !port->is_string()) {
+        return std::nullopt;
+    }
+    return Read(kind->get<std::string>(), object, port->get<std::string>());
 }
 
 }  // namespace ZELKUtil::Cli

@@ -3,50 +3,128 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace ZELKUtil::Cli {
 
+// How a box's run ended: one name each, which the JSON stream, the human lines, the history and
+// the summary share.
+enum class BoxResult {
+    Upgraded,     // it has the package's version (and, with FPGA images, its FPGA programmed)
+    UpToDate,     // it had the package's version and needed nothing
+    Failed,       // the package, a tool, its FPGA or a bound of the road stopped it
+    Interrupted,  // it left the bus mid-road, or another box took its place
+    Stopped,      // Ctrl+C came before the next step of its road
+    LeftAlone,    // nothing was written into it: not a box this run may upgrade by itself
+};
+const char* ResultName(BoxResult result);
+std::optional<BoxResult> ResultNamed(const std::string& name);
+// The box has what the package holds for it.
+inline bool Succeeded(BoxResult result) {
+    return result == BoxResult::Upgraded || result == BoxResult::UpToDate;
+}
+
+// What a box is doing now, as its state events and the progress board tell it.
+enum class BoxState {
+    Waiting,
+    Connected,
+    CountingDown,
+    Restarting,
+    InBootloader,
+    Downloading,
+    RestartingWithNewFirmware,
+    InProgrammer,
+    DownloadingProgrammer,
+    ErasingFpga,
+    ProgrammingFpga,
+    Unplugged,
+    WaitingForBox,
+    WaitingForInstaller,
+};
+const char* StateName(BoxState state);
+std::optional<BoxState> StateNamed(const std::string& name);
+
+enum class BoxMode { Normal, Bootloader, Programmer };
+const char* ModeName(BoxMode mode);
+
 // One thing that happened to one box, as a JSON line on standard output (--json) and as the
 // human line on a terminal. Every event names the box by its port.
-struct BoxEvent {
-    enum class Kind {
-        Found,     // a box is present: mode, and model, serial and version where the mode tells
-        State,     // what the box is doing now: "waiting", "counting down", "bootloader", ...
-        Progress,  // percent done and an estimate of the seconds left
-        Log,       // one line of the box's log, exactly as the window would show it
-        Result,    // how the box's run ended
-        Decision,  // whether the box in its bootloader or programmer mode is written into, and why
-        Tool,      // a line a tool wrote to its error stream while it worked on the box
-    };
-    Kind kind = Kind::Log;
+namespace Events {
+
+// A box is present: its mode, and its model, serial and version where the mode tells; what an
+// upgrade would make of it (`verdict`), told before it is touched.
+struct Found {
     std::string port;
-    // Found: "normal", "bootloader" or "programmer".
-    std::string mode;
-    std::string model;    // the profile's id, when known
-    std::string serial;   // when known
-    std::string version;  // the box's firmware version, when known
-    // Found: whether the box already has the package's version (only for a box in normal mode).
-    std::optional<bool> upToDate;
-    // Found: what an upgrade would make of the box, told before it is touched: one of the
-    // verdicts below.
-    std::string verdict;
-    // State: the state's name; Log and Tool: the line; Result: "upgraded", "up-to-date",
-    // "failed", "interrupted" or "stopped".
-    std::string text;
-    // Tool: the program's file name ("dfu-util").
-    std::string tool;
-    // Progress.
+    BoxMode mode = BoxMode::Normal;
+    std::string model = {};  // the profile's id, when known
+    std::string serial = {};
+    std::string version = {};
+    // Whether the box already has the package's version (only for a box in normal mode that
+    // gave its version).
+    std::optional<bool> upToDate = {};
+    std::string verdict = {};
+    bool operator==(const Found&) const = default;
+};
+struct State {
+    std::string port;
+    BoxState state = BoxState::Waiting;
+    bool operator==(const State&) const = default;
+};
+// The whole road's percent done, and an estimate of the seconds left.
+struct Progress {
+    std::string port;
     int percent = 0;
     std::optional<std::int64_t> secondsLeft;
-    // Decision: run or hold, the work it is about, and why.
-    std::optional<bool> run;
-    std::string work;
-    std::string reason;
+    bool operator==(const Progress&) const = default;
 };
+// The ARM download's own progress, a quarter at a time, where the tool's bar tells its length.
+struct Download {
+    std::string port;
+    int percent = 0;
+    bool operator==(const Download&) const = default;
+};
+// One line of the box's log, exactly as the window would show it.
+struct Log {
+    std::string port;
+    std::string text;
+    bool operator==(const Log&) const = default;
+};
+// A line a tool wrote to its error stream while it worked on the box.
+struct Tool {
+    std::string port;
+    std::string tool;  // the program's file name ("dfu-util")
+    std::string text;
+    bool operator==(const Tool&) const = default;
+};
+// What the controller decided for the box, and why: told when it runs something, and a hold when
+// it begins or its reason changes.
+struct Decision {
+    std::string port;
+    bool run = false;
+    std::string work;  // "count down", "ARM download", ...
+    std::string reason;
+    bool operator==(const Decision&) const = default;
+};
+// How the box's road ended, with the version it has after it and what was written into it.
+struct Ended {
+    std::string port;
+    BoxResult result = BoxResult::Failed;
+    std::string reason = {};  // for anything but a success
+    std::string version = {};
+    bool arm = false;
+    bool fpga = false;
+    bool operator==(const Ended&) const = default;
+};
+
+}  // namespace Events
+
+using BoxEvent = std::variant<Events::Found, Events::State, Events::Progress, Events::Download,
+                              Events::Log, Events::Tool, Events::Decision, Events::Ended>;
+const std::string& PortOf(const BoxEvent& event);
 
 inline constexpr const char* kVerdictUpToDate = "up to date";
 inline constexpr const char* kVerdictUpgradeDue = "needs an upgrade";
-// The box names no profile of the package: the upgrade would fail it (FailReason::WrongPackage).
+// The box names no profile of the package: the upgrade would fail it.
 inline constexpr const char* kVerdictWrongPackage = "wrong package";
 // The box says no version, or is not in its normal mode: nothing can be told before its upgrade.
 inline constexpr const char* kVerdictUnknown = "unknown";
@@ -59,8 +137,10 @@ const char* VerdictOf(bool namesAProfile, std::optional<bool> upToDate);
 std::string ToJsonLine(const BoxEvent& event);
 // The event back from such a line; nullopt when the line is not one.
 std::optional<BoxEvent> FromJsonLine(const std::string& line);
-// The event as a human reads it: "1-2: Q750 Version:      2.01", every control character but the
-// tab shown as "?".
-std::string ToHumanLine(const BoxEvent& event);
+// The event as a human reads it: "1-2: counting down", every control character but the tab shown
+// as "?"; nothing for an event that has no human line (the progress, which only a terminal's board
+// shows). `verbose` (-v) adds the window's log lines, marked as the window's ("1-2: [window] ..."),
+// so that none reads as the box's end, and the controller's decisions.
+std::optional<std::string> ToHumanLine(const BoxEvent& event, bool verbose = false);
 
 }  // namespace ZELKUtil::Cli

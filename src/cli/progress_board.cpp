@@ -58,33 +58,29 @@ std::string ProgressBoard::Draw() {
     return text;
 }
 
-std::string ProgressBoard::Show(const BoxEvent& event) {
+std::string ProgressBoard::Show(const BoxEvent& event, bool verbose) {
     std::string above;
-    switch (event.kind) {
-        case BoxEvent::Kind::Progress: {
-            Row& row = RowOf(event.port);
-            row.percent = event.percent;
-            row.left =
-                event.secondsLeft ? "about " + std::to_string(*event.secondsLeft) + " s left" : "";
-            break;
-        }
-        case BoxEvent::Kind::State:
-            RowOf(event.port).state = event.text;
-            break;
-        case BoxEvent::Kind::Decision:
-            // For programs that read the JSON stream; the board shows the state it leads to.
-            return "";
-        case BoxEvent::Kind::Result:
+    const std::string& port = PortOf(event);
+    if (const auto* progress = std::get_if<Events::Progress>(&event)) {
+        Row& row = RowOf(port);
+        row.percent = progress->percent;
+        row.left = progress->secondsLeft
+                       ? "about " + std::to_string(*progress->secondsLeft) + " s left"
+                       : "";
+    } else if (const auto* state = std::get_if<Events::State>(&event)) {
+        // The board shows what the box does now; the steps are not written above it as well.
+        RowOf(port).state = StateName(state->state);
+    } else {
+        if (std::holds_alternative<Events::Ended>(event)) {
             rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
-                                       [&event](const Row& r) { return r.port == event.port; }),
+                                       [&port](const Row& r) { return r.port == port; }),
                         rows_.end());
-            above = ToHumanLine(event) + "\n";
-            break;
-        case BoxEvent::Kind::Found:
-        case BoxEvent::Kind::Log:
-        case BoxEvent::Kind::Tool:
-            above = ToHumanLine(event) + "\n";
-            break;
+        }
+        if (const std::optional<std::string> line = ToHumanLine(event, verbose)) {
+            above = *line + "\n";
+        } else {
+            return "";
+        }
     }
     // In this order: the board on the terminal goes before the rows drawn anew count.
     std::string text = Erase();

@@ -18,8 +18,8 @@ class ProgressBoard {
     static constexpr std::size_t kWidth = 79;
 
     // What to write for the event: its line above the board, or the board redrawn with the box's
-    // new state or progress. A box's row goes with its result.
-    std::string Show(const BoxEvent& event);
+    // new state or progress. A box's row goes with its result. `verbose`: -v's lines as well.
+    std::string Show(const BoxEvent& event, bool verbose = false);
     // What to write around a line of the error stream: the board taken away before it, and drawn
     // again after it.
     std::string Erase();

@@ -44,6 +44,8 @@ struct ArmDownload::Pass {
     bool finished = false;
     // The output stopped inside the progress bar: the box left mid-transfer.
     bool interrupted = false;
+    // The tool opened the device and lost it while setting it up, before its bar.
+    bool lostInSetUp = false;
     // Marks shown, of the marks a whole bar shows (0: not known).
     int marks = 0;
     int marksExpected = 0;
@@ -57,7 +59,7 @@ std::optional<DownloadOutcome> ArmDownload::Run() {
     if (profile.LPC3131.empty() || !Files::CanOpenForReading(s_.PackagePath(profile.LPC3131))) {
         s_.view.AppendText(kPackageError);
         s_.view.SetChecked(Control::CheckProgramArm, false);
-        s_.Fail(RoadEvents::FailReason::PackageError);
+        s_.Fail(Reason::NoImage);
         return std::nullopt;
     }
 
@@ -65,6 +67,9 @@ std::optional<DownloadOutcome> ArmDownload::Run() {
     s_.Tell(RoadEvents::DownloadStarted{s_.port, Work::ArmDownload, profile.LPC3131});
     retry_ = 0;
     DownloadOutcome outcome = DownloadOutcome::Failed;
+    // The box left the bus, came back in another mode or stopped answering in one of the passes:
+    // if none gets through, the cable or the box is to blame, not the package.
+    bool boxLost = false;
     for (int passes = 1;; ++passes) {
         Pass pass;
         pass.dfuUtil = state.useDfuUtil != 0;
@@ -79,11 +84,10 @@ std::optional<DownloadOutcome> ArmDownload::Run() {
         if (pass.interrupted || retry_ == 0) {
             break;
         }
+        boxLost = boxLost || pass.lostInSetUp || (s_.bootloaderHere && !s_.bootloaderHere());
         --retry_;
         if (retry_ <= 1 || passes >= kMaxArmPasses) {
-            s_.view.AppendText(kPackageError);
-            s_.Fail(RoadEvents::FailReason::PackageError);
-            outcome = DownloadOutcome::NoDevice;
+            outcome = GiveUp(boxLost);
             break;
         }
         s_.clock.SleepMs(Waits::kBetweenDownloadPassesMs);
@@ -91,6 +95,15 @@ std::optional<DownloadOutcome> ArmDownload::Run() {
     retry_ = 0;
     s_.Tell(RoadEvents::DownloadEnded{s_.port, outcome});
     return outcome;
+}
+
+DownloadOutcome ArmDownload::GiveUp(bool boxLost) {
+    if (boxLost) {
+        s_.view.AppendText(kDownloadFailed);
+        return DownloadOutcome::CutShort;
+    }
+    s_.view.AppendText(kPackageError);
+    return DownloadOutcome::NoDevice;
 }
 
 ToolCommand ArmDownload::Command(const std::string& image, bool dfuUtil,
@@ -200,13 +213,15 @@ void ArmDownload::EndPass(Pass& pass) {
     // (each of those lines follows a USB request): it is tried again like the opening line, never
     // left to end in silence.
     const bool noDevice = pass.dfuUtil && pass.bannerOnly;
-    const bool lostInSetUp = pass.dfuUtil && pass.opened && !pass.barStarted;
+    const bool setUpCut = pass.dfuUtil && pass.opened && !pass.barStarted;
     const std::optional<std::string>& last = pass.last;
     if (last && (!last->empty() || noDevice)) {
         const bool opening = pass.dfuUtil
                                  ? ReadDfuUtilLine(*last).kind == DfuUtilLine::Kind::OpeningDevice
                                  : ReadDfuAppLine(*last) == DfuAppLine::OpeningDevice;
-        if (opening || noDevice || lostInSetUp) {
+        // Past the opening line the tool had the device: losing it there is the box's doing.
+        pass.lostInSetUp = setUpCut && !opening;
+        if (opening || noDevice || setUpCut) {
             if (retry_ == 0) {
                 retry_ = 4;
             }
@@ -226,7 +241,7 @@ bool ArmDownload::Failed(const std::string& description) {
     }
     s_.view.AppendText(kPackageError);
     s_.state.error_occurred = 1;
-    s_.Fail(RoadEvents::FailReason::ToolFailed);
+    s_.Fail(Reason::ToolFailed);
     return false;
 }
 

@@ -35,6 +35,9 @@ class ArmDownload {
     std::optional<std::string> NextDfuUtilLine(Pass& pass, bool& exited);
     // What the pass's end means for a rerun, and the download counted as made.
     void EndPass(Pass& pass);
+    // The end of a run whose passes never got to the device's bar: the download-failed line when
+    // the box was lost in one of them, else the package error.
+    DownloadOutcome GiveUp(bool boxLost);
     // Reports a pass that failed to start or read; always false.
     bool Failed(const std::string& description);
 

@@ -1,8 +1,10 @@
-// The box is known by its USB port. A firmware tool never writes into a box it has not recognised
-// and never chooses between two boxes by chance: an automatic download goes only into the box this
-// run recognised in normal mode and sent to its bootloader, on its port, with the profile it named
-// then; no download or FPGA run starts while more than one box is on the bus; and the repeated
-// steps of an upgrade are bounded per box, however often it comes and goes.
+// The box is known by its USB port, and in normal mode by its serial. A firmware tool never writes
+// into a box it has not recognised and never chooses between two boxes by chance: an automatic
+// download goes only into the box this run recognised in normal mode and sent to its bootloader,
+// on its port, with the profile it named then; no download or FPGA run starts while more than one
+// box is on the bus; and the repeated steps of an upgrade are bounded per box, however often it
+// comes and goes. This file keeps the records: arrivals, leaves, what the runs came to, and the
+// ends of roads. The decisions are in box_ledger_decisions.cpp.
 #include "controller/box_ledger.h"
 
 #include <algorithm>
@@ -24,36 +26,6 @@ const char* StageName(RoadStage stage) {
             return "back from its download";
         case RoadStage::GivenUp:
             return "given up";
-    }
-    return "?";
-}
-
-const char* OutcomeName(DownloadOutcome outcome) {
-    switch (outcome) {
-        case DownloadOutcome::Done:
-            return "done";
-        case DownloadOutcome::CutShort:
-            return "cut short";
-        case DownloadOutcome::Failed:
-            return "failed";
-        case DownloadOutcome::NoDevice:
-            return "no device";
-        case DownloadOutcome::NotStarted:
-            return "not started";
-    }
-    return "?";
-}
-
-const char* WorkName(Work work) {
-    switch (work) {
-        case Work::Nothing:
-            return "nothing";
-        case Work::ArmDownload:
-            return "ARM download";
-        case Work::ProgrammerFirmware:
-            return "programmer firmware";
-        case Work::FpgaProgramming:
-            return "FPGA programming";
     }
     return "?";
 }
@@ -84,46 +56,83 @@ bool BoxLedger::OnItsRoad(const std::string& port) const {
             record->stage == RoadStage::Back || record->stage == RoadStage::GivenUp);
 }
 
-const BoxRecord& BoxLedger::Recognise(const std::string& port, const ZelkProfile& profile) {
+bool BoxLedger::SameBox(const BoxRecord& record, const std::string& serial,
+                        const std::string& version) {
+    if (!record.serial.empty() && !serial.empty()) {
+        return record.serial == serial;
+    }
+    // Without serials: a box nothing was written into keeps its version; one that was written
+    // into may have any, and is taken by its port.
+    return record.written || record.version == version;
+}
+
+bool BoxLedger::Arrive(const std::string& port, const ZelkProfile* profile,
+                       const std::string& serial, const std::string& version) {
     if (BoxRecord* record = Lookup(port)) {
-        if (OnItsRoad(port)) {
-            // Back from its road, with the version its download gave it (or none): its bounds go
-            // on, or a package that cannot bring it to its version would flash it for ever.
-            record->profile = profile;
+        if (record->profile && SameBox(*record, serial, version)) {
+            const bool back = OnItsRoad(port);
+            record->backFromDownload = back && record->stage == RoadStage::Back;
+            if (profile != nullptr) {
+                record->profile = *profile;
+            }
+            if (record->serial.empty()) {
+                record->serial = serial;
+            }
+            record->version = version;
             record->stage = RoadStage::Recognised;
+            record->leftBeforeRequest = false;
             record->inVisit = false;
-            return *record;
+            record->holdTold.reset();
+            // Its bounds go on: a package that cannot bring it to its version, or a cable that
+            // keeps dropping it, would otherwise flash it for ever, however often it is re-plugged.
+            return back;
         }
-        Forget(port);
+        if (record->profile && !record->end) {
+            End(*record, RoadEnd::Interrupted, Reason::AnotherBox);
+        }
+        if (!record->serial.empty()) {
+            std::erase_if(boundsBySerial_,
+                          [record](const auto& b) { return b.first == record->serial; });
+            boundsBySerial_.emplace_back(record->serial,
+                                         Bounds{record->autoDownloads, record->interruptedInRow});
+        }
+        const std::string gonePort = record->port;
+        std::erase_if(records_, [&gonePort](const BoxRecord& r) { return r.port == gonePort; });
     }
     BoxRecord& fresh = records_.emplace_back();
     fresh.port = port;
-    fresh.profile = profile;
-    return fresh;
-}
-
-void BoxLedger::Forget(const std::string& port) {
-    std::erase_if(records_, [&port](const BoxRecord& r) { return r.port == port; });
-}
-
-void BoxLedger::CountdownStarted(const std::string& port) {
-    if (BoxRecord* record = Lookup(port)) {
-        record->stage = RoadStage::CountingDown;
+    if (profile != nullptr) {
+        fresh.profile = *profile;
     }
+    fresh.serial = serial;
+    fresh.version = version;
+    for (const auto& [known, bounds] : boundsBySerial_) {
+        if (!serial.empty() && known == serial) {
+            fresh.autoDownloads = bounds.autoDownloads;
+            fresh.interruptedInRow = bounds.interruptedInRow;
+        }
+    }
+    return false;
 }
 
 void BoxLedger::LeftNormalMode(const std::string& port) {
-    const BoxRecord* record = Find(port);
+    BoxRecord* record = Lookup(port);
     if (record != nullptr &&
         (record->stage == RoadStage::Recognised || record->stage == RoadStage::CountingDown)) {
-        Forget(port);
+        // Never restarted by this run: it comes back in normal mode, and a bootloader found on
+        // its port meanwhile may be another box.
+        record->leftBeforeRequest = true;
     }
 }
 
 void BoxLedger::BootloaderRequestSent(const std::string& port, bool bootAlone) {
     BoxRecord& record = RecordFor(port);
     record.stage = RoadStage::SentToBootloader;
+    record.leftBeforeRequest = false;
+    record.backFromDownload = false;
     record.bootAloneRequested = bootAlone;
+    record.end.reset();
+    record.endPending = false;
 }
 
 bool BoxLedger::NoteBootloader(const std::optional<std::string>& port) {
@@ -142,6 +151,7 @@ bool BoxLedger::NoteBootloader(const std::optional<std::string>& port) {
     record.inVisit = true;
     record.visit = VisitMarks{};
     record.visit.bootAlone = std::exchange(record.bootAloneRequested, false);
+    record.holdTold.reset();
     return true;
 }
 
@@ -151,6 +161,8 @@ void BoxLedger::NoteProgrammer(const std::string& port) {
 
 void BoxLedger::NoteNoBox() {
     for (BoxRecord& record : records_) {
+        LeftNormalMode(record.port);
+        record.holdTold.reset();
         if (record.visit.keepsLeavingTold) {
             // Re-plugged as the line asked: one more try, and the line again if it leaves again.
             record.visit.keepsLeavingTold = false;
@@ -158,142 +170,6 @@ void BoxLedger::NoteNoBox() {
             record.stage = RoadStage::SentToBootloader;
         }
     }
-}
-
-Decision BoxLedger::Hold(Decision decision, std::string reason, Decision::Tell tell) {
-    decision.run = false;
-    decision.reason = std::move(reason);
-    decision.tell = tell;
-    return decision;
-}
-
-Decision BoxLedger::Decide(const Situation& situation) {
-    Decision decision;
-    decision.port = situation.port;
-    BoxRecord& record = RecordFor(situation.port);
-    Situation s = situation;
-    if (!s.programmerMode && !std::exchange(record.visit.decided, true) && !s.armTicked &&
-        !s.fpgaTicked) {
-        Resume(record, s, decision);
-        if (!decision.tickAutomatically) {
-            decision.visitLine = true;
-            record.visit.why = decision.reason;
-            return decision;
-        }
-        (s.fpgaRoad ? s.fpgaTicked : s.armTicked) = true;
-        s.automaticTicks = true;
-    }
-    if (!s.programmerMode && !s.driverReady) {
-        return Hold(decision, "its bootloader's driver is not the one the download tool needs");
-    }
-    if (!s.armTicked && !s.fpgaTicked) {
-        if (!s.automaticMode) {
-            return Hold(decision, "the package waits for the operator's ticks");
-        }
-        if (s.programmerMode) {
-            return Hold(decision, "nothing is ticked for the programmer");
-        }
-        return Hold(decision, record.visit.why.empty() ? "nothing is ticked" : record.visit.why);
-    }
-    DecideTicked(record, s, decision);
-    return decision;
-}
-
-void BoxLedger::Resume(BoxRecord& record, const Situation& s, Decision& decision) {
-    using Tell = Decision::Tell;
-    if (!s.automaticMode) {
-        decision = Hold(decision, "the package waits for the operator's ticks");
-    } else if (!record.profile) {
-        decision = Hold(decision, "not recognised on this port in normal mode");
-    } else if (record.visit.bootAlone) {
-        decision = Hold(decision, "\"Boot\" alone began this visit");
-    } else if (!s.packageHasImages) {
-        decision = Hold(decision, "the package holds no image");
-    } else if (!s.packageHasVersion) {
-        decision = Hold(decision, "the package has no version to reach");
-    } else if (record.interruptedInRow >= kMaxInterruptedDownloads) {
-        const bool told = std::exchange(record.visit.keepsLeavingTold, true);
-        record.stage = RoadStage::GivenUp;
-        decision = Hold(decision,
-                        "it left its last " + std::to_string(record.interruptedInRow) +
-                            " downloads in the middle",
-                        told ? Tell::Nothing : Tell::KeepsLeaving);
-    } else if (record.autoDownloads >= kMaxAutoDownloads) {
-        record.stage = RoadStage::GivenUp;
-        decision = Hold(decision, "its automatic downloads are used up", Tell::PackageError);
-    } else {
-        decision.tickAutomatically = true;
-        decision.reason = "back in its bootloader on its road";
-    }
-}
-
-void BoxLedger::DecideTicked(BoxRecord& record, const Situation& s, Decision& decision) {
-    if (const bool say = SaySeveralBoxes(s.boxesOnBus); s.boxesOnBus > 1) {
-        decision = Hold(decision, std::to_string(s.boxesOnBus) + " boxes on the bus",
-                        say ? Decision::Tell::SeveralBoxes : Decision::Tell::Nothing);
-        return;
-    }
-    if (s.automaticTicks && !record.profile) {
-        // What the road ticked is for the box on the road, and nothing else.
-        decision = Hold(decision, "not recognised on this port in normal mode");
-        return;
-    }
-    if (s.programmerMode) {
-        if (!s.fpgaTicked) {
-            decision = Hold(decision, "nothing is ticked for the programmer");
-            return;
-        }
-        decision.work = Work::FpgaProgramming;
-    } else if (s.fpgaTicked) {
-        // The FPGA comes first; its programmer firmware replaces the ARM download of this poll.
-        decision.work = Work::ProgrammerFirmware;
-        if (record.programmerTries >= kMaxProgrammerTries) {
-            // The tool's end says nothing of its success; a box still in its bootloader after
-            // three tries shows that the package cannot make the programmer.
-            decision = Hold(decision, "its programmer firmware downloads are used up",
-                            Decision::Tell::PackageError);
-            return;
-        }
-    } else {
-        decision.work = Work::ArmDownload;
-    }
-    decision.run = true;
-    if (decision.reason.empty()) {
-        decision.reason = s.automaticTicks ? "its road's ticks" : "the operator's ticks";
-    }
-}
-
-bool BoxLedger::BoxWaitsForWork() const {
-    return std::any_of(records_.begin(), records_.end(), [](const BoxRecord& r) {
-        return r.profile && r.stage == RoadStage::SentToBootloader;
-    });
-}
-
-bool BoxLedger::SaySeveralBoxes(int boxesOnBus) {
-    if (boxesOnBus <= 1) {
-        severalBoxesSaid_ = false;
-        return false;
-    }
-    return !std::exchange(severalBoxesSaid_, true);
-}
-
-std::optional<Decision> BoxLedger::RefuseCountdown(const std::string& port) {
-    BoxRecord& record = RecordFor(port);
-    Decision decision;
-    decision.port = port;
-    if (record.autoDownloads >= kMaxAutoDownloads) {
-        // It came back from its downloads still without the package's version: flashing it
-        // again would change nothing but wear its flash.
-        record.stage = RoadStage::GivenUp;
-        return Hold(decision, "its automatic downloads are used up", Decision::Tell::PackageError);
-    }
-    if (record.interruptedInRow >= kMaxInterruptedDownloads) {
-        const bool told = std::exchange(record.visit.keepsLeavingTold, true);
-        record.stage = RoadStage::GivenUp;
-        return Hold(decision, "it left its last downloads in the middle",
-                    told ? Decision::Tell::Nothing : Decision::Tell::KeepsLeaving);
-    }
-    return std::nullopt;
 }
 
 void BoxLedger::DownloadEnded(const std::string& port, DownloadOutcome outcome,
@@ -305,6 +181,7 @@ void BoxLedger::DownloadEnded(const std::string& port, DownloadOutcome outcome,
             // its bootloader is a new visit, whichever poll sees it first: it gets the download
             // again (or the line that says why not), never silence.
             ++record.interruptedInRow;
+            record.written = true;
             record.inVisit = false;
             record.stage = RoadStage::SentToBootloader;
             return;
@@ -320,8 +197,12 @@ void BoxLedger::DownloadEnded(const std::string& port, DownloadOutcome outcome,
     if (automaticMode) {
         ++record.autoDownloads;
     }
+    record.written = true;
     record.stage = RoadStage::Back;
-    record.visit.why = "its download in this bootloader visit has been made";
+    record.visit.why = Reason::DownloadMade;
+    if (outcome == DownloadOutcome::NoDevice) {
+        End(record, RoadEnd::Failed, Reason::NoDevice);
+    }
 }
 
 void BoxLedger::ProgrammerFirmwareSent(const std::string& port, bool automaticMode) {
@@ -330,6 +211,7 @@ void BoxLedger::ProgrammerFirmwareSent(const std::string& port, bool automaticMo
     if (automaticMode) {
         ++record.autoDownloads;
     }
+    record.written = true;
     record.stage = RoadStage::Working;
 }
 
@@ -337,9 +219,78 @@ void BoxLedger::EraseStarted(const std::string& port) {
     ++RecordFor(port).fpgaErases;
 }
 
-bool BoxLedger::MayErase(const std::string& port) const {
-    const BoxRecord* record = Find(port);
-    return record == nullptr || record->fpgaErases < kMaxErases;
+void BoxLedger::FpgaErased(const std::string& port) {
+    RecordFor(port).written = true;
+}
+
+void BoxLedger::FpgaProgrammed(const std::string& port) {
+    BoxRecord& record = RecordFor(port);
+    record.written = true;
+    record.fpgaDone = true;
+    record.endPending = true;
+}
+
+void BoxLedger::Returned(const std::string& port, const std::string& version) {
+    BoxRecord& record = RecordFor(port);
+    record.version = version;
+    record.armDone = true;
+    record.endPending = true;
+    sink_.Tell(RoadEvents::Returned{port, version});
+}
+
+void BoxLedger::Failed(const std::string& port, Reason reason) {
+    End(RecordFor(port), RoadEnd::Failed, reason);
+}
+
+void BoxLedger::Settle(bool anythingTicked) {
+    for (BoxRecord& record : records_) {
+        if (!std::exchange(record.endPending, false) || anythingTicked) {
+            continue;
+        }
+        End(record, RoadEnd::Completed);
+    }
+}
+
+void BoxLedger::End(BoxRecord& record, RoadEnd end, Reason reason, int count) {
+    if (record.end == end) {
+        return;
+    }
+    record.end = end;
+    record.endPending = false;
+    RoadEvents::Ended ended;
+    ended.port = record.port;
+    ended.end = end;
+    ended.reason = reason;
+    ended.count = count;
+    // A box that left, or that may be another, is not known to have any version now.
+    if (end != RoadEnd::Interrupted && end != RoadEnd::LeftAlone) {
+        ended.version = record.version;
+    }
+    ended.arm = record.armDone;
+    ended.fpga = record.fpgaDone;
+    sink_.Tell(ended);
+}
+
+bool BoxLedger::AutomaticTicksOutlived() const {
+    if (!ticks.automaticFor) {
+        return false;
+    }
+    const BoxRecord* record = Find(*ticks.automaticFor);
+    return record == nullptr || record->end.has_value();
+}
+
+bool BoxLedger::BoxWaitsForWork() const {
+    return std::any_of(records_.begin(), records_.end(), [](const BoxRecord& r) {
+        return r.profile && r.stage == RoadStage::SentToBootloader;
+    });
+}
+
+bool BoxLedger::SaySeveralBoxes(int boxesOnBus) {
+    if (boxesOnBus <= 1) {
+        severalBoxesSaid_ = false;
+        return false;
+    }
+    return !std::exchange(severalBoxesSaid_, true);
 }
 
 bool BoxLedger::GiveUpInstaller(const std::string& port) {
@@ -362,11 +313,22 @@ bool BoxLedger::TellRestart(const std::string& port) {
     return !std::exchange(RecordFor(port).visit.restartTold, true);
 }
 
+bool BoxLedger::MayErase(const std::string& port) const {
+    const BoxRecord* record = Find(port);
+    return record == nullptr || record->fpgaErases < kMaxErases;
+}
+
 void BoxLedger::StartOver() {
+    boundsBySerial_.clear();
     for (BoxRecord& record : records_) {
         record.autoDownloads = 0;
         record.interruptedInRow = 0;
-        record.inVisit = false;
+        if (record.inVisit) {
+            // The box waits in its bootloader: "Boot" alone sends it nothing; the next download
+            // needs a tick.
+            record.inVisit = false;
+            record.bootAloneRequested = true;
+        }
         if (record.stage == RoadStage::GivenUp) {
             record.stage = RoadStage::SentToBootloader;
         }

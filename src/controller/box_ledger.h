@@ -3,8 +3,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "controller/road_events.h"
 #include "package/zelk_profile.h"
 
 namespace ZELKUtil {
@@ -20,17 +23,8 @@ enum class RoadStage {
 };
 const char* StageName(RoadStage stage);
 
-// What a download into the box came to.
-enum class DownloadOutcome {
-    Done,        // the tool sent the whole image
-    CutShort,    // the box left the bus in the middle of it
-    Failed,      // the tool ran to its end without sending the whole image
-    NoDevice,    // the tool found no device to open, pass after pass
-    NotStarted,  // the tool could not be started, or its output not followed
-};
-const char* OutcomeName(DownloadOutcome outcome);
-
-// The marks of one stay of a box in its bootloader; they start afresh with each visit.
+// The marks of one stay of a box in its bootloader or programmer mode; they start afresh with
+// each visit.
 struct VisitMarks {
     // "Boot" alone sent the box here: the visit downloads nothing by itself.
     bool bootAlone = false;
@@ -46,18 +40,37 @@ struct VisitMarks {
     // The operator has been told that the box keeps leaving during its downloads.
     bool keepsLeavingTold = false;
     // Why the visit gets nothing by itself: the first decision's reason, or the download made.
-    std::string why;
+    Reason why = Reason::None;
+    int whyCount = 0;
 };
 
-// One box this run has met, known by its USB port in every mode. A box recognised in normal mode
-// carries the profile it named; a box met only in its bootloader or as the programmer carries
-// none and gets nothing by itself (the operator's own ticks still run for it).
+// One box this run has met, known by its USB port in every mode and, in normal mode, by its
+// serial. A box recognised in normal mode carries the profile it named; a box met only in its
+// bootloader or as the programmer carries none and gets nothing by itself (the operator's own ticks
+// still run for it).
 struct BoxRecord {
     std::string port;
     std::optional<ZelkProfile> profile;
+    // As the box told them in normal mode ("" for a box that tells no serial).
+    std::string serial;
+    std::string version;
     RoadStage stage = RoadStage::Recognised;
+    // It left the bus while still in normal mode, before its bootloader request: it was never
+    // restarted, so a bootloader found on its port is no box of its road.
+    bool leftBeforeRequest = false;
+    // Something was written into it on this road (a download, the programmer, its FPGA).
+    bool written = false;
+    // It came back in normal mode from an ARM download that ran to its end.
+    bool backFromDownload = false;
+    // Its ARM firmware brought it to the package's version; its FPGA was programmed.
+    bool armDone = false;
+    bool fpgaDone = false;
+    // Its work is done: the road ends at the next poll unless more is ticked for it.
+    bool endPending = false;
+    // How its road ended, once told; a later step of the same box's road opens it again.
+    std::optional<RoadEnd> end;
     // Automatic downloads since it was recognised: a box that keeps coming back without the
-    // package's version is not flashed again and again.
+    // package's version is not flashed again and again, however often it is re-plugged.
     std::int32_t autoDownloads = 0;
     // Downloads in a row that it left in the middle: not the package's fault, bounded apart.
     std::int32_t interruptedInRow = 0;
@@ -66,14 +79,25 @@ struct BoxRecord {
     std::int32_t fpgaErases = 0;
     // The last poll that looked found it in its bootloader.
     bool inVisit = false;
-    // The last bootloader request was "Boot" alone: the mark of the visit it begins.
+    // The next visit begins with "Boot" alone.
     bool bootAloneRequested = false;
     VisitMarks visit;
+    // The hold told last for it: a hold is told when it begins or its reason changes, never again
+    // at every poll. None after a run.
+    std::optional<std::tuple<Moment, Reason, int>> holdTold;
 };
 
-// The work a decision is about.
-enum class Work { Nothing, ArmDownload, ProgrammerFirmware, FpgaProgramming };
-const char* WorkName(Work work);
+// What the controller knows of a box in normal mode when it asks.
+struct ConnectedSituation {
+    std::string port;
+    bool namesProfile = false;
+    bool upToDate = false;
+    bool automaticMode = false;
+    // The package names images: it can program something.
+    bool packageHasImages = false;
+    bool anythingTicked = false;
+    int boxesOnBus = 1;
+};
 
 // What the controller knows of a box in its bootloader or programmer mode when it asks.
 struct Situation {
@@ -83,8 +107,6 @@ struct Situation {
     bool driverReady = false;
     bool armTicked = false;
     bool fpgaTicked = false;
-    // The ticks were made by the road (a countdown or a resume), not by the operator.
-    bool automaticTicks = false;
     bool automaticMode = false;
     // The package can start a road by itself: it names images and has a version to reach.
     bool packageHasImages = false;
@@ -94,25 +116,10 @@ struct Situation {
     int boxesOnBus = 1;
 };
 
-// Run or hold, and why. The reason is for traces, never for the operator's log.
-struct Decision {
-    std::string port;
-    bool run = false;
-    Work work = Work::Nothing;
-    // Tick what the countdown would have ticked: the box resumes its road.
-    bool tickAutomatically = false;
-    // A line for the operator that goes with a hold, said once.
-    enum class Tell { Nothing, SeveralBoxes, KeepsLeaving, PackageError };
-    Tell tell = Tell::Nothing;
-    // The line belongs to the start of the visit (said before the poll's status line), not to
-    // the run the poll would start.
-    bool visitLine = false;
-    std::string reason;
-};
-
-// The boxes this run knows, a record each, and the one place that decides whether a box in its
-// bootloader or programmer mode is written into. The runs report what happened; the ledger keeps
-// the bounds and the marks of each box's visits.
+// The boxes this run knows, a record each, and the one place that decides, at every moment of a
+// box's road, what is done with it and why, and that ends its road. The poll tells it what it saw;
+// the runs report what happened; the ledger keeps the bounds and the marks of each box's visits and
+// tells its decisions and ends as road events.
 class BoxLedger {
   public:
     // Automatic downloads after which a box that comes back without the package's version is
@@ -127,21 +134,28 @@ class BoxLedger {
     // Erases in one FPGA job: a design that an erase leaves is not erased again and again.
     static constexpr std::int32_t kMaxErases = 1;
 
+    // Where the ledger tells its decisions and the ends of roads.
+    void TellTo(RoadEventSink sink) { sink_ = std::move(sink); }
+
     const BoxRecord* Find(const std::string& port) const;
     // The box on the port is one this run recognised and sent on its road (to its bootloader, or
     // downloaded into), and it has not come back in normal mode since.
     bool OnItsRoad(const std::string& port) const;
     const std::vector<BoxRecord>& Records() const { return records_; }
 
-    // The box on the port answered in normal mode and named the profile. A box back from its
-    // road (sent to its bootloader or downloaded into) goes on with its record, so that its bounds
-    // hold; any other box is recognised afresh.
-    const BoxRecord& Recognise(const std::string& port, const ZelkProfile& profile);
-    // The box on the port named no profile of the package, or shows the package's version.
-    void Forget(const std::string& port);
-    void CountdownStarted(const std::string& port);
-    // The box that answered on the port no longer does. One that was never sent to its bootloader
-    // was not restarted: it comes back in normal mode, and a bootloader found there is another box.
+    // A box answered in normal mode on the port with its serial and version, naming the profile
+    // (null: none of the package). The record's box (the same serial; without serials, the same
+    // version while nothing was written into it) goes on with its record and bounds, whenever it
+    // left; another box ends the first box's road ("interrupted") and gets a record of its own.
+    // True when it is the record's box back from its road.
+    bool Arrive(const std::string& port, const ZelkProfile* profile, const std::string& serial,
+                const std::string& version);
+    // Count down or hold, for the box that has just arrived (or is held) in normal mode.
+    Decision DecideConnected(const ConnectedSituation& situation);
+    // The decision held for the box in normal mode, when a later poll may change it (another box
+    // left the bus).
+    bool HeldForSeveralBoxes(const std::string& port) const;
+    // The box in normal mode on the port no longer answers: it left, or restarts.
     void LeftNormalMode(const std::string& port);
     // The bootloader request was sent to the box on the port; `bootAlone`: by "Boot" with nothing
     // ticked.
@@ -151,12 +165,13 @@ class BoxLedger {
     bool NoteBootloader(const std::optional<std::string>& port);
     // The FPGA programmer was reached: its firmware downloads are over for this FPGA job.
     void NoteProgrammer(const std::string& port);
-    // No box at all on the bus: a box told that it keeps leaving has been taken off as told, and
-    // gets one more try when it comes back.
+    // No box at all on the bus: every box has left; a box told that it keeps leaving has been
+    // taken off as told, and gets one more try when it comes back.
     void NoteNoBox();
+    // The error state stops every poll: the box the poll last worked on holds for it.
+    void HoldInErrorState(const std::string& port);
 
-    // Run or hold for the box in the situation; notes the lines it tells so that each is said
-    // once.
+    // Run or hold for the box in its bootloader or programmer mode.
     Decision Decide(const Situation& situation);
     // A known box was sent to its bootloader and waits there for its download.
     bool BoxWaitsForWork() const;
@@ -168,6 +183,16 @@ class BoxLedger {
     void DownloadEnded(const std::string& port, DownloadOutcome outcome, bool automaticMode);
     void ProgrammerFirmwareSent(const std::string& port, bool automaticMode);
     void EraseStarted(const std::string& port);
+    void FpgaErased(const std::string& port);
+    void FpgaProgrammed(const std::string& port);
+    // The box came back in normal mode with the package's version after its ARM download.
+    void Returned(const std::string& port, const std::string& version);
+    // A run failed: the road of the box on the port ends so.
+    void Failed(const std::string& port, Reason reason);
+    // A poll begins: the roads whose work is done end now, unless the operator (or zelk-cli in
+    // the operator's place) ticked more since.
+    void Settle(bool anythingTicked);
+
     // The driver installer for the box on the port could not start, or reported failure; true
     // the first time in its visit (the failure is told then).
     bool GiveUpInstaller(const std::string& port);
@@ -180,24 +205,24 @@ class BoxLedger {
     // The erases the FPGA job of the box on the port may still make.
     bool MayErase(const std::string& port) const;
 
-    // Why a countdown may not start for the box recognised on the port (its bounds are used up),
-    // with the line the operator is told; none when it may.
-    std::optional<Decision> RefuseCountdown(const std::string& port);
-
-    // The operator's "Boot": the bounds that stopped a failing upgrade count afresh.
+    // The operator's "Boot": the bounds that stopped a failing upgrade count afresh; a box in its
+    // bootloader begins a visit of "Boot" alone, which downloads nothing by itself.
     void StartOver();
     // A new FPGA job: its programmer downloads and erases count afresh.
     void NewFpgaJob();
 
     // Who made the ticks of the check boxes. Ticks made since the last poll are the operator's; the
-    // countdown's and a resume's are automatic, for the box they were made for only.
+    // countdown's and a resume's are automatic, made for the box on one port only, and end with
+    // its road.
     struct Ticks {
-        bool automatic = false;
+        std::optional<std::string> automaticFor;
         // The check boxes as the last poll left them, so that a poll sees the operator's new ticks.
         bool seenArm = false;
         bool seenFpga = false;
     };
     Ticks ticks;
+    // The automatic ticks were made for a road that has ended, or for a box no longer known.
+    bool AutomaticTicksOutlived() const;
 
   private:
     BoxRecord* Lookup(const std::string& port);
@@ -205,11 +230,29 @@ class BoxLedger {
     BoxRecord& RecordFor(const std::string& port);
     // The start of a visit: a box back on its road resumes it, within its bounds.
     void Resume(BoxRecord& record, const Situation& situation, Decision& decision);
-    void DecideTicked(BoxRecord& record, const Situation& situation, Decision& decision);
-    static Decision Hold(Decision decision, std::string reason,
-                         Decision::Tell tell = Decision::Tell::Nothing);
+    void DecideTicked(BoxRecord& record, const Situation& situation, bool automaticTicks,
+                      Decision& decision);
+    // The holds of a box recognised in normal mode whose upgrade is due.
+    void DecideDue(BoxRecord& record, const ConnectedSituation& situation, Decision& decision);
+    static void Hold(Decision& decision, Reason reason,
+                     Decision::Tell tell = Decision::Tell::Nothing, int count = 0);
+    // Tells the decision: a run always, a hold when it begins or changes.
+    void Tell(BoxRecord& record, const Decision& decision);
+    // Ends the record's road with the reason, told once.
+    void End(BoxRecord& record, RoadEnd end, Reason reason = Reason::None, int count = 0);
+    // Whether the box that answered is the record's box.
+    static bool SameBox(const BoxRecord& record, const std::string& serial,
+                        const std::string& version);
 
     std::vector<BoxRecord> records_;
+    // The bounds of boxes whose records another box took over, by serial: a box put back on its
+    // port after another keeps them.
+    struct Bounds {
+        std::int32_t autoDownloads = 0;
+        std::int32_t interruptedInRow = 0;
+    };
+    std::vector<std::pair<std::string, Bounds>> boundsBySerial_;
+    RoadEventSink sink_;
     // The operator has been told that more than one box is connected, and not yet that one is.
     bool severalBoxesSaid_ = false;
 };

@@ -33,6 +33,7 @@ DownloadOutcome FpgaRun::DownloadProgrammer() {
     const auto tool = s_.processes.Start(command.Request());
     if (!tool) {
         s_.PackageError();
+        s_.Fail(Reason::ToolFailed);
         s_.Tell(RoadEvents::DownloadEnded{s_.port, DownloadOutcome::NotStarted});
         return DownloadOutcome::NotStarted;
     }
@@ -72,7 +73,7 @@ FpgaRun::Started FpgaRun::StartProgramming(bool mayErase) {
 
 void FpgaRun::FpgaFailed() {
     s_.state.error_occurred = 1;
-    s_.Fail(RoadEvents::FailReason::FpgaFailed);
+    s_.Fail(Reason::FpgaFailed);
 }
 
 bool FpgaRun::Identify(const std::string& file, std::optional<std::uint32_t>& idcode,
@@ -85,7 +86,7 @@ bool FpgaRun::Identify(const std::string& file, std::optional<std::uint32_t>& id
         if (!player) {
             s_.view.AppendText(OperatorTexts::kPackageError);
             s_.state.error_occurred = 1;
-            s_.Fail(RoadEvents::FailReason::ToolFailed);
+            s_.Fail(Reason::ToolFailed);
             return false;
         }
         ReadIdentification(*player.value(), idcode, checksum);
@@ -132,6 +133,7 @@ bool FpgaRun::ChooseImage(std::optional<std::uint32_t> idcode) {
     // ticks the box.
     if (variant == FpgaVariant::None) {
         s_.view.SetChecked(Control::CheckProgramFPGA, false);
+        s_.Fail(Reason::FpgaFailed);
         return false;
     }
     if (state.current_profile) {
@@ -141,6 +143,7 @@ bool FpgaRun::ChooseImage(std::optional<std::uint32_t> idcode) {
     if (state.fpga_image.empty()) {
         s_.view.AppendText("\r\nError: FPGA Programming file missing\r\n");
         s_.view.SetChecked(Control::CheckProgramFPGA, false);
+        s_.Fail(Reason::NoImage);
         return false;
     }
     return true;
@@ -269,10 +272,15 @@ PollFlow FpgaRun::PollStep() {
         }
         FpgaFailed();
     } else {
-        s_.Tell(RoadEvents::FpgaStep{s_.port,
-                                     state.fpga_erase_first != 0 ? RoadEvents::FpgaStepKind::Erased
-                                                                 : RoadEvents::FpgaStepKind::Done,
-                                     marks});
+        const bool erased = state.fpga_erase_first != 0;
+        s_.Tell(RoadEvents::FpgaStep{
+            s_.port, erased ? RoadEvents::FpgaStepKind::Erased : RoadEvents::FpgaStepKind::Done,
+            marks});
+        if (erased) {
+            state.ledger.FpgaErased(s_.port);
+        } else {
+            state.ledger.FpgaProgrammed(s_.port);
+        }
     }
     s_.view.SetChecked(Control::CheckProgramFPGA, state.fpga_erase_first != 0);
     s_.clock.SleepMs(Waits::kAfterFpgaRunMs);

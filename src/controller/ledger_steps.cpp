@@ -15,7 +15,7 @@ void UpgradeController::NoticeOperatorTicks() {
     const bool fpga = view_.Checked(Control::CheckProgramFPGA);
     if ((arm && !ticks.seenArm) || (fpga && !ticks.seenFpga)) {
         // Ticked since the last poll: by the operator, whose choice it is.
-        ticks.automatic = false;
+        ticks.automaticFor.reset();
     }
     if (fpga && !ticks.seenFpga) {
         state_.ledger.NewFpgaJob();
@@ -24,16 +24,35 @@ void UpgradeController::NoticeOperatorTicks() {
 
 void UpgradeController::RememberTicks() {
     BoxLedger::Ticks& ticks = state_.ledger.ticks;
+    WithdrawOtherRoadsTicks();
     ticks.seenArm = view_.Checked(Control::CheckProgramArm);
     ticks.seenFpga = view_.Checked(Control::CheckProgramFPGA);
     if (!ticks.seenArm && !ticks.seenFpga) {
-        ticks.automatic = false;
+        ticks.automaticFor.reset();
     }
 }
 
-void UpgradeController::TickAutomatically() {
+bool UpgradeController::AnythingTicked() const {
+    return view_.Checked(Control::CheckProgramArm) || view_.Checked(Control::CheckProgramFPGA);
+}
+
+void UpgradeController::TickAutomatically(const std::string& port) {
     view_.SetChecked(AutomaticRunBox(), true);
-    state_.ledger.ticks.automatic = true;
+    state_.ledger.ticks.automaticFor = port;
+}
+
+void UpgradeController::WithdrawOtherRoadsTicks() {
+    // What a road ticked by itself belongs to the box of that road and ends with it: never a
+    // restart or a download for the next box, on this port or another.
+    BoxLedger& ledger = state_.ledger;
+    const bool otherBox = ledger.ticks.automaticFor && state_.connected != 0 &&
+                          *ledger.ticks.automaticFor != connectedPort_;
+    if (!otherBox && !ledger.AutomaticTicksOutlived()) {
+        return;
+    }
+    ledger.ticks.automaticFor.reset();
+    view_.SetChecked(Control::CheckProgramArm, false);
+    view_.SetChecked(Control::CheckProgramFPGA, false);
 }
 
 Control UpgradeController::AutomaticRunBox() const {
@@ -54,7 +73,6 @@ void UpgradeController::DecideFor(const std::string& port, bool programmerMode, 
     situation.driverReady = driverReady;
     situation.armTicked = view_.Checked(Control::CheckProgramArm);
     situation.fpgaTicked = view_.Checked(Control::CheckProgramFPGA);
-    situation.automaticTicks = state_.ledger.ticks.automatic;
     situation.automaticMode = state_.upgradeMode == auto_upgrade;
     situation.packageHasImages = !PackageWithoutImages();
     situation.packageHasVersion =
@@ -62,16 +80,16 @@ void UpgradeController::DecideFor(const std::string& port, bool programmerMode, 
     situation.fpgaRoad = AutomaticRunBox() == Control::CheckProgramFPGA;
     situation.boxesOnBus = BoxesOnBus();
     const Decision decision = state_.ledger.Decide(situation);
-    events_.Tell(RoadEvents::Decided{decision});
     const BoxRecord* record = state_.ledger.Find(port);
     if (decision.tickAutomatically) {
         // The box this run was upgrading, back in its bootloader by itself (its download was cut
         // short, or it was unplugged during its restart), has nothing ticked in automatic mode
         // and no control to go on with: it gets what the countdown would have ticked.
         state_.current_profile = record->profile;
-        TickAutomatically();
+        TickAutomatically(port);
     }
-    if (decision.run && state_.ledger.ticks.automatic && record != nullptr && record->profile) {
+    if (decision.run && state_.ledger.ticks.automaticFor == port && record != nullptr &&
+        record->profile) {
         // What the road ticked runs with the profile the box named on this port.
         state_.current_profile = record->profile;
     }
@@ -90,10 +108,12 @@ void UpgradeController::SayTell(Decision::Tell tell) {
             return;
         case Decision::Tell::KeepsLeaving:
             view_.AppendText(OperatorTexts::kBoxKeepsLeaving);
-            events_.Tell(RoadEvents::Failed{roadPort_, RoadEvents::FailReason::KeepsLeaving});
             return;
         case Decision::Tell::PackageError:
             runSeams_.PackageError();
+            return;
+        case Decision::Tell::ReplugForArm:
+            view_.AppendText(OperatorTexts::kReplugForArm);
             return;
     }
 }
@@ -139,7 +159,7 @@ PollFlow UpgradeController::RunArmDownload(const std::string& port) {
     if (!state_.current_profile) {
         view_.AppendText("\r\nZELK type not known, please select manually");
         view_.SetChecked(Control::CheckProgramArm, false);
-        events_.Tell(RoadEvents::Failed{port, RoadEvents::FailReason::ModelUnknown});
+        state_.ledger.Failed(port, Reason::ModelUnknown);
         return PollFlow::GoOn;
     }
     const std::optional<DownloadOutcome> outcome = armDownload_.Run();

@@ -41,7 +41,7 @@ void UpgradeController::ButtonDiag_Click() {
 
 void UpgradeController::buttonRestart_Click() {
     // The operator's own ticks, whatever was ticked before.
-    state_.ledger.ticks.automatic = false;
+    state_.ledger.ticks.automaticFor.reset();
     state_.ledger.NewFpgaJob();
     if (view_.Enabled(Control::CheckProgramFPGA)) {
         view_.SetChecked(Control::CheckProgramFPGA, true);

@@ -17,6 +17,9 @@ inline constexpr const char* kBoxKeepsLeaving =
 inline constexpr const char* kInstallerChangedNothing =
     "\r\nThe driver installer ran, but the bootloader still has the wrong driver. Please install "
     "the driver manually";
+// After "FPGA Done" with "Program ARM" still ticked: the programmer takes no ARM firmware.
+inline constexpr const char* kReplugForArm =
+    "\r\nTo download the ARM firmware too, please unplug and re-plug the box.";
 inline constexpr const char* kFpgaStillHoldsDesign =
     "\r\nError Programming FPGA: the FPGA still holds a design after it was erased\r\n";
 

@@ -69,6 +69,8 @@ void UpgradeController::ExchangeWithBox(void (UpgradeController::*action)()) {
 void UpgradeController::Poll() {
     const BusyScope poll(state_.checking_currently);
     NoticeOperatorTicks();
+    // A road whose work is done ends unless the operator ticked more for it since.
+    state_.ledger.Settle(AnythingTicked());
     PollSteps();
     RememberTicks();
 }
@@ -88,6 +90,7 @@ void UpgradeController::PollSteps() {
     }
     if (state_.error_occurred != 0) {
         view_.SetText(Control::DeviceLabel, "Error occurred, please restart.");
+        state_.ledger.HoldInErrorState(roadPort_);
         return;
     }
 
@@ -131,7 +134,7 @@ void UpgradeController::ReportStatus(std::string status) {
         if (state_.arm_just_programmed != 0) {
             status = "Upgrade Complete";
             state_.arm_just_programmed = 0;
-            events_.Tell(RoadEvents::Completed{connectedPort_, state_.version});
+            state_.ledger.Returned(connectedPort_, state_.version);
         }
         if (!status.empty() && state_.prevStatus.find(status) == std::string::npos) {
             view_.AppendText("\r\n");
@@ -145,19 +148,11 @@ void UpgradeController::StartBootloaderIfAsked() {
     // The check boxes stay ticked: they carry the request into the polls that find the box in its
     // bootloader. A package without images has nothing to program: its ticks restart nothing;
     // "Boot" still does.
-    bool ticked = !PackageWithoutImages() && (view_.Checked(Control::CheckProgramArm) ||
-                                              view_.Checked(Control::CheckProgramFPGA));
-    if (state_.connected != 0 && state_.force_bootloader != 0 && !ticked &&
-        state_.startCountDown > 0) {
-        // "Boot" during the countdown starts now what the countdown was about to start.
-        state_.startCountDown = 0;
-        TickAutomatically();
-        if (AutomaticRunBox() == Control::CheckProgramFPGA) {
-            state_.ledger.NewFpgaJob();
-        }
-        ticked = true;
-    }
+    const bool ticked = !PackageWithoutImages() && AnythingTicked();
     if (state_.connected != 0 && (state_.force_bootloader != 0 || ticked)) {
+        // "Boot" during the countdown restarts the box without the countdown's tick: the visit it
+        // begins downloads nothing until something is ticked.
+        state_.startCountDown = 0;
         // "Boot" alone restarts the box: the visit it begins downloads nothing by itself.
         state_.ledger.BootloaderRequestSent(connectedPort_, !ticked);
         state_.force_bootloader = 0;
@@ -188,6 +183,10 @@ PollFlow UpgradeController::Connect() {
             state_.connected = 0;
             state_.version.clear();
             state_.ledger.LeftNormalMode(connectedPort_);
+        } else if (state_.ledger.HeldForSeveralBoxes(connectedPort_)) {
+            // Held while another box was on the bus: looked at again, it may count down now.
+            return DecideAfterConnection(state_.current_profile ? &*state_.current_profile
+                                                                : nullptr);
         }
         return PollFlow::GoOn;
     }
@@ -224,9 +223,22 @@ PollFlow UpgradeController::Connect() {
         view_.AppendText("\r\n" + line);
         state_.prevStatus = line;
         state_.operation_underway = 0;
-        events_.Tell(RoadEvents::Connected{connectedPort_, match != nullptr ? match->id : "",
-                                           state_.version, UpToDate(state_.version),
-                                           state_.ledger.OnItsRoad(connectedPort_)});
+        // Who the box is, before anything is decided for it: the box of a road back from it, or
+        // another in its place.
+        const std::string serial = device_.GetSerial();
+        const bool back = state_.ledger.Arrive(connectedPort_, match, serial, state_.version);
+        WithdrawOtherRoadsTicks();
+        RoadEvents::Connected connected;
+        connected.port = connectedPort_;
+        connected.version = state_.version;
+        connected.serial = serial;
+        if (match != nullptr) {
+            connected.model = match->id;
+            connected.profile = *match;
+        }
+        connected.upToDate = UpToDate(state_.version);
+        connected.backFromRoad = back;
+        events_.Tell(connected);
         return DecideAfterConnection(match);
     }
     return PollFlow::GoOn;
@@ -258,40 +270,49 @@ const ZelkProfile* UpgradeController::AdoptProfileOf(const std::string& product)
 }
 
 PollFlow UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
-    BoxLedger& ledger = state_.ledger;
+    ConnectedSituation situation;
+    situation.port = connectedPort_;
+    situation.namesProfile = match != nullptr;
+    situation.upToDate = UpToDate(state_.version);
+    situation.automaticMode = state_.upgradeMode == auto_upgrade;
+    situation.packageHasImages = !PackageWithoutImages();
+    situation.anythingTicked = AnythingTicked();
+    if (situation.namesProfile && !situation.upToDate && situation.automaticMode) {
+        situation.boxesOnBus = BoxesOnBus();
+    }
+    const Decision decision = state_.ledger.DecideConnected(situation);
     if (match == nullptr) {
-        ledger.Forget(connectedPort_);
         view_.AppendText("\r\nWrong upgrade package. Please contact Orvanta");
         view_.SetChecked(Control::CheckProgramArm, false);
         view_.SetChecked(Control::CheckProgramFPGA, false);
-        events_.Tell(RoadEvents::Failed{connectedPort_, RoadEvents::FailReason::WrongPackage});
         return PollFlow::Ended;
     }
-    if (UpToDate(state_.version)) {
-        ledger.Forget(connectedPort_);
+    if (situation.upToDate) {
         if (state_.arm_just_programmed == 0) {
             view_.AppendText("\r\n");
             view_.AppendText("\r\nNo Upgrade Required");
-            events_.Tell(RoadEvents::UpToDate{connectedPort_, state_.version});
         }
         view_.SetChecked(Control::CheckProgramArm, false);
         view_.SetChecked(Control::CheckProgramFPGA, false);
         return PollFlow::GoOn;
     }
-    ledger.Recognise(connectedPort_, *match);
-    if (PackageWithoutImages()) {
+    if (!situation.packageHasImages) {
         // Nothing to program: no countdown and no restart into a bootloader it cannot leave.
         view_.AppendText(OperatorTexts::kPackageError);
-        events_.Tell(RoadEvents::Failed{connectedPort_, RoadEvents::FailReason::PackageError});
         return PollFlow::GoOn;
     }
-    if (state_.upgradeMode != auto_upgrade) {
+    if (!situation.automaticMode) {
         return PollFlow::GoOn;
     }
-    if (const std::optional<Decision> refused = ledger.RefuseCountdown(connectedPort_)) {
-        SayTell(refused->tell);
-        return PollFlow::Ended;
+    if (!decision.run) {
+        SayTell(decision.tell);
+        return decision.reason == Reason::SeveralBoxes ? PollFlow::GoOn : PollFlow::Ended;
     }
+    StartCountdown();
+    return PollFlow::GoOn;
+}
+
+void UpgradeController::StartCountdown() {
     if (state_.driversInstalled == 0) {
         view_.AppendText("\r\nInstalling Drivers...");
         InstallDrivers(1, 0);
@@ -299,10 +320,8 @@ PollFlow UpgradeController::DecideAfterConnection(const ZelkProfile* match) {
     }
     view_.AppendText("\r\nStarting the upgrade in: 5..");
     state_.startCountDown = 5;
-    ledger.CountdownStarted(connectedPort_);
     events_.Tell(RoadEvents::CountingDown{connectedPort_, state_.startCountDown});
     clock_.SleepMs(Waits::kAfterCountdownStartMs);
-    return PollFlow::GoOn;
 }
 
 void UpgradeController::Countdown() {
@@ -315,7 +334,7 @@ void UpgradeController::Countdown() {
     view_.AppendText(std::to_string(state_.startCountDown) + "..");
     events_.Tell(RoadEvents::CountingDown{connectedPort_, state_.startCountDown});
     if (state_.startCountDown == 0) {
-        TickAutomatically();
+        TickAutomatically(connectedPort_);
         if (AutomaticRunBox() == Control::CheckProgramFPGA) {
             state_.ledger.NewFpgaJob();
         }
@@ -336,6 +355,10 @@ PollFlow UpgradeController::ProbeModes(std::string& status) {
         ledger.NoteBootloader(std::nullopt);
         inProgrammer_ = false;
         return PollFlow::GoOn;
+    }
+    if (state_.connected != 0) {
+        // It answered at the start of this poll and no longer does: it left during the poll.
+        ledger.LeftNormalMode(connectedPort_);
     }
     if (device_.CheckForFpgaProg() != 0) {
         ledger.NoteBootloader(std::nullopt);

@@ -1,25 +1,116 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 
-#include "controller/box_ledger.h"
+#include "package/zelk_profile.h"
 
 // What happened to a box, told by the controller as it happens, beside the window's log: a program
 // that follows boxes (the command-line program, the emulator's trace) learns it from these, never
 // from the log's or a label's text. Every event names the box by its USB port.
-namespace ZELKUtil::RoadEvents {
+namespace ZELKUtil {
+
+// The work a decision is about.
+enum class Work { Nothing, ArmDownload, ProgrammerFirmware, FpgaProgramming };
+const char* WorkName(Work work);
+
+// What a download into the box came to.
+enum class DownloadOutcome {
+    Done,      // the tool sent the whole image
+    CutShort,  // the box left the bus in the middle of it, or while the tool set it up
+    Failed,    // the tool ran to its end without sending the whole image
+    NoDevice,  // the tool found no device to open, pass after pass, with the box in its bootloader
+    NotStarted,  // the tool could not be started, or its output not followed
+};
+const char* OutcomeName(DownloadOutcome outcome);
+
+// Why a decision or the end of a road is what it is: one name each, for traces and zelk-cli's
+// output, never for the operator's log. Some carry a number (`count`).
+enum class Reason {
+    None,
+    // A box in normal mode.
+    UpgradeDue,           // counts down
+    UpToDate,             // has the package's version
+    WrongPackage,         // names no profile of the package
+    NoImage,              // the package holds no image
+    WaitsForOperator,     // the package upgrades only what the operator ticks
+    AutoDownloadsUsedUp,  // came back from its downloads still without the package's version
+    NotBroughtToVersion,  // came back from the operator's download without the package's version
+    KeepsLeaving,         // left its last `count` downloads in the middle
+    SeveralBoxes,         // `count` boxes on the bus
+    ErrorState,           // a run failed; "Boot" ends the error state
+    AnotherBox,           // another box took its place on the port
+    // A box in its bootloader or programmer mode.
+    OperatorTicks,
+    RoadTicks,
+    BackOnRoad,
+    NotRecognised,      // this run never recognised it in normal mode on this port
+    LeftBeforeRequest,  // the box of the port left before its bootloader request was sent
+    AnotherBoxsTicks,   // the road's ticks were made for another box
+    BootAlone,
+    NoVersion,  // the package has no version to reach
+    DriverNotReady,
+    DownloadMade,  // this bootloader visit has had its download
+    NothingTicked,
+    NothingForProgrammer,
+    ArmNeedsReplug,  // "Program ARM" is ticked, and the programmer cannot take an ARM download
+    ProgrammerFirmwareUsedUp,
+    // The end of a road that failed.
+    ModelUnknown,
+    ToolFailed,
+    FpgaFailed,
+    NoDevice,  // the download tool found no device in every pass with the box in its bootloader
+};
+std::string ReasonText(Reason reason, int count = 0);
+
+// Where the box is when the ledger decides for it.
+enum class Moment { Connected, Bootloader, Programmer };
+
+// Run or hold, and why. Connected: run means the countdown starts; in the bootloader or as the
+// programmer it means `work` starts.
+struct Decision {
+    std::string port;
+    Moment moment = Moment::Bootloader;
+    bool run = false;
+    Work work = Work::Nothing;
+    Reason reason = Reason::None;
+    int count = 0;
+    // Tick what the countdown would have ticked: the box resumes its road.
+    bool tickAutomatically = false;
+    // A line for the operator that goes with a hold, said once.
+    enum class Tell { Nothing, SeveralBoxes, KeepsLeaving, PackageError, ReplugForArm };
+    Tell tell = Tell::Nothing;
+    // The line belongs to the start of the visit (said before the poll's status line), not to
+    // the run the poll would start.
+    bool visitLine = false;
+};
+
+// How a road ended.
+enum class RoadEnd {
+    Completed,    // the box has what it was asked for: the package's version, its FPGA
+    UpToDate,     // it had the package's version and needed nothing
+    Failed,       // the package, a tool or the box's FPGA could not do it
+    Interrupted,  // the box left the road (another took its place, it keeps leaving)
+    LeftAlone,    // nothing is written into it: it is no box this run may upgrade by itself
+};
+const char* RoadEndName(RoadEnd end);
+
+namespace RoadEvents {
 
 // A box answered in normal mode on the port.
 struct Connected {
     std::string port;
     std::string model;  // the id of the profile it named; "" when it named none of the package
     std::string version;
+    std::string serial;  // "" when the box tells none
+    // The profile it named: what the package programs in it.
+    std::optional<ZelkProfile> profile;
     bool upToDate = false;
     // It is the box this run sent on its road (to its bootloader, or downloaded into), back in
-    // normal mode; otherwise a box recognised afresh: perhaps another box on the same port.
+    // normal mode; otherwise a box recognised afresh.
     bool backFromRoad = false;
 };
 // A step of the automatic countdown: the steps left.
@@ -38,8 +129,7 @@ struct InBootloader {
 struct InProgrammer {
     std::string port;
 };
-// The decision for a box in its bootloader or programmer mode, made at every poll that finds it
-// there.
+// The ledger's decision for a box, told when it is a run, and a hold when it begins or changes.
 struct Decided {
     Decision decision;
 };
@@ -74,41 +164,32 @@ struct FpgaStep {
     FpgaStepKind step = FpgaStepKind::Progress;
     int marks = 0;
 };
-// The box came back in normal mode with the package's version after a download.
-struct Completed {
+// The box came back in normal mode with the package's version after its ARM download: a step of
+// its road, which ends when nothing more is ticked for it.
+struct Returned {
     std::string port;
     std::string version;
 };
-// The box has the package's version and needs nothing.
-struct UpToDate {
+// The end of the box's road: told once, with the version it has after it ("" when not known) and
+// what was written into it.
+struct Ended {
     std::string port;
+    RoadEnd end = RoadEnd::Completed;
+    Reason reason = Reason::None;
+    int count = 0;
     std::string version;
-};
-// Why the road of a box ended without its upgrade.
-enum class FailReason {
-    WrongPackage,  // the box names no profile of the package
-    PackageError,  // the package cannot upgrade it (no image, a bound reached, no tool)
-    ModelUnknown,  // no profile is current for the box in its bootloader
-    ToolFailed,    // a tool could not be started or its output not followed
-    FpgaFailed,    // the FPGA could not be identified, erased or programmed
-    KeepsLeaving,  // the box left its downloads in the middle too often
-};
-const char* FailReasonName(FailReason reason);
-struct Failed {
-    std::string port;
-    FailReason reason = FailReason::PackageError;
+    bool arm = false;
+    bool fpga = false;
 };
 
-}  // namespace ZELKUtil::RoadEvents
-
-namespace ZELKUtil {
+}  // namespace RoadEvents
 
 using RoadEvent =
     std::variant<RoadEvents::Connected, RoadEvents::CountingDown, RoadEvents::SentToBootloader,
                  RoadEvents::InBootloader, RoadEvents::InProgrammer, RoadEvents::Decided,
                  RoadEvents::DownloadStarted, RoadEvents::DownloadProgress,
-                 RoadEvents::DownloadEnded, RoadEvents::FpgaStep, RoadEvents::Completed,
-                 RoadEvents::UpToDate, RoadEvents::Failed>;
+                 RoadEvents::DownloadEnded, RoadEvents::FpgaStep, RoadEvents::Returned,
+                 RoadEvents::Ended>;
 
 // Where the controller tells its events; nobody listening is fine.
 class RoadEventSink {
@@ -126,7 +207,8 @@ class RoadEventSink {
 };
 
 // One line for a trace: "decision 1-1 run ARM download: its road's ticks", "download 1-1 ended:
-// cut short".
+// cut short", "end 1-1 failed: its automatic downloads are used up".
 std::string DescribeRoadEvent(const RoadEvent& event);
+const char* FpgaStepName(RoadEvents::FpgaStepKind step);
 
 }  // namespace ZELKUtil

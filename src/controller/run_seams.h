@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -35,15 +36,17 @@ struct RunSeams {
     std::string PackagePath(const std::string& relative) const {
         return Files::Join(packageFolder, relative);
     }
+    // Whether the box of the run is still in its bootloader (on its port, where the system tells
+    // one): a download tool that found nothing lost the box, not the package.
+    std::function<bool()> bootloaderHere;
+
     // Appends the package error and sets the error state.
     void PackageError() const {
         view.AppendText(OperatorTexts::kPackageError);
         state.error_occurred = 1;
-        Fail(RoadEvents::FailReason::PackageError);
     }
-    void Fail(RoadEvents::FailReason reason) const {
-        events.Tell(RoadEvents::Failed{port, reason});
-    }
+    // The run failed: the road of the box ends so.
+    void Fail(Reason reason) const { state.ledger.Failed(port, reason); }
     void Tell(const RoadEvent& event) const { events.Tell(event); }
 };
 

@@ -13,12 +13,21 @@ UpgradeController::UpgradeController(ControllerSeams seams)
       packageFolder_(std::move(seams.packageFolder)),
       nativeMachine_(std::move(seams.nativeMachine)),
       reader_(view_, clock_),
-      runSeams_{view_,          clock_,       processes_, reader_,  state_,
-                packageFolder_, dfuUtilPort_, events_,    roadPort_},
+      runSeams_{view_,        clock_,
+                processes_,   reader_,
+                state_,       packageFolder_,
+                dfuUtilPort_, events_,
+                roadPort_,    [this] { return BootloaderStillHere(); }},
       armDownload_(runSeams_),
       fpgaRun_(runSeams_),
       driverInstall_(runSeams_, nativeMachine_) {
     view_.SetComboSelectionHandler([this] { ComboZelkType_SelectedIndexChanged(); });
+    state_.ledger.TellTo(events_);
+}
+
+bool UpgradeController::BootloaderStillHere() {
+    const std::int32_t code = device_.CheckForBootloader();
+    return code >= 0 && code <= 3 && (roadPort_.empty() || device_.BootloaderPort() == roadPort_);
 }
 
 void UpgradeController::InitializeApplication() {

@@ -60,6 +60,7 @@ class UpgradeController {
     // Tells the listener what happens to each box as it happens, on the window's thread.
     void ListenToRoad(std::function<void(const RoadEvent&)> listener) {
         events_ = RoadEventSink(std::move(listener));
+        state_.ledger.TellTo(events_);
     }
 
     // The two ways a poll is requested. A device change that arrives while the window's thread is
@@ -100,6 +101,8 @@ class UpgradeController {
     // The window's thread is inside a poll or an operator's exchange with the box: a nested poll
     // would close or read the box's handle under that exchange.
     bool Busy() const { return state_.checking_currently != 0 || exchangeUnderway_ != 0; }
+    // The box of the run this poll works on is still in its bootloader.
+    bool BootloaderStillHere();
     void Poll();
     void PollSteps();
     void RunRememberedDeviceChanges();
@@ -120,8 +123,10 @@ class UpgradeController {
     PollFlow Connect();
     // Makes the first profile named by the box's product string current; null when none is.
     const ZelkProfile* AdoptProfileOf(const std::string& product);
-    // What a new connection leads to.
+    // What a new connection leads to: the ledger's decision, carried out.
     PollFlow DecideAfterConnection(const ZelkProfile* match);
+    // Installs the drivers once, then the countdown's first step.
+    void StartCountdown();
     void Countdown();
     // While a box sent to its bootloader waits there and another box is on the bus, says so once.
     void SayWhileBoxesWait();
@@ -144,8 +149,11 @@ class UpgradeController {
     // Ticks made since the last poll are the operator's: a new FPGA job, not automatic.
     void NoticeOperatorTicks();
     void RememberTicks();
-    // Ticks what the package programs by itself, for the box being upgraded.
-    void TickAutomatically();
+    // Ticks what the package programs by itself, for the box on the port.
+    void TickAutomatically(const std::string& port);
+    // Unticks what a road ticked by itself once that road has ended, or another box is connected.
+    void WithdrawOtherRoadsTicks();
+    bool AnythingTicked() const;
     // The check box that an automatic run ticks.
     Control AutomaticRunBox() const;
     // Keeps why the box's HID interface could not be opened just now.

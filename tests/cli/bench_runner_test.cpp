@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "bench_runs/bench_world.h"
 #include "cli/progress_board.h"
@@ -118,12 +119,17 @@ TEST(BenchRunner, BoxesAtOnceOneFailingEachWithItsOwnResultAndHistory) {
     EXPECT_EQ(progress.back().at("percent"), 100);
     EXPECT_EQ(bench.Events("1-3", "log").back().at("text"),
               "Wrong upgrade package. Please contact Orvanta");
-    // Why each box in its bootloader was written into: the ledger's decision.
-    const auto decisions = bench.Events("1-1", "decision");
-    ASSERT_FALSE(decisions.empty());
-    EXPECT_EQ(decisions.front().at("run"), true);
-    EXPECT_EQ(decisions.front().at("work"), "ARM download");
-    EXPECT_TRUE(bench.Events("1-3", "decision").empty());
+    // Why each box was counted down and written into, and why the third was not: the ledger's
+    // decisions.
+    std::vector<std::string> works;
+    for (const auto& decision : bench.Events("1-1", "decision")) {
+        works.push_back(decision.value("work", "hold"));
+    }
+    EXPECT_EQ(works, (std::vector<std::string>{"count down", "ARM download", "hold"}));
+    const auto refused = bench.Events("1-3", "decision");
+    ASSERT_EQ(refused.size(), 1U);
+    EXPECT_EQ(refused[0].at("run"), false);
+    EXPECT_EQ(refused[0].at("reason"), "the box names no profile of the package");
     const auto records = HistoryFile(bench.pkg.Path("history.jsonl")).ReadAll();
     ASSERT_TRUE(records);
     ASSERT_EQ(records.value().records.size(), 3U);
@@ -324,29 +330,28 @@ TEST(BenchRunner, CheckAndListTellWhichBoxesNeedTheUpgrade) {
 
 TEST(ProgressBoard, RowsRedrawInPlaceBelowTheLinesAndGoWithTheirResult) {
     ProgressBoard board;
-    const auto event = [](BoxEvent::Kind kind, const std::string& port, const std::string& text,
-                          int percent = 0) {
-        BoxEvent e;
-        e.kind = kind;
-        e.port = port;
-        e.text = text;
-        e.percent = percent;
-        e.secondsLeft = percent > 0 ? std::optional<std::int64_t>(12) : std::nullopt;
-        return e;
-    };
     const std::string first = "1-1: [##########          ]  50 %  about 12 s left\n";
-    EXPECT_EQ(board.Show(event(BoxEvent::Kind::Progress, "1-1", "", 50)), first);
+    EXPECT_EQ(board.Show(Events::Progress{"1-1", 50, 12}), first);
     const std::string second = "1-2: [                    ]   0 %  bootloader\n";
-    EXPECT_EQ(board.Show(event(BoxEvent::Kind::State, "1-2", "bootloader")),
+    EXPECT_EQ(board.Show(Events::State{"1-2", BoxState::InBootloader}),
               "\x1b[1F\x1b[J" + first + second);
-    EXPECT_EQ(board.Show(event(BoxEvent::Kind::Log, "1-1", "Done.\x1b[2J")),
-              "\x1b[2F\x1b[J1-1: Done.?[2J\n" + first + second);
-    EXPECT_EQ(board.Show(event(BoxEvent::Kind::Result, "1-1", "upgraded")),
-              "\x1b[2F\x1b[J1-1: upgraded\n" + second);
+    // The window's lines only with -v; the steps are the board's.
+    EXPECT_EQ(board.Show(Events::Log{"1-1", "Done.\x1b[2J"}), "");
+    EXPECT_EQ(board.Show(Events::Log{"1-1", "Done.\x1b[2J"}, true),
+              "\x1b[2F\x1b[J1-1: [window] Done.?[2J\n" + first + second);
+    EXPECT_EQ(board.Show(Events::Ended{"1-1", BoxResult::Upgraded, "", "2.04", true}),
+              "\x1b[2F\x1b[J1-1: upgraded to 2.04, ARM: unplug the box\n" + second);
     // A row never wraps, so the cursor goes back over exactly the rows drawn.
-    const std::string row = board.Show(event(BoxEvent::Kind::State, "1-2", std::string(90, 's')));
-    EXPECT_EQ(row.substr(row.find('J') + 1).size(), ProgressBoard::kWidth + 1);
-    EXPECT_EQ(board.Erase(), "\x1b[1F\x1b[J");
+    const std::string port(70, '1');
+    const std::string rows = board.Show(Events::State{port, BoxState::WaitingForInstaller});
+    std::istringstream drawn(rows.substr(rows.find('J') + 1));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(drawn, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 2U);
+    EXPECT_EQ(lines[1], (port + ": [                    ]   0 %  waiting").substr(0, 79));
+    EXPECT_EQ(board.Erase(), "\x1b[2F\x1b[J");
     EXPECT_EQ(board.Erase(), "");
 }
 

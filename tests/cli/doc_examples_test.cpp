@@ -106,17 +106,10 @@ std::vector<std::string> CheckBoardRows(const std::vector<std::string>& shown) {
             continue;
         }
         rows.push_back(line);
-        BoxEvent state;
-        state.kind = BoxEvent::Kind::State;
-        state.port = m[1].str();
-        state.text = m[3].str();
-        BoxEvent progress;
-        progress.kind = BoxEvent::Kind::Progress;
-        progress.port = m[1].str();
-        progress.percent = std::stoi(m[2].str());
-        progress.secondsLeft = std::stoll(m[4].str());
-        board.Show(state);
-        board.Show(progress);
+        const std::optional<BoxState> state = StateNamed(m[3].str());
+        EXPECT_TRUE(state) << line;
+        board.Show(Events::State{m[1].str(), state.value_or(BoxState::Waiting)});
+        board.Show(Events::Progress{m[1].str(), std::stoi(m[2].str()), std::stoll(m[4].str())});
     }
     std::string drawn = board.Draw();
     for (const std::string& expected : rows) {

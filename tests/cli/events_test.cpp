@@ -3,115 +3,121 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <tuple>
 #include <vector>
 
 namespace ZELKUtil::Cli {
 namespace {
 
-using Kind = BoxEvent::Kind;
+Events::Found Found(const std::string& serial, std::optional<bool> upToDate) {
+    return {"1-2", BoxMode::Normal, "Q750", serial, "2.01", upToDate};
+}
 
-BoxEvent Event(Kind kind, const std::string& text = "", int percent = 0,
-               std::optional<std::int64_t> secondsLeft = {}) {
+struct Case {
     BoxEvent event;
-    event.kind = kind;
-    event.port = "1-2";
-    event.text = text;
-    event.percent = percent;
-    event.secondsLeft = secondsLeft;
-    return event;
-}
+    // The human line, without and with -v; none where the event has no line.
+    std::optional<std::string> human;
+    std::optional<std::string> verbose;
+};
 
-BoxEvent Found(const std::string& serial, std::optional<bool> upToDate) {
-    BoxEvent event = Event(Kind::Found);
-    std::tie(event.mode, event.model, event.serial, event.version) =
-        std::tuple("normal", "Q750", serial, "2.01");
-    event.upToDate = upToDate;
-    return event;
-}
-
-auto Fields(const BoxEvent& e) {
-    return std::tie(e.kind, e.port, e.mode, e.model, e.serial, e.version, e.upToDate, e.text,
-                    e.percent, e.secondsLeft, e.run, e.work, e.reason, e.verdict, e.tool);
-}
-
-TEST(CliEvents, EveryKindRoundTripsFieldByFieldAndReadsAsALine) {
-    BoxEvent result = Event(Kind::Result, "upgraded", 100, -1);
-    result.upToDate = true;
-    BoxEvent bootloader = Event(Kind::Found);
-    bootloader.mode = "bootloader";
-    const std::string log = "Q750 Version:\t2.01 \x01\x1f\r \"\\\" \xc3\xa9 \xe2\x9c\x93";
-    BoxEvent wrong = Found("000123", false);
+TEST(CliEvents, EveryKindRoundTripsAndReadsAsTheLineOfItsStep) {
+    Events::Found wrong = Found("000123", false);
     wrong.verdict = "wrong package";
-    BoxEvent run = Event(Kind::Decision);
-    std::tie(run.run, run.work, run.reason) = std::tuple(true, "ARM download", "its road's ticks");
-    BoxEvent hold = Event(Kind::Decision);
-    std::tie(hold.run, hold.reason) = std::tuple(false, "not recognised on this port");
-    BoxEvent tool = Event(Kind::Tool, "dfu-util: can't detach\x1b[2J");
-    tool.tool = "dfu-util";
-    const std::pair<BoxEvent, std::string> cases[] = {
+    const std::string log = "Q750 Version:\t2.01 \x01\x1f\r \"\\\" \xc3\xa9 \xe2\x9c\x93";
+    const std::string logLine = "1-2: [window] Q750 Version:?2.01 ??? \"\\\" \xc3\xa9 \xe2\x9c\x93";
+    const Events::Ended upgraded{"1-2", BoxResult::Upgraded, "", "2.04", true, true};
+    const Events::Ended failed{"1-2", BoxResult::Failed, "the box names no profile of the package"};
+    const Events::Decision hold{"1-2", false, "", "not recognised on this port"};
+    const Case cases[] = {
         {Found("000123", false),
+         "1-2: found, normal mode, Q750 2.01, serial 000123, needs an upgrade",
          "1-2: found, normal mode, Q750 2.01, serial 000123, needs an upgrade"},
-        {Found("", true), "1-2: found, normal mode, Q750 2.01, up to date"},
-        {bootloader, "1-2: found, bootloader mode"},
-        {wrong, "1-2: found, normal mode, Q750 2.01, serial 000123, wrong package"},
-        {Event(Kind::State, "counting down"), "1-2: counting down"},
-        {Event(Kind::Progress, "", 40, 12), "1-2: 40 %, about 12 s left"},
-        {Event(Kind::Progress, "", 0), "1-2: 0 %"},
-        // Nothing a box says may drive the terminal or start a line: C0 (tab, CR and LF too), C1
-        // as bytes or as UTF-8, bytes that are no UTF-8.
-        {Event(Kind::Log, log), "1-2: Q750 Version:?2.01 ??? \"\\\" \xc3\xa9 \xe2\x9c\x93"},
-        {Event(Kind::Log,
-               "2.04\r\n1-1: upgraded \xc2\x9b"
-               "31m"),
-         "1-2: 2.04??1-1: upgraded ?31m"},
-        {result, "1-2: upgraded"},
-        {run, "1-2: decision: run ARM download, its road's ticks"},
-        {hold, "1-2: decision: hold, not recognised on this port"},
-        {tool, "1-2: [dfu-util] dfu-util: can't detach?[2J"},
+        {Found("", true), "1-2: found, normal mode, Q750 2.01, up to date", std::nullopt},
+        {Events::Found{"1-2", BoxMode::Bootloader}, "1-2: found, bootloader mode", std::nullopt},
+        {wrong, "1-2: found, normal mode, Q750 2.01, serial 000123, wrong package", std::nullopt},
+        {Events::State{"1-2", BoxState::CountingDown}, "1-2: counting down", std::nullopt},
+        {Events::State{"1-2", BoxState::Connected}, std::nullopt, std::nullopt},
+        {Events::Progress{"1-2", 40, 12}, std::nullopt, std::nullopt},
+        {Events::Download{"1-2", 50}, "1-2: downloading its ARM firmware: 50 %", std::nullopt},
+        // The window's lines only with -v, marked as the window's; nothing a box says may drive
+        // the terminal or start a line: C0 (tab, CR and LF too), C1, bytes that are no UTF-8.
+        {Events::Log{"1-2", log}, std::nullopt, logLine},
+        {Events::Log{"1-2", "2.04\r\n1-1: upgraded \xc2\x9b\x33\x31m"}, std::nullopt,
+         "1-2: [window] 2.04??1-1: upgraded ?31m"},
+        {upgraded, "1-2: upgraded to 2.04, ARM and FPGA: unplug the box", std::nullopt},
+        {Events::Ended{"1-2", BoxResult::UpToDate, "", "2.04"},
+         "1-2: up-to-date at 2.04: nothing to do, unplug the box", std::nullopt},
+        {failed, "1-2: failed: the box names no profile of the package", std::nullopt},
+        {Events::Ended{"1-2", BoxResult::LeftAlone, "not recognised"},
+         "1-2: left alone: not recognised", std::nullopt},
+        {Events::Decision{"1-2", true, "ARM download", "its road's ticks"}, std::nullopt,
+         "1-2: decision: ARM download, its road's ticks"},
+        {hold, std::nullopt, "1-2: decision: hold, not recognised on this port"},
+        {Events::Tool{"1-2", "dfu-util", "dfu-util: can't detach\x1b[2J"},
+         "1-2: [dfu-util] dfu-util: can't detach?[2J", std::nullopt},
     };
-    for (const auto& [event, human] : cases) {
-        EXPECT_EQ(ToHumanLine(event), human);
-        const std::string line = ToJsonLine(event);
-        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    for (const Case& c : cases) {
+        const std::string line = ToJsonLine(c.event);
+        SCOPED_TRACE(line);
+        EXPECT_EQ(ToHumanLine(c.event), c.human);
+        EXPECT_EQ(ToHumanLine(c.event, true), c.verbose ? c.verbose : c.human);
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
         const auto object = nlohmann::ordered_json::parse(line);
         EXPECT_EQ(object.begin().key(), "event");
-        EXPECT_EQ(object.value("port", ""), event.port);
-        EXPECT_EQ(object.value("text", ""), event.text);
-        EXPECT_EQ(object.contains("text"), !event.text.empty()) << line;
-        EXPECT_EQ(object.contains("mode"), !event.mode.empty()) << line;
-        EXPECT_EQ(object.contains("up_to_date"), event.upToDate.has_value()) << line;
-        EXPECT_EQ(object.contains("seconds_left"), event.secondsLeft.has_value()) << line;
+        EXPECT_EQ(object.value("port", ""), "1-2");
         const std::optional<BoxEvent> back = FromJsonLine(line);
-        ASSERT_TRUE(back) << line;
-        EXPECT_TRUE(Fields(*back) == Fields(event)) << line;
+        ASSERT_TRUE(back);
+        EXPECT_TRUE(*back == c.event);
     }
     EXPECT_EQ(nlohmann::json::parse(ToJsonLine(Found("000123", false))),
               nlohmann::json::parse(R"({"event":"found","port":"1-2","mode":"normal",
                   "model":"Q750","serial":"000123","version":"2.01","up_to_date":false})"));
-    EXPECT_EQ(ToJsonLine(Event(Kind::Progress)),
+    EXPECT_EQ(ToJsonLine(Events::Progress{"1-2", 0, std::nullopt}),
               R"({"event":"progress","port":"1-2","percent":0})");
-    EXPECT_EQ(nlohmann::json::parse(ToJsonLine(result)).at("event"), "result");
-    EXPECT_EQ(ToHumanLine(Event(Kind::Log,
-                                "\x9b"
-                                "31m \xff\xfe ok")),
-              "1-2: ?31m ?? ok")
+    EXPECT_EQ(nlohmann::json::parse(ToJsonLine(upgraded)),
+              nlohmann::json::parse(R"({"event":"result","port":"1-2","text":"upgraded",
+                  "version":"2.04","arm":true,"fpga":true})"));
+    EXPECT_EQ(ToHumanLine(Events::Tool{"1-2", "dfu-util", "\x9b\x33\x31m \xff\xfe ok"}),
+              "1-2: [dfu-util] ?31m ?? ok")
         << "C1 and bytes that are no UTF-8";
     EXPECT_EQ(nlohmann::json::parse(ToJsonLine(hold)),
               nlohmann::json::parse(R"({"event":"decision","port":"1-2","run":false,
                   "reason":"not recognised on this port"})"));
 }
 
+TEST(CliEvents, EveryResultAndStateHasOneNameThatReadsBack) {
+    for (const BoxResult result :
+         {BoxResult::Upgraded, BoxResult::UpToDate, BoxResult::Failed, BoxResult::Interrupted,
+          BoxResult::Stopped, BoxResult::LeftAlone}) {
+        EXPECT_EQ(ResultNamed(ResultName(result)), result) << ResultName(result);
+    }
+    for (int i = 0; i <= static_cast<int>(BoxState::WaitingForInstaller); ++i) {
+        const auto state = static_cast<BoxState>(i);
+        EXPECT_EQ(StateNamed(StateName(state)), state) << StateName(state);
+    }
+    EXPECT_FALSE(ResultNamed("unfinished"));
+}
+
 TEST(CliEvents, LinesThatAreNoEventGiveNothing) {
     for (const char* line :
-         {"", "not json", "{", "[]", "\"log\"", "null", R"({"event":"log"})",
-          R"({"event":"bogus","port":"1"})", R"({"event":7,"port":"1"})",
-          R"({"event":"log","port":1})", R"({"event":"log","port":"1","text":["a"]})",
+         {"",
+          "not json",
+          "{",
+          "[]",
+          "\"log\"",
+          "null",
+          R"({"event":"log"})",
+          R"({"event":"bogus","port":"1"})",
+          R"({"event":7,"port":"1"})",
+          R"({"event":"log","port":1})",
+          R"({"event":"log","port":"1","text":["a"]})",
           R"({"event":"progress","port":"1","percent":"40"})",
           R"({"event":"progress","port":"1","percent":40.5})",
           R"({"event":"progress","port":"1","percent":4294967296})",
           R"({"event":"progress","port":"1","seconds_left":18446744073709551615})",
-          R"({"event":"found","port":"1","up_to_date":"yes"})",
+          R"({"event":"found","port":"1","mode":"normal","up_to_date":"yes"})",
+          R"({"event":"found","port":"1","mode":"asleep"})",
+          R"({"event":"state","port":"1","text":"dreaming"})",
+          R"({"event":"result","port":"1","text":"unfinished"})",
           "{\"event\":\"log\",\"port\":\"1\",\"text\":\"\xff\"}",
           R"({"event":"log","port":"1"} trailing)"}) {
         EXPECT_FALSE(FromJsonLine(line)) << line;

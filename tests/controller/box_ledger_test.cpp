@@ -1,11 +1,12 @@
-// The ledger's decision for a box in its bootloader or programmer mode, as a table: what the
-// ledger knows of the box and what the poll sees, against run or hold, the work and the line told.
+// The ledger's decisions as a table of situations: what the ledger knows of a box and what the poll
+// sees, against run or hold, the work, the reason, the line told and how the road ends.
 #include "controller/box_ledger.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ZELKUtil {
 namespace {
@@ -19,12 +20,54 @@ ZelkProfile Q750() {
     return profile;
 }
 
-// A box recognised on 1-1 and sent to its bootloader, found there for the first time.
-void SentBox(BoxLedger& ledger) {
-    ledger.Recognise("1-1", Q750());
-    ledger.CountdownStarted("1-1");
-    ledger.BootloaderRequestSent("1-1", false);
-    ledger.NoteBootloader("1-1");
+// The ledger with the events it told.
+struct Told {
+    Told() {
+        ledger.TellTo(RoadEventSink([this](const RoadEvent& e) { events.push_back(e); }));
+    }
+    std::vector<RoadEvents::Ended> Ends() const {
+        std::vector<RoadEvents::Ended> ends;
+        for (const RoadEvent& e : events) {
+            if (const auto* end = std::get_if<RoadEvents::Ended>(&e)) {
+                ends.push_back(*end);
+            }
+        }
+        return ends;
+    }
+    int Decisions() const {
+        int n = 0;
+        for (const RoadEvent& e : events) {
+            n += std::holds_alternative<RoadEvents::Decided>(e) ? 1 : 0;
+        }
+        return n;
+    }
+    BoxLedger ledger;
+    std::vector<RoadEvent> events;
+};
+
+// A box recognised on 1-1 in normal mode with a serial, version 2.01.
+void RecognisedWith(BoxLedger& l, const std::string& serial) {
+    const ZelkProfile q750 = Q750();
+    l.Arrive("1-1", &q750, serial, "2.01");
+}
+void Recognised(BoxLedger& l) {
+    RecognisedWith(l, "S1");
+}
+
+// The same, counted down and sent to its bootloader, found there for the first time.
+void SentBox(BoxLedger& l) {
+    Recognised(l);
+    l.BootloaderRequestSent("1-1", false);
+    l.NoteBootloader("1-1");
+}
+
+ConnectedSituation Connected() {
+    ConnectedSituation s;
+    s.port = "1-1";
+    s.namesProfile = true;
+    s.automaticMode = true;
+    s.packageHasImages = true;
+    return s;
 }
 
 // A poll that finds the box in its bootloader, with the right driver and nothing ticked, in a
@@ -42,58 +85,225 @@ Situation Bootloader() {
 struct Row {
     const char* what;
     std::function<void(BoxLedger&)> before;
+    // One of the two is set: the box seen in normal mode, or in its bootloader or programmer mode.
+    std::function<void(ConnectedSituation&)> connected;
     std::function<void(Situation&)> sees;
     bool run;
     Work work;
-    bool tick;
-    Tell tell;
-    const char* reason;  // a part of the reason
+    Reason reason;
+    Tell tell = Tell::Nothing;
+    bool tick = false;
+    std::optional<RoadEnd> end = std::nullopt;
 };
 
-TEST(BoxLedger, DecidesRunOrHoldWithItsReason) {
+TEST(BoxLedger, DecidesEveryMomentWithItsReasonAndEndsTheRoadsNothingCanGoOn) {
     const auto asIs = [](Situation&) {};
+    const auto due = [](ConnectedSituation&) {};
     const auto stranger = [](BoxLedger& l) { l.NoteBootloader("1-1"); };
-    const auto operatorArm = [](Situation& s) { s.armTicked = true; };
+    const auto arm = [](Situation& s) { s.armTicked = true; };
+    const auto downloadsDone = [](int n, DownloadOutcome outcome) {
+        return [n, outcome](BoxLedger& l) {
+            SentBox(l);
+            for (int i = 0; i < n; ++i) {
+                l.DownloadEnded("1-1", outcome, true);
+            }
+            Recognised(l);
+        };
+    };
     const Row rows[] = {
-        {"a box on its road, back in its bootloader with nothing ticked", SentBox, asIs, true,
-         Work::ArmDownload, true, Tell::Nothing, "back in its bootloader"},
-        {"the same on the FPGA road", SentBox, [](Situation& s) { s.fpgaRoad = true; }, true,
-         Work::ProgrammerFirmware, true, Tell::Nothing, "back in its bootloader"},
-        {"a box this run never recognised", stranger, asIs, false, Work::Nothing, false,
-         Tell::Nothing, "not recognised"},
-        {"a box unplugged during its countdown, back in its bootloader",
+        // In normal mode.
+        {"a box whose upgrade is due",
+         Recognised,
+         due,
+         {},
+         true,
+         Work::Nothing,
+         Reason::UpgradeDue},
+        {"a box with the package's version",
+         Recognised,
+         [](ConnectedSituation& s) { s.upToDate = true; },
+         {},
+         false,
+         Work::Nothing,
+         Reason::UpToDate,
+         Tell::Nothing,
+         false,
+         RoadEnd::UpToDate},
+        {"a box that names no profile",
+         [](BoxLedger& l) { l.Arrive("1-1", nullptr, "S", "3.0"); },
+         [](ConnectedSituation& s) { s.namesProfile = false; },
+         {},
+         false,
+         Work::Nothing,
+         Reason::WrongPackage,
+         Tell::Nothing,
+         false,
+         RoadEnd::Failed},
+        {"a package without images",
+         Recognised,
+         [](ConnectedSituation& s) { s.packageHasImages = false; },
+         {},
+         false,
+         Work::Nothing,
+         Reason::NoImage,
+         Tell::Nothing,
+         false,
+         RoadEnd::Failed},
+        {"a package that waits for the operator",
+         Recognised,
+         [](ConnectedSituation& s) { s.automaticMode = false; },
+         {},
+         false,
+         Work::Nothing,
+         Reason::WaitsForOperator},
+        {"the operator's ticks on a package that waits for them",
+         Recognised,
+         [](ConnectedSituation& s) {
+             s.automaticMode = false;
+             s.anythingTicked = true;
+         },
+         {},
+         true,
+         Work::Nothing,
+         Reason::OperatorTicks},
+        {"back from the operator's download without the package's version",
          [](BoxLedger& l) {
-             l.Recognise("1-1", Q750());
-             l.CountdownStarted("1-1");
+             SentBox(l);
+             l.DownloadEnded("1-1", DownloadOutcome::Done, false);
+             Recognised(l);
+         },
+         [](ConnectedSituation& s) { s.automaticMode = false; },
+         {},
+         false,
+         Work::Nothing,
+         Reason::NotBroughtToVersion,
+         Tell::Nothing,
+         false,
+         RoadEnd::Failed},
+        {"another box on the bus",
+         Recognised,
+         [](ConnectedSituation& s) { s.boxesOnBus = 2; },
+         {},
+         false,
+         Work::Nothing,
+         Reason::SeveralBoxes,
+         Tell::SeveralBoxes},
+        {"back from two downloads without the package's version",
+         downloadsDone(BoxLedger::kMaxAutoDownloads, DownloadOutcome::Done),
+         due,
+         {},
+         false,
+         Work::Nothing,
+         Reason::AutoDownloadsUsedUp,
+         Tell::PackageError,
+         false,
+         RoadEnd::Failed},
+        {"back in normal mode after five cut downloads",
+         downloadsDone(BoxLedger::kMaxInterruptedDownloads, DownloadOutcome::CutShort),
+         due,
+         {},
+         false,
+         Work::Nothing,
+         Reason::KeepsLeaving,
+         Tell::KeepsLeaving,
+         false,
+         RoadEnd::Interrupted},
+        // In its bootloader, nothing ticked: the start of a visit.
+        {"a box on its road, back in its bootloader",
+         SentBox,
+         {},
+         asIs,
+         true,
+         Work::ArmDownload,
+         Reason::BackOnRoad,
+         Tell::Nothing,
+         true},
+        {"the same on the FPGA road",
+         SentBox,
+         {},
+         [](Situation& s) { s.fpgaRoad = true; },
+         true,
+         Work::ProgrammerFirmware,
+         Reason::BackOnRoad,
+         Tell::Nothing,
+         true},
+        {"a box this run never recognised",
+         stranger,
+         {},
+         asIs,
+         false,
+         Work::Nothing,
+         Reason::NotRecognised,
+         Tell::Nothing,
+         false,
+         RoadEnd::LeftAlone},
+        {"the box of the port left during its countdown",
+         [](BoxLedger& l) {
+             Recognised(l);
              l.LeftNormalMode("1-1");
              l.NoteBootloader("1-1");
          },
-         asIs, false, Work::Nothing, false, Tell::Nothing, "not recognised"},
-        {"the road's ticks on a box nobody recognised", stranger,
-         [](Situation& s) {
-             s.armTicked = true;
-             s.automaticTicks = true;
+         {},
+         asIs,
+         false,
+         Work::Nothing,
+         Reason::LeftBeforeRequest,
+         Tell::Nothing,
+         false,
+         RoadEnd::LeftAlone},
+        {"the box of the port seen leaving by a poll that found no box at all",
+         [](BoxLedger& l) {
+             Recognised(l);
+             l.NoteNoBox();
+             l.NoteBootloader("1-1");
          },
-         false, Work::Nothing, false, Tell::Nothing, "not recognised"},
-        {"the operator's ticks on a box nobody recognised", stranger, operatorArm, true,
-         Work::ArmDownload, false, Tell::Nothing, "operator"},
+         {},
+         asIs,
+         false,
+         Work::Nothing,
+         Reason::LeftBeforeRequest,
+         Tell::Nothing,
+         false,
+         RoadEnd::LeftAlone},
         {"a visit that \"Boot\" alone began",
          [](BoxLedger& l) {
-             l.Recognise("1-1", Q750());
+             Recognised(l);
              l.BootloaderRequestSent("1-1", true);
              l.NoteBootloader("1-1");
          },
-         asIs, false, Work::Nothing, false, Tell::Nothing, "\"Boot\" alone"},
-        {"a package that waits for the operator", SentBox,
-         [](Situation& s) { s.automaticMode = false; }, false, Work::Nothing, false, Tell::Nothing,
-         "operator's ticks"},
-        {"a package without a version", SentBox, [](Situation& s) { s.packageHasVersion = false; },
-         false, Work::Nothing, false, Tell::Nothing, "no version"},
-        {"a bootloader without the tool's driver", SentBox,
-         [](Situation& s) { s.driverReady = false; }, false, Work::Nothing, true, Tell::Nothing,
-         "driver"},
-        {"two boxes on the bus", SentBox, [](Situation& s) { s.boxesOnBus = 2; }, false,
-         Work::Nothing, true, Tell::SeveralBoxes, "2 boxes"},
+         {},
+         asIs,
+         false,
+         Work::Nothing,
+         Reason::BootAlone},
+        {"\"Boot\" while the box waits in its bootloader",
+         [](BoxLedger& l) {
+             SentBox(l);
+             l.StartOver();
+             l.NoteBootloader("1-1");
+         },
+         {},
+         asIs,
+         false,
+         Work::Nothing,
+         Reason::BootAlone},
+        {"a package that waits for the operator",
+         SentBox,
+         {},
+         [](Situation& s) { s.automaticMode = false; },
+         false,
+         Work::Nothing,
+         Reason::WaitsForOperator},
+        {"a package without a version",
+         SentBox,
+         {},
+         [](Situation& s) { s.packageHasVersion = false; },
+         false,
+         Work::Nothing,
+         Reason::NoVersion,
+         Tell::Nothing,
+         false,
+         RoadEnd::Failed},
         {"a box that left its last five downloads",
          [](BoxLedger& l) {
              SentBox(l);
@@ -102,7 +312,14 @@ TEST(BoxLedger, DecidesRunOrHoldWithItsReason) {
              }
              l.NoteBootloader("1-1");
          },
-         asIs, false, Work::Nothing, false, Tell::KeepsLeaving, "left its last 5"},
+         {},
+         asIs,
+         false,
+         Work::Nothing,
+         Reason::KeepsLeaving,
+         Tell::KeepsLeaving,
+         false,
+         RoadEnd::Interrupted},
         {"a box whose automatic downloads are used up",
          [](BoxLedger& l) {
              SentBox(l);
@@ -111,14 +328,74 @@ TEST(BoxLedger, DecidesRunOrHoldWithItsReason) {
              l.NoteBootloader(std::nullopt);
              l.NoteBootloader("1-1");
          },
-         asIs, false, Work::Nothing, false, Tell::PackageError, "used up"},
+         {},
+         asIs,
+         false,
+         Work::Nothing,
+         Reason::AutoDownloadsUsedUp,
+         Tell::PackageError,
+         false,
+         RoadEnd::Failed},
         {"a second decision in a visit whose download was made",
          [](BoxLedger& l) {
              SentBox(l);
              (void)l.Decide(Bootloader());
              l.DownloadEnded("1-1", DownloadOutcome::Failed, true);
          },
-         asIs, false, Work::Nothing, false, Tell::Nothing, "has been made"},
+         {},
+         asIs,
+         false,
+         Work::Nothing,
+         Reason::DownloadMade},
+        // Ticked.
+        {"the road's ticks on a box nobody recognised",
+         [](BoxLedger& l) {
+             l.ticks.automaticFor = "1-1";
+             l.NoteBootloader("1-1");
+         },
+         {},
+         arm,
+         false,
+         Work::Nothing,
+         Reason::NotRecognised,
+         Tell::Nothing,
+         false,
+         RoadEnd::LeftAlone},
+        {"the road's ticks made for the box on another port",
+         [](BoxLedger& l) {
+             SentBox(l);
+             l.ticks.automaticFor = "1-2";
+         },
+         {},
+         arm,
+         false,
+         Work::Nothing,
+         Reason::AnotherBoxsTicks},
+        {"the operator's ticks on a box nobody recognised",
+         stranger,
+         {},
+         arm,
+         true,
+         Work::ArmDownload,
+         Reason::OperatorTicks},
+        {"a bootloader without the tool's driver",
+         SentBox,
+         {},
+         [](Situation& s) { s.driverReady = false; },
+         false,
+         Work::Nothing,
+         Reason::DriverNotReady,
+         Tell::Nothing,
+         true},
+        {"two boxes on the bus",
+         SentBox,
+         {},
+         [](Situation& s) { s.boxesOnBus = 2; },
+         false,
+         Work::Nothing,
+         Reason::SeveralBoxes,
+         Tell::SeveralBoxes,
+         true},
         {"FPGA ticked with the programmer firmware tried three times",
          [](BoxLedger& l) {
              SentBox(l);
@@ -126,86 +403,203 @@ TEST(BoxLedger, DecidesRunOrHoldWithItsReason) {
                  l.ProgrammerFirmwareSent("1-1", false);
              }
          },
-         [](Situation& s) { s.fpgaTicked = true; }, false, Work::ProgrammerFirmware, false,
-         Tell::PackageError, "used up"},
-        {"the programmer with FPGA ticked", SentBox,
+         {},
+         [](Situation& s) { s.fpgaTicked = true; },
+         false,
+         Work::Nothing,
+         Reason::ProgrammerFirmwareUsedUp,
+         Tell::PackageError,
+         false,
+         RoadEnd::Failed},
+        // As the programmer.
+        {"the programmer with FPGA ticked",
+         SentBox,
+         {},
          [](Situation& s) {
              s.programmerMode = true;
              s.fpgaTicked = true;
          },
-         true, Work::FpgaProgramming, false, Tell::Nothing, "operator"},
-        {"the programmer with nothing ticked", SentBox,
-         [](Situation& s) { s.programmerMode = true; }, false, Work::Nothing, false, Tell::Nothing,
-         "nothing is ticked"},
+         true,
+         Work::FpgaProgramming,
+         Reason::OperatorTicks},
+        {"the programmer after \"FPGA Done\" with ARM still ticked",
+         SentBox,
+         {},
+         [](Situation& s) {
+             s.programmerMode = true;
+             s.armTicked = true;
+         },
+         false,
+         Work::Nothing,
+         Reason::ArmNeedsReplug,
+         Tell::ReplugForArm},
+        {"the programmer with nothing ticked",
+         SentBox,
+         {},
+         [](Situation& s) { s.programmerMode = true; },
+         false,
+         Work::Nothing,
+         Reason::NothingForProgrammer},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        BoxLedger ledger;
-        row.before(ledger);
-        Situation situation = Bootloader();
-        row.sees(situation);
-        const Decision decision = ledger.Decide(situation);
+        Told told;
+        row.before(told.ledger);
+        told.events.clear();
+        Decision decision;
+        if (row.connected) {
+            ConnectedSituation s = Connected();
+            row.connected(s);
+            decision = told.ledger.DecideConnected(s);
+        } else {
+            Situation s = Bootloader();
+            row.sees(s);
+            decision = told.ledger.Decide(s);
+        }
         EXPECT_EQ(decision.port, "1-1");
         EXPECT_EQ(decision.run, row.run);
         EXPECT_EQ(decision.work, row.work);
-        EXPECT_EQ(decision.tickAutomatically, row.tick);
+        EXPECT_EQ(decision.reason, row.reason) << ReasonText(decision.reason, decision.count);
         EXPECT_EQ(decision.tell, row.tell);
-        EXPECT_NE(decision.reason.find(row.reason), std::string::npos) << decision.reason;
+        EXPECT_EQ(decision.tickAutomatically, row.tick);
+        // Told once, with the end where nothing but the operator can lift the hold.
+        ASSERT_FALSE(told.events.empty());
+        const auto* decided = std::get_if<RoadEvents::Decided>(&told.events.front());
+        ASSERT_NE(decided, nullptr);
+        EXPECT_EQ(decided->decision.reason, row.reason);
+        const auto ends = told.Ends();
+        ASSERT_EQ(ends.size(), row.end ? 1U : 0U);
+        if (row.end) {
+            EXPECT_EQ(ends[0].end, *row.end);
+            EXPECT_EQ(ends[0].port, "1-1");
+        }
     }
 }
 
-TEST(BoxLedger, LinesAreToldOnceAndAReplugGivesABoxThatKeepsLeavingOneMoreTry) {
-    BoxLedger ledger;
-    SentBox(ledger);
+TEST(BoxLedger, AHoldIsToldWhenItBeginsOrChangesAndLinesOnce) {
+    Told told;
+    SentBox(told.ledger);
     Situation two = Bootloader();
     two.armTicked = true;
     two.boxesOnBus = 2;
-    EXPECT_EQ(ledger.Decide(two).tell, Tell::SeveralBoxes);
-    EXPECT_EQ(ledger.Decide(two).tell, Tell::Nothing);
+    EXPECT_EQ(told.ledger.Decide(two).tell, Tell::SeveralBoxes);
+    EXPECT_EQ(told.ledger.Decide(two).tell, Tell::Nothing);
+    EXPECT_EQ(told.Decisions(), 1) << "the same hold, told once";
+    two.boxesOnBus = 3;
+    (void)told.ledger.Decide(two);
+    EXPECT_EQ(told.Decisions(), 2) << "its reason changed";
     Situation one = two;
     one.boxesOnBus = 1;
-    EXPECT_TRUE(ledger.Decide(one).run);
-    EXPECT_EQ(ledger.Decide(two).tell, Tell::SeveralBoxes) << "told again after one box remained";
+    EXPECT_TRUE(told.ledger.Decide(one).run);
+    EXPECT_TRUE(told.ledger.Decide(one).run);
+    EXPECT_EQ(told.Decisions(), 4) << "every run is told";
+    EXPECT_EQ(told.ledger.Decide(two).tell, Tell::SeveralBoxes) << "told again after one remained";
 
+    // The keeps-leaving line once; re-plugged as it asks, the box gets one more try.
     for (int i = 0; i < BoxLedger::kMaxInterruptedDownloads; ++i) {
-        ledger.DownloadEnded("1-1", DownloadOutcome::CutShort, true);
+        told.ledger.DownloadEnded("1-1", DownloadOutcome::CutShort, true);
     }
-    ledger.NoteBootloader("1-1");
-    EXPECT_EQ(ledger.Decide(Bootloader()).tell, Tell::KeepsLeaving);
-    EXPECT_EQ(ledger.Decide(Bootloader()).tell, Tell::Nothing);
-    // Re-plugged as the line asks: the poll that finds no box, then the box back.
-    ledger.NoteBootloader(std::nullopt);
-    ledger.NoteNoBox();
-    ledger.NoteBootloader("1-1");
-    const Decision again = ledger.Decide(Bootloader());
-    EXPECT_TRUE(again.tickAutomatically) << again.reason;
-    ledger.DownloadEnded("1-1", DownloadOutcome::CutShort, true);
-    ledger.NoteBootloader("1-1");
-    EXPECT_EQ(ledger.Decide(Bootloader()).tell, Tell::KeepsLeaving) << "one try, not five";
+    told.ledger.NoteBootloader("1-1");
+    EXPECT_EQ(told.ledger.Decide(Bootloader()).tell, Tell::KeepsLeaving);
+    EXPECT_EQ(told.ledger.Decide(Bootloader()).tell, Tell::Nothing);
+    told.ledger.NoteBootloader(std::nullopt);
+    told.ledger.NoteNoBox();
+    told.ledger.NoteBootloader("1-1");
+    const Decision again = told.ledger.Decide(Bootloader());
+    EXPECT_TRUE(again.tickAutomatically) << ReasonText(again.reason, again.count);
+    told.ledger.DownloadEnded("1-1", DownloadOutcome::CutShort, true);
+    told.ledger.NoteBootloader("1-1");
+    EXPECT_EQ(told.ledger.Decide(Bootloader()).tell, Tell::KeepsLeaving) << "one try, not five";
 }
 
-TEST(BoxLedger, BoundsAreEachBoxsOwnAndSurviveItsReturnInNormalMode) {
-    BoxLedger ledger;
+TEST(BoxLedger, BoundsAreTheBoxsOwnByItsSerialWheneverItLeft) {
+    Told told;
+    BoxLedger& ledger = told.ledger;
     SentBox(ledger);
     ledger.DownloadEnded("1-1", DownloadOutcome::Done, true);
-    // Back in normal mode with another version than the package's: the same box, its bound goes
-    // on; a second download uses it up.
-    ledger.Recognise("1-1", Q750());
-    EXPECT_FALSE(ledger.RefuseCountdown("1-1"));
+    // Back with another version than the package's: the same box, its bound goes on.
+    EXPECT_TRUE(ledger.Arrive("1-1", nullptr, "S1", "2.03"));
+    EXPECT_TRUE(ledger.DecideConnected(Connected()).run);
+    // Re-plugged during its countdown: still the same box; a re-plug lifts no bound.
+    ledger.LeftNormalMode("1-1");
+    const ZelkProfile q750 = Q750();
+    EXPECT_FALSE(ledger.Arrive("1-1", &q750, "S1", "2.03"));
+    EXPECT_TRUE(ledger.DecideConnected(Connected()).run);
     ledger.BootloaderRequestSent("1-1", false);
     ledger.DownloadEnded("1-1", DownloadOutcome::Done, true);
-    ledger.Recognise("1-1", Q750());
-    const std::optional<Decision> refused = ledger.RefuseCountdown("1-1");
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->tell, Tell::PackageError);
-    // Another box's bound is untouched; and a box unplugged before its request starts afresh.
-    ledger.Recognise("1-2", Q750());
-    EXPECT_FALSE(ledger.RefuseCountdown("1-2"));
-    ledger.LeftNormalMode("1-2");
-    EXPECT_EQ(ledger.Find("1-2"), nullptr);
+    ledger.Arrive("1-1", &q750, "S1", "2.03");
+    EXPECT_EQ(ledger.DecideConnected(Connected()).reason, Reason::AutoDownloadsUsedUp);
+    // Another serial on the port is another box: the first box's road is over (it had ended),
+    // and the new box starts afresh.
+    told.events.clear();
+    EXPECT_FALSE(ledger.Arrive("1-1", &q750, "S2", "2.01"));
+    EXPECT_TRUE(ledger.DecideConnected(Connected()).run);
     // "Boot" starts every bound afresh.
+    SentBox(ledger);
+    ledger.DownloadEnded("1-1", DownloadOutcome::Done, true);
+    ledger.DownloadEnded("1-1", DownloadOutcome::Done, true);
     ledger.StartOver();
-    EXPECT_FALSE(ledger.RefuseCountdown("1-1"));
+    ledger.Arrive("1-1", &q750, "S1", "2.03");
+    EXPECT_TRUE(ledger.DecideConnected(Connected()).run);
+}
+
+TEST(BoxLedger, AnotherBoxInTheRecordsPlaceEndsTheFirstRoadInterrupted) {
+    const ZelkProfile q750 = Q750();
+    struct Case {
+        const char* what;
+        std::string serial;
+        std::string version;
+        bool sameBox;
+    };
+    const Case cases[] = {
+        {"the same serial", "S1", "2.01", true},
+        {"another serial", "S2", "2.01", false},
+        {"no serial, the same version", "", "2.01", true},
+        {"no serial, another version, nothing written into it", "", "1.90", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Told told;
+        RecognisedWith(told.ledger, c.serial.empty() ? "" : "S1");
+        told.ledger.BootloaderRequestSent("1-1", false);
+        told.ledger.LeftNormalMode("1-1");
+        told.events.clear();
+        const bool back = told.ledger.Arrive("1-1", &q750, c.serial, c.version);
+        EXPECT_EQ(back, c.sameBox);
+        const auto ends = told.Ends();
+        ASSERT_EQ(ends.size(), c.sameBox ? 0U : 1U);
+        if (!c.sameBox) {
+            EXPECT_EQ(ends[0].end, RoadEnd::Interrupted);
+            EXPECT_EQ(ends[0].reason, Reason::AnotherBox);
+        }
+    }
+}
+
+TEST(BoxLedger, ARoadCompletesWhenNothingMoreIsTickedForIt) {
+    Told told;
+    BoxLedger& ledger = told.ledger;
+    SentBox(ledger);
+    ledger.DownloadEnded("1-1", DownloadOutcome::Done, false);
+    ledger.Arrive("1-1", nullptr, "S1", "2.04");
+    ConnectedSituation back = Connected();
+    back.upToDate = true;
+    (void)ledger.DecideConnected(back);
+    ledger.Returned("1-1", "2.04");
+    EXPECT_TRUE(told.Ends().empty()) << "the operator may tick more for it";
+    ledger.Settle(true);
+    EXPECT_TRUE(told.Ends().empty()) << "the FPGA was ticked after its ARM";
+    ledger.BootloaderRequestSent("1-1", false);
+    ledger.ProgrammerFirmwareSent("1-1", false);
+    ledger.FpgaProgrammed("1-1");
+    ledger.Settle(false);
+    const auto ends = told.Ends();
+    ASSERT_EQ(ends.size(), 1U);
+    EXPECT_EQ(ends[0].end, RoadEnd::Completed);
+    EXPECT_EQ(ends[0].version, "2.04");
+    EXPECT_TRUE(ends[0].arm);
+    EXPECT_TRUE(ends[0].fpga);
+    ledger.Settle(false);
+    EXPECT_EQ(told.Ends().size(), 1U) << "an end is told once";
 }
 
 }  // namespace

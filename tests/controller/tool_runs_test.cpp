@@ -226,11 +226,16 @@ TEST(ArmDownload, ToolThatCannotStartSetsTheErrorStateUntilBoot) {
     road.Tick();
     EXPECT_EQ(road.box.Requests().size(), requests);
 
-    // "Boot" ends the error state: the next poll runs again.
+    // "Boot" ends the error state: the next poll runs again. The road ended with the failure, and
+    // its tick with it: "Boot" alone downloads nothing, the operator's tick does.
     road.tools.Settings().unstartable.clear();
+    const std::size_t starts = road.tools.Starts().size();
     road.controller->ButtonForce_Click();
     road.Tick();
     EXPECT_EQ(road.view.Text(Control::DeviceLabel), "ZELK in programming mode");
+    road.Tick();
+    EXPECT_EQ(road.tools.Starts().size(), starts);
+    road.view.SetChecked(Control::CheckProgramArm, true);
     ASSERT_TRUE(road.TickUntil("Upgrade Complete"));
     EXPECT_EQ(road.State().error_occurred, 0);
 }

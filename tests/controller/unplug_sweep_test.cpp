@@ -117,10 +117,11 @@ struct RoadRun {
         return std::nullopt;
     }
     // Whether the box, when it was unplugged, was one this run may leave alone in its bootloader:
-    // never sent there by this run, or its road already finished.
+    // never sent there by this run, or its road already finished (the box answered with the
+    // package's version, or its FPGA was done).
     bool MayBeLeftAlone() const {
-        return !sentAtUnplug ||
-               logAtUnplug.find(road.fpga ? "FPGA Done" : "Upgrade Complete") != std::string::npos;
+        return !sentAtUnplug || logAtUnplug.find(road.fpga ? "FPGA Done" : "Version:      2.04") !=
+                                    std::string::npos;
     }
     // Starts of a tool on the other variant's image: a flash of the wrong variant.
     int OtherVariantWrites() const {
@@ -135,9 +136,11 @@ struct RoadRun {
         }
         return writes;
     }
-    // From the FPGA's error state, one "Boot" and the road to "FPGA Done".
+    // From the FPGA's error state, one "Boot" and the operator's tick of "Program FPGA" (as
+    // "Start" gives it), and the road to "FPGA Done": "Boot" alone programs nothing.
     std::optional<Outcome> BootOnce() {
         world.controller->ButtonForce_Click();
+        world.view.SetChecked(Control::CheckProgramFPGA, true);
         for (int tick = 0; tick < kTicksAfterReplug && Now() != Outcome::FpgaDone; ++tick) {
             world.Tick();
         }

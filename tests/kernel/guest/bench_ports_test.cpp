@@ -231,7 +231,7 @@ struct PortBench {
             }
             const auto event = Cli::FromJsonLine(line);
             EXPECT_TRUE(event) << line;
-            if (event && event->port == port) {
+            if (event && Cli::PortOf(*event) == port) {
                 events.push_back(*event);
             }
         }
@@ -241,8 +241,8 @@ struct PortBench {
     std::vector<std::string> Results(const std::string& port) {
         std::vector<std::string> results;
         for (const Cli::BoxEvent& event : Events(port)) {
-            if (event.kind == Cli::BoxEvent::Kind::Result) {
-                results.push_back(event.text);
+            if (const auto* ended = std::get_if<Cli::Events::Ended>(&event)) {
+                results.push_back(Cli::ResultName(ended->result));
             }
         }
         return results;
@@ -363,7 +363,7 @@ TEST(BenchOnPorts, WatchUpgradesABoxPluggedInLaterAndStopsWhenAsked) {
     for (const std::string& port : {bench.a.port, bench.b.port}) {
         const std::vector<Cli::BoxEvent> events = bench.Events(port);
         ASSERT_FALSE(events.empty()) << port;
-        EXPECT_EQ(events.back().kind, Cli::BoxEvent::Kind::Result) << port;
+        EXPECT_TRUE(std::holds_alternative<Cli::Events::Ended>(events.back())) << port;
     }
     EXPECT_EQ(bench.Results(bench.a.port), std::vector<std::string>{"up-to-date"});
     EXPECT_EQ(bench.Results(bench.b.port), std::vector<std::string>{"upgraded"});

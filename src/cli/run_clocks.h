@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "cli/box_outcome.h"
+
+namespace ZELKUtil::Cli {
+
+// zelk-cli's own bounds on one port's run, beside the road the controller tells: how long its box
+// may be off the bus, a box the controller never recognised, the run's limit, and what Ctrl+C lets
+// finish. Fed with where the box is, as the road's events say.
+class RunClocks {
+  public:
+    RunClocks(std::int64_t startMs, std::int64_t goneMs, std::int64_t limitMs)
+        : startMs_(startMs), goneMs_(goneMs), limitMs_(limitMs) {}
+
+    // The box answered in normal mode.
+    void Connected();
+    // It leaves the bus for a moment, as it should: restarting into its bootloader, into the
+    // programmer, or into its new firmware.
+    void Restarts() { expectAway_ = true; }
+    // It was found in its bootloader or as the programmer.
+    void InOtherMode();
+    // Only the box's return or the end of its road is still to come (an ARM download ended well,
+    // or the box came back with the package's version): waited for, Ctrl+C or not.
+    void AwaitEnd(bool awaiting) { awaitingEnd_ = awaiting; }
+    // The FPGA player runs, or an erase's programming is still to follow: Ctrl+C lets it finish.
+    void FpgaRun(bool underway) { fpgaUnderway_ = underway; }
+    // Another box took the place of the one followed so far: the clocks start for it.
+    void NewBox();
+
+    // The box is off the bus where it should be on it; true the first time (to be told at once).
+    bool Unplugged(bool boxPresent);
+    // How the run ends by a clock, if it does now.
+    std::optional<RunVerdict> Judge(std::int64_t now, bool boxPresent, bool stopping);
+    bool EverConnected() const { return connectedOnce_; }
+
+  private:
+    std::optional<RunVerdict> Gone(std::int64_t now, bool unplugged) const;
+
+    std::int64_t startMs_;
+    std::int64_t goneMs_;
+    std::int64_t limitMs_;
+    bool connectedOnce_ = false;
+    bool leftNormalMode_ = false;
+    bool inNormalMode_ = false;
+    bool expectAway_ = false;
+    bool unplugged_ = false;
+    bool awaitingEnd_ = false;
+    bool fpgaUnderway_ = false;
+    std::int64_t lastSeenMs_ = 0;
+};
+
+}  // namespace ZELKUtil::Cli
