@@ -49,6 +49,8 @@ struct BenchScenario {
     PackageContents package;
     // What the history file holds before the run, as it is (no line end is added).
     std::optional<std::string> history;
+    // The version a download gives a box ("" = the package's).
+    std::string newVersion;
     std::vector<Box> boxes;
     std::vector<When> whens;
     // The program's arguments; the package and the history are the scenario's own.

@@ -70,6 +70,8 @@ class Reader {
             Box(t);
         } else if (command == "history" && t.size() == 2 && Plain(t)) {
             s.history = t[1].value;
+        } else if (command == "tools" && t.size() == 3 && Plain(t) && t[1].value == "new-version") {
+            s.newVersion = t[2].value;
         } else if (command == "when" && t.size() >= 4 && t.size() <= 5 && Plain(t) &&
                    (t[3].value == "unplug" || t[3].value == "plug" || t[3].value == "stop" ||
                     (t[3].value == "swap" && t.size() == 5))) {
@@ -85,8 +87,9 @@ class Reader {
             Expect(t);
         } else {
             Fail(
-                "unknown line; a bench scenario has package, box, history, when, run and expect "
-                "lines");
+                "unknown line; a bench scenario has package, tools new-version, box, history, "
+                "when, "
+                "run and expect lines");
         }
     }
 

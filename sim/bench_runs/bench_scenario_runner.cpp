@@ -128,6 +128,7 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
         return kScenarioUnplayable;
     }
     BenchWorld world(root, kSpeed);
+    world.tools.newVersion = scenario.newVersion;
     for (const BenchScenario::Box& b : scenario.boxes) {
         EmulatedBox& box = world.AddBox(
             b.port, {0x14E3, 0x0706, std::wstring(b.product.begin(), b.product.end())}, b.version);

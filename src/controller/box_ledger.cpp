@@ -80,7 +80,9 @@ bool BoxLedger::Arrive(const std::string& port, const ZelkProfile* profile,
             }
             record->version = version;
             record->stage = RoadStage::Recognised;
+            record->inNormalMode = true;
             record->leftBeforeRequest = false;
+            record->sentAlone = false;
             record->inVisit = false;
             record->holdTold.reset();
             // Its bounds go on: a package that cannot bring it to its version, or a cable that
@@ -99,6 +101,19 @@ bool BoxLedger::Arrive(const std::string& port, const ZelkProfile* profile,
         const std::string gonePort = record->port;
         std::erase_if(records_, [&gonePort](const BoxRecord& r) { return r.port == gonePort; });
     }
+    // A box met before, on this port or another, brings its bounds with it.
+    Bounds bounds;
+    for (const auto& [known, kept] : boundsBySerial_) {
+        if (!serial.empty() && known == serial) {
+            bounds = kept;
+        }
+    }
+    for (const BoxRecord& other : records_) {
+        if (!serial.empty() && other.serial == serial) {
+            bounds.autoDownloads = std::max(bounds.autoDownloads, other.autoDownloads);
+            bounds.interruptedInRow = std::max(bounds.interruptedInRow, other.interruptedInRow);
+        }
+    }
     BoxRecord& fresh = records_.emplace_back();
     fresh.port = port;
     if (profile != nullptr) {
@@ -106,19 +121,15 @@ bool BoxLedger::Arrive(const std::string& port, const ZelkProfile* profile,
     }
     fresh.serial = serial;
     fresh.version = version;
-    for (const auto& [known, bounds] : boundsBySerial_) {
-        if (!serial.empty() && known == serial) {
-            fresh.autoDownloads = bounds.autoDownloads;
-            fresh.interruptedInRow = bounds.interruptedInRow;
-        }
-    }
+    fresh.inNormalMode = true;
+    fresh.autoDownloads = bounds.autoDownloads;
+    fresh.interruptedInRow = bounds.interruptedInRow;
     return false;
 }
 
 void BoxLedger::LeftNormalMode(const std::string& port) {
     BoxRecord* record = Lookup(port);
-    if (record != nullptr &&
-        (record->stage == RoadStage::Recognised || record->stage == RoadStage::CountingDown)) {
+    if (record != nullptr && std::exchange(record->inNormalMode, false)) {
         // Never restarted by this run: it comes back in normal mode, and a bootloader found on
         // its port meanwhile may be another box.
         record->leftBeforeRequest = true;
@@ -128,9 +139,10 @@ void BoxLedger::LeftNormalMode(const std::string& port) {
 void BoxLedger::BootloaderRequestSent(const std::string& port, bool bootAlone) {
     BoxRecord& record = RecordFor(port);
     record.stage = RoadStage::SentToBootloader;
+    record.inNormalMode = false;
     record.leftBeforeRequest = false;
     record.backFromDownload = false;
-    record.bootAloneRequested = bootAlone;
+    record.sentAlone = bootAlone;
     record.end.reset();
     record.endPending = false;
 }
@@ -150,7 +162,6 @@ bool BoxLedger::NoteBootloader(const std::optional<std::string>& port) {
     }
     record.inVisit = true;
     record.visit = VisitMarks{};
-    record.visit.bootAlone = std::exchange(record.bootAloneRequested, false);
     record.holdTold.reset();
     return true;
 }
@@ -327,10 +338,13 @@ void BoxLedger::StartOver() {
             // The box waits in its bootloader: "Boot" alone sends it nothing; the next download
             // needs a tick.
             record.inVisit = false;
-            record.bootAloneRequested = true;
+            record.sentAlone = true;
         }
         if (record.stage == RoadStage::GivenUp) {
-            record.stage = RoadStage::SentToBootloader;
+            // Given up in its bootloader, it is still on its road; given up in normal mode, it
+            // was never sent there.
+            const bool sent = !record.inNormalMode && !record.leftBeforeRequest;
+            record.stage = sent ? RoadStage::SentToBootloader : RoadStage::Recognised;
         }
     }
     NewFpgaJob();

@@ -26,8 +26,6 @@ const char* StageName(RoadStage stage);
 // The marks of one stay of a box in its bootloader or programmer mode; they start afresh with
 // each visit.
 struct VisitMarks {
-    // "Boot" alone sent the box here: the visit downloads nothing by itself.
-    bool bootAlone = false;
     // The first decision of the visit has been made (a box back on its road resumes only then).
     bool decided = false;
     // The driver installer could not be started, or it ran and reported a failed installation:
@@ -55,6 +53,8 @@ struct BoxRecord {
     std::string serial;
     std::string version;
     RoadStage stage = RoadStage::Recognised;
+    // It answered in normal mode, and no bootloader request was sent to it since.
+    bool inNormalMode = false;
     // It left the bus while still in normal mode, before its bootloader request: it was never
     // restarted, so a bootloader found on its port is no box of its road.
     bool leftBeforeRequest = false;
@@ -79,8 +79,9 @@ struct BoxRecord {
     std::int32_t fpgaErases = 0;
     // The last poll that looked found it in its bootloader.
     bool inVisit = false;
-    // The next visit begins with "Boot" alone.
-    bool bootAloneRequested = false;
+    // "Boot" alone sent it to its bootloader (or found it there): nothing is downloaded into it by
+    // itself until something is ticked for it, in this visit or any later one.
+    bool sentAlone = false;
     VisitMarks visit;
     // The hold told last for it: a hold is told when it begins or its reason changes, never again
     // at every poll. None after a run.

@@ -43,9 +43,10 @@ void BoxLedger::Hold(Decision& decision, Reason reason, Decision::Tell tell, int
 
 void BoxLedger::Tell(BoxRecord& record, const Decision& decision) {
     if (decision.run) {
-        // The road goes on: its end, if one was told, is behind it.
+        // The road goes on: its end, if one was told, is behind it, and so is "Boot" alone.
         record.holdTold.reset();
         record.end.reset();
+        record.sentAlone = false;
         sink_.Tell(RoadEvents::Decided{decision});
     } else if (const auto hold = std::tuple{decision.moment, decision.reason, decision.count};
                record.holdTold != hold) {
@@ -184,12 +185,12 @@ void BoxLedger::Resume(BoxRecord& record, const Situation& s, Decision& decision
         Hold(decision, Reason::WaitsForOperator);
     } else if (!record.profile) {
         Hold(decision, Reason::NotRecognised);
-    } else if (record.leftBeforeRequest || record.stage == RoadStage::Recognised ||
-               record.stage == RoadStage::CountingDown) {
+    } else if (record.leftBeforeRequest || record.inNormalMode ||
+               record.stage == RoadStage::Recognised || record.stage == RoadStage::CountingDown) {
         // The box of the road left while still in normal mode: never restarted, it is not the
         // box of this bootloader, which may be any box of any variant.
         Hold(decision, Reason::LeftBeforeRequest);
-    } else if (record.visit.bootAlone) {
+    } else if (record.sentAlone) {
         Hold(decision, Reason::BootAlone);
     } else if (!s.packageHasImages) {
         Hold(decision, Reason::NoImage);
@@ -216,13 +217,20 @@ void BoxLedger::DecideTicked(BoxRecord& record, const Situation& s, bool automat
              s.boxesOnBus);
         return;
     }
+    // What the road ticked is for the box on the road, and nothing else: a stranger, a bootloader
+    // found where the road's box left before its request, another port's box, or a road that has
+    // ended gets nothing by them.
     if (automaticTicks && !record.profile) {
-        // What the road ticked is for the box on the road, and nothing else.
         Hold(decision, Reason::NotRecognised);
         return;
     }
+    if (automaticTicks &&
+        (record.leftBeforeRequest || record.inNormalMode || record.stage == RoadStage::Recognised ||
+         record.stage == RoadStage::CountingDown)) {
+        Hold(decision, Reason::LeftBeforeRequest);
+        return;
+    }
     if (automaticTicks && (ticks.automaticFor != s.port || record.end)) {
-        // They end with the road they were made for.
         Hold(decision, Reason::AnotherBoxsTicks);
         return;
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -275,6 +276,30 @@ TEST(BenchRunner, ToolsErrorLinesGoToTheirBoxAndItsRecord) {
         ASSERT_NE(pulled, records.rend());
         EXPECT_NE(pulled->log.find("[dfu-util] " + said), std::string::npos);
     }
+}
+
+// A box that waits in its bootloader for a driver the installer never gives it holds for a
+// minute of polls: the hold is told once, and the run ends at its limit, saying so.
+TEST(BenchRunner, AHoldIsToldOnceNotAtEveryPoll) {
+    Bench bench({"1-1"});
+    bench.tools.installerInstalls = false;
+    bench.boxes[0].SetDriverState(1);
+    Options options = Upgrade({});
+    options.timeoutMinutes = 1;
+    EXPECT_EQ(bench.Run(options), kExitBoxFailed);
+    std::map<std::string, int> holds;
+    for (const auto& decision : bench.Events("1-1", "decision")) {
+        if (!decision.at("run").get<bool>()) {
+            ++holds[decision.at("reason").get<std::string>()];
+        }
+    }
+    ASSERT_EQ(holds.size(), 1U);
+    EXPECT_EQ(holds.begin()->first,
+              "its bootloader's driver is not the one the download tool needs");
+    EXPECT_EQ(holds.begin()->second, 1);
+    const auto result = bench.Events("1-1", "result");
+    ASSERT_EQ(result.size(), 1U);
+    EXPECT_EQ(result[0].at("reason"), "the run took longer than its limit of 1 min");
 }
 
 TEST(BenchRunner, AWatchLooksAtTheBusThroughOneSetOfBackends) {
