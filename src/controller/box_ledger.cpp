@@ -173,7 +173,6 @@ void BoxLedger::NoteProgrammer(const std::string& port) {
 void BoxLedger::NoteNoBox() {
     for (BoxRecord& record : records_) {
         LeftNormalMode(record.port);
-        record.holdTold.reset();
         if (record.visit.keepsLeavingTold) {
             // Re-plugged as the line asked: one more try, and the line again if it leaves again.
             record.visit.keepsLeavingTold = false;

@@ -25,6 +25,7 @@ std::optional<RoadEnd> EndOfHold(Reason reason) {
             return RoadEnd::Interrupted;
         case Reason::NotRecognised:
         case Reason::LeftBeforeRequest:
+        case Reason::RoadComplete:
             return RoadEnd::LeftAlone;
         default:
             return std::nullopt;
@@ -190,6 +191,10 @@ void BoxLedger::Resume(BoxRecord& record, const Situation& s, Decision& decision
         // The box of the road left while still in normal mode: never restarted, it is not the
         // box of this bootloader, which may be any box of any variant.
         Hold(decision, Reason::LeftBeforeRequest);
+    } else if (record.end == RoadEnd::Completed || record.end == RoadEnd::UpToDate) {
+        // Its FPGA programmed, it stayed in its programmer mode; a bootloader on its port now is
+        // not on its road.
+        Hold(decision, Reason::RoadComplete);
     } else if (record.sentAlone) {
         Hold(decision, Reason::BootAlone);
     } else if (!s.packageHasImages) {

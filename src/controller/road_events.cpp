@@ -70,6 +70,8 @@ const char* FixedReasonText(Reason reason) {
                    "be another box";
         case Reason::AnotherBoxsTicks:
             return "the road's ticks were made for another box, or for a road that has ended";
+        case Reason::RoadComplete:
+            return "the box of this port has had its upgrade: this may be another box";
         case Reason::BootAlone:
             return "\"Boot\" alone began this visit";
         case Reason::NoVersion:

@@ -50,6 +50,7 @@ enum class Reason {
     NotRecognised,      // this run never recognised it in normal mode on this port
     LeftBeforeRequest,  // the box of the port left before its bootloader request was sent
     AnotherBoxsTicks,   // the road's ticks were made for another box
+    RoadComplete,       // the box of the port had all it was to get: this bootloader is another
     BootAlone,
     NoVersion,  // the package has no version to reach
     DriverNotReady,
