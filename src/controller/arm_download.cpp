@@ -68,8 +68,11 @@ std::optional<DownloadOutcome> ArmDownload::Run() {
     retry_ = 0;
     DownloadOutcome outcome = DownloadOutcome::Failed;
     // The box left the bus, came back in another mode or stopped answering in one of the passes:
-    // if none gets through, the cable or the box is to blame, not the package.
-    bool boxLost = false;
+    // if none gets through, the cable or the box is to blame, not the package. So it is when the
+    // box's last download was cut short: the package's tool opened the box then, and one that
+    // stopped answering mid-transfer (a hung box) cannot be opened now.
+    const BoxRecord* record = state.ledger.Find(s_.port);
+    bool boxLost = record != nullptr && record->interruptedInRow > 0;
     for (int passes = 1;; ++passes) {
         Pass pass;
         pass.dfuUtil = state.useDfuUtil != 0;

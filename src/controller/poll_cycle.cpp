@@ -228,20 +228,25 @@ PollFlow UpgradeController::Connect() {
         const std::string serial = device_.GetSerial();
         const bool back = state_.ledger.Arrive(connectedPort_, match, serial, state_.version);
         WithdrawOtherRoadsTicks();
-        RoadEvents::Connected connected;
-        connected.port = connectedPort_;
-        connected.version = state_.version;
-        connected.serial = serial;
-        if (match != nullptr) {
-            connected.model = match->id;
-            connected.profile = *match;
-        }
-        connected.upToDate = UpToDate(state_.version);
-        connected.backFromRoad = back;
-        events_.Tell(connected);
+        TellConnected(match, serial, back);
         return DecideAfterConnection(match);
     }
     return PollFlow::GoOn;
+}
+
+void UpgradeController::TellConnected(const ZelkProfile* match, const std::string& serial,
+                                      bool backFromRoad) {
+    RoadEvents::Connected connected;
+    connected.port = connectedPort_;
+    connected.version = state_.version;
+    connected.serial = serial;
+    if (match != nullptr) {
+        connected.model = match->id;
+        connected.profile = *match;
+    }
+    connected.upToDate = UpToDate(state_.version);
+    connected.backFromRoad = backFromRoad;
+    events_.Tell(connected);
 }
 
 const ZelkProfile* UpgradeController::AdoptProfileOf(const std::string& product) {

@@ -123,6 +123,7 @@ class UpgradeController {
     PollFlow Connect();
     // Makes the first profile named by the box's product string current; null when none is.
     const ZelkProfile* AdoptProfileOf(const std::string& product);
+    void TellConnected(const ZelkProfile* match, const std::string& serial, bool backFromRoad);
     // What a new connection leads to: the ledger's decision, carried out.
     PollFlow DecideAfterConnection(const ZelkProfile* match);
     // Installs the drivers once, then the countdown's first step.
