@@ -67,7 +67,7 @@ class BoxWatch {
     // Ends the current box's record with the verdict.
     BoxOutcome EndBox(const RunVerdict& verdict, std::size_t logEnd);
     std::int64_t Now() const { return run_.clock.NowMs(); }
-    void Report(BoxEvent event) const { run_.report(event); }
+    void Report(const BoxEvent& event) const { run_.report(event); }
     void ReportState(BoxState state);
     void ReportProgress();
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "controller/box_ledger.h"
 #include "controller/run_seams.h"
@@ -16,7 +17,7 @@ namespace ZELKUtil {
 // open the device.
 class ArmDownload {
   public:
-    explicit ArmDownload(RunSeams seams) : s_(seams) {}
+    explicit ArmDownload(RunSeams seams) : s_(std::move(seams)) {}
 
     // Needs a current profile. What the download came to; none when no download was made (the
     // profile names no image that is there).

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "controller/run_seams.h"
 #include "platform/result.h"
@@ -29,7 +30,7 @@ class DriverInstall {
     // nativeMachine: the operating system's machine name as uname reports it ("x86_64" picks the
     // 64-bit installer).
     DriverInstall(RunSeams seams, const std::string& nativeMachine)
-        : s_(seams), nativeMachine_(nativeMachine) {}
+        : s_(std::move(seams)), nativeMachine_(nativeMachine) {}
 
     // wait: block until the installer has ended; silent: without its own pages. What its exit
     // code says when it was waited for and gave one; the error that kept it from starting, if one

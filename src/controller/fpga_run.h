@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "controller/box_ledger.h"
 #include "controller/poll_flow.h"
@@ -24,7 +25,7 @@ class FpgaRun {
     // What stage 2 started.
     enum class Started { Nothing, Erase, Programming };
 
-    explicit FpgaRun(RunSeams seams) : s_(seams) {}
+    explicit FpgaRun(RunSeams seams) : s_(std::move(seams)) {}
     // A player that outlives the window still has its output read to the end, without keeping it.
     ~FpgaRun();
     FpgaRun(const FpgaRun&) = delete;

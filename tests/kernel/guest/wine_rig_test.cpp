@@ -115,7 +115,7 @@ Bootloader="Orvanta Update"
 )inf";
 
 // zelk-cli.exe's automatic ARM road under Wine, from the box in normal mode with 2.01 to
-// "Upgrade Complete" with 2.04: hid.dll and SetupDi through Wine's drivers, CreateProcess and
+// its "upgraded" line with 2.04: hid.dll and SetupDi through Wine's drivers, CreateProcess and
 // ShellExecute of the package's tools, the guest's real dfu-util downloading into the gadget's
 // bootloader. It runs first, in the fresh prefix, before any bootloader has been seen: Wine's
 // SetupDi goes on listing a USB device that has gone.
@@ -151,7 +151,8 @@ TEST(WineGuest, ZelkCliTakesTheArmRoadWithTheRealDfuUtil) {
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(std::find_if(run.lines.begin(), run.lines.end(),
                            [](const std::string& line) {
-                               return line.find("Upgrade Complete") != std::string::npos;
+                               return line.find("upgraded to 2.04, ARM: unplug the box") !=
+                                      std::string::npos;
                            }),
               run.lines.end());
     const auto download = rig.gadget.LastDownload();
