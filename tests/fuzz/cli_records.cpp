@@ -18,10 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)ZELKUtil::Cli::ToJsonLine(*record);
     }
     if (const auto event = ZELKUtil::Cli::FromJsonLine(whole)) {
-        const std::string line = ZELKUtil::Cli::ToHumanLine(*event);
-        if (line.find_first_of("\r\n\x1b") != std::string::npos) {
-            __builtin_trap();  // a box's text must never start a line or drive a terminal
+        for (const bool verbose : {false, true}) {
+            const auto line = ZELKUtil::Cli::ToHumanLine(*event, verbose);
+            if (line && line->find_first_of("\r\n\x1b") != std::string::npos) {
+                __builtin_trap();  // a box's text must never start a line or drive a terminal
+            }
         }
+        (void)ZELKUtil::Cli::ToJsonLine(*event);
     }
     (void)ZELKUtil::OneLineText(text);
     return 0;
