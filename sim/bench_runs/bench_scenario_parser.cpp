@@ -88,8 +88,7 @@ class Reader {
         } else {
             Fail(
                 "unknown line; a bench scenario has package, tools new-version, box, history, "
-                "when, "
-                "run and expect lines");
+                "when, run and expect lines");
         }
     }
 

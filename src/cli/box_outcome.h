@@ -58,6 +58,9 @@ struct BoxOutcome {
     std::string startedAt;
 };
 
+// Where a port's run tells each event of its box.
+using BoxReport = std::function<void(const BoxEvent&)>;
+
 // Told of each box a port's run meets in normal mode (the first, or one that took another's place
 // on the port) and of the end of its road.
 struct BoxRunHooks {

@@ -11,7 +11,7 @@
 
 namespace ZELKUtil::Cli {
 BoxRun::BoxRun(BoxPlatform& platform, Clock& clock, std::string port, BoxRunSettings settings,
-               Report report, BoxRunHooks hooks, const std::atomic<bool>& stopping)
+               BoxReport report, BoxRunHooks hooks, const std::atomic<bool>& stopping)
     : platform_(platform),
       clock_(clock),
       port_(std::move(port)),

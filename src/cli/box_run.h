@@ -21,14 +21,12 @@ namespace ZELKUtil::Cli {
 // every change of its state and progress as it happens.
 class BoxRun {
   public:
-    using Report = std::function<void(const BoxEvent&)>;
-
     // The platform is the run's own: the run confines its transport and probe to the port, so that
     // they see no other box. The clock is shared: a run only reads it and sleeps on it.
     // `stopping`: once set, the run stops ("stopped") unless an FPGA run is under way or a box it
     // flashed is still to come back, which it waits for.
     BoxRun(BoxPlatform& platform, Clock& clock, std::string port, BoxRunSettings settings,
-           Report report, BoxRunHooks hooks, const std::atomic<bool>& stopping);
+           BoxReport report, BoxRunHooks hooks, const std::atomic<bool>& stopping);
 
     // The outcome of the last box the run met on its port.
     BoxOutcome Run();
@@ -38,7 +36,7 @@ class BoxRun {
     Clock& clock_;
     std::string port_;
     BoxRunSettings settings_;
-    Report report_;
+    BoxReport report_;
     BoxRunHooks hooks_;
     const std::atomic<bool>& stopping_;
 };

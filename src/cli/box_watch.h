@@ -16,8 +16,6 @@
 
 namespace ZELKUtil::Cli {
 
-using BoxReport = std::function<void(const BoxEvent&)>;
-
 // Follows one port's run: turns the controller's road events into zelk-cli's own events (each
 // step of the box's road, its progress, the controller's decisions, the log's lines as they come)
 // and ends each box's record where the controller tells the end of its road, or where one of the

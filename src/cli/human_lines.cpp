@@ -1,7 +1,7 @@
 // The words a human reads of each box: one line for each step of its road, said from the events
 // alone, and a last line that says plainly how the box ended and that it may be unplugged. The
-// window's own log lines are shown only with -v, marked as the window's, since a line such as
-// "Upgrade Complete" comes before the FPGA of a package with both images.
+// window's own log lines are shown only with -v, marked as the window's: the window speaks of the
+// step it has reached, which for a package with both images is not yet the end of the road.
 #include "cli/events.h"
 #include "platform/utf8.h"
 

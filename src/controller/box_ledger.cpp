@@ -89,31 +89,9 @@ bool BoxLedger::Arrive(const std::string& port, const ZelkProfile* profile,
             // keeps dropping it, would otherwise flash it for ever, however often it is re-plugged.
             return back;
         }
-        if (record->profile && !record->end) {
-            End(*record, RoadEnd::Interrupted, Reason::AnotherBox);
-        }
-        if (!record->serial.empty()) {
-            std::erase_if(boundsBySerial_,
-                          [record](const auto& b) { return b.first == record->serial; });
-            boundsBySerial_.emplace_back(record->serial,
-                                         Bounds{record->autoDownloads, record->interruptedInRow});
-        }
-        const std::string gonePort = record->port;
-        std::erase_if(records_, [&gonePort](const BoxRecord& r) { return r.port == gonePort; });
+        Retire(*record);
     }
-    // A box met before, on this port or another, brings its bounds with it.
-    Bounds bounds;
-    for (const auto& [known, kept] : boundsBySerial_) {
-        if (!serial.empty() && known == serial) {
-            bounds = kept;
-        }
-    }
-    for (const BoxRecord& other : records_) {
-        if (!serial.empty() && other.serial == serial) {
-            bounds.autoDownloads = std::max(bounds.autoDownloads, other.autoDownloads);
-            bounds.interruptedInRow = std::max(bounds.interruptedInRow, other.interruptedInRow);
-        }
-    }
+    const Bounds bounds = KnownBounds(serial);
     BoxRecord& fresh = records_.emplace_back();
     fresh.port = port;
     if (profile != nullptr) {
@@ -125,6 +103,40 @@ bool BoxLedger::Arrive(const std::string& port, const ZelkProfile* profile,
     fresh.autoDownloads = bounds.autoDownloads;
     fresh.interruptedInRow = bounds.interruptedInRow;
     return false;
+}
+
+void BoxLedger::Retire(BoxRecord& record) {
+    // Its road ends, and its bounds are kept by its serial for the day it comes back.
+    if (record.profile && !record.end) {
+        End(record, RoadEnd::Interrupted, Reason::AnotherBox);
+    }
+    if (!record.serial.empty()) {
+        const std::string serial = record.serial;
+        std::erase_if(boundsBySerial_, [&serial](const auto& b) { return b.first == serial; });
+        boundsBySerial_.emplace_back(serial, Bounds{record.autoDownloads, record.interruptedInRow});
+    }
+    const std::string port = record.port;
+    std::erase_if(records_, [&port](const BoxRecord& r) { return r.port == port; });
+}
+
+BoxLedger::Bounds BoxLedger::KnownBounds(const std::string& serial) const {
+    // A box met before, on this port or another, brings its bounds with it.
+    Bounds bounds;
+    if (serial.empty()) {
+        return bounds;
+    }
+    for (const auto& [known, kept] : boundsBySerial_) {
+        if (known == serial) {
+            bounds = kept;
+        }
+    }
+    for (const BoxRecord& other : records_) {
+        if (other.serial == serial) {
+            bounds.autoDownloads = std::max(bounds.autoDownloads, other.autoDownloads);
+            bounds.interruptedInRow = std::max(bounds.interruptedInRow, other.interruptedInRow);
+        }
+    }
+    return bounds;
 }
 
 void BoxLedger::LeftNormalMode(const std::string& port) {
@@ -227,10 +239,6 @@ void BoxLedger::ProgrammerFirmwareSent(const std::string& port, bool automaticMo
 
 void BoxLedger::EraseStarted(const std::string& port) {
     ++RecordFor(port).fpgaErases;
-}
-
-void BoxLedger::FpgaErased(const std::string& port) {
-    RecordFor(port).written = true;
 }
 
 void BoxLedger::FpgaProgrammed(const std::string& port) {

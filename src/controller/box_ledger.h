@@ -184,7 +184,6 @@ class BoxLedger {
     void DownloadEnded(const std::string& port, DownloadOutcome outcome, bool automaticMode);
     void ProgrammerFirmwareSent(const std::string& port, bool automaticMode);
     void EraseStarted(const std::string& port);
-    void FpgaErased(const std::string& port);
     void FpgaProgrammed(const std::string& port);
     // The box came back in normal mode with the package's version after its ARM download.
     void Returned(const std::string& port, const std::string& version);
@@ -226,6 +225,13 @@ class BoxLedger {
     bool AutomaticTicksOutlived() const;
 
   private:
+    // A box's bounds, kept by its serial when another box takes its port.
+    struct Bounds {
+        std::int32_t autoDownloads = 0;
+        std::int32_t interruptedInRow = 0;
+    };
+    // The bounds the box with the serial has run up, on any port.
+    Bounds KnownBounds(const std::string& serial) const;
     BoxRecord* Lookup(const std::string& port);
     // The record of the box on the port; a stranger's when this run has not recognised it.
     BoxRecord& RecordFor(const std::string& port);
@@ -237,10 +243,21 @@ class BoxLedger {
     void DecideDue(BoxRecord& record, const ConnectedSituation& situation, Decision& decision);
     static void Hold(Decision& decision, Reason reason,
                      Decision::Tell tell = Decision::Tell::Nothing, int count = 0);
+    // The holds of the bounds, and of another box on the bus; false when they do not hold.
+    bool HoldIfDownloadsUsedUp(BoxRecord& record, Decision& decision);
+    bool HoldIfLeftTooOften(BoxRecord& record, Decision& decision);
+    bool HoldIfSeveralBoxes(int boxesOnBus, Decision& decision);
+    // Its box answered in normal mode and was not sent to its bootloader since: still there, or
+    // seen leaving before the request.
+    static bool NotSentThere(const BoxRecord& record) {
+        return record.inNormalMode || record.leftBeforeRequest;
+    }
     // Tells the decision: a run always, a hold when it begins or changes.
     void Tell(BoxRecord& record, const Decision& decision);
     // Ends the record's road with the reason, told once.
     void End(BoxRecord& record, RoadEnd end, Reason reason = Reason::None, int count = 0);
+    // Another box took the record's port: the record goes.
+    void Retire(BoxRecord& record);
     // Whether the box that answered is the record's box.
     static bool SameBox(const BoxRecord& record, const std::string& serial,
                         const std::string& version);
@@ -248,10 +265,6 @@ class BoxLedger {
     std::vector<BoxRecord> records_;
     // The bounds of boxes whose records another box took over, by serial: a box put back on its
     // port after another keeps them.
-    struct Bounds {
-        std::int32_t autoDownloads = 0;
-        std::int32_t interruptedInRow = 0;
-    };
     std::vector<std::pair<std::string, Bounds>> boundsBySerial_;
     RoadEventSink sink_;
     // The operator has been told that more than one box is connected, and not yet that one is.

@@ -49,13 +49,12 @@ void BoxLedger::Tell(BoxRecord& record, const Decision& decision) {
         record.end.reset();
         record.sentAlone = false;
         sink_.Tell(RoadEvents::Decided{decision});
-    } else if (const auto hold = std::tuple{decision.moment, decision.reason, decision.count};
-               record.holdTold != hold) {
+        return;
+    }
+    if (const auto hold = std::tuple{decision.moment, decision.reason, decision.count};
+        record.holdTold != hold) {
         record.holdTold = hold;
         sink_.Tell(RoadEvents::Decided{decision});
-    }
-    if (decision.run) {
-        return;
     }
     if (const std::optional<RoadEnd> end = EndOfHold(decision.reason)) {
         End(record, *end, decision.reason, decision.count);
@@ -99,25 +98,45 @@ Decision BoxLedger::DecideConnected(const ConnectedSituation& s) {
 }
 
 void BoxLedger::DecideDue(BoxRecord& record, const ConnectedSituation& s, Decision& decision) {
-    if (record.autoDownloads >= kMaxAutoDownloads) {
-        // It came back from its downloads still without the package's version: flashing it
-        // again would change nothing but wear its flash.
-        record.stage = RoadStage::GivenUp;
-        Hold(decision, Reason::AutoDownloadsUsedUp, Tell::PackageError);
-    } else if (record.interruptedInRow >= kMaxInterruptedDownloads) {
-        const bool told = std::exchange(record.visit.keepsLeavingTold, true);
-        record.stage = RoadStage::GivenUp;
-        Hold(decision, Reason::KeepsLeaving, told ? Tell::Nothing : Tell::KeepsLeaving,
-             record.interruptedInRow);
-    } else if (const bool say = SaySeveralBoxes(s.boxesOnBus); s.boxesOnBus > 1) {
-        // Restarted into its bootloader, it would only wait there beside the other box.
-        Hold(decision, Reason::SeveralBoxes, say ? Tell::SeveralBoxes : Tell::Nothing,
-             s.boxesOnBus);
-    } else {
-        decision.run = true;
-        decision.reason = Reason::UpgradeDue;
-        record.stage = RoadStage::CountingDown;
+    // Restarted into its bootloader beside another box, it would only wait there.
+    if (HoldIfDownloadsUsedUp(record, decision) || HoldIfLeftTooOften(record, decision) ||
+        HoldIfSeveralBoxes(s.boxesOnBus, decision)) {
+        return;
     }
+    decision.run = true;
+    decision.reason = Reason::UpgradeDue;
+    record.stage = RoadStage::CountingDown;
+}
+
+bool BoxLedger::HoldIfDownloadsUsedUp(BoxRecord& record, Decision& decision) {
+    if (record.autoDownloads < kMaxAutoDownloads) {
+        return false;
+    }
+    // It came back from its downloads still without the package's version: flashing it again
+    // would change nothing but wear its flash.
+    record.stage = RoadStage::GivenUp;
+    Hold(decision, Reason::AutoDownloadsUsedUp, Tell::PackageError);
+    return true;
+}
+
+bool BoxLedger::HoldIfLeftTooOften(BoxRecord& record, Decision& decision) {
+    if (record.interruptedInRow < kMaxInterruptedDownloads) {
+        return false;
+    }
+    const bool told = std::exchange(record.visit.keepsLeavingTold, true);
+    record.stage = RoadStage::GivenUp;
+    Hold(decision, Reason::KeepsLeaving, told ? Tell::Nothing : Tell::KeepsLeaving,
+         record.interruptedInRow);
+    return true;
+}
+
+bool BoxLedger::HoldIfSeveralBoxes(int boxesOnBus, Decision& decision) {
+    const bool say = SaySeveralBoxes(boxesOnBus);
+    if (boxesOnBus <= 1) {
+        return false;
+    }
+    Hold(decision, Reason::SeveralBoxes, say ? Tell::SeveralBoxes : Tell::Nothing, boxesOnBus);
+    return true;
 }
 
 bool BoxLedger::HeldForSeveralBoxes(const std::string& port) const {
@@ -186,8 +205,7 @@ void BoxLedger::Resume(BoxRecord& record, const Situation& s, Decision& decision
         Hold(decision, Reason::WaitsForOperator);
     } else if (!record.profile) {
         Hold(decision, Reason::NotRecognised);
-    } else if (record.leftBeforeRequest || record.inNormalMode ||
-               record.stage == RoadStage::Recognised || record.stage == RoadStage::CountingDown) {
+    } else if (NotSentThere(record)) {
         // The box of the road left while still in normal mode: never restarted, it is not the
         // box of this bootloader, which may be any box of any variant.
         Hold(decision, Reason::LeftBeforeRequest);
@@ -201,15 +219,7 @@ void BoxLedger::Resume(BoxRecord& record, const Situation& s, Decision& decision
         Hold(decision, Reason::NoImage);
     } else if (!s.packageHasVersion) {
         Hold(decision, Reason::NoVersion);
-    } else if (record.interruptedInRow >= kMaxInterruptedDownloads) {
-        const bool told = std::exchange(record.visit.keepsLeavingTold, true);
-        record.stage = RoadStage::GivenUp;
-        Hold(decision, Reason::KeepsLeaving, told ? Tell::Nothing : Tell::KeepsLeaving,
-             record.interruptedInRow);
-    } else if (record.autoDownloads >= kMaxAutoDownloads) {
-        record.stage = RoadStage::GivenUp;
-        Hold(decision, Reason::AutoDownloadsUsedUp, Tell::PackageError);
-    } else {
+    } else if (!HoldIfLeftTooOften(record, decision) && !HoldIfDownloadsUsedUp(record, decision)) {
         decision.tickAutomatically = true;
         decision.reason = Reason::BackOnRoad;
     }
@@ -217,9 +227,7 @@ void BoxLedger::Resume(BoxRecord& record, const Situation& s, Decision& decision
 
 void BoxLedger::DecideTicked(BoxRecord& record, const Situation& s, bool automaticTicks,
                              Decision& decision) {
-    if (const bool say = SaySeveralBoxes(s.boxesOnBus); s.boxesOnBus > 1) {
-        Hold(decision, Reason::SeveralBoxes, say ? Tell::SeveralBoxes : Tell::Nothing,
-             s.boxesOnBus);
+    if (HoldIfSeveralBoxes(s.boxesOnBus, decision)) {
         return;
     }
     // What the road ticked is for the box on the road, and nothing else: a stranger, a bootloader
@@ -229,9 +237,7 @@ void BoxLedger::DecideTicked(BoxRecord& record, const Situation& s, bool automat
         Hold(decision, Reason::NotRecognised);
         return;
     }
-    if (automaticTicks &&
-        (record.leftBeforeRequest || record.inNormalMode || record.stage == RoadStage::Recognised ||
-         record.stage == RoadStage::CountingDown)) {
+    if (automaticTicks && NotSentThere(record)) {
         Hold(decision, Reason::LeftBeforeRequest);
         return;
     }

@@ -276,9 +276,7 @@ PollFlow FpgaRun::PollStep() {
         s_.Tell(RoadEvents::FpgaStep{
             s_.port, erased ? RoadEvents::FpgaStepKind::Erased : RoadEvents::FpgaStepKind::Done,
             marks});
-        if (erased) {
-            state.ledger.FpgaErased(s_.port);
-        } else {
+        if (!erased) {
             state.ledger.FpgaProgrammed(s_.port);
         }
     }

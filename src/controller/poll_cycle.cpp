@@ -150,10 +150,9 @@ void UpgradeController::StartBootloaderIfAsked() {
     // "Boot" still does.
     const bool ticked = !PackageWithoutImages() && AnythingTicked();
     if (state_.connected != 0 && (state_.force_bootloader != 0 || ticked)) {
-        // "Boot" during the countdown restarts the box without the countdown's tick: the visit it
-        // begins downloads nothing until something is ticked.
+        // "Boot" alone (during a countdown too, which ends without its tick) restarts the box:
+        // nothing is downloaded into it until something is ticked.
         state_.startCountDown = 0;
-        // "Boot" alone restarts the box: the visit it begins downloads nothing by itself.
         state_.ledger.BootloaderRequestSent(connectedPort_, !ticked);
         state_.force_bootloader = 0;
         (void)device_.StartBootloader();

@@ -104,6 +104,40 @@ const char* FixedReasonText(Reason reason) {
     return "?";
 }
 
+const char* RoadEndName(RoadEnd end) {
+    switch (end) {
+        case RoadEnd::Completed:
+            return "completed";
+        case RoadEnd::UpToDate:
+            return "up to date";
+        case RoadEnd::Failed:
+            return "failed";
+        case RoadEnd::Interrupted:
+            return "interrupted";
+        case RoadEnd::LeftAlone:
+            return "left alone";
+    }
+    return "?";
+}
+
+const char* FpgaStepName(RoadEvents::FpgaStepKind step) {
+    switch (step) {
+        case RoadEvents::FpgaStepKind::Erasing:
+            return "erasing";
+        case RoadEvents::FpgaStepKind::Programming:
+            return "programming";
+        case RoadEvents::FpgaStepKind::Progress:
+            return "progress";
+        case RoadEvents::FpgaStepKind::Verifying:
+            return "verifying";
+        case RoadEvents::FpgaStepKind::Erased:
+            return "erased";
+        case RoadEvents::FpgaStepKind::Done:
+            return "done";
+    }
+    return "?";
+}
+
 std::string PortName(const std::string& port) {
     return port.empty() ? "(no port)" : port;
 }
@@ -187,40 +221,6 @@ std::string ReasonText(Reason reason, int count) {
         default:
             return FixedReasonText(reason);
     }
-}
-
-const char* RoadEndName(RoadEnd end) {
-    switch (end) {
-        case RoadEnd::Completed:
-            return "completed";
-        case RoadEnd::UpToDate:
-            return "up to date";
-        case RoadEnd::Failed:
-            return "failed";
-        case RoadEnd::Interrupted:
-            return "interrupted";
-        case RoadEnd::LeftAlone:
-            return "left alone";
-    }
-    return "?";
-}
-
-const char* FpgaStepName(RoadEvents::FpgaStepKind step) {
-    switch (step) {
-        case RE::FpgaStepKind::Erasing:
-            return "erasing";
-        case RE::FpgaStepKind::Programming:
-            return "programming";
-        case RE::FpgaStepKind::Progress:
-            return "progress";
-        case RE::FpgaStepKind::Verifying:
-            return "verifying";
-        case RE::FpgaStepKind::Erased:
-            return "erased";
-        case RE::FpgaStepKind::Done:
-            return "done";
-    }
-    return "?";
 }
 
 std::string DescribeRoadEvent(const RoadEvent& event) {

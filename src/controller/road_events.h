@@ -97,7 +97,6 @@ enum class RoadEnd {
     Interrupted,  // the box left the road (another took its place, it keeps leaving)
     LeftAlone,    // nothing is written into it: it is no box this run may upgrade by itself
 };
-const char* RoadEndName(RoadEnd end);
 
 namespace RoadEvents {
 
@@ -210,6 +209,5 @@ class RoadEventSink {
 // One line for a trace: "decision 1-1 run ARM download: its road's ticks", "download 1-1 ended:
 // cut short", "end 1-1 failed: its automatic downloads are used up".
 std::string DescribeRoadEvent(const RoadEvent& event);
-const char* FpgaStepName(RoadEvents::FpgaStepKind step);
 
 }  // namespace ZELKUtil
