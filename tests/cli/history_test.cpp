@@ -150,8 +150,8 @@ TEST(CliHistory, OnlyARegularFileIsWrittenAndAWriteCutShortIsAnError) {
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().kind, ErrorKind::NotAFile);
 
-    // A disk that fills in the middle of a record: the write is an error, what got in is a torn
-    // line, and the next record stands whole after it.
+    // A disk that fills in the middle of a record: the write is an error, what got in is taken
+    // back, and the next record stands whole after the last.
     const HistoryFile file(folder.Path("history.jsonl"));
     ASSERT_TRUE(file.Begin(run));
     const off_t before = [&file] {
@@ -162,7 +162,8 @@ TEST(CliHistory, OnlyARegularFileIsWrittenAndAWriteCutShortIsAnError) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // A file size limit lets only part of the record in, as a full disk does.
+        // A file size limit lets only part of the record in, as a full disk does (zelk-cli
+        // ignores the limit's signal, as this child does).
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{static_cast<rlim_t>(before + 300), static_cast<rlim_t>(before + 300)};
         ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -176,7 +177,7 @@ TEST(CliHistory, OnlyARegularFileIsWrittenAndAWriteCutShortIsAnError) {
     ASSERT_TRUE(all);
     ASSERT_EQ(all.value().records.size(), 1U);
     EXPECT_EQ(all.value().records[0].port, "1-3");
-    EXPECT_EQ(all.value().unreadable, 1U);
+    EXPECT_EQ(all.value().unreadable, 0U);
 #endif
 }
 

@@ -1,6 +1,8 @@
 // zelk-cli as a process among others: a reader of its output that goes away never ends it, two of
 // them never work on the same box, and one killed in the middle of a road leaves its box's record.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "bench_runs/bench_world.h"
+#include "cli/exit_codes.h"
 #include "cli/history.h"
 #include "cli/port_claim.h"
 #include "support/temp_package.h"
@@ -125,6 +128,42 @@ TEST(ZelkCli, AKilledRunLeavesItsBoxsRecordUnfinished) {
     EXPECT_EQ(box.versionBefore, "2.01");
     EXPECT_FALSE(box.id.empty());
     EXPECT_NE(FormatHistoryTable(read.value().records).find("unfinished"), std::string::npos);
+}
+
+// The file size limit (ulimit -f) reached by the history: zelk-cli itself, not a process made to
+// look like it, says so and exits with the history's code; no signal ends it, no line is torn.
+TEST(ZelkCli, AHistoryAtTheFileSizeLimitIsAnExitCodeNotADeath) {
+    const Testing::TempPackage pkg;
+    ZELKSim::PackageContents package;
+    package.version = "2.04";
+    package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
+                      R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
+    package.files = {"q750.bin"};
+    package.tools = {"Tools/dfu-util"};
+    ASSERT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
+    const std::string full(4000, 'x');
+    pkg.Write("history.jsonl",
+              R"({"time":"t","port":"1-1","result":"upgraded","log":")" + full + "\"}\n");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{4096 + 64, 4096 + 64};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execl(ZELK_CLI, "zelk-cli", "--package", pkg.Root().c_str(), "--history",
+                pkg.Path("history.jsonl").c_str(), "upgrade", "--all", nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), kExitHistory);
+    const auto read = HistoryFile(pkg.Path("history.jsonl")).ReadAll();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read.value().records.size(), 1U);
+    EXPECT_EQ(read.value().unreadable, 0U);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // zelk-cli on Linux: the bench runner over the hidraw transport, the sysfs probe and POSIX child
-// processes. Ctrl+C (or SIGTERM) asks the runner to stop starting new work; the runs under way go
-// on to their end, and a second Ctrl+C tells what for.
+// processes. Ctrl+C (or SIGTERM, or SIGHUP when the terminal or the SSH session goes) asks the
+// runner to stop starting new work; the runs under way go on to their end, and a second Ctrl+C
+// tells what for.
 #include <pthread.h>
 #include <unistd.h>
 
@@ -49,14 +50,15 @@ std::string UtcNow() {
     return text;
 }
 
-// Takes SIGINT and SIGTERM on a thread of its own (blocked everywhere else, before any other
-// thread starts), so that a signal only reaches the stop requests.
+// Takes SIGINT, SIGTERM and SIGHUP on a thread of its own (blocked everywhere else, before any
+// other thread starts), so that a signal only reaches the stop requests.
 class StopSignals {
   public:
     explicit StopSignals(ZELKUtil::Cli::StopRequests& requests) : requests_(requests) {
         sigemptyset(&set_);
         sigaddset(&set_, SIGINT);
         sigaddset(&set_, SIGTERM);
+        sigaddset(&set_, SIGHUP);
         sigaddset(&set_, SIGUSR1);
         blocked_ = pthread_sigmask(SIG_BLOCK, &set_, nullptr) == 0;
         if (blocked_) {
@@ -77,8 +79,11 @@ class StopSignals {
     void Wait() {
         while (!done_) {
             int signal = 0;
-            if (sigwait(&set_, &signal) == 0 && (signal == SIGINT || signal == SIGTERM)) {
-                const std::string line = requests_.Request(signal == SIGTERM);
+            if (sigwait(&set_, &signal) == 0 &&
+                (signal == SIGINT || signal == SIGTERM || signal == SIGHUP)) {
+                // A closed terminal takes no second Ctrl+C: it stops as SIGTERM does, and the
+                // boxes under way are finished with nobody to watch.
+                const std::string line = requests_.Request(signal != SIGINT);
                 std::fprintf(stderr, "%s\n", line.c_str());
             }
         }
@@ -100,8 +105,11 @@ int main(int argc, char** argv) {
         std::fputs(parsed.output.c_str(), parsed.exitCode == 0 ? stdout : stderr);
         return parsed.exitCode;
     }
-    // A reader that goes away (`| head`) never ends the program: its writes fail instead.
+    // A reader that goes away (`| head`) never ends the program, nor does a history that reaches
+    // the file size limit (ulimit -f) with boxes mid-road: their writes fail instead, and a failed
+    // write of the history is an outcome the runner handles.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     ZELKUtil::Cli::StopRequests requests;
     const StopSignals signals(requests);
     ZELKUtil::Cli::ConsoleLines console(std::cout, std::cerr);

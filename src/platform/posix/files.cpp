@@ -136,13 +136,24 @@ Result<void> AppendLine(const std::string& path, const std::string& line) {
         text.insert(0, 1, '\n');
     }
     std::size_t done = 0;
+    off_t start = -1;
     while (done < text.size()) {
         const ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return ErrorFromErrno("write " + path, errno);
+            const int err = errno;
+            // A line cut short (the file size limit, a full disk) is taken back: the file keeps
+            // whole records only. A line that never began has nothing to take back.
+            if (start >= 0) {
+                (void)::ftruncate(fd.Get(), start);
+            }
+            return ErrorFromErrno("write " + path, err);
+        }
+        if (start < 0) {
+            // Appending writes at the end, wherever another writer left it: where this one began.
+            start = ::lseek(fd.Get(), 0, SEEK_CUR) - n;
         }
         done += static_cast<std::size_t>(n);
     }

@@ -235,8 +235,10 @@ void CloseFrom(unsigned int first, unsigned int last, long maxFd) {
     if (::sigaction(SIGPIPE, &action, nullptr) != 0) {
         fail(ChildStep::Prepare);
     }
+    // zelk-cli ignores SIGXFSZ for its history's sake; a tool gets the usual disposition.
     action.sa_handler = SIG_DFL;
-    if (::sigaction(SIGCHLD, &action, nullptr) != 0) {
+    if (::sigaction(SIGCHLD, &action, nullptr) != 0 ||
+        ::sigaction(SIGXFSZ, &action, nullptr) != 0) {
         fail(ChildStep::Prepare);
     }
     sigset_t none;
