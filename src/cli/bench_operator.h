@@ -19,6 +19,9 @@ class BenchOperator {
     void Decided(const Decision& decision, const std::optional<ZelkProfile>& profile);
     // The box came back with the package's version after its ARM download.
     void Returned();
+    // The box is met in its bootloader or programmer mode and known all the same: what its road
+    // still writes is ticked where the controller waits for the operator there.
+    void Resume(bool arm, bool fpga);
     // The check box to tick before the next poll, once.
     std::optional<Control> TickWanted();
 
@@ -27,6 +30,8 @@ class BenchOperator {
     bool armTicked_ = false;
     bool fpgaTicked_ = false;
     bool fpgaAfterArm_ = false;
+    bool resumeArm_ = false;
+    bool resumeFpga_ = false;
 };
 
 }  // namespace ZELKUtil::Cli

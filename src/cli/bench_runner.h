@@ -79,6 +79,9 @@ struct BenchSeams {
 // and upgrades several at once, each in a run of its own confined to its USB port (a thread each:
 // a run's waits block only its own thread, and every run has its own device object, read-path
 // modes, transport and probe), with a history record for every box.
+// "ARM", "FPGA", "ARM and FPGA", or "" for nothing.
+std::string WrittenText(bool arm, bool fpga);
+
 class BenchRunner {
   public:
     BenchRunner(BenchSeams seams, Options options, const std::atomic<bool>& stopping);
@@ -107,7 +110,16 @@ class BenchRunner {
         std::unique_ptr<PortClaim> claim;
         // Every box its run met on the port, in order (written by its thread until `ended`).
         std::vector<BoxOutcome> outcomes;
+        // The port's last record when an earlier run left it unfinished, and the box in its
+        // bootloader or programmer mode that the run knows from it (or from --as).
+        std::optional<HistoryRecord> leftThere;
+        std::optional<ResumeFrom> resume;
+        // What a look found on the port after its run ended: a change shows another box.
+        std::optional<Events::Found> settled;
     };
+    // The runs still under way note in the history where each box was (the Windows console's
+    // close, which ends the process seconds later whatever is under way); nothing new starts.
+    void NoteUnderway(const std::string& why);
 
   private:
     int List(bool check);
@@ -135,6 +147,9 @@ class BenchRunner {
     // Under --watch: the boxes plugged in later, on the ports named or on any.
     void Watch(std::vector<std::string>& asked, const Package& package, const HistoryFile& history);
     void StartSlot(const std::string& port, const Package& package, const HistoryFile& history);
+    using Slots = std::map<std::string, std::unique_ptr<PortSlot>>;
+    // The slot's run has ended: its outcomes are kept, and the port is free for another run.
+    Slots::iterator EndSlot(Slots::iterator slot);
     // A box whose port the system does not tell cannot be kept apart from others (its run sees
     // every box, as the window does), so it is started only when it is alone on the bus and no
     // watch may bring others; otherwise it is left alone: said once, a failed box.
@@ -144,6 +159,20 @@ class BenchRunner {
                            const Package& package) const;
     // Appends the record; a record that cannot be written stops new boxes from being started.
     void Keep(const HistoryFile& history, const HistoryRecord& record);
+    // The port's last record, when an earlier run left its box unfinished there.
+    std::optional<HistoryRecord> UnfinishedElsewhere(const HistoryFile& history,
+                                                     const std::string& port);
+    // Who the box in its bootloader or programmer mode is: the box the record left there, sent to
+    // its bootloader, or the model --as names; nullopt when nothing tells.
+    std::optional<ResumeFrom> KnownBox(const Package& package,
+                                       const std::optional<HistoryRecord>& left) const;
+    // The box's record takes up the earlier record on its port when it is that record's box:
+    // the earlier record as it is to be closed.
+    static std::optional<HistoryRecord> TakeUp(const PortSlot& slot, BoxOutcome& box);
+    // A box on the port is left alone without a run: said once, a result and a summary row.
+    void LeaveAlone(const std::string& port, BoxResult result, const std::string& why);
+    // Whether the box a look finds on an ended run's port is another one than the run's last.
+    static bool AnotherBox(PortSlot& slot, const Events::Found& found);
     // The run of the slot ended in an exception: the box failed, the others go on.
     void EndInFault(PortSlot& slot, const std::string& what);
     int Finish(const std::vector<std::string>& asked, const Package& package);
@@ -166,7 +195,7 @@ class BenchRunner {
     std::condition_variable nextTurn_;
     std::uint64_t turnsIssued_ = 0;
     std::uint64_t serving_ = 0;
-    std::map<std::string, std::unique_ptr<PortSlot>> slots_;
+    Slots slots_;
     // This run's id, and the boxes it found, for the ids of their records.
     std::string runId_;
     std::atomic<std::uint64_t> boxesFound_{0};
@@ -174,6 +203,12 @@ class BenchRunner {
     std::shared_ptr<ToolGate> installerGate_ = std::make_shared<ToolGate>();
     // A record could not be written: no further box is started.
     std::atomic<bool> historyBroken_{false};
+    // The last record kept of each box under way, by port, to note where it was when the process
+    // must end; under keepLock_, which also keeps the history's lines in the order of the roads.
+    std::mutex keepLock_;
+    std::map<std::string, HistoryRecord> underway_;
+    // Ports whose box was left alone without a run (said once until the port is empty).
+    std::set<std::string> leftAlonePorts_;
     // Ports another zelk-cli held when this one would have started there (said once each).
     std::set<std::string> portsHeldElsewhere_;
     bool claimsUnavailableSaid_ = false;

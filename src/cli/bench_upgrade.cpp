@@ -16,6 +16,10 @@ namespace {
 
 constexpr const char* kNoBoxHere = "no box on this port";
 constexpr const char* kHeldElsewhere = "another zelk-cli is upgrading the box on this port";
+constexpr const char* kHistoryRefused = "the history cannot be written, so the box was not touched";
+constexpr const char* kAsInNormalMode =
+    "--as names a box in its bootloader or programmer mode, and this box answers in normal mode, "
+    "where it tells its own model";
 constexpr const char* kPortNotTold =
     "the system does not tell the box's USB port: it is upgraded only alone on the bus, without "
     "--watch";
@@ -54,6 +58,12 @@ int BenchRunner::Upgrade() {
     if (history.Path().empty()) {
         Say("No folder for the history: name a file with --history.");
         return kExitHistory;
+    }
+    if (!options_.as.empty() &&
+        std::none_of(package->profiles.begin(), package->profiles.end(),
+                     [this](const ZelkProfile& p) { return p.id == options_.as; })) {
+        Say("--as " + options_.as + ": the package has no profile with that id");
+        return kExitUsage;
     }
     runId_ = NewRunId(seams_.utcNow());
     const RunRecord run{seams_.utcNow(), seams_.host, options_.package, package->versionLine,
@@ -98,8 +108,18 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
                 }
                 continue;
             }
-            if ((confined && !Has(options_.ports, port)) || slots_.count(port) != 0) {
+            if ((confined && !Has(options_.ports, port)) || leftAlonePorts_.count(port) != 0) {
                 continue;
+            }
+            if (const auto slot = slots_.find(port); slot != slots_.end()) {
+                // A box that took an ended run's place between two looks is a new box all the
+                // same: its arrival is not missed because no look saw the port empty.
+                const std::vector<Events::Found> there =
+                    slot->second->ended.load() ? Look(package, port) : std::vector<Events::Found>{};
+                if (there.empty() || !AnotherBox(*slot->second, there.front())) {
+                    continue;
+                }
+                EndSlot(slot);
             }
             StartSlot(port, package, history);
             if (!Has(asked, port)) {
@@ -108,15 +128,13 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
         }
         for (auto slot = slots_.begin(); slot != slots_.end();) {
             if (!Has(now, slot->first) && slot->second->ended.load()) {
-                slot->second->thread.join();
-                for (const BoxOutcome& outcome : slot->second->outcomes) {
-                    ended_.emplace_back(slot->first, outcome);
-                }
-                slot = slots_.erase(slot);
+                slot = EndSlot(slot);
             } else {
                 ++slot;
             }
         }
+        // A port left alone is looked at again once it is empty.
+        std::erase_if(leftAlonePorts_, [&now](const std::string& port) { return !Has(now, port); });
         seams_.clock.SleepMs(Periods::kBusLookMs);
     }
 }
@@ -147,10 +165,48 @@ void BenchRunner::Summarize(const std::vector<std::pair<std::string, BoxOutcome>
     seams_.out(table);
 }
 
+BenchRunner::Slots::iterator BenchRunner::EndSlot(Slots::iterator slot) {
+    slot->second->thread.join();
+    for (const BoxOutcome& outcome : slot->second->outcomes) {
+        ended_.emplace_back(slot->first, outcome);
+    }
+    return slots_.erase(slot);
+}
+
+bool BenchRunner::AnotherBox(PortSlot& slot, const Events::Found& found) {
+    // Only what the look read counts: a box that did not answer a read is not another for it.
+    const auto differs = [](const std::string& was, const std::string& now) {
+        return !was.empty() && !now.empty() && was != now;
+    };
+    if (!slot.outcomes.empty() && found.mode == BoxMode::Normal) {
+        const BoxOutcome& last = slot.outcomes.back();
+        const std::string& version =
+            last.versionAfter.empty() ? last.versionBefore : last.versionAfter;
+        if (differs(last.serial, found.serial) || differs(version, found.version)) {
+            return true;
+        }
+    }
+    if (!slot.settled) {
+        slot.settled = found;
+        return false;
+    }
+    return slot.settled->mode != found.mode || differs(slot.settled->serial, found.serial) ||
+           differs(slot.settled->version, found.version);
+}
+
+void BenchRunner::LeaveAlone(const std::string& port, BoxResult result, const std::string& why) {
+    if (!leftAlonePorts_.insert(port).second) {
+        return;
+    }
+    Emit(Events::Ended{port, result, why});
+    Say(port + ": " + ResultName(result) + ": " + why);
+    ended_.emplace_back(port, Outcome(result, why));
+}
+
 void BenchRunner::StartSlot(const std::string& port, const Package& package,
                             const HistoryFile& history) {
     if (historyBroken_.load()) {
-        Say(port + ": not started: the history cannot be written");
+        LeaveAlone(port, BoxResult::Failed, kHistoryRefused);
         return;
     }
     auto slot = std::make_unique<PortSlot>();
@@ -171,8 +227,18 @@ void BenchRunner::StartSlot(const std::string& port, const Package& package,
         }
     }
     // Who the box is, before any other word of it: the upgrade's verdict as `list` gives it.
-    for (const Events::Found& found : Look(package, port)) {
+    const std::vector<Events::Found> looked = Look(package, port);
+    for (const Events::Found& found : looked) {
         Emit(found);
+    }
+    const bool inNormalMode = !looked.empty() && looked.front().mode == BoxMode::Normal;
+    if (!options_.as.empty() && inNormalMode) {
+        LeaveAlone(port, BoxResult::LeftAlone, kAsInNormalMode);
+        return;
+    }
+    slot->leftThere = UnfinishedElsewhere(history, port);
+    if (!looked.empty() && !inNormalMode) {
+        slot->resume = KnownBox(package, slot->leftThere);
     }
     // dfu-util is told the port where the port's name is its path; DFUAPP and the STAPL player
     // cannot be told which box, so a box whose road takes them is upgraded alone.
@@ -212,15 +278,47 @@ HistoryRecord BenchRunner::RecordOf(const BoxOutcome& box, const std::string& po
     record.durationMs = box.durationMs;
     record.log = box.log;
     record.id = box.id;
+    record.writes = WrittenText(box.writesArm, box.writesFpga);
+    record.stage = box.id.empty() ? "" : MarkName(box.mark);
+    record.resumes = box.takesUp;
+    if (box.resumed) {
+        record.namedBy = box.resumed->byOperator ? "operator" : "history";
+        record.recordedModel = box.resumed->recordedModel;
+    }
     return record;
 }
 
 void BenchRunner::Keep(const HistoryFile& history, const HistoryRecord& record) {
+    const std::lock_guard<std::mutex> lock(keepLock_);
+    if (record.result == kUnfinished) {
+        underway_[record.port] = record;
+    } else if (const auto it = underway_.find(record.port);
+               it != underway_.end() && it->second.id == record.id) {
+        underway_.erase(it);
+    }
     if (const auto appended = history.Append(record); !appended) {
         // No further box is started; the runs under way finish.
         historyBroken_ = true;
         Say(record.port + ": the history " + history.Path() +
             " could not be written: " + appended.error().Text());
+    }
+}
+
+void BenchRunner::NoteUnderway(const std::string& why) {
+    std::map<std::string, BoxState> states;
+    {
+        const std::lock_guard<std::mutex> lock(outputLock_);
+        states = states_;
+    }
+    const HistoryFile history(options_.history.empty() ? seams_.defaultHistory : options_.history);
+    const std::lock_guard<std::mutex> lock(keepLock_);
+    for (auto& [port, record] : underway_) {
+        // Still unfinished, now with where it was: its stage tells the next run how to go on.
+        const auto state = states.find(port);
+        record.reason =
+            why + (state != states.end() ? std::string(" while it was ") + StateName(state->second)
+                                         : std::string());
+        (void)history.Append(record);
     }
 }
 
@@ -234,6 +332,10 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     settings.profiles = package.profiles;
     settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
     settings.installerGate = installerGate_;
+    settings.resume = slot.resume;
+    if (slot.resume && !slot.resume->recordTime.empty()) {
+        settings.resumeAgeSeconds = SecondsBetween(slot.resume->recordTime, seams_.utcNow());
+    }
     BoxRunHooks hooks;
     hooks.started = [this, &slot, &package, &history](BoxOutcome& box) {
         if (historyBroken_.load()) {
@@ -241,8 +343,16 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
         }
         box.id = runId_ + "/" + slot.port + "/" + std::to_string(++boxesFound_);
         box.startedAt = seams_.utcNow();
+        const std::optional<HistoryRecord> closed = TakeUp(slot, box);
         Keep(history, RecordOf(box, slot.port, package));
+        // The earlier record is closed once the new one, which takes it up, is on the disk.
+        if (closed && !historyBroken_.load()) {
+            Keep(history, *closed);
+        }
         return !historyBroken_.load();
+    };
+    hooks.progressed = [this, &slot, &package, &history](const BoxOutcome& box) {
+        Keep(history, RecordOf(box, slot.port, package));
     };
     hooks.ended = [this, &slot, &package, &history](const BoxOutcome& box) {
         slot.outcomes.push_back(box);

@@ -15,6 +15,24 @@ namespace ZELKUtil::Cli {
 
 class ToolGate;
 
+// A box met in its bootloader or programmer mode that the run knows all the same: the box an
+// earlier run's record left there, or the one the operator named with --as.
+struct ResumeFrom {
+    ZelkProfile profile;
+    std::string serial;
+    std::string version;
+    // The record taken up ("" when the operator named a box no record knew), its run and its time.
+    std::string recordId;
+    std::string recordRun;
+    std::string recordTime;
+    // What its road still writes.
+    bool arm = false;
+    bool fpga = false;
+    bool byOperator = false;
+    // The model the record gave, where the operator named another.
+    std::string recordedModel;
+};
+
 struct BoxRunSettings {
     std::string packageFolder;
     std::string nativeMachine;
@@ -27,6 +45,10 @@ struct BoxRunSettings {
     std::int64_t limitMs = std::int64_t{Periods::kRunLimitMinutes} * 60 * 1000;
     // The package's profiles: their normal-mode IDs tell whether a box is on the bus.
     std::vector<ZelkProfile> profiles;
+    // The box on the port, in its bootloader or programmer mode, is known: its road goes on.
+    std::optional<ResumeFrom> resume;
+    // How old the record it takes up is, when it takes one up.
+    std::optional<std::int64_t> resumeAgeSeconds;
     // Shared by the runs of all boxes: one driver installer at a time. Null: no gate.
     std::shared_ptr<ToolGate> installerGate;
 };
@@ -56,6 +78,14 @@ struct BoxOutcome {
     // Given by whoever keeps the history when the box is found: its record's id and time.
     std::string id;
     std::string startedAt;
+    // What its road writes, and how far it got.
+    bool writesArm = false;
+    bool writesFpga = false;
+    RoadMark mark = RoadMark::Recognised;
+    // Met in its bootloader or programmer mode and known all the same.
+    std::optional<ResumeFrom> resumed;
+    // The record of an earlier run that this one takes up ("" for none).
+    std::string takesUp;
 };
 
 // Where a port's run tells each event of its box.
@@ -67,6 +97,9 @@ struct BoxRunHooks {
     // Before anything is written into the box: keeps its record (and may give it an id). False:
     // it could not, and the box is left alone.
     std::function<bool(BoxOutcome& box)> started;
+    // Its road got further (its mark changed): told before the step that follows, so that the
+    // record is on the disk before the box leaves its normal mode.
+    std::function<void(const BoxOutcome& box)> progressed;
     std::function<void(const BoxOutcome& box)> ended;
 };
 

@@ -43,6 +43,10 @@ BoxOutcome BoxRun::Run() {
         // Asked to stop before the box was touched.
         return follow.Finish({BoxResult::Stopped, "Ctrl+C came before the box was touched"});
     }
+    if (const std::optional<ResumeFrom>& resume = settings_.resume) {
+        controller.KnowBox(port_, resume->profile, resume->serial, resume->version);
+        follow.Resume(*resume, settings_.resumeAgeSeconds);
+    }
     for (;;) {
         if (const std::optional<Control> tick = follow.TickWanted()) {
             view.SetChecked(*tick, true);

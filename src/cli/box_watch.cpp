@@ -55,8 +55,10 @@ struct BoxWatch::Heed {
         w.progress_.CountingDown(e.left, w.Now());
     }
     void operator()(const RoadEvents::SentToBootloader& /*e*/) const {
+        // On the disk before the request goes out: a later run knows the box in its bootloader.
+        w.Mark(RoadMark::SentToBootloader);
         w.clocks_.Restarts();
-        w.clocks_.AwaitEnd(false);
+        w.clocks_.AwaitEnd(true);
         w.ReportState(BoxState::Restarting);
         w.progress_.Reach({Leg::Restart, Leg::Programmer}, w.Now());
     }
@@ -66,6 +68,7 @@ struct BoxWatch::Heed {
         w.progress_.Reach({Leg::Restart, Leg::Programmer}, w.Now());
     }
     void operator()(const RoadEvents::InProgrammer& /*e*/) const {
+        w.Mark(RoadMark::InProgrammer);
         w.clocks_.InOtherMode();
         w.ReportState(BoxState::InProgrammer);
         w.progress_.Reach({Leg::Programmer}, w.Now());
@@ -86,6 +89,7 @@ struct BoxWatch::Heed {
         // Either download ends with the box's restart: into its new firmware or the programmer.
         w.clocks_.Restarts();
         if (w.downloading_ == Work::ArmDownload) {
+            w.Mark(RoadMark::ArmWritten);
             w.clocks_.AwaitEnd(true);
             w.ReportState(BoxState::RestartingWithNewFirmware);
             w.progress_.Reach({Leg::Return}, w.Now());
@@ -127,6 +131,10 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
     box_.versionBefore = e.version;
     box_.model = e.model;
     box_.serial = e.serial;
+    if (e.profile) {
+        box_.writesArm = !e.profile->LPC3131.empty();
+        box_.writesFpga = !e.profile->A3P060.empty() || !e.profile->A3PN060.empty();
+    }
     if (std::exchange(anotherBox_, false)) {
         // The run's first box was told of before its run; one in its place is told of here.
         Events::Found found{run_.port, BoxMode::Normal, e.model, e.serial, e.version};
@@ -139,6 +147,47 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
     // Its record is on the disk before anything is written into it.
     if (run_.hooks.started && !run_.hooks.started(box_)) {
         refused_ = true;
+    }
+}
+
+void BoxWatch::Resume(const ResumeFrom& from, std::optional<std::int64_t> ageSeconds) {
+    clocks_.Resumed();
+    boxKnown_ = true;
+    profile_ = from.profile;
+    lastVersion_ = from.version;
+    box_.model = from.profile.id;
+    box_.serial = from.serial;
+    box_.versionBefore = from.version;
+    box_.writesArm = from.arm;
+    box_.writesFpga = from.fpga;
+    box_.mark = RoadMark::SentToBootloader;
+    box_.resumed = from;
+    Report(Events::Resumed{run_.port, from.profile.id, from.serial, from.recordRun, ageSeconds,
+                           from.byOperator, from.recordedModel});
+    // Its new record, which takes up the old one, is on the disk before anything is written.
+    if (run_.hooks.started && !run_.hooks.started(box_)) {
+        refused_ = true;
+        return;
+    }
+    operator_.Resume(from.arm, from.fpga);
+    RoadProgress::Plan plan;
+    plan.arm = from.arm;
+    plan.fpga = from.fpga;
+    if (plan.arm) {
+        plan.armImageBytes =
+            Files::SizeOf(Files::Join(run_.settings.packageFolder, from.profile.LPC3131));
+    }
+    progress_.Start(plan, Now());
+    progress_.Reach({RoadProgress::Leg::Restart, RoadProgress::Leg::Programmer}, Now());
+}
+
+void BoxWatch::Mark(RoadMark mark) {
+    if (!boxKnown_ || refused_ || box_.mark == mark) {
+        return;
+    }
+    box_.mark = mark;
+    if (run_.hooks.progressed) {
+        run_.hooks.progressed(box_);
     }
 }
 

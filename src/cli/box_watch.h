@@ -43,6 +43,9 @@ class BoxWatch {
     // Every whole line the log got since the last call, and the progress when it moved.
     void ReportLines();
     void Follow(const RoadEvent& event);
+    // The box on the port, in its bootloader or programmer mode, is known all the same: its road
+    // goes on from there (see ResumeFrom); `ageSeconds`: how old the record taken up is.
+    void Resume(const ResumeFrom& from, std::optional<std::int64_t> ageSeconds);
     // The check box the run ticks now, as the window's operator would (see BenchOperator).
     std::optional<Control> TickWanted();
 
@@ -60,6 +63,8 @@ class BoxWatch {
     void Decided(const Decision& decision);
     void DownloadProgress(const RoadEvents::DownloadProgress& event);
     void Ended(const RoadEvents::Ended& event);
+    // Its road got as far as the mark: its record says so before the next step.
+    void Mark(RoadMark mark);
     // The road the box's profile sends it on, begun now.
     void StartRoad(bool countdown);
     // Ends the current box's record with the verdict.

@@ -58,6 +58,12 @@ void AddUpgrade(CLI::App& app, Parsed& parsed) {
                              "Keep running until Ctrl+C and upgrade every box plugged in later: "
                              "into the ports named, or anywhere without --port");
     parsed.upgrade
+        ->add_option("--as", parsed.options.as,
+                     "The box in its bootloader or programmer mode on the one port named is of "
+                     "this model (a profile's id): its image is written into it")
+        ->type_name("MODEL")
+        ->check(NotEmpty());
+    parsed.upgrade
         ->add_option("--timeout", parsed.options.timeoutMinutes,
                      "The longest one box's run may take, in minutes (default: 20)")
         ->type_name("MIN")
@@ -94,6 +100,10 @@ std::optional<std::string> CompleteUpgrade(Parsed& parsed) {
     }
     if (!options.all && options.ports.empty()) {
         return "upgrade needs --port P or --all";
+    }
+    // The operator's word names one box: the one on the port named, never any box that appears.
+    if (!options.as.empty() && (options.ports.size() != 1 || options.all)) {
+        return "upgrade --as MODEL needs exactly one --port P, the box's";
     }
     return std::nullopt;
 }

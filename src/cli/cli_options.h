@@ -28,6 +28,9 @@ struct Options {
     // upgrade: the longest one box's run may take before it ends "failed", in minutes: a box that
     // stops answering mid-road is never waited for without end.
     int timeoutMinutes = Periods::kRunLimitMinutes;
+    // upgrade --as MODEL: the box in its bootloader or programmer mode on the one port named is
+    // a box of this profile (its id), when nothing else tells who it is; "" when not given.
+    std::string as = {};
     // -v: the window's own log lines too, marked as the window's, and the controller's decisions.
     bool verbose = false;
 };

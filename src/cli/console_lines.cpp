@@ -42,4 +42,17 @@ std::string StopRequests::Request(bool terminate) {
     return "zelk-cli: stopping; waiting for " + waiting;
 }
 
+void StopRequests::TellUnderwayBy(std::function<void(const std::string& why)> note) {
+    const std::lock_guard<std::mutex> lock(lock_);
+    noteUnderway_ = std::move(note);
+}
+
+void StopRequests::Closing(const std::string& why) {
+    stopping_ = true;
+    const std::lock_guard<std::mutex> lock(lock_);
+    if (noteUnderway_) {
+        noteUnderway_(why);
+    }
+}
+
 }  // namespace ZELKUtil::Cli

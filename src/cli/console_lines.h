@@ -38,11 +38,17 @@ class StopRequests {
     void TellWaitingBy(std::function<std::string()> waiting);
     // A request, from the signal's own thread: the line to show on the error stream.
     std::string Request(bool terminate);
+    // Who notes the boxes under way when the process is about to be ended from outside.
+    void TellUnderwayBy(std::function<void(const std::string& why)> note);
+    // The process will be ended in a few seconds whatever it does (the Windows console closed):
+    // nothing new starts, and every box under way is noted where it is.
+    void Closing(const std::string& why);
 
   private:
     std::atomic<bool> stopping_{false};
     std::mutex lock_;
     std::function<std::string()> waiting_;
+    std::function<void(const std::string&)> noteUnderway_;
 };
 
 }  // namespace ZELKUtil::Cli

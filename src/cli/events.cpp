@@ -67,6 +67,13 @@ constexpr std::array<std::pair<BoxMode, const char*>, 3> kModes = {{
     {BoxMode::Programmer, "programmer"},
 }};
 
+constexpr std::array<std::pair<RoadMark, const char*>, 4> kMarks = {{
+    {RoadMark::Recognised, "recognised"},
+    {RoadMark::SentToBootloader, "sent to its bootloader"},
+    {RoadMark::ArmWritten, "ARM firmware written"},
+    {RoadMark::InProgrammer, "in its programmer mode"},
+}};
+
 void PutText(Json& object, const char* key, const std::string& text) {
     if (!text.empty()) {
         object[key] = text;
@@ -185,6 +192,19 @@ struct Writer {
         PutText(o, "reason", e.reason);
         return "decision";
     }
+    const char* operator()(const Events::Resumed& e) const {
+        o["model"] = e.model;
+        PutText(o, "serial", e.serial);
+        PutText(o, "run", e.run);
+        if (e.ageSeconds) {
+            o["age_seconds"] = *e.ageSeconds;
+        }
+        if (e.byOperator) {
+            o["by_operator"] = true;
+        }
+        PutText(o, "recorded_model", e.recordedModel);
+        return "resume";
+    }
     const char* operator()(const Events::Ended& e) const {
         o["text"] = ResultName(e.result);
         PutText(o, "reason", e.reason);
@@ -248,6 +268,19 @@ std::optional<BoxEvent> Read(const std::string& kind, const Json& o, std::string
              GetText(o, "reason", e.reason);
         return ok ? std::optional<BoxEvent>(e) : std::nullopt;
     }
+    if (kind == "resume") {
+        Events::Resumed e;
+        e.port = std::move(port);
+        ok = GetText(o, "model", e.model) && GetText(o, "serial", e.serial) &&
+             GetText(o, "run", e.run) && GetFlag(o, "by_operator", e.byOperator) &&
+             GetText(o, "recorded_model", e.recordedModel);
+        if (ok && o.contains("age_seconds")) {
+            std::int64_t age = 0;
+            ok = GetInteger(o, "age_seconds", age);
+            e.ageSeconds = age;
+        }
+        return ok ? std::optional<BoxEvent>(e) : std::nullopt;
+    }
     if (kind == "result") {
         Events::Ended e;
         e.port = std::move(port);
@@ -275,6 +308,14 @@ const char* StateName(BoxState state) {
 
 std::optional<BoxState> StateNamed(const std::string& name) {
     return ValueIn(kStates, name);
+}
+
+const char* MarkName(RoadMark mark) {
+    return NameIn(kMarks, mark);
+}
+
+std::optional<RoadMark> MarkNamed(const std::string& name) {
+    return ValueIn(kMarks, name);
 }
 
 const char* ModeName(BoxMode mode) {

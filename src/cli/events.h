@@ -44,6 +44,13 @@ enum class BoxState {
 const char* StateName(BoxState state);
 std::optional<BoxState> StateNamed(const std::string& name);
 
+// How far a box's road has got, as its history record keeps it: a box left in its bootloader or
+// programmer mode is known as the record's box by a later run only when the bootloader request
+// was on the disk before it went out.
+enum class RoadMark { Recognised, SentToBootloader, ArmWritten, InProgrammer };
+const char* MarkName(RoadMark mark);
+std::optional<RoadMark> MarkNamed(const std::string& name);
+
 enum class BoxMode { Normal, Bootloader, Programmer };
 const char* ModeName(BoxMode mode);
 
@@ -105,6 +112,19 @@ struct Decision {
     std::string reason;
     bool operator==(const Decision&) const = default;
 };
+// A box met in its bootloader or programmer mode is known all the same, and its road goes on:
+// the box an earlier run's record left there (that run, and how long ago), or the one the
+// operator named (with the model a record gave, where it named another).
+struct Resumed {
+    std::string port;
+    std::string model;
+    std::string serial = {};
+    std::string run = {};
+    std::optional<std::int64_t> ageSeconds = {};
+    bool byOperator = false;
+    std::string recordedModel = {};
+    bool operator==(const Resumed&) const = default;
+};
 // How the box's road ended, with the version it has after it and what was written into it.
 struct Ended {
     std::string port;
@@ -118,8 +138,9 @@ struct Ended {
 
 }  // namespace Events
 
-using BoxEvent = std::variant<Events::Found, Events::State, Events::Progress, Events::Download,
-                              Events::Log, Events::Tool, Events::Decision, Events::Ended>;
+using BoxEvent =
+    std::variant<Events::Found, Events::State, Events::Progress, Events::Download, Events::Log,
+                 Events::Tool, Events::Decision, Events::Resumed, Events::Ended>;
 const std::string& PortOf(const BoxEvent& event);
 
 inline constexpr const char* kVerdictUpToDate = "up to date";

@@ -18,7 +18,7 @@ using Json = nlohmann::ordered_json;
 
 // The text fields of a record with their names in the file, in the order the file shows them.
 using TextField = std::pair<const char*, std::string HistoryRecord::*>;
-constexpr std::array<TextField, 13> kTextFields = {{
+constexpr std::array<TextField, 18> kTextFields = {{
     {"time", &HistoryRecord::time},
     {"host", &HistoryRecord::host},
     {"package_folder", &HistoryRecord::packageFolder},
@@ -31,8 +31,23 @@ constexpr std::array<TextField, 13> kTextFields = {{
     {"result", &HistoryRecord::result},
     {"reason", &HistoryRecord::reason},
     {"id", &HistoryRecord::id},
+    {"writes", &HistoryRecord::writes},
+    {"stage", &HistoryRecord::stage},
+    {"resumes", &HistoryRecord::resumes},
+    {"named_by", &HistoryRecord::namedBy},
+    {"recorded_model", &HistoryRecord::recordedModel},
     {"log", &HistoryRecord::log},
 }};
+
+// Fields a record leaves out when they are empty: a record that stands alone (written whole at
+// its road's end) has no id, a success no reason, and the road's marks are known only for a box
+// that was found.
+bool OmittedWhenEmpty(std::string HistoryRecord::*field) {
+    return field == &HistoryRecord::id || field == &HistoryRecord::reason ||
+           field == &HistoryRecord::writes || field == &HistoryRecord::stage ||
+           field == &HistoryRecord::resumes || field == &HistoryRecord::namedBy ||
+           field == &HistoryRecord::recordedModel;
+}
 
 // A history that grew past this is not read whole into memory; at some hundred kilobytes per run
 // with its log, it holds thousands of runs.
@@ -97,10 +112,7 @@ std::string ToJsonLine(const HistoryRecord& record) {
         if (field == &HistoryRecord::log) {
             object["duration_ms"] = record.durationMs;
         }
-        // A record that stands alone (written whole at its road's end) has no id; a success, no
-        // reason.
-        if ((field == &HistoryRecord::id || field == &HistoryRecord::reason) &&
-            (record.*field).empty()) {
+        if (OmittedWhenEmpty(field) && (record.*field).empty()) {
             continue;
         }
         object[name] = record.*field;
@@ -161,7 +173,9 @@ std::string ToSummaryJsonLine(const std::vector<HistoryRecord>& records) {
             const bool runWide = field == &HistoryRecord::host ||
                                  field == &HistoryRecord::packageFolder ||
                                  field == &HistoryRecord::packageVersion;
-            if (!runWide && field != &HistoryRecord::log && field != &HistoryRecord::id) {
+            const bool kept = field == &HistoryRecord::log || field == &HistoryRecord::id ||
+                              (OmittedWhenEmpty(field) && field != &HistoryRecord::reason);
+            if (!runWide && !kept) {
                 box[name] = record.*field;
             }
         }
@@ -231,6 +245,57 @@ std::string DefaultHistoryPath(const std::function<std::string(const std::string
         state = home + (home.back() == '/' ? "" : "/") + ".local/state";
     }
     return state + (state.back() == '/' ? "" : "/") + "zelk/history.jsonl";
+}
+
+namespace {
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+std::optional<std::int64_t> EpochSeconds(const std::string& time) {
+    int y = 0;
+    unsigned mo = 0;
+    unsigned d = 0;
+    unsigned h = 0;
+    unsigned mi = 0;
+    unsigned s = 0;
+    char z = 0;
+    if (std::sscanf(time.c_str(), "%4d-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &z) != 7 ||
+        z != 'Z' || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) {
+        return std::nullopt;
+    }
+    return DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> SecondsBetween(const std::string& earlier, const std::string& later) {
+    const std::optional<std::int64_t> from = EpochSeconds(earlier);
+    const std::optional<std::int64_t> to = EpochSeconds(later);
+    if (!from || !to) {
+        return std::nullopt;
+    }
+    return *to - *from;
+}
+
+std::optional<HistoryRecord> LastRecordOn(const HistoryContents& history, const std::string& port) {
+    for (auto record = history.records.rbegin(); record != history.records.rend(); ++record) {
+        if (record->port == port) {
+            return *record;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string RunOf(const HistoryRecord& record) {
+    return record.id.substr(0, record.id.find('/'));
 }
 
 Result<void> HistoryFile::Begin(const RunRecord& run) const {

@@ -30,8 +30,20 @@ struct HistoryRecord {
     std::int64_t durationMs = 0;
     std::string log;  // the box's whole log, CR LF line ends as in the window
     std::string id;   // the box's run, the same in its first and its last record
+    // What a later run needs to finish a box this one left mid-road (each "" when not known, and
+    // then not written): what the road writes ("ARM", "FPGA", "ARM and FPGA"), how far it got
+    // (a RoadMark's name), the record this one takes up, and who named the box when it was met
+    // only in its bootloader or programmer mode ("history", "operator"), with the model an
+    // earlier record gave where the operator named another.
+    std::string writes;
+    std::string stage;
+    std::string resumes;
+    std::string namedBy;
+    std::string recordedModel;
 };
 inline constexpr const char* kUnfinished = "unfinished";
+// The result of a record that a later run took up: that run's record tells how the box ended.
+inline constexpr const char* kResumed = "resumed";
 
 // The record of one zelk-cli run, written first, before any box is touched: it shows that the
 // history can be written.
@@ -69,6 +81,17 @@ struct HistoryContents {
     std::vector<HistoryRecord> records;
     std::size_t unreadable = 0;
 };
+
+// The seconds from one record time to another ("2026-12-07T01:37:36Z"); nullopt when either is
+// no such time.
+std::optional<std::int64_t> SecondsBetween(const std::string& earlier, const std::string& later);
+
+// The last record of a box on the port, in the history's order; none when no box was recorded
+// there. Only the port's last record tells who was left there.
+std::optional<HistoryRecord> LastRecordOn(const HistoryContents& history, const std::string& port);
+
+// The run a box's record belongs to: its id up to the first "/" ("" for a record without one).
+std::string RunOf(const HistoryRecord& record);
 
 // The history file on disk.
 class HistoryFile {

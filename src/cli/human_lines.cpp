@@ -91,6 +91,32 @@ std::string EndLine(const Events::Ended& e) {
     return result + (e.reason.empty() ? std::string() : ": " + e.reason);
 }
 
+// "3 min ago", "2 h ago": how old the record is, so that a stale one shows.
+std::string Age(std::int64_t seconds) {
+    if (seconds < 120) {
+        return std::to_string(seconds) + " s ago";
+    }
+    if (seconds < 2 * 3600) {
+        return std::to_string(seconds / 60) + " min ago";
+    }
+    if (seconds < 2 * 86400) {
+        return std::to_string(seconds / 3600) + " h ago";
+    }
+    return std::to_string(seconds / 86400) + " days ago";
+}
+
+std::string ResumeLine(const Events::Resumed& e) {
+    const std::string who = e.model + (e.serial.empty() ? "" : ", serial " + e.serial);
+    if (e.byOperator) {
+        return "writing the package's image for " + e.model +
+               " into the box in its bootloader or programmer mode, as the operator named it" +
+               (e.recordedModel.empty() ? ""
+                                        : " (its history record named " + e.recordedModel + ")");
+    }
+    return "resuming the box left unfinished by run " + e.run +
+           (e.ageSeconds ? ", " + Age(*e.ageSeconds) : std::string()) + " (" + who + ")";
+}
+
 struct Human {
     bool verbose;
     std::optional<std::string> operator()(const Events::Found& e) const { return FoundLine(e); }
@@ -115,6 +141,7 @@ struct Human {
         }
         return "decision: " + (e.run ? e.work : std::string("hold")) + ", " + e.reason;
     }
+    std::optional<std::string> operator()(const Events::Resumed& e) const { return ResumeLine(e); }
     std::optional<std::string> operator()(const Events::Ended& e) const { return EndLine(e); }
 };
 

@@ -18,6 +18,11 @@ void RunClocks::InOtherMode() {
     expectAway_ = false;
 }
 
+void RunClocks::Resumed() {
+    connectedOnce_ = leftNormalMode_ = awaitingEnd_ = true;
+    inNormalMode_ = expectAway_ = false;
+}
+
 void RunClocks::NewBox() {
     connectedOnce_ = leftNormalMode_ = inNormalMode_ = false;
     expectAway_ = unplugged_ = awaitingEnd_ = fpgaUnderway_ = false;
@@ -51,9 +56,9 @@ std::optional<RunVerdict> RunClocks::Judge(std::int64_t now, bool boxPresent, bo
         return RunVerdict{BoxResult::Failed,
                           "the box answers in normal mode but gives no firmware version"};
     }
-    // What Ctrl+C lets finish: an FPGA run (its erase and the programming that follows it) and a
-    // flashed box's return. Nothing else keeps a stopping run going: a box in its bootloader
-    // without its download yet keeps its old firmware.
+    // What Ctrl+C lets finish: a box sent to its bootloader (its download, its return), an FPGA
+    // run (its erase and the programming that follows it). A box still in its normal mode keeps
+    // its old firmware and stops here.
     if (stopping && !fpgaUnderway_ && !awaitingEnd_) {
         return RunVerdict{BoxResult::Stopped, "Ctrl+C came before the next step of its road"};
     }

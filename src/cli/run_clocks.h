@@ -22,8 +22,12 @@ class RunClocks {
     void Restarts() { expectAway_ = true; }
     // It was found in its bootloader or as the programmer.
     void InOtherMode();
-    // Only the box's return or the end of its road is still to come (an ARM download ended well,
-    // or the box came back with the package's version): waited for, Ctrl+C or not.
+    // It is known without having answered in normal mode (an earlier run's record, or the
+    // operator, names it) and was sent to its bootloader: its road goes on, and Ctrl+C lets it.
+    void Resumed();
+    // The box has left its normal mode for its bootloader, or only its return or the end of its
+    // road is still to come (an ARM download ended well, or the box came back with the package's
+    // version): its road is finished, Ctrl+C or not, rather than a box stranded in its bootloader.
     void AwaitEnd(bool awaiting) { awaitingEnd_ = awaiting; }
     // The FPGA player runs, or an erase's programming is still to follow: Ctrl+C lets it finish.
     void FpgaRun(bool underway) { fpgaUnderway_ = underway; }

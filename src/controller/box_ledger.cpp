@@ -139,6 +139,23 @@ BoxLedger::Bounds BoxLedger::KnownBounds(const std::string& serial) const {
     return bounds;
 }
 
+void BoxLedger::Adopt(const std::string& port, const ZelkProfile& profile,
+                      const std::string& serial, const std::string& version) {
+    if (BoxRecord* known = Lookup(port)) {
+        Retire(*known);
+    }
+    const Bounds bounds = KnownBounds(serial);
+    BoxRecord& record = records_.emplace_back();
+    record.port = port;
+    record.profile = profile;
+    record.serial = serial;
+    record.version = version;
+    // As if this run had sent it: its next visit resumes its road, within its bounds.
+    record.stage = RoadStage::SentToBootloader;
+    record.autoDownloads = bounds.autoDownloads;
+    record.interruptedInRow = bounds.interruptedInRow;
+}
+
 void BoxLedger::LeftNormalMode(const std::string& port) {
     BoxRecord* record = Lookup(port);
     if (record != nullptr && std::exchange(record->inNormalMode, false)) {

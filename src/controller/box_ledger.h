@@ -151,6 +151,11 @@ class BoxLedger {
     // True when it is the record's box back from its road.
     bool Arrive(const std::string& port, const ZelkProfile* profile, const std::string& serial,
                 const std::string& version);
+    // A box met in its bootloader or programmer mode on the port is known all the same (an
+    // earlier run sent it there and recorded so, or the operator named it): its record is as if
+    // this run had recognised it and sent it there.
+    void Adopt(const std::string& port, const ZelkProfile& profile, const std::string& serial,
+               const std::string& version);
     // Count down or hold, for the box that has just arrived (or is held) in normal mode.
     Decision DecideConnected(const ConnectedSituation& situation);
     // The decision held for the box in normal mode, when a later poll may change it (another box

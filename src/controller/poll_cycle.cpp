@@ -155,8 +155,11 @@ void UpgradeController::StartBootloaderIfAsked() {
         state_.startCountDown = 0;
         state_.ledger.BootloaderRequestSent(connectedPort_, !ticked);
         state_.force_bootloader = 0;
-        (void)device_.StartBootloader();
+        // Told before the request goes out: whoever keeps a record of the road has it on the disk
+        // before the box leaves its normal mode, so that a box found later in its bootloader on
+        // this port can be known as this one.
         events_.Tell(RoadEvents::SentToBootloader{connectedPort_});
+        (void)device_.StartBootloader();
         state_.operation_underway = 1;
         clock_.SleepMs(Waits::kAfterBootloaderStartMs);
     }

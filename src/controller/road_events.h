@@ -118,7 +118,7 @@ struct CountingDown {
     std::string port;
     int left = 0;
 };
-// The bootloader request was sent to the box.
+// The bootloader request is being sent to the box: told just before it goes out.
 struct SentToBootloader {
     std::string port;
 };

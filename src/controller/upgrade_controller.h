@@ -57,6 +57,15 @@ class UpgradeController {
     // other. Without it (the window) dfu-util finds the one DFU device by its IDs alone.
     void TellDfuUtilThePort(std::optional<std::string> port) { dfuUtilPort_ = std::move(port); }
 
+    // The box on the port, met in its bootloader or programmer mode, is a box of this profile
+    // that was sent there (by an earlier run, whose record says so, or as the operator names it):
+    // what is written into it is the profile's, and its road goes on as this run's own.
+    void KnowBox(const std::string& port, const ZelkProfile& profile, const std::string& serial,
+                 const std::string& version) {
+        state_.ledger.Adopt(port, profile, serial, version);
+        state_.current_profile = profile;
+    }
+
     // Tells the listener what happens to each box as it happens, on the window's thread.
     void ListenToRoad(std::function<void(const RoadEvent&)> listener) {
         events_ = RoadEventSink(std::move(listener));

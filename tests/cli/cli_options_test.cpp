@@ -18,7 +18,7 @@ ParsedCommandLine Parse(std::vector<const char*> words) {
 
 auto Fields(const Options& o) {
     return std::tie(o.command, o.package, o.json, o.history, o.ports, o.all, o.watch,
-                    o.timeoutMinutes);
+                    o.timeoutMinutes, o.as);
 }
 
 TEST(CliOptions, HelpAndVersionPrintAndExitZero) {
@@ -54,6 +54,8 @@ TEST(CliOptions, CommandsPortsAndOptionsOnEitherSide) {
          {Command::Upgrade, ".", false, "", V{"2-1"}, false, true}},
         {{"upgrade", "--all", "--timeout", "45"},
          {Command::Upgrade, ".", false, "", {}, true, false, 45}},
+        {{"upgrade", "--port", "1-1", "--as", "Q750"},
+         {Command::Upgrade, ".", false, "", V{"1-1"}, false, false, 20, "Q750"}},
     };
     for (const auto& c : cases) {
         const ParsedCommandLine parsed = Parse(c.words);
@@ -64,22 +66,27 @@ TEST(CliOptions, CommandsPortsAndOptionsOnEitherSide) {
 }
 
 TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
-    const std::vector<std::vector<const char*>> wrong = {{},
-                                                         {"frobnicate"},
-                                                         {"list", "check"},
-                                                         {"upgrade"},
-                                                         {"upgrade", "--port", "1", "--all"},
-                                                         {"upgrade", "--port", "1-2", "3-1"},
-                                                         {"upgrade", "--port"},
-                                                         {"upgrade", "--port", ""},
-                                                         {"list", "--watch"},
-                                                         {"--watch", "upgrade", "--all"},
-                                                         {"list", "--all"},
-                                                         {"--package", "", "list"},
-                                                         {"list", "--bogus"},
-                                                         {"upgrade", "--all", "--timeout", "0"},
-                                                         {"upgrade", "--all", "--timeout", "x"},
-                                                         {"list", "--timeout", "5"}};
+    const std::vector<std::vector<const char*>> wrong = {
+        {},
+        {"frobnicate"},
+        {"list", "check"},
+        {"upgrade"},
+        {"upgrade", "--port", "1", "--all"},
+        {"upgrade", "--port", "1-2", "3-1"},
+        {"upgrade", "--port"},
+        {"upgrade", "--port", ""},
+        {"list", "--watch"},
+        {"--watch", "upgrade", "--all"},
+        {"list", "--all"},
+        {"--package", "", "list"},
+        {"list", "--bogus"},
+        {"upgrade", "--all", "--timeout", "0"},
+        {"upgrade", "--all", "--timeout", "x"},
+        {"list", "--timeout", "5"},
+        // The operator names one box, on one port.
+        {"upgrade", "--all", "--as", "Q750"},
+        {"upgrade", "--watch", "--as", "Q750"},
+        {"upgrade", "--port", "1-1", "--port", "1-2", "--as", "Q750"}};
     for (const auto& words : wrong) {
         const ParsedCommandLine parsed = Parse(words);
         EXPECT_FALSE(parsed.options) << parsed.output;

@@ -65,10 +65,25 @@ ZELKUtil::Cli::StopRequests& Requests() {
     return requests;
 }
 
+// How long the handler keeps the process alive after the console's close: the system ends it
+// some five seconds after the event, whatever the handler does.
+constexpr DWORD kClosingGraceMs = 4500;
+
 BOOL WINAPI OnConsoleControl(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
         const std::string line = Requests().Request(type == CTRL_BREAK_EVENT);
         std::fprintf(stderr, "%s\n", line.c_str());
+        return TRUE;
+    }
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+        // The process ends in a few seconds: nothing new starts, every box under way has its
+        // record note where it was, and the runs go on for as long as the system lets them. The
+        // tools run without a console of their own (their output is piped), so the close does
+        // not reach them: a download under way runs to its end, and the next run finds the box
+        // in normal mode or, from its record, in its bootloader.
+        Requests().Closing(type == CTRL_CLOSE_EVENT ? "the console was closed"
+                                                    : "the session ended");
+        Sleep(kClosingGraceMs);
         return TRUE;
     }
     return FALSE;
@@ -135,7 +150,9 @@ int main(int argc, char** argv) {
     seams.claimPort = ZELKUtil::Cli::ClaimPort;
     ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, Requests().Stopping());
     Requests().TellWaitingBy([&runner] { return runner.Waiting(); });
+    Requests().TellUnderwayBy([&runner](const std::string& why) { runner.NoteUnderway(why); });
     const int code = runner.Run();
+    Requests().TellUnderwayBy({});
     Requests().TellWaitingBy({});
     return code;
 }
