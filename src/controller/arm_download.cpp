@@ -56,7 +56,9 @@ std::optional<DownloadOutcome> ArmDownload::Run() {
     const ZelkProfile& profile = *state.current_profile;
     // Without an image the tool would run on nothing and the box would stay in its bootloader
     // with no word to the operator.
-    if (profile.LPC3131.empty() || !Files::CanOpenForReading(s_.PackagePath(profile.LPC3131))) {
+    const std::optional<std::string> image =
+        profile.LPC3131.empty() ? std::nullopt : s_.ImagePath(profile.LPC3131);
+    if (!image || !Files::CanOpenForReading(*image)) {
         s_.view.AppendText(kPackageError);
         s_.view.SetChecked(Control::CheckProgramArm, false);
         s_.Fail(Reason::NoImage);

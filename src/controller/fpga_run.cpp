@@ -53,6 +53,14 @@ FpgaRun::Started FpgaRun::StartProgramming(bool mayErase) {
         s_.view.AppendText("\r\nFlashing FPGA File: " + file);
     }
 
+    // The player runs the file's own actions on the box, the identification too: a file from
+    // outside the package is not played at all.
+    if (!file.empty() && !s_.ImagePath(file)) {
+        s_.view.AppendText(OperatorTexts::kPackageError);
+        s_.view.SetChecked(Control::CheckProgramFPGA, false);
+        s_.Fail(Reason::NoImage);
+        return Started::Nothing;
+    }
     std::optional<std::uint32_t> idcode;
     std::uint32_t checksum = 0;
     if (!Identify(file, idcode, checksum) || !ChooseImage(idcode)) {
@@ -139,6 +147,13 @@ bool FpgaRun::ChooseImage(std::optional<std::uint32_t> idcode) {
     if (state.current_profile) {
         state.fpga_image = variant == FpgaVariant::A3PN060 ? state.current_profile->A3PN060
                                                            : state.current_profile->A3P060;
+    }
+    if (!state.fpga_image.empty() && !s_.ImagePath(state.fpga_image)) {
+        s_.view.AppendText(OperatorTexts::kPackageError);
+        state.fpga_image.clear();
+        s_.view.SetChecked(Control::CheckProgramFPGA, false);
+        s_.Fail(Reason::NoImage);
+        return false;
     }
     if (state.fpga_image.empty()) {
         s_.view.AppendText("\r\nError: FPGA Programming file missing\r\n");

@@ -9,6 +9,7 @@
 #include "controller/tools/tool_reader.h"
 #include "controller/upgrade_state.h"
 #include "controller/view.h"
+#include "package/package_findings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process_service.h"
@@ -35,6 +36,11 @@ struct RunSeams {
 
     std::string PackagePath(const std::string& relative) const {
         return Files::Join(packageFolder, relative);
+    }
+    // An image the profile names, in the package folder; none when it lies outside, where start-up
+    // would have refused it too (a profile chosen by its display name may be one it refused).
+    std::optional<std::string> ImagePath(const std::string& name) const {
+        return PackageImagePath(packageFolder, name);
     }
     // Whether the box of the run is still in its bootloader (on its port, where the system tells
     // one): a download tool that found nothing lost the box, not the package.

@@ -1,5 +1,7 @@
 #include "controller/upgrade_controller.h"
 
+#include <cctype>
+
 #include "device/zelk.h"
 #include "package/package_findings.h"
 
@@ -58,6 +60,16 @@ void UpgradeController::LoadProfiles(const PackageFindings& package) {
         view_.AppendText("\r\n");
         view_.AppendText("\r\nError loading config file");
         view_.AppendText(package.profileError);
+        view_.AppendText("\r\n");
+    }
+    // Those profiles are not offered; the operator hears why, and whom to tell.
+    if (!package.outside.empty()) {
+        view_.AppendText(OperatorTexts::kPackageError);
+        for (std::string outside : package.outside) {
+            outside.front() =
+                static_cast<char>(std::toupper(static_cast<unsigned char>(outside.front())));
+            view_.AppendText("\r\n" + outside);
+        }
         view_.AppendText("\r\n");
     }
 }

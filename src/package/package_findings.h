@@ -18,8 +18,12 @@ struct PackageFindings {
     std::vector<ZelkProfile> profiles;
     // The profile file's load or parse error, as the log shows it; empty when it was read.
     std::string profileError;
-    // Per profile: whether every image it names can be opened. Images counted before a missing
-    // one stay counted, as start-up counts them.
+    // Every image a profile names that lies outside the package folder, as the reason why the
+    // package cannot be used: "the profile Q750 names the image ../x.bin, which is outside the
+    // package folder".
+    std::vector<std::string> outside;
+    // Per profile: whether every image it names can be opened in the package folder. Images
+    // counted before a missing one stay counted, as start-up counts them.
     std::vector<bool> usable;
     int armImages = 0;
     int fpgaImages = 0;
@@ -33,5 +37,11 @@ struct PackageFindings {
 
 // Reads the package folder.
 PackageFindings ReadPackageFindings(const std::string& folder);
+
+// Where an image a profile names is: the name joined to the package folder, when the file lies in
+// that folder or below it once every link is followed; none when it lies elsewhere ("..", an
+// absolute name, a link out), since a package may bring only its own files into a box. A name
+// under which nothing is found is given joined all the same, so that it is missing as before.
+std::optional<std::string> PackageImagePath(const std::string& folder, const std::string& name);
 
 }  // namespace ZELKUtil

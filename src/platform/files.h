@@ -36,6 +36,16 @@ Result<void> MakeFolders(const std::string& folder);
 // refused at once (ErrorKind::NotAFile), never waited on.
 Result<void> AppendLine(const std::string& path, const std::string& line);
 
+// The full name of what is under the path, with every link followed (on Windows junctions,
+// mount points, "subst" drives and mapped shares too) and every "." and ".." taken out; the
+// error when nothing is there or the path cannot be followed.
+Result<std::string> Resolve(const std::string& path);
+
+// Whether the path, resolved, is the folder, resolved, or lies anywhere below it; the comparison
+// is the file system's (without case on Windows). The error when either cannot be resolved, for
+// the caller to tell a missing file from one elsewhere.
+Result<bool> IsInside(const std::string& folder, const std::string& path);
+
 // Joins a relative name to a folder; an absolute name or an empty folder leaves the name as it is.
 std::string Join(const std::string& folder, const std::string& name);
 

@@ -1,9 +1,34 @@
 #include "platform/utf8.h"
 
+#include <algorithm>
+#include <array>
+#include <utility>
+
 namespace ZELKUtil {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+
+// The characters that draw nothing themselves but change how the text around them shows: Unicode's
+// format characters (general category Cf, as of Unicode 15) with the line and paragraph
+// separators. A right-to-left override can make a version read backwards, a zero-width space can
+// make two names that differ look the same. Ranges in order, first and last included.
+constexpr std::array<std::pair<char32_t, char32_t>, 21> kFormatCharacters = {{
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},
+    {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},
+    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
+    {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
+    {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+}};
+
+bool IsFormatCharacter(char32_t c) {
+    // The first range that ends at or after c holds c if it also begins at or before it.
+    const auto range = std::lower_bound(
+        kFormatCharacters.begin(), kFormatCharacters.end(), c,
+        [](const std::pair<char32_t, char32_t>& r, char32_t v) { return r.second < v; });
+    return range != kFormatCharacters.end() && range->first <= c;
+}
 
 // Decodes the sequence at text[pos]; advances pos past it (past one byte when malformed).
 char32_t DecodeOne(std::string_view text, std::size_t& pos) {
@@ -149,7 +174,7 @@ std::string OneLineText(std::string_view text) {
         const char32_t c = DecodeOne(text, pos);
         const bool malformed =
             c == kReplacement && text.substr(start, pos - start) != "\xEF\xBF\xBD";
-        if (malformed || c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+        if (malformed || c < 0x20 || (c >= 0x7F && c <= 0x9F) || IsFormatCharacter(c)) {
             line += '?';
         } else {
             line.append(text.substr(start, pos - start));

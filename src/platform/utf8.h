@@ -24,8 +24,11 @@ std::wstring Utf8ToWide(std::string_view text);
 std::size_t Utf16Units(std::string_view text);
 
 // The text as one line that shows on a terminal as it is, whatever bytes it came with: every
-// control character (C0 with tab, CR and LF, DEL, and C1, whether as bytes or as UTF-8) and every
-// byte that is no UTF-8 becomes "?". Nothing in it can move a cursor or start a line.
+// control character (C0 with tab, CR and LF, DEL, and C1, whether as bytes or as UTF-8), every
+// Unicode format character (the bidirectional controls and marks, the zero-width characters, the
+// soft hyphen, the tags and the other characters of category Cf), the line and paragraph
+// separators U+2028/U+2029, and every byte that is no UTF-8 becomes "?". Nothing in it can move a
+// cursor, start a line, reorder what follows it or hide itself between the characters around it.
 std::string OneLineText(std::string_view text);
 
 }  // namespace ZELKUtil

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "platform/posix/unique_fd.h"
 
@@ -175,6 +177,35 @@ std::string Join(const std::string& folder, const std::string& name) {
         return folder + name;
     }
     return folder + "/" + name;
+}
+
+Result<std::string> Resolve(const std::string& path) {
+    const std::unique_ptr<char, decltype(&std::free)> resolved(
+        ::realpath(path.empty() ? "." : path.c_str(), nullptr), &std::free);
+    if (!resolved) {
+        return ErrorFromErrno("resolve " + path, errno);
+    }
+    return std::string(resolved.get());
+}
+
+Result<bool> IsInside(const std::string& folder, const std::string& path) {
+    Result<std::string> outer = Resolve(folder);
+    if (!outer) {
+        return outer.error();
+    }
+    const Result<std::string> inner = Resolve(path);
+    if (!inner) {
+        return inner.error();
+    }
+    std::string& prefix = outer.value();
+    if (inner.value() == prefix) {
+        return true;
+    }
+    // "/pkg" holds "/pkg/a" but not "/pkg2/a"; the root ends in its separator already.
+    if (prefix.back() != '/') {
+        prefix += '/';
+    }
+    return inner.value().compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace ZELKUtil::Files

@@ -180,4 +180,93 @@ std::string Join(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
+namespace {
+
+// The absolute form of a name, relative to the working directory and its drive.
+Result<std::wstring> FullPath(const std::string& path) {
+    const std::wstring wide = Utf8ToWide(path.empty() ? "." : path);
+    const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring full(needed, L'\0');
+    const DWORD length =
+        needed == 0 ? 0 : ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return Windows::ErrorFromSystemCode("resolve " + path, ::GetLastError());
+    }
+    full.resize(length);
+    return full;
+}
+
+// The final name of an open file or folder as a drive path ("C:\...") or a share ("\\host\...")
+// without the "\\?\" prefix the system gives it.
+std::wstring WithoutLongPrefix(std::wstring name) {
+    const std::wstring unc = L"\\\\?\\UNC\\";
+    const std::wstring local = L"\\\\?\\";
+    if (name.compare(0, unc.size(), unc) == 0) {
+        return L"\\\\" + name.substr(unc.size());
+    }
+    if (name.compare(0, local.size(), local) == 0) {
+        return name.substr(local.size());
+    }
+    return name;
+}
+
+Result<std::wstring> ResolveWide(const std::string& path) {
+    const Result<std::wstring> full = FullPath(path);
+    if (!full) {
+        return full.error();
+    }
+    // No access asked: the handle only names the file. Backup semantics open a folder as well.
+    const UniqueHandle file(::CreateFileW(
+        full.value().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.Valid()) {
+        return Windows::ErrorFromSystemCode("resolve " + path, ::GetLastError());
+    }
+    constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    const DWORD needed = ::GetFinalPathNameByHandleW(file.Get(), nullptr, 0, kFlags);
+    std::wstring name(needed, L'\0');
+    const DWORD length =
+        needed == 0 ? 0 : ::GetFinalPathNameByHandleW(file.Get(), name.data(), needed, kFlags);
+    if (length == 0 || length >= needed) {
+        return Windows::ErrorFromSystemCode("resolve " + path, ::GetLastError());
+    }
+    name.resize(length);
+    return WithoutLongPrefix(std::move(name));
+}
+
+}  // namespace
+
+Result<std::string> Resolve(const std::string& path) {
+    const Result<std::wstring> resolved = ResolveWide(path);
+    if (!resolved) {
+        return resolved.error();
+    }
+    return WideToUtf8(resolved.value());
+}
+
+Result<bool> IsInside(const std::string& folder, const std::string& path) {
+    Result<std::wstring> outer = ResolveWide(folder);
+    if (!outer) {
+        return outer.error();
+    }
+    const Result<std::wstring> inner = ResolveWide(path);
+    if (!inner) {
+        return inner.error();
+    }
+    std::wstring& prefix = outer.value();
+    // "C:\pkg" holds "C:\pkg\a" but not "C:\pkg2\a"; a drive's root ends in its separator.
+    if (prefix.back() != L'\\') {
+        prefix += L'\\';
+    }
+    const std::wstring& name = inner.value();
+    const auto same = [](const std::wstring& a, const std::wstring& b, std::size_t count) {
+        return ::CompareStringOrdinal(a.data(), static_cast<int>(count), b.data(),
+                                      static_cast<int>(count), TRUE) == CSTR_EQUAL;
+    };
+    if (name.size() + 1 == prefix.size() && same(name, prefix, name.size())) {
+        return true;
+    }
+    return name.size() >= prefix.size() && same(name, prefix, prefix.size());
+}
+
 }  // namespace ZELKUtil::Files
