@@ -234,6 +234,7 @@ int main(int argc, char** argv) {
     PrintEstimate("Large", large);
     if (trace) {
         PrintTrace("ARM", armOne);
+        PrintTrace("FPGA", fpgaOne);
         PrintTrace("Large", large);
     }
     return armMany.upgraded == many && fpgaMany.upgraded == fpgaBoxes && both.upgraded == 1 &&
