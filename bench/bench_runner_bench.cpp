@@ -4,12 +4,17 @@
 // runs the boxes side by side (each dfu-util told its port) but their driver installers one at a
 // time, so eight take longer than one by the installers' runs; the FPGA road runs them one at a
 // time (the STAPL player cannot be told which programmer), so its figure grows with the boxes.
+// Over each recorded road it also prints the worst single reading of the time left, how many
+// progress events a second of road brought, and the most estimates told within 100 ms (one is
+// right: a bar whose countdown flickers between two figures is read as neither). The large road
+// carries an 8 MiB image at dfu-util's usual pace, 50 marks to its bar, as on a real box.
 //
-//   zelk-bench-boxes [--smoke]
+//   zelk-bench-boxes [--smoke] [--trace]   (--trace: the first box's progress events as well)
 //
 // The emulator's time runs faster than the wall clock (the figures are scaled back to emulated
 // seconds); the controller's waits, the tools' output and the boxes' restarts keep their lengths
 // in emulated time.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -57,10 +62,47 @@ double ErrorAt(const std::vector<Estimate>& estimates, std::int64_t totalMs, dou
     return left > 0 ? std::abs(static_cast<double>(said->secondsLeft) - left) / left : -1;
 }
 
+// The worst reading among those with at least `floorMs` really left (closer to the end a whole
+// second of rounding is already a large share), as a share of the truth.
+double WorstError(const std::vector<Estimate>& estimates, std::int64_t totalMs,
+                  std::int64_t floorMs) {
+    double worst = 0;
+    for (const Estimate& e : estimates) {
+        const std::int64_t leftMs = totalMs - e.atMs;
+        if (e.secondsLeft >= 0 && leftMs >= floorMs) {
+            const double left = static_cast<double>(leftMs) / 1000.0;
+            worst = std::max(worst, std::abs(static_cast<double>(e.secondsLeft) - left) / left);
+        }
+    }
+    return worst;
+}
+
+// The most distinct estimates of the time left told within any 100 ms.
+int MostEstimatesIn100Ms(const std::vector<Estimate>& estimates) {
+    int most = 0;
+    for (std::size_t i = 0; i < estimates.size(); ++i) {
+        std::vector<std::int64_t> told;
+        for (std::size_t j = i; j < estimates.size() && estimates[j].atMs - estimates[i].atMs < 100;
+             ++j) {
+            if (estimates[j].secondsLeft >= 0 &&
+                std::find(told.begin(), told.end(), estimates[j].secondsLeft) == told.end()) {
+                told.push_back(estimates[j].secondsLeft);
+            }
+        }
+        most = std::max(most, static_cast<int>(told.size()));
+    }
+    return most;
+}
+
 enum class Road { Arm, Fpga, Both };
+// The ARM image: the example's few bytes, or 8 MiB whose 50 marks come at 512 KiB/s.
+enum class Image { Small, Large };
+constexpr std::size_t kLargeImageBytes = std::size_t{8} * 1024 * 1024;
+constexpr int kLargeImageMarks = 50;
+constexpr std::int64_t kLargeImageStepMs = 16000 / kLargeImageMarks;
 
 // Upgrades `boxes` emulated boxes at once on the package's road; emulated seconds it took.
-Figure UpgradeBoxes(Road road, int boxes) {
+Figure UpgradeBoxes(Road road, int boxes, Image image = Image::Small) {
     ZELKSim::ScratchFolder folder;
     if (!folder.Create()) {
         return {};
@@ -78,7 +120,16 @@ Figure UpgradeBoxes(Road road, int boxes) {
     if (!ZELKSim::WritePackage(folder.Root(), package)) {
         return {};
     }
+    if (image == Image::Large &&
+        !ZELKSim::WritePackageFile(folder.Root(), "q750.bin", std::string(kLargeImageBytes, 'x'),
+                                   false)) {
+        return {};
+    }
     ZELKSim::BenchWorld world(folder.Root(), kSpeed);
+    if (image == Image::Large) {
+        world.tools.dfuUtilBarLength = kLargeImageMarks;
+        world.tools.stepMs = kLargeImageStepMs;
+    }
     for (int i = 0; i < boxes; ++i) {
         ZELKSim::EmulatedBox& box =
             world.AddBox("1-" + std::to_string(i + 1), {0x14E3, 0x0706, L"ZELK Q750"}, "2.01");
@@ -132,10 +183,33 @@ void PrintEstimate(const char* road, const Figure& figure) {
         }
     }
     std::printf("  (road %.1f s)\n", static_cast<double>(figure.firstDoneMs) / 1000.0);
+    const double seconds = static_cast<double>(figure.firstDoneMs) / 1000.0;
+    std::printf(
+        "      worst reading off by %3.0f %% (of those 5 s or more from the end), %3.0f %% (2 s "
+        "or more);  %.1f events/s;  at most %d estimates in 100 ms\n",
+        WorstError(figure.estimates, figure.firstDoneMs, 5000) * 100,
+        WorstError(figure.estimates, figure.firstDoneMs, 2000) * 100,
+        seconds > 0 ? static_cast<double>(figure.estimates.size()) / seconds : 0.0,
+        MostEstimatesIn100Ms(figure.estimates));
+}
+
+void PrintTrace(const char* road, const Figure& figure) {
+    std::printf("%s road's progress events (emulated ms: percent, seconds left, really left):\n",
+                road);
+    for (const Estimate& e : figure.estimates) {
+        std::printf("  %6lld: %3d %%  %3lld s  %5.1f s\n", static_cast<long long>(e.atMs),
+                    e.percent, static_cast<long long>(e.secondsLeft),
+                    static_cast<double>(figure.firstDoneMs - e.atMs) / 1000.0);
+    }
 }
 
 int main(int argc, char** argv) {
-    const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
+    bool smoke = false;
+    bool trace = false;
+    for (int i = 1; i < argc; ++i) {
+        smoke = smoke || std::strcmp(argv[i], "--smoke") == 0;
+        trace = trace || std::strcmp(argv[i], "--trace") == 0;
+    }
     const int many = smoke ? 2 : 8;
     std::printf("Boxes upgraded at once by the bench runner (emulated seconds; time runs %dx).\n",
                 kSpeed);
@@ -153,8 +227,18 @@ int main(int argc, char** argv) {
         fpgaOne.seconds, fpgaBoxes, fpgaMany.seconds, fpgaMany.upgraded,
         fpgaOne.seconds > 0 ? fpgaMany.seconds / fpgaOne.seconds : 0.0);
     const Figure both = UpgradeBoxes(Road::Both, 1);
+    const Figure large = UpgradeBoxes(Road::Arm, 1, Image::Large);
     PrintEstimate("ARM", armOne);
     PrintEstimate("FPGA", fpgaOne);
     PrintEstimate("Both", both);
-    return armMany.upgraded == many && fpgaMany.upgraded == fpgaBoxes && both.upgraded == 1 ? 0 : 1;
+    PrintEstimate("Large", large);
+    if (trace) {
+        PrintTrace("ARM", armOne);
+        PrintTrace("FPGA", fpgaOne);
+        PrintTrace("Large", large);
+    }
+    return armMany.upgraded == many && fpgaMany.upgraded == fpgaBoxes && both.upgraded == 1 &&
+                   large.upgraded == 1
+               ? 0
+               : 1;
 }

@@ -1,5 +1,7 @@
 #include "cli/box_run.h"
 
+#include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "cli/box_tools.h"
@@ -10,6 +12,37 @@
 #include "device/zelk.h"
 
 namespace ZELKUtil::Cli {
+namespace {
+
+// The controller's clock, which tells the run as its waits go by: the controller blocks in its
+// waits (the driver installer's run and the wait after it, the countdown's first second, a
+// bootloader's start), and the box's progress must move with the time meanwhile, not stand still
+// and then leap.
+class TickingClock final : public Clock {
+  public:
+    TickingClock(Clock& inner, std::function<void()> tick)
+        : inner_(inner), tick_(std::move(tick)) {}
+    std::int64_t NowMs() override { return inner_.NowMs(); }
+    void SleepMs(std::int64_t ms) override {
+        for (; ms > 0; ms -= kTickMs) {
+            inner_.SleepMs(std::min(ms, kTickMs));
+            tick_();
+        }
+    }
+    void SliceMs(std::int64_t ms) override {
+        inner_.SliceMs(ms);
+        tick_();
+    }
+
+  private:
+    // A step of the bar on a road of half a minute or so.
+    static constexpr std::int64_t kTickMs = 250;
+    Clock& inner_;
+    std::function<void()> tick_;
+};
+
+}  // namespace
+
 BoxRun::BoxRun(BoxPlatform& platform, Clock& clock, std::string port, BoxRunSettings settings,
                BoxReport report, BoxRunHooks hooks, const std::atomic<bool>& stopping)
     : platform_(platform),
@@ -30,12 +63,19 @@ BoxOutcome BoxRun::Run() {
     BoxTools tools(platform_.Processes(), toolErrors, settings_.installerGate, [this] {
         report_(Events::State{port_, BoxState::WaitingForInstaller});
     });
+    BoxWatch* watching = nullptr;
+    TickingClock ticking(clock_, [&watching] {
+        if (watching != nullptr) {
+            watching->ReportLines();
+        }
+    });
     UpgradeController controller(
-        {view, clock_, device, tools, settings_.packageFolder, settings_.nativeMachine});
+        {view, ticking, device, tools, settings_.packageFolder, settings_.nativeMachine});
     controller.TellDfuUtilThePort(settings_.dfuUtilPort);
     controller.InitializeApplication();
     BoxWatch follow({port_, clock_, settings_, report_, hooks_, *toolErrors}, view);
     follow.Skip();
+    watching = &follow;
     view.SetAppendListener([&follow] { follow.ReportLines(); });
     controller.ListenToRoad([&follow](const RoadEvent& event) { follow.Follow(event); });
     const auto ids = NormalModeIds(settings_.profiles);
@@ -59,7 +99,7 @@ BoxOutcome BoxRun::Run() {
             controller.Dispose();
             return follow.Finish(*result);
         }
-        clock_.SleepMs(Periods::kPollMs);
+        ticking.SleepMs(Periods::kPollMs);
     }
 }
 

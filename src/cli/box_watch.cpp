@@ -227,8 +227,6 @@ void BoxWatch::Ended(const RoadEvents::Ended& e) {
         clocks_.NewBox();
         progress_ = RoadProgress{};
         operator_ = BenchOperator{};
-        lastPercent_ = -1;
-        lastSecondsLeft_ = -1;
         boxLogStart_ = pollStart_;
         boxStartMs_ = Now();
         return;
@@ -285,15 +283,11 @@ void BoxWatch::ReportProgress() {
     if (!progress_.Started()) {
         return;
     }
-    const std::int64_t now = Now();
-    const int percent = progress_.Percent(now);
-    const std::int64_t secondsLeft = (progress_.MsLeft(now) + 999) / 1000;
-    if (percent == lastPercent_ && secondsLeft == lastSecondsLeft_) {
-        return;
+    // Called at every road event and line, and as time passes in the controller's waits: the
+    // road tells when its reading is worth telling.
+    if (const std::optional<RoadProgress::Reading> due = progress_.Due(Now())) {
+        Report(Events::Progress{run_.port, due->percent, due->secondsLeft});
     }
-    lastPercent_ = percent;
-    lastSecondsLeft_ = secondsLeft;
-    Report(Events::Progress{run_.port, percent, secondsLeft});
 }
 
 std::optional<RunVerdict> BoxWatch::Judge(bool boxPresent, bool stopping) {

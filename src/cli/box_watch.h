@@ -95,8 +95,6 @@ class BoxWatch {
     // Its record could not be written: nothing may be written into it.
     bool refused_ = false;
     std::optional<BoxState> toldState_;
-    int lastPercent_ = -1;
-    std::int64_t lastSecondsLeft_ = -1;
     Work downloading_ = Work::Nothing;
     int downloadQuarters_ = 0;
     // The end of its road, as the controller told it.
