@@ -23,6 +23,11 @@ BoxMode EmulatedBox::Mode() const {
     return mode_;
 }
 
+BoxMode EmulatedBox::Arriving() const {
+    std::lock_guard lock(mutex_);
+    return mode_ == BoxMode::Absent ? restartingInto_ : mode_;
+}
+
 std::uint64_t EmulatedBox::Presence() const {
     std::lock_guard lock(mutex_);
     return presence_;
@@ -30,6 +35,7 @@ std::uint64_t EmulatedBox::Presence() const {
 
 void EmulatedBox::EnterMode(BoxMode mode) {
     ++presence_;
+    restartingInto_ = BoxMode::Absent;
     hung_ = false;
     for (auto& [device, handle] : handles_) {
         handle->gone = true;
@@ -80,6 +86,7 @@ void EmulatedBox::Restart(BoxMode into, std::int64_t absentMs) {
 
 void EmulatedBox::RestartLocked(BoxMode into, std::int64_t absentMs) {
     EnterMode(BoxMode::Absent);
+    restartingInto_ = into;
     const std::uint64_t presence = presence_;
     timeline_.ScheduleAt(this, timeline_.NowMs() + absentMs, [this, into, presence] {
         std::lock_guard actionLock(mutex_);

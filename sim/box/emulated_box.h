@@ -130,6 +130,9 @@ class EmulatedBox {
     // --- Presence and modes (scenario runner, emulated tools) ---
     const std::string& Port() const { return port_; }
     BoxMode Mode() const;
+    // The mode it is in, or, while it restarts, the mode it will come back in (Absent when it
+    // was unplugged): what a power cut of the PC at this moment would leave on the bus.
+    BoxMode Arriving() const;
     // Changes whenever the box leaves or enters the bus: a tool that opened the box sees by it
     // whether the device it holds is still the same one.
     std::uint64_t Presence() const;
@@ -233,6 +236,7 @@ class EmulatedBox {
     const std::string port_;
     mutable std::mutex mutex_;
     BoxMode mode_ = BoxMode::Normal;
+    BoxMode restartingInto_ = BoxMode::Absent;
     std::uint64_t presence_ = 0;  // counts mode changes; a pending restart checks it
     std::int64_t restartMs_ = kDefaultRestartMs;
     int driverState_ = 3;

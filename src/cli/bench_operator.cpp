@@ -27,6 +27,12 @@ void BenchOperator::Decided(const Decision& decision, const std::optional<ZelkPr
         }
         return;
     }
+    if (fpgaOwed_ && decision.moment == Moment::Connected && decision.reason == Reason::UpToDate &&
+        !fpgaTicked_) {
+        fpgaTicked_ = true;
+        wanted_ = Control::CheckProgramFPGA;
+        return;
+    }
     if (decision.moment != Moment::Connected || decision.run ||
         decision.reason != Reason::WaitsForOperator || !profile) {
         return;

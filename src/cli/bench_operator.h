@@ -22,6 +22,11 @@ class BenchOperator {
     // The box is met in its bootloader or programmer mode and known all the same: what its road
     // still writes is ticked where the controller waits for the operator there.
     void Resume(bool arm, bool fpga);
+    // The box's earlier road was cut short after its ARM firmware and before its FPGA: the FPGA
+    // is ticked for it even where it has the package's version.
+    void OweFpga() { fpgaOwed_ = true; }
+    // That FPGA is ticked: the box's road is not over with its version.
+    bool FinishingFpga() const { return fpgaOwed_ && fpgaTicked_; }
     // The check box to tick before the next poll, once.
     std::optional<Control> TickWanted();
 
@@ -32,6 +37,7 @@ class BenchOperator {
     bool fpgaAfterArm_ = false;
     bool resumeArm_ = false;
     bool resumeFpga_ = false;
+    bool fpgaOwed_ = false;
 };
 
 }  // namespace ZELKUtil::Cli

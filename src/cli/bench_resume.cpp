@@ -90,6 +90,14 @@ std::optional<ResumeFrom> BenchRunner::KnownBox(const Package& package,
     return from;
 }
 
+std::string BenchRunner::FpgaOwedTo(const std::optional<HistoryRecord>& left) {
+    const std::optional<RoadMark> mark = left ? MarkNamed(left->stage) : std::nullopt;
+    if (!mark || *mark == RoadMark::Recognised || left->writes.find("FPGA") == std::string::npos) {
+        return "";
+    }
+    return left->serial;
+}
+
 std::optional<HistoryRecord> BenchRunner::TakeUp(const PortSlot& slot, BoxOutcome& box) {
     if (!slot.leftThere) {
         return std::nullopt;

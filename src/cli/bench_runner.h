@@ -169,6 +169,9 @@ class BenchRunner {
     // The box's record takes up the earlier record on its port when it is that record's box:
     // the earlier record as it is to be closed.
     static std::optional<HistoryRecord> TakeUp(const PortSlot& slot, BoxOutcome& box);
+    // The serial of the box whose unfinished record on the port wrote its ARM firmware and not
+    // yet its FPGA ("" for none): met in normal mode, it gets its FPGA all the same.
+    static std::string FpgaOwedTo(const std::optional<HistoryRecord>& left);
     // A box on the port is left alone without a run: said once, a result and a summary row.
     void LeaveAlone(const std::string& port, BoxResult result, const std::string& why);
     // Whether the box a look finds on an ended run's port is another one than the run's last.

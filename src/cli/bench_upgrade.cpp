@@ -333,6 +333,7 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
     settings.installerGate = installerGate_;
     settings.resume = slot.resume;
+    settings.fpgaOwedTo = FpgaOwedTo(slot.leftThere);
     if (slot.resume && !slot.resume->recordTime.empty()) {
         settings.resumeAgeSeconds = SecondsBetween(slot.resume->recordTime, seams_.utcNow());
     }

@@ -49,6 +49,9 @@ struct BoxRunSettings {
     std::optional<ResumeFrom> resume;
     // How old the record it takes up is, when it takes one up.
     std::optional<std::int64_t> resumeAgeSeconds;
+    // The serial of a box whose earlier road wrote its ARM firmware and was cut short before its
+    // FPGA: met in normal mode with the package's version, it still gets its FPGA.
+    std::string fpgaOwedTo;
     // Shared by the runs of all boxes: one driver installer at a time. Null: no gate.
     std::shared_ptr<ToolGate> installerGate;
 };

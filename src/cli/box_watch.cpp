@@ -131,6 +131,9 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
     box_.versionBefore = e.version;
     box_.model = e.model;
     box_.serial = e.serial;
+    if (!e.serial.empty() && e.serial == run_.settings.fpgaOwedTo) {
+        operator_.OweFpga();
+    }
     if (e.profile) {
         box_.writesArm = !e.profile->LPC3131.empty();
         box_.writesFpga = !e.profile->A3P060.empty() || !e.profile->A3PN060.empty();
@@ -229,6 +232,10 @@ void BoxWatch::Ended(const RoadEvents::Ended& e) {
         operator_ = BenchOperator{};
         boxLogStart_ = pollStart_;
         boxStartMs_ = Now();
+        return;
+    }
+    // Up to date with the package's version, the box still gets the FPGA its earlier road owed.
+    if (e.end == RoadEnd::UpToDate && operator_.FinishingFpga()) {
         return;
     }
     if (!end_) {
