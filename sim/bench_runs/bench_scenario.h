@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "box/emulated_box.h"
 #include "scenario/scenario_world.h"
 
 namespace ZELKSim {
@@ -25,11 +26,15 @@ struct BenchScenario {
         std::uint32_t idcode = 0x029121CF;
         std::uint16_t checksum = 0xFFFF;
         bool plugged = true;
+        // The mode it is plugged in: a box an earlier run left in its bootloader, say.
+        BoxMode mode = BoxMode::Normal;
     };
     // When a line of standard output for the port (any port: "*") holds the text: the box on
     // `target` is unplugged or plugged in normal mode, or Ctrl+C is pressed ("stop"), or the box
     // on the port is swapped for another ("swap VERSION": another serial and that firmware, in
-    // normal mode, with no moment between). Once each.
+    // normal mode, with no moment between), or the history breaks ("history-breaks": its file
+    // becomes a folder, so that every later write fails). Once each; of several with the same port
+    // and text, each takes the next line that holds it, in order.
     struct When {
         std::string port;
         std::string text;

@@ -59,6 +59,18 @@ class Reader {
         }
     }
 
+    // unplug|plug|stop [TARGET], swap VERSION [TARGET], history-breaks.
+    static bool WhenAction(const Tokens& t) {
+        const std::string& action = t[3].value;
+        if (action == "swap") {
+            return t.size() == 5 || t.size() == 6;
+        }
+        if (action == "history-breaks") {
+            return t.size() == 4;
+        }
+        return (action == "unplug" || action == "plug" || action == "stop") && t.size() <= 5;
+    }
+
     static bool Plain(const Tokens& t) {
         return std::none_of(t.begin(), t.end(), [](const Token& w) { return w.keyed; });
     }
@@ -72,12 +84,11 @@ class Reader {
             s.history = t[1].value;
         } else if (command == "tools" && t.size() == 3 && Plain(t) && t[1].value == "new-version") {
             s.newVersion = t[2].value;
-        } else if (command == "when" && t.size() >= 4 && t.size() <= 5 && Plain(t) &&
-                   (t[3].value == "unplug" || t[3].value == "plug" || t[3].value == "stop" ||
-                    (t[3].value == "swap" && t.size() == 5))) {
+        } else if (command == "when" && t.size() >= 4 && Plain(t) && WhenAction(t)) {
             const bool swap = t[3].value == "swap";
+            const std::size_t targetAt = swap ? 5 : 4;
             s.whens.push_back({t[1].value, t[2].value, t[3].value,
-                               t.size() == 5 && !swap ? t[4].value : t[1].value,
+                               t.size() > targetAt ? t[targetAt].value : t[1].value,
                                swap ? t[4].value : ""});
         } else if (command == "run" && t.size() >= 2 && Plain(t)) {
             for (std::size_t i = 1; i < t.size(); ++i) {
@@ -95,7 +106,7 @@ class Reader {
     void Box(const Tokens& t) {
         static const char* const kUsage =
             "usage: box PORT VERSION [product=NAME] [serial=TEXT] [idcode=HEX] [checksum=HEX] "
-            "[unplugged]";
+            "[unplugged|bootloader|programmer]";
         if (t.size() < 3 || t[1].keyed || t[2].keyed) {
             Fail(kUsage);
             return;
@@ -122,6 +133,9 @@ class Reader {
                 }
             } else if (!t[i].keyed && t[i].value == "unplugged") {
                 box.plugged = false;
+            } else if (!t[i].keyed && (t[i].value == "bootloader" || t[i].value == "programmer")) {
+                box.mode =
+                    t[i].value == "bootloader" ? BoxMode::Bootloader : BoxMode::FpgaProgrammer;
             } else {
                 Fail(kUsage);
             }

@@ -1,6 +1,8 @@
 // Plays a bench scenario: the bench runner over emulated boxes, in real time run fast.
 #include <algorithm>
+#include <filesystem>
 #include <ostream>
+#include <set>
 
 #include "bench_runs/bench_scenario.h"
 #include "bench_runs/bench_world.h"
@@ -57,16 +59,24 @@ std::vector<std::string> HistoryLines(const std::string& path) {
 
 // Acts on the line when a "when" line names it; each acts once.
 void React(BenchWorld& world, const BenchScenario& scenario, std::vector<bool>& done,
-           const std::string& line) {
+           const std::string& line, const std::string& history) {
+    std::set<std::pair<std::string, std::string>> firedOnThisLine;
     for (std::size_t i = 0; i < scenario.whens.size(); ++i) {
         const BenchScenario::When& when = scenario.whens[i];
         const bool port = when.port == "*" || line.rfind(when.port + ": ", 0) == 0;
-        if (done[i] || !port || line.find(when.text) == std::string::npos) {
+        if (done[i] || !port || line.find(when.text) == std::string::npos ||
+            !firedOnThisLine.emplace(when.port, when.text).second) {
             continue;
         }
         done[i] = true;
         if (when.action == "stop") {
             world.stopping = true;
+            continue;
+        }
+        if (when.action == "history-breaks") {
+            std::error_code ignored;
+            std::filesystem::remove(history, ignored);
+            std::filesystem::create_directory(history, ignored);
             continue;
         }
         for (EmulatedBox& box : world.boxes) {
@@ -139,12 +149,14 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
         }
         if (!b.plugged) {
             box.Unplug();
+        } else if (b.mode != BoxMode::Normal) {
+            box.Plug(b.mode);
         }
     }
     std::vector<bool> done(scenario.whens.size(), false);
-    world.onLine = [&](const std::string& line) { React(world, scenario, done, line); };
     ZELKUtil::Cli::Options options = *parsed.options;
     const std::string history = root + "/history.jsonl";
+    world.onLine = [&](const std::string& line) { React(world, scenario, done, line, history); };
     options.history = history;
     if (scenario.history) {
         if (const auto written = WritePackageFile(root, "history.jsonl", *scenario.history, false);

@@ -297,10 +297,11 @@ void BenchRunner::Keep(const HistoryFile& history, const HistoryRecord& record) 
         underway_.erase(it);
     }
     if (const auto appended = history.Append(record); !appended) {
-        // No further box is started; the runs under way finish.
-        historyBroken_ = true;
-        Say(record.port + ": the history " + history.Path() +
-            " could not be written: " + appended.error().Text());
+        // No further box is started; the runs under way finish. Said once.
+        if (!historyBroken_.exchange(true)) {
+            Say(record.port + ": the history " + history.Path() +
+                " could not be written: " + appended.error().Text());
+        }
     }
 }
 

@@ -41,7 +41,7 @@ std::string DecidedWork(const Decision& d) {
 BoxWatch::BoxWatch(Run run, const HeadlessView& view)
     : run_(std::move(run)),
       view_(view),
-      clocks_(run_.clock.NowMs(), run_.settings.goneMs, run_.settings.limitMs),
+      clocks_(run_.port, run_.clock.NowMs(), run_.settings.goneMs, run_.settings.limitMs),
       boxStartMs_(run_.clock.NowMs()) {}
 
 // What each road event means for the run.
@@ -220,6 +220,13 @@ void BoxWatch::DownloadProgress(const RoadEvents::DownloadProgress& e) {
 void BoxWatch::Ended(const RoadEvents::Ended& e) {
     clocks_.FpgaRun(false);
     RunVerdict verdict{ResultOf(e.end), ReasonText(e.reason, e.count), e.version, e.arm, e.fpga};
+    if (e.end == RoadEnd::LeftAlone && e.reason == Reason::NotRecognised) {
+        // The way out, in words: the operator may know which box it is.
+        verdict.reason +=
+            "; nothing tells which box it is (no run recorded sending it to its "
+            "bootloader), so if you know its model, name it: zelk-cli upgrade --port " +
+            run_.port + " --as MODEL";
+    }
     if (e.end == RoadEnd::Interrupted && e.reason == Reason::AnotherBox) {
         // The box the run followed is gone from the port, and another answers there: the first
         // box's record ends, and the other's begins with this poll.

@@ -46,9 +46,13 @@ std::optional<RunVerdict> RunClocks::Judge(std::int64_t now, bool boxPresent, bo
     // A box this run never saw in normal mode, found in its bootloader or as the programmer: the
     // controller leaves it alone, so the run ends rather than wait for nothing.
     if (!connectedOnce_ && leftNormalMode_ && now - startMs_ > Periods::kStrangerMs) {
+        // The way out, in words: the operator may know which box it is.
         return RunVerdict{BoxResult::LeftAlone,
-                          "the box was found only in its bootloader or programmer mode, never "
-                          "recognised in normal mode on this port"};
+                          "the box was found only in its bootloader or programmer mode, and "
+                          "nothing tells which box it is (no run recorded sending it there), so "
+                          "it was left alone; if you know its model, name it: zelk-cli upgrade "
+                          "--port " +
+                              port_ + " --as MODEL"};
     }
     // In its normal mode on the port all along, and never recognised: it gives no version.
     if (!connectedOnce_ && !leftNormalMode_ && boxPresent &&

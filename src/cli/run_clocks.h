@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "cli/box_outcome.h"
 
@@ -12,8 +14,8 @@ namespace ZELKUtil::Cli {
 // finish. Fed with where the box is, as the road's events say.
 class RunClocks {
   public:
-    RunClocks(std::int64_t startMs, std::int64_t goneMs, std::int64_t limitMs)
-        : startMs_(startMs), goneMs_(goneMs), limitMs_(limitMs) {}
+    RunClocks(std::string port, std::int64_t startMs, std::int64_t goneMs, std::int64_t limitMs)
+        : port_(std::move(port)), startMs_(startMs), goneMs_(goneMs), limitMs_(limitMs) {}
 
     // The box answered in normal mode.
     void Connected();
@@ -43,6 +45,7 @@ class RunClocks {
   private:
     std::optional<RunVerdict> Gone(std::int64_t now, bool unplugged) const;
 
+    std::string port_;
     std::int64_t startMs_;
     std::int64_t goneMs_;
     std::int64_t limitMs_;
