@@ -25,9 +25,10 @@ enum class Road { Arm, Fpga, Both };
 
 // A package with a second variant beside the box's: nothing of Q751 may reach a Q750.
 std::string WritePackage(const Testing::TempPackage& pkg, Road road) {
-    const char* images = road == Road::Arm    ? R"(LPC3131="q750.bin" A3P060="" A3PN060=""/>)"
-                         : road == Road::Fpga ? R"(LPC3131="" A3P060="q750.stp" A3PN060=""/>)"
-                                              : R"(LPC3131="q750.bin" A3P060="q750.stp" A3PN060=""/>)";
+    const char* images = road == Road::Arm ? R"(LPC3131="q750.bin" A3P060="" A3PN060=""/>)"
+                         : road == Road::Fpga
+                             ? R"(LPC3131="" A3P060="q750.stp" A3PN060=""/>)"
+                             : R"(LPC3131="q750.bin" A3P060="q750.stp" A3PN060=""/>)";
     ZELKSim::PackageContents package;
     package.version = "2.04";
     package.details =
