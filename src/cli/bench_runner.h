@@ -210,6 +210,10 @@ class BenchRunner {
     // must end; under keepLock_, which also keeps the history's lines in the order of the roads.
     std::mutex keepLock_;
     std::map<std::string, HistoryRecord> underway_;
+    // The bounds the boxes met so far have run up, by serial: a box re-plugged under --watch
+    // gets a run of its own that keeps them.
+    std::mutex boundsLock_;
+    std::map<std::string, BoxLedger::Bounds> bounds_;
     // Ports whose box was left alone without a run (said once until the port is empty).
     std::set<std::string> leftAlonePorts_;
     // Ports another zelk-cli held when this one would have started there (said once each).

@@ -334,6 +334,10 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
     settings.installerGate = installerGate_;
     settings.resume = slot.resume;
+    {
+        const std::lock_guard<std::mutex> lock(boundsLock_);
+        settings.knownBounds.assign(bounds_.begin(), bounds_.end());
+    }
     settings.fpgaOwedTo = FpgaOwedTo(slot.leftThere);
     if (slot.resume && !slot.resume->recordTime.empty()) {
         settings.resumeAgeSeconds = SecondsBetween(slot.resume->recordTime, seams_.utcNow());
@@ -353,11 +357,18 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
         }
         return !historyBroken_.load();
     };
+    hooks.bounds = [this](const std::vector<std::pair<std::string, BoxLedger::Bounds>>& known) {
+        const std::lock_guard<std::mutex> lock(boundsLock_);
+        for (const auto& [serial, kept] : known) {
+            bounds_[serial] = kept;
+        }
+    };
     hooks.progressed = [this, &slot, &package, &history](const BoxOutcome& box) {
         Keep(history, RecordOf(box, slot.port, package));
     };
     hooks.ended = [this, &slot, &package, &history](const BoxOutcome& box) {
         slot.outcomes.push_back(box);
+        slot.outcomes.back().endedAfterStop = stopping_.load();
         // A box never found in normal mode and stopped has nothing to keep.
         if (box.result != BoxResult::Stopped || !box.id.empty()) {
             Keep(history, RecordOf(box, slot.port, package));
@@ -438,13 +449,20 @@ int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& pa
     }
     bool failed = false;
     std::vector<std::string> undone;
+    std::string finished;
     for (const auto& [port, outcome] : outcomes) {
         // A run ends with a result; one without (a fault before its end) failed.
         const BoxResult result = outcome.result.value_or(BoxResult::Failed);
         failed = failed || (!Succeeded(result) && result != BoxResult::Stopped);
         if (result == BoxResult::Stopped) {
             undone.push_back(port);
+        } else if (outcome.endedAfterStop) {
+            finished += (finished.empty() ? "" : ", ") + port + " (" + ResultName(result) + ")";
         }
+    }
+    // What Ctrl+C let finish (a box sent to its bootloader is never left there), and what not.
+    if (!finished.empty()) {
+        Say("zelk-cli: stopped after finishing " + finished);
     }
     for (const std::string& port : undone) {
         Say(port + ": left undone");

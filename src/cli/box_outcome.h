@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/events.h"
+#include "controller/box_ledger.h"
 #include "controller/periods.h"
 #include "package/zelk_profile.h"
 
@@ -49,6 +50,9 @@ struct BoxRunSettings {
     std::optional<ResumeFrom> resume;
     // How old the record it takes up is, when it takes one up.
     std::optional<std::int64_t> resumeAgeSeconds;
+    // The bounds the boxes have run up in earlier runs, by serial: a box re-plugged under --watch
+    // is not flashed again and again.
+    std::vector<std::pair<std::string, BoxLedger::Bounds>> knownBounds;
     // The serial of a box whose earlier road wrote its ARM firmware and was cut short before its
     // FPGA: met in normal mode with the package's version, it still gets its FPGA.
     std::string fpgaOwedTo;
@@ -89,6 +93,8 @@ struct BoxOutcome {
     std::optional<ResumeFrom> resumed;
     // The record of an earlier run that this one takes up ("" for none).
     std::string takesUp;
+    // Its road ended after Ctrl+C: it was finished rather than left where it was.
+    bool endedAfterStop = false;
 };
 
 // Where a port's run tells each event of its box.
@@ -104,6 +110,8 @@ struct BoxRunHooks {
     // record is on the disk before the box leaves its normal mode.
     std::function<void(const BoxOutcome& box)> progressed;
     std::function<void(const BoxOutcome& box)> ended;
+    // At the run's end: the bounds its boxes have run up, by serial.
+    std::function<void(const std::vector<std::pair<std::string, BoxLedger::Bounds>>&)> bounds;
 };
 
 // What the backends (and dfu-util's -p) of a box's run or look are confined to: its port, or

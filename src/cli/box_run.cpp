@@ -83,6 +83,9 @@ BoxOutcome BoxRun::Run() {
         // Asked to stop before the box was touched.
         return follow.Finish({BoxResult::Stopped, "Ctrl+C came before the box was touched"});
     }
+    for (const auto& [serial, bounds] : settings_.knownBounds) {
+        controller.KeepBounds(serial, bounds);
+    }
     if (const std::optional<ResumeFrom>& resume = settings_.resume) {
         controller.KnowBox(port_, resume->profile, resume->serial, resume->version);
         follow.Resume(*resume, settings_.resumeAgeSeconds);
@@ -97,7 +100,11 @@ BoxOutcome BoxRun::Run() {
         const bool present = !device.BoxPorts(ids).empty();
         if (const auto result = follow.Judge(present, stopping_.load())) {
             controller.Dispose();
-            return follow.Finish(*result);
+            BoxOutcome outcome = follow.Finish(*result);
+            if (hooks_.bounds) {
+                hooks_.bounds(controller.KnownBounds());
+            }
+            return outcome;
         }
         ticking.SleepMs(Periods::kPollMs);
     }

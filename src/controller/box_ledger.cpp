@@ -156,6 +156,32 @@ void BoxLedger::Adopt(const std::string& port, const ZelkProfile& profile,
     record.interruptedInRow = bounds.interruptedInRow;
 }
 
+std::vector<std::pair<std::string, BoxLedger::Bounds>> BoxLedger::AllBounds() const {
+    std::vector<std::pair<std::string, Bounds>> all;
+    const auto add = [this, &all](const std::string& serial) {
+        if (!serial.empty() && std::none_of(all.begin(), all.end(), [&serial](const auto& b) {
+                return b.first == serial;
+            })) {
+            all.emplace_back(serial, KnownBounds(serial));
+        }
+    };
+    for (const auto& [serial, kept] : boundsBySerial_) {
+        add(serial);
+    }
+    for (const BoxRecord& record : records_) {
+        add(record.serial);
+    }
+    return all;
+}
+
+void BoxLedger::KeepBounds(const std::string& serial, Bounds bounds) {
+    if (serial.empty()) {
+        return;
+    }
+    std::erase_if(boundsBySerial_, [&serial](const auto& b) { return b.first == serial; });
+    boundsBySerial_.emplace_back(serial, bounds);
+}
+
 void BoxLedger::LeftNormalMode(const std::string& port) {
     BoxRecord* record = Lookup(port);
     if (record != nullptr && std::exchange(record->inNormalMode, false)) {

@@ -229,7 +229,6 @@ class BoxLedger {
     // The automatic ticks were made for a road that has ended, or for a box no longer known.
     bool AutomaticTicksOutlived() const;
 
-  private:
     // A box's bounds, kept by its serial when another box takes its port.
     struct Bounds {
         std::int32_t autoDownloads = 0;
@@ -237,6 +236,12 @@ class BoxLedger {
     };
     // The bounds the box with the serial has run up, on any port.
     Bounds KnownBounds(const std::string& serial) const;
+    // The bounds of every box with a serial that this ledger has met, and the bounds another
+    // ledger met (a bench's earlier run on the port): a box keeps them wherever it comes back.
+    std::vector<std::pair<std::string, Bounds>> AllBounds() const;
+    void KeepBounds(const std::string& serial, Bounds bounds);
+
+  private:
     BoxRecord* Lookup(const std::string& port);
     // The record of the box on the port; a stranger's when this run has not recognised it.
     BoxRecord& RecordFor(const std::string& port);

@@ -66,6 +66,15 @@ class UpgradeController {
         state_.current_profile = profile;
     }
 
+    // The bounds of the boxes this run has met, by serial, and those an earlier run met: a bench
+    // that upgrades a port's boxes in runs of their own keeps a failing box's bounds.
+    std::vector<std::pair<std::string, BoxLedger::Bounds>> KnownBounds() const {
+        return state_.ledger.AllBounds();
+    }
+    void KeepBounds(const std::string& serial, BoxLedger::Bounds bounds) {
+        state_.ledger.KeepBounds(serial, bounds);
+    }
+
     // Tells the listener what happens to each box as it happens, on the window's thread.
     void ListenToRoad(std::function<void(const RoadEvent&)> listener) {
         events_ = RoadEventSink(std::move(listener));
