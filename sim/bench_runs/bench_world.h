@@ -74,7 +74,10 @@ class BenchWorld {
                                         {},
                                         claimPort};
         ZELKUtil::Cli::BenchRunner runner(std::move(seams), std::move(options), stopping);
-        return runner.Run();
+        running = &runner;
+        const int code = runner.Run();
+        running = nullptr;
+        return code;
     }
 
     RealTimeClock clock;
@@ -82,6 +85,8 @@ class BenchWorld {
     EmulatedBus bus;
     ToolSettings tools;
     std::atomic<bool> stopping{false};
+    // The runner while it runs, for what the platform's entry does from another thread.
+    std::atomic<ZELKUtil::Cli::BenchRunner*> running{nullptr};
     // The backends the runner has asked for so far.
     std::atomic<int> platformsMade{0};
     // How the runner claims ports (none: nothing is claimed, as one process is all there is).

@@ -10,6 +10,7 @@
 #include "bench_runs/bench_world.h"
 #include "cli/history.h"
 #include "package/package_files.h"
+#include "platform/files.h"
 #include "support/temp_package.h"
 
 namespace ZELKUtil::Cli {
@@ -155,6 +156,38 @@ INSTANTIATE_TEST_SUITE_P(Roads, CrashSweep, testing::Values(Road::Arm, Road::Fpg
                                     : road.param == Road::Fpga ? "Fpga"
                                                                : "Both";
                          });
+
+// The Windows console's close ends the process seconds later, whatever it does: meanwhile each
+// box under way has its record note where it was, still unfinished, for the next run.
+TEST(Resume, TheConsolesCloseNotesWhereEachBoxUnderWayWas) {
+    const Testing::TempPackage pkg;
+    ZELKSim::BenchWorld world(WritePackage(pkg, Road::Arm), kSpeed);
+    world.AddBox("1-1", kQ750, "2.01").SetSerial("100001");
+    std::atomic<bool> downloading{false};
+    std::atomic<bool> over{false};
+    world.onLine = [&downloading](const std::string& line) {
+        downloading = downloading || line.find(R"("text":"downloading")") != std::string::npos;
+    };
+    // As the console's handler does, on a thread of its own.
+    std::thread closing([&world, &downloading, &over] {
+        while (!downloading && !over) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (ZELKUtil::Cli::BenchRunner* runner = world.running.load(); runner != nullptr) {
+            runner->NoteUnderway("the console was closed");
+        }
+    });
+    const std::string history = pkg.Path("history.jsonl");
+    (void)world.Run(UpgradeAll(history));
+    over = true;
+    closing.join();
+    const auto text = Files::ReadHead(history, 1 << 20);
+    ASSERT_TRUE(text);
+    const std::string noted =
+        R"("result":"unfinished","reason":"the console was closed while it was downloading")";
+    EXPECT_NE(text.value().find(noted), std::string::npos) << text.value();
+    EXPECT_NE(text.value().find(R"("stage":"sent to its bootloader")"), std::string::npos);
+}
 
 }  // namespace
 }  // namespace ZELKUtil::Cli

@@ -5,6 +5,10 @@
 // once, dfu-util downloads nothing unless -p names the port, so a box that got its own image got
 // it through its own port.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -155,9 +161,8 @@ struct PortBench {
         });
     }
 
-    // zelk-cli with the package, the history file and these arguments, on the runner's thread,
-    // wired as its Linux entry wires it.
-    void Start(std::vector<std::string> arguments) {
+    // zelk-cli's options with the package, the history file and these arguments.
+    Cli::Options OptionsOf(std::vector<std::string> arguments) const {
         std::vector<std::string> words{"zelk-cli", "--package", pkg.Root(), "--history",
                                        History().Path()};
         words.insert(words.end(), arguments.begin(), arguments.end());
@@ -168,24 +173,36 @@ struct PortBench {
         }
         const Cli::ParsedCommandLine parsed =
             Cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "0");
-        ASSERT_TRUE(parsed.options) << parsed.output;
+        EXPECT_TRUE(parsed.options) << parsed.output;
+        return parsed.options.value_or(Cli::Options{});
+    }
+    // The seams of zelk-cli's Linux entry; its lines go to `out` and `err`.
+    Cli::BenchSeams Seams(std::function<void(const std::string&)> toOut,
+                          std::function<void(const std::string&)> toErr) {
         const std::string package = pkg.Root();
-        Cli::BenchSeams seams{
+        return Cli::BenchSeams{
             clock,
             [package] { return ZELKUtil::Hid::LinuxBoxPlatform::HearingWhenAsked(package); },
             ZELKUtil::NativeMachine(),
             kHost,
             [] { return std::string("2026-12-07T01:37:36Z"); },
-            [this](const std::string& line) { Keep(out, line); },
-            [this](const std::string& line) { Keep(err, line); },
+            std::move(toOut),
+            std::move(toErr),
             true,
             "",
             {},
             {}};
-        runner = std::thread([this, seams = std::move(seams), options = *parsed.options] {
-            Cli::BenchRunner bench(seams, options, stopping);
-            exitCode = bench.Run();
-        });
+    }
+    // zelk-cli with the package, the history file and these arguments, on the runner's thread,
+    // wired as its Linux entry wires it.
+    void Start(std::vector<std::string> arguments) {
+        Cli::BenchSeams seams = Seams([this](const std::string& line) { Keep(out, line); },
+                                      [this](const std::string& line) { Keep(err, line); });
+        runner = std::thread(
+            [this, seams = std::move(seams), options = OptionsOf(std::move(arguments))] {
+                Cli::BenchRunner bench(seams, options, stopping);
+                exitCode = bench.Run();
+            });
     }
     // The runner's exit code once it has ended. A runner still going after 90 s (the road takes
     // 20) is stuck on a box whose run may last its full 20 minutes: the program ends here with
@@ -372,6 +389,148 @@ TEST(BenchOnPorts, WatchUpgradesABoxPluggedInLaterAndStopsWhenAsked) {
     bench.ExpectHistory({{bench.a.port, "up-to-date"}, {bench.b.port, "upgraded"}});
     const std::lock_guard<std::mutex> held(bench.lock);
     EXPECT_EQ(bench.err, std::vector<std::string>{});
+}
+
+// The processes of that name: a tool a killed run left behind.
+std::vector<pid_t> ProcessesNamed(const std::string& name) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        std::ifstream comm(entry.path() / "comm");
+        std::string text;
+        if (pid.find_first_not_of("0123456789") == std::string::npos && std::getline(comm, text) &&
+            text == name) {
+            found.push_back(static_cast<pid_t>(std::stoi(pid)));
+        }
+    }
+    return found;
+}
+
+// Reads the descriptor until what it gave holds the text; false at its end or after the time.
+bool ReadUntil(int fd, const std::string& text, int timeoutMs) {
+    std::string read;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (read.find(text) == std::string::npos) {
+        pollfd ready{fd, POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        char buffer[4096];
+        ssize_t n = 0;
+        if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
+            (n = ::read(fd, buffer, sizeof buffer)) <= 0) {
+            return false;
+        }
+        read.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// A crash or a power cut of the PC in the middle of a download: zelk-cli and its dfu-util are
+// killed, and the box stays in its bootloader with part of an image. The next run knows it from
+// the history's record, writes the whole image and closes the earlier record as taken up.
+TEST(BenchOnPorts, AKilledRunsBoxLeftInItsBootloaderIsFinishedFromItsRecord) {
+    PortBench bench;
+    // An image large enough for the kill to land in the middle of its transfer.
+    constexpr std::size_t kLarge = std::size_t{2} * 1024 * 1024;
+    WriteRealToolPackage(bench.pkg,
+                         "<detail profile=\"ZELK Q750\" vid=\"0x14E3\" pid=\"0x0706\" "
+                         "id=\"Q750\" name=\"ZELK Q750\" LPC3131=\"images/q750.bin\" "
+                         "A3P060=\"\" A3PN060=\"\"/>",
+                         {{"images/q750.bin", ZELKSim::MakeFirmwareImage("2.04", kLarge)}});
+    ASSERT_TRUE(PortBench::Plug({&bench.a}));
+    int lines[2];
+    ASSERT_EQ(::pipe(lines), 0);
+    const Cli::Options options = bench.OptionsOf({"upgrade", "--all", "--json"});
+    const pid_t run = ::fork();
+    ASSERT_GE(run, 0);
+    if (run == 0) {
+        // zelk-cli as a process of its own (the box's gadget stays with the test).
+        ::close(lines[0]);
+        const std::atomic<bool> never{false};
+        Cli::BenchRunner runner(bench.Seams(
+                                    [fd = lines[1]](const std::string& line) {
+                                        const std::string text = line + "\n";
+                                        (void)!::write(fd, text.data(), text.size());
+                                    },
+                                    [](const std::string&) {}),
+                                options, never);
+        ::_exit(runner.Run());
+    }
+    ::close(lines[1]);
+    const bool downloading = ReadUntil(lines[0], R"("event":"download")", 90000);
+    ::kill(run, SIGKILL);
+    for (const pid_t tool : ProcessesNamed("dfu-util")) {
+        ::kill(tool, SIGKILL);
+    }
+    ASSERT_EQ(::waitpid(run, nullptr, 0), run);
+    ::close(lines[0]);
+    ASSERT_TRUE(downloading) << "the first run never reached its download";
+    EXPECT_EQ(bench.a.box.Mode(), BoxMode::Bootloader);
+    EXPECT_FALSE(bench.a.gadget.LastDownload()) << "the transfer was not cut";
+    {
+        const auto left = bench.History().ReadAll();
+        ASSERT_TRUE(left);
+        ASSERT_EQ(left.value().records.size(), 1U);
+        EXPECT_EQ(left.value().records[0].result, Cli::kUnfinished);
+        EXPECT_EQ(left.value().records[0].stage, "sent to its bootloader");
+    }
+
+    bench.Start({"upgrade", "--all", "--json"});
+    EXPECT_EQ(bench.Finish(), Cli::kExitOk);
+    EXPECT_EQ(bench.Results(bench.a.port), std::vector<std::string>{"upgraded"});
+    const std::vector<Cli::BoxEvent> events = bench.Events(bench.a.port);
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const Cli::BoxEvent& event) {
+        const auto* resumed = std::get_if<Cli::Events::Resumed>(&event);
+        return resumed != nullptr && resumed->model == "Q750" && resumed->serial == "100001";
+    }));
+    PortBench::ExpectOwnImage(bench.a, kLarge);
+    const auto records = bench.History().ReadAll();
+    ASSERT_TRUE(records);
+    ASSERT_EQ(records.value().records.size(), 2U);
+    EXPECT_EQ(records.value().records[0].result, Cli::kResumed);
+    EXPECT_EQ(records.value().records[1].result, "upgraded");
+    EXPECT_EQ(records.value().records[1].resumes, records.value().records[0].id);
+}
+
+// A watch's ended run on a port is replaced when a look finds another box there, though no look
+// saw the port empty: the box on C's port is swapped for a new, older one while box A restarts
+// into its bootloader.
+TEST(BenchOnPorts, AWatchSeesABoxSwappedBetweenTwoLooksWhileAnotherRestarts) {
+    PortBench bench;
+    ASSERT_TRUE(PortBench::Plug({&bench.c}));
+    bench.Start({"upgrade", "--watch", "--json"});
+    ASSERT_TRUE(WaitFor([&] { return bench.Results(bench.c.port).size() == 1; }, 90000));
+    ASSERT_TRUE(PortBench::Plug({&bench.a}));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::vector<Cli::BoxEvent> events = bench.Events(bench.a.port);
+            return std::any_of(events.begin(), events.end(), [](const Cli::BoxEvent& event) {
+                const auto* state = std::get_if<Cli::Events::State>(&event);
+                return state != nullptr && state->state == Cli::BoxState::Restarting;
+            });
+        },
+        60000));
+    bench.c.box.Unplug();
+    bench.c.box.SetSerial("300009");
+    bench.c.box.SetFirmwareVersion("2.00");
+    bench.c.box.Plug(BoxMode::Normal);
+    ASSERT_TRUE(WaitFor([&] { return bench.Results(bench.c.port).size() == 2; }, 90000))
+        << "the swapped box was never seen";
+    ASSERT_TRUE(WaitFor([&] { return !bench.Results(bench.a.port).empty(); }, 90000));
+    bench.stopping = true;
+    EXPECT_EQ(bench.Finish(), Cli::kExitOk);
+    EXPECT_EQ(bench.Results(bench.c.port), (std::vector<std::string>{"upgraded", "upgraded"}));
+    EXPECT_EQ(bench.Results(bench.a.port), std::vector<std::string>{"upgraded"});
+    PortBench::ExpectOwnImage(bench.c, kImageA);
+    const auto records = bench.History().ReadAll();
+    ASSERT_TRUE(records);
+    std::vector<std::string> onC;
+    for (const Cli::HistoryRecord& record : records.value().records) {
+        if (record.port == bench.c.port) {
+            onC.push_back(record.serial + " " + record.versionBefore + " " + record.result);
+        }
+    }
+    EXPECT_EQ(onC, (std::vector<std::string>{"300003 2.01 upgraded", "300009 2.00 upgraded"}));
 }
 
 }  // namespace
