@@ -307,8 +307,13 @@ void GadgetBox::Exchange() {
 
 void GadgetBox::Pump() {
     while (!stop_) {
+        // A box unplugged and plugged in again between two turns of the pump (a box swapped for
+        // another) leaves the bus and enumerates afresh, as a real one does, though its mode is
+        // the same: Present unbinds what is bound before it binds.
+        const std::uint64_t presence = box_.Presence();
         const BoxMode wanted = box_.Mode();
-        if (wanted != presented_) {
+        if (wanted != presented_ || presence != presentedPresence_) {
+            presentedPresence_ = presence;
             Present(wanted);
         }
         std::string error;

@@ -88,6 +88,8 @@ class GadgetBox {
 
     // Pump thread only.
     BoxMode presented_ = BoxMode::Absent;
+    // The box's presence when it was last presented: a change is a re-plug.
+    std::uint64_t presentedPresence_ = 0;
     const Gadget* bound_ = nullptr;
     int hidg_ = -1;
     hid_device* boxHandle_ = nullptr;

@@ -22,16 +22,6 @@ bool WritesFpga(const ZelkProfile& profile) {
 
 }  // namespace
 
-std::string WrittenText(bool arm, bool fpga) {
-    if (arm && fpga) {
-        return "ARM and FPGA";
-    }
-    if (arm || fpga) {
-        return arm ? "ARM" : "FPGA";
-    }
-    return "";
-}
-
 std::optional<HistoryRecord> BenchRunner::UnfinishedElsewhere(const HistoryFile& history,
                                                               const std::string& port) {
     const auto read = history.ReadAll();

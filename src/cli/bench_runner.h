@@ -79,9 +79,6 @@ struct BenchSeams {
 // and upgrades several at once, each in a run of its own confined to its USB port (a thread each:
 // a run's waits block only its own thread, and every run has its own device object, read-path
 // modes, transport and probe), with a history record for every box.
-// "ARM", "FPGA", "ARM and FPGA", or "" for nothing.
-std::string WrittenText(bool arm, bool fpga);
-
 class BenchRunner {
   public:
     BenchRunner(BenchSeams seams, Options options, const std::atomic<bool>& stopping);

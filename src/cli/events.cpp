@@ -310,6 +310,16 @@ std::optional<BoxState> StateNamed(const std::string& name) {
     return ValueIn(kStates, name);
 }
 
+std::string WrittenText(bool arm, bool fpga) {
+    if (arm && fpga) {
+        return "ARM and FPGA";
+    }
+    if (arm || fpga) {
+        return arm ? "ARM" : "FPGA";
+    }
+    return "";
+}
+
 const char* MarkName(RoadMark mark) {
     return NameIn(kMarks, mark);
 }

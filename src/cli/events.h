@@ -54,6 +54,9 @@ std::optional<RoadMark> MarkNamed(const std::string& name);
 enum class BoxMode { Normal, Bootloader, Programmer };
 const char* ModeName(BoxMode mode);
 
+// What a road writes or wrote into a box: "ARM", "FPGA", "ARM and FPGA", or "" for nothing.
+std::string WrittenText(bool arm, bool fpga);
+
 // One thing that happened to one box, as a JSON line on standard output (--json) and as the
 // human line on a terminal. Every event names the box by its port.
 namespace Events {

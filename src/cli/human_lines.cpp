@@ -65,19 +65,12 @@ std::optional<std::string> StepLine(BoxState state) {
     return std::nullopt;
 }
 
-std::string Written(bool arm, bool fpga) {
-    if (arm && fpga) {
-        return "ARM and FPGA";
-    }
-    return arm ? "ARM" : "FPGA";
-}
-
 std::string EndLine(const Events::Ended& e) {
     const std::string result = ResultName(e.result);
     switch (e.result) {
         case BoxResult::Upgraded:
             return result + (e.version.empty() ? std::string() : " to " + e.version) +
-                   (e.arm || e.fpga ? ", " + Written(e.arm, e.fpga) : std::string()) +
+                   (e.arm || e.fpga ? ", " + WrittenText(e.arm, e.fpga) : std::string()) +
                    ": unplug the box";
         case BoxResult::UpToDate:
             return result + (e.version.empty() ? std::string() : " at " + e.version) +

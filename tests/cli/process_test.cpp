@@ -86,15 +86,20 @@ TEST(ZelkCli, APortIsClaimedByOneProcessAtATimeHoweverItsHolderEnds) {
     EXPECT_EQ(PortClaimName("../x y"), "zelk-port-.._2Fx_20y");
 }
 
-TEST(ZelkCli, AKilledRunLeavesItsBoxsRecordUnfinished) {
-    const Testing::TempPackage pkg;
+// A package of one variant with an ARM image and dfu-util.
+bool WriteArmPackage(const Testing::TempPackage& pkg) {
     ZELKSim::PackageContents package;
     package.version = "2.04";
     package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
                       R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
     package.files = {"q750.bin"};
     package.tools = {"Tools/dfu-util"};
-    ASSERT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
+    return ZELKSim::WritePackage(pkg.Root(), package).ok();
+}
+
+TEST(ZelkCli, AKilledRunLeavesItsBoxsRecordUnfinished) {
+    const Testing::TempPackage pkg;
+    ASSERT_TRUE(WriteArmPackage(pkg));
     const HistoryFile history(pkg.Path("history.jsonl"));
     const pid_t run = ::fork();
     ASSERT_GE(run, 0);
@@ -134,13 +139,7 @@ TEST(ZelkCli, AKilledRunLeavesItsBoxsRecordUnfinished) {
 // look like it, says so and exits with the history's code; no signal ends it, no line is torn.
 TEST(ZelkCli, AHistoryAtTheFileSizeLimitIsAnExitCodeNotADeath) {
     const Testing::TempPackage pkg;
-    ZELKSim::PackageContents package;
-    package.version = "2.04";
-    package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
-                      R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
-    package.files = {"q750.bin"};
-    package.tools = {"Tools/dfu-util"};
-    ASSERT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
+    ASSERT_TRUE(WriteArmPackage(pkg));
     const std::string full(4000, 'x');
     pkg.Write("history.jsonl",
               R"({"time":"t","port":"1-1","result":"upgraded","log":")" + full + "\"}\n");
