@@ -58,7 +58,7 @@ struct BoxWatch::Heed {
         // On the disk before the request goes out: a later run knows the box in its bootloader.
         w.Mark(RoadMark::SentToBootloader);
         w.clocks_.Restarts();
-        w.clocks_.AwaitEnd(true);
+        w.clocks_.SentToBootloader();
         w.ReportState(BoxState::Restarting);
         w.progress_.Reach({Leg::Restart, Leg::Programmer}, w.Now());
     }
@@ -75,6 +75,7 @@ struct BoxWatch::Heed {
     }
     void operator()(const RoadEvents::Decided& e) const { w.Decided(e.decision); }
     void operator()(const RoadEvents::DownloadStarted& e) const {
+        w.clocks_.WorkStarted();
         const bool arm = e.work == Work::ArmDownload;
         w.downloading_ = e.work;
         w.downloadQuarters_ = 0;

@@ -259,19 +259,39 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+// The number of `width` digits at `at`, or nullopt.
+std::optional<std::int64_t> Digits(const std::string& text, std::size_t at, std::size_t width) {
+    std::int64_t value = 0;
+    for (std::size_t i = at; i < at + width; ++i) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// "2026-12-07T01:37:36Z" as seconds since 1970; nullopt for any other text.
 std::optional<std::int64_t> EpochSeconds(const std::string& time) {
-    int y = 0;
-    unsigned mo = 0;
-    unsigned d = 0;
-    unsigned h = 0;
-    unsigned mi = 0;
-    unsigned s = 0;
-    char z = 0;
-    if (std::sscanf(time.c_str(), "%4d-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &z) != 7 ||
-        z != 'Z' || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) {
+    if (time.size() != 20 || time[4] != '-' || time[7] != '-' || time[10] != 'T' ||
+        time[13] != ':' || time[16] != ':' || time[19] != 'Z') {
         return std::nullopt;
     }
-    return DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+    const auto y = Digits(time, 0, 4);
+    const auto mo = Digits(time, 5, 2);
+    const auto d = Digits(time, 8, 2);
+    const auto h = Digits(time, 11, 2);
+    const auto mi = Digits(time, 14, 2);
+    const auto s = Digits(time, 17, 2);
+    if (!y || !mo || !d || !h || !mi || !s || *mo < 1 || *mo > 12 || *d < 1 || *d > 31 || *h > 23 ||
+        *mi > 59 || *s > 60) {
+        return std::nullopt;
+    }
+    constexpr std::int64_t kDay = 86400;
+    constexpr std::int64_t kHour = 3600;
+    constexpr std::int64_t kMinute = 60;
+    return DaysFromCivil(*y, static_cast<unsigned>(*mo), static_cast<unsigned>(*d)) * kDay +
+           *h * kHour + *mi * kMinute + *s;
 }
 
 }  // namespace

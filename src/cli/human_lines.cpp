@@ -86,16 +86,19 @@ std::string EndLine(const Events::Ended& e) {
 
 // "3 min ago", "2 h ago": how old the record is, so that a stale one shows.
 std::string Age(std::int64_t seconds) {
-    if (seconds < 120) {
+    constexpr std::int64_t kMinute = 60;
+    constexpr std::int64_t kHour = 60 * kMinute;
+    constexpr std::int64_t kDay = 24 * kHour;
+    if (seconds < 2 * kMinute) {
         return std::to_string(seconds) + " s ago";
     }
-    if (seconds < 2 * 3600) {
-        return std::to_string(seconds / 60) + " min ago";
+    if (seconds < 2 * kHour) {
+        return std::to_string(seconds / kMinute) + " min ago";
     }
-    if (seconds < 2 * 86400) {
-        return std::to_string(seconds / 3600) + " h ago";
+    if (seconds < 2 * kDay) {
+        return std::to_string(seconds / kHour) + " h ago";
     }
-    return std::to_string(seconds / 86400) + " days ago";
+    return std::to_string(seconds / kDay) + " days ago";
 }
 
 std::string ResumeLine(const Events::Resumed& e) {

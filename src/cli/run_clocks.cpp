@@ -9,7 +9,7 @@ void RunClocks::Connected() {
     connectedOnce_ = true;
     inNormalMode_ = true;
     expectAway_ = false;
-    awaitingEnd_ = false;
+    awaitingEnd_ = waitsForWork_ = false;
 }
 
 void RunClocks::InOtherMode() {
@@ -19,13 +19,13 @@ void RunClocks::InOtherMode() {
 }
 
 void RunClocks::Resumed() {
-    connectedOnce_ = leftNormalMode_ = awaitingEnd_ = true;
+    connectedOnce_ = leftNormalMode_ = awaitingEnd_ = waitsForWork_ = true;
     inNormalMode_ = expectAway_ = false;
 }
 
 void RunClocks::NewBox() {
     connectedOnce_ = leftNormalMode_ = inNormalMode_ = false;
-    expectAway_ = unplugged_ = awaitingEnd_ = fpgaUnderway_ = false;
+    expectAway_ = unplugged_ = awaitingEnd_ = fpgaUnderway_ = waitsForWork_ = false;
 }
 
 bool RunClocks::Unplugged(bool boxPresent) {
@@ -65,6 +65,16 @@ std::optional<RunVerdict> RunClocks::Judge(std::int64_t now, bool boxPresent, bo
     // its old firmware and stops here.
     if (stopping && !fpgaUnderway_ && !awaitingEnd_) {
         return RunVerdict{BoxResult::Stopped, "Ctrl+C came before the next step of its road"};
+    }
+    if (stopping && stopSeenMs_ == 0) {
+        stopSeenMs_ = now;
+    }
+    // A box in its bootloader whose download never starts (a driver that never comes) is not
+    // waited for without end after Ctrl+C: its record says where it is, for the next run.
+    if (stopping && waitsForWork_ && now - stopSeenMs_ > Periods::kStrangerMs) {
+        return RunVerdict{BoxResult::Stopped,
+                          "Ctrl+C came, and nothing started in its bootloader since: the next run "
+                          "resumes it from its record"};
     }
     if (now - startMs_ > limitMs_) {
         return RunVerdict{BoxResult::Failed, "the run took longer than its limit of " +

@@ -31,6 +31,14 @@ class RunClocks {
     // road is still to come (an ARM download ended well, or the box came back with the package's
     // version): its road is finished, Ctrl+C or not, rather than a box stranded in its bootloader.
     void AwaitEnd(bool awaiting) { awaitingEnd_ = awaiting; }
+    // The bootloader request went out: its road is finished after Ctrl+C, unless nothing starts in
+    // its bootloader for a while (its record lets the next run resume it).
+    void SentToBootloader() {
+        awaitingEnd_ = true;
+        waitsForWork_ = true;
+    }
+    // A download into it began.
+    void WorkStarted() { waitsForWork_ = false; }
     // The FPGA player runs, or an erase's programming is still to follow: Ctrl+C lets it finish.
     void FpgaRun(bool underway) { fpgaUnderway_ = underway; }
     // Another box took the place of the one followed so far: the clocks start for it.
@@ -56,7 +64,10 @@ class RunClocks {
     bool unplugged_ = false;
     bool awaitingEnd_ = false;
     bool fpgaUnderway_ = false;
+    bool waitsForWork_ = false;
     std::int64_t lastSeenMs_ = 0;
+    // When the run first saw Ctrl+C (0: not yet).
+    std::int64_t stopSeenMs_ = 0;
 };
 
 }  // namespace ZELKUtil::Cli

@@ -85,7 +85,7 @@ struct Crash {
 };
 
 // Runs the first run to its `step`th step and ends it there as a crash would.
-Crash CrashAtStep(const std::string& package, Road road, int step, const std::string& history,
+Crash CrashAtStep(const std::string& package, int step, const std::string& history,
                   const std::string& leftHistory) {
     ZELKSim::BenchWorld first(package, kSpeed);
     ZELKSim::EmulatedBox& box = first.AddBox("1-1", kQ750, "2.01");
@@ -107,7 +107,6 @@ Crash CrashAtStep(const std::string& package, Road road, int step, const std::st
         // This world goes on by itself, apart from the next run's: it is only let end quickly.
         first.stopping = true;
     };
-    (void)road;
     (void)first.Run(UpgradeAll(history));
     return crash;
 }
@@ -121,7 +120,7 @@ TEST_P(CrashSweep, ACrashAtEveryStepIsFinishedByTheNextRunFromTheRecord) {
     for (int step = 1; !pastTheEnd; ++step) {
         const std::string history = pkg.Path("first-" + std::to_string(step) + ".jsonl");
         const std::string left = pkg.Path("left-" + std::to_string(step) + ".jsonl");
-        const Crash crash = CrashAtStep(package, GetParam(), step, history, left);
+        const Crash crash = CrashAtStep(package, step, history, left);
         pastTheEnd = !crash.happened || crash.atTheEnd;
         if (pastTheEnd) {
             continue;
