@@ -8,7 +8,7 @@ namespace ZELKUtil::Cli {
 namespace {
 
 constexpr std::int64_t kGoneMs = 30000;
-constexpr std::int64_t kLimitMs = 20 * 60 * 1000;
+constexpr std::int64_t kLimitMs = std::int64_t{20} * 60 * 1000;
 
 TEST(RunClocks, CtrlCFinishesABoxSentToItsBootloaderAndWaitsForNothingWithoutEnd) {
     // Still in normal mode: it keeps its old firmware and stops at once.

@@ -50,6 +50,10 @@ copy_program "$udevd" /lib/systemd/systemd-udevd
 copy_program "$(command -v udevadm)" /bin/udevadm
 copy_program "$guest_program" /bin/zelk-kernel-guest-test
 copy_program "$(command -v dfu-util)" /usr/bin/dfu-util
+# zelk-cli itself, where the build names it: a test runs the program as it ships.
+if [ -n "${ZELK_CLI_PROGRAM:-}" ]; then
+  copy_program "$ZELK_CLI_PROGRAM" /usr/bin/zelk-cli
+fi
 cp /lib/udev/rules.d/50-udev-default.rules "$root/lib/udev/rules.d/" 2>/dev/null || true
 cp "$guest_files"/*.rules "$root/etc/zelk-test/"
 # The bundled demo package, as the README has it upgrade a presented box.

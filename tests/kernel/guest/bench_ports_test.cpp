@@ -4,9 +4,11 @@
 // bytes it received tells which image reached which box. With the boxes in their bootloaders at
 // once, dfu-util downloads nothing unless -p names the port, so a box that got its own image got
 // it through its own port.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -523,6 +525,45 @@ TEST(BenchOnPorts, AKilledRunsBoxLeftInItsBootloaderIsFinishedFromItsRecord) {
     EXPECT_EQ(records.value().records[0].result, Cli::kResumed);
     EXPECT_EQ(records.value().records[1].result, "upgraded");
     EXPECT_EQ(records.value().records[1].resumes, records.value().records[0].id);
+}
+
+// The history reaches the file size limit (ulimit -f) in the middle of a run of three boxes:
+// zelk-cli as it ships, not a process made to look like it, takes the failed writes as an outcome.
+// It exits 73, every box is finished or untouched, and no record is torn.
+TEST(BenchOnPorts, AHistoryAtTheFileSizeLimitMidRunLeavesEveryBoxFinishedOrUntouched) {
+    if (::access("/usr/bin/zelk-cli", X_OK) != 0) {
+        GTEST_SKIP() << "zelk-cli is not in the guest (ZELK_CLI_PROGRAM was not set)";
+    }
+    PortBench bench;
+    ASSERT_TRUE(PortBench::Plug({&bench.a, &bench.b, &bench.c}));
+    const std::string history = bench.History().Path();
+    const pid_t run = ::fork();
+    ASSERT_GE(run, 0);
+    if (run == 0) {
+        // Room for the run's record and the boxes' first records, not for their roads.
+        const rlimit limit{2000, 2000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::execl("/usr/bin/zelk-cli", "zelk-cli", "--package", bench.pkg.Root().c_str(), "--history",
+                history.c_str(), "--json", "upgrade", "--all", nullptr);
+        ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_TRUE(WaitFor([&] { return ::waitpid(run, &status, WNOHANG) == run; }, 120000));
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), Cli::kExitHistory);
+    for (const BoxOnPort* box : {&bench.a, &bench.b, &bench.c}) {
+        const auto download = box->gadget.LastDownload();
+        const bool finished = box->box.FirmwareVersion() == "2.04" && download.has_value();
+        const bool untouched = box->box.FirmwareVersion() == "2.01" && !download.has_value() &&
+                               box->box.Mode() == BoxMode::Normal;
+        EXPECT_TRUE(finished || untouched) << box->port << " " << box->box.FirmwareVersion();
+    }
+    const auto records = bench.History().ReadAll();
+    ASSERT_TRUE(records);
+    EXPECT_FALSE(records.value().records.empty()) << "the limit came before any box";
+    EXPECT_EQ(records.value().unreadable, 0U) << "a torn record";
 }
 
 }  // namespace
