@@ -149,7 +149,7 @@ Result<void> AppendLine(const std::string& path, const std::string& line) {
             // A line cut short (the file size limit, a full disk) is taken back: the file keeps
             // whole records only. A line that never began has nothing to take back.
             if (start >= 0) {
-                (void)::ftruncate(fd.Get(), start);
+                (void)!::ftruncate(fd.Get(), start);
             }
             return ErrorFromErrno("write " + path, err);
         }
