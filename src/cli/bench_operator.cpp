@@ -38,7 +38,7 @@ void BenchOperator::Decided(const Decision& decision, const std::optional<ZelkPr
         return;
     }
     const bool arm = !profile->LPC3131.empty();
-    const bool fpga = !profile->A3P060.empty() || !profile->A3PN060.empty();
+    const bool fpga = profile->HasFpgaImage();
     if (arm && !armTicked_) {
         armTicked_ = true;
         fpgaAfterArm_ = fpga;

@@ -16,10 +16,6 @@ const ZelkProfile* ProfileWithId(const std::vector<ZelkProfile>& profiles, const
     return found != profiles.end() ? &*found : nullptr;
 }
 
-bool WritesFpga(const ZelkProfile& profile) {
-    return !profile.A3P060.empty() || !profile.A3PN060.empty();
-}
-
 }  // namespace
 
 std::optional<HistoryRecord> BenchRunner::UnfinishedElsewhere(const HistoryFile& history,
@@ -57,7 +53,7 @@ std::optional<ResumeFrom> BenchRunner::KnownBox(const Package& package,
         from.profile = *named;
         from.byOperator = true;
         from.arm = !named->LPC3131.empty();
-        from.fpga = WritesFpga(*named);
+        from.fpga = named->HasFpgaImage();
         if (left && left->model != options_.as) {
             from.recordedModel = left->model;
         }
@@ -73,7 +69,7 @@ std::optional<ResumeFrom> BenchRunner::KnownBox(const Package& package,
     // short of that writes the ARM firmware again, since a download cut short left half of it.
     from.arm = left->writes.find("ARM") != std::string::npos && *mark != RoadMark::InProgrammer &&
                !profile->LPC3131.empty();
-    from.fpga = left->writes.find("FPGA") != std::string::npos && WritesFpga(*profile);
+    from.fpga = left->writes.find("FPGA") != std::string::npos && profile->HasFpgaImage();
     if (!from.arm && !from.fpga) {
         return std::nullopt;
     }

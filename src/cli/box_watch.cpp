@@ -137,7 +137,7 @@ void BoxWatch::Connected(const RoadEvents::Connected& e) {
     }
     if (e.profile) {
         box_.writesArm = !e.profile->LPC3131.empty();
-        box_.writesFpga = !e.profile->A3P060.empty() || !e.profile->A3PN060.empty();
+        box_.writesFpga = e.profile->HasFpgaImage();
     }
     if (std::exchange(anotherBox_, false)) {
         // The run's first box was told of before its run; one in its place is told of here.
@@ -174,14 +174,7 @@ void BoxWatch::Resume(const ResumeFrom& from, std::optional<std::int64_t> ageSec
         return;
     }
     operator_.Resume(from.arm, from.fpga);
-    RoadProgress::Plan plan;
-    plan.arm = from.arm;
-    plan.fpga = from.fpga;
-    if (plan.arm) {
-        plan.armImageBytes =
-            Files::SizeOf(Files::Join(run_.settings.packageFolder, from.profile.LPC3131));
-    }
-    progress_.Start(plan, Now());
+    StartRoad(from.arm, from.fpga, false);
     progress_.Reach({RoadProgress::Leg::Restart, RoadProgress::Leg::Programmer}, Now());
 }
 
@@ -252,14 +245,17 @@ void BoxWatch::Ended(const RoadEvents::Ended& e) {
 }
 
 void BoxWatch::StartRoad(bool countdown) {
-    if (!profile_) {
-        return;
+    if (profile_) {
+        StartRoad(!profile_->LPC3131.empty(), profile_->HasFpgaImage(), countdown);
     }
+}
+
+void BoxWatch::StartRoad(bool arm, bool fpga, bool countdown) {
     RoadProgress::Plan plan;
-    plan.arm = !profile_->LPC3131.empty();
-    plan.fpga = !profile_->A3P060.empty() || !profile_->A3PN060.empty();
+    plan.arm = arm;
+    plan.fpga = fpga;
     plan.countdown = countdown;
-    if (plan.arm) {
+    if (plan.arm && profile_) {
         plan.armImageBytes =
             Files::SizeOf(Files::Join(run_.settings.packageFolder, profile_->LPC3131));
     }

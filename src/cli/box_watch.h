@@ -67,6 +67,8 @@ class BoxWatch {
     void Mark(RoadMark mark);
     // The road the box's profile sends it on, begun now.
     void StartRoad(bool countdown);
+    // A road that writes these, from the box's profile (profile_).
+    void StartRoad(bool arm, bool fpga, bool countdown);
     // Ends the current box's record with the verdict.
     BoxOutcome EndBox(const RunVerdict& verdict, std::size_t logEnd);
     std::int64_t Now() const { return run_.clock.NowMs(); }

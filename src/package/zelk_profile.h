@@ -28,6 +28,9 @@ class ZelkProfile {
     std::string A3P060;
     std::string A3PN060;
 
+    // Whether the profile programs the box's FPGA: an image for either FPGA variant.
+    bool HasFpgaImage() const { return !A3P060.empty() || !A3PN060.empty(); }
+
     // Fills the profile from one "detail" element. Returns "" on success, otherwise the text of the
     // first failure (missing attribute or malformed number); fields read before it keep their
     // values.
