@@ -2,13 +2,18 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
+#include <map>
 #include <utility>
+
+#include "cli/cli_help.h"
 
 namespace ZELKUtil::Cli {
 namespace {
 
 constexpr const char* kProgram = "zelk-cli";
 constexpr const char* kMoreHelp = "Run with --help for more information.\n";
+constexpr int kMostMinutes = 24 * 60;
 
 // An empty name would later read as "the working directory" or "the default file", which the
 // operator did not ask for.
@@ -22,7 +27,9 @@ CLI::Validator NotEmpty() {
 // The option values as CLI11 fills them; the commands are told apart by which subcommand ran.
 struct Parsed {
     Options options;
-    std::vector<std::string> upgradePorts;
+    std::vector<std::string> ports;
+    std::vector<std::string> serials;
+    std::string timeout;
     CLI::App* list = nullptr;
     CLI::App* check = nullptr;
     CLI::App* upgrade = nullptr;
@@ -30,55 +37,54 @@ struct Parsed {
 };
 
 void AddGlobalOptions(CLI::App& app, Options& options) {
-    app.add_option("--package", options.package,
-                   "The upgrade package's folder (default: the working directory)")
-        ->type_name("DIR")
-        ->check(NotEmpty());
-    app.add_flag("--json", options.json, "Write one JSON object per line instead of text");
-    app.add_flag("-v,--verbose", options.verbose,
-                 "Also show the window's log lines (marked [window]) and the decisions");
-    app.add_option("--history", options.history,
-                   "The history file (default: the per-user history file)")
-        ->type_name("FILE")
-        ->check(NotEmpty());
+    app.add_option("--package", options.package)->check(NotEmpty());
+    app.add_option("--history", options.history)->check(NotEmpty());
+    app.add_flag("--json", options.json);
+    app.add_flag("-v,--verbose", options.verbose);
+    app.add_flag("-q,--quiet", options.quiet);
 }
 
-void AddUpgrade(CLI::App& app, Parsed& parsed) {
-    parsed.upgrade = app.add_subcommand("upgrade", "Upgrade the boxes on the ports named, or all");
-    // Each --port takes one port, so that a port is never mistaken for the next word.
-    CLI::Option* port = parsed.upgrade
-                            ->add_option("--port", parsed.upgradePorts,
-                                         "One box's USB port; repeat --port for more boxes")
-                            ->type_name("P")
-                            ->allow_extra_args(false)
-                            ->check(NotEmpty());
-    CLI::Option* all = parsed.upgrade->add_flag("--all", parsed.options.all, "Every box present");
-    port->excludes(all);
-    parsed.upgrade->add_flag("--watch", parsed.options.watch,
-                             "Keep running until Ctrl+C and upgrade every box plugged in later: "
-                             "into the ports named, or anywhere without --port");
-    parsed.upgrade
-        ->add_option("--as", parsed.options.as,
-                     "The box in its bootloader or programmer mode on the one port named is of "
-                     "this model (a profile's id): its image is written into it")
-        ->type_name("MODEL")
-        ->check(NotEmpty());
-    parsed.upgrade
-        ->add_option("--timeout", parsed.options.timeoutMinutes,
-                     "The longest one box's run may take, in minutes (default: 20)")
-        ->type_name("MIN")
-        ->check(CLI::Range(1, 24 * 60));
+// Each --port and --serial takes one word, so that a port is never mistaken for the next word.
+void AddTargets(CLI::App& command, Parsed& parsed) {
+    command.add_option("--port", parsed.ports)->allow_extra_args(false)->check(NotEmpty());
+    command.add_option("--serial", parsed.serials)->allow_extra_args(false)->check(NotEmpty());
 }
 
 void AddCommands(CLI::App& app, Parsed& parsed) {
-    parsed.list = app.add_subcommand("list", "List the boxes present and their firmware");
-    parsed.check = app.add_subcommand(
-        "check", "Tell what an upgrade would make of each box present, in the exit code too");
-    AddUpgrade(app, parsed);
-    parsed.history = app.add_subcommand("history", "Show the runs kept in the history file");
+    Options& options = parsed.options;
+    parsed.list = app.add_subcommand("list");
+    AddTargets(*parsed.list, parsed);
+    parsed.check = app.add_subcommand("check");
+    AddTargets(*parsed.check, parsed);
+    parsed.upgrade = app.add_subcommand("upgrade");
+    AddTargets(*parsed.upgrade, parsed);
+    parsed.upgrade->add_flag("--all", options.all);
+    parsed.upgrade->add_flag("--watch", options.watch);
+    parsed.upgrade->add_option("--as", options.as)->check(NotEmpty());
+    parsed.upgrade->add_option("--timeout", parsed.timeout);
+    parsed.upgrade->add_option("--station", options.station)->check(NotEmpty());
+    parsed.upgrade->add_option("--operator", options.operatorName)->check(NotEmpty());
+    parsed.history = app.add_subcommand("history");
+    AddTargets(*parsed.history, parsed);
+    parsed.history->add_option("--result", options.results)->allow_extra_args(false);
+    parsed.history->add_option("--since", options.since)->check(NotEmpty());
+    parsed.history->add_flag("--csv", options.csv);
+    parsed.history->add_option("files", options.historyFiles)->check(NotEmpty());
 }
 
-// The reason on one line, however CLI11 worded it.
+// Every command's help is the program's own (CLI11's would show its notation).
+void Build(CLI::App& app, Parsed& parsed) {
+    app.name(kProgram);
+    // The global options may also follow the command: a subcommand hands what it does not know
+    // to the program.
+    app.fallthrough();
+    // At most one command; a missing one is told apart from a word that is no command below.
+    app.require_subcommand(0, 1);
+    AddGlobalOptions(app, parsed.options);
+    AddCommands(app, parsed);
+}
+
+// The reason on one line, however it was worded.
 ParsedCommandLine UsageError(std::string reason) {
     std::replace(reason.begin(), reason.end(), '\n', ' ');
     ParsedCommandLine result;
@@ -87,23 +93,52 @@ ParsedCommandLine UsageError(std::string reason) {
     return result;
 }
 
-std::optional<std::string> CompleteUpgrade(Parsed& parsed) {
-    Options& options = parsed.options;
-    // Repeats are dropped: one box is upgraded once.
-    for (std::string& port : parsed.upgradePorts) {
-        if (std::find(options.ports.begin(), options.ports.end(), port) == options.ports.end()) {
-            options.ports.push_back(std::move(port));
+void AddOnce(std::vector<std::string>& to, std::vector<std::string>& from) {
+    for (std::string& word : from) {
+        if (std::find(to.begin(), to.end(), word) == to.end()) {
+            to.push_back(std::move(word));
         }
     }
-    if (options.watch && options.ports.empty()) {
+}
+
+std::optional<std::string> ReadTimeout(const std::string& text, int& minutes) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 1 ||
+        value > kMostMinutes) {
+        return "--timeout takes whole minutes from 1 to 1440, not \"" + text + "\"";
+    }
+    minutes = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> CompleteUpgrade(Parsed& parsed) {
+    Options& options = parsed.options;
+    if (std::optional<std::string> wrong = ReadTimeout(parsed.timeout, options.timeoutMinutes)) {
+        return wrong;
+    }
+    const bool named = !options.ports.empty() || !options.serials.empty();
+    if (options.all && named) {
+        return "upgrade --all names every box: not with --port or --serial";
+    }
+    if (options.watch && !named) {
         options.all = true;
     }
-    if (!options.all && options.ports.empty()) {
-        return "upgrade needs --port P or --all";
+    if (!options.all && !named) {
+        return "upgrade needs --port P, --serial S or --all";
     }
     // The operator's word names one box: the one on the port named, never any box that appears.
-    if (!options.as.empty() && (options.ports.size() != 1 || options.all)) {
-        return "upgrade --as MODEL needs exactly one --port P, the box's";
+    if (!options.as.empty() && (options.ports.size() != 1 || !options.serials.empty())) {
+        return "upgrade --as MODEL needs exactly one --port P, the box's, and no --serial";
+    }
+    for (const std::string* text : {&options.station, &options.operatorName}) {
+        if (std::any_of(text->begin(), text->end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; })) {
+            return "--station and --operator take one line of text, without control characters";
+        }
     }
     return std::nullopt;
 }
@@ -112,6 +147,12 @@ std::optional<std::string> CompleteUpgrade(Parsed& parsed) {
 // not one the program takes.
 std::optional<std::string> Complete(Parsed& parsed) {
     Options& options = parsed.options;
+    // Repeats are dropped: one box is named once.
+    AddOnce(options.ports, parsed.ports);
+    AddOnce(options.serials, parsed.serials);
+    if (options.quiet && options.verbose) {
+        return "-q shows less and -v more: not both";
+    }
     if (parsed.upgrade->parsed()) {
         options.command = Command::Upgrade;
         return CompleteUpgrade(parsed);
@@ -122,30 +163,66 @@ std::optional<std::string> Complete(Parsed& parsed) {
         options.command = Command::Check;
     } else if (parsed.history->parsed()) {
         options.command = Command::History;
+        if (options.csv && options.json) {
+            return "history prints a table, --csv or --json: one of them";
+        }
     } else {
         return "no command given: list, check, upgrade or history";
     }
     return std::nullopt;
 }
 
+std::optional<Command> CommandOf(const Parsed& parsed, CLI::App* command) {
+    for (const auto& [app, named] :
+         {std::pair{parsed.list, Command::List}, std::pair{parsed.check, Command::Check},
+          std::pair{parsed.upgrade, Command::Upgrade},
+          std::pair{parsed.history, Command::History}}) {
+        if (app == command) {
+            return named;
+        }
+    }
+    return std::nullopt;
+}
+
+// The words the parser could not place, in the order they were written.
+std::string Extras(CLI::App& app, const Parsed& parsed) {
+    const std::vector<std::string> extras = app.remaining(true);
+    std::string words;
+    for (const std::string& word : extras) {
+        words += (words.empty() ? "" : " ") + word;
+    }
+    if (extras.empty()) {
+        return "not expected here";
+    }
+    if (extras.front().starts_with("-")) {
+        const std::vector<CLI::App*> chosen = app.get_subcommands();
+        const std::string where =
+            chosen.empty() ? "" : std::string(" of ") + CommandName(*CommandOf(parsed, chosen[0]));
+        return "unknown option" + where + ": " + words;
+    }
+    if (app.get_subcommands().empty()) {
+        return "unknown command: " + extras.front() +
+               " (the commands: list, check, upgrade, history)";
+    }
+    return "not expected here: " + words;
+}
+
+// CLI11's words for a parse error, in the program's.
+std::string Reason(const CLI::ParseError& error) {
+    std::string what = error.what();
+    if (what.find(" required ") != std::string::npos && what.ends_with(" missing")) {
+        return what.substr(0, what.find(':')) + " needs a value";
+    }
+    return what;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, const std::string& version) {
     Parsed parsed;
-    CLI::App app(
-        "Finds ZELK boxes on the USB bus and upgrades their firmware from an upgrade "
-        "package.",
-        kProgram);
-    // The global options may also follow the command: a subcommand hands what it does not know
-    // to the program.
-    app.fallthrough();
-    // At most one command; a missing one is told apart from a word that is no command below.
-    app.require_subcommand(0, 1);
-    app.footer("A command's own options: zelk-cli COMMAND --help. More in zelk-cli(1).");
+    CLI::App app;
+    Build(app, parsed);
     app.set_version_flag("--version", std::string(kProgram) + " " + version);
-    AddGlobalOptions(app, parsed.options);
-    AddCommands(app, parsed);
-
     // CLI11 takes the words last first.
     std::vector<std::string> words;
     for (int i = argc - 1; i >= 1; --i) {
@@ -155,26 +232,58 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, const std:
     try {
         app.parse(std::move(words));
     } catch (const CLI::CallForHelp&) {
-        result.output = app.help();
+        const std::vector<CLI::App*> chosen = app.get_subcommands();
+        result.output = HelpText(chosen.empty() ? std::nullopt : CommandOf(parsed, chosen[0]));
         return result;
     } catch (const CLI::CallForVersion& e) {
         result.output = std::string(e.what()) + "\n";
         return result;
     } catch (const CLI::ExtrasError&) {
-        // CLI11 names them in the order it took them, last first.
-        std::string extras;
-        for (const std::string& word : app.remaining(true)) {
-            extras += (extras.empty() ? "" : " ") + word;
-        }
-        return UsageError("not expected here: " + extras);
+        return UsageError(Extras(app, parsed));
     } catch (const CLI::ParseError& e) {
-        return UsageError(e.what());
+        return UsageError(Reason(e));
     }
     if (std::optional<std::string> wrong = Complete(parsed)) {
         return UsageError(*wrong);
     }
+    parsed.options.packageGiven = app.count("--package") > 0;
     result.options = std::move(parsed.options);
     return result;
+}
+
+std::vector<std::vector<std::string>> OptionSpellings(std::optional<Command> command) {
+    Parsed parsed;
+    CLI::App app;
+    Build(app, parsed);
+    app.set_version_flag("--version", "");
+    std::vector<const CLI::App*> apps = {&app};
+    if (command) {
+        const std::map<Command, CLI::App*> commands = {{Command::List, parsed.list},
+                                                       {Command::Check, parsed.check},
+                                                       {Command::Upgrade, parsed.upgrade},
+                                                       {Command::History, parsed.history}};
+        apps.push_back(commands.at(*command));
+    }
+    std::vector<std::vector<std::string>> spellings;
+    for (const CLI::App* each : apps) {
+        for (const CLI::Option* option : each->get_options()) {
+            std::vector<std::string> names;
+            for (const std::string& name : option->get_snames()) {
+                names.push_back("-" + name);
+            }
+            for (const std::string& name : option->get_lnames()) {
+                names.push_back("--" + name);
+            }
+            // A command's help flag is the program's; the version is the program's alone.
+            const bool program =
+                each == &app && command && (names == std::vector<std::string>{"--version"});
+            if (!names.empty() && !program &&
+                std::find(spellings.begin(), spellings.end(), names) == spellings.end()) {
+                spellings.push_back(names);
+            }
+        }
+    }
+    return spellings;
 }
 
 }  // namespace ZELKUtil::Cli

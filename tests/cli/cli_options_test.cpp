@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <regex>
+#include <set>
 #include <tuple>
 #include <vector>
 
+#include "cli/cli_help.h"
 #include "cli/console_lines.h"
 
 namespace ZELKUtil::Cli {
@@ -17,8 +21,9 @@ ParsedCommandLine Parse(std::vector<const char*> words) {
 }
 
 auto Fields(const Options& o) {
-    return std::tie(o.command, o.package, o.json, o.history, o.ports, o.all, o.watch,
-                    o.timeoutMinutes, o.as);
+    return std::tie(o.command, o.package, o.json, o.history, o.ports, o.serials, o.all, o.watch,
+                    o.timeoutMinutes, o.as, o.quiet, o.station, o.operatorName, o.historyFiles,
+                    o.results, o.since, o.csv);
 }
 
 TEST(CliOptions, HelpAndVersionPrintAndExitZero) {
@@ -41,21 +46,37 @@ TEST(CliOptions, CommandsPortsAndOptionsOnEitherSide) {
         std::vector<const char*> words;
         Options expected;
     } cases[] = {
-        {{"list"}, {Command::List, ".", false, "", {}, false, false}},
+        {{"list"}, {Command::List, ".", false, false, "", {}, {}, false, false}},
         {{"--json", "check", "--package", "/p k", "--history=h"},
-         {Command::Check, "/p k", true, "h", {}, false, false}},
-        {{"--history", "x", "history", "--json"},
-         {Command::History, ".", true, "x", {}, false, false}},
-        {{"upgrade", "--port", "1-2", "--json", "--port=3-1", "--port", "1-2"},
-         {Command::Upgrade, ".", true, "", V{"1-2", "3-1"}, false, false}},
-        {{"upgrade", "--all"}, {Command::Upgrade, ".", false, "", {}, true, false}},
-        {{"upgrade", "--watch"}, {Command::Upgrade, ".", false, "", {}, true, true}},
-        {{"upgrade", "--watch", "--port", "2-1"},
-         {Command::Upgrade, ".", false, "", V{"2-1"}, false, true}},
-        {{"upgrade", "--all", "--timeout", "45"},
-         {Command::Upgrade, ".", false, "", {}, true, false, 45}},
+         {Command::Check, "/p k", true, true, "h", {}, {}, false, false}},
+        {{"--history", "x", "history", "--json", "--result", "failed", "--since", "2026-12-01"},
+         {.command = Command::History,
+          .json = true,
+          .history = "x",
+          .results = V{"failed"},
+          .since = "2026-12-01"}},
+        {{"history", "--csv", "a.jsonl", "--port", "1-1", "b.jsonl", "-q"},
+         {.command = Command::History,
+          .ports = V{"1-1"},
+          .quiet = true,
+          .historyFiles = V{"a.jsonl", "b.jsonl"},
+          .csv = true}},
+        {{"upgrade", "--port", "1-2", "--json", "--port=3-1", "--port", "1-2", "--serial", "7"},
+         {.command = Command::Upgrade, .json = true, .ports = V{"1-2", "3-1"}, .serials = V{"7"}}},
+        {{"upgrade", "--all"}, {.command = Command::Upgrade, .all = true}},
+        {{"upgrade", "--watch"}, {.command = Command::Upgrade, .all = true, .watch = true}},
+        {{"upgrade", "--watch", "--serial", "9", "--serial", "9"},
+         {.command = Command::Upgrade, .serials = V{"9"}, .watch = true}},
+        {{"upgrade", "--all", "--timeout", "45", "--station", "bench 3", "--operator", "Ann"},
+         {.command = Command::Upgrade,
+          .all = true,
+          .timeoutMinutes = 45,
+          .station = "bench 3",
+          .operatorName = "Ann"}},
         {{"upgrade", "--port", "1-1", "--as", "Q750"},
-         {Command::Upgrade, ".", false, "", V{"1-1"}, false, false, 20, "Q750"}},
+         {.command = Command::Upgrade, .ports = V{"1-1"}, .as = "Q750"}},
+        {{"check", "--serial", "100001", "--port", "2-1"},
+         {.command = Command::Check, .ports = V{"2-1"}, .serials = V{"100001"}}},
     };
     for (const auto& c : cases) {
         const ParsedCommandLine parsed = Parse(c.words);
@@ -76,6 +97,11 @@ TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
         {"upgrade", "--port"},
         {"upgrade", "--port", ""},
         {"list", "--watch"},
+        {"upgrade", "--all", "--serial", "5"},
+        {"list", "-q", "-v"},
+        {"history", "--csv", "--json"},
+        {"upgrade", "--all", "--station", "a\tb"},
+        {"upgrade", "--port", "1-1", "--serial", "5", "--as", "Q750"},
         {"--watch", "upgrade", "--all"},
         {"list", "--all"},
         {"--package", "", "list"},
@@ -96,9 +122,70 @@ TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
         EXPECT_EQ(std::count(parsed.output.begin(), parsed.output.end(), '\n'), 2) << parsed.output;
         EXPECT_TRUE(parsed.output.ends_with("\nRun with --help for more information.\n"));
     }
-    // Words the command does not take are named as they were written.
-    EXPECT_EQ(Parse({"list", "--port", "1-1"}).output.substr(0, 40),
-              "zelk-cli: not expected here: --port 1-1\n");
+    // The reason in the program's words, never the parser's notation.
+    const std::pair<std::vector<const char*>, const char*> worded[] = {
+        {{"upgrade", "--all", "--timeout", "abc"},
+         "--timeout takes whole minutes from 1 to 1440, not \"abc\""},
+        {{"upgrade", "--port"}, "--port needs a value"},
+        {{"frobnicate"},
+         "unknown command: frobnicate (the commands: list, check, upgrade, history)"},
+        {{"list", "--bogus"}, "unknown option of list: --bogus"},
+        {{"upgrade", "--port", "1-2", "3-1"}, "not expected here: 3-1"},
+    };
+    for (const auto& [words, reason] : worded) {
+        EXPECT_EQ(Parse(words).output,
+                  std::string("zelk-cli: ") + reason + "\nRun with --help for more information.\n");
+    }
+}
+
+// Every option the parser takes for a command is in its help and its shell completion, and
+// neither names one the parser does not take.
+TEST(CliOptions, HelpAndCompletionNameExactlyTheParsersOptions) {
+    std::ifstream file(ZELK_COMPLETION);
+    ASSERT_TRUE(file);
+    const std::string script((std::istreambuf_iterator<char>(file)), {});
+    const auto words = [](const std::string& text) {
+        std::set<std::string> set;
+        std::istringstream in(text);
+        for (std::string word; in >> word;) {
+            set.insert(word);
+        }
+        return set;
+    };
+    std::smatch global;
+    ASSERT_TRUE(std::regex_search(script, global, std::regex("local global=\"([^\"]*)\"")));
+    for (const std::optional<Command> command :
+         {std::optional<Command>{}, std::optional{Command::List}, std::optional{Command::Check},
+          std::optional{Command::Upgrade}, std::optional{Command::History}}) {
+        const std::string name = command ? CommandName(*command) : "\\*";
+        std::set<std::string> parser;
+        for (const std::vector<std::string>& spellings : OptionSpellings(command)) {
+            parser.insert(spellings.begin(), spellings.end());
+        }
+        std::set<std::string> helped;
+        const std::vector<OptionHelp>& own = CommandOptionsHelp(command);
+        for (const auto* list : {&own, &GlobalOptionsHelp()}) {
+            for (const OptionHelp& option : *list) {
+                helped.insert(option.spellings.begin(), option.spellings.end());
+            }
+        }
+        EXPECT_EQ(helped, parser) << name;
+        const std::string text = HelpText(command);
+        for (const std::string& spelling : parser) {
+            EXPECT_NE(text.find(spelling), std::string::npos) << name << " " << spelling;
+        }
+        for (const char* part : {"Usage: ", "Exit status: ", "Example:\n  zelk-cli "}) {
+            EXPECT_NE(text.find(part), std::string::npos) << name << " " << part;
+        }
+        std::smatch line;
+        ASSERT_TRUE(std::regex_search(script, line, std::regex(name + "\\) own=\"([^\"]*)\"")))
+            << name;
+        std::set<std::string> completed = words(line[1].str() + " " + global[1].str());
+        EXPECT_EQ(completed, parser) << name;
+    }
+    // The help of a command is asked for after it, and is its own.
+    EXPECT_EQ(Parse({"upgrade", "--help"}).output, HelpText(Command::Upgrade));
+    EXPECT_EQ(Parse({"--json", "history", "-h"}).output, HelpText(Command::History));
 }
 
 }  // namespace
