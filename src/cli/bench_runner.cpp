@@ -1,11 +1,13 @@
 #include "cli/bench_runner.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include "controller/version_match.h"
 #include "device/zelk.h"
 #include "package/package_findings.h"
+#include "platform/files.h"
 
 namespace ZELKUtil::Cli {
 BenchRunner::BenchRunner(BenchSeams seams, Options options, const std::atomic<bool>& stopping)
@@ -27,14 +29,12 @@ int BenchRunner::Run() {
 
 std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
     // What the window's start-up reads, and why a bench cannot use it.
-    const PackageFindings found = ReadPackageFindings(options_.package);
-    if (const std::optional<std::string> why = found.WhyUnusable()) {
-        std::string reason = *why;
-        reason.erase(std::remove(reason.begin(), reason.end(), '\r'), reason.end());
-        std::replace(reason.begin(), reason.end(), '\n', ' ');
-        Say("The package in " + options_.package + " cannot be used: " + reason);
+    if (const std::optional<std::string> why = WhyNoPackage()) {
+        Say("The package in " + AbsoluteFolder(options_.package) + " cannot be used: " + *why +
+            ". Name the package's folder with --package DIR.");
         return std::nullopt;
     }
+    const PackageFindings found = ReadPackageFindings(options_.package);
     Package package;
     package.versionLine = found.version.value_or("");
     package.profiles = found.profiles;
@@ -43,14 +43,53 @@ std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
     return package;
 }
 
+std::optional<std::string> BenchRunner::WhyNoPackage() const {
+    if (!Files::Exists(options_.package)) {
+        return std::string("it does not exist");
+    }
+    const PackageFindings found = ReadPackageFindings(options_.package);
+    std::optional<std::string> why = found.WhyUnusable();
+    if (why) {
+        why->erase(std::remove(why->begin(), why->end(), '\r'), why->end());
+        std::replace(why->begin(), why->end(), '\n', ' ');
+    }
+    return why;
+}
+
+std::string BenchRunner::AbsoluteFolder(const std::string& folder) {
+    if (const auto resolved = Files::Resolve(folder)) {
+        return resolved.value();
+    }
+    // A folder that is not there cannot be resolved: its name as given, from the working
+    // directory where it is relative (as given when even that cannot be told).
+    std::error_code error;
+    const std::filesystem::path full =
+        std::filesystem::absolute(std::u8string(folder.begin(), folder.end()), error);
+    if (error) {
+        return folder;
+    }
+    const std::u8string text = full.lexically_normal().u8string();
+    return {text.begin(), text.end()};
+}
+
 namespace {
 
-Events::Found FoundEvent(const std::string& port, BoxMode mode) {
+Events::Found FoundEvent(const std::string& port, BoxMode mode, bool withPackage) {
     Events::Found event;
     event.port = port;
     event.mode = mode;
-    event.verdict = kVerdictUnknown;
+    if (withPackage) {
+        event.verdict = kVerdictUnknown;
+    }
     return event;
+}
+
+// The normal-mode IDs of the package's boxes; without a package, the boxes' own.
+std::vector<std::pair<std::uint16_t, std::uint16_t>> IdsOf(const BenchRunner::Package& package) {
+    if (package.profiles.empty()) {
+        return {{kDefaultVid, kDefaultPid}};
+    }
+    return NormalModeIds(package.profiles);
 }
 
 }  // namespace
@@ -64,9 +103,7 @@ std::vector<Events::Found> BenchRunner::Look(const Package& package,
     // A box whose port the system does not tell is talked to only when it is alone on the bus:
     // nothing confines the look to it, so another box could answer. Each such box is one of its
     // own. Asked only when there is one.
-    const auto alone = [&device, &package] {
-        return device.BoxPorts(NormalModeIds(package.profiles)).size() == 1;
-    };
+    const auto alone = [&device, &package] { return device.BoxPorts(IdsOf(package)).size() == 1; };
     std::vector<Events::Found> found;
     // A port already found, or one not asked about: a box in another run is never disturbed.
     const auto seen = [&found, &only](const std::string& port) {
@@ -74,13 +111,13 @@ std::vector<Events::Found> BenchRunner::Look(const Package& package,
                std::any_of(found.begin(), found.end(),
                            [&port](const Events::Found& f) { return f.port == port; });
     };
-    for (const auto& [vid, pid] : NormalModeIds(package.profiles)) {
+    for (const auto& [vid, pid] : IdsOf(package)) {
         for (const std::string& port : transport.hid_ports(vid, pid)) {
             if (only && port != *only) {
                 continue;
             }
             if (port.empty() && !alone()) {
-                found.push_back(FoundEvent(port, BoxMode::Normal));
+                found.push_back(FoundEvent(port, BoxMode::Normal, !package.profiles.empty()));
             } else if (!seen(port)) {
                 found.push_back(LookAt(device, transport, port, {vid, pid}, package));
             }
@@ -88,12 +125,12 @@ std::vector<Events::Found> BenchRunner::Look(const Package& package,
     }
     for (const std::string& port : device.ProgrammerPorts()) {
         if (!seen(port)) {
-            found.push_back(FoundEvent(port, BoxMode::Programmer));
+            found.push_back(FoundEvent(port, BoxMode::Programmer, !package.profiles.empty()));
         }
     }
     for (const ProbeMatch& match : device.Bootloaders()) {
         if (!seen(match.port)) {
-            found.push_back(FoundEvent(match.port, BoxMode::Bootloader));
+            found.push_back(FoundEvent(match.port, BoxMode::Bootloader, !package.profiles.empty()));
         }
     }
     std::sort(found.begin(), found.end(),
@@ -101,10 +138,21 @@ std::vector<Events::Found> BenchRunner::Look(const Package& package,
     return found;
 }
 
+bool BenchRunner::Named(const Events::Found& box) const {
+    if (options_.ports.empty() && options_.serials.empty()) {
+        return true;
+    }
+    const auto has = [](const std::vector<std::string>& words, const std::string& word) {
+        return std::find(words.begin(), words.end(), word) != words.end();
+    };
+    return has(options_.ports, box.port) ||
+           (!box.serial.empty() && has(options_.serials, box.serial));
+}
+
 Events::Found BenchRunner::LookAt(ZELK& device, HidTransport& transport, const std::string& port,
                                   std::pair<std::uint16_t, std::uint16_t> ids,
                                   const Package& package) {
-    Events::Found box = FoundEvent(port, BoxMode::Normal);
+    Events::Found box = FoundEvent(port, BoxMode::Normal, !package.profiles.empty());
     transport.hid_confine_to_port(Confinement(port));
     device.setVid(static_cast<std::int16_t>(ids.first));
     device.setPid(static_cast<std::int16_t>(ids.second));
@@ -113,10 +161,16 @@ Events::Found BenchRunner::LookAt(ZELK& device, HidTransport& transport, const s
     box.serial = device.GetSerial();
     device.Close();
     transport.hid_confine_to_port(std::nullopt);
+    box.product = product;
     const auto named = std::find_if(package.profiles.begin(), package.profiles.end(),
                                     [&product](const ZelkProfile& p) { return p.name == product; });
     if (named != package.profiles.end()) {
         box.model = named->id;
+    }
+    if (package.profiles.empty()) {
+        // Without a package there is nothing to tell of an upgrade.
+        box.verdict.clear();
+        return box;
     }
     if (!box.version.empty()) {
         box.upToDate = PackageHasVersion(package.versionLine, box.version);
@@ -130,7 +184,7 @@ std::vector<std::string> BenchRunner::PresentPorts(const Package& package) {
     ReadPathModes modes;
     ZELK device(platform.Transport(), platform.Probe(), seams_.clock, modes);
     // Each box once; every box whose port the system does not tell stays an entry of its own.
-    std::vector<std::string> ports = device.BoxPorts(NormalModeIds(package.profiles));
+    std::vector<std::string> ports = device.BoxPorts(IdsOf(package));
     std::sort(ports.begin(), ports.end());
     return ports;
 }
@@ -151,6 +205,14 @@ void BenchRunner::Emit(const BoxEvent& event) {
     }
     if (options_.json) {
         seams_.out(ToJsonLine(event));
+    } else if (options_.quiet) {
+        // Results only: how each box ended, and what list and check found.
+        const bool result =
+            std::holds_alternative<Events::Ended>(event) ||
+            (options_.command != Command::Upgrade && std::holds_alternative<Events::Found>(event));
+        if (const std::optional<std::string> line = ToHumanLine(event); line && result) {
+            seams_.out(*line);
+        }
     } else if (seams_.terminal) {
         seams_.terminal(board_.Show(event, options_.verbose));
     } else if (const std::optional<std::string> line = ToHumanLine(event, options_.verbose)) {
@@ -173,13 +235,21 @@ void BenchRunner::Say(const std::string& line) {
 }
 
 int BenchRunner::List(bool check) {
-    const std::optional<Package> package = CheckPackage();
+    std::optional<Package> package;
+    if (!check && !options_.packageGiven && WhyNoPackage()) {
+        // The bus as it is: no package, no verdict; boxes in normal mode under the default IDs.
+        package = Package{};
+    } else {
+        package = CheckPackage();
+    }
     if (!package) {
         return kExitPackage;
     }
-    const std::vector<Events::Found> found = Look(*package);
+    std::vector<Events::Found> found = Look(*package);
+    std::erase_if(found, [this](const Events::Found& box) { return !Named(box); });
     if (found.empty()) {
-        Say("No box found.");
+        Say(options_.ports.empty() && options_.serials.empty() ? "No box found."
+                                                               : "No box named was found.");
         return kExitNoBox;
     }
     bool allUpToDate = true;

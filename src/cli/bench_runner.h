@@ -124,6 +124,13 @@ class BenchRunner {
     int ShowHistory();
     // What start-up makes of the package folder; nullopt (after saying why) when it cannot be used.
     std::optional<Package> CheckPackage();
+    // Why the package folder cannot be used (it does not exist, it has no version, ...); nullopt
+    // when it can.
+    std::optional<std::string> WhyNoPackage() const;
+    // The folder's full name, for words that must say which folder was meant.
+    static std::string AbsoluteFolder(const std::string& folder);
+    // Whether the command line names the box (by port or serial), or names none.
+    bool Named(const Events::Found& box) const;
     // Each box on the bus as a "found" event, by port.
     // Every box present, or only the one on the port named.
     std::vector<Events::Found> Look(const Package& package,
@@ -175,6 +182,18 @@ class BenchRunner {
     static bool AnotherBox(PortSlot& slot, const Events::Found& found);
     // The run of the slot ended in an exception: the box failed, the others go on.
     void EndInFault(PortSlot& slot, const std::string& what);
+    // The ports of the boxes the command line names: those of --port (or every box present with
+    // --all), and those of the boxes with a serial of --serial; a serial not found is said, and
+    // counts as a port found empty.
+    std::vector<std::string> AskedPorts(const std::vector<std::string>& there,
+                                        const Package& package, const HistoryFile& history);
+    // The serial of the box on the port ("" when none can be told): told in normal mode, and in
+    // its bootloader or programmer mode only by the port's unfinished record.
+    std::string SerialOn(const std::string& port, const Package& package,
+                         const HistoryFile& history);
+    // Whether the box on the port is one whose serial --serial names. A box is read once per
+    // plug-in: one that is not named is not talked to again until its port is empty.
+    bool NamedBySerial(const std::string& port, const Package& package, const HistoryFile& history);
     int Finish(const std::vector<std::string>& asked, const Package& package);
     // The run's table (or its summary event): every box it met, with its result and why.
     void Summarize(const std::vector<std::pair<std::string, BoxOutcome>>& outcomes,
@@ -219,6 +238,10 @@ class BenchRunner {
     bool untoldPortSaid_ = false;
     // Ports named without --watch that had no box: the exit code says so, unless a box failed.
     std::vector<std::string> emptyPorts_;
+    // Serials named without --watch that no box present had: as a port found empty.
+    std::vector<std::string> missingSerials_;
+    // Ports whose box has no serial --serial names, until the port is empty.
+    std::set<std::string> strangers_;
     // The outcomes of runs whose box has since been unplugged (a watch starts a new run when it
     // comes back).
     std::vector<std::pair<std::string, BoxOutcome>> ended_;

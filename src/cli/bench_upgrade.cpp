@@ -69,14 +69,14 @@ int BenchRunner::Upgrade() {
     const RunRecord run{seams_.utcNow(), seams_.host, options_.package, package->versionLine,
                         runId_};
     if (const auto begun = history.Begin(run); !begun) {
-        Say("The history " + history.Path() + " cannot be written: " + begun.error().Text());
+        // A FIFO or a device in the history's place is refused, never waited on.
+        Say("The history " + history.Path() + " cannot be written: " +
+            (begun.error().kind == ErrorKind::NotAFile ? "refused: it is not a regular file"
+                                                       : begun.error().Text()));
         return kExitHistory;
     }
-    std::vector<std::string> asked = options_.ports;
     const std::vector<std::string> there = PresentPorts(*package);
-    if (options_.all) {
-        asked = there;
-    }
+    std::vector<std::string> asked = AskedPorts(there, *package, history);
     for (const std::string& port : asked) {
         if (port.empty() && (there.size() != 1 || options_.watch)) {
             LeaveUntoldPortAlone();
@@ -95,8 +95,9 @@ int BenchRunner::Upgrade() {
 
 void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
                         const HistoryFile& history) {
-    // With ports named, the watch takes the boxes plugged into those ports and touches no other.
-    const bool confined = !options_.ports.empty();
+    // With ports or serials named, the watch takes the boxes plugged into those ports and the
+    // boxes with those serials wherever they are plugged in, and touches no other.
+    const bool confined = !options_.ports.empty() || !options_.serials.empty();
     while (options_.watch && !stopping_.load()) {
         // A production line: every box plugged in from now on, once per plug-in.
         const std::vector<std::string> now = PresentPorts(package);
@@ -108,10 +109,18 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
                 }
                 continue;
             }
-            if ((confined && !Has(options_.ports, port)) || leftAlonePorts_.count(port) != 0) {
+            if (leftAlonePorts_.count(port) != 0) {
                 continue;
             }
-            if (const auto slot = slots_.find(port); slot != slots_.end()) {
+            const auto named = [&] {
+                return !confined || Has(options_.ports, port) ||
+                       NamedBySerial(port, package, history);
+            };
+            const auto slot = slots_.find(port);
+            if (slot == slots_.end() && !named()) {
+                continue;
+            }
+            if (slot != slots_.end()) {
                 // A box that took an ended run's place between two looks is a new box all the
                 // same: its arrival is not missed because no look saw the port empty.
                 const std::vector<Events::Found> there =
@@ -120,6 +129,9 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
                     continue;
                 }
                 EndSlot(slot);
+                if (!named()) {
+                    continue;
+                }
             }
             StartSlot(port, package, history);
             if (!Has(asked, port)) {
@@ -133,8 +145,9 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
                 ++slot;
             }
         }
-        // A port left alone is looked at again once it is empty.
+        // A port left alone, or whose box was not named, is looked at again once it is empty.
         std::erase_if(leftAlonePorts_, [&now](const std::string& port) { return !Has(now, port); });
+        std::erase_if(strangers_, [&now](const std::string& port) { return !Has(now, port); });
         seams_.clock.SleepMs(Periods::kBusLookMs);
     }
 }
@@ -148,6 +161,11 @@ void BenchRunner::Summarize(const std::vector<std::pair<std::string, BoxOutcome>
     }
     for (const std::string& port : emptyPorts_) {
         rows.push_back(RecordOf(Outcome(BoxResult::Failed, kNoBoxHere), port, package));
+    }
+    for (const std::string& serial : missingSerials_) {
+        BoxOutcome missing = Outcome(BoxResult::Failed, "no box present has this serial");
+        missing.serial = serial;
+        rows.push_back(RecordOf(missing, "", package));
     }
     if (rows.empty()) {
         return;
@@ -477,7 +495,7 @@ int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& pa
     if (failed) {
         return kExitBoxFailed;
     }
-    if (!emptyPorts_.empty()) {
+    if (!emptyPorts_.empty() || !missingSerials_.empty()) {
         return kExitNoBox;
     }
     // Ctrl+C that left nothing undone (the end of every --watch) stopped nothing the run owed.

@@ -154,6 +154,7 @@ struct Writer {
     const char* operator()(const Events::Found& e) const {
         o["mode"] = ModeName(e.mode);
         PutText(o, "model", e.model);
+        PutText(o, "product", e.product);
         PutText(o, "serial", e.serial);
         PutText(o, "version", e.version);
         if (e.upToDate) {
@@ -225,8 +226,9 @@ std::optional<BoxEvent> Read(const std::string& kind, const Json& o, std::string
         Events::Found e;
         e.port = std::move(port);
         ok = GetWord(o, "mode", kModes, e.mode) && GetText(o, "model", e.model) &&
-             GetText(o, "serial", e.serial) && GetText(o, "version", e.version) &&
-             GetFlag(o, "up_to_date", e.upToDate) && GetText(o, "verdict", e.verdict);
+             GetText(o, "product", e.product) && GetText(o, "serial", e.serial) &&
+             GetText(o, "version", e.version) && GetFlag(o, "up_to_date", e.upToDate) &&
+             GetText(o, "verdict", e.verdict);
         return ok ? std::optional<BoxEvent>(e) : std::nullopt;
     }
     if (kind == "state") {

@@ -73,6 +73,7 @@ struct Found {
     // gave its version).
     std::optional<bool> upToDate = {};
     std::string verdict = {};
+    std::string product = {};  // the product string the box tells in normal mode
     bool operator==(const Found&) const = default;
 };
 struct State {

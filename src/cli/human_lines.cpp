@@ -8,12 +8,14 @@
 namespace ZELKUtil::Cli {
 namespace {
 
-// "Q750 2.01", "Q750", "version 2.01" or "": what the box told of itself.
+// "Q750 2.01", "Q750", "version 2.01" or "": what the box told of itself; its product string
+// where no profile names it ("ZELK Q750 2.01" without a package).
 std::string Identity(const Events::Found& e) {
-    if (e.model.empty()) {
+    const std::string& name = e.model.empty() ? e.product : e.model;
+    if (name.empty()) {
         return e.version.empty() ? "" : "version " + e.version;
     }
-    return e.version.empty() ? e.model : e.model + " " + e.version;
+    return e.version.empty() ? name : name + " " + e.version;
 }
 
 std::string FoundLine(const Events::Found& e) {

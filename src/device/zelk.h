@@ -18,6 +18,10 @@ struct ReadPathModes {
     std::int32_t tryIntFirst = 0;
 };
 
+// The USB IDs a box shows in normal mode unless a package's profile names others.
+inline constexpr std::uint16_t kDefaultVid = 0x14E3;
+inline constexpr std::uint16_t kDefaultPid = 0x0706;
+
 // The host's handle on one box: opens its HID interface in normal mode, exchanges the framed
 // messages with it and probes for its bootloader and FPGA-programmer modes. Every operation
 // blocks until done and reports failure through its result, never by a message.
@@ -85,6 +89,6 @@ class ZELK {
     ReadPathModes& modes_;
 
     hid_device* ZELK_handle = nullptr;
-    std::int16_t vid = 0x14E3;
-    std::int16_t pid = 0x0706;
+    std::int16_t vid = static_cast<std::int16_t>(kDefaultVid);
+    std::int16_t pid = static_cast<std::int16_t>(kDefaultPid);
 };

@@ -353,6 +353,67 @@ TEST(BenchRunner, CheckAndListTellWhichBoxesNeedTheUpgrade) {
     EXPECT_EQ(bench.Events("1-2", "found").at(0).at("verdict"), "unknown");
 }
 
+// Outside a package folder list shows the bus as it is, without a verdict; a package that was
+// named and cannot be used is an error that names its folder in full and says how to name one.
+TEST(BenchRunner, ListWithoutAPackageAndTheBoxesNamed) {
+    Testing::TempPackage scratch;
+    ZELKSim::BenchWorld bus(scratch.Path("no-package"), kSpeed);
+    bus.AddBox("1-1", {0x14E3, 0x0706, L"ZELK Q750"}, "2.01");
+    bus.AddBox("1-2", {0x14E3, 0x0706, L"ZELK Q751"}, "2.03");
+    bus.boxes[1].SetSerial("000777");
+    bus.AddBox("1-3", {0x14E3, 0x0706, L"ZELK Q750"}, "2.01");
+    bus.boxes[2].Plug(BoxMode::Bootloader);
+    Options list;
+    list.json = true;
+    EXPECT_EQ(bus.Run(list), kExitOk);
+    ASSERT_EQ(bus.out.size(), 3U);
+    const nlohmann::json q751 = nlohmann::json::parse(bus.out[1]);
+    EXPECT_EQ(q751.at("product"), "ZELK Q751");
+    EXPECT_EQ(q751.at("version"), "2.03");
+    EXPECT_EQ(q751.at("serial"), "000777");
+    for (const char* absent : {"verdict", "model", "up_to_date"}) {
+        EXPECT_FALSE(q751.contains(absent)) << absent;
+    }
+    EXPECT_EQ(nlohmann::json::parse(bus.out[2]).at("mode"), "bootloader");
+    // By serial and by port, the union; a serial is told only in normal mode.
+    list.serials = {"000777"};
+    list.ports = {"1-3"};
+    bus.out.clear();
+    EXPECT_EQ(bus.Run(list), kExitOk);
+    ASSERT_EQ(bus.out.size(), 2U);
+    EXPECT_EQ(nlohmann::json::parse(bus.out[0]).at("port"), "1-2");
+    list.ports.clear();
+    list.serials = {"999999"};
+    EXPECT_EQ(bus.Run(list), kExitNoBox);
+    // Named, the folder must be a package; check always needs one.
+    list.serials.clear();
+    list.packageGiven = true;
+    EXPECT_EQ(bus.Run(list), kExitPackage);
+    Options check;
+    check.command = Command::Check;
+    EXPECT_EQ(bus.Run(check), kExitPackage);
+    EXPECT_EQ(bus.err.back(), "The package in " + scratch.Path("no-package") +
+                                  " cannot be used: it does not exist. Name the package's folder "
+                                  "with --package DIR.");
+}
+
+// -q: how each box ended, and nothing of its road.
+TEST(BenchRunner, QuietTellsOnlyTheResults) {
+    Bench bench({"1-1", "1-2"});
+    Options options = Upgrade({});
+    options.json = false;
+    options.quiet = true;
+    EXPECT_EQ(bench.Run(options), kExitOk);
+    std::vector<std::string> results(bench.out.begin(), bench.out.begin() + 2);
+    std::sort(results.begin(), results.end());
+    EXPECT_EQ(results, (std::vector<std::string>{"1-1: upgraded to 2.04, ARM: unplug the box",
+                                                 "1-2: upgraded to 2.04, ARM: unplug the box"}));
+    // Then the table: its header and a row a box.
+    ASSERT_EQ(bench.out.size(), 3U);
+    EXPECT_TRUE(bench.out[2].starts_with("time ")) << bench.out[2];
+    EXPECT_EQ(std::count(bench.out[2].begin(), bench.out[2].end(), '\n'), 2);
+}
+
 TEST(ProgressBoard, RowsRedrawInPlaceBelowTheLinesAndGoWithTheirResult) {
     ProgressBoard board;
     const std::string first = "1-1: [##########          ]  50 %  about 12 s left\n";
