@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "box/emulated_box.h"
@@ -34,10 +35,13 @@ struct BenchScenario {
     // on the port is swapped for another ("swap VERSION": another serial and that firmware, in
     // normal mode, with no moment between), or the history breaks ("history-breaks": its file
     // becomes a folder, so that every later write fails). Once each; of several with the same port
-    // and text, each takes the next line that holds it, in order.
+    // and text, each takes the next line that holds it, in order. A JSON line (--json) holds the
+    // text when a string field other than its port does; with `fields` instead of a text, only a
+    // JSON line whose fields have those values matches (see WhenMatches).
     struct When {
         std::string port;
         std::string text;
+        std::vector<std::pair<std::string, std::string>> fields;
         std::string action;
         std::string target;
         std::string version;  // swap: the firmware of the box put in its place
@@ -71,8 +75,24 @@ struct BenchScenarioParse {
 
 BenchScenarioParse ParseBenchScenario(std::string_view text);
 
+// Whether a line of the program's standard output is the one a `when` line waits for: a human
+// line "PORT: ..." that holds the text, or a JSON object line whose "port" is the port and one of
+// whose other string fields holds the text, or whose fields are those `fields` names (a string
+// field its text exactly, any other value its JSON text, as "50" or "true").
+bool WhenMatches(const BenchScenario::When& when, const std::string& line);
+
+struct BenchPlay {
+    // Each line as the program prints it, standard output to `out` and its error stream to
+    // `err`, rather than all of it after the run.
+    bool live = false;
+    // The run's own time (the sped-up clock's, not the wall clock's) it may take; past it, Ctrl+C
+    // is pressed and the scenario fails. 0: no limit.
+    std::int64_t timeLimitMs = std::int64_t{10} * 60 * 1000;
+};
+
 // Plays a bench scenario file. What the program printed goes to `out`, each expectation that did
 // not hold to `err` with the file and line. Returns a ScenarioExit.
-int RunBenchScenarioFile(const std::string& path, std::ostream& out, std::ostream& err);
+int RunBenchScenarioFile(const std::string& path, const BenchPlay& play, std::ostream& out,
+                         std::ostream& err);
 
 }  // namespace ZELKSim

@@ -1,8 +1,10 @@
 // Reads a bench scenario. The package lines are those of the scenario files, read by their parser.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 #include "bench_runs/bench_scenario.h"
 #include "scenario/scenario.h"
@@ -61,14 +63,17 @@ class Reader {
 
     // unplug|plug|stop [TARGET], swap VERSION [TARGET], history-breaks.
     static bool WhenAction(const Tokens& t) {
-        const std::string& action = t[3].value;
+        if (t.empty()) {
+            return false;
+        }
+        const std::string& action = t[0].value;
         if (action == "swap") {
-            return t.size() == 5 || t.size() == 6;
+            return t.size() == 2 || t.size() == 3;
         }
         if (action == "history-breaks") {
-            return t.size() == 4;
+            return t.size() == 1;
         }
-        return (action == "unplug" || action == "plug" || action == "stop") && t.size() <= 5;
+        return (action == "unplug" || action == "plug" || action == "stop") && t.size() <= 2;
     }
 
     static bool Plain(const Tokens& t) {
@@ -84,12 +89,8 @@ class Reader {
             s.history = t[1].value;
         } else if (command == "tools" && t.size() == 3 && Plain(t) && t[1].value == "new-version") {
             s.newVersion = t[2].value;
-        } else if (command == "when" && t.size() >= 4 && Plain(t) && WhenAction(t)) {
-            const bool swap = t[3].value == "swap";
-            const std::size_t targetAt = swap ? 5 : 4;
-            s.whens.push_back({t[1].value, t[2].value, t[3].value,
-                               t.size() > targetAt ? t[targetAt].value : t[1].value,
-                               swap ? t[4].value : ""});
+        } else if (command == "when") {
+            When(t);
         } else if (command == "run" && t.size() >= 2 && Plain(t)) {
             for (std::size_t i = 1; i < t.size(); ++i) {
                 s.arguments.push_back(t[i].value);
@@ -101,6 +102,32 @@ class Reader {
                 "unknown line; a bench scenario has package, tools new-version, box, history, "
                 "when, run and expect lines");
         }
+    }
+
+    // when PORT "TEXT"|FIELD=VALUE... ACTION...
+    void When(const Tokens& t) {
+        BenchScenario::When when;
+        std::size_t at = 2;
+        for (; at < t.size() && t[at].keyed; ++at) {
+            when.fields.emplace_back(t[at].key, t[at].value);
+        }
+        if (when.fields.empty() && at < t.size()) {
+            when.text = t[at++].value;
+        }
+        const Tokens action(t.begin() + static_cast<std::ptrdiff_t>(at), t.end());
+        if (t.size() < 2 || t[1].keyed || !Plain(action) || !WhenAction(action)) {
+            Fail(
+                "usage: when PORT \"TEXT\"|FIELD=VALUE... unplug|plug|stop [TARGET] | swap "
+                "VERSION [TARGET] | history-breaks");
+            return;
+        }
+        const bool swap = action[0].value == "swap";
+        const std::size_t targetAt = swap ? 2 : 1;
+        when.port = t[1].value;
+        when.action = action[0].value;
+        when.target = action.size() > targetAt ? action[targetAt].value : t[1].value;
+        when.version = swap ? action[1].value : "";
+        result_.scenario.whens.push_back(std::move(when));
     }
 
     void Box(const Tokens& t) {

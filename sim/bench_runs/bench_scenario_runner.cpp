@@ -1,11 +1,15 @@
 // Plays a bench scenario: the bench runner over emulated boxes, in real time run fast.
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <ostream>
 #include <set>
 
 #include "bench_runs/bench_scenario.h"
 #include "bench_runs/bench_world.h"
+#include "bench_runs/run_limit.h"
+#include "cleanup/temp_folders.h"
 #include "cli/cli_options.h"
 #include "cli/history.h"
 #include "platform/files.h"
@@ -57,15 +61,23 @@ std::vector<std::string> HistoryLines(const std::string& path) {
     return lines;
 }
 
+// What a `when` line waits for, so that of several that wait for the same, one acts on a line.
+std::string MatchKey(const BenchScenario::When& when) {
+    std::string key = when.text;
+    for (const auto& [field, value] : when.fields) {
+        key.append(1, '\x1f').append(field).append(1, '=').append(value);
+    }
+    return key;
+}
+
 // Acts on the line when a "when" line names it; each acts once.
 void React(BenchWorld& world, const BenchScenario& scenario, std::vector<bool>& done,
            const std::string& line, const std::string& history) {
     std::set<std::pair<std::string, std::string>> firedOnThisLine;
     for (std::size_t i = 0; i < scenario.whens.size(); ++i) {
         const BenchScenario::When& when = scenario.whens[i];
-        const bool port = when.port == "*" || line.rfind(when.port + ": ", 0) == 0;
-        if (done[i] || !port || line.find(when.text) == std::string::npos ||
-            !firedOnThisLine.emplace(when.port, when.text).second) {
+        if (done[i] || !WhenMatches(when, line) ||
+            !firedOnThisLine.emplace(when.port, MatchKey(when)).second) {
             continue;
         }
         done[i] = true;
@@ -119,26 +131,7 @@ std::vector<std::string> Actual(const BenchScenario::Expect& expect, const Bench
     return HistoryLines(history);
 }
 
-int Play(const BenchScenario& scenario, const std::string& root, const std::string& path,
-         std::ostream& out, std::ostream& err) {
-    std::vector<std::string> arguments = {"zelk-cli"};
-    arguments.insert(arguments.end(), scenario.arguments.begin(), scenario.arguments.end());
-    const std::vector<const char*> argv = [&arguments] {
-        std::vector<const char*> pointers;
-        pointers.reserve(arguments.size());
-        for (const std::string& argument : arguments) {
-            pointers.push_back(argument.c_str());
-        }
-        return pointers;
-    }();
-    const auto parsed =
-        ZELKUtil::Cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "0");
-    if (!parsed.options) {
-        err << path << ": the run line: " << parsed.output;
-        return kScenarioUnplayable;
-    }
-    BenchWorld world(root, kSpeed);
-    world.tools.newVersion = scenario.newVersion;
+void AddBoxes(BenchWorld& world, const BenchScenario& scenario) {
     for (const BenchScenario::Box& b : scenario.boxes) {
         EmulatedBox& box = world.AddBox(
             b.port, {0x14E3, 0x0706, std::wstring(b.product.begin(), b.product.end())}, b.version);
@@ -153,10 +146,75 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
             box.Plug(b.mode);
         }
     }
+}
+
+// What the program printed, after the run, the error stream's lines marked.
+void ShowOutput(const BenchWorld& world, std::ostream& out) {
+    for (const std::string& line : world.out) {
+        out << line << '\n';
+    }
+    for (const std::string& line : world.err) {
+        out << "(error stream) " << line << '\n';
+    }
+}
+
+// Runs the runner under the time limit. Past it, Ctrl+C is pressed, as one would at a run that
+// went on too long; a run that does not end after that either cannot be stopped from here (its
+// threads are the runner's), so the process ends, its temporary folders removed.
+int RunWithin(BenchWorld& world, const ZELKUtil::Cli::Options& options, const BenchPlay& play,
+              const std::string& path, std::ostream& err, bool& overran) {
+    constexpr std::int64_t kGraceMs = std::int64_t{2} * 60 * 1000;
+    const std::int64_t seconds = play.timeLimitMs / 1000;
+    RunLimit limit(
+        world.clock, play.timeLimitMs, kGraceMs,
+        [&] {
+            const std::lock_guard<std::mutex> lock(world.outLock);
+            err << path << ": the run went past its time limit of " << seconds
+                << " s (the emulated clock's; --time-limit changes it): Ctrl+C is pressed"
+                << std::endl;
+            world.stopping = true;
+        },
+        [&] {
+            {
+                const std::lock_guard<std::mutex> lock(world.outLock);
+                err << path << ": the run did not end within " << kGraceMs / 1000
+                    << " s after Ctrl+C either: zelk-sim ends it" << std::endl;
+            }
+            EndProcessNow(kScenarioFailed);
+        });
+    const int exitCode = world.Run(options);
+    overran = limit.Finish();
+    return exitCode;
+}
+
+int Play(const BenchScenario& scenario, const std::string& root, const std::string& path,
+         const BenchPlay& play, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> arguments = {"zelk-cli"};
+    arguments.insert(arguments.end(), scenario.arguments.begin(), scenario.arguments.end());
+    std::vector<const char*> argv;
+    argv.reserve(arguments.size());
+    for (const std::string& argument : arguments) {
+        argv.push_back(argument.c_str());
+    }
+    const auto parsed =
+        ZELKUtil::Cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "0");
+    if (!parsed.options) {
+        err << path << ": the run line: " << parsed.output;
+        return kScenarioUnplayable;
+    }
+    BenchWorld world(root, kSpeed);
+    world.tools.newVersion = scenario.newVersion;
+    AddBoxes(world, scenario);
     std::vector<bool> done(scenario.whens.size(), false);
     ZELKUtil::Cli::Options options = *parsed.options;
     const std::string history = root + "/history.jsonl";
-    world.onLine = [&](const std::string& line) { React(world, scenario, done, line, history); };
+    // Live, each line goes where the program printed it, at once.
+    world.onLine = [&](const std::string& line) {
+        if (play.live) {
+            out << line << std::endl;
+        }
+        React(world, scenario, done, line, history);
+    };
     options.history = history;
     if (scenario.history) {
         if (const auto written = WritePackageFile(root, "history.jsonl", *scenario.history, false);
@@ -165,14 +223,15 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
             return kScenarioUnplayable;
         }
     }
-    const int exitCode = world.Run(options);
-    for (const std::string& line : world.out) {
-        out << line << '\n';
+    if (play.live) {
+        world.onErrorLine = [&err](const std::string& line) { err << line << std::endl; };
     }
-    for (const std::string& line : world.err) {
-        out << "(error stream) " << line << '\n';
+    bool overran = false;
+    const int exitCode = RunWithin(world, options, play, path, err, overran);
+    if (!play.live) {
+        ShowOutput(world, out);
     }
-    int status = kScenarioPassed;
+    int status = overran ? kScenarioFailed : kScenarioPassed;
     for (const BenchScenario::Expect& expect : scenario.expects) {
         const std::vector<std::string> actual = Actual(expect, world, exitCode, history);
         if (actual != expect.lines) {
@@ -187,7 +246,8 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
 
 }  // namespace
 
-int RunBenchScenarioFile(const std::string& path, std::ostream& out, std::ostream& err) {
+int RunBenchScenarioFile(const std::string& path, const BenchPlay& play, std::ostream& out,
+                         std::ostream& err) {
     constexpr std::size_t kMaxBytes = std::size_t{1024} * 1024;
     const auto read = ZELKUtil::Files::ReadHead(path, kMaxBytes);
     if (!read) {
@@ -208,7 +268,7 @@ int RunBenchScenarioFile(const std::string& path, std::ostream& out, std::ostrea
         err << path << ": " << written.error().Text() << '\n';
         return kScenarioUnplayable;
     }
-    return Play(parsed.scenario, folder.Root(), path, out, err);
+    return Play(parsed.scenario, folder.Root(), path, play, out, err);
 }
 
 }  // namespace ZELKSim

@@ -97,14 +97,14 @@ class BenchWorld {
     std::vector<std::string> err;
     // Told of every line of standard output as it is printed (under the output's lock).
     std::function<void(const std::string&)> onLine = [](const std::string&) {};
+    // Told of every line of the error stream as it is printed (under the same lock).
+    std::function<void(const std::string&)> onErrorLine = [](const std::string&) {};
 
   private:
-    void Keep(std::vector<std::string>& lines, const std::string& line, bool tell) {
+    void Keep(std::vector<std::string>& lines, const std::string& line, bool output) {
         const std::lock_guard<std::mutex> lock(outLock);
         lines.push_back(line);
-        if (tell) {
-            onLine(line);
-        }
+        (output ? onLine : onErrorLine)(line);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 
+#include "cleanup/temp_folders.h"
 #include "package/package_files.h"
 
 namespace ZELKSim {
@@ -106,6 +107,7 @@ ScratchFolder::~ScratchFolder() {
         std::error_code ec;
         fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(root_, ec);
+        ForgetTempFolder(root_);
     }
 }
 
@@ -122,6 +124,7 @@ ZELKUtil::Result<void> ScratchFolder::Create() {
         const fs::path candidate = temp / ("zelk-pkg-" + std::to_string(random()));
         if (fs::create_directory(candidate, ec)) {
             root_ = candidate.string();
+            KeepTempFolder(root_);
             return {};
         }
         if (ec) {
