@@ -189,6 +189,15 @@ std::vector<std::string> BenchRunner::PresentPorts(const Package& package) {
     return ports;
 }
 
+std::vector<std::string> BenchRunner::ProgrammersOnBus() {
+    if (!programmerLook_) {
+        programmerLook_ = seams_.newPlatform();
+    }
+    ReadPathModes modes;
+    ZELK device(programmerLook_->Transport(), programmerLook_->Probe(), seams_.clock, modes);
+    return device.ProgrammerPorts();
+}
+
 BoxPlatform& BenchRunner::LookPlatform() {
     if (!lookPlatform_) {
         lookPlatform_ = seams_.newPlatform();

@@ -20,6 +20,7 @@
 #include "cli/events.h"
 #include "cli/history.h"
 #include "cli/port_claim.h"
+#include "cli/programmer_turn.h"
 #include "cli/progress_board.h"
 #include "package/zelk_profile.h"
 
@@ -27,9 +28,10 @@ class ZELK;
 
 namespace ZELKUtil::Cli {
 
-// A run's turn on the bench while it must be the only one there (FPGA programming, DFUAPP, or
-// ports the package's dfu-util cannot be told): held for the run's whole road, and passed to the
-// next run in the queue when it goes, however the run ended. Empty for a run that needs no turn.
+// A run's turn on the bench while it must be the only one there (DFUAPP, or ports the package's
+// dfu-util cannot be told): held for the run's whole road, and passed to the next run in the queue
+// when it goes, however the run ended. Empty for a run that needs no turn. (A box's FPGA needs
+// only the bench's one programmer: see ProgrammerTurn.)
 class BenchTurn {
   public:
     BenchTurn() = default;
@@ -142,6 +144,8 @@ class BenchRunner {
     std::vector<std::string> PresentPorts(const Package& package);
     // The backends of the looks at the bus, made at the first look.
     BoxPlatform& LookPlatform();
+    // The ports where a box is in its FPGA programmer mode, from the bus alone.
+    std::vector<std::string> ProgrammersOnBus();
     void Emit(const BoxEvent& event);
     // A line of the error stream, with the progress board (when there is one) kept whole.
     void Say(const std::string& line);
@@ -207,9 +211,9 @@ class BenchRunner {
     ProgressBoard board_;
     // What each run under way is doing, by port (under outputLock_).
     std::map<std::string, BoxState> states_;
-    // The runs of boxes that must be alone on the bench (FPGA programming, DFUAPP, or ports
-    // dfu-util cannot be told) take turns in the order they were started: the bench is upgraded
-    // in port order, never in the order threads happen to wake.
+    // The runs of boxes that must be alone on the bench (DFUAPP, or ports dfu-util cannot be
+    // told) take turns in the order they were started: the bench is upgraded in port order, never
+    // in the order threads happen to wake.
     std::mutex turnsLock_;
     std::condition_variable nextTurn_;
     std::uint64_t turnsIssued_ = 0;
@@ -220,6 +224,12 @@ class BenchRunner {
     std::atomic<std::uint64_t> boxesFound_{0};
     // The boxes' runs start the package's driver installer one at a time.
     std::shared_ptr<ToolGate> installerGate_ = std::make_shared<ToolGate>();
+    // One box at a time is the FPGA programmer, from its programmer firmware's download to the
+    // end of its FPGA run and its programmer's leaving the bus; the ARM downloads go side by side.
+    std::shared_ptr<ProgrammerTurn> programmerTurn_ =
+        std::make_shared<ProgrammerTurn>([this] { return ProgrammersOnBus(); });
+    // The backends of the turn's looks at the bus (made at the first, used under the turn's lock).
+    std::unique_ptr<BoxPlatform> programmerLook_;
     // A record could not be written: no further box is started.
     std::atomic<bool> historyBroken_{false};
     // The last record kept of each box under way, by port, to note where it was when the process

@@ -258,9 +258,10 @@ void BenchRunner::StartSlot(const std::string& port, const Package& package,
     if (!looked.empty() && !inNormalMode) {
         slot->resume = KnownBox(package, slot->leftThere);
     }
-    // dfu-util is told the port where the port's name is its path; DFUAPP and the STAPL player
-    // cannot be told which box, so a box whose road takes them is upgraded alone.
-    if (!package.dfuUtil || package.fpgaImages || !seams_.portsAreDfuUtilPaths) {
+    // dfu-util is told the port where the port's name is its path; DFUAPP cannot be told which
+    // box, so a box whose road takes it is upgraded alone. The STAPL player cannot either: the
+    // FPGA's stretch of each road takes the programmer's turn (see ProgrammerTurn).
+    if (!package.dfuUtil || !seams_.portsAreDfuUtilPaths) {
         const std::lock_guard<std::mutex> lock(turnsLock_);
         slot->turn = turnsIssued_++;
     }
@@ -351,6 +352,7 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     settings.profiles = package.profiles;
     settings.limitMs = std::int64_t{options_.timeoutMinutes} * 60 * 1000;
     settings.installerGate = installerGate_;
+    settings.programmerTurn = programmerTurn_;
     settings.resume = slot.resume;
     {
         const std::lock_guard<std::mutex> lock(boundsLock_);
@@ -380,6 +382,11 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
         for (const auto& [serial, kept] : known) {
             bounds_[serial] = kept;
         }
+    };
+    hooks.waitsForProgrammer = [this, &slot](const std::string& other) {
+        Say(slot.port + ": waits for " + (other.empty() ? "another box" : other) +
+            ": one box at a time may be the FPGA programmer, as the STAPL player cannot be told "
+            "which box to program");
     };
     hooks.progressed = [this, &slot, &package, &history](const BoxOutcome& box) {
         Keep(history, RecordOf(box, slot.port, package));

@@ -15,6 +15,7 @@
 namespace ZELKUtil::Cli {
 
 class ToolGate;
+class ProgrammerTurn;
 
 // A box met in its bootloader or programmer mode that the run knows all the same: the box an
 // earlier run's record left there, or the one the operator named with --as.
@@ -58,6 +59,8 @@ struct BoxRunSettings {
     std::string fpgaOwedTo;
     // Shared by the runs of all boxes: one driver installer at a time. Null: no gate.
     std::shared_ptr<ToolGate> installerGate;
+    // Shared by the runs of all boxes: one box at a time is the FPGA programmer. Null: no turn.
+    std::shared_ptr<ProgrammerTurn> programmerTurn;
 };
 
 // How a box's run ended, and why ("" for a success), with the version after it and what was
@@ -112,6 +115,9 @@ struct BoxRunHooks {
     std::function<void(const BoxOutcome& box)> ended;
     // At the run's end: the bounds its boxes have run up, by serial.
     std::function<void(const std::vector<std::pair<std::string, BoxLedger::Bounds>>&)> bounds;
+    // The box begins to wait for the FPGA programmer, which the box on the other port has or is
+    // owed first.
+    std::function<void(const std::string& other)> waitsForProgrammer;
 };
 
 // What the backends (and dfu-util's -p) of a box's run or look are confined to: its port, or

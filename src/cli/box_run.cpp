@@ -6,6 +6,7 @@
 
 #include "cli/box_tools.h"
 #include "cli/box_watch.h"
+#include "cli/programmer_turn.h"
 #include "controller/headless_view.h"
 #include "controller/periods.h"
 #include "controller/upgrade_controller.h"
@@ -77,7 +78,15 @@ BoxOutcome BoxRun::Run() {
     follow.Skip();
     watching = &follow;
     view.SetAppendListener([&follow] { follow.ReportLines(); });
-    controller.ListenToRoad([&follow](const RoadEvent& event) { follow.Follow(event); });
+    // Declared after the controller, so left before the controller is gone, however the run ends.
+    ProgrammerHold programmer(settings_.programmerTurn, port_);
+    tools.OnProgrammerTool([this, &programmer, &follow, &ticking, &device] {
+        return TakeProgrammer(programmer, follow, ticking, device);
+    });
+    controller.ListenToRoad([&follow, &programmer](const RoadEvent& event) {
+        follow.Follow(event);
+        programmer.Follow(event);
+    });
     const auto ids = NormalModeIds(settings_.profiles);
     if (stopping_.load()) {
         // Asked to stop before the box was touched.
@@ -98,6 +107,7 @@ BoxOutcome BoxRun::Run() {
         controller.TimerCheck_Tick();
         follow.ReportLines();
         const bool present = !device.BoxPorts(ids).empty();
+        programmer.Present(present);
         if (const auto result = follow.Judge(present, stopping_.load())) {
             controller.Dispose();
             BoxOutcome outcome = follow.Finish(*result);
@@ -107,6 +117,32 @@ BoxOutcome BoxRun::Run() {
             return outcome;
         }
         ticking.SleepMs(Periods::kPollMs);
+    }
+}
+
+bool BoxRun::TakeProgrammer(ProgrammerHold& hold, BoxWatch& follow, Clock& ticking, ZELK& device) {
+    std::optional<std::string> other = hold.TryTake();
+    if (!other) {
+        return true;
+    }
+    follow.WaitsForProgrammer();
+    if (hooks_.waitsForProgrammer) {
+        hooks_.waitsForProgrammer(*other);
+    }
+    const auto ids = NormalModeIds(settings_.profiles);
+    for (;;) {
+        ticking.SleepMs(Periods::kPollMs);
+        if (!hold.TryTake()) {
+            follow.GotProgrammer();
+            return true;
+        }
+        // The box waits in its bootloader (or as the programmer): the run's own bounds still
+        // hold, as between polls.
+        if (const auto verdict = follow.Judge(!device.BoxPorts(ids).empty(), stopping_.load())) {
+            hold.Leave();
+            follow.EndWith(*verdict);
+            return false;
+        }
     }
 }
 

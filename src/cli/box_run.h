@@ -13,7 +13,12 @@
 #include "platform/clock.h"
 #include "platform/process_service.h"
 
+class ZELK;
+
 namespace ZELKUtil::Cli {
+
+class BoxWatch;
+class ProgrammerHold;
 
 // Plays the upgrade of the box on one USB port through the very controller the window uses, poll
 // by poll as the window's timer would, acting where the window's operator would (ticking what the
@@ -32,6 +37,10 @@ class BoxRun {
     BoxOutcome Run();
 
   private:
+    // Waits, poll by poll, for the bench's FPGA programmer; false: the run's bounds (its limit,
+    // Ctrl+C, its box gone) ended the box's road first, with their verdict.
+    bool TakeProgrammer(ProgrammerHold& hold, BoxWatch& follow, Clock& ticking, ZELK& device);
+
     BoxPlatform& platform_;
     Clock& clock_;
     std::string port_;

@@ -66,6 +66,16 @@ bool IsDriverInstaller(const std::string& program) {
     return name == PackageFiles::kDriverInstaller || name == PackageFiles::kDriverInstaller64;
 }
 
+bool NeedsTheProgrammer(const StartRequest& request) {
+    if (request.program == PackageFiles::kStaplPlayer) {
+        return true;
+    }
+    const bool download =
+        request.program == PackageFiles::kDfuUtil || request.program == PackageFiles::kDfuApp;
+    return download && std::find(request.arguments.begin(), request.arguments.end(),
+                                 PackageFiles::kFpgaProgrammerImage) != request.arguments.end();
+}
+
 BoxTools::BoxTools(ProcessService& tools, std::shared_ptr<ToolErrors> errors,
                    std::shared_ptr<ToolGate> installerGate, std::function<void()> onWait)
     : tools_(tools),
@@ -81,6 +91,10 @@ Result<std::unique_ptr<ChildProcess>> BoxTools::Start(const StartRequest& reques
             errors->Add({tool, line});
         }
     };
+    if (takeProgrammer_ && NeedsTheProgrammer(request) && !takeProgrammer_()) {
+        return Error{ErrorKind::InUse, "Cannot run " + request.program,
+                     "another box is the FPGA programmer"};
+    }
     if (!installerGate_ || !IsDriverInstaller(request.program)) {
         return tools_.Start(own);
     }

@@ -51,15 +51,24 @@ class BoxTools final : public ProcessService {
              std::shared_ptr<ToolGate> installerGate, std::function<void()> onWait);
 
     Result<std::unique_ptr<ChildProcess>> Start(const StartRequest& request) override;
+    // Asked before a tool that needs the bench's one FPGA programmer starts (see
+    // NeedsTheProgrammer); false: the run gave up waiting for it, and the tool is not started.
+    void OnProgrammerTool(std::function<bool()> takeProgrammer) {
+        takeProgrammer_ = std::move(takeProgrammer);
+    }
 
   private:
     ProcessService& tools_;
     std::shared_ptr<ToolErrors> errors_;
     std::shared_ptr<ToolGate> installerGate_;
     std::function<void()> onWait_;
+    std::function<bool()> takeProgrammer_;
 };
 
 // Whether the package-relative program is the package's driver installer (either build of it).
 bool IsDriverInstaller(const std::string& program);
+// Whether the start makes the box the FPGA programmer (the programmer firmware's download) or
+// plays its FPGA (the STAPL player, which takes whichever programmer it finds).
+bool NeedsTheProgrammer(const StartRequest& request);
 
 }  // namespace ZELKUtil::Cli

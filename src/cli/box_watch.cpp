@@ -321,6 +321,19 @@ std::optional<RunVerdict> BoxWatch::Judge(bool boxPresent, bool stopping) {
     return verdict;
 }
 
+void BoxWatch::WaitsForProgrammer() {
+    clocks_.WorkWaits();
+    beforeWait_ = toldState_;
+    ReportState(BoxState::WaitingForBox);
+}
+
+void BoxWatch::GotProgrammer() {
+    clocks_.WorkStarted();
+    if (const std::optional<BoxState> was = std::exchange(beforeWait_, std::nullopt)) {
+        ReportState(*was);
+    }
+}
+
 BoxOutcome BoxWatch::EndBox(const RunVerdict& verdict, std::size_t logEnd) {
     box_.result = verdict.result;
     box_.reason = verdict.reason;

@@ -53,6 +53,15 @@ class BoxWatch {
     // the run's own clocks; `stopping`: Ctrl+C came.
     std::optional<RunVerdict> Judge(bool boxPresent, bool stopping);
     BoxOutcome Finish(const RunVerdict& verdict);
+    // The box waits for the bench's FPGA programmer (its state says so), and has it.
+    void WaitsForProgrammer();
+    void GotProgrammer();
+    // Its road ends with the verdict, whatever the controller tells of it afterwards.
+    void EndWith(const RunVerdict& verdict) {
+        if (!end_) {
+            end_ = verdict;
+        }
+    }
 
   private:
     struct Heed;
@@ -97,6 +106,8 @@ class BoxWatch {
     // Its record could not be written: nothing may be written into it.
     bool refused_ = false;
     std::optional<BoxState> toldState_;
+    // What it was doing when it began to wait for the programmer.
+    std::optional<BoxState> beforeWait_;
     Work downloading_ = Work::Nothing;
     int downloadQuarters_ = 0;
     // The end of its road, as the controller told it.

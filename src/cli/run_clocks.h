@@ -39,6 +39,9 @@ class RunClocks {
     }
     // A download into it began.
     void WorkStarted() { waitsForWork_ = false; }
+    // Its next download waits for another box (the bench's one FPGA programmer): after Ctrl+C it
+    // is waited for as a box whose bootloader work never starts.
+    void WorkWaits() { waitsForWork_ = true; }
     // The FPGA player runs, or an erase's programming is still to follow: Ctrl+C lets it finish.
     void FpgaRun(bool underway) { fpgaUnderway_ = underway; }
     // Another box took the place of the one followed so far: the clocks start for it.
