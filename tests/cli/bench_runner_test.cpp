@@ -412,117 +412,116 @@ TEST(BenchRunner, QuietTellsOnlyTheResults) {
     ASSERT_EQ(bench.out.size(), 3U);
     EXPECT_TRUE(bench.out[2].starts_with("time ")) << bench.out[2];
     EXPECT_EQ(std::count(bench.out[2].begin(), bench.out[2].end(), '\n'), 2);
+}
 
-    // Two boxes of a package with ARM and FPGA images: their ARM downloads go side by side
-    // (dfu-util is told each port), but one box at a time is the FPGA programmer, since the STAPL
-    // player takes whichever programmer it finds and a box stays the programmer until it is
-    // unplugged. The turn passes on when the operator unplugs the box that has it, upgraded or in
-    // the middle of its FPGA.
-    TEST(BenchRunner, TwoImageBoxesShareTheBenchButNotTheProgrammer) {
-        for (const bool midFpga : {false, true}) {
-            Testing::TempPackage pkg;
-            ZELKSim::PackageContents package;
-            package.version = "2.04";
-            package.details =
-                R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
-                R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="kr.stp" A3PN060=""/>)";
-            package.files = {"q750.bin", "kr.stp"};
-            package.tools = {PackageFiles::kDfuUtil, PackageFiles::kStaplPlayer};
-            ASSERT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
-            ZELKSim::BenchWorld bench(pkg.Root(), kSpeed);
-            for (const char* port : {"1-1", "1-2"}) {
-                ZELKSim::EmulatedBox& box =
-                    bench.AddBox(port, {0x14E3, 0x0706, L"ZELK Q750"}, "2.01");
-                box.SetFpgaIdcode(0x029121CF);
-                box.SetFpgaChecksum(0xFFFF);
-            }
-            std::vector<std::string> states;
-            std::size_t mostProgrammers = 0;
-            // The box that is the programmer first (the first whose ARM is back: either).
-            std::string first;
-            bench.onLine = [&](const std::string& line) {
-                const nlohmann::json event = nlohmann::json::parse(line);
-                const std::string port = event.value("port", "");
-                const std::string text = event.value("text", "");
-                if (event.at("event") == "state") {
-                    states.push_back(port + " " + text);
-                    if (first.empty() && text == "FPGA programmer") {
-                        first = port;
-                    }
-                }
-                const auto programmers = std::count_if(
-                    bench.boxes.begin(), bench.boxes.end(), [](const ZELKSim::EmulatedBox& box) {
-                        return box.Mode() == BoxMode::FpgaProgrammer;
-                    });
-                mostProgrammers = std::max(mostProgrammers, static_cast<std::size_t>(programmers));
-                // The operator unplugs a box when it is upgraded, or the first in its FPGA run
-                // (whose player then loses its chain: failed).
-                const bool unplug = midFpga ? port == first && text == "programming the FPGA"
-                                            : event.at("event") == "result";
-                if (unplug) {
-                    bench.boxes[port == "1-1" ? 0 : 1].Unplug();
-                }
-            };
-            Options options = Upgrade({});
-            options.history = pkg.Path("history.jsonl");
-            options.timeoutMinutes = 2;
-            EXPECT_EQ(bench.Run(options), midFpga ? kExitBoxFailed : kExitOk);
-            const std::string second = first == "1-1" ? "1-2" : "1-1";
-            const auto at = [&states](const std::string& state) {
-                return std::find(states.begin(), states.end(), state) - states.begin();
-            };
-            // Both have their ARM download before either is the programmer: neither waited for the
-            // other's road.
-            EXPECT_LT(at(second + " downloading"), at(first + " FPGA programmer")) << midFpga;
-            // The second waits for the programmer, and is the programmer only after the first left.
-            EXPECT_LT(at(second + " waiting for another box"), at(second + " FPGA programmer"));
-            EXPECT_EQ(mostProgrammers, 1U) << midFpga;
-            const std::size_t firstBox = first == "1-1" ? 0 : 1;
-            EXPECT_EQ(bench.boxes[1 - firstBox].FpgaChecksum(), bench.tools.programmedChecksum);
-            EXPECT_EQ(bench.boxes[firstBox].FpgaChecksum(),
-                      midFpga ? 0xFFFF : bench.tools.programmedChecksum);
-            std::map<std::string, std::string> results;
-            for (const std::string& line : bench.out) {
-                const nlohmann::json event = nlohmann::json::parse(line);
-                if (event.at("event") == "result") {
-                    results[event.at("port")] = event.at("text");
+// Two boxes of a package with ARM and FPGA images: their ARM downloads go side by side
+// (dfu-util is told each port), but one box at a time is the FPGA programmer, since the STAPL
+// player takes whichever programmer it finds and a box stays the programmer until it is
+// unplugged. The turn passes on when the operator unplugs the box that has it, upgraded or in
+// the middle of its FPGA.
+TEST(BenchRunner, TwoImageBoxesShareTheBenchButNotTheProgrammer) {
+    for (const bool midFpga : {false, true}) {
+        Testing::TempPackage pkg;
+        ZELKSim::PackageContents package;
+        package.version = "2.04";
+        package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
+                          R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="kr.stp" A3PN060=""/>)";
+        package.files = {"q750.bin", "kr.stp"};
+        package.tools = {PackageFiles::kDfuUtil, PackageFiles::kStaplPlayer};
+        ASSERT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
+        ZELKSim::BenchWorld bench(pkg.Root(), kSpeed);
+        for (const char* port : {"1-1", "1-2"}) {
+            ZELKSim::EmulatedBox& box = bench.AddBox(port, {0x14E3, 0x0706, L"ZELK Q750"}, "2.01");
+            box.SetFpgaIdcode(0x029121CF);
+            box.SetFpgaChecksum(0xFFFF);
+        }
+        std::vector<std::string> states;
+        std::size_t mostProgrammers = 0;
+        // The box that is the programmer first (the first whose ARM is back: either).
+        std::string first;
+        bench.onLine = [&](const std::string& line) {
+            const nlohmann::json event = nlohmann::json::parse(line);
+            const std::string port = event.value("port", "");
+            const std::string text = event.value("text", "");
+            if (event.at("event") == "state") {
+                states.push_back(port + " " + text);
+                if (first.empty() && text == "FPGA programmer") {
+                    first = port;
                 }
             }
-            EXPECT_EQ(results[first], midFpga ? "failed" : "upgraded");
-            EXPECT_EQ(results[second], "upgraded") << midFpga;
-            EXPECT_EQ(bench.err, std::vector<std::string>{
-                                     second + ": waits for " + first +
-                                     ": one box at a time may be the FPGA programmer, as the STAPL "
-                                     "player cannot be told which box to program"});
+            const auto programmers = std::count_if(bench.boxes.begin(), bench.boxes.end(),
+                                                   [](const ZELKSim::EmulatedBox& box) {
+                                                       return box.Mode() == BoxMode::FpgaProgrammer;
+                                                   });
+            mostProgrammers = std::max(mostProgrammers, static_cast<std::size_t>(programmers));
+            // The operator unplugs a box when it is upgraded, or the first in its FPGA run
+            // (whose player then loses its chain: failed).
+            const bool unplug = midFpga ? port == first && text == "programming the FPGA"
+                                        : event.at("event") == "result";
+            if (unplug) {
+                bench.boxes[port == "1-1" ? 0 : 1].Unplug();
+            }
+        };
+        Options options = Upgrade({});
+        options.history = pkg.Path("history.jsonl");
+        options.timeoutMinutes = 2;
+        EXPECT_EQ(bench.Run(options), midFpga ? kExitBoxFailed : kExitOk);
+        const std::string second = first == "1-1" ? "1-2" : "1-1";
+        const auto at = [&states](const std::string& state) {
+            return std::find(states.begin(), states.end(), state) - states.begin();
+        };
+        // Both have their ARM download before either is the programmer: neither waited for the
+        // other's road.
+        EXPECT_LT(at(second + " downloading"), at(first + " FPGA programmer")) << midFpga;
+        // The second waits for the programmer, and is the programmer only after the first left.
+        EXPECT_LT(at(second + " waiting for another box"), at(second + " FPGA programmer"));
+        EXPECT_EQ(mostProgrammers, 1U) << midFpga;
+        const std::size_t firstBox = first == "1-1" ? 0 : 1;
+        EXPECT_EQ(bench.boxes[1 - firstBox].FpgaChecksum(), bench.tools.programmedChecksum);
+        EXPECT_EQ(bench.boxes[firstBox].FpgaChecksum(),
+                  midFpga ? 0xFFFF : bench.tools.programmedChecksum);
+        std::map<std::string, std::string> results;
+        for (const std::string& line : bench.out) {
+            const nlohmann::json event = nlohmann::json::parse(line);
+            if (event.at("event") == "result") {
+                results[event.at("port")] = event.at("text");
+            }
         }
+        EXPECT_EQ(results[first], midFpga ? "failed" : "upgraded");
+        EXPECT_EQ(results[second], "upgraded") << midFpga;
+        EXPECT_EQ(bench.err, std::vector<std::string>{
+                                 second + ": waits for " + first +
+                                 ": one box at a time may be the FPGA programmer, as the STAPL "
+                                 "player cannot be told which box to program"});
     }
+}
 
-    TEST(ProgressBoard, RowsRedrawInPlaceBelowTheLinesAndGoWithTheirResult) {
-        ProgressBoard board;
-        const std::string first = "1-1: [##########          ]  50 %  about 12 s left\n";
-        EXPECT_EQ(board.Show(Events::Progress{"1-1", 50, 12}), first);
-        const std::string second = "1-2: [                    ]   0 %  bootloader\n";
-        EXPECT_EQ(board.Show(Events::State{"1-2", BoxState::InBootloader}),
-                  "\x1b[1F\x1b[J" + first + second);
-        // The window's lines only with -v; the steps are the board's.
-        EXPECT_EQ(board.Show(Events::Log{"1-1", "Done.\x1b[2J"}), "");
-        EXPECT_EQ(board.Show(Events::Log{"1-1", "Done.\x1b[2J"}, true),
-                  "\x1b[2F\x1b[J1-1: [window] Done.?[2J\n" + first + second);
-        EXPECT_EQ(board.Show(Events::Ended{"1-1", BoxResult::Upgraded, "", "2.04", true}),
-                  "\x1b[2F\x1b[J1-1: upgraded to 2.04, ARM: unplug the box\n" + second);
-        // A row never wraps, so the cursor goes back over exactly the rows drawn.
-        const std::string port(70, '1');
-        const std::string rows = board.Show(Events::State{port, BoxState::WaitingForInstaller});
-        std::istringstream drawn(rows.substr(rows.find('J') + 1));
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(drawn, line);) {
-            lines.push_back(line);
-        }
-        ASSERT_EQ(lines.size(), 2U);
-        EXPECT_EQ(lines[1], (port + ": [                    ]   0 %  waiting").substr(0, 79));
-        EXPECT_EQ(board.Erase(), "\x1b[2F\x1b[J");
-        EXPECT_EQ(board.Erase(), "");
+TEST(ProgressBoard, RowsRedrawInPlaceBelowTheLinesAndGoWithTheirResult) {
+    ProgressBoard board;
+    const std::string first = "1-1: [##########          ]  50 %  about 12 s left\n";
+    EXPECT_EQ(board.Show(Events::Progress{"1-1", 50, 12}), first);
+    const std::string second = "1-2: [                    ]   0 %  bootloader\n";
+    EXPECT_EQ(board.Show(Events::State{"1-2", BoxState::InBootloader}),
+              "\x1b[1F\x1b[J" + first + second);
+    // The window's lines only with -v; the steps are the board's.
+    EXPECT_EQ(board.Show(Events::Log{"1-1", "Done.\x1b[2J"}), "");
+    EXPECT_EQ(board.Show(Events::Log{"1-1", "Done.\x1b[2J"}, true),
+              "\x1b[2F\x1b[J1-1: [window] Done.?[2J\n" + first + second);
+    EXPECT_EQ(board.Show(Events::Ended{"1-1", BoxResult::Upgraded, "", "2.04", true}),
+              "\x1b[2F\x1b[J1-1: upgraded to 2.04, ARM: unplug the box\n" + second);
+    // A row never wraps, so the cursor goes back over exactly the rows drawn.
+    const std::string port(70, '1');
+    const std::string rows = board.Show(Events::State{port, BoxState::WaitingForInstaller});
+    std::istringstream drawn(rows.substr(rows.find('J') + 1));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(drawn, line);) {
+        lines.push_back(line);
     }
+    ASSERT_EQ(lines.size(), 2U);
+    EXPECT_EQ(lines[1], (port + ": [                    ]   0 %  waiting").substr(0, 79));
+    EXPECT_EQ(board.Erase(), "\x1b[2F\x1b[J");
+    EXPECT_EQ(board.Erase(), "");
+}
 
 }  // namespace
 }  // namespace ZELKUtil::Cli
