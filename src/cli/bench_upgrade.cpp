@@ -385,8 +385,8 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     };
     hooks.waitsForProgrammer = [this, &slot](const std::string& other) {
         Say(slot.port + ": waits for " + (other.empty() ? "another box" : other) +
-            ": one box at a time may be the FPGA programmer, as the STAPL player cannot be told "
-            "which box to program");
+            " to finish its FPGA and be unplugged: one box at a time may be the FPGA programmer, "
+            "as the STAPL player cannot be told which box to program");
     };
     hooks.progressed = [this, &slot, &package, &history](const BoxOutcome& box) {
         Keep(history, RecordOf(box, slot.port, package));

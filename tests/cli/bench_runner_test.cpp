@@ -491,8 +491,9 @@ TEST(BenchRunner, TwoImageBoxesShareTheBenchButNotTheProgrammer) {
         EXPECT_EQ(results[second], "upgraded") << midFpga;
         EXPECT_EQ(bench.err, std::vector<std::string>{
                                  second + ": waits for " + first +
-                                 ": one box at a time may be the FPGA programmer, as the STAPL "
-                                 "player cannot be told which box to program"});
+                                 " to finish its FPGA and be unplugged: one box at a time may be "
+                                 "the FPGA programmer, as the STAPL player cannot be told which "
+                                 "box to program"});
     }
 }
 
