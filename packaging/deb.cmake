@@ -1,6 +1,6 @@
 # The Debian package: the program, the udev rule with scripts that put it into effect, the manual
-# pages of zelk-upgrade and zelk-cli, zelk-cli's bash completion, the README, the copyright and
-# changelog files.
+# pages of zelk-upgrade and zelk-cli, zelk-cli's bash completion, the README with the operator's
+# and the line's guides (where its links find them), the copyright and changelog files.
 # `cmake --workflow --preset deb` builds build/deb/zelk-upgrade_<version>_amd64.deb; dependencies
 # come from the shared libraries.
 set(_zelk_doc ${CMAKE_INSTALL_DATADIR}/doc/zelk-upgrade)
@@ -21,6 +21,7 @@ install(FILES ${_zelk_gen}/zelk-upgrade.1.gz ${_zelk_gen}/zelk-cli.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${_zelk_gen}/changelog.gz packaging/debian/copyright DESTINATION ${_zelk_doc})
 install(FILES README.md DESTINATION ${_zelk_doc})
+install(FILES docs/operator-guide.md docs/line-guide.md DESTINATION ${_zelk_doc}/docs)
 # bash-completion loads a command's completion from here when the command is first completed.
 install(FILES packaging/bash-completion/zelk-cli
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Makes the Windows zip as the README says (cpack -G ZIP in the build folder), checks that its root
-# is the package folder with the Windows names, and unpacks it into DEST for the tests that run it.
+# Makes the Windows zip as docs/windows-build.md says (cpack -G ZIP in the build folder), checks
+# that its root is the package folder with the Windows names, and unpacks it into DEST for the tests
+# that run it.
 # Usage: unpack-zip.sh CPACK BUILD_DIR DEST
 set -eu
 cpack=$1

@@ -1,4 +1,4 @@
-// The examples of the README and of the manual page, played: each command of an example runs on
+// The examples of the line guide and of the manual page, played: each command of an example runs on
 // emulated boxes set up as the text around it describes, and what the program prints must be what
 // the example shows, so that the documents cannot drift from the program.
 //
@@ -33,9 +33,10 @@ std::vector<std::string> ReadLines(const std::string& name) {
     return lines;
 }
 
-// The README's indented block after the paragraph that starts with `marker`, without its indent.
+// The line guide's indented block after the paragraph that starts with `marker`, without its
+// indent.
 std::vector<std::string> ReadmeBlock(const std::string& marker) {
-    const std::vector<std::string> doc = ReadLines("README.md");
+    const std::vector<std::string> doc = ReadLines("docs/line-guide.md");
     auto it = std::find_if(doc.begin(), doc.end(), [&](auto& l) { return l.starts_with(marker); });
     EXPECT_NE(it, doc.end()) << marker;
     while (it != doc.end() && !it->starts_with("    ")) {
@@ -264,7 +265,7 @@ struct ExampleBench {
     }
 };
 
-TEST(DocExamples, TheReadmesWorkedExample) {
+TEST(DocExamples, TheLineGuidesWorkedExample) {
     ExampleBench bench;
     bench.Box("1-1", "2.01", "000123");
     bench.Box("1-2", "2.01", "000124");

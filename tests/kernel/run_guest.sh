@@ -56,7 +56,7 @@ if [ -n "${ZELK_CLI_PROGRAM:-}" ]; then
 fi
 cp /lib/udev/rules.d/50-udev-default.rules "$root/lib/udev/rules.d/" 2>/dev/null || true
 cp "$guest_files"/*.rules "$root/etc/zelk-test/"
-# The bundled demo package, as the README has it upgrade a presented box.
+# The bundled demo package, as the operator's guide has it upgrade a presented box.
 cp -r "$guest_files/../../examples/package" "$root/etc/zelk-test/demo-package"
 cp "$guest_files/guest_init.sh" "$root/init"
 chmod +x "$root/init"

@@ -347,8 +347,9 @@ TEST(BenchOnPorts, UpgradeAllTakesThreeBoxesAtOnceEachWithItsOwnImage) {
         static_cast<long long>(transfers > 0 ? transfers : -transfers));
 }
 
-// The bundled demo package as the README has it: zelk-cli with it upgrades a box presented as
-// `zelk-sim present` presents it, through the package's own dfu-util and driver installer.
+// The bundled demo package as the operator's guide has it: zelk-cli with it upgrades a box
+// presented as `zelk-sim present` presents it, through the package's own dfu-util and driver
+// installer.
 TEST(BenchOnPorts, TheDemoPackageUpgradesAPresentedBox) {
     PortBench bench("/etc/zelk-test/demo-package");
     // `zelk-sim present --product "ZELK Video Converter"`: the package's first variant.
