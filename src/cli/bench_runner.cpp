@@ -290,7 +290,9 @@ int BenchRunner::ShowHistory() {
             seams_.out(ToJsonLine(record));
         }
     } else {
-        seams_.out(FormatHistoryTable(read.value().records));
+        std::string table = FormatHistoryTable(read.value().records);
+        table.pop_back();  // each line of the output gets its own line end
+        seams_.out(table);
     }
     if (read.value().unreadable > 0) {
         Say("The history " + history.Path() + " has " + std::to_string(read.value().unreadable) +
