@@ -1,4 +1,4 @@
-// zelk-cli on Linux: the bench runner over the hidraw transport, the sysfs probe and POSIX child
+// zelk-cli on Linux: its entry over the hidraw transport, the sysfs probe and POSIX child
 // processes. Ctrl+C (or SIGTERM, or SIGHUP when the terminal or the SSH session goes) asks the
 // runner to stop starting new work; the runs under way go on to their end, and a second Ctrl+C
 // tells what for.
@@ -15,10 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "cli/bench_runner.h"
-#include "cli/cli_options.h"
+#include "cli/cli_entry.h"
 #include "cli/console_lines.h"
-#include "cli/history.h"
 #include "cli/port_claim.h"
 #include "hid/linux/linux_box_platform.h"
 #include "platform/steady_clock.h"
@@ -99,12 +97,6 @@ class StopSignals {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const ZELKUtil::Cli::ParsedCommandLine parsed =
-        ZELKUtil::Cli::ParseCommandLine(argc, argv, ZELK_VERSION);
-    if (!parsed.options) {
-        std::fputs(parsed.output.c_str(), parsed.exitCode == 0 ? stdout : stderr);
-        return parsed.exitCode;
-    }
     // A reader that goes away (`| head`) never ends the program, nor does a history that reaches
     // the file size limit (ulimit -f) with boxes mid-road: their writes fail instead, and a failed
     // write of the history is an outcome the runner handles.
@@ -112,32 +104,26 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     ZELKUtil::Cli::StopRequests requests;
     const StopSignals signals(requests);
-    ZELKUtil::Cli::ConsoleLines console(std::cout, std::cerr);
     ZELKUtil::SteadyClock clock;
-    const std::string package = parsed.options->package;
-    ZELKUtil::Cli::BenchSeams seams{
-        clock,
-        [package] { return ZELKUtil::Hid::LinuxBoxPlatform::HearingWhenAsked(package); },
-        ZELKUtil::NativeMachine(),
+    ZELKUtil::Cli::CliPlatform platform{
+        ZELK_VERSION,
+        std::cout,
+        std::cerr,
+        Env,
+        [] { return ::isatty(STDOUT_FILENO) == 1; },
+        true,
         HostName(),
+        ZELKUtil::NativeMachine(),
         UtcNow,
-        [&console](const std::string& line) { console.Out(line); },
-        [&console](const std::string& line) { console.Err(line); },
+        clock,
+        [](const std::string& package) -> std::unique_ptr<ZELKUtil::BoxPlatform> {
+            return ZELKUtil::Hid::LinuxBoxPlatform::HearingWhenAsked(package);
+        },
         // The sysfs name of a USB device ("1-2.3") is the path dfu-util's -p takes.
         true,
-        ZELKUtil::Cli::DefaultHistoryPath(Env, false),
-        {},
-        {},
+        false,
+        ZELKUtil::Cli::ClaimPort,
+        requests,
     };
-    // A terminal that is not a dumb one takes the cursor movements of the progress lines.
-    const std::string term = Env("TERM");
-    if (::isatty(STDOUT_FILENO) == 1 && !term.empty() && term != "dumb") {
-        seams.terminal = [&console](const std::string& text) { console.Raw(text); };
-    }
-    seams.claimPort = ZELKUtil::Cli::ClaimPort;
-    ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, requests.Stopping());
-    requests.TellWaitingBy([&runner] { return runner.Waiting(); });
-    const int code = runner.Run();
-    requests.TellWaitingBy({});
-    return code;
+    return ZELKUtil::Cli::RunCli(argc, argv, platform);
 }

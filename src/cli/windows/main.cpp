@@ -1,4 +1,4 @@
-// zelk-cli.exe: the bench runner over hid.dll, SetupDi and CreateProcess. Ctrl+C (or Ctrl+Break)
+// zelk-cli.exe: its entry over hid.dll, SetupDi and CreateProcess. Ctrl+C (or Ctrl+Break)
 // asks the runner to stop starting new work; the runs under way go on to their end. A Windows
 // port is a location path, which dfu-util's -p does not take: the boxes are upgraded one at a
 // time, so that dfu-util only ever sees one bootloader.
@@ -12,12 +12,12 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
-#include "cli/bench_runner.h"
-#include "cli/cli_options.h"
+#include "cli/cli_entry.h"
 #include "cli/console_lines.h"
-#include "cli/history.h"
 #include "cli/port_claim.h"
 #include "cli/windows/device_change_window.h"
 #include "hid/windows/win32_calls.h"
@@ -101,58 +101,67 @@ bool ConsoleTakesCursorMoves() {
            SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+// The backends of the runs. The hidden window that hears device changes is opened with the first
+// of them (a --help needs none), and tells each run's journal of every change.
+class WindowsBoxes {
+  public:
+    std::unique_ptr<ZELKUtil::BoxPlatform> Make(const std::string& package) {
+        const std::lock_guard<std::mutex> lock(lock_);
+        if (!changes_) {
+            changes_.emplace();
+            if (!changes_->Opened()) {
+                std::fprintf(stderr,
+                             "zelk-cli: device changes cannot be heard, so every poll reads the "
+                             "device tree: %s\n",
+                             changes_->Opened().error().Text().c_str());
+            }
+        }
+        // Each platform is used on one thread, with a journal of its own.
+        auto platform =
+            std::make_unique<ZELKUtil::Hid::WindowsBoxPlatform>(calls_, package, nullptr);
+        changes_->Follow(platform->Journal());
+        return platform;
+    }
+
+  private:
+    std::mutex lock_;
+    const ZELKUtil::Hid::Win32Calls calls_ = ZELKUtil::Hid::SystemWin32Calls();
+    std::optional<ZELKUtil::Cli::DeviceChangeWindow> changes_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const ZELKUtil::Cli::ParsedCommandLine parsed =
-        ZELKUtil::Cli::ParseCommandLine(argc, argv, ZELK_VERSION);
-    if (!parsed.options) {
-        std::fputs(parsed.output.c_str(), parsed.exitCode == 0 ? stdout : stderr);
-        return parsed.exitCode;
-    }
     if (SetConsoleCtrlHandler(OnConsoleControl, TRUE) == 0) {
         std::fputs("zelk-cli: Ctrl+C cannot be caught; it ends the program at once\n", stderr);
     }
-    const ZELKUtil::Hid::Win32Calls calls = ZELKUtil::Hid::SystemWin32Calls();
-    const ZELKUtil::Cli::DeviceChangeWindow changes;
-    if (!changes.Opened()) {
+    // The table's arrow and a box's own text are UTF-8: a console left at its OEM code page
+    // would show them as other characters. Redirected output is bytes and needs no code page.
+    if (GetConsoleWindow() != nullptr && SetConsoleOutputCP(CP_UTF8) == 0) {
         std::fprintf(stderr,
-                     "zelk-cli: device changes cannot be heard, so every poll reads the "
-                     "device tree: %s\n",
-                     changes.Opened().error().Text().c_str());
+                     "zelk-cli: the console cannot be set to UTF-8 (error %lu): arrows and "
+                     "non-ASCII text may show wrong\n",
+                     GetLastError());
     }
-    ZELKUtil::Cli::ConsoleLines console(std::cout, std::cerr);
+    WindowsBoxes boxes;
     ZELKUtil::SteadyClock clock;
-    const std::string package = parsed.options->package;
-    ZELKUtil::Cli::BenchSeams seams{
-        clock,
-        [&calls, &changes, package]() -> std::unique_ptr<ZELKUtil::BoxPlatform> {
-            // Each platform is used on one thread, with a journal of its own that the device-change
-            // window tells of every change.
-            auto platform =
-                std::make_unique<ZELKUtil::Hid::WindowsBoxPlatform>(calls, package, nullptr);
-            changes.Follow(platform->Journal());
-            return platform;
-        },
-        ZELKUtil::NativeMachine(),
-        HostName(),
-        UtcNow,
-        [&console](const std::string& line) { console.Out(line); },
-        [&console](const std::string& line) { console.Err(line); },
+    ZELKUtil::Cli::CliPlatform platform{
+        ZELK_VERSION,
+        std::cout,
+        std::cerr,
+        Env,
+        ConsoleTakesCursorMoves,
         false,
-        ZELKUtil::Cli::DefaultHistoryPath(Env, true),
-        {},
-        {},
+        HostName(),
+        ZELKUtil::NativeMachine(),
+        UtcNow,
+        clock,
+        [&boxes](const std::string& package) { return boxes.Make(package); },
+        // A Windows port is a location path, which dfu-util's -p does not take.
+        false,
+        true,
+        ZELKUtil::Cli::ClaimPort,
+        Requests(),
     };
-    if (ConsoleTakesCursorMoves()) {
-        seams.terminal = [&console](const std::string& text) { console.Raw(text); };
-    }
-    seams.claimPort = ZELKUtil::Cli::ClaimPort;
-    ZELKUtil::Cli::BenchRunner runner(std::move(seams), *parsed.options, Requests().Stopping());
-    Requests().TellWaitingBy([&runner] { return runner.Waiting(); });
-    Requests().TellUnderwayBy([&runner](const std::string& why) { runner.NoteUnderway(why); });
-    const int code = runner.Run();
-    Requests().TellUnderwayBy({});
-    Requests().TellWaitingBy({});
-    return code;
+    return ZELKUtil::Cli::RunCli(argc, argv, platform);
 }
