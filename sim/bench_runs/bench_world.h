@@ -11,6 +11,7 @@
 #include "box/emulated_device_probe.h"
 #include "box/emulated_hid_transport.h"
 #include "cli/bench_runner.h"
+#include "cli/cli_entry.h"
 #include "scenario/scenario_world.h"
 #include "time/real_time_clock.h"
 #include "tools/emulated_tools.h"
@@ -35,6 +36,12 @@ class EmulatedBoxPlatform final : public ZELKUtil::BoxPlatform {
     EmulatedDeviceProbe probe_;
     EmulatedProcessService tools_;
 };
+
+#ifdef _WIN32
+constexpr bool kWindowsHost = true;
+#else
+constexpr bool kWindowsHost = false;
+#endif
 
 // A bench of emulated boxes for the bench runner, in real time run `speed` times faster than the
 // wall clock (the runs are threads, which virtual time cannot serve): the boxes on their ports,
@@ -78,6 +85,22 @@ class BenchWorld {
         const int code = runner.Run();
         running = nullptr;
         return code;
+    }
+
+    // zelk-cli's own platform over this bench, for its entry: the streams, the environment and
+    // the stop requests are the caller's; the package is the command line's.
+    ZELKUtil::Cli::CliPlatform Platform(std::ostream& outStream, std::ostream& errStream,
+                                        std::function<std::string(const std::string&)> env,
+                                        ZELKUtil::Cli::StopRequests& stops) {
+        return {"0", outStream, errStream, std::move(env), [] { return false; }, true, "bench-host",
+                "x86_64", [] { return std::string("2026-12-07T01:37:36Z"); }, clock,
+                [this](const std::string& package) -> std::unique_ptr<ZELKUtil::BoxPlatform> {
+                    ++platformsMade;
+                    return std::make_unique<EmulatedBoxPlatform>(clock, bus, package, tools);
+                },
+                true,
+                // The history's default place is the host's, whose files the bench writes.
+                kWindowsHost, claimPort, stops};
     }
 
     RealTimeClock clock;
