@@ -18,9 +18,10 @@ using Json = nlohmann::ordered_json;
 
 // The text fields of a record with their names in the file, in the order the file shows them.
 using TextField = std::pair<const char*, std::string HistoryRecord::*>;
-constexpr std::array<TextField, 18> kTextFields = {{
+constexpr std::array<TextField, 20> kTextFields = {{
     {"time", &HistoryRecord::time},
     {"host", &HistoryRecord::host},
+    {"operator", &HistoryRecord::operatorName},
     {"package_folder", &HistoryRecord::packageFolder},
     {"package_version", &HistoryRecord::packageVersion},
     {"port", &HistoryRecord::port},
@@ -36,14 +37,17 @@ constexpr std::array<TextField, 18> kTextFields = {{
     {"resumes", &HistoryRecord::resumes},
     {"named_by", &HistoryRecord::namedBy},
     {"recorded_model", &HistoryRecord::recordedModel},
+    {"program_version", &HistoryRecord::programVersion},
     {"log", &HistoryRecord::log},
 }};
 
 // Fields a record leaves out when they are empty: a record that stands alone (written whole at
 // its road's end) has no id, a success no reason, and the road's marks are known only for a box
-// that was found.
+// that was found; the operator is named only when given, and records of older versions tell no
+// program version.
 bool OmittedWhenEmpty(std::string HistoryRecord::*field) {
     return field == &HistoryRecord::id || field == &HistoryRecord::reason ||
+           field == &HistoryRecord::operatorName || field == &HistoryRecord::programVersion ||
            field == &HistoryRecord::writes || field == &HistoryRecord::stage ||
            field == &HistoryRecord::resumes || field == &HistoryRecord::namedBy ||
            field == &HistoryRecord::recordedModel;
@@ -103,13 +107,58 @@ std::vector<std::string> Row(const HistoryRecord& record) {
             Seconds(record.durationMs), Cell(record.reason)};
 }
 
+Json ImagesJson(const std::vector<ImageDigest>& images) {
+    Json list = Json::array();
+    for (const ImageDigest& image : images) {
+        Json entry = Json::object();
+        entry["file"] = image.file;
+        if (!image.sha256.empty()) {
+            entry["sha256"] = image.sha256;
+        }
+        if (!image.error.empty()) {
+            entry["error"] = image.error;
+        }
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+// The images of a record back; nullopt when the field is not a list of such objects.
+std::optional<std::vector<ImageDigest>> ImagesFrom(const Json& list) {
+    if (!list.is_array()) {
+        return std::nullopt;
+    }
+    std::vector<ImageDigest> images;
+    for (const Json& entry : list) {
+        if (!entry.is_object() || !entry.contains("file") || !entry["file"].is_string()) {
+            return std::nullopt;
+        }
+        ImageDigest image;
+        image.file = entry["file"].get<std::string>();
+        for (const auto& [name, field] :
+             {std::pair{"sha256", &ImageDigest::sha256}, std::pair{"error", &ImageDigest::error}}) {
+            if (const auto it = entry.find(name); it != entry.end()) {
+                if (!it->is_string()) {
+                    return std::nullopt;
+                }
+                image.*field = it->get<std::string>();
+            }
+        }
+        images.push_back(std::move(image));
+    }
+    return images;
+}
+
 }  // namespace
 
 std::string ToJsonLine(const HistoryRecord& record) {
     Json object = Json::object();
     for (const auto& [name, field] : kTextFields) {
-        // The duration before the log, which is long.
+        // The images and the duration before the log, which is long.
         if (field == &HistoryRecord::log) {
+            if (!record.images.empty()) {
+                object["images"] = ImagesJson(record.images);
+            }
             object["duration_ms"] = record.durationMs;
         }
         if (OmittedWhenEmpty(field) && (record.*field).empty()) {
@@ -128,6 +177,22 @@ std::string ToJsonLine(const RunRecord& record) {
     object["package_folder"] = record.packageFolder;
     object["package_version"] = record.packageVersion;
     object["run"] = record.run;
+    if (!record.operatorName.empty()) {
+        object["operator"] = record.operatorName;
+    }
+    if (!record.programVersion.empty()) {
+        object["program_version"] = record.programVersion;
+    }
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string ToJsonLine(const RunEndRecord& record) {
+    Json object = Json::object();
+    object["time"] = record.time;
+    object["host"] = record.host;
+    object["run"] = record.run;
+    object["exit_code"] = record.exitCode;
+    object["wall_ms"] = record.wallMs;
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -162,6 +227,13 @@ std::optional<HistoryRecord> ParseHistoryLine(const std::string& line) {
         }
         record.durationMs = it->get<std::int64_t>();
     }
+    if (const auto it = object.find("images"); it != object.end()) {
+        std::optional<std::vector<ImageDigest>> images = ImagesFrom(*it);
+        if (!images) {
+            return std::nullopt;
+        }
+        record.images = std::move(*images);
+    }
     return record;
 }
 
@@ -188,12 +260,20 @@ std::string ToSummaryJsonLine(const std::vector<HistoryRecord>& records) {
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string FormatHistoryTable(const std::vector<HistoryRecord>& records) {
+std::string FormatHistoryTable(const std::vector<HistoryRecord>& records, bool withStation) {
     std::vector<std::vector<std::string>> rows = {{"time", "port", "model", "serial",
                                                    "before \u2192 after", "result", "duration (s)",
                                                    "reason"}};
     for (const HistoryRecord& record : records) {
         rows.push_back(Row(record));
+    }
+    // The station after the time, the duration one column further.
+    const std::size_t durationColumn = kDurationColumn + (withStation ? 1 : 0);
+    if (withStation) {
+        rows.front().insert(rows.front().begin() + 1, "station");
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            rows[i].insert(rows[i].begin() + 1, Cell(records[i - 1].host));
+        }
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows) {
@@ -208,7 +288,7 @@ std::string FormatHistoryTable(const std::vector<HistoryRecord>& records) {
             const std::string padding(widths[i] - Width(row[i]), ' ');
             // The duration is a number: right-aligned, so its digits line up. The reason, last
             // and often empty, has no padding after it.
-            if (i == kDurationColumn) {
+            if (i == durationColumn) {
                 line += padding + row[i] + "  ";
             } else if (i + 1 == row.size()) {
                 line += row[i];
@@ -295,6 +375,10 @@ std::optional<std::int64_t> EpochSeconds(const std::string& time) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> EpochSecondsOf(const std::string& time) {
+    return EpochSeconds(time);
+}
 
 std::optional<std::int64_t> SecondsBetween(const std::string& earlier, const std::string& later) {
     const std::optional<std::int64_t> from = EpochSeconds(earlier);

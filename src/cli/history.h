@@ -12,12 +12,22 @@
 
 namespace ZELKUtil::Cli {
 
+// An image written into a box: its name in the package folder and the SHA-256 of the package's
+// file, read once per run; `error` says why there is no digest when the file could not be read.
+struct ImageDigest {
+    std::string file;
+    std::string sha256;
+    std::string error;
+    bool operator==(const ImageDigest&) const = default;
+};
+
 // One box's run, as the history keeps it: one JSON object per line. A box's record is written
 // before anything is written into the box, with the result "unfinished", and written again under
 // the same id when its road ends: the later line completes the earlier.
 struct HistoryRecord {
-    std::string time;  // UTC, ISO 8601: "2026-12-07T01:37:36Z"
-    std::string host;
+    std::string time;          // UTC, ISO 8601: "2026-12-07T01:37:36Z"
+    std::string host;          // the station: --station, else the host's name
+    std::string operatorName;  // --operator; "" when not given, and then not written
     std::string packageFolder;
     std::string packageVersion;
     std::string port;
@@ -40,6 +50,10 @@ struct HistoryRecord {
     std::string resumes;
     std::string namedBy;
     std::string recordedModel;
+    // "zelk-cli X.Y.Z", which wrote the record ("" in records of older versions).
+    std::string programVersion;
+    // Every image whose writing into the box began, in that order, each once.
+    std::vector<ImageDigest> images;
 };
 inline constexpr const char* kUnfinished = "unfinished";
 // The result of a record that a later run took up: that run's record tells how the box ended.
@@ -53,8 +67,21 @@ struct RunRecord {
     std::string packageFolder;
     std::string packageVersion;
     std::string run;  // the run's id, the prefix of its boxes' ids
+    std::string operatorName = {};
+    std::string programVersion = {};
 };
 std::string ToJsonLine(const RunRecord& record);
+
+// The closing record of a run that wrote its run record: how it ended and how long it took,
+// written last. Readers of box records skip it as they skip the run record.
+struct RunEndRecord {
+    std::string time;
+    std::string host;
+    std::string run;
+    int exitCode = 0;
+    std::int64_t wallMs = 0;
+};
+std::string ToJsonLine(const RunEndRecord& record);
 
 // The record as one JSON object on one line, without the line end; every field is written, under
 // its snake_case name (package_folder, duration_ms, ...).
@@ -62,8 +89,9 @@ std::string ToJsonLine(const HistoryRecord& record);
 // The record back from such a line; nullopt for a line that is no record: not a JSON object, a
 // field of the wrong type, or no time, port or result.
 std::optional<HistoryRecord> ParseHistoryLine(const std::string& line);
-// The records as a table for a terminal: a header row, then one row per record.
-std::string FormatHistoryTable(const std::vector<HistoryRecord>& records);
+// The records as a table for a terminal: a header row, then one row per record; the station
+// (the record's host) as the second column when asked, for the records of several stations.
+std::string FormatHistoryTable(const std::vector<HistoryRecord>& records, bool withStation = false);
 // The records of one run as its summary event, one JSON line without the boxes' logs:
 // {"event":"summary","boxes":[{"time":...,"port":...,"result":...,"reason":...}, ...]}.
 std::string ToSummaryJsonLine(const std::vector<HistoryRecord>& records);
@@ -81,6 +109,9 @@ struct HistoryContents {
     std::vector<HistoryRecord> records;
     std::size_t unreadable = 0;
 };
+
+// A record time ("2026-12-07T01:37:36Z") as seconds since 1970; nullopt for any other text.
+std::optional<std::int64_t> EpochSecondsOf(const std::string& time);
 
 // The seconds from one record time to another ("2026-12-07T01:37:36Z"); nullopt when either is
 // no such time.

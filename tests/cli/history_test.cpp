@@ -135,6 +135,65 @@ TEST(CliHistory, ABoxsRecordIsCompletedInItsPlaceAndATornLineTakesNoRecordWithIt
     EXPECT_EQ(all.value().unreadable, 2U) << "the torn line and the foreign one";
 }
 
+TEST(CliHistory, AuditFieldsRoundTripAndOldRecordsAndRunRecordsReadAsBefore) {
+    HistoryRecord audited = Record("1-2", "000123", 83450);
+    std::tie(audited.operatorName, audited.programVersion) = std::tuple("ann", "zelk-cli 1.2.3");
+    audited.images = {{"Images/arm.bin", std::string(64, 'e'), ""},
+                      {"Tools/FpgaProgrammer.ebn", "", "read Tools/FpgaProgrammer.ebn: gone"}};
+    const std::string line = ToJsonLine(audited);
+    const auto object = nlohmann::json::parse(line);
+    EXPECT_EQ(object.at("operator"), "ann");
+    EXPECT_EQ(object.at("program_version"), "zelk-cli 1.2.3");
+    EXPECT_EQ(object.at("images"), nlohmann::json::parse(R"([
+        {"file":"Images/arm.bin","sha256":"eeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeee"},
+        {"file":"Tools/FpgaProgrammer.ebn","error":"read Tools/FpgaProgrammer.ebn: gone"}])"));
+    const std::optional<HistoryRecord> back = ParseHistoryLine(line);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->operatorName, "ann");
+    EXPECT_EQ(back->programVersion, "zelk-cli 1.2.3");
+    EXPECT_EQ(back->images, audited.images);
+    // Without an operator or images, nothing of them is written.
+    const auto plain = nlohmann::json::parse(ToJsonLine(Record("1-2", "000123", 1)));
+    EXPECT_FALSE(plain.contains("operator") || plain.contains("images") ||
+                 plain.contains("program_version"));
+    for (const char* wrong :
+         {R"({"time":"t","port":"1","result":"failed","images":"a"})",
+          R"({"time":"t","port":"1","result":"failed","images":[{"sha256":"0"}]})",
+          R"({"time":"t","port":"1","result":"failed","images":[{"file":1}]})"}) {
+        EXPECT_FALSE(ParseHistoryLine(wrong)) << wrong;
+    }
+
+    // A history an older version wrote, then this one's run and closing records around a box.
+    const Testing::TempPackage folder;
+    const HistoryFile file(folder.Path("history.jsonl"));
+    AppendTorn(file.Path(),
+               R"({"time":"2026-12-01T08:00:00Z","host":"bench-3","package_folder":"/srv/pkg",)"
+               R"("package_version":"2.03","run":"old"})"
+               "\n"
+               R"({"time":"2026-12-01T08:00:01Z","host":"bench-3","package_folder":"/srv/pkg",)"
+               R"("package_version":"2.03","port":"1-1","model":"Q750","serial":"9",)"
+               R"("version_before":"2.01","version_after":"2.03","result":"upgraded",)"
+               R"("duration_ms":5,"log":""})"
+               "\n");
+    RunRecord run{"2026-12-07T01:37:30Z", "line-1", "/srv/pkg", "2.04", "run-1"};
+    std::tie(run.operatorName, run.programVersion) = std::tuple("ann", "zelk-cli 1.2.3");
+    ASSERT_TRUE(file.Begin(run));
+    ASSERT_TRUE(file.Append(audited));
+    const RunEndRecord end{"2026-12-07T01:39:00Z", "line-1", "run-1", 1, 90123};
+    ASSERT_TRUE(Files::AppendLine(file.Path(), ToJsonLine(end)));
+    EXPECT_EQ(nlohmann::json::parse(ToJsonLine(end)),
+              nlohmann::json::parse(R"({"time":"2026-12-07T01:39:00Z","host":"line-1",
+                  "run":"run-1","exit_code":1,"wall_ms":90123})"));
+    const Result<HistoryContents> all = file.ReadAll();
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all.value().unreadable, 0U) << "run records are no unreadable lines";
+    ASSERT_EQ(all.value().records.size(), 2U);
+    EXPECT_EQ(all.value().records[0].host, "bench-3");
+    EXPECT_TRUE(all.value().records[0].operatorName.empty() &&
+                all.value().records[0].images.empty());
+    EXPECT_EQ(all.value().records[1].images, audited.images);
+}
+
 TEST(CliHistory, OnlyARegularFileIsWrittenAndAWriteCutShortIsAnError) {
     const Testing::TempPackage folder;
     const RunRecord run{"t", "h", "p", "2.04", "r"};
