@@ -80,6 +80,8 @@ class BenchWorld {
                                         "",
                                         {},
                                         claimPort};
+        seams.programVersion = programVersion;
+        seams.outTookAll = outTookAll;
         ZELKUtil::Cli::BenchRunner runner(std::move(seams), std::move(options), stopping);
         running = &runner;
         const int code = runner.Run();
@@ -115,6 +117,10 @@ class BenchWorld {
     // How the runner claims ports (none: nothing is claimed, as one process is all there is).
     std::function<std::unique_ptr<ZELKUtil::Cli::PortClaim>(const std::string&, std::string*)>
         claimPort;
+    // What the runner's records name as the program, and whether standard output took all that
+    // was written to it (unset: it always does).
+    std::string programVersion = "zelk-cli 0.0.0";
+    std::function<bool()> outTookAll;
     std::mutex outLock;
     std::vector<std::string> out;
     std::vector<std::string> err;

@@ -277,28 +277,4 @@ int BenchRunner::List(bool check) {
     return allUpToDate ? kExitOk : kExitUpgradeDue;
 }
 
-int BenchRunner::ShowHistory() {
-    const HistoryFile history(options_.history.empty() ? seams_.defaultHistory : options_.history);
-    const auto read = history.ReadAll();
-    if (!read) {
-        Say("The history " + history.Path() + " cannot be read: " + read.error().Text());
-        return kExitHistory;
-    }
-    if (options_.json) {
-        // One record a line, each box once with what its last record says.
-        for (const HistoryRecord& record : read.value().records) {
-            seams_.out(ToJsonLine(record));
-        }
-    } else {
-        std::string table = FormatHistoryTable(read.value().records);
-        table.pop_back();  // each line of the output gets its own line end
-        seams_.out(table);
-    }
-    if (read.value().unreadable > 0) {
-        Say("The history " + history.Path() + " has " + std::to_string(read.value().unreadable) +
-            " line(s) that are no record; they were skipped.");
-    }
-    return kExitOk;
-}
-
 }  // namespace ZELKUtil::Cli

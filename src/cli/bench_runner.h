@@ -75,6 +75,11 @@ struct BenchSeams {
     // Claims a port for this process (null: another zelk-cli holds it); unset, nothing is
     // claimed (the emulator's benches, where one process is all there is).
     std::function<std::unique_ptr<PortClaim>(const std::string& port, std::string* why)> claimPort;
+    // "zelk-cli X.Y.Z", for the history's records.
+    std::string programVersion = {};
+    // Flushes standard output and tells whether it took everything written to it so far (a
+    // closed pipe or a full disk did not); unset, it always did.
+    std::function<bool()> outTookAll = {};
 };
 
 // The command-line program's work: lists the boxes on the bus, says whether they are up to date,
@@ -123,7 +128,17 @@ class BenchRunner {
   private:
     int List(bool check);
     int Upgrade();
+    // The upgrade once its run record is on the disk: every box's run, to the exit code.
+    int UpgradeBoxes(const Package& package, const HistoryFile& history);
+    // The run's closing record, with its exit code and how long it took; the exit code the run
+    // ends with (the history's when the record could not be written).
+    int CloseRun(const HistoryFile& history, int code, std::int64_t startMs);
+    // The station the records name: --station, else the host's name.
+    const std::string& Station() const;
     int ShowHistory();
+    // The records as a table (with the station where they come from several files or stations),
+    // CSV or JSON lines.
+    void ShowRecords(const std::vector<HistoryRecord>& records, bool severalFiles);
     // What start-up makes of the package folder; nullopt (after saying why) when it cannot be used.
     std::optional<Package> CheckPackage();
     // Why the package folder cannot be used (it does not exist, it has no version, ...); nullopt
@@ -221,6 +236,9 @@ class BenchRunner {
     Slots slots_;
     // This run's id, and the boxes it found, for the ids of their records.
     std::string runId_;
+    // The SHA-256 of every image of the package, by its name, read once at the run's start
+    // (read-only once the boxes' runs start).
+    std::map<std::string, ImageDigest> imageDigests_;
     std::atomic<std::uint64_t> boxesFound_{0};
     // The boxes' runs start the package's driver installer one at a time.
     std::shared_ptr<ToolGate> installerGate_ = std::make_shared<ToolGate>();

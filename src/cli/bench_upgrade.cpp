@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "cli/bench_runner.h"
+#include "cli/image_digests.h"
 #include "controller/periods.h"
 
 namespace ZELKUtil::Cli {
@@ -66,8 +67,10 @@ int BenchRunner::Upgrade() {
         return kExitUsage;
     }
     runId_ = NewRunId(seams_.utcNow());
-    const RunRecord run{seams_.utcNow(), seams_.host, options_.package, package->versionLine,
-                        runId_};
+    RunRecord run{seams_.utcNow(), Station(), options_.package, package->versionLine, runId_};
+    run.operatorName = options_.operatorName;
+    run.programVersion = seams_.programVersion;
+    const std::int64_t startMs = seams_.clock.NowMs();
     if (const auto begun = history.Begin(run); !begun) {
         // A FIFO or a device in the history's place is refused, never waited on.
         Say("The history " + history.Path() + " cannot be written: " +
@@ -75,13 +78,34 @@ int BenchRunner::Upgrade() {
                                                        : begun.error().Text()));
         return kExitHistory;
     }
-    const std::vector<std::string> there = PresentPorts(*package);
-    std::vector<std::string> asked = AskedPorts(there, *package, history);
+    // Each image once, whatever number of boxes it goes into.
+    imageDigests_ = DigestImages(options_.package, PackageImageNames(package->profiles));
+    return CloseRun(history, UpgradeBoxes(*package, history), startMs);
+}
+
+const std::string& BenchRunner::Station() const {
+    return options_.station.empty() ? seams_.host : options_.station;
+}
+
+int BenchRunner::CloseRun(const HistoryFile& history, int code, std::int64_t startMs) {
+    const RunEndRecord end{seams_.utcNow(), Station(), runId_, code,
+                           seams_.clock.NowMs() - startMs};
+    if (const auto closed = history.End(end); !closed) {
+        Say("The history " + history.Path() +
+            " could not take the run's closing record: " + closed.error().Text());
+        return code == kExitOk ? kExitHistory : code;
+    }
+    return code;
+}
+
+int BenchRunner::UpgradeBoxes(const Package& package, const HistoryFile& history) {
+    const std::vector<std::string> there = PresentPorts(package);
+    std::vector<std::string> asked = AskedPorts(there, package, history);
     for (const std::string& port : asked) {
         if (port.empty() && (there.size() != 1 || options_.watch)) {
             LeaveUntoldPortAlone();
         } else if (Has(there, port)) {
-            StartSlot(port, *package, history);
+            StartSlot(port, package, history);
         } else if (!options_.watch) {
             // Under --watch a named port waits for its box.
             Emit(Events::Ended{port, BoxResult::Failed, kNoBoxHere});
@@ -89,8 +113,8 @@ int BenchRunner::Upgrade() {
             emptyPorts_.push_back(port);
         }
     }
-    Watch(asked, *package, history);
-    return Finish(asked, *package);
+    Watch(asked, package, history);
+    return Finish(asked, package);
 }
 
 void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
@@ -284,7 +308,9 @@ HistoryRecord BenchRunner::RecordOf(const BoxOutcome& box, const std::string& po
                                     const Package& package) const {
     HistoryRecord record;
     record.time = box.startedAt.empty() ? seams_.utcNow() : box.startedAt;
-    record.host = seams_.host;
+    record.host = Station();
+    record.operatorName = options_.operatorName;
+    record.programVersion = seams_.programVersion;
     record.packageFolder = options_.package;
     record.packageVersion = package.versionLine;
     record.port = port;
@@ -303,6 +329,12 @@ HistoryRecord BenchRunner::RecordOf(const BoxOutcome& box, const std::string& po
     if (box.resumed) {
         record.namedBy = box.resumed->byOperator ? "operator" : "history";
         record.recordedModel = box.resumed->recordedModel;
+    }
+    for (const std::string& image : box.images) {
+        const auto digest = imageDigests_.find(image);
+        record.images.push_back(digest != imageDigests_.end()
+                                    ? digest->second
+                                    : ImageDigest{image, "", "not an image the package names"});
     }
     return record;
 }

@@ -96,6 +96,9 @@ struct BoxOutcome {
     std::optional<ResumeFrom> resumed;
     // The record of an earlier run that this one takes up ("" for none).
     std::string takesUp;
+    // The images whose writing into the box began, by their names in the package folder, in
+    // that order, each once.
+    std::vector<std::string> images;
     // Its road ended after Ctrl+C: it was finished rather than left where it was.
     bool endedAfterStop = false;
 };
@@ -109,8 +112,9 @@ struct BoxRunHooks {
     // Before anything is written into the box: keeps its record (and may give it an id). False:
     // it could not, and the box is left alone.
     std::function<bool(BoxOutcome& box)> started;
-    // Its road got further (its mark changed): told before the step that follows, so that the
-    // record is on the disk before the box leaves its normal mode.
+    // Its road got further (its mark changed, or an image is about to be written into it): told
+    // before the step that follows, so that the record is on the disk before the box leaves its
+    // normal mode, and names every image before its writing begins.
     std::function<void(const BoxOutcome& box)> progressed;
     std::function<void(const BoxOutcome& box)> ended;
     // At the run's end: the bounds its boxes have run up, by serial.

@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "package/package_files.h"
 #include "platform/files.h"
 
 namespace ZELKUtil::Cli {
@@ -77,6 +78,8 @@ struct BoxWatch::Heed {
     void operator()(const RoadEvents::DownloadStarted& e) const {
         w.clocks_.WorkStarted();
         const bool arm = e.work == Work::ArmDownload;
+        // The programmer firmware is given to its tool by its name in the Tools folder.
+        w.Writes(arm ? e.image : Files::Join(PackageFiles::kToolsFolder, e.image));
         w.downloading_ = e.work;
         w.downloadQuarters_ = 0;
         w.ReportState(arm ? BoxState::Downloading : BoxState::DownloadingProgrammer);
@@ -97,6 +100,9 @@ struct BoxWatch::Heed {
         }
     }
     void operator()(const RoadEvents::FpgaStep& e) const {
+        if (e.step == Step::Programming && !e.image.empty()) {
+            w.Writes(e.image);
+        }
         if (e.step == Step::Erasing || e.step == Step::Programming) {
             w.clocks_.FpgaRun(true);
             w.ReportState(e.step == Step::Erasing ? BoxState::ErasingFpga
@@ -183,6 +189,17 @@ void BoxWatch::Mark(RoadMark mark) {
         return;
     }
     box_.mark = mark;
+    if (run_.hooks.progressed) {
+        run_.hooks.progressed(box_);
+    }
+}
+
+void BoxWatch::Writes(const std::string& image) {
+    if (!boxKnown_ || refused_ || image.empty() ||
+        std::find(box_.images.begin(), box_.images.end(), image) != box_.images.end()) {
+        return;
+    }
+    box_.images.push_back(image);
     if (run_.hooks.progressed) {
         run_.hooks.progressed(box_);
     }

@@ -74,6 +74,8 @@ class BoxWatch {
     void Ended(const RoadEvents::Ended& event);
     // Its road got as far as the mark: its record says so before the next step.
     void Mark(RoadMark mark);
+    // The writing of the image into the box begins: its record names it first.
+    void Writes(const std::string& image);
     // The road the box's profile sends it on, begun now.
     void StartRoad(bool countdown);
     // A road that writes these, from the box's profile (profile_).

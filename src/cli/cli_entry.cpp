@@ -48,6 +48,10 @@ int RunCli(int argc, const char* const* argv, CliPlatform& platform) {
     if (TakesCursorMoves(platform)) {
         seams.terminal = [&console](const std::string& text) { console.Raw(text); };
     }
+    seams.programVersion = "zelk-cli " + platform.version;
+    // The standard streams write through the C library's (synchronised with it), so a flush
+    // that the system refused (a closed pipe, a full disk) leaves the stream failed.
+    seams.outTookAll = [&console] { return console.OutTookAll(); };
     BenchRunner runner(std::move(seams), *parsed.options, platform.stops.Stopping());
     platform.stops.TellWaitingBy([&runner] { return runner.Waiting(); });
     platform.stops.TellUnderwayBy([&runner](const std::string& why) { runner.NoteUnderway(why); });

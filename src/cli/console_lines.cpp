@@ -27,6 +27,11 @@ void ConsoleLines::Raw(const std::string& text) {
     NoteClosed(out_, err_, "standard output", outClosedTold_);
 }
 
+bool ConsoleLines::OutTookAll() {
+    out_.flush();
+    return static_cast<bool>(out_);
+}
+
 void StopRequests::TellWaitingBy(std::function<std::string()> waiting) {
     const std::lock_guard<std::mutex> lock(lock_);
     waiting_ = std::move(waiting);

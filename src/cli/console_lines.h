@@ -18,6 +18,8 @@ class ConsoleLines {
     void Err(const std::string& line);
     // Text for a terminal, as it is (the progress board's cursor movements).
     void Raw(const std::string& text);
+    // Flushes standard output: whether it took everything written to it so far.
+    bool OutTookAll();
 
   private:
     void NoteClosed(std::ostream& stream, std::ostream& other, const char* name,

@@ -23,6 +23,8 @@ enum ExitCode : int {
     kExitPackage = 66,
     // The history file cannot be written; found out before any box is touched (EX_CANTCREAT).
     kExitHistory = 73,
+    // history: a history file cannot be read, or its output cannot be written (EX_IOERR).
+    kExitHistoryUnreadable = 74,
 };
 
 }  // namespace ZELKUtil::Cli

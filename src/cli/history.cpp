@@ -415,6 +415,10 @@ Result<void> HistoryFile::Append(const HistoryRecord& record) const {
     return Files::AppendLine(path_, ToJsonLine(record));
 }
 
+Result<void> HistoryFile::End(const RunEndRecord& end) const {
+    return Files::AppendLine(path_, ToJsonLine(end));
+}
+
 namespace {
 
 // A run's own record: an object with a run id and no port. Not a box's record, and not a line

@@ -136,6 +136,8 @@ class HistoryFile {
     // Appends one record as one line, synced, in one write to a file opened for appending: lines
     // of several writers on a local disk never interleave, and a torn last line is ended first.
     Result<void> Append(const HistoryRecord& record) const;
+    // Appends the run's closing record, as Append does.
+    Result<void> End(const RunEndRecord& end) const;
     // Every record, in order. A file that is not there holds no runs yet.
     Result<HistoryContents> ReadAll() const;
 

@@ -83,6 +83,31 @@ bool HistoryFilter::Lets(const HistoryRecord& record) const {
     return time && *time >= *since;
 }
 
+FilterOrWhy HistoryFilterOf(std::vector<std::string> serials, std::vector<std::string> ports,
+                            std::vector<std::string> results, const std::string& since) {
+    const std::vector<std::string> names = HistoryResultNames();
+    for (const std::string& result : results) {
+        if (std::find(names.begin(), names.end(), result) == names.end()) {
+            std::string valid;
+            for (const std::string& name : names) {
+                valid += (valid.empty() ? "" : ", ") + name;
+            }
+            return {std::nullopt,
+                    "--result " + result + ": no record has that result; one of " + valid};
+        }
+    }
+    HistoryFilter filter{std::move(serials), std::move(ports), std::move(results), std::nullopt};
+    if (!since.empty()) {
+        filter.since = ParseSinceTime(since);
+        if (!filter.since) {
+            return {std::nullopt, "--since " + since +
+                                      ": give a date or a UTC time, as 2026-12-08 or "
+                                      "2026-12-08T10:00:00Z"};
+        }
+    }
+    return {std::move(filter), ""};
+}
+
 std::vector<std::string> HistoryResultNames() {
     std::vector<std::string> names;
     for (const BoxResult result :

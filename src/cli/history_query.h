@@ -20,6 +20,15 @@ struct HistoryFilter {
     bool Lets(const HistoryRecord& record) const;
 };
 
+// The filter that history's options name, or why they name none: a result no record can have
+// (the reason lists those it can) or a time that is no ISO 8601 date or UTC date-time.
+struct FilterOrWhy {
+    std::optional<HistoryFilter> filter;
+    std::string why;
+};
+FilterOrWhy HistoryFilterOf(std::vector<std::string> serials, std::vector<std::string> ports,
+                            std::vector<std::string> results, const std::string& since);
+
 // Every result a record can have: the results a box's road ends with, then "unfinished" and
 // "resumed".
 std::vector<std::string> HistoryResultNames();

@@ -171,7 +171,8 @@ ToolCommand FpgaRun::PlayerCommand(std::uint32_t checksum) {
     if (Blank(checksum)) {
         s_.view.AppendText(state.fpga_usb_quick == 1 ? "\r\nProgramming FPGA..."
                                                      : "\r\nProgramming FPGA (Slowly)...");
-        s_.Tell(RoadEvents::FpgaStep{s_.port, RoadEvents::FpgaStepKind::Programming, 0});
+        s_.Tell(RoadEvents::FpgaStep{s_.port, RoadEvents::FpgaStepKind::Programming, 0,
+                                     state.fpga_image});
         state.fpga_erase_first = 0;
         command.Options({"-v", speed, "-aPROGRAM"});
     } else {

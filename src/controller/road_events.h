@@ -163,6 +163,8 @@ struct FpgaStep {
     std::string port;
     FpgaStepKind step = FpgaStepKind::Progress;
     int marks = 0;
+    // Programming: the image the player writes, by its name in the package folder.
+    std::string image = {};
 };
 // The box came back in normal mode with the package's version after its ARM download: a step of
 // its road, which ends when nothing more is ticked for it.

@@ -48,10 +48,19 @@ TEST(CliHistoryQuery, FiltersLetThroughOnlyWhatEachListNames) {
     EXPECT_EQ(shown({{}, {}, {}, ParseSinceTime("2026-12-08")}), (Names{"B", "C"}));
     EXPECT_EQ(shown({{"A", "C"}, {}, {}, ParseSinceTime("2026-12-08T00:00:01Z")}), (Names{"C"}));
 
-    const Names results = HistoryResultNames();
-    for (const char* name : {"upgraded", "up-to-date", "failed", "unfinished", "resumed"}) {
-        EXPECT_NE(std::find(results.begin(), results.end(), name), results.end()) << name;
-    }
+    // The options' words make the filter, or say what is wrong with them.
+    const FilterOrWhy asked = HistoryFilterOf({"A"}, {"1-1"}, {"resumed"}, "2026-12-08");
+    ASSERT_TRUE(asked.filter) << asked.why;
+    EXPECT_EQ(asked.filter->since, ParseSinceTime("2026-12-08"));
+    EXPECT_EQ(asked.filter->results, Names{"resumed"});
+    const FilterOrWhy result = HistoryFilterOf({}, {}, {"upgraded", "passed"}, "");
+    EXPECT_FALSE(result.filter);
+    EXPECT_EQ(result.why,
+              "--result passed: no record has that result; one of upgraded, up-to-date, failed, "
+              "interrupted, stopped, left alone, unfinished, resumed");
+    const FilterOrWhy since = HistoryFilterOf({}, {}, {}, "last week");
+    EXPECT_FALSE(since.filter);
+    EXPECT_NE(since.why.find("2026-12-08T10:00:00Z"), std::string::npos) << since.why;
 }
 
 TEST(CliHistoryQuery, SinceTakesAnIsoDateOrUtcDateTimeAndNothingElse) {

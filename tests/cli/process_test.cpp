@@ -18,29 +18,20 @@
 namespace ZELKUtil::Cli {
 namespace {
 
-TEST(ZelkCli, AReaderThatGoesAwayEndsNothingAndIsNoted) {
-    const Testing::TempPackage folder;
-    const HistoryFile history(folder.Path("history.jsonl"));
-    HistoryRecord record;
-    record.time = "2026-12-07T01:37:36Z";
-    record.port = "1-2";
-    record.result = "upgraded";
-    ASSERT_TRUE(history.Append(record));
-
-    int out[2];
+// `zelk-cli --history FILE history` with its standard output on the descriptor: its exit status
+// (-1 when a signal ended it) and what it said on its error stream.
+std::pair<int, std::string> ShowHistoryInto(const std::string& history, int outFd) {
     int err[2];
-    ASSERT_EQ(::pipe(out), 0);
-    ASSERT_EQ(::pipe(err), 0);
-    ::close(out[0]);  // `zelk-cli history | head -0`: the reader is gone before the first line
+    if (::pipe(err) != 0) {
+        return {-2, "no pipe"};
+    }
     const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(outFd, STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
-        ::execl(ZELK_CLI, "zelk-cli", "--history", history.Path().c_str(), "history", nullptr);
+        ::execl(ZELK_CLI, "zelk-cli", "--history", history.c_str(), "history", nullptr);
         _exit(127);
     }
-    ::close(out[1]);
     ::close(err[1]);
     std::string said;
     char buffer[256];
@@ -49,10 +40,48 @@ TEST(ZelkCli, AReaderThatGoesAwayEndsNothingAndIsNoted) {
     }
     ::close(err[0]);
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_NE(said.find("standard output is closed"), std::string::npos) << said;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) {
+        return {-2, "no child"};
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+}
+
+// A reader that goes away, or a full disk, ends nothing by a signal; `history`, whose output is
+// all it is for, says that its output was not written and exits non-zero.
+TEST(ZelkCli, AHistoryWhoseOutputIsRefusedSaysSoInItsExitCode) {
+    const Testing::TempPackage folder;
+    const HistoryFile history(folder.Path("history.jsonl"));
+    HistoryRecord record;
+    record.time = "2026-12-07T01:37:36Z";
+    record.port = "1-2";
+    record.result = "upgraded";
+    ASSERT_TRUE(history.Append(record));
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    ::close(out[0]);  // `zelk-cli history | head -0`: the reader is gone before the first line
+    const auto [closedCode, closedSaid] = ShowHistoryInto(history.Path(), out[1]);
+    ::close(out[1]);
+    EXPECT_EQ(closedCode, kExitHistoryUnreadable) << closedSaid;
+    EXPECT_NE(closedSaid.find("standard output is closed"), std::string::npos) << closedSaid;
+    EXPECT_NE(closedSaid.find("the history could not be written to standard output"),
+              std::string::npos)
+        << closedSaid;
+
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    const auto [fullCode, fullSaid] = ShowHistoryInto(history.Path(), full);
+    ::close(full);
+    EXPECT_EQ(fullCode, kExitHistoryUnreadable) << fullSaid;
+    EXPECT_NE(fullSaid.find("the history could not be written to standard output"),
+              std::string::npos)
+        << fullSaid;
+
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(null, 0);
+    const auto [nullCode, nullSaid] = ShowHistoryInto(history.Path(), null);
+    ::close(null);
+    EXPECT_EQ(nullCode, kExitOk) << nullSaid;
+    EXPECT_NE(nullSaid.find("read the history " + history.Path()), std::string::npos) << nullSaid;
 }
 
 TEST(ZelkCli, APortIsClaimedByOneProcessAtATimeHoweverItsHolderEnds) {
