@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli/cli_help.h"
+#include "cli/history_query.h"
 
 namespace ZELKUtil::Cli {
 namespace {
@@ -143,6 +144,20 @@ std::optional<std::string> CompleteUpgrade(Parsed& parsed) {
     return std::nullopt;
 }
 
+// The history's filters are checked here, so that a wrong one is a usage error before any file
+// is read.
+std::optional<std::string> CompleteHistory(const Options& options) {
+    if (options.csv && options.json) {
+        return "history prints a table, --csv or --json: one of them";
+    }
+    const FilterOrWhy filter =
+        HistoryFilterOf(options.serials, options.ports, options.results, options.since);
+    if (!filter.filter) {
+        return filter.why;
+    }
+    return std::nullopt;
+}
+
 // The command that ran, with what only it means; nullopt with the reason when the combination is
 // not one the program takes.
 std::optional<std::string> Complete(Parsed& parsed) {
@@ -163,9 +178,7 @@ std::optional<std::string> Complete(Parsed& parsed) {
         options.command = Command::Check;
     } else if (parsed.history->parsed()) {
         options.command = Command::History;
-        if (options.csv && options.json) {
-            return "history prints a table, --csv or --json: one of them";
-        }
+        return CompleteHistory(options);
     } else {
         return "no command given: list, check, upgrade or history";
     }

@@ -88,12 +88,11 @@ FilterOrWhy HistoryFilterOf(std::vector<std::string> serials, std::vector<std::s
     const std::vector<std::string> names = HistoryResultNames();
     for (const std::string& result : results) {
         if (std::find(names.begin(), names.end(), result) == names.end()) {
-            std::string valid;
+            std::string why = "--result " + result + ": no record has that result; one of ";
             for (const std::string& name : names) {
-                valid += (valid.empty() ? "" : ", ") + name;
+                why.append(name == names.front() ? "" : ", ").append(name);
             }
-            return {std::nullopt,
-                    "--result " + result + ": no record has that result; one of " + valid};
+            return {std::nullopt, why};
         }
     }
     HistoryFilter filter{std::move(serials), std::move(ports), std::move(results), std::nullopt};

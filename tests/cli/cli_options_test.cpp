@@ -100,6 +100,9 @@ TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
         {"upgrade", "--all", "--serial", "5"},
         {"list", "-q", "-v"},
         {"history", "--csv", "--json"},
+        {"history", "--result", "passed"},
+        {"history", "--since", "2026-12-08 10:00"},
+        {"history", "--since", "2026-02-30"},
         {"upgrade", "--all", "--station", "a\tb"},
         {"upgrade", "--port", "1-1", "--serial", "5", "--as", "Q750"},
         {"--watch", "upgrade", "--all"},
@@ -131,6 +134,11 @@ TEST(CliOptions, UsageErrorsGiveOneReasonAndExit64) {
          "unknown command: frobnicate (the commands: list, check, upgrade, history)"},
         {{"list", "--bogus"}, "unknown option of list: --bogus"},
         {{"upgrade", "--port", "1-2", "3-1"}, "not expected here: 3-1"},
+        {{"history", "--result", "ok"},
+         "--result ok: no record has that result; one of upgraded, up-to-date, failed, "
+         "interrupted, stopped, left alone, unfinished, resumed"},
+        {{"history", "--since", "yesterday"},
+         "--since yesterday: give a date or a UTC time, as 2026-12-08 or 2026-12-08T10:00:00Z"},
     };
     for (const auto& [words, reason] : worded) {
         EXPECT_EQ(Parse(words).output,
