@@ -72,8 +72,12 @@ std::string ImagesCell(const std::vector<ImageDigest>& images) {
 }  // namespace
 
 bool HistoryFilter::Lets(const HistoryRecord& record) const {
-    if (!Names(serials, record.serial) || !Names(ports, record.port) ||
-        !Names(results, record.result)) {
+    // The boxes named are those on the ports and those with the serials, as the other commands
+    // name boxes.
+    const bool named = (ports.empty() && serials.empty()) ||
+                       (!ports.empty() && Names(ports, record.port)) ||
+                       (!serials.empty() && Names(serials, record.serial));
+    if (!named || !Names(results, record.result)) {
         return false;
     }
     if (!since) {

@@ -9,8 +9,9 @@
 
 namespace ZELKUtil::Cli {
 
-// Which records `history` shows: each list, when not empty, lets through only the records that
-// name one of its values; `since` only those from that time on (seconds since 1970, UTC).
+// Which records `history` shows: with ports or serials, those of the boxes either names (on one
+// of the ports, or with one of the serials); with results, only those that ended so; with
+// `since`, only those from that time on (seconds since 1970, UTC).
 struct HistoryFilter {
     std::vector<std::string> serials;
     std::vector<std::string> ports;

@@ -43,10 +43,14 @@ TEST(CliHistoryQuery, FiltersLetThroughOnlyWhatEachListNames) {
     EXPECT_EQ(shown({{"B", "C"}, {}, {}, {}}), (Names{"B", "C"}));
     EXPECT_EQ(shown({{}, {"1-1"}, {}, {}}), (Names{"A", "C", "D"}));
     EXPECT_EQ(shown({{}, {"1-1"}, {"upgraded", kUnfinished}, {}}), (Names{"A", "C", "D"}));
+    // Ports and serials name boxes together, as the other commands take them.
+    EXPECT_EQ(shown({{"B"}, {"1-1"}, {}, {}}), (Names{"A", "B", "C", "D"}));
+    EXPECT_EQ(shown({{"B", "D"}, {"1-2"}, {}, {}}), (Names{"B", "D"}));
     EXPECT_EQ(shown({{}, {}, {"failed"}, {}}), (Names{"B"}));
     // From midnight on; a record whose time cannot be read is never "since" anything.
     EXPECT_EQ(shown({{}, {}, {}, ParseSinceTime("2026-12-08")}), (Names{"B", "C"}));
     EXPECT_EQ(shown({{"A", "C"}, {}, {}, ParseSinceTime("2026-12-08T00:00:01Z")}), (Names{"C"}));
+    EXPECT_EQ(shown({{"A"}, {"1-2"}, {"failed"}, {}}), (Names{"B"}));
 
     // The options' words make the filter, or say what is wrong with them.
     const FilterOrWhy asked = HistoryFilterOf({"A"}, {"1-1"}, {"resumed"}, "2026-12-08");
