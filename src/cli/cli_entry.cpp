@@ -30,7 +30,7 @@ int RunCli(int argc, const char* const* argv, CliPlatform& platform) {
         stream << parsed.output << std::flush;
         return parsed.exitCode;
     }
-    ConsoleLines console(platform.out, platform.err);
+    ConsoleLines console(platform.out, platform.err, parsed.options->command != Command::History);
     const std::string package = parsed.options->package;
     BenchSeams seams{
         platform.clock,

@@ -6,7 +6,7 @@ namespace ZELKUtil::Cli {
 
 void ConsoleLines::NoteClosed(std::ostream& stream, std::ostream& other, const char* name,
                               std::atomic<bool>& told) {
-    if (!stream && !told.exchange(true)) {
+    if (noteClosed_ && !stream && !told.exchange(true)) {
         other << "zelk-cli: " << name << " is closed; the runs go on and keep their records"
               << std::endl;
     }

@@ -13,7 +13,10 @@ namespace ZELKUtil::Cli {
 // once on the other stream, and the runs under way go on to their records.
 class ConsoleLines {
   public:
-    ConsoleLines(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+    // noteClosed: whether a stream that went away is noted on the other (a command that runs
+    // boxes; one that only prints says in its own words that its output was lost).
+    ConsoleLines(std::ostream& out, std::ostream& err, bool noteClosed = true)
+        : out_(out), err_(err), noteClosed_(noteClosed) {}
     void Out(const std::string& line);
     void Err(const std::string& line);
     // Text for a terminal, as it is (the progress board's cursor movements).
@@ -27,6 +30,7 @@ class ConsoleLines {
 
     std::ostream& out_;
     std::ostream& err_;
+    bool noteClosed_ = true;
     std::atomic<bool> outClosedTold_{false};
     std::atomic<bool> errClosedTold_{false};
 };

@@ -66,6 +66,10 @@ void BenchRunner::ShowRecords(const std::vector<HistoryRecord>& records, bool se
         }
         return;
     }
+    if (records.empty() && !options_.csv) {
+        // Nothing to show: the error stream has said what was read, or that there is no history.
+        return;
+    }
     std::string text;
     if (options_.csv) {
         text = FormatHistoryCsv(records);

@@ -200,7 +200,7 @@ TEST(HistoryCommand, NoHistoryYetAnUnreadableOneAndOutputThatWasNotWritten) {
     EXPECT_EQ(line.Show(options), kExitOk);
     EXPECT_NE(line.Err().find("no history yet: " + line.Path("none.jsonl")), std::string::npos)
         << line.Err();
-    ASSERT_EQ(line.out.size(), 1U) << "the table's header alone";
+    EXPECT_TRUE(line.out.empty()) << "no table without a record";
 
     // A folder where a file should be cannot be read: its own words and exit code, and the
     // station that can be read is shown all the same.
