@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -50,6 +51,9 @@ class BenchWorld {
     std::string package_;
 
   public:
+    // 2026-12-07T01:37:36Z, the runner's utcNow here, in milliseconds since 1970.
+    static constexpr std::int64_t kUtcStartMs = 1796607456000;
+
     BenchWorld(std::string packageFolder, int speed)
         : package_(std::move(packageFolder)), clock(speed) {}
 
@@ -82,6 +86,7 @@ class BenchWorld {
                                         claimPort};
         seams.programVersion = programVersion;
         seams.outTookAll = outTookAll;
+        seams.utcNowMs = utcNowMs;
         ZELKUtil::Cli::BenchRunner runner(std::move(seams), std::move(options), stopping);
         running = &runner;
         const int code = runner.Run();
@@ -114,6 +119,10 @@ class BenchWorld {
     std::atomic<ZELKUtil::Cli::BenchRunner*> running{nullptr};
     // The backends the runner has asked for so far.
     std::atomic<int> platformsMade{0};
+    // The time of each JSON line: the bench's clock, from the moment its utcNow gives.
+    std::function<std::int64_t()> utcNowMs = [this, start = clock.NowMs()] {
+        return kUtcStartMs + (clock.NowMs() - start);
+    };
     // How the runner claims ports (none: nothing is claimed, as one process is all there is).
     std::function<std::unique_ptr<ZELKUtil::Cli::PortClaim>(const std::string&, std::string*)>
         claimPort;

@@ -14,6 +14,24 @@ BenchRunner::BenchRunner(BenchSeams seams, Options options, const std::atomic<bo
     : seams_(std::move(seams)), options_(std::move(options)), stopping_(stopping) {}
 
 int BenchRunner::Run() {
+    // Every command's lines carry the run's id, and its summary the time from here.
+    runId_ = NewRunId(seams_.utcNow());
+    startMs_ = seams_.clock.NowMs();
+    int code = kExitSoftware;
+    // A fault that escapes the command still ends the stream as every run's does.
+    try {
+        code = RunCommand();
+    } catch (const std::exception& fault) {
+        code =
+            Fail(kExitSoftware, std::string("zelk-cli: the run ended in a fault: ") + fault.what());
+    } catch (...) {
+        code = Fail(kExitSoftware, "zelk-cli: the run ended in an unknown fault");
+    }
+    Conclude(code);
+    return code;
+}
+
+int BenchRunner::RunCommand() {
     switch (options_.command) {
         case Command::List:
             return List(false);
@@ -30,8 +48,9 @@ int BenchRunner::Run() {
 std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
     // What the window's start-up reads, and why a bench cannot use it.
     if (const std::optional<std::string> why = WhyNoPackage()) {
-        Say("The package in " + AbsoluteFolder(options_.package) + " cannot be used: " + *why +
-            ". Name the package's folder with --package DIR.");
+        Fail(kExitPackage, "The package in " + AbsoluteFolder(options_.package) +
+                               " cannot be used: " + *why +
+                               ". Name the package's folder with --package DIR.");
         return std::nullopt;
     }
     const PackageFindings found = ReadPackageFindings(options_.package);
@@ -212,8 +231,13 @@ void BenchRunner::Emit(const BoxEvent& event) {
     } else if (std::holds_alternative<Events::Ended>(event)) {
         states_.erase(PortOf(event));
     }
+    if (options_.command != Command::Upgrade) {
+        if (const auto* found = std::get_if<Events::Found>(&event)) {
+            found_.push_back(*found);
+        }
+    }
     if (options_.json) {
-        seams_.out(ToJsonLine(event));
+        seams_.out(ToJsonLine(event, Stamp()));
     } else if (options_.quiet) {
         // Results only: how each box ended, and what list and check found.
         const bool result =
@@ -243,6 +267,36 @@ void BenchRunner::Say(const std::string& line) {
     }
 }
 
+int BenchRunner::Fail(int exitCode, const std::string& message) {
+    Say(message);
+    if (options_.json) {
+        const std::lock_guard<std::mutex> lock(outputLock_);
+        seams_.out(ToJsonLine(RunError{message, exitCode}, Stamp()));
+    }
+    return exitCode;
+}
+
+void BenchRunner::Conclude(int exitCode) {
+    // The history's lines are its records, which need no end of their own.
+    if (!options_.json || options_.command == Command::History) {
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(outputLock_);
+    RunSummary summary;
+    summary.command = options_.command == Command::Upgrade ? "upgrade"
+                      : options_.command == Command::Check ? "check"
+                                                           : "list";
+    summary.exitCode = exitCode;
+    summary.wallMs = seams_.clock.NowMs() - startMs_;
+    summary.boxes = summaryRows_;
+    summary.found = found_;
+    seams_.out(ToJsonLine(summary, Stamp()));
+}
+
+LineStamp BenchRunner::Stamp() const {
+    return {UtcMsText(seams_.utcNowMs()), runId_};
+}
+
 int BenchRunner::List(bool check) {
     std::optional<Package> package;
     if (!check && !options_.packageGiven && WhyNoPackage()) {
@@ -257,9 +311,9 @@ int BenchRunner::List(bool check) {
     std::vector<Events::Found> found = Look(*package);
     std::erase_if(found, [this](const Events::Found& box) { return !Named(box); });
     if (found.empty()) {
-        Say(options_.ports.empty() && options_.serials.empty() ? "No box found."
-                                                               : "No box named was found.");
-        return kExitNoBox;
+        return Fail(kExitNoBox, options_.ports.empty() && options_.serials.empty()
+                                    ? "No box found."
+                                    : "No box named was found.");
     }
     bool allUpToDate = true;
     bool wrongPackage = false;

@@ -22,6 +22,7 @@
 #include "cli/port_claim.h"
 #include "cli/programmer_turn.h"
 #include "cli/progress_board.h"
+#include "cli/run_lines.h"
 #include "package/zelk_profile.h"
 
 class ZELK;
@@ -80,6 +81,8 @@ struct BenchSeams {
     // Flushes standard output and tells whether it took everything written to it so far (a
     // closed pipe or a full disk did not); unset, it always did.
     std::function<bool()> outTookAll = {};
+    // Now, in milliseconds since 1970-01-01T00:00:00Z: the time of each JSON line.
+    std::function<std::int64_t()> utcNowMs = SystemUtcMs;
 };
 
 // The command-line program's work: lists the boxes on the bus, says whether they are up to date,
@@ -126,6 +129,7 @@ class BenchRunner {
     void NoteUnderway(const std::string& why);
 
   private:
+    int RunCommand();
     int List(bool check);
     int Upgrade();
     // The upgrade once its run record is on the disk: every box's run, to the exit code.
@@ -164,6 +168,13 @@ class BenchRunner {
     void Emit(const BoxEvent& event);
     // A line of the error stream, with the progress board (when there is one) kept whole.
     void Say(const std::string& line);
+    // The whole run fails: said on the error stream and, under --json, an error event. Returns
+    // the exit code.
+    int Fail(int exitCode, const std::string& message);
+    // Under --json, the summary that ends a list, check or upgrade with its exit code.
+    void Conclude(int exitCode);
+    // What each JSON line of this run carries: now, and the run's id.
+    LineStamp Stamp() const;
     // Waits for the slot's turn on the bench when it has one (after saying that it waits); the
     // turn passes on with the returned guard.
     BenchTurn TakeTurn(const PortSlot& slot);
@@ -213,6 +224,8 @@ class BenchRunner {
     // Whether the box on the port is one whose serial --serial names. A box is read once per
     // plug-in: one that is not named is not talked to again until its port is empty.
     bool NamedBySerial(const std::string& port, const Package& package, const HistoryFile& history);
+    // Waits for every run under way to end.
+    void JoinRuns();
     int Finish(const std::vector<std::string>& asked, const Package& package);
     // The run's table (or its summary event): every box it met, with its result and why.
     void Summarize(const std::vector<std::pair<std::string, BoxOutcome>>& outcomes,
@@ -239,6 +252,11 @@ class BenchRunner {
     // The SHA-256 of every image of the package, by its name, read once at the run's start
     // (read-only once the boxes' runs start).
     std::map<std::string, ImageDigest> imageDigests_;
+    // When the run began, by its clock; a list's or check's found boxes and an upgrade's rows,
+    // for the summary (under outputLock_).
+    std::int64_t startMs_ = 0;
+    std::vector<Events::Found> found_;
+    std::vector<HistoryRecord> summaryRows_;
     std::atomic<std::uint64_t> boxesFound_{0};
     // The boxes' runs start the package's driver installer one at a time.
     std::shared_ptr<ToolGate> installerGate_ = std::make_shared<ToolGate>();

@@ -3,7 +3,7 @@
 // every box, on the disk before anything is written into it; an exit code that is 0 only when
 // every box asked for has the package's version.
 #include <algorithm>
-#include <random>
+#include <functional>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -36,15 +36,17 @@ BoxOutcome Outcome(BoxResult result, std::string reason) {
     return outcome;
 }
 
-// A run's id: its start and a random part, so that the runs of several benches writing one
-// history never share one.
-std::string NewRunId(const std::string& now) {
-    std::random_device random;
-    const auto part = static_cast<unsigned long>(random()) & 0xFFFFFFUL;
-    char text[16];
-    std::snprintf(text, sizeof text, "%06lx", part);
-    return now + "-" + text;
-}
+// Calls its function when its scope is left, however it is left.
+class OnLeaving {
+  public:
+    explicit OnLeaving(std::function<void()> leave) : leave_(std::move(leave)) {}
+    ~OnLeaving() { leave_(); }
+    OnLeaving(const OnLeaving&) = delete;
+    OnLeaving& operator=(const OnLeaving&) = delete;
+
+  private:
+    std::function<void()> leave_;
+};
 
 }  // namespace
 
@@ -57,26 +59,24 @@ int BenchRunner::Upgrade() {
     // and synced first.
     const HistoryFile history(options_.history.empty() ? seams_.defaultHistory : options_.history);
     if (history.Path().empty()) {
-        Say("No folder for the history: name a file with --history.");
-        return kExitHistory;
+        return Fail(kExitHistory, "No folder for the history: name a file with --history.");
     }
     if (!options_.as.empty() &&
         std::none_of(package->profiles.begin(), package->profiles.end(),
                      [this](const ZelkProfile& p) { return p.id == options_.as; })) {
-        Say("--as " + options_.as + ": the package has no profile with that id");
-        return kExitUsage;
+        return Fail(kExitUsage,
+                    "--as " + options_.as + ": the package has no profile with that id");
     }
-    runId_ = NewRunId(seams_.utcNow());
     RunRecord run{seams_.utcNow(), Station(), options_.package, package->versionLine, runId_};
     run.operatorName = options_.operatorName;
     run.programVersion = seams_.programVersion;
     const std::int64_t startMs = seams_.clock.NowMs();
     if (const auto begun = history.Begin(run); !begun) {
         // A FIFO or a device in the history's place is refused, never waited on.
-        Say("The history " + history.Path() + " cannot be written: " +
-            (begun.error().kind == ErrorKind::NotAFile ? "refused: it is not a regular file"
-                                                       : begun.error().Text()));
-        return kExitHistory;
+        return Fail(kExitHistory, "The history " + history.Path() + " cannot be written: " +
+                                      (begun.error().kind == ErrorKind::NotAFile
+                                           ? "refused: it is not a regular file"
+                                           : begun.error().Text()));
     }
     // Each image once, whatever number of boxes it goes into.
     imageDigests_ = DigestImages(options_.package, PackageImageNames(package->profiles));
@@ -91,14 +91,22 @@ int BenchRunner::CloseRun(const HistoryFile& history, int code, std::int64_t sta
     const RunEndRecord end{seams_.utcNow(), Station(), runId_, code,
                            seams_.clock.NowMs() - startMs};
     if (const auto closed = history.End(end); !closed) {
-        Say("The history " + history.Path() +
-            " could not take the run's closing record: " + closed.error().Text());
-        return code == kExitOk ? kExitHistory : code;
+        const std::string why =
+            "The history " + history.Path() +
+            " could not take the run's closing record: " + closed.error().Text();
+        if (code != kExitOk) {
+            Say(why);
+            return code;
+        }
+        return Fail(kExitHistory, why);
     }
     return code;
 }
 
 int BenchRunner::UpgradeBoxes(const Package& package, const HistoryFile& history) {
+    // A fault from here on leaves the upgrade only once the runs under way have finished their
+    // boxes, which use its package and history.
+    const OnLeaving joined([this] { JoinRuns(); });
     const std::vector<std::string> there = PresentPorts(package);
     std::vector<std::string> asked = AskedPorts(there, package, history);
     for (const std::string& port : asked) {
@@ -191,15 +199,13 @@ void BenchRunner::Summarize(const std::vector<std::pair<std::string, BoxOutcome>
         missing.serial = serial;
         rows.push_back(RecordOf(missing, "", package));
     }
-    if (rows.empty()) {
-        return;
-    }
     std::sort(rows.begin(), rows.end(), [](const HistoryRecord& a, const HistoryRecord& b) {
         return std::tie(a.port, a.time) < std::tie(b.port, b.time);
     });
     const std::lock_guard<std::mutex> lock(outputLock_);
-    if (options_.json) {
-        seams_.out(ToSummaryJsonLine(rows));
+    // Under --json the rows go into the run's summary, which ends the stream with the exit code.
+    summaryRows_ = rows;
+    if (options_.json || rows.empty()) {
         return;
     }
     std::string table = FormatHistoryTable(rows);
@@ -488,15 +494,18 @@ void BenchRunner::LeaveUntoldPortAlone() {
     ended_.emplace_back("", Outcome(BoxResult::Failed, kPortNotTold));
 }
 
-int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& package) {
+void BenchRunner::JoinRuns() {
     for (auto& [port, slot] : slots_) {
         if (slot->thread.joinable()) {
             slot->thread.join();
         }
     }
+}
+
+int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& package) {
+    JoinRuns();
     if (asked.empty()) {
-        Say(options_.watch ? "No box was plugged in." : "No box found.");
-        return kExitNoBox;
+        return Fail(kExitNoBox, options_.watch ? "No box was plugged in." : "No box found.");
     }
     std::vector<std::pair<std::string, BoxOutcome>> outcomes = ended_;
     for (const auto& [port, slot] : slots_) {
@@ -526,9 +535,15 @@ int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& pa
     }
     Summarize(outcomes, package);
     if (historyBroken_.load()) {
-        Say("The history " + (options_.history.empty() ? seams_.defaultHistory : options_.history) +
-            " could not be written: no further box was started");
-        return kExitHistory;
+        return Fail(kExitHistory,
+                    "The history " +
+                        (options_.history.empty() ? seams_.defaultHistory : options_.history) +
+                        " could not be written: no further box was started");
+    }
+    // Every box met was another zelk-cli's: this run upgraded nothing.
+    if (slots_.empty() && !ended_.empty() && ended_.size() == portsHeldElsewhere_.size()) {
+        return Fail(kExitBoxFailed,
+                    "No box was upgraded: another zelk-cli holds every port asked for");
     }
     // A failure says more than a port found empty, which says more than the stop that followed.
     if (failed) {

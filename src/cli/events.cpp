@@ -179,24 +179,24 @@ struct Writer {
         return "download";
     }
     const char* operator()(const Events::Log& e) const {
-        o["text"] = e.text;
+        PutText(o, "text", e.text);
         return "log";
     }
     const char* operator()(const Events::Tool& e) const {
-        o["tool"] = e.tool;
-        o["text"] = e.text;
+        PutText(o, "tool", e.tool);
+        PutText(o, "text", e.text);
         return "tool";
     }
     const char* operator()(const Events::Decision& e) const {
-        o["run"] = e.run;
+        o["runs"] = e.run;
         PutText(o, "work", e.work);
         PutText(o, "reason", e.reason);
         return "decision";
     }
     const char* operator()(const Events::Resumed& e) const {
-        o["model"] = e.model;
+        PutText(o, "model", e.model);
         PutText(o, "serial", e.serial);
-        PutText(o, "run", e.run);
+        PutText(o, "record_run", e.run);
         if (e.ageSeconds) {
             o["age_seconds"] = *e.ageSeconds;
         }
@@ -222,6 +222,11 @@ struct Writer {
 
 std::optional<BoxEvent> Read(const std::string& kind, const Json& o, std::string port) {
     bool ok = false;
+    // Lines written before every line had its time and run id kept two fields under "run": the
+    // decision's flag and the resumed record's run. Such a line has no time and no new name.
+    const auto named = [&o](const char* now, const char* before) {
+        return o.contains(now) || o.contains("time") ? now : before;
+    };
     if (kind == "found") {
         Events::Found e;
         e.port = std::move(port);
@@ -266,7 +271,7 @@ std::optional<BoxEvent> Read(const std::string& kind, const Json& o, std::string
     if (kind == "decision") {
         Events::Decision e;
         e.port = std::move(port);
-        ok = GetFlag(o, "run", e.run) && GetText(o, "work", e.work) &&
+        ok = GetFlag(o, named("runs", "run"), e.run) && GetText(o, "work", e.work) &&
              GetText(o, "reason", e.reason);
         return ok ? std::optional<BoxEvent>(e) : std::nullopt;
     }
@@ -274,7 +279,8 @@ std::optional<BoxEvent> Read(const std::string& kind, const Json& o, std::string
         Events::Resumed e;
         e.port = std::move(port);
         ok = GetText(o, "model", e.model) && GetText(o, "serial", e.serial) &&
-             GetText(o, "run", e.run) && GetFlag(o, "by_operator", e.byOperator) &&
+             GetText(o, named("record_run", "run"), e.run) &&
+             GetFlag(o, "by_operator", e.byOperator) &&
              GetText(o, "recorded_model", e.recordedModel);
         if (ok && o.contains("age_seconds")) {
             std::int64_t age = 0;
@@ -348,12 +354,15 @@ const char* VerdictOf(bool namesAProfile, std::optional<bool> upToDate) {
     return *upToDate ? kVerdictUpToDate : kVerdictUpgradeDue;
 }
 
-std::string ToJsonLine(const BoxEvent& event) {
+std::string ToJsonLine(const BoxEvent& event, const LineStamp& stamp) {
     Json fields = Json::object();
     const char* kind = std::visit(Writer{fields}, event);
     Json object = Json::object();
     object["event"] = kind;
-    object["port"] = PortOf(event);
+    // A box whose port the system does not tell has none.
+    PutText(object, "port", PortOf(event));
+    PutText(object, "time", stamp.time);
+    PutText(object, "run", stamp.run);
     for (auto& [key, value] : fields.items()) {
         object[key] = std::move(value);
     }
@@ -369,11 +378,11 @@ std::optional<BoxEvent> FromJsonLine(const std::string& line) {
         return std::nullopt;
     }
     const auto kind = object.find("event");
-    const auto port = object.find("port");
-    if (kind == object.end() || !kind->is_string() || port == object.end() || !port->is_string()) {
+    std::string port;
+    if (kind == object.end() || !kind->is_string() || !GetText(object, "port", port)) {
         return std::nullopt;
     }
-    return Read(kind->get<std::string>(), object, port->get<std::string>());
+    return Read(kind->get<std::string>(), object, std::move(port));
 }
 
 }  // namespace ZELKUtil::Cli

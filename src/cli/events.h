@@ -158,9 +158,19 @@ inline constexpr const char* kVerdictUnknown = "unknown";
 // it name a profile of the package?), then the version (unset: the box gave none).
 const char* VerdictOf(bool namesAProfile, std::optional<bool> upToDate);
 
-// The event as one JSON object on one line, without the line end: {"event":"found","port":...}.
-std::string ToJsonLine(const BoxEvent& event);
-// The event back from such a line; nullopt when the line is not one.
+// What every line of a run's JSON stream carries besides its event: when it was written (UTC, to
+// the millisecond: "2026-12-08T17:04:56.123Z") and the run's id. Each is left out when empty.
+struct LineStamp {
+    std::string time = {};
+    std::string run = {};
+};
+
+// The event as one JSON object on one line, without the line end:
+// {"event":"found","port":"1-2","time":...,"run":...,"mode":...}.
+std::string ToJsonLine(const BoxEvent& event, const LineStamp& stamp = {});
+// The event back from such a line, with or without its stamp; nullopt when the line is not one.
+// A line without a time is read as the lines before the stamp were written: the decision's flag
+// and the resumed record's run were both "run" then.
 std::optional<BoxEvent> FromJsonLine(const std::string& line);
 // The event as a human reads it: "1-2: counting down", every control character but the tab shown
 // as "?"; nothing for an event that has no human line (the progress, which only a terminal's board

@@ -21,6 +21,8 @@ enum ExitCode : int {
     // The package folder cannot be used: no version file, no usable profile, no download tool
     // (sysexits EX_NOINPUT).
     kExitPackage = 66,
+    // A fault in the program itself ended the run (EX_SOFTWARE).
+    kExitSoftware = 70,
     // The history file cannot be written; found out before any box is touched (EX_CANTCREAT).
     kExitHistory = 73,
     // history: a history file cannot be read, or its output cannot be written (EX_IOERR).

@@ -237,29 +237,6 @@ std::optional<HistoryRecord> ParseHistoryLine(const std::string& line) {
     return record;
 }
 
-std::string ToSummaryJsonLine(const std::vector<HistoryRecord>& records) {
-    Json boxes = Json::array();
-    for (const HistoryRecord& record : records) {
-        Json box = Json::object();
-        for (const auto& [name, field] : kTextFields) {
-            const bool runWide = field == &HistoryRecord::host ||
-                                 field == &HistoryRecord::packageFolder ||
-                                 field == &HistoryRecord::packageVersion;
-            const bool kept = field == &HistoryRecord::log || field == &HistoryRecord::id ||
-                              (OmittedWhenEmpty(field) && field != &HistoryRecord::reason);
-            if (!runWide && !kept) {
-                box[name] = record.*field;
-            }
-        }
-        box["duration_ms"] = record.durationMs;
-        boxes.push_back(std::move(box));
-    }
-    Json object = Json::object();
-    object["event"] = "summary";
-    object["boxes"] = std::move(boxes);
-    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 std::string FormatHistoryTable(const std::vector<HistoryRecord>& records, bool withStation) {
     std::vector<std::vector<std::string>> rows = {{"time", "port", "model", "serial",
                                                    "before \u2192 after", "result", "duration (s)",

@@ -92,9 +92,6 @@ std::optional<HistoryRecord> ParseHistoryLine(const std::string& line);
 // The records as a table for a terminal: a header row, then one row per record; the station
 // (the record's host) as the second column when asked, for the records of several stations.
 std::string FormatHistoryTable(const std::vector<HistoryRecord>& records, bool withStation = false);
-// The records of one run as its summary event, one JSON line without the boxes' logs:
-// {"event":"summary","boxes":[{"time":...,"port":...,"result":...,"reason":...}, ...]}.
-std::string ToSummaryJsonLine(const std::vector<HistoryRecord>& records);
 
 // The per-user history file: on Linux $XDG_STATE_HOME/zelk/history.jsonl, else
 // $HOME/.local/state/zelk/history.jsonl; on Windows %LOCALAPPDATA%\ZELK\history.jsonl. `env`

@@ -129,7 +129,7 @@ TEST(BenchRunner, BoxesAtOnceOneFailingEachWithItsOwnResultAndHistory) {
     EXPECT_EQ(works, (std::vector<std::string>{"count down", "ARM download", "hold"}));
     const auto refused = bench.Events("1-3", "decision");
     ASSERT_EQ(refused.size(), 1U);
-    EXPECT_EQ(refused[0].at("run"), false);
+    EXPECT_EQ(refused[0].at("runs"), false);
     EXPECT_EQ(refused[0].at("reason"), "the box names no profile of the package");
     const auto records = HistoryFile(bench.pkg.Path("history.jsonl")).ReadAll();
     ASSERT_TRUE(records);
@@ -164,7 +164,7 @@ TEST(BenchRunner, NothingIsTouchedWhenTheHistoryCannotBeWrittenOrNoBoxIsThere) {
     options.history = bench.pkg.Path("not-a-folder/history.jsonl");
     EXPECT_EQ(bench.Run(options), kExitHistory);
     EXPECT_TRUE(bench.boxes[0].Requests().empty());
-    EXPECT_TRUE(bench.out.empty());
+    EXPECT_TRUE(bench.Events("1-1", "found").empty());
 
     Bench empty({});
     EXPECT_EQ(empty.Run(Upgrade({})), kExitNoBox);
@@ -289,7 +289,7 @@ TEST(BenchRunner, AHoldIsToldOnceNotAtEveryPoll) {
     EXPECT_EQ(bench.Run(options), kExitBoxFailed);
     std::map<std::string, int> holds;
     for (const auto& decision : bench.Events("1-1", "decision")) {
-        if (!decision.at("run").get<bool>()) {
+        if (!decision.at("runs").get<bool>()) {
             ++holds[decision.at("reason").get<std::string>()];
         }
     }

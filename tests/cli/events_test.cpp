@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "cli/run_lines.h"
+
 namespace ZELKUtil::Cli {
 namespace {
 
@@ -80,8 +82,41 @@ TEST(CliEvents, EveryKindRoundTripsAndReadsAsTheLineOfItsStep) {
               "1-2: [dfu-util] ?31m ?? ok")
         << "C1 and bytes that are no UTF-8";
     EXPECT_EQ(nlohmann::json::parse(ToJsonLine(hold)),
-              nlohmann::json::parse(R"({"event":"decision","port":"1-2","run":false,
+              nlohmann::json::parse(R"({"event":"decision","port":"1-2","runs":false,
                   "reason":"not recognised on this port"})"));
+}
+
+// Every line carries its time and the run's id, which took the name "run" from two fields of
+// earlier lines; those lines, and lines without a stamp, still read back.
+TEST(CliEvents, StampedLinesAndLinesWrittenBeforeTheStampReadBack) {
+    const LineStamp stamp{UtcMsText(1796607456123), "2026-12-07T01:37:36Z-abcdef"};
+    EXPECT_EQ(stamp.time, "2026-12-07T01:37:36.123Z");
+    EXPECT_EQ(UtcMsText(0), "1970-01-01T00:00:00.000Z");
+    EXPECT_EQ(UtcMsText(1835481599999), "2028-02-29T23:59:59.999Z");
+    const Events::Decision runs{"1-2", true, "ARM download", "its road's ticks"};
+    const Events::Resumed resumed{"1-1", "Q750", "100001", "2026-12-06T09:00:00Z-123456", 60};
+    const Events::Log untold{"", "Done."};
+    for (const BoxEvent& event : std::vector<BoxEvent>{runs, resumed, untold}) {
+        const std::string line = ToJsonLine(event, stamp);
+        SCOPED_TRACE(line);
+        const auto object = nlohmann::ordered_json::parse(line);
+        EXPECT_EQ(object.at("time"), stamp.time);
+        EXPECT_EQ(object.at("run"), stamp.run);
+        EXPECT_EQ(FromJsonLine(line), event);
+    }
+    EXPECT_FALSE(nlohmann::json::parse(ToJsonLine(untold, stamp)).contains("port"));
+    EXPECT_EQ(nlohmann::json::parse(ToJsonLine(resumed, stamp)).at("record_run"), resumed.run);
+    EXPECT_EQ(FromJsonLine(R"({"event":"decision","port":"1-2","run":true,"work":"ARM download",)"
+                           R"("reason":"its road's ticks"})"),
+              BoxEvent(runs));
+    EXPECT_EQ(FromJsonLine(R"({"event":"resume","port":"1-1","model":"Q750","serial":"100001",)"
+                           R"("run":"2026-12-06T09:00:00Z-123456","age_seconds":60})"),
+              BoxEvent(resumed));
+    // A stamped line's run is the run's id, never read as the decision's flag.
+    EXPECT_EQ(FromJsonLine(R"({"event":"decision","port":"1-2","time":"t","run":"r"})"),
+              BoxEvent(Events::Decision{"1-2", false, "", ""}));
+    EXPECT_EQ(nlohmann::json::parse(ToJsonLine(Events::Log{"1-2", ""}, {})),
+              nlohmann::json::parse(R"({"event":"log","port":"1-2"})"));
 }
 
 TEST(CliEvents, EveryResultAndStateHasOneNameThatReadsBack) {
@@ -105,7 +140,7 @@ TEST(CliEvents, LinesThatAreNoEventGiveNothing) {
           "[]",
           "\"log\"",
           "null",
-          R"({"event":"log"})",
+          R"({"event":"log","port":null})",
           R"({"event":"bogus","port":"1"})",
           R"({"event":7,"port":"1"})",
           R"({"event":"log","port":1})",

@@ -18,6 +18,7 @@
 #include "cli/cli_entry.h"
 #include "cli/console_lines.h"
 #include "cli/port_claim.h"
+#include "cli/run_lines.h"
 #include "hid/linux/linux_box_platform.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"

@@ -19,6 +19,7 @@
 #include "cli/cli_entry.h"
 #include "cli/console_lines.h"
 #include "cli/port_claim.h"
+#include "cli/run_lines.h"
 #include "cli/windows/device_change_window.h"
 #include "hid/windows/win32_calls.h"
 #include "hid/windows/windows_box_platform.h"

@@ -245,8 +245,9 @@ struct PortBench {
         const std::lock_guard<std::mutex> held(lock);
         std::vector<Cli::BoxEvent> events;
         for (const std::string& line : out) {
-            if (line.rfind(R"({"event":"summary")", 0) == 0) {
-                continue;  // the run's table, of every box
+            if (line.rfind(R"({"event":"summary")", 0) == 0 ||
+                line.rfind(R"({"event":"error")", 0) == 0) {
+                continue;  // the run's table, of every box, or why the whole run failed
             }
             const auto event = Cli::FromJsonLine(line);
             EXPECT_TRUE(event) << line;
