@@ -1,6 +1,7 @@
 # The Debian package: the program, the udev rule with scripts that put it into effect, the manual
-# pages of zelk-upgrade and zelk-cli, zelk-cli's bash completion, the README with the operator's
-# and the line's guides (where its links find them), the copyright and changelog files.
+# pages of zelk-upgrade and zelk-cli with the JSON Schema of zelk-cli's lines, zelk-cli's bash
+# completion, the README with the operator's and the line's guides (where its links find them),
+# the copyright and changelog files.
 # `cmake --workflow --preset deb` builds build/deb/zelk-upgrade_<version>_amd64.deb; dependencies
 # come from the shared libraries.
 set(_zelk_doc ${CMAKE_INSTALL_DATADIR}/doc/zelk-upgrade)
@@ -19,6 +20,9 @@ zelk_gzip(${CMAKE_CURRENT_SOURCE_DIR}/packaging/debian/changelog changelog)
 
 install(FILES ${_zelk_gen}/zelk-upgrade.1.gz ${_zelk_gen}/zelk-cli.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The JSON Schema of zelk-cli --json's lines, which its manual page names: a program that reads
+# them finds it where data files go, not among the documents a minimal system may leave out.
+install(FILES packaging/zelk-cli-events.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/zelk-upgrade)
 install(FILES ${_zelk_gen}/changelog.gz packaging/debian/copyright DESTINATION ${_zelk_doc})
 install(FILES README.md DESTINATION ${_zelk_doc})
 install(FILES docs/operator-guide.md docs/line-guide.md DESTINATION ${_zelk_doc}/docs)

@@ -30,6 +30,7 @@ trap cleanup EXIT
 $sudo dpkg -i "$deb" >/dev/null
 for file in /usr/bin/zelk-upgrade /usr/bin/zelk-cli /usr/lib/udev/rules.d/70-zelk-upgrade.rules \
             /usr/share/man/man1/zelk-upgrade.1.gz /usr/share/man/man1/zelk-cli.1.gz \
+            /usr/share/zelk-upgrade/zelk-cli-events.schema.json \
             /usr/share/doc/zelk-upgrade/copyright; do
   [ -f "$file" ] || fail "the package installed no $file"
 done

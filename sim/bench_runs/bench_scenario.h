@@ -95,4 +95,16 @@ struct BenchPlay {
 int RunBenchScenarioFile(const std::string& path, const BenchPlay& play, std::ostream& out,
                          std::ostream& err);
 
+// A bench scenario's run played with --json, for a reader of the program's JSON stream: what it
+// printed and its exit code. The scenario's "when" lines act on each event's human line, so that
+// the run goes as the scenario has it; its expectations, which are the human output's, are not
+// checked. `problem` says why a scenario could not be played.
+struct BenchJsonPlay {
+    int exitCode = 0;
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+    std::string problem;
+};
+BenchJsonPlay PlayBenchScenarioAsJson(const std::string& path);
+
 }  // namespace ZELKSim

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
 
@@ -11,6 +12,7 @@
 #include "bench_runs/run_limit.h"
 #include "cleanup/temp_folders.h"
 #include "cli/cli_options.h"
+#include "cli/events.h"
 #include "cli/history.h"
 #include "platform/files.h"
 #include "scenario/scenario_runner.h"
@@ -187,17 +189,23 @@ int RunWithin(BenchWorld& world, const ZELKUtil::Cli::Options& options, const Be
     return exitCode;
 }
 
-int Play(const BenchScenario& scenario, const std::string& root, const std::string& path,
-         const BenchPlay& play, std::ostream& out, std::ostream& err) {
+// The scenario's run line as the program reads it, with the words added.
+ZELKUtil::Cli::ParsedCommandLine RunLine(const BenchScenario& scenario,
+                                         const std::vector<std::string>& added = {}) {
     std::vector<std::string> arguments = {"zelk-cli"};
     arguments.insert(arguments.end(), scenario.arguments.begin(), scenario.arguments.end());
+    arguments.insert(arguments.end(), added.begin(), added.end());
     std::vector<const char*> argv;
     argv.reserve(arguments.size());
     for (const std::string& argument : arguments) {
         argv.push_back(argument.c_str());
     }
-    const auto parsed =
-        ZELKUtil::Cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "0");
+    return ZELKUtil::Cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), "0");
+}
+
+int Play(const BenchScenario& scenario, const std::string& root, const std::string& path,
+         const BenchPlay& play, std::ostream& out, std::ostream& err) {
+    const auto parsed = RunLine(scenario);
     if (!parsed.options) {
         err << path << ": the run line: " << parsed.output;
         return kScenarioUnplayable;
@@ -244,31 +252,84 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
     return status;
 }
 
+// The scenario read and its package written into the scratch folder; nullopt after saying why,
+// with the file's name.
+std::optional<BenchScenario> Prepare(const std::string& path, ScratchFolder& folder,
+                                     std::string& problem) {
+    constexpr std::size_t kMaxBytes = std::size_t{1024} * 1024;
+    const auto read = ZELKUtil::Files::ReadHead(path, kMaxBytes);
+    if (!read) {
+        problem = path + ": cannot read: " + read.error().reason;
+        return std::nullopt;
+    }
+    const BenchScenarioParse parsed = ParseBenchScenario(read.value());
+    if (parsed.errorLine != 0) {
+        problem = path + ":" + std::to_string(parsed.errorLine) + ": " + parsed.error;
+        return std::nullopt;
+    }
+    if (const auto created = folder.Create(); !created) {
+        problem = path + ": " + created.error().Text();
+        return std::nullopt;
+    }
+    if (const auto written = WritePackage(folder.Root(), parsed.scenario.package); !written) {
+        problem = path + ": " + written.error().Text();
+        return std::nullopt;
+    }
+    return parsed.scenario;
+}
+
 }  // namespace
 
 int RunBenchScenarioFile(const std::string& path, const BenchPlay& play, std::ostream& out,
                          std::ostream& err) {
-    constexpr std::size_t kMaxBytes = std::size_t{1024} * 1024;
-    const auto read = ZELKUtil::Files::ReadHead(path, kMaxBytes);
-    if (!read) {
-        err << path << ": cannot read: " << read.error().reason << '\n';
-        return kScenarioUnplayable;
-    }
-    const BenchScenarioParse parsed = ParseBenchScenario(read.value());
-    if (parsed.errorLine != 0) {
-        err << path << ':' << parsed.errorLine << ": " << parsed.error << '\n';
-        return kScenarioUnplayable;
-    }
     ScratchFolder folder;
-    if (const auto created = folder.Create(); !created) {
-        err << path << ": " << created.error().Text() << '\n';
+    std::string problem;
+    const std::optional<BenchScenario> scenario = Prepare(path, folder, problem);
+    if (!scenario) {
+        err << problem << '\n';
         return kScenarioUnplayable;
     }
-    if (const auto written = WritePackage(folder.Root(), parsed.scenario.package); !written) {
-        err << path << ": " << written.error().Text() << '\n';
-        return kScenarioUnplayable;
+    return Play(*scenario, folder.Root(), path, play, out, err);
+}
+
+BenchJsonPlay PlayBenchScenarioAsJson(const std::string& path) {
+    BenchJsonPlay played;
+    ScratchFolder folder;
+    const std::optional<BenchScenario> scenario = Prepare(path, folder, played.problem);
+    if (!scenario) {
+        return played;
     }
-    return Play(parsed.scenario, folder.Root(), path, play, out, err);
+    const auto parsed = RunLine(*scenario, {"--json"});
+    if (!parsed.options) {
+        played.problem = path + ": the run line: " + parsed.output;
+        return played;
+    }
+    BenchWorld world(folder.Root(), kSpeed);
+    world.tools.newVersion = scenario->newVersion;
+    AddBoxes(world, *scenario);
+    ZELKUtil::Cli::Options options = *parsed.options;
+    options.history = folder.Root() + "/history.jsonl";
+    // Each "when" acts on the event's human line, as it would on the run without --json.
+    std::vector<bool> done(scenario->whens.size(), false);
+    world.onLine = [&](const std::string& line) {
+        if (const auto event = ZELKUtil::Cli::FromJsonLine(line)) {
+            if (const auto human = ZELKUtil::Cli::ToHumanLine(*event, options.verbose)) {
+                React(world, *scenario, done, *human, options.history);
+            }
+        }
+    };
+    if (scenario->history) {
+        const auto written =
+            WritePackageFile(folder.Root(), "history.jsonl", *scenario->history, false);
+        if (!written) {
+            played.problem = path + ": " + written.error().Text();
+            return played;
+        }
+    }
+    played.exitCode = world.Run(options);
+    played.out = world.out;
+    played.err = world.err;
+    return played;
 }
 
 }  // namespace ZELKSim
