@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <set>
+#include <sstream>
 
 #include "bench_runs/bench_scenario.h"
 #include "bench_runs/bench_world.h"
@@ -72,14 +73,16 @@ std::string MatchKey(const BenchScenario::When& when) {
     return key;
 }
 
-// Acts on the line when a "when" line names it; each acts once.
+// Acts on the line when a "when" line names it; each acts once. `humanLine`, when given, is the
+// same line in human words: a when line that names either acts.
 void React(BenchWorld& world, const BenchScenario& scenario, std::vector<bool>& done,
-           const std::string& line, const std::string& history) {
+           const std::string& line, const std::string& history,
+           const std::optional<std::string>& humanLine = std::nullopt) {
     std::set<std::pair<std::string, std::string>> firedOnThisLine;
     for (std::size_t i = 0; i < scenario.whens.size(); ++i) {
         const BenchScenario::When& when = scenario.whens[i];
-        if (done[i] || !WhenMatches(when, line) ||
-            !firedOnThisLine.emplace(when.port, MatchKey(when)).second) {
+        const bool named = WhenMatches(when, line) || (humanLine && WhenMatches(when, *humanLine));
+        if (done[i] || !named || !firedOnThisLine.emplace(when.port, MatchKey(when)).second) {
             continue;
         }
         done[i] = true;
@@ -309,14 +312,15 @@ BenchJsonPlay PlayBenchScenarioAsJson(const std::string& path) {
     AddBoxes(world, *scenario);
     ZELKUtil::Cli::Options options = *parsed.options;
     options.history = folder.Root() + "/history.jsonl";
-    // Each "when" acts on the event's human line, as it would on the run without --json.
+    // A "when" written for the JSON lines acts on the line; one written for the human lines, on
+    // the event's human line, as it would on the run without --json.
     std::vector<bool> done(scenario->whens.size(), false);
     world.onLine = [&](const std::string& line) {
+        std::optional<std::string> human;
         if (const auto event = ZELKUtil::Cli::FromJsonLine(line)) {
-            if (const auto human = ZELKUtil::Cli::ToHumanLine(*event, options.verbose)) {
-                React(world, *scenario, done, *human, options.history);
-            }
+            human = ZELKUtil::Cli::ToHumanLine(*event, options.verbose);
         }
+        React(world, *scenario, done, line, options.history, human);
     };
     if (scenario->history) {
         const auto written =
@@ -326,7 +330,12 @@ BenchJsonPlay PlayBenchScenarioAsJson(const std::string& path) {
             return played;
         }
     }
-    played.exitCode = world.Run(options);
+    std::ostringstream overrun;
+    bool overran = false;
+    played.exitCode = RunWithin(world, options, BenchPlay{}, path, overrun, overran);
+    if (overran) {
+        played.problem = overrun.str();
+    }
     played.out = world.out;
     played.err = world.err;
     return played;

@@ -99,15 +99,18 @@ class BenchWorld {
     ZELKUtil::Cli::CliPlatform Platform(std::ostream& outStream, std::ostream& errStream,
                                         std::function<std::string(const std::string&)> env,
                                         ZELKUtil::Cli::StopRequests& stops) {
-        return {"0", outStream, errStream, std::move(env), [] { return false; }, true, "bench-host",
-                "x86_64", [] { return std::string("2026-12-07T01:37:36Z"); }, clock,
-                [this](const std::string& package) -> std::unique_ptr<ZELKUtil::BoxPlatform> {
-                    ++platformsMade;
-                    return std::make_unique<EmulatedBoxPlatform>(clock, bus, package, tools);
-                },
-                true,
-                // The history's default place is the host's, whose files the bench writes.
-                kWindowsHost, claimPort, stops};
+        ZELKUtil::Cli::CliPlatform platform{
+            "0", outStream, errStream, std::move(env), [] { return false; }, true, "bench-host",
+            "x86_64", [] { return std::string("2026-12-07T01:37:36Z"); }, clock,
+            [this](const std::string& package) -> std::unique_ptr<ZELKUtil::BoxPlatform> {
+                ++platformsMade;
+                return std::make_unique<EmulatedBoxPlatform>(clock, bus, package, tools);
+            },
+            true,
+            // The history's default place is the host's, whose files the bench writes.
+            kWindowsHost, claimPort, stops};
+        platform.utcNowMs = utcNowMs;
+        return platform;
     }
 
     RealTimeClock clock;

@@ -49,6 +49,7 @@ int RunCli(int argc, const char* const* argv, CliPlatform& platform) {
         seams.terminal = [&console](const std::string& text) { console.Raw(text); };
     }
     seams.programVersion = "zelk-cli " + platform.version;
+    seams.utcNowMs = platform.utcNowMs;
     // The standard streams write through the C library's (synchronised with it), so a flush
     // that the system refused (a closed pipe, a full disk) leaves the stream failed.
     seams.outTookAll = [&console] { return console.OutTookAll(); };

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
 
 #include "cli/port_claim.h"
+#include "cli/run_lines.h"
 #include "hid/box_platform.h"
 #include "platform/clock.h"
 
@@ -42,6 +44,8 @@ struct CliPlatform {
     std::function<std::unique_ptr<PortClaim>(const std::string& port, std::string* why)> claimPort;
     // Where Ctrl+C and its kind reach the run: the program's signal or console handler asks it.
     StopRequests& stops;
+    // Now, in milliseconds since 1970-01-01T00:00:00Z: the time of each JSON line.
+    std::function<std::int64_t()> utcNowMs = SystemUtcMs;
 };
 
 // zelk-cli from its command line to its exit code: --help and --version on standard output, a

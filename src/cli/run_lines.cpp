@@ -49,6 +49,7 @@ Json FoundBox(const Events::Found& found) {
     Json box = Json::object();
     PutText(box, "port", found.port);
     box["mode"] = ModeName(found.mode);
+    PutText(box, "product", found.product);
     PutText(box, "model", found.model);
     PutText(box, "serial", found.serial);
     PutText(box, "version", found.version);

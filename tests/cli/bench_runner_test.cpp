@@ -366,7 +366,7 @@ TEST(BenchRunner, ListWithoutAPackageAndTheBoxesNamed) {
     Options list;
     list.json = true;
     EXPECT_EQ(bus.Run(list), kExitOk);
-    ASSERT_EQ(bus.out.size(), 3U);
+    ASSERT_EQ(bus.out.size(), 4U) << "three boxes and the summary";
     const nlohmann::json q751 = nlohmann::json::parse(bus.out[1]);
     EXPECT_EQ(q751.at("product"), "ZELK Q751");
     EXPECT_EQ(q751.at("version"), "2.03");
@@ -380,7 +380,7 @@ TEST(BenchRunner, ListWithoutAPackageAndTheBoxesNamed) {
     list.ports = {"1-3"};
     bus.out.clear();
     EXPECT_EQ(bus.Run(list), kExitOk);
-    ASSERT_EQ(bus.out.size(), 2U);
+    ASSERT_EQ(bus.out.size(), 3U) << "two boxes and the summary";
     EXPECT_EQ(nlohmann::json::parse(bus.out[0]).at("port"), "1-2");
     list.ports.clear();
     list.serials = {"999999"};

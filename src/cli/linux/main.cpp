@@ -18,7 +18,6 @@
 #include "cli/cli_entry.h"
 #include "cli/console_lines.h"
 #include "cli/port_claim.h"
-#include "cli/run_lines.h"
 #include "hid/linux/linux_box_platform.h"
 #include "platform/steady_clock.h"
 #include "platform/system_info.h"
@@ -126,5 +125,6 @@ int main(int argc, char** argv) {
         ZELKUtil::Cli::ClaimPort,
         requests,
     };
+    platform.utcNowMs = ZELKUtil::Cli::SystemUtcMs;
     return ZELKUtil::Cli::RunCli(argc, argv, platform);
 }

@@ -19,7 +19,6 @@
 #include "cli/cli_entry.h"
 #include "cli/console_lines.h"
 #include "cli/port_claim.h"
-#include "cli/run_lines.h"
 #include "cli/windows/device_change_window.h"
 #include "hid/windows/win32_calls.h"
 #include "hid/windows/windows_box_platform.h"
@@ -164,5 +163,6 @@ int main(int argc, char** argv) {
         ZELKUtil::Cli::ClaimPort,
         Requests(),
     };
+    platform.utcNowMs = ZELKUtil::Cli::SystemUtcMs;
     return ZELKUtil::Cli::RunCli(argc, argv, platform);
 }
