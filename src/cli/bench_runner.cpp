@@ -282,6 +282,8 @@ void BenchRunner::Conclude(int exitCode) {
         return;
     }
     const std::lock_guard<std::mutex> lock(outputLock_);
+    // Stamped first: the wall time runs to the moment the summary is written, never short of it.
+    const LineStamp stamp = Stamp();
     RunSummary summary;
     summary.command = options_.command == Command::Upgrade ? "upgrade"
                       : options_.command == Command::Check ? "check"
@@ -290,7 +292,7 @@ void BenchRunner::Conclude(int exitCode) {
     summary.wallMs = seams_.clock.NowMs() - startMs_;
     summary.boxes = summaryRows_;
     summary.found = found_;
-    seams_.out(ToJsonLine(summary, Stamp()));
+    seams_.out(ToJsonLine(summary, stamp));
 }
 
 LineStamp BenchRunner::Stamp() const {
