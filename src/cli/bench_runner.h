@@ -256,7 +256,7 @@ class BenchRunner {
     // for the summary (under outputLock_).
     std::int64_t startMs_ = 0;
     std::vector<Events::Found> found_;
-    std::vector<HistoryRecord> summaryRows_;
+    std::vector<SummaryBox> summaryRows_;
     std::atomic<std::uint64_t> boxesFound_{0};
     // The boxes' runs start the package's driver installer one at a time.
     std::shared_ptr<ToolGate> installerGate_ = std::make_shared<ToolGate>();

@@ -33,6 +33,7 @@ BoxOutcome Outcome(BoxResult result, std::string reason) {
     BoxOutcome outcome;
     outcome.result = result;
     outcome.reason = std::move(reason);
+    outcome.ran = false;
     return outcome;
 }
 
@@ -186,21 +187,21 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
 
 void BenchRunner::Summarize(const std::vector<std::pair<std::string, BoxOutcome>>& outcomes,
                             const Package& package) {
-    std::vector<HistoryRecord> rows;
+    std::vector<SummaryBox> rows;
     rows.reserve(outcomes.size() + emptyPorts_.size());
     for (const auto& [port, outcome] : outcomes) {
-        rows.push_back(RecordOf(outcome, port, package));
+        rows.push_back({RecordOf(outcome, port, package), outcome.ran});
     }
     for (const std::string& port : emptyPorts_) {
-        rows.push_back(RecordOf(Outcome(BoxResult::Failed, kNoBoxHere), port, package));
+        rows.push_back({RecordOf(Outcome(BoxResult::Failed, kNoBoxHere), port, package), false});
     }
     for (const std::string& serial : missingSerials_) {
         BoxOutcome missing = Outcome(BoxResult::Failed, "no box present has this serial");
         missing.serial = serial;
-        rows.push_back(RecordOf(missing, "", package));
+        rows.push_back({RecordOf(missing, "", package), false});
     }
-    std::sort(rows.begin(), rows.end(), [](const HistoryRecord& a, const HistoryRecord& b) {
-        return std::tie(a.port, a.time) < std::tie(b.port, b.time);
+    std::sort(rows.begin(), rows.end(), [](const SummaryBox& a, const SummaryBox& b) {
+        return std::tie(a.record.port, a.record.time) < std::tie(b.record.port, b.record.time);
     });
     const std::lock_guard<std::mutex> lock(outputLock_);
     // Under --json the rows go into the run's summary, which ends the stream with the exit code.
@@ -208,7 +209,12 @@ void BenchRunner::Summarize(const std::vector<std::pair<std::string, BoxOutcome>
     if (options_.json || rows.empty()) {
         return;
     }
-    std::string table = FormatHistoryTable(rows);
+    std::vector<HistoryRecord> records;
+    records.reserve(rows.size());
+    for (const SummaryBox& row : rows) {
+        records.push_back(row.record);
+    }
+    std::string table = FormatHistoryTable(records);
     table.pop_back();  // each line of the output gets its own line end
     seams_.out(table);
 }
@@ -445,6 +451,7 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
 
 void BenchRunner::EndInFault(PortSlot& slot, const std::string& what) {
     slot.outcomes.push_back(Outcome(BoxResult::Failed, "the run ended in a fault: " + what));
+    slot.outcomes.back().ran = true;
     Emit(Events::Ended{slot.port, BoxResult::Failed, slot.outcomes.back().reason});
     Say(slot.port + ": failed: the run ended in a fault: " + what);
 }

@@ -101,6 +101,9 @@ struct BoxOutcome {
     std::vector<std::string> images;
     // Its road ended after Ctrl+C: it was finished rather than left where it was.
     bool endedAfterStop = false;
+    // It had a run on its port; false for a box left alone without one, held by another
+    // zelk-cli, or not there: such a box took no time.
+    bool ran = true;
 };
 
 // Where a port's run tells each event of its box.

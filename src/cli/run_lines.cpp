@@ -26,7 +26,8 @@ Json Begin(const char* kind, const LineStamp& stamp) {
 }
 
 // A box as an upgrade's summary shows it: its record's fields for the run's table.
-Json UpgradedBox(const HistoryRecord& record) {
+Json UpgradedBox(const SummaryBox& row) {
+    const HistoryRecord& record = row.record;
     Json box = Json::object();
     PutText(box, "time", record.time);
     PutText(box, "port", record.port);
@@ -38,7 +39,7 @@ Json UpgradedBox(const HistoryRecord& record) {
     PutText(box, "reason", record.reason);
     PutText(box, "id", record.id);
     // A box that had no run took no time: it has no duration rather than one of 0.
-    if (record.durationMs > 0) {
+    if (row.ran) {
         box["duration_ms"] = record.durationMs;
     }
     return box;
@@ -101,8 +102,8 @@ std::string ToJsonLine(const RunSummary& summary, const LineStamp& stamp) {
     object["exit_code"] = summary.exitCode;
     object["wall_ms"] = summary.wallMs;
     Json boxes = Json::array();
-    for (const HistoryRecord& record : summary.boxes) {
-        boxes.push_back(UpgradedBox(record));
+    for (const SummaryBox& row : summary.boxes) {
+        boxes.push_back(UpgradedBox(row));
     }
     for (const Events::Found& found : summary.found) {
         boxes.push_back(FoundBox(found));

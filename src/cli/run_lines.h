@@ -18,6 +18,13 @@ std::string UtcMsText(std::int64_t msSinceEpoch);
 // benches writing one history never share one.
 std::string NewRunId(const std::string& now);
 
+// A box an upgrade met, as its history record has it, and whether it had a run there (a box
+// that had none has no duration).
+struct SummaryBox {
+    HistoryRecord record;
+    bool ran = false;
+};
+
 // How a list, check or upgrade ended, as the last line of its JSON stream.
 struct RunSummary {
     std::string command;  // "list", "check" or "upgrade"
@@ -27,7 +34,7 @@ struct RunSummary {
     // upgrade: every box the run met, as its history record has it (without its log), in port
     // order; a box that had no run (left alone, held elsewhere, no box on a port named) has no
     // duration.
-    std::vector<HistoryRecord> boxes;
+    std::vector<SummaryBox> boxes;
     // list and check: every box found, as its found event told it.
     std::vector<Events::Found> found;
 };
