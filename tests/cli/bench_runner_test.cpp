@@ -448,7 +448,8 @@ TEST(BenchRunner, TwoImageBoxesShareTheBenchButNotTheProgrammer) {
             const std::string port = event.value("port", "");
             const std::string text = event.value("text", "");
             if (event.at("event") == "state") {
-                states.push_back(port + " " + text);
+                states.push_back(port);
+                states.back().append(" ").append(text);
                 if (first.empty() && text == "FPGA programmer") {
                     first = port;
                 }
@@ -493,11 +494,13 @@ TEST(BenchRunner, TwoImageBoxesShareTheBenchButNotTheProgrammer) {
         }
         EXPECT_EQ(results[first], midFpga ? "failed" : "upgraded");
         EXPECT_EQ(results[second], "upgraded") << midFpga;
-        EXPECT_EQ(bench.err, std::vector<std::string>{
-                                 second + ": waits for " + first +
-                                 " to finish its FPGA and be unplugged: one box at a time may be "
-                                 "the FPGA programmer, as the STAPL player cannot be told which "
-                                 "box to program"});
+        std::string waits = second;
+        waits.append(": waits for ")
+            .append(first)
+            .append(
+                " to finish its FPGA and be unplugged: one box at a time may be the FPGA "
+                "programmer, as the STAPL player cannot be told which box to program");
+        EXPECT_EQ(bench.err, std::vector<std::string>{waits});
     }
 }
 
