@@ -6,7 +6,7 @@
 namespace ZELKUtil::Cli {
 namespace {
 
-bool Has(const std::vector<std::string>& words, const std::string& word) {
+bool Listed(const std::vector<std::string>& words, const std::string& word) {
     return std::find(words.begin(), words.end(), word) != words.end();
 }
 
@@ -36,7 +36,7 @@ bool BenchRunner::NamedBySerial(const std::string& port, const Package& package,
         return false;
     }
     const std::string serial = SerialOn(port, package, history);
-    if (!serial.empty() && Has(options_.serials, serial)) {
+    if (!serial.empty() && Listed(options_.serials, serial)) {
         return true;
     }
     strangers_.insert(port);
@@ -56,18 +56,18 @@ std::vector<std::string> BenchRunner::AskedPorts(const std::vector<std::string>&
             break;
         }
         const std::string serial = SerialOn(port, package, history);
-        if (!serial.empty() && Has(options_.serials, serial)) {
+        if (!serial.empty() && Listed(options_.serials, serial)) {
             seen.push_back(serial);
-            if (!Has(asked, port)) {
+            if (!Listed(asked, port)) {
                 asked.push_back(port);
             }
-        } else if (!Has(asked, port)) {
+        } else if (!Listed(asked, port)) {
             strangers_.insert(port);
         }
     }
     // Under --watch a serial named waits for its box.
     for (const std::string& serial : options_.serials) {
-        if (!options_.watch && !Has(seen, serial)) {
+        if (!options_.watch && !Listed(seen, serial)) {
             Say("serial " + serial + ": no box present has this serial");
             missingSerials_.push_back(serial);
         }

@@ -21,7 +21,7 @@ const OptionHelp kPort = {{"--port"}, "P", "the box on this USB port (such as 1-
 const OptionHelp kSerial = {
     {"--serial"}, "S", "the box with this serial, on whichever port it is; repeatable"};
 
-const std::vector<OptionHelp> kProgram = {
+const std::vector<OptionHelp> kProgramOptions = {
     {{"--version"}, "", "the program's version"},
 };
 
@@ -180,7 +180,7 @@ const char* CommandName(Command command) {
 
 const std::vector<OptionHelp>& CommandOptionsHelp(std::optional<Command> command) {
     if (!command) {
-        return kProgram;
+        return kProgramOptions;
     }
     switch (*command) {
         case Command::List:
@@ -191,7 +191,7 @@ const std::vector<OptionHelp>& CommandOptionsHelp(std::optional<Command> command
         case Command::History:
             return kHistory;
     }
-    return kProgram;
+    return kProgramOptions;
 }
 
 const std::vector<OptionHelp>& GlobalOptionsHelp() {
@@ -210,7 +210,7 @@ std::string HelpText(std::optional<Command> command) {
         ListOptions(out, kGlobal);
     } else {
         ListOptions(out, kGlobal);
-        ListOptions(out, kProgram);
+        ListOptions(out, kProgramOptions);
     }
     out << "\nExit status: ";
     Wrap(out, help.exits, 2, 13);

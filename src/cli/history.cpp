@@ -88,12 +88,6 @@ std::size_t Width(const std::string& text) {
     }));
 }
 
-std::string Seconds(std::int64_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(milliseconds) / 1000.0);
-    return text;
-}
-
 constexpr std::size_t kDurationColumn = 6;
 
 std::vector<std::string> Row(const HistoryRecord& record) {
@@ -102,9 +96,14 @@ std::vector<std::string> Row(const HistoryRecord& record) {
         versions = (record.versionBefore.empty() ? "?" : record.versionBefore) + " \u2192 " +
                    (record.versionAfter.empty() ? "?" : record.versionAfter);
     }
-    return {Cell(record.time),          Cell(record.port),  Cell(record.model),
-            Cell(record.serial),        Cell(versions),     Cell(record.result),
-            Seconds(record.durationMs), Cell(record.reason)};
+    return {Cell(record.time),
+            Cell(record.port),
+            Cell(record.model),
+            Cell(record.serial),
+            Cell(versions),
+            Cell(record.result),
+            SecondsText(record.durationMs),
+            Cell(record.reason)};
 }
 
 Json ImagesJson(const std::vector<ImageDigest>& images) {
@@ -457,6 +456,12 @@ Result<HistoryContents> HistoryFile::ReadAll() const {
         }
     }
     return contents;
+}
+
+std::string SecondsText(std::int64_t milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(milliseconds) / 1000.0);
+    return text;
 }
 
 }  // namespace ZELKUtil::Cli

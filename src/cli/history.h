@@ -89,6 +89,8 @@ std::string ToJsonLine(const HistoryRecord& record);
 // The record back from such a line; nullopt for a line that is no record: not a JSON object, a
 // field of the wrong type, or no time, port or result.
 std::optional<HistoryRecord> ParseHistoryLine(const std::string& line);
+// A duration in seconds with one decimal, as the table and the CSV show it: "17.9".
+std::string SecondsText(std::int64_t milliseconds);
 // The records as a table for a terminal: a header row, then one row per record; the station
 // (the record's host) as the second column when asked, for the records of several stations.
 std::string FormatHistoryTable(const std::vector<HistoryRecord>& records, bool withStation = false);

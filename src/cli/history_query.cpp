@@ -52,12 +52,6 @@ std::string CsvLine(const std::vector<std::string>& cells) {
     return line + "\n";
 }
 
-std::string Seconds(std::int64_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(milliseconds) / 1000.0);
-    return text;
-}
-
 // "file=sha256" for each image, in the order written; an image that could not be read gives
 // its reason in place of the digest.
 std::string ImagesCell(const std::vector<ImageDigest>& images) {
@@ -164,8 +158,8 @@ std::string FormatHistoryCsv(const std::vector<HistoryRecord>& records) {
                  "version_after", "result", "duration_s", "reason", "program_version", "images"});
     for (const HistoryRecord& r : records) {
         csv += CsvLine({r.time, r.host, r.operatorName, r.port, r.model, r.serial, r.versionBefore,
-                        r.versionAfter, r.result, Seconds(r.durationMs), r.reason, r.programVersion,
-                        ImagesCell(r.images)});
+                        r.versionAfter, r.result, SecondsText(r.durationMs), r.reason,
+                        r.programVersion, ImagesCell(r.images)});
     }
     return csv;
 }
