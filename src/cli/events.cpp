@@ -5,13 +5,15 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "cli/json_fields.h"
 #include "platform/utf8.h"
 
 namespace ZELKUtil::Cli {
 namespace {
 
 // Keys in the order written: the event's kind first, then its port.
-using Json = nlohmann::ordered_json;
+using JsonFields::Json;
+using JsonFields::PutText;
 
 // One name table per word list: the names written and read back.
 template <typename E, std::size_t N>
@@ -73,12 +75,6 @@ constexpr std::array<std::pair<RoadMark, const char*>, 4> kMarks = {{
     {RoadMark::ArmWritten, "ARM firmware written"},
     {RoadMark::InProgrammer, "in its programmer mode"},
 }};
-
-void PutText(Json& object, const char* key, const std::string& text) {
-    if (!text.empty()) {
-        object[key] = text;
-    }
-}
 
 // A text field: absent leaves it empty; present, it must be a string.
 bool GetText(const Json& object, const char* key, std::string& text) {
@@ -152,15 +148,7 @@ bool GetWord(const Json& object, const char* key,
 struct Writer {
     Json& o;
     const char* operator()(const Events::Found& e) const {
-        o["mode"] = ModeName(e.mode);
-        PutText(o, "model", e.model);
-        PutText(o, "product", e.product);
-        PutText(o, "serial", e.serial);
-        PutText(o, "version", e.version);
-        if (e.upToDate) {
-            o["up_to_date"] = *e.upToDate;
-        }
-        PutText(o, "verdict", e.verdict);
+        JsonFields::PutFound(o, e);
         return "found";
     }
     const char* operator()(const Events::State& e) const {
@@ -366,9 +354,7 @@ std::string ToJsonLine(const BoxEvent& event, const LineStamp& stamp) {
     for (auto& [key, value] : fields.items()) {
         object[key] = std::move(value);
     }
-    // Control characters are escaped, so the object stays on one line; text that is not UTF-8
-    // (a box may send any byte) gets replacement characters rather than stopping the output.
-    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return JsonFields::Dump(object);
 }
 
 std::optional<BoxEvent> FromJsonLine(const std::string& line) {
@@ -383,6 +369,29 @@ std::optional<BoxEvent> FromJsonLine(const std::string& line) {
         return std::nullopt;
     }
     return Read(kind->get<std::string>(), object, std::move(port));
+}
+
+void JsonFields::PutText(Json& object, const char* key, const std::string& text) {
+    if (!text.empty()) {
+        object[key] = text;
+    }
+}
+
+void JsonFields::PutFound(Json& object, const Events::Found& found) {
+    object["mode"] = ModeName(found.mode);
+    PutText(object, "model", found.model);
+    PutText(object, "product", found.product);
+    PutText(object, "serial", found.serial);
+    PutText(object, "version", found.version);
+    if (found.upToDate) {
+        object["up_to_date"] = *found.upToDate;
+    }
+    PutText(object, "verdict", found.verdict);
+}
+
+std::string JsonFields::Dump(const Json& object) {
+    // Control characters are escaped, so the object stays on one line.
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace ZELKUtil::Cli

@@ -2,26 +2,23 @@
 
 #include <chrono>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <random>
+
+#include "cli/json_fields.h"
 
 namespace ZELKUtil::Cli {
 namespace {
 
 // Keys in the order written: the kind of line first, then its time and run.
-using Json = nlohmann::ordered_json;
-
-void PutIfGiven(Json& object, const char* key, const std::string& text) {
-    if (!text.empty()) {
-        object[key] = text;
-    }
-}
+using JsonFields::Dump;
+using JsonFields::Json;
+using JsonFields::PutText;
 
 Json Begin(const char* kind, const LineStamp& stamp) {
     Json object = Json::object();
     object["event"] = kind;
-    PutIfGiven(object, "time", stamp.time);
-    PutIfGiven(object, "run", stamp.run);
+    PutText(object, "time", stamp.time);
+    PutText(object, "run", stamp.run);
     return object;
 }
 
@@ -29,15 +26,15 @@ Json Begin(const char* kind, const LineStamp& stamp) {
 Json UpgradedBox(const SummaryBox& row) {
     const HistoryRecord& record = row.record;
     Json box = Json::object();
-    PutIfGiven(box, "time", record.time);
-    PutIfGiven(box, "port", record.port);
-    PutIfGiven(box, "model", record.model);
-    PutIfGiven(box, "serial", record.serial);
-    PutIfGiven(box, "version_before", record.versionBefore);
-    PutIfGiven(box, "version_after", record.versionAfter);
-    PutIfGiven(box, "result", record.result);
-    PutIfGiven(box, "reason", record.reason);
-    PutIfGiven(box, "id", record.id);
+    PutText(box, "time", record.time);
+    PutText(box, "port", record.port);
+    PutText(box, "model", record.model);
+    PutText(box, "serial", record.serial);
+    PutText(box, "version_before", record.versionBefore);
+    PutText(box, "version_after", record.versionAfter);
+    PutText(box, "result", record.result);
+    PutText(box, "reason", record.reason);
+    PutText(box, "id", record.id);
     // A box that had no run took no time: it has no duration rather than one of 0.
     if (row.ran) {
         box["duration_ms"] = record.durationMs;
@@ -48,22 +45,9 @@ Json UpgradedBox(const SummaryBox& row) {
 // A box as a list's or check's summary shows it: what its found event told.
 Json FoundBox(const Events::Found& found) {
     Json box = Json::object();
-    PutIfGiven(box, "port", found.port);
-    box["mode"] = ModeName(found.mode);
-    PutIfGiven(box, "product", found.product);
-    PutIfGiven(box, "model", found.model);
-    PutIfGiven(box, "serial", found.serial);
-    PutIfGiven(box, "version", found.version);
-    if (found.upToDate) {
-        box["up_to_date"] = *found.upToDate;
-    }
-    PutIfGiven(box, "verdict", found.verdict);
+    PutText(box, "port", found.port);
+    JsonFields::PutFound(box, found);
     return box;
-}
-
-std::string Dump(const Json& object) {
-    // Text that is not UTF-8 (a box may send any byte) gets replacement characters.
-    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace
