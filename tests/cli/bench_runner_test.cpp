@@ -10,6 +10,7 @@
 
 #include "bench_runs/bench_world.h"
 #include "cli/progress_board.h"
+#include "cli/q750_package.h"
 #include "package/package_files.h"
 #include "support/temp_package.h"
 
@@ -22,18 +23,6 @@ using ZELKSim::BoxMode;
 // times faster than the wall clock.
 constexpr int kSpeed = 50;
 
-// The bench's package: one profile with an ARM image, and dfu-util or DFUAPP.
-std::string WritePackage(const Testing::TempPackage& pkg, bool dfuUtil) {
-    ZELKSim::PackageContents package;
-    package.version = "2.04";
-    package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
-                      R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
-    package.files = {"q750.bin"};
-    package.tools = {dfuUtil ? PackageFiles::kDfuUtil : PackageFiles::kDfuApp};
-    EXPECT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
-    return pkg.Root();
-}
-
 struct PackageFolder {
     Testing::TempPackage pkg;
 };
@@ -41,7 +30,7 @@ struct PackageFolder {
 // Boxes of the package's variant at 2.01 on the ports, and what the runner printed.
 struct Bench : PackageFolder, ZELKSim::BenchWorld {
     explicit Bench(const std::vector<std::string>& ports, bool dfuUtil = true)
-        : BenchWorld(WritePackage(pkg, dfuUtil), kSpeed) {
+        : BenchWorld(WriteQ750ArmPackage(pkg, dfuUtil), kSpeed) {
         for (const std::string& port : ports) {
             AddBox(port, {0x14E3, 0x0706, L"ZELK Q750"}, "2.01");
         }

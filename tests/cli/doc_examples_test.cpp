@@ -29,6 +29,7 @@
 #include "cli/cli_entry.h"
 #include "cli/console_lines.h"
 #include "cli/progress_board.h"
+#include "cli/q750_package.h"
 #include "package/package_files.h"
 #include "support/temp_package.h"
 
@@ -322,17 +323,7 @@ struct ExampleBench {
     Testing::TempPackage pkg;
     ZELKSim::BenchWorld world;
 
-    ExampleBench() : world(Write(pkg), 50) {}
-    static std::string Write(const Testing::TempPackage& pkg) {
-        ZELKSim::PackageContents package;
-        package.version = "2.04";
-        package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
-                          R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
-        package.files = {"q750.bin"};
-        package.tools = {PackageFiles::kDfuUtil};
-        EXPECT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
-        return pkg.Root();
-    }
+    ExampleBench() : world(WriteQ750ArmPackage(pkg), 50) {}
     void Box(const std::string& port, const std::string& version, const std::string& serial,
              const wchar_t* product = L"ZELK Q750") {
         world.AddBox(port, {0x14E3, 0x0706, product}, version).SetSerial(serial);

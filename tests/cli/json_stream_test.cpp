@@ -9,6 +9,7 @@
 
 #include "bench_runs/bench_world.h"
 #include "cli/history.h"
+#include "cli/q750_package.h"
 #include "package/package_files.h"
 #include "support/temp_package.h"
 
@@ -17,24 +18,14 @@ namespace {
 
 using Json = nlohmann::json;
 
-std::string WritePackage(const Testing::TempPackage& pkg) {
-    ZELKSim::PackageContents package;
-    package.version = "2.04";
-    package.details = R"(<detail profile="ZELK Q750" vid="0x14E3" pid="0x0706" id="Q750")"
-                      R"( name="ZELK Q750" LPC3131="q750.bin" A3P060="" A3PN060=""/>)";
-    package.files = {"q750.bin"};
-    package.tools = {PackageFiles::kDfuUtil};
-    EXPECT_TRUE(ZELKSim::WritePackage(pkg.Root(), package));
-    return pkg.Root();
-}
-
 struct PackageFolder {
     Testing::TempPackage pkg;
 };
 
 // Q750 boxes at 2.01 on the ports, a package of 2.04, and the lines the runner printed.
 struct Bench : PackageFolder, ZELKSim::BenchWorld {
-    explicit Bench(const std::vector<std::string>& ports) : BenchWorld(WritePackage(pkg), 50) {
+    explicit Bench(const std::vector<std::string>& ports)
+        : BenchWorld(WriteQ750ArmPackage(pkg), 50) {
         for (const std::string& port : ports) {
             AddBox(port, {0x14E3, 0x0706, L"ZELK Q750"}, "2.01");
         }
