@@ -45,15 +45,17 @@ int BenchRunner::RunCommand() {
     return kExitUsage;
 }
 
-std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
+std::optional<BenchRunner::Package> BenchRunner::CheckPackage(bool noneWillDo) {
     // What the window's start-up reads, and why a bench cannot use it.
-    if (const std::optional<std::string> why = WhyNoPackage()) {
-        Fail(kExitPackage, "The package in " + AbsoluteFolder(options_.package) +
-                               " cannot be used: " + *why +
-                               ". Name the package's folder with --package DIR.");
-        return std::nullopt;
+    if (!Files::Exists(options_.package)) {
+        return NoPackage(noneWillDo, "it does not exist");
     }
     const PackageFindings found = ReadPackageFindings(options_.package);
+    if (std::optional<std::string> why = found.WhyUnusable()) {
+        why->erase(std::remove(why->begin(), why->end(), '\r'), why->end());
+        std::replace(why->begin(), why->end(), '\n', ' ');
+        return NoPackage(noneWillDo, *why);
+    }
     Package package;
     package.versionLine = found.version.value_or("");
     package.profiles = found.profiles;
@@ -62,17 +64,15 @@ std::optional<BenchRunner::Package> BenchRunner::CheckPackage() {
     return package;
 }
 
-std::optional<std::string> BenchRunner::WhyNoPackage() const {
-    if (!Files::Exists(options_.package)) {
-        return std::string("it does not exist");
+std::optional<BenchRunner::Package> BenchRunner::NoPackage(bool noneWillDo,
+                                                           const std::string& why) {
+    if (noneWillDo) {
+        // The bus as it is: no package, no verdict; boxes in normal mode under the default IDs.
+        return Package{};
     }
-    const PackageFindings found = ReadPackageFindings(options_.package);
-    std::optional<std::string> why = found.WhyUnusable();
-    if (why) {
-        why->erase(std::remove(why->begin(), why->end(), '\r'), why->end());
-        std::replace(why->begin(), why->end(), '\n', ' ');
-    }
-    return why;
+    Fail(kExitPackage, "The package in " + AbsoluteFolder(options_.package) + " cannot be used: " +
+                           why + ". Name the package's folder with --package DIR.");
+    return std::nullopt;
 }
 
 std::string BenchRunner::AbsoluteFolder(const std::string& folder) {
@@ -300,13 +300,7 @@ LineStamp BenchRunner::Stamp() const {
 }
 
 int BenchRunner::List(bool check) {
-    std::optional<Package> package;
-    if (!check && !options_.packageGiven && WhyNoPackage()) {
-        // The bus as it is: no package, no verdict; boxes in normal mode under the default IDs.
-        package = Package{};
-    } else {
-        package = CheckPackage();
-    }
+    const std::optional<Package> package = CheckPackage(!check && !options_.packageGiven);
     if (!package) {
         return kExitPackage;
     }

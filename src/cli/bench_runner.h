@@ -144,10 +144,11 @@ class BenchRunner {
     // CSV or JSON lines.
     void ShowRecords(const std::vector<HistoryRecord>& records, bool severalFiles);
     // What start-up makes of the package folder; nullopt (after saying why) when it cannot be used.
-    std::optional<Package> CheckPackage();
-    // Why the package folder cannot be used (it does not exist, it has no version, ...); nullopt
-    // when it can.
-    std::optional<std::string> WhyNoPackage() const;
+    // noneWillDo: a folder that is no package is no package at all, said nowhere (list without
+    // --package, which shows the bus as it is).
+    std::optional<Package> CheckPackage(bool noneWillDo = false);
+    // No package: none at all where none will do, else nullopt after saying why.
+    std::optional<Package> NoPackage(bool noneWillDo, const std::string& why);
     // The folder's full name, for words that must say which folder was meant.
     static std::string AbsoluteFolder(const std::string& folder);
     // Whether the command line names the box (by port or serial), or names none.

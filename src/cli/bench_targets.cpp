@@ -50,11 +50,11 @@ std::vector<std::string> BenchRunner::AskedPorts(const std::vector<std::string>&
         return there;
     }
     std::vector<std::string> asked = options_.ports;
+    if (options_.serials.empty()) {
+        return asked;
+    }
     std::vector<std::string> seen;
     for (const std::string& port : there) {
-        if (options_.serials.empty()) {
-            break;
-        }
         const std::string serial = SerialOn(port, package, history);
         if (!serial.empty() && Listed(options_.serials, serial)) {
             seen.push_back(serial);
