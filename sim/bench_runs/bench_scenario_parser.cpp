@@ -106,6 +106,13 @@ class Reader {
 
     // when PORT "TEXT"|FIELD=VALUE... ACTION...
     void When(const Tokens& t) {
+        static const char* const kUsage =
+            "usage: when PORT \"TEXT\"|FIELD=VALUE... unplug|plug|stop [TARGET] | swap "
+            "VERSION [TARGET] | history-breaks";
+        if (t.size() < 2 || t[1].keyed) {
+            Fail(kUsage);
+            return;
+        }
         BenchScenario::When when;
         std::size_t at = 2;
         for (; at < t.size() && t[at].keyed; ++at) {
@@ -115,10 +122,8 @@ class Reader {
             when.text = t[at++].value;
         }
         const Tokens action(t.begin() + static_cast<std::ptrdiff_t>(at), t.end());
-        if (t.size() < 2 || t[1].keyed || !Plain(action) || !WhenAction(action)) {
-            Fail(
-                "usage: when PORT \"TEXT\"|FIELD=VALUE... unplug|plug|stop [TARGET] | swap "
-                "VERSION [TARGET] | history-breaks");
+        if (!Plain(action) || !WhenAction(action)) {
+            Fail(kUsage);
             return;
         }
         const bool swap = action[0].value == "swap";

@@ -59,10 +59,11 @@ TEST(BenchWhen, FieldsMatchOnlyJsonLinesThatHaveThoseValues) {
 }
 
 TEST(BenchWhen, MalformedWhenLinesAreRefusedWithTheirLine) {
-    for (const char* line : {"when 1-2 stop", "when 1-2 event=state", R"(when 1-2 "t" swap)",
-                             R"(when 1-2 "t" stop 1-3 1-4)", R"(when 1-2 "t" history-breaks 1-3)",
-                             R"(when 1-2 event=state "t" stop)", R"(when 1-2 "t" stop target=1-3)",
-                             R"(when port=1-2 "t" stop)", R"(when 1-2 "t" explode)"}) {
+    for (const char* line :
+         {"when", "when 1-2 stop", "when 1-2 event=state", R"(when 1-2 "t" swap)",
+          R"(when 1-2 "t" stop 1-3 1-4)", R"(when 1-2 "t" history-breaks 1-3)",
+          R"(when 1-2 event=state "t" stop)", R"(when 1-2 "t" stop target=1-3)",
+          R"(when port=1-2 "t" stop)", R"(when 1-2 "t" explode)"}) {
         const ZELKSim::BenchScenarioParse parsed =
             ZELKSim::ParseBenchScenario(std::string("\n") + line + "\nrun list\n");
         EXPECT_EQ(parsed.errorLine, 2) << line;
