@@ -101,12 +101,16 @@ TEST(ZelkCli, APortIsClaimedByOneProcessAtATimeHoweverItsHolderEnds) {
     if (holder == 0) {
         std::string ignored;
         const std::unique_ptr<PortClaim> claim = ClaimPort(port, &ignored);
-        (void)::write(ready[1], claim ? "y" : "n", 1);
+        if (::write(ready[1], claim ? "y" : "n", 1) != 1) {
+            _exit(1);  // the parent's read then sees the pipe's end
+        }
         ::pause();
         _exit(0);
     }
+    ::close(ready[1]);
     char held = 0;
     ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
     EXPECT_EQ(held, 'y');
     EXPECT_FALSE(ClaimPort(port, &why)) << "held by another process";
     ::kill(holder, SIGKILL);
