@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test suite: the debug build (and the style check over its
 # compile database), then the address/undefined-behaviour sanitizer build, then the thread
-# sanitizer build (the suites without the window), then
-# the optimized build that ships, then the fuzz targets (every seed corpus replayed, and a fixed
-# number of runs from a fixed seed); then builds the Debian package, checks it with lintian,
-# installs it and runs it; then the Windows build (cross-built with MinGW-w64) with its suites
-# under Wine, and clang-tidy over the Windows-only sources.
+# sanitizer build (the suites without the window), then the optimized build that ships (the
+# Debian package's build, with the suites), then the fuzz targets (every seed corpus replayed, and
+# a fixed number of runs from a fixed seed); then packages that build, checks the package with
+# lintian, installs it and runs it; then the Windows build (cross-built with MinGW-w64) with its
+# suites under Wine, and clang-tidy over the Windows-only sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 
 jobs=$(nproc)
-for preset in debug asan tsan release fuzz; do
-  options=()
-  if [ "$preset" = release ]; then
-    # The real-kernel suite runs once, in the debug build.
-    options=(-DZELK_KERNEL_TESTS=OFF)
-  fi
+for preset in debug asan tsan deb fuzz; do
   echo "=== $preset: configure and build"
-  cmake --preset "$preset" "${options[@]}" >/dev/null
+  if [ "$preset" = deb ]; then
+    # The optimized build is the package's own, with its hardening flags, so that the suites run
+    # on what ships and scripts/check-deb.sh below packages it without building it again. The
+    # real-kernel suite runs once, in the debug build.
+    cmake --preset deb -DZELK_BUILD_TESTS=ON -DZELK_KERNEL_TESTS=OFF >/dev/null
+    cmake --build build/deb -j "$jobs"
+    echo "=== $preset: test"
+    ctest --test-dir build/deb -j "$jobs" --output-on-failure
+    continue
+  fi
+  cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: test"
   ctest --preset "$preset" -j "$jobs"
