@@ -134,6 +134,8 @@ class BenchRunner {
     int Upgrade();
     // The upgrade once its run record is on the disk: every box's run, to the exit code.
     int UpgradeBoxes(const Package& package, const HistoryFile& history);
+    // Starts the boxes there and asked for, and watches the bus until the batch is done.
+    int StartAndWatch(const Package& package, const HistoryFile& history);
     // The run's closing record, with its exit code and how long it took; the exit code the run
     // ends with (the history's when the record could not be written).
     int CloseRun(const HistoryFile& history, int code, std::int64_t startMs);
@@ -227,6 +229,8 @@ class BenchRunner {
     bool NamedBySerial(const std::string& port, const Package& package, const HistoryFile& history);
     // Waits for every run under way to end.
     void JoinRuns();
+    // Every box's outcome so far: the runs' (joined first) and the boxes left alone.
+    std::vector<std::pair<std::string, BoxOutcome>> Outcomes() const;
     int Finish(const std::vector<std::string>& asked, const Package& package);
     // The run's table (or its summary event): every box it met, with its result and why.
     void Summarize(const std::vector<std::pair<std::string, BoxOutcome>>& outcomes,

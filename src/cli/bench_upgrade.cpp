@@ -37,18 +37,6 @@ BoxOutcome Outcome(BoxResult result, std::string reason) {
     return outcome;
 }
 
-// Calls its function when its scope is left, however it is left.
-class OnLeaving {
-  public:
-    explicit OnLeaving(std::function<void()> leave) : leave_(std::move(leave)) {}
-    ~OnLeaving() { leave_(); }
-    OnLeaving(const OnLeaving&) = delete;
-    OnLeaving& operator=(const OnLeaving&) = delete;
-
-  private:
-    std::function<void()> leave_;
-};
-
 }  // namespace
 
 int BenchRunner::Upgrade() {
@@ -105,9 +93,18 @@ int BenchRunner::CloseRun(const HistoryFile& history, int code, std::int64_t sta
 }
 
 int BenchRunner::UpgradeBoxes(const Package& package, const HistoryFile& history) {
-    // A fault from here on leaves the upgrade only once the runs under way have finished their
-    // boxes, which use its package and history.
-    const OnLeaving joined([this] { JoinRuns(); });
+    try {
+        return StartAndWatch(package, history);
+    } catch (...) {
+        // A fault leaves the upgrade only once the runs under way have finished their boxes,
+        // which use its package and history; the boxes they finished are in the run's summary.
+        JoinRuns();
+        Summarize(Outcomes(), package);
+        throw;
+    }
+}
+
+int BenchRunner::StartAndWatch(const Package& package, const HistoryFile& history) {
     const std::vector<std::string> there = PresentPorts(package);
     std::vector<std::string> asked = AskedPorts(there, package, history);
     for (const std::string& port : asked) {
@@ -509,17 +506,22 @@ void BenchRunner::JoinRuns() {
     }
 }
 
-int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& package) {
-    JoinRuns();
-    if (asked.empty()) {
-        return Fail(kExitNoBox, options_.watch ? "No box was plugged in." : "No box found.");
-    }
+std::vector<std::pair<std::string, BoxOutcome>> BenchRunner::Outcomes() const {
     std::vector<std::pair<std::string, BoxOutcome>> outcomes = ended_;
     for (const auto& [port, slot] : slots_) {
         for (const BoxOutcome& outcome : slot->outcomes) {
             outcomes.emplace_back(port, outcome);
         }
     }
+    return outcomes;
+}
+
+int BenchRunner::Finish(const std::vector<std::string>& asked, const Package& package) {
+    JoinRuns();
+    if (asked.empty()) {
+        return Fail(kExitNoBox, options_.watch ? "No box was plugged in." : "No box found.");
+    }
+    const std::vector<std::pair<std::string, BoxOutcome>> outcomes = Outcomes();
     bool failed = false;
     std::vector<std::string> undone;
     std::string finished;

@@ -126,8 +126,8 @@ TEST(JsonStream, AnUpgradesSummaryHasEveryBoxItsExitCodeAndItsWallTime) {
     }
 }
 
-// A run that ends without boxes says why on both streams, and its summary still follows; a list
-// ends the same way as a check.
+// A run that ends early says why on both streams, and its summary still follows with the boxes it
+// finished (a fault leaves once the boxes under way are done); a list ends the same way as a check.
 TEST(JsonStream, AFailedRunEndsWithAnErrorEventThenItsSummary) {
     struct Case {
         const char* what;
@@ -136,6 +136,7 @@ TEST(JsonStream, AFailedRunEndsWithAnErrorEventThenItsSummary) {
         std::function<void(Bench&)> arrange;
         std::string as;
         int exit;
+        std::vector<std::string> rows;  // the summary's results, a box each
     };
     const Case cases[] = {
         {"package",
@@ -143,32 +144,39 @@ TEST(JsonStream, AFailedRunEndsWithAnErrorEventThenItsSummary) {
          {"1-1"},
          [](Bench& b) { b.pkg.Write(PackageFiles::kProfileFile, "no profiles"); },
          "",
-         kExitPackage},
-        {"no box", Command::Upgrade, {}, [](Bench&) {}, "", kExitNoBox},
-        {"no box to list", Command::List, {}, [](Bench&) {}, "", kExitNoBox},
-        {"--as", Command::Upgrade, {"1-1"}, [](Bench&) {}, "Q999", kExitUsage},
+         kExitPackage,
+         {}},
+        {"no box", Command::Upgrade, {}, [](Bench&) {}, "", kExitNoBox, {}},
+        {"no box to list", Command::List, {}, [](Bench&) {}, "", kExitNoBox, {}},
+        {"--as", Command::Upgrade, {"1-1"}, [](Bench&) {}, "Q999", kExitUsage, {}},
         {"history",
          Command::Upgrade,
          {"1-1"},
          [](Bench& b) { b.pkg.Write("history.jsonl/x", ""); },
          "",
-         kExitHistory},
+         kExitHistory,
+         {}},
         {"every port held",
          Command::Upgrade,
          {"1-1"},
          [](Bench& b) { b.claimPort = [](const std::string&, std::string*) { return nullptr; }; },
          "",
-         kExitBoxFailed},
+         kExitBoxFailed,
+         {"left alone"}},
         {"a fault",
          Command::Upgrade,
-         {"1-1"},
+         {"1-1", "1-2"},
          [](Bench& b) {
-             b.claimPort = [](const std::string&, std::string*) -> std::unique_ptr<PortClaim> {
-                 throw std::runtime_error("no claims today");
+             b.claimPort = [](const std::string& port, std::string*) -> std::unique_ptr<PortClaim> {
+                 if (port == "1-2") {
+                     throw std::runtime_error("no claims today");
+                 }
+                 return std::make_unique<PortClaim>();
              };
          },
          "",
-         kExitSoftware},
+         kExitSoftware,
+         {"upgraded"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -184,9 +192,16 @@ TEST(JsonStream, AFailedRunEndsWithAnErrorEventThenItsSummary) {
         EXPECT_EQ(error.at("exit_code"), code);
         ASSERT_FALSE(bench.err.empty());
         EXPECT_EQ(error.at("message"), bench.err.back());
-        const bool heldRow = c.exit == kExitBoxFailed;
-        EXPECT_EQ(lines.back().at("boxes").size(), heldRow ? 1U : 0U);
-        EXPECT_TRUE(bench.boxes.empty() || bench.boxes[0].FirmwareVersion() == "2.01");
+        const Json& rows = lines.back().at("boxes");
+        ASSERT_EQ(rows.size(), c.rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].at("result"), c.rows[i]);
+        }
+        // A box was written only where its row says it was upgraded.
+        for (std::size_t i = 0; i < bench.boxes.size(); ++i) {
+            const bool upgraded = i < c.rows.size() && c.rows[i] == "upgraded";
+            EXPECT_EQ(bench.boxes[i].FirmwareVersion(), upgraded ? "2.04" : "2.01") << i;
+        }
     }
     // A list that found boxes ends with a summary of them, and no error.
     Bench bench({"1-1", "1-2"});
