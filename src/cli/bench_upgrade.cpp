@@ -434,7 +434,6 @@ void BenchRunner::RunSlot(PortSlot& slot, const Package& package, const HistoryF
     };
     hooks.ended = [this, &slot, &package, &history](const BoxOutcome& box) {
         slot.outcomes.push_back(box);
-        slot.outcomes.back().endedAfterStop = stopping_.load();
         // A box never found in normal mode and stopped has nothing to keep.
         if (box.result != BoxResult::Stopped || !box.id.empty()) {
             Keep(history, RecordOf(box, slot.port, package));

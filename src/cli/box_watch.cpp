@@ -319,6 +319,7 @@ void BoxWatch::ReportProgress() {
 }
 
 std::optional<RunVerdict> BoxWatch::Judge(bool boxPresent, bool stopping) {
+    stopSeen_ = stopSeen_ || stopping;
     if (refused_) {
         return RunVerdict{BoxResult::Failed,
                           "its history record could not be written, so it was not touched"};
@@ -363,6 +364,9 @@ BoxOutcome BoxWatch::EndBox(const RunVerdict& verdict, std::size_t logEnd) {
         toolLog_.clear();
     }
     box_.durationMs = Now() - boxStartMs_;
+    // Sampled with the verdict, not when the result is read back: a stop that comes once the
+    // result is told finished nothing.
+    box_.endedAfterStop = stopSeen_;
     if (verdict.result == BoxResult::Upgraded) {
         Report(Events::Progress{run_.port, 100, std::nullopt});
     }

@@ -107,6 +107,8 @@ class BoxWatch {
     std::string lastVersion_;
     // Its record could not be written: nothing may be written into it.
     bool refused_ = false;
+    // Ctrl+C came before the last judgement: a box that ends now ends after it.
+    bool stopSeen_ = false;
     std::optional<BoxState> toldState_;
     // What it was doing when it began to wait for the programmer.
     std::optional<BoxState> beforeWait_;
