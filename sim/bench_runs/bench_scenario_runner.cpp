@@ -227,13 +227,6 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
         React(world, scenario, done, line, history);
     };
     options.history = history;
-    if (scenario.history) {
-        if (const auto written = WritePackageFile(root, "history.jsonl", *scenario.history, false);
-            !written) {
-            err << path << ": " << written.error().Text() << '\n';
-            return kScenarioUnplayable;
-        }
-    }
     if (play.live) {
         world.onErrorLine = [&err](const std::string& line) { err << line << std::endl; };
     }
@@ -255,8 +248,8 @@ int Play(const BenchScenario& scenario, const std::string& root, const std::stri
     return status;
 }
 
-// The scenario read and its package written into the scratch folder; nullopt after saying why,
-// with the file's name.
+// The scenario read, and its package and history (when it has one) written into the scratch
+// folder; nullopt after saying why, with the file's name.
 std::optional<BenchScenario> Prepare(const std::string& path, ScratchFolder& folder,
                                      std::string& problem) {
     constexpr std::size_t kMaxBytes = std::size_t{1024} * 1024;
@@ -277,6 +270,14 @@ std::optional<BenchScenario> Prepare(const std::string& path, ScratchFolder& fol
     if (const auto written = WritePackage(folder.Root(), parsed.scenario.package); !written) {
         problem = path + ": " + written.error().Text();
         return std::nullopt;
+    }
+    if (parsed.scenario.history) {
+        const auto written =
+            WritePackageFile(folder.Root(), "history.jsonl", *parsed.scenario.history, false);
+        if (!written) {
+            problem = path + ": " + written.error().Text();
+            return std::nullopt;
+        }
     }
     return parsed.scenario;
 }
@@ -322,14 +323,6 @@ BenchJsonPlay PlayBenchScenarioAsJson(const std::string& path) {
         }
         React(world, *scenario, done, line, options.history, human);
     };
-    if (scenario->history) {
-        const auto written =
-            WritePackageFile(folder.Root(), "history.jsonl", *scenario->history, false);
-        if (!written) {
-            played.problem = path + ": " + written.error().Text();
-            return played;
-        }
-    }
     std::ostringstream overrun;
     bool overran = false;
     played.exitCode = RunWithin(world, options, BenchPlay{}, path, overrun, overran);

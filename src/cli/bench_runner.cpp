@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "cli/cli_help.h"
 #include "controller/version_match.h"
 #include "device/zelk.h"
 #include "package/package_findings.h"
@@ -157,15 +158,16 @@ std::vector<Events::Found> BenchRunner::Look(const Package& package,
     return found;
 }
 
+bool BenchRunner::Listed(const std::vector<std::string>& words, const std::string& word) {
+    return std::find(words.begin(), words.end(), word) != words.end();
+}
+
 bool BenchRunner::Named(const Events::Found& box) const {
     if (options_.ports.empty() && options_.serials.empty()) {
         return true;
     }
-    const auto has = [](const std::vector<std::string>& words, const std::string& word) {
-        return std::find(words.begin(), words.end(), word) != words.end();
-    };
-    return has(options_.ports, box.port) ||
-           (!box.serial.empty() && has(options_.serials, box.serial));
+    return Listed(options_.ports, box.port) ||
+           (!box.serial.empty() && Listed(options_.serials, box.serial));
 }
 
 Events::Found BenchRunner::LookAt(ZELK& device, HidTransport& transport, const std::string& port,
@@ -285,9 +287,7 @@ void BenchRunner::Conclude(int exitCode) {
     // Stamped first: the wall time runs to the moment the summary is written, never short of it.
     const LineStamp stamp = Stamp();
     RunSummary summary;
-    summary.command = options_.command == Command::Upgrade ? "upgrade"
-                      : options_.command == Command::Check ? "check"
-                                                           : "list";
+    summary.command = CommandName(options_.command);
     summary.exitCode = exitCode;
     summary.wallMs = seams_.clock.NowMs() - startMs_;
     summary.boxes = summaryRows_;

@@ -153,6 +153,8 @@ class BenchRunner {
     std::optional<Package> NoPackage(bool noneWillDo, const std::string& why);
     // The folder's full name, for words that must say which folder was meant.
     static std::string AbsoluteFolder(const std::string& folder);
+    // Whether the word is one of the words (a port among ports, a serial among serials).
+    static bool Listed(const std::vector<std::string>& words, const std::string& word);
     // Whether the command line names the box (by port or serial), or names none.
     bool Named(const Events::Found& box) const;
     // Each box on the bus as a "found" event, by port.

@@ -1,16 +1,7 @@
 // Which boxes the command line names: by port, by serial, or all of them.
-#include <algorithm>
-
 #include "cli/bench_runner.h"
 
 namespace ZELKUtil::Cli {
-namespace {
-
-bool Listed(const std::vector<std::string>& words, const std::string& word) {
-    return std::find(words.begin(), words.end(), word) != words.end();
-}
-
-}  // namespace
 
 std::string BenchRunner::SerialOn(const std::string& port, const Package& package,
                                   const HistoryFile& history) {

@@ -25,10 +25,6 @@ constexpr const char* kPortNotTold =
     "the system does not tell the box's USB port: it is upgraded only alone on the bus, without "
     "--watch";
 
-bool Has(const std::vector<std::string>& ports, const std::string& port) {
-    return std::find(ports.begin(), ports.end(), port) != ports.end();
-}
-
 BoxOutcome Outcome(BoxResult result, std::string reason) {
     BoxOutcome outcome;
     outcome.result = result;
@@ -110,7 +106,7 @@ int BenchRunner::StartAndWatch(const Package& package, const HistoryFile& histor
     for (const std::string& port : asked) {
         if (port.empty() && (there.size() != 1 || options_.watch)) {
             LeaveUntoldPortAlone();
-        } else if (Has(there, port)) {
+        } else if (Listed(there, port)) {
             StartSlot(port, package, history);
         } else if (!options_.watch) {
             // Under --watch a named port waits for its box.
@@ -143,7 +139,7 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
                 continue;
             }
             const auto named = [&] {
-                return !confined || Has(options_.ports, port) ||
+                return !confined || Listed(options_.ports, port) ||
                        NamedBySerial(port, package, history);
             };
             const auto slot = slots_.find(port);
@@ -164,20 +160,21 @@ void BenchRunner::Watch(std::vector<std::string>& asked, const Package& package,
                 }
             }
             StartSlot(port, package, history);
-            if (!Has(asked, port)) {
+            if (!Listed(asked, port)) {
                 asked.push_back(port);
             }
         }
         for (auto slot = slots_.begin(); slot != slots_.end();) {
-            if (!Has(now, slot->first) && slot->second->ended.load()) {
+            if (!Listed(now, slot->first) && slot->second->ended.load()) {
                 slot = EndSlot(slot);
             } else {
                 ++slot;
             }
         }
         // A port left alone, or whose box was not named, is looked at again once it is empty.
-        std::erase_if(leftAlonePorts_, [&now](const std::string& port) { return !Has(now, port); });
-        std::erase_if(strangers_, [&now](const std::string& port) { return !Has(now, port); });
+        std::erase_if(leftAlonePorts_,
+                      [&now](const std::string& port) { return !Listed(now, port); });
+        std::erase_if(strangers_, [&now](const std::string& port) { return !Listed(now, port); });
         seams_.clock.SleepMs(Periods::kBusLookMs);
     }
 }

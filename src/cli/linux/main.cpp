@@ -125,6 +125,5 @@ int main(int argc, char** argv) {
         ZELKUtil::Cli::ClaimPort,
         requests,
     };
-    platform.utcNowMs = ZELKUtil::Cli::SystemUtcMs;
     return ZELKUtil::Cli::RunCli(argc, argv, platform);
 }

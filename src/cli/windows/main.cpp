@@ -163,6 +163,5 @@ int main(int argc, char** argv) {
         ZELKUtil::Cli::ClaimPort,
         Requests(),
     };
-    platform.utcNowMs = ZELKUtil::Cli::SystemUtcMs;
     return ZELKUtil::Cli::RunCli(argc, argv, platform);
 }
